@@ -1,0 +1,125 @@
+#!/usr/bin/env python3
+"""Writes the sample files of examples/kit and examples/project.
+
+The files are committed; this script only records how they were made, so that they can
+be made again the same way. Every file begins with a readable SAMPLE marker. The binary
+ones carry every byte value (NUL, CR, LF, 0x1A among them), so that a copy that treats
+them as text shows up as a difference.
+
+    examples/make_samples.py [OUTPUT_DIR]    (default: the folder of this script)
+"""
+
+import hashlib
+import sys
+from pathlib import Path
+
+PART_NUMBER = "Q7A"
+
+
+def byte_stream(seed: str, count: int) -> bytes:
+    """Deterministic bytes that differ for every seed."""
+    out = bytearray()
+    block = 0
+    while len(out) < count:
+        out += hashlib.sha256(f"{seed}/{block}".encode()).digest()
+        block += 1
+    return bytes(out[:count])
+
+
+def binary_sample(marker: str, seed: str, size: int) -> bytes:
+    head = (marker + "\r\n").encode("ascii") + b"\0"
+    every_byte = bytes(range(256))
+    body = every_byte + byte_stream(seed, size - len(head) - len(every_byte))
+    data = head + body
+    assert len(data) == size
+    return data
+
+
+def text_sample(lines: list[str], filler: str, filler_lines: int) -> bytes:
+    data = "".join(line + "\r\n" for line in lines)
+    data += "".join(f"{filler} {number:04d}\r\n" for number in range(1, filler_lines + 1))
+    return data.encode("ascii")
+
+
+def samples() -> dict[str, bytes]:
+    pn = PART_NUMBER
+    return {
+        "kit/minidos.sys": text_sample(
+            [
+                "SAMPLE placeholder for minidos.sys, the minimal DOS of a crisis diskette.",
+                "It comes from the Quenvol examples; it is not an operating system and",
+                "nothing loads or starts it. A real kit puts its minimal DOS here.",
+            ],
+            "minidos.sys sample filler line",
+            190,
+        ),
+        "kit/zyplet.exe": binary_sample(
+            "SAMPLE placeholder for zyplet.exe, the flash utility, from the Quenvol "
+            "examples - not a program",
+            "zyplet.exe",
+            12345,
+        ),
+        "project/platform.bin": binary_sample(
+            f"SAMPLE platform file for part {pn} from the Quenvol examples - not real "
+            "platform data",
+            "platform.bin",
+            2049,
+        ),
+        "project/vgabios.exe": binary_sample(
+            "SAMPLE placeholder for vgabios.exe from the Quenvol examples - not a program",
+            "vgabios.exe",
+            9999,
+        ),
+        f"project/devel{pn}.rom": binary_sample(
+            f"SAMPLE development image devel{pn}.rom from the Quenvol examples - "
+            "not a real BIOS image",
+            f"devel{pn}.rom",
+            65536,
+        ),
+        f"project/test{pn}.rom": binary_sample(
+            f"SAMPLE test image test{pn}.rom from the Quenvol examples - "
+            "not a real BIOS image",
+            f"test{pn}.rom",
+            65536,
+        ),
+        "project/flashabl.rom": binary_sample(
+            f"SAMPLE packaged image flashabl.rom for part {pn} from the Quenvol examples - "
+            "not a real BIOS image",
+            "flashabl.rom",
+            65536,
+        ),
+        "project/partnum.mak": "".join(
+            line + "\r\n"
+            for line in [
+                "# SAMPLE part-number file from the Quenvol examples.",
+                "# It was not written by a real BIOS build; it makes the sample project",
+                "# folder complete enough to build a sample crisis diskette from.",
+                "#",
+                "# The BIOS images of this build are named after the part number:",
+                "#   devel<part>.rom   development image",
+                "#   test<part>.rom    test image",
+                "",
+                "BIOS_FAMILY = QV",
+                f"PARTNUM = {pn}",
+                "BOARD_REV = 2",
+                "ROM_SIZE = 64K",
+                "",
+                "IMAGES = devel$(PARTNUM).rom test$(PARTNUM).rom flashabl.rom",
+                "",
+                "all: $(IMAGES) platform.bin",
+            ]
+        ).encode("ascii"),
+    }
+
+
+def main() -> int:
+    out_dir = Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).resolve().parent
+    for name, data in samples().items():
+        path = out_dir / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
