@@ -1,0 +1,755 @@
+#include "fat/fat12.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "fat/endian.h"
+#include "fat/layout.h"
+
+namespace fat {
+
+namespace {
+
+constexpr std::array<Geometry, 5> kGeometries = {{
+    // sectors, per track, heads, per cluster, reserved, FATs, per FAT, root entries, media
+    {720, 9, 2, 2, 1, 2, 2, 112, 0xFD},    // 360 KB, 5.25"
+    {1440, 9, 2, 2, 1, 2, 3, 112, 0xF9},   // 720 KB, 3.5"
+    {2400, 15, 2, 1, 1, 2, 7, 224, 0xF9},  // 1.2 MB, 5.25"
+    {2880, 18, 2, 1, 1, 2, 9, 224, 0xF0},  // 1.44 MB, 3.5"
+    {5760, 36, 2, 2, 1, 2, 9, 240, 0xF0},  // 2.88 MB, 3.5"
+}};
+
+constexpr char kOemName[] = "QUENVOL ";
+constexpr char kNoLabel[] = "NO NAME    ";
+constexpr char kFsType[] = "FAT12   ";
+
+// Loaded at 0x7C00 and entered at kBootCode (0x7C3E) through the jump in the first bytes.
+// It says that the diskette holds no system, on the screen and on the first serial port,
+// waits for a key and asks the BIOS to boot again.
+constexpr std::uint8_t kBootProgram[] = {
+    0xFA,              // cli
+    0x31, 0xC0,        // xor ax, ax
+    0x8E, 0xD8,        // mov ds, ax
+    0x8E, 0xD0,        // mov ss, ax
+    0xBC, 0x00, 0x7C,  // mov sp, 0x7C00            stack grows down below the boot sector
+    0xFB,              // sti
+    0xFC,              // cld
+    0xB8, 0xE3, 0x00,  // mov ax, 0x00E3            int 14h ah=0: 9600 baud, 8N1
+    0x31, 0xD2,        // xor dx, dx                COM1
+    0xCD, 0x14,        // int 0x14
+    0xBE, 0x7B, 0x7C,  // mov si, 0x7C7B            the message, right after this code
+    // next:
+    0xAC,              // lodsb
+    0x84, 0xC0,        // test al, al
+    0x74, 0x19,        // jz wait_key               message ends with a zero byte
+    0x88, 0xC1,        // mov cl, al
+    0xB4, 0x0E,        // mov ah, 0x0E              int 10h teletype output
+    0xBB, 0x07, 0x00,  // mov bx, 0x0007            page 0, grey
+    0xCD, 0x10,        // int 0x10
+    0xBA, 0xFD, 0x03,  // mov dx, 0x3FD             COM1 line status
+    // busy:
+    0xEC,              // in al, dx
+    0xA8, 0x20,        // test al, 0x20             transmitter holding register empty?
+    0x74, 0xFB,        // jz busy                   (a missing port reads 0xFF: no hang)
+    0xBA, 0xF8, 0x03,  // mov dx, 0x3F8             COM1 data
+    0x88, 0xC8,        // mov al, cl
+    0xEE,              // out dx, al
+    0xEB, 0xE2,        // jmp next
+    // wait_key:
+    0x31, 0xC0,  // xor ax, ax
+    0xCD, 0x16,  // int 0x16                  wait for a key
+    0xCD, 0x19,  // int 0x19                  boot again
+    // halt:
+    0xF4,        // hlt
+    0xEB, 0xFD,  // jmp halt
+};
+constexpr char kBootMessage[] = "\r\nNon-system disk. Replace the disk and press any key.\r\n";
+static_assert(0x7C00 + boot::kBootCode + sizeof kBootProgram == 0x7C7B,
+              "the message address in kBootProgram");
+static_assert(boot::kBootCode + sizeof kBootProgram + sizeof kBootMessage <= boot::kSignature,
+              "the boot program fits before the signature");
+
+std::uint32_t rootSectors(const Geometry& g) {
+    return std::uint32_t{g.rootEntries} * dirent::kSize / kSectorSize;
+}
+
+std::uint32_t firstRootSector(const Geometry& g) {
+    return g.reservedSectors + std::uint32_t{g.fatCount} * g.sectorsPerFat;
+}
+
+std::uint32_t firstDataSector(const Geometry& g) {
+    return firstRootSector(g) + rootSectors(g);
+}
+
+std::uint32_t clusterCount(const Geometry& g) {
+    return (g.totalSectors - firstDataSector(g)) / g.sectorsPerCluster;
+}
+
+// FAT12 packs two 12-bit entries into three bytes: entry n starts at byte n * 1.5; an even
+// entry takes a whole byte and the low half of the next, an odd one the high half and a byte.
+std::uint16_t fatGet(const std::vector<std::uint8_t>& fat, std::uint32_t n) {
+    const std::uint16_t pair = load16(&fat[n + n / 2]);
+    return (n & 1) ? static_cast<std::uint16_t>(pair >> 4)
+                   : static_cast<std::uint16_t>(pair & 0x0FFF);
+}
+
+void fatSet(std::vector<std::uint8_t>& fat, std::uint32_t n, std::uint16_t value) {
+    std::uint8_t* p = &fat[n + n / 2];
+    if (n & 1) {
+        p[0] = static_cast<std::uint8_t>((p[0] & 0x0F) | ((value << 4) & 0xF0));
+        p[1] = static_cast<std::uint8_t>(value >> 4);
+    } else {
+        p[0] = static_cast<std::uint8_t>(value);
+        p[1] = static_cast<std::uint8_t>((p[1] & 0xF0) | ((value >> 8) & 0x0F));
+    }
+}
+
+// Bytes a FAT needs to hold the two reserved entries and `clusters` more.
+std::uint64_t fatBytesNeeded(std::uint64_t clusters) {
+    return (3 * (clusters + 2) + 1) / 2;
+}
+
+struct DosStamp {
+    std::uint16_t date;
+    std::uint16_t time;
+    std::uint8_t tenths;  // 10 ms units: the odd second that the 2-second time drops
+};
+
+// Local time in the DOS encoding; years the encoding cannot hold are clamped to its ends.
+DosStamp toDosStamp(std::time_t when) {
+    std::tm tm{};
+    const bool converted = localtime_r(&when, &tm) != nullptr;
+    const long long year = converted ? tm.tm_year + 1900LL : (when < 0 ? 1979 : 2108);
+    if (year < 1980) return {static_cast<std::uint16_t>((1 << 5) | 1), 0, 0};
+    if (year > 2107) {
+        return {static_cast<std::uint16_t>((127 << 9) | (12 << 5) | 31),
+                static_cast<std::uint16_t>((23 << 11) | (59 << 5) | 29), 100};
+    }
+    const int second = std::min(tm.tm_sec, 59);  // a leap second has no encoding
+    DosStamp stamp{};
+    stamp.date =
+        static_cast<std::uint16_t>(((year - 1980) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
+    stamp.time = static_cast<std::uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (second / 2));
+    stamp.tenths = static_cast<std::uint8_t>((second % 2) * 100);
+    return stamp;
+}
+
+void stampEntry(std::uint8_t* entry, std::time_t when) {
+    const DosStamp stamp = toDosStamp(when);
+    entry[dirent::kCreateTenths] = stamp.tenths;
+    store16(entry + dirent::kCreateTime, stamp.time);
+    store16(entry + dirent::kCreateDate, stamp.date);
+    store16(entry + dirent::kAccessDate, stamp.date);
+    store16(entry + dirent::kWriteTime, stamp.time);
+    store16(entry + dirent::kWriteDate, stamp.date);
+}
+
+// Characters DOS allows in a short name besides letters and digits; bytes from 0x80 up
+// belong to the code page and are allowed as well.
+bool isShortNameChar(unsigned char c) {
+    if (c >= 0x80) return true;
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
+    return std::strchr("!#$%&'()-@^_`{}~", c) != nullptr && c != '\0';
+}
+
+char toUpperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// The volume label as stored: capitals, padded with spaces to 11 bytes.
+Result<std::string> toLabel(std::string_view label) {
+    if (label.size() > 11) {
+        return Status::failure("volume label \"" + std::string(label) +
+                               "\" is longer than 11 characters");
+    }
+    std::string stored;
+    for (char c : label) {
+        if (c != ' ' && !isShortNameChar(static_cast<unsigned char>(c))) {
+            return Status::failure("volume label \"" + std::string(label) +
+                                   "\" holds a character not allowed in a label");
+        }
+        stored += toUpperAscii(c);
+    }
+    if (!stored.empty() && stored.front() == ' ') {
+        return Status::failure("volume label \"" + std::string(label) + "\" begins with a blank");
+    }
+    stored.resize(11, ' ');
+    return stored;
+}
+
+std::string displayName(const std::uint8_t* entry) {
+    std::string base(reinterpret_cast<const char*>(entry), 8);
+    std::string ext(reinterpret_cast<const char*>(entry + 8), 3);
+    if (static_cast<std::uint8_t>(base[0]) == dirent::kEscapedE5) base[0] = static_cast<char>(0xE5);
+    base.erase(base.find_last_not_of(' ') + 1);
+    ext.erase(ext.find_last_not_of(' ') + 1);
+    return ext.empty() ? base : base + "." + ext;
+}
+
+// Entries a name lookup or the file list may see: not free, not a label, not a long-name piece.
+bool isVisibleEntry(const std::uint8_t* entry) {
+    const std::uint8_t attributes = entry[dirent::kAttributes];
+    return entry[0] != dirent::kDeletedMark && (attributes & dirent::kAttrVolumeLabel) == 0;
+}
+
+std::string hex(unsigned value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+    return text;
+}
+
+std::array<std::uint8_t, kSectorSize> buildBootSector(const Geometry& g, std::uint32_t serial,
+                                                      const std::string& label) {
+    std::array<std::uint8_t, kSectorSize> s{};
+    s[boot::kJump] = 0xEB;  // jmp short kBootCode
+    s[boot::kJump + 1] = static_cast<std::uint8_t>(boot::kBootCode - 2);
+    s[boot::kJump + 2] = 0x90;  // nop
+    std::memcpy(&s[boot::kOemName], kOemName, 8);
+    store16(&s[boot::kBytesPerSector], kSectorSize);
+    s[boot::kSectorsPerCluster] = g.sectorsPerCluster;
+    store16(&s[boot::kReservedSectors], g.reservedSectors);
+    s[boot::kFatCount] = g.fatCount;
+    store16(&s[boot::kRootEntries], g.rootEntries);
+    store16(&s[boot::kTotalSectors16], static_cast<std::uint16_t>(g.totalSectors));
+    s[boot::kMedia] = g.media;
+    store16(&s[boot::kSectorsPerFat], g.sectorsPerFat);
+    store16(&s[boot::kSectorsPerTrack], g.sectorsPerTrack);
+    store16(&s[boot::kHeads], g.heads);
+    store32(&s[boot::kHiddenSectors], 0);
+    store32(&s[boot::kTotalSectors32], 0);
+    s[boot::kDriveNumber] = 0x00;
+    s[boot::kExtSignature] = boot::kExtSignatureValue;
+    store32(&s[boot::kSerial], serial);
+    std::memcpy(&s[boot::kLabel], label.empty() ? kNoLabel : label.data(), 11);
+    std::memcpy(&s[boot::kFsType], kFsType, 8);
+    std::memcpy(&s[boot::kBootCode], kBootProgram, sizeof kBootProgram);
+    std::memcpy(&s[boot::kBootCode + sizeof kBootProgram], kBootMessage, sizeof kBootMessage);
+    store16(&s[boot::kSignature], boot::kSignatureValue);
+    return s;
+}
+
+std::uint32_t serialFromClock(std::time_t clock, bool fixedClock) {
+    std::uint64_t seed = static_cast<std::uint64_t>(clock);
+    if (!fixedClock) {
+        seed ^=
+            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    }
+    seed *= 0x9E3779B97F4A7C15ULL;  // spreads nearby times over the whole range
+    return static_cast<std::uint32_t>(seed >> 32);
+}
+
+// Writes and reads back every sector, track by track; returns the sectors that failed.
+std::vector<std::uint32_t> checkEverySector(SectorDevice& device, const Geometry& g,
+                                            const FormatOptions& options) {
+    const std::uint32_t chunk = g.sectorsPerTrack;
+    const std::vector<std::uint8_t> zeros(std::size_t{chunk} * kSectorSize, 0);
+    std::vector<std::uint8_t> back(zeros.size());
+    auto writesBack = [&](std::uint32_t first, std::uint32_t count) {
+        std::fill(back.begin(), back.end(), 0xA5);
+        return device.write(first, count, zeros.data()).ok() &&
+               device.read(first, count, back.data()).ok() &&
+               std::all_of(back.begin(), back.begin() + std::size_t{count} * kSectorSize,
+                           [](std::uint8_t b) { return b == 0; });
+    };
+    std::vector<std::uint32_t> bad;
+    for (std::uint32_t first = 0; first < g.totalSectors; first += chunk) {
+        const std::uint32_t count = std::min(chunk, g.totalSectors - first);
+        if (!writesBack(first, count)) {
+            for (std::uint32_t s = first; s < first + count; ++s) {
+                if (!writesBack(s, 1)) bad.push_back(s);
+            }
+        }
+        if (options.progress) options.progress(first + count, g.totalSectors);
+    }
+    return bad;
+}
+
+}  // namespace
+
+Result<Geometry> geometryForSize(std::uint64_t bytes) {
+    for (const Geometry& g : kGeometries) {
+        if (std::uint64_t{g.totalSectors} * kSectorSize == bytes) return g;
+    }
+    return Status::failure("a medium of " + std::to_string(bytes) +
+                           " bytes has no diskette format");
+}
+
+Result<std::string> toShortName(std::string_view name) {
+    const std::string quoted = "\"" + std::string(name) + "\"";
+    if (name.empty()) return Status::failure("a file name is empty");
+    const std::size_t dot = name.find('.');
+    const std::string_view base = name.substr(0, dot);
+    const std::string_view ext =
+        dot == std::string_view::npos ? std::string_view{} : name.substr(dot + 1);
+    if (base.empty()) return Status::failure("file name " + quoted + " has no name before the dot");
+    if (ext.find('.') != std::string_view::npos) {
+        return Status::failure("file name " + quoted + " has more than one dot");
+    }
+    if (base.size() > 8 || ext.size() > 3) {
+        return Status::failure("file name " + quoted + " is longer than 8.3 characters");
+    }
+    std::string shortName(11, ' ');
+    for (std::size_t i = 0; i < base.size(); ++i) {
+        if (!isShortNameChar(static_cast<unsigned char>(base[i]))) {
+            return Status::failure("file name " + quoted + " holds a character not allowed");
+        }
+        shortName[i] = toUpperAscii(base[i]);
+    }
+    for (std::size_t i = 0; i < ext.size(); ++i) {
+        if (!isShortNameChar(static_cast<unsigned char>(ext[i]))) {
+            return Status::failure("file name " + quoted + " holds a character not allowed");
+        }
+        shortName[8 + i] = toUpperAscii(ext[i]);
+    }
+    return shortName;
+}
+
+Result<FormatReport> format(SectorDevice& device, const FormatOptions& options) {
+    const std::uint64_t bytes = std::uint64_t{device.sectorCount()} * kSectorSize;
+    Result<Geometry> geometry = geometryForSize(bytes);
+    if (!geometry) return geometry.status();
+    const Geometry& g = *geometry;
+    Result<std::string> label = toLabel(options.label);
+    if (!label) return label.status();
+    const bool hasLabel = !options.label.empty();
+    const std::time_t clock = options.clock.value_or(std::time(nullptr));
+    const std::uint32_t serial =
+        options.serial.value_or(serialFromClock(clock, options.clock.has_value()));
+
+    FormatReport report;
+    report.geometry = g;
+    if (!options.quick) report.badSectors = checkEverySector(device, g, options);
+    const std::uint32_t dataStart = firstDataSector(g);
+    for (std::uint32_t s : report.badSectors) {
+        if (s < dataStart) {
+            return Status::failure("format: sector " + std::to_string(s) +
+                                   " of the boot sector, FATs or root directory is unusable");
+        }
+    }
+
+    // The system area: boot sector, the FAT copies and the root directory, written at once.
+    std::vector<std::uint8_t> system(std::size_t{dataStart} * kSectorSize, 0);
+    const auto bootSector = buildBootSector(g, serial, hasLabel ? *label : std::string());
+    std::copy(bootSector.begin(), bootSector.end(), system.begin());
+    std::vector<std::uint8_t> fatBytes(std::size_t{g.sectorsPerFat} * kSectorSize, 0);
+    fatSet(fatBytes, 0, static_cast<std::uint16_t>(0xF00 | g.media));
+    fatSet(fatBytes, 1, cluster::kEndOfChain);
+    const std::uint32_t clusters = clusterCount(g);
+    std::uint32_t badClusters = 0;
+    for (std::uint32_t s : report.badSectors) {
+        const std::uint32_t n = (s - dataStart) / g.sectorsPerCluster + cluster::kFirstData;
+        if (n >= clusters + cluster::kFirstData) continue;  // sectors past the last whole cluster
+        if (fatGet(fatBytes, n) != cluster::kBad) {
+            fatSet(fatBytes, n, cluster::kBad);
+            ++badClusters;
+        }
+    }
+    for (std::uint32_t copy = 0; copy < g.fatCount; ++copy) {
+        std::copy(fatBytes.begin(), fatBytes.end(),
+                  system.begin() +
+                      (g.reservedSectors + std::size_t{copy} * g.sectorsPerFat) * kSectorSize);
+    }
+    if (hasLabel) {
+        std::uint8_t* entry = &system[std::size_t{firstRootSector(g)} * kSectorSize];
+        std::memcpy(entry + dirent::kName, label->data(), 11);
+        entry[dirent::kAttributes] = dirent::kAttrVolumeLabel;
+        stampEntry(entry, clock);
+    }
+    if (Status s = device.write(0, dataStart, system.data()); !s) {
+        return Status::failure("format: writing the boot sector, FATs and root directory: " +
+                               s.message());
+    }
+    if (Status s = device.flush(); !s) return Status::failure("format: " + s.message());
+    if (options.quick && options.progress) options.progress(g.totalSectors, g.totalSectors);
+    report.capacityBytes =
+        std::uint64_t{clusters - badClusters} * g.sectorsPerCluster * kSectorSize;
+    return report;
+}
+
+Result<Volume> Volume::mount(SectorDevice& device) {
+    const std::uint32_t deviceSectors = device.sectorCount();
+    if (deviceSectors == 0) return Status::failure("mount: the medium has no sectors");
+    std::array<std::uint8_t, kSectorSize> s{};
+    if (Status st = device.read(0, 1, s.data()); !st) {
+        return Status::failure("mount: reading the boot sector: " + st.message());
+    }
+    auto bad = [](const std::string& what) { return Status::failure("boot sector: " + what); };
+    if (load16(&s[boot::kSignature]) != boot::kSignatureValue) {
+        return bad("signature " + hex(load16(&s[boot::kSignature]), 4) + " is not 0xAA55");
+    }
+    const std::uint16_t bytesPerSector = load16(&s[boot::kBytesPerSector]);
+    if (bytesPerSector != kSectorSize) {
+        return bad("bytes per sector is " + std::to_string(bytesPerSector) + ", not 512");
+    }
+    Geometry g{};
+    g.sectorsPerCluster = s[boot::kSectorsPerCluster];
+    g.reservedSectors = load16(&s[boot::kReservedSectors]);
+    g.fatCount = s[boot::kFatCount];
+    g.rootEntries = load16(&s[boot::kRootEntries]);
+    g.totalSectors = load16(&s[boot::kTotalSectors16]);
+    if (g.totalSectors == 0) g.totalSectors = load32(&s[boot::kTotalSectors32]);
+    g.media = s[boot::kMedia];
+    g.sectorsPerFat = load16(&s[boot::kSectorsPerFat]);
+    g.sectorsPerTrack = load16(&s[boot::kSectorsPerTrack]);
+    g.heads = load16(&s[boot::kHeads]);
+
+    if (g.sectorsPerCluster == 0 || (g.sectorsPerCluster & (g.sectorsPerCluster - 1)) != 0) {
+        return bad("sectors per cluster is " + std::to_string(g.sectorsPerCluster) +
+                   ", not a power of two");
+    }
+    if (g.reservedSectors == 0) return bad("no reserved sectors, so no room for itself");
+    if (g.fatCount == 0) return bad("the number of FATs is 0");
+    if (g.sectorsPerFat == 0) return bad("sectors per FAT is 0");
+    if (g.rootEntries == 0 || g.rootEntries % (kSectorSize / dirent::kSize) != 0) {
+        return bad("root directory entries " + std::to_string(g.rootEntries) +
+                   " do not fill whole sectors");
+    }
+    if (g.media != 0xF0 && g.media < 0xF8)
+        return bad("media descriptor " + hex(g.media, 2) + " is not valid");
+    if (g.totalSectors > deviceSectors) {
+        return bad("total sectors " + std::to_string(g.totalSectors) + " exceed the medium's " +
+                   std::to_string(deviceSectors));
+    }
+    const std::uint64_t dataStart = std::uint64_t{g.reservedSectors} +
+                                    std::uint64_t{g.fatCount} * g.sectorsPerFat +
+                                    std::uint64_t{g.rootEntries} * dirent::kSize / kSectorSize;
+    if (dataStart >= g.totalSectors) {
+        return bad("FATs and root directory end at sector " + std::to_string(dataStart) +
+                   ", leaving no data area in " + std::to_string(g.totalSectors) + " sectors");
+    }
+    const std::uint64_t clusters = (g.totalSectors - dataStart) / g.sectorsPerCluster;
+    if (clusters == 0) return bad("the data area holds no whole cluster");
+    if (clusters > cluster::kMaxFat12Clusters) {
+        return bad(std::to_string(clusters) + " clusters are too many for FAT12");
+    }
+    if (fatBytesNeeded(clusters) > std::uint64_t{g.sectorsPerFat} * kSectorSize) {
+        return bad(std::to_string(g.sectorsPerFat) + " sectors per FAT cannot hold " +
+                   std::to_string(clusters) + " clusters");
+    }
+
+    Volume volume(device);
+    volume.m_geometry = g;
+    volume.m_firstRootSector = firstRootSector(g);
+    volume.m_firstDataSector = static_cast<std::uint32_t>(dataStart);
+    volume.m_clusterCount = static_cast<std::uint32_t>(clusters);
+    volume.m_fat.resize(std::size_t{g.sectorsPerFat} * kSectorSize);
+    if (Status st = device.read(g.reservedSectors, g.sectorsPerFat, volume.m_fat.data()); !st) {
+        return Status::failure("mount: reading the FAT: " + st.message());
+    }
+    if (volume.m_fat[0] != g.media) {
+        return Status::failure("FAT: first byte " + hex(volume.m_fat[0], 2) +
+                               " does not match the media descriptor " + hex(g.media, 2));
+    }
+    volume.m_root.resize(std::size_t{g.rootEntries} * dirent::kSize);
+    if (Status st = device.read(volume.m_firstRootSector, rootSectors(g), volume.m_root.data());
+        !st) {
+        return Status::failure("mount: reading the root directory: " + st.message());
+    }
+    return volume;
+}
+
+std::uint32_t Volume::clusterBytes() const {
+    return std::uint32_t{m_geometry.sectorsPerCluster} * kSectorSize;
+}
+
+std::optional<std::size_t> Volume::findEntry(const std::string& shortName) const {
+    for (std::size_t i = 0; i < m_root.size() / dirent::kSize; ++i) {
+        const std::uint8_t* entry = &m_root[i * dirent::kSize];
+        if (entry[0] == dirent::kEndMark) break;
+        if (!isVisibleEntry(entry)) continue;
+        const char first =
+            entry[0] == dirent::kEscapedE5 ? static_cast<char>(0xE5) : static_cast<char>(entry[0]);
+        if (first == shortName[0] && std::memcmp(entry + 1, shortName.data() + 1, 10) == 0) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::size_t> Volume::findFreeEntry() const {
+    for (std::size_t i = 0; i < m_root.size() / dirent::kSize; ++i) {
+        const std::uint8_t first = m_root[i * dirent::kSize];
+        if (first == dirent::kEndMark || first == dirent::kDeletedMark) return i;
+    }
+    return std::nullopt;
+}
+
+// The clusters of a chain in order, checked: each one a data cluster, none twice, ending in
+// an end-of-chain mark.
+Result<std::vector<std::uint16_t>> Volume::chainOf(std::uint16_t first,
+                                                   std::string_view name) const {
+    std::vector<std::uint16_t> chain;
+    if (first == cluster::kFree) return chain;
+    std::vector<bool> seen(m_clusterCount + cluster::kFirstData, false);
+    std::uint16_t n = first;
+    while (true) {
+        if (n < cluster::kFirstData || n >= m_clusterCount + cluster::kFirstData || seen[n]) {
+            return Status::failure("the cluster chain of " + std::string(name) +
+                                   " is broken at cluster " + std::to_string(n));
+        }
+        seen[n] = true;
+        chain.push_back(n);
+        const std::uint16_t next = fatGet(m_fat, n);
+        if (next >= cluster::kMinEndOfChain) return chain;
+        n = next;
+    }
+}
+
+std::vector<std::uint16_t> Volume::allocate(const std::vector<std::uint8_t>& fat,
+                                            std::uint32_t count) const {
+    std::vector<std::uint16_t> chain;
+    for (std::uint32_t n = cluster::kFirstData;
+         n < m_clusterCount + cluster::kFirstData && chain.size() < count; ++n) {
+        if (fatGet(fat, n) == cluster::kFree) chain.push_back(static_cast<std::uint16_t>(n));
+    }
+    return chain;
+}
+
+// One device call per run of consecutive clusters.
+Status Volume::writeClusters(const std::vector<std::uint16_t>& chain, const std::uint8_t* data) {
+    const std::uint32_t perCluster = m_geometry.sectorsPerCluster;
+    for (std::size_t i = 0; i < chain.size();) {
+        std::size_t j = i + 1;
+        while (j < chain.size() && chain[j] == chain[j - 1] + 1) ++j;
+        const std::uint32_t first =
+            m_firstDataSector + (chain[i] - cluster::kFirstData) * perCluster;
+        const auto count = static_cast<std::uint32_t>((j - i) * perCluster);
+        if (Status s = m_device->write(first, count, data + i * clusterBytes()); !s) {
+            return Status::failure("writing the data: " + s.message());
+        }
+        i = j;
+    }
+    return Status::success();
+}
+
+// Writes the FAT sectors that differ, each run of them in one call per FAT copy.
+Status Volume::writeFatChanges(const std::vector<std::uint8_t>& before,
+                               const std::vector<std::uint8_t>& after) {
+    auto differs = [&](std::uint32_t sector) {
+        const std::size_t at = std::size_t{sector} * kSectorSize;
+        return std::memcmp(&before[at], &after[at], kSectorSize) != 0;
+    };
+    for (std::uint32_t copy = 0; copy < m_geometry.fatCount; ++copy) {
+        const std::uint32_t base = m_geometry.reservedSectors + copy * m_geometry.sectorsPerFat;
+        for (std::uint32_t i = 0; i < m_geometry.sectorsPerFat;) {
+            if (!differs(i)) {
+                ++i;
+                continue;
+            }
+            std::uint32_t j = i + 1;
+            while (j < m_geometry.sectorsPerFat && differs(j)) ++j;
+            if (Status s = m_device->write(base + i, j - i, &after[std::size_t{i} * kSectorSize]);
+                !s) {
+                return Status::failure("writing FAT " + std::to_string(copy + 1) + ": " +
+                                       s.message());
+            }
+            i = j;
+        }
+    }
+    return Status::success();
+}
+
+Status Volume::writeRootEntry(const std::vector<std::uint8_t>& root, std::size_t index) {
+    const std::size_t sector = index * dirent::kSize / kSectorSize;
+    if (Status s = m_device->write(m_firstRootSector + static_cast<std::uint32_t>(sector), 1,
+                                   &root[sector * kSectorSize]);
+        !s) {
+        return Status::failure("writing the root directory: " + s.message());
+    }
+    return Status::success();
+}
+
+// After a failed write the medium may hold part of a change: take the tables from it again so
+// that later calls work on what is really there.
+Status Volume::failAndReload(Status failure) {
+    std::vector<std::uint8_t> fat(m_fat.size());
+    std::vector<std::uint8_t> root(m_root.size());
+    if (m_device->read(m_geometry.reservedSectors, m_geometry.sectorsPerFat, fat.data()) &&
+        m_device->read(m_firstRootSector, rootSectors(m_geometry), root.data())) {
+        m_fat = std::move(fat);
+        m_root = std::move(root);
+    }
+    return failure;
+}
+
+Status Volume::writeFile(std::string_view name, std::span<const std::uint8_t> data,
+                         std::time_t when) {
+    Result<std::string> shortName = toShortName(name);
+    if (!shortName) return shortName.status();
+    const std::string quoted = "\"" + std::string(name) + "\"";
+    const std::uint64_t needed64 = (data.size() + clusterBytes() - 1) / clusterBytes();
+    const std::optional<std::size_t> existing = findEntry(*shortName);
+    std::vector<std::uint16_t> oldChain;
+    if (existing) {
+        const std::uint8_t* entry = &m_root[*existing * dirent::kSize];
+        if (entry[dirent::kAttributes] & dirent::kAttrDirectory) {
+            return Status::failure("cannot write " + quoted + ": a directory of that name exists");
+        }
+        Result<std::vector<std::uint16_t>> chain =
+            chainOf(load16(entry + dirent::kFirstCluster), *shortName);
+        if (!chain) return Status::failure("cannot replace " + quoted + ": " + chain.message());
+        oldChain = std::move(*chain);
+    }
+    const std::optional<std::size_t> slot = existing ? existing : findFreeEntry();
+    if (!slot) return Status::failure("cannot write " + quoted + ": the root directory is full");
+    std::uint64_t freeClusters = 0;
+    for (std::uint32_t n = cluster::kFirstData; n < m_clusterCount + cluster::kFirstData; ++n) {
+        if (fatGet(m_fat, n) == cluster::kFree) ++freeClusters;
+    }
+    if (needed64 > freeClusters + oldChain.size() || data.size() > 0xFFFFFFFFu) {
+        return Status::failure("cannot write " + quoted + ": it needs " +
+                               std::to_string(needed64 * clusterBytes()) + " bytes, " +
+                               std::to_string((freeClusters + oldChain.size()) * clusterBytes()) +
+                               " are free");
+    }
+    const auto needed = static_cast<std::uint32_t>(needed64);
+
+    // Without room for old and new side by side, the old file goes first: its entry is
+    // freed, then its clusters, so that the medium stays consistent at every step.
+    if (existing && needed > freeClusters) {
+        std::vector<std::uint8_t> root = m_root;
+        std::vector<std::uint8_t> fat = m_fat;
+        root[*existing * dirent::kSize] = dirent::kDeletedMark;
+        for (std::uint16_t n : oldChain) fatSet(fat, n, cluster::kFree);
+        if (Status s = writeRootEntry(root, *existing); !s) return failAndReload(s);
+        if (Status s = writeFatChanges(m_fat, fat); !s) return failAndReload(s);
+        m_root = std::move(root);
+        m_fat = std::move(fat);
+        oldChain.clear();
+    }
+
+    std::vector<std::uint8_t> fat = m_fat;
+    const std::vector<std::uint16_t> chain = allocate(fat, needed);
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        fatSet(fat, chain[i], i + 1 < chain.size() ? chain[i + 1] : cluster::kEndOfChain);
+    }
+    if (!chain.empty()) {
+        std::vector<std::uint8_t> padded(std::size_t{needed} * clusterBytes(), 0);
+        std::copy(data.begin(), data.end(), padded.begin());
+        if (Status s = writeClusters(chain, padded.data()); !s) return failAndReload(s);
+        if (Status s = writeFatChanges(m_fat, fat); !s) return failAndReload(s);
+    }
+    std::vector<std::uint8_t> root = m_root;
+    std::uint8_t* entry = &root[*slot * dirent::kSize];
+    std::fill(entry, entry + dirent::kSize, 0);
+    std::memcpy(entry + dirent::kName, shortName->data(), 11);
+    if (entry[0] == dirent::kDeletedMark) entry[0] = dirent::kEscapedE5;
+    entry[dirent::kAttributes] = dirent::kAttrArchive;
+    stampEntry(entry, when);
+    store16(entry + dirent::kFirstCluster, chain.empty() ? cluster::kFree : chain.front());
+    store32(entry + dirent::kFileSize, static_cast<std::uint32_t>(data.size()));
+    if (Status s = writeRootEntry(root, *slot); !s) return failAndReload(s);
+    m_fat = fat;
+    m_root = std::move(root);
+
+    if (!oldChain.empty()) {
+        for (std::uint16_t n : oldChain) fatSet(fat, n, cluster::kFree);
+        if (Status s = writeFatChanges(m_fat, fat); !s) return failAndReload(s);
+        m_fat = std::move(fat);
+    }
+    if (Status s = m_device->flush(); !s) return failAndReload(s);
+    return Status::success();
+}
+
+Result<std::vector<std::uint8_t>> Volume::readFile(std::string_view name) const {
+    Result<std::string> shortName = toShortName(name);
+    if (!shortName) return shortName.status();
+    const std::string quoted = "\"" + std::string(name) + "\"";
+    const std::optional<std::size_t> index = findEntry(*shortName);
+    if (!index) return Status::failure("file " + quoted + " not found");
+    const std::uint8_t* entry = &m_root[*index * dirent::kSize];
+    if (entry[dirent::kAttributes] & dirent::kAttrDirectory) {
+        return Status::failure(quoted + " is a directory");
+    }
+    const std::uint32_t size = load32(entry + dirent::kFileSize);
+    if (size == 0) return std::vector<std::uint8_t>();
+    Result<std::vector<std::uint16_t>> chain = chainOf(load16(entry + dirent::kFirstCluster), name);
+    if (!chain) return chain.status();
+    const std::uint64_t needed = (std::uint64_t{size} + clusterBytes() - 1) / clusterBytes();
+    if (chain->size() < needed) {
+        return Status::failure("file " + quoted + " is " + std::to_string(size) +
+                               " bytes, but its cluster chain holds " +
+                               std::to_string(chain->size() * clusterBytes()));
+    }
+    chain->resize(needed);
+    std::vector<std::uint8_t> bytes(needed * clusterBytes());
+    const std::uint32_t perCluster = m_geometry.sectorsPerCluster;
+    for (std::size_t i = 0; i < chain->size();) {
+        std::size_t j = i + 1;
+        while (j < chain->size() && (*chain)[j] == (*chain)[j - 1] + 1) ++j;
+        const std::uint32_t first =
+            m_firstDataSector + ((*chain)[i] - cluster::kFirstData) * perCluster;
+        if (Status s = m_device->read(first, static_cast<std::uint32_t>((j - i) * perCluster),
+                                      &bytes[i * clusterBytes()]);
+            !s) {
+            return Status::failure("reading " + quoted + ": " + s.message());
+        }
+        i = j;
+    }
+    bytes.resize(size);
+    return bytes;
+}
+
+Status Volume::removeFile(std::string_view name) {
+    Result<std::string> shortName = toShortName(name);
+    if (!shortName) return shortName.status();
+    const std::string quoted = "\"" + std::string(name) + "\"";
+    const std::optional<std::size_t> index = findEntry(*shortName);
+    if (!index) return Status::failure("cannot remove " + quoted + ": not found");
+    const std::uint8_t* entry = &m_root[*index * dirent::kSize];
+    if (entry[dirent::kAttributes] & dirent::kAttrDirectory) {
+        return Status::failure("cannot remove " + quoted + ": it is a directory");
+    }
+    Result<std::vector<std::uint16_t>> chain = chainOf(load16(entry + dirent::kFirstCluster), name);
+    if (!chain) return Status::failure("cannot remove " + quoted + ": " + chain.message());
+    // The entry goes first: a failure in between leaves lost clusters, never a cross-link.
+    std::vector<std::uint8_t> root = m_root;
+    root[*index * dirent::kSize] = dirent::kDeletedMark;
+    if (Status s = writeRootEntry(root, *index); !s) return failAndReload(s);
+    m_root = std::move(root);
+    std::vector<std::uint8_t> fat = m_fat;
+    for (std::uint16_t n : *chain) fatSet(fat, n, cluster::kFree);
+    if (Status s = writeFatChanges(m_fat, fat); !s) return failAndReload(s);
+    m_fat = std::move(fat);
+    if (Status s = m_device->flush(); !s) return failAndReload(s);
+    return Status::success();
+}
+
+std::vector<FileInfo> Volume::list() const {
+    std::vector<FileInfo> files;
+    for (std::size_t i = 0; i < m_root.size() / dirent::kSize; ++i) {
+        const std::uint8_t* entry = &m_root[i * dirent::kSize];
+        if (entry[0] == dirent::kEndMark) break;
+        if (!isVisibleEntry(entry)) continue;
+        FileInfo info;
+        info.name = displayName(entry);
+        info.size = load32(entry + dirent::kFileSize);
+        info.attributes = entry[dirent::kAttributes];
+        info.firstCluster = load16(entry + dirent::kFirstCluster);
+        files.push_back(std::move(info));
+    }
+    return files;
+}
+
+std::optional<FileInfo> Volume::find(std::string_view name) const {
+    Result<std::string> shortName = toShortName(name);
+    if (!shortName) return std::nullopt;
+    const std::optional<std::size_t> index = findEntry(*shortName);
+    if (!index) return std::nullopt;
+    const std::uint8_t* entry = &m_root[*index * dirent::kSize];
+    return FileInfo{displayName(entry), load32(entry + dirent::kFileSize),
+                    entry[dirent::kAttributes], load16(entry + dirent::kFirstCluster)};
+}
+
+std::uint64_t Volume::freeBytes() const {
+    std::uint64_t freeClusters = 0;
+    for (std::uint32_t n = cluster::kFirstData; n < m_clusterCount + cluster::kFirstData; ++n) {
+        if (fatGet(m_fat, n) == cluster::kFree) ++freeClusters;
+    }
+    return freeClusters * clusterBytes();
+}
+
+}  // namespace fat

@@ -1,0 +1,286 @@
+// Formatting: the layout of each diskette size, checked by fsck.fat and mtools, the golden
+// image, the full format's check of every sector and devices that fail.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "fat/endian.h"
+#include "fat/failing_device.h"
+#include "fat/fat12.h"
+#include "fat/layout.h"
+#include "fat/memory_device.h"
+#include "support/fat_tools.h"
+
+namespace {
+
+using fat::FailingDevice;
+using fat::FormatOptions;
+using fat::MemoryDevice;
+
+constexpr std::uint32_t kSerial = 0x1234ABCD;
+constexpr std::time_t kClock = 1700000000;  // 2023-11-14
+
+FormatOptions fixedOptions() {
+    FormatOptions options;
+    options.serial = kSerial;
+    options.clock = kClock;
+    return options;
+}
+
+std::uint16_t fatEntry(const std::vector<std::uint8_t>& image, std::uint32_t fatStart,
+                       std::uint32_t n) {
+    const std::uint16_t pair = fat::load16(&image[fatStart + n + n / 2]);
+    return (n & 1) ? static_cast<std::uint16_t>(pair >> 4)
+                   : static_cast<std::uint16_t>(pair & 0xFFF);
+}
+
+TEST(GeometryTest, HighDensityDisketteHasTheStandardLayout) {
+    auto g = fat::geometryForSize(1474560);
+    ASSERT_TRUE(g.ok()) << g.message();
+    EXPECT_EQ(g->totalSectors, 2880u);
+    EXPECT_EQ(g->sectorsPerTrack, 18);
+    EXPECT_EQ(g->heads, 2);
+    EXPECT_EQ(g->sectorsPerCluster, 1);
+    EXPECT_EQ(g->reservedSectors, 1);
+    EXPECT_EQ(g->fatCount, 2);
+    EXPECT_EQ(g->sectorsPerFat, 9);
+    EXPECT_EQ(g->rootEntries, 224);
+    EXPECT_EQ(g->media, 0xF0);
+}
+
+TEST(GeometryTest, OtherSizesFailNamingTheSize) {
+    for (std::uint64_t bytes : {0ull, 512ull, 1474048ull, 1474561ull, 2949121ull, 10485760ull}) {
+        auto g = fat::geometryForSize(bytes);
+        EXPECT_FALSE(g.ok()) << bytes;
+        EXPECT_NE(g.message().find(std::to_string(bytes)), std::string::npos) << g.message();
+    }
+}
+
+// Every diskette size: fsck.fat finds nothing, mdir shows an empty disk with all data clusters
+// free, and the report's capacity agrees.
+TEST(FormatTest, EverySizeIsCleanAndEmptyForTheTools) {
+    const struct {
+        std::uint32_t sectors;
+        std::uint64_t freeBytes;
+    } sizes[] = {{720, 362496}, {1440, 730112}, {2400, 1213952}, {2880, 1457664}, {5760, 2931712}};
+    fattools::TempDir dir;
+    for (const auto& size : sizes) {
+        SCOPED_TRACE(size.sectors);
+        MemoryDevice device(size.sectors);
+        auto report = fat::format(device, fixedOptions());
+        ASSERT_TRUE(report.ok()) << report.message();
+        EXPECT_EQ(report->capacityBytes, size.freeBytes);
+        EXPECT_TRUE(report->badSectors.empty());
+        const std::string image = dir.file("f" + std::to_string(size.sectors) + ".img");
+        ASSERT_TRUE(fattools::saveImage(device, image));
+        const auto fsck = fattools::runFsck(image);
+        EXPECT_TRUE(fsck.clean) << fsck.output;
+        const auto names = fattools::mdirNames(image);
+        ASSERT_TRUE(names.has_value());
+        EXPECT_TRUE(names->empty());
+        EXPECT_EQ(fattools::mdirFreeBytes(image), size.freeBytes);
+        auto volume = fat::Volume::mount(device);
+        ASSERT_TRUE(volume.ok()) << volume.message();
+        EXPECT_EQ(volume->freeBytes(), size.freeBytes);
+        EXPECT_TRUE(volume->list().empty());
+    }
+}
+
+TEST(FormatTest, BootSectorFieldsAndEmptyFats) {
+    MemoryDevice device(2880);
+    ASSERT_TRUE(fat::format(device, fixedOptions()).ok());
+    const auto& b = device.bytes();
+    EXPECT_EQ(b[0], 0xEB);
+    EXPECT_EQ(b[1], 0x3C);
+    EXPECT_EQ(b[2], 0x90);
+    EXPECT_EQ(fat::load16(&b[fat::boot::kBytesPerSector]), 512);
+    EXPECT_EQ(fat::load16(&b[fat::boot::kTotalSectors16]), 2880);
+    EXPECT_EQ(fat::load32(&b[fat::boot::kHiddenSectors]), 0u);
+    EXPECT_EQ(b[fat::boot::kDriveNumber], 0);
+    EXPECT_EQ(b[fat::boot::kExtSignature], 0x29);
+    EXPECT_EQ(fat::load32(&b[fat::boot::kSerial]), kSerial);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[fat::boot::kLabel]), 11), "NO NAME    ");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[fat::boot::kFsType]), 8), "FAT12   ");
+    EXPECT_EQ(b[510], 0x55);
+    EXPECT_EQ(b[511], 0xAA);
+    const std::string code(reinterpret_cast<const char*>(&b[fat::boot::kBootCode]), 448);
+    EXPECT_NE(code.find("Non-system disk. Replace the disk and press any key."), std::string::npos);
+    for (std::uint32_t copy = 0; copy < 2; ++copy) {
+        const std::size_t fat = (1 + copy * 9) * 512;
+        EXPECT_EQ(b[fat], 0xF0);
+        EXPECT_EQ(b[fat + 1], 0xFF);
+        EXPECT_EQ(b[fat + 2], 0xFF);
+        EXPECT_TRUE(std::all_of(b.begin() + fat + 3, b.begin() + fat + 9 * 512,
+                                [](std::uint8_t x) { return x == 0; }));
+    }
+    // Root directory and data area: all zero.
+    EXPECT_TRUE(std::all_of(b.begin() + 19 * 512, b.end(), [](std::uint8_t x) { return x == 0; }));
+}
+
+TEST(FormatTest, LabelGoesToBootSectorAndRootDirectory) {
+    MemoryDevice device(2880);
+    FormatOptions options = fixedOptions();
+    options.label = "Crisis 1";
+    ASSERT_TRUE(fat::format(device, options).ok());
+    const auto& b = device.bytes();
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[fat::boot::kLabel]), 11), "CRISIS 1   ");
+    const std::size_t root = 19 * 512;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[root]), 11), "CRISIS 1   ");
+    EXPECT_EQ(b[root + fat::dirent::kAttributes], fat::dirent::kAttrVolumeLabel);
+
+    fattools::TempDir dir;
+    ASSERT_TRUE(fattools::saveImage(device, dir.file("l.img")));
+    const auto fsck = fattools::runFsck(dir.file("l.img"));
+    EXPECT_TRUE(fsck.clean) << fsck.output;
+    const auto out = fattools::runTool({"mdir", "-i", dir.file("l.img"), "::"});
+    EXPECT_NE(out.output.find("Volume in drive : is CRISIS 1"), std::string::npos) << out.output;
+    auto volume = fat::Volume::mount(device);
+    ASSERT_TRUE(volume.ok());
+    EXPECT_TRUE(volume->list().empty());  // the label is no file
+}
+
+TEST(FormatTest, BadLabelsFailBeforeWriting) {
+    for (const char* label : {"TWELVE CHARS", "A.B", " LEAD", "STAR*"}) {
+        MemoryDevice device(2880);
+        FormatOptions options = fixedOptions();
+        options.label = label;
+        auto report = fat::format(device, options);
+        EXPECT_FALSE(report.ok()) << label;
+        EXPECT_TRUE(std::all_of(device.bytes().begin(), device.bytes().end(),
+                                [](std::uint8_t x) { return x == 0; }));
+    }
+}
+
+TEST(FormatTest, SerialComesFromTheClockWhenNotGiven) {
+    MemoryDevice a(2880), b(2880);
+    FormatOptions options;
+    options.clock = kClock;
+    ASSERT_TRUE(fat::format(a, options).ok());
+    options.clock = kClock + 1;
+    ASSERT_TRUE(fat::format(b, options).ok());
+    EXPECT_NE(fat::load32(&a.bytes()[fat::boot::kSerial]),
+              fat::load32(&b.bytes()[fat::boot::kSerial]));
+}
+
+// A quick format writes the boot sector, FATs and root directory in one call and leaves the
+// data area as it was.
+TEST(FormatTest, QuickFormatWritesOnlyTheSystemArea) {
+    MemoryDevice memory(2880);
+    std::fill(memory.bytes().begin(), memory.bytes().end(), 0xAA);
+    FailingDevice device(memory);
+    ASSERT_TRUE(fat::format(device, fixedOptions()).ok());
+    EXPECT_EQ(device.writeCalls(), 1u);
+    EXPECT_EQ(device.sectorsWritten(), 33u);
+    EXPECT_EQ(memory.bytes()[33 * 512], 0xAA);
+    EXPECT_EQ(memory.bytes().back(), 0xAA);
+}
+
+TEST(FormatTest, FullFormatClearsAndChecksEverySector) {
+    MemoryDevice memory(2880);
+    std::fill(memory.bytes().begin(), memory.bytes().end(), 0xAA);
+    FailingDevice device(memory);
+    FormatOptions options = fixedOptions();
+    options.quick = false;
+    std::uint32_t lastDone = 0, calls = 0;
+    options.progress = [&](std::uint32_t done, std::uint32_t all) {
+        EXPECT_EQ(all, 2880u);
+        EXPECT_GT(done, lastDone);
+        lastDone = done;
+        ++calls;
+    };
+    auto report = fat::format(device, options);
+    ASSERT_TRUE(report.ok()) << report.message();
+    EXPECT_EQ(lastDone, 2880u);
+    EXPECT_GT(calls, 1u);
+    EXPECT_GE(device.sectorsRead(), 2880u);
+    EXPECT_TRUE(std::all_of(memory.bytes().begin() + 33 * 512, memory.bytes().end(),
+                            [](std::uint8_t x) { return x == 0; }));
+    MemoryDevice quick(2880);
+    ASSERT_TRUE(fat::format(quick, fixedOptions()).ok());
+    EXPECT_EQ(memory.bytes(), quick.bytes());
+}
+
+TEST(FormatTest, FullFormatReportsBadSectorsAndMarksTheirClusters) {
+    MemoryDevice memory(2880);
+    FailingDevice device(memory);
+    device.markBad(100);
+    device.markBad(2879);
+    FormatOptions options = fixedOptions();
+    options.quick = false;
+    auto report = fat::format(device, options);
+    ASSERT_TRUE(report.ok()) << report.message();
+    EXPECT_EQ(report->badSectors, (std::vector<std::uint32_t>{100, 2879}));
+    EXPECT_EQ(report->capacityBytes, 1457664u - 2 * 512);
+    // Sector 100 is cluster 100 - 33 + 2 = 69; the last sector is cluster 2848.
+    EXPECT_EQ(fatEntry(memory.bytes(), 512, 69), 0xFF7);
+    EXPECT_EQ(fatEntry(memory.bytes(), 512, 2848), 0xFF7);
+    EXPECT_EQ(fatEntry(memory.bytes(), 512 + 9 * 512, 69), 0xFF7);
+    EXPECT_EQ(fatEntry(memory.bytes(), 512, 70), 0);
+
+    fattools::TempDir dir;
+    ASSERT_TRUE(fattools::saveImage(memory, dir.file("bad.img")));
+    const auto fsck = fattools::runFsck(dir.file("bad.img"));
+    EXPECT_TRUE(fsck.clean) << fsck.output;
+    EXPECT_EQ(fattools::mdirFreeBytes(dir.file("bad.img")), 1457664u - 2 * 512);
+}
+
+TEST(FormatTest, BadSectorInTheSystemAreaFailsTheFormat) {
+    MemoryDevice memory(2880);
+    FailingDevice device(memory);
+    device.markBad(5);
+    FormatOptions options = fixedOptions();
+    options.quick = false;
+    auto report = fat::format(device, options);
+    ASSERT_FALSE(report.ok());
+    EXPECT_NE(report.message().find("sector 5"), std::string::npos) << report.message();
+}
+
+// A device that gives out part way never yields a successful format.
+TEST(FormatTest, DeviceFailingAfterNSectorsGivesAFailure) {
+    for (auto mode : {FailingDevice::Mode::Fail, FailingDevice::Mode::Stop}) {
+        for (bool quick : {true, false}) {
+            const std::uint32_t needed = quick ? 33 : 2880 + 33;
+            for (std::uint32_t n : {0u, 1u, 18u, 32u, 34u, 1000u, 2879u, 2880u, needed - 1}) {
+                if (n >= needed) continue;
+                SCOPED_TRACE(testing::Message() << "quick " << quick << " after " << n);
+                MemoryDevice memory(2880);
+                FailingDevice device(memory);
+                device.failAfterSectorsWritten(n, mode);
+                FormatOptions options = fixedOptions();
+                options.quick = quick;
+                auto report = fat::format(device, options);
+                EXPECT_FALSE(report.ok());
+                EXPECT_FALSE(report.message().empty());
+            }
+            MemoryDevice memory(2880);
+            FailingDevice device(memory);
+            device.failAfterSectorsWritten(needed, mode);
+            FormatOptions options = fixedOptions();
+            options.quick = quick;
+            EXPECT_TRUE(fat::format(device, options).ok());
+        }
+    }
+}
+
+TEST(FormatTest, MediumOfNoDisketteSizeIsRefused) {
+    MemoryDevice device(2000);
+    auto report = fat::format(device, fixedOptions());
+    ASSERT_FALSE(report.ok());
+    EXPECT_NE(report.message().find("1024000"), std::string::npos) << report.message();
+}
+
+// The system area of a quick format with fixed serial and clock, byte for byte; the rest of
+// the image is zero. Compared against tests/fat/golden/format_1440.bin.
+TEST(FormatTest, GoldenImage) {
+    MemoryDevice device(2880);
+    ASSERT_TRUE(fat::format(device, fixedOptions()).ok());
+    const auto golden =
+        fattools::readBytes(std::string(QUENVOL_SOURCE_DIR) + "/tests/fat/golden/format_1440.bin");
+    ASSERT_TRUE(golden.has_value());
+    ASSERT_EQ(golden->size(), 33u * 512);
+    EXPECT_TRUE(std::equal(golden->begin(), golden->end(), device.bytes().begin()));
+    EXPECT_TRUE(std::all_of(device.bytes().begin() + 33 * 512, device.bytes().end(),
+                            [](std::uint8_t x) { return x == 0; }));
+}
+
+}  // namespace

@@ -1,0 +1,160 @@
+#include "support/fat_tools.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "fat/memory_device.h"
+
+namespace fattools {
+
+ToolRun runTool(const std::vector<std::string>& argv, int seconds) {
+    ToolRun run;
+    int pipeFds[2];
+    if (argv.empty() || pipe2(pipeFds, O_CLOEXEC) != 0) return run;
+    const pid_t pid = fork();
+    if (pid < 0) {
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        return run;
+    }
+    if (pid == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        dup2(pipeFds[1], STDERR_FILENO);
+        const int devNull = open("/dev/null", O_RDONLY);
+        if (devNull >= 0) dup2(devNull, STDIN_FILENO);
+        setenv("MTOOLS_SKIP_CHECK", "1", 1);
+        setenv("MTOOLS_NO_VFAT", "1", 1);
+        setenv("LC_ALL", "C", 1);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    char buffer[4096];
+    while (true) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            run.timedOut = true;
+            kill(pid, SIGKILL);
+            break;
+        }
+        pollfd fd{pipeFds[0], POLLIN, 0};
+        if (poll(&fd, 1, static_cast<int>(left)) <= 0) continue;
+        const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        run.output.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!run.timedOut && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+    return run;
+}
+
+FsckResult runFsck(const std::string& image) {
+    const ToolRun run = runTool({"/sbin/fsck.fat", "-n", image});
+    FsckResult result;
+    result.exitCode = run.exitCode;
+    result.output = run.output;
+    // With -n the tool still exits 0 after listing fixes it would have made, so look for them.
+    result.clean =
+        run.exitCode == 0 && run.output.find("Leaving filesystem unchanged") == std::string::npos;
+    return result;
+}
+
+std::optional<std::vector<std::string>> mdirNames(const std::string& image) {
+    const ToolRun run = runTool({"mdir", "-b", "-i", image, "::"});
+    if (run.exitCode != 0) return std::nullopt;
+    std::vector<std::string> names;
+    std::istringstream lines(run.output);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("::/", 0) == 0) names.push_back(line.substr(3));
+    }
+    return names;
+}
+
+std::optional<std::uint64_t> mdirFreeBytes(const std::string& image) {
+    const ToolRun run = runTool({"mdir", "-i", image, "::"});
+    if (run.exitCode != 0) return std::nullopt;
+    std::istringstream lines(run.output);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t at = line.find("bytes free");
+        if (at == std::string::npos) continue;
+        std::string digits;
+        for (char c : line.substr(0, at)) {
+            if (c >= '0' && c <= '9') digits += c;
+        }
+        if (!digits.empty()) return std::stoull(digits);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::vector<std::uint8_t>> mtype(const std::string& image, const std::string& name) {
+    const TempDir dir;
+    const std::string out = dir.file("out.bin");
+    const ToolRun run = runTool({"mcopy", "-n", "-i", image, "::" + name, out});
+    if (run.exitCode != 0) return std::nullopt;
+    return readBytes(out);
+}
+
+bool mcopyIn(const std::string& image, const std::string& name,
+             const std::vector<std::uint8_t>& bytes) {
+    const TempDir dir;
+    const std::string in = dir.file("in.bin");
+    if (!writeBytes(in, bytes)) return false;
+    return runTool({"mcopy", "-o", "-i", image, in, "::" + name}).exitCode == 0;
+}
+
+bool mformat(const std::string& image, int kilobytes) {
+    std::error_code ignored;
+    std::filesystem::remove(image, ignored);
+    return runTool({"mformat", "-C", "-i", image, "-f", std::to_string(kilobytes), "::"})
+               .exitCode == 0;
+}
+
+TempDir::TempDir() {
+    std::string base = (std::filesystem::temp_directory_path() / "quenvol-fat-XXXXXX").string();
+    if (mkdtemp(base.data()) != nullptr) m_path = base;
+}
+
+TempDir::~TempDir() {
+    if (m_path.empty()) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+bool writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    return static_cast<bool>(out);
+}
+
+std::optional<std::vector<std::uint8_t>> readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)),
+                                     std::istreambuf_iterator<char>());
+}
+
+bool saveImage(const fat::MemoryDevice& device, const std::string& path) {
+    return device.saveFile(path).ok();
+}
+
+}  // namespace fattools

@@ -1,0 +1,67 @@
+// Checks of diskette images by tools we did not write: fsck.fat and mtools, run on an image
+// file with a time limit. Every helper takes the image's path.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fat {
+class MemoryDevice;
+}
+
+namespace fattools {
+
+struct ToolRun {
+    int exitCode = -1;  // -1 when the tool could not be started or was killed
+    bool timedOut = false;
+    std::string output;  // standard output followed by standard error
+};
+
+// Runs argv[0] from PATH (mtools with MTOOLS_SKIP_CHECK=1 and MTOOLS_NO_VFAT=1 set), killing
+// it after `seconds`.
+ToolRun runTool(const std::vector<std::string>& argv, int seconds = 30);
+
+struct FsckResult {
+    bool clean = false;  // exit status 0 and nothing the tool would change
+    int exitCode = -1;
+    std::string output;
+};
+
+// fsck.fat -n: checks without changing anything.
+FsckResult runFsck(const std::string& image);
+
+// Names in the root directory as mdir lists them ("HELLO.TXT"); nullopt when mdir fails.
+std::optional<std::vector<std::string>> mdirNames(const std::string& image);
+// The "bytes free" figure of mdir; nullopt when mdir fails or prints none.
+std::optional<std::uint64_t> mdirFreeBytes(const std::string& image);
+// A file's bytes read back through mtools; nullopt when it cannot be read.
+std::optional<std::vector<std::uint8_t>> mtype(const std::string& image, const std::string& name);
+// Copies bytes into the image's root directory as `name` with mcopy (replacing any file).
+bool mcopyIn(const std::string& image, const std::string& name,
+             const std::vector<std::uint8_t>& bytes);
+// A fresh image of `kilobytes` (1440 for 1.44 MB) made by mformat.
+bool mformat(const std::string& image, int kilobytes);
+
+// A fresh directory, removed with its contents when the object goes.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+  private:
+    std::string m_path;
+};
+
+bool writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+std::optional<std::vector<std::uint8_t>> readBytes(const std::string& path);
+
+// Saves a device's image as `path` for the tools; false on failure.
+bool saveImage(const fat::MemoryDevice& device, const std::string& path);
+
+}  // namespace fattools
