@@ -26,7 +26,9 @@ usage() {
     exit 2
 }
 
-[ $# -ge 2 ] && [ $# -le 3 ] || usage
+if [ $# -lt 2 ] || [ $# -gt 3 ]; then
+    usage
+fi
 image=$1
 expected=$2
 limit=${3:-60}
@@ -41,6 +43,7 @@ command -v "$qemu" >/dev/null 2>&1 || { echo "$0: emulator not found: $qemu" >&2
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/boot-test.XXXXXX") || exit 2
 qemu_pid=
+# shellcheck disable=SC2317  # run by the trap
 cleanup() {
     if [ -n "$qemu_pid" ]; then
         kill "$qemu_pid" 2>/dev/null

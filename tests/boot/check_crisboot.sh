@@ -37,8 +37,9 @@ size=$(wc -c <"$sector")
 expect_field "jump opcode (jmp short)" 0 1 235
 expect_field "nop after the jump" 2 1 144
 jump_target=$(($(le "$sector" 1 1) + 2))
-[ "$jump_target" -ge 62 ] && [ "$jump_target" -lt 510 ] ||
+if [ "$jump_target" -lt 62 ] || [ "$jump_target" -ge 510 ]; then
     fail "the jump lands at offset $jump_target, inside the parameters or past the code"
+fi
 expect_field "bytes per sector" 11 2 512
 expect_field "sectors per cluster" 13 1 1
 expect_field "reserved sectors" 14 2 1
