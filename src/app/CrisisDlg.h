@@ -1,0 +1,87 @@
+// The main dialog, "Korvane Crisis Disk Build": it owns all of the program's state, and the
+// operations of the build, the diskette and the path history are its member functions.
+#pragma once
+
+#include "framework/afxwin.h"
+
+class CCrisisDlg : public CDialog {
+public:
+    explicit CCrisisDlg(CWnd* pParent = nullptr);
+    ~CCrisisDlg() override;
+
+    void SetCmdLine(CString strCmdLine);
+
+    // Application shell (app/CrisisDlg.cpp).
+    void EnableControls(BOOL bEnable);
+    void SetStatusText(const char* text);
+    void ResetStatus();
+
+    // Build sequence, project check, copying (build/).
+    int Build(BOOL withBootSector);
+    int CheckProject();
+    int CheckProjectFiles();
+    int ReadPartNumber();
+    DWORD GetFileLength(CString strFileName);
+    int CopyFilesToDisk();
+
+    // Diskette preparation (disk/).
+    BOOL CheckFloppy();
+    void FormatFloppy();
+    BOOL UpdateBootSector();
+
+    // Path history and chooser (history/).
+    void LoadHistory();
+    void InitPathCombo();
+    void FillPathCombo();
+    void AddPathToHistory();
+    CString ExtractToken(char chSep, CString& strText, int nSkip);
+    void OnButtonClose();
+    void OnButtonBrowse();
+
+    // Message handlers.
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+    void OnStart();
+    void OnRadioMinidos();
+    void OnRadioFulldos();
+    void OnRadioFormat();
+    BOOL OnHelpInfo(HELPINFO* pHelpInfo);
+    void OnContextMenu(CWnd* pWnd, POINT point);
+
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    const MessageMap& GetMessageMap() const override;
+
+    // The dialog's help table: (control id, context id) pairs ended by (0, 0).
+    static const DWORD* HelpIds();
+
+    // Members, in declaration order.
+    CButton m_btnStart;
+    CButton m_btnClose;
+    CButton m_btnBrowse;
+    CEdit m_editStatus;
+    CComboBox m_comboPath;
+    CProgressCtrl m_progress;
+    int m_nDiskKind;
+    CString m_strProjectPath;
+    char m_szStartDir[128];
+    int m_nProgressPos;
+    HICON m_hIcon;
+    BOOL m_bFilesInStartDir;
+    CString m_strPartNum;
+    CString m_strHistory[4];
+    CString m_strCmdLine;
+};
+
+// Control ids of template 102.
+inline constexpr int IDC_COMBO_PATH = 1000;
+inline constexpr int IDC_RADIO_MINIDOS = 1001;
+inline constexpr int IDC_RADIO_FORMAT = 1002;
+inline constexpr int IDC_RADIO_FULLDOS = 1003;
+inline constexpr int IDC_BUTTON_BROWSE = 1004;
+inline constexpr int IDC_PROGRESS = 1005;
+inline constexpr int IDC_START = 1006;
+inline constexpr int IDC_BUTTON_CLOSE = 1007;
+inline constexpr int IDC_EDIT_STATUS = 1008;

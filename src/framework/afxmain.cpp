@@ -1,0 +1,68 @@
+// The framework's start-up: the command-line text, the help file's path, InitInstance.
+#include <climits>
+#include <string>
+
+#include <unistd.h>
+
+#include "framework/afxwin.h"
+
+std::string AfxCommandLineTail(const std::string& raw) {
+    std::size_t i = 0;
+    if (!raw.empty() && raw[0] == '"') {
+        const auto close = raw.find('"', 1);
+        i = close == std::string::npos ? raw.size() : close + 1;
+    } else {
+        while (i < raw.size() && static_cast<unsigned char>(raw[i]) > 0x20) ++i;
+    }
+    while (i < raw.size() && static_cast<unsigned char>(raw[i]) >= 0x01 &&
+           static_cast<unsigned char>(raw[i]) <= 0x20)
+        ++i;
+    return raw.substr(i);
+}
+
+std::string AfxHelpPathFor(const std::string& programPath) {
+    const auto slash = programPath.find_last_of('/');
+    const auto dot = programPath.find_last_of('.');
+    const bool hasExtension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return (hasExtension ? programPath.substr(0, dot) : programPath) + ".HLP";
+}
+
+namespace {
+
+std::string programFilePath(const char* argv0) {
+    char buffer[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n > 0) return std::string(buffer, static_cast<std::size_t>(n));
+    return argv0 ? argv0 : "";
+}
+
+std::string baseNameWithoutExtension(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const auto dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0) name.resize(dot);
+    return name;
+}
+
+bool holdsBlank(const std::string& text) {
+    for (unsigned char c : text)
+        if (c <= 0x20) return true;
+    return false;
+}
+
+}  // namespace
+
+int AfxWinMain(int argc, char** argv) {
+    CWinApp* app = AfxGetApp();
+    if (!app) return 1;
+    // A program name with a blank in it is quoted, so that the tail rule still finds its end.
+    std::string name = argc > 0 && argv[0] ? argv[0] : "";
+    std::string raw = holdsBlank(name) ? "\"" + name + "\"" : name;
+    for (int i = 1; i < argc; ++i) raw += std::string(" ") + argv[i];
+    const std::string program = programFilePath(argc > 0 ? argv[0] : nullptr);
+    app->SetStartupInfo(baseNameWithoutExtension(program), AfxCommandLineTail(raw),
+                        AfxHelpPathFor(program));
+    app->InitInstance();
+    return 0;
+}

@@ -1,0 +1,145 @@
+#include "framework/input.h"
+
+namespace afx {
+
+HWND rootOf(HWND hwnd) {
+    while (hwnd && !hwnd->isDialog && hwnd->parent) hwnd = hwnd->parent;
+    return hwnd;
+}
+
+HWND findControl(HWND dialog, int id) {
+    if (!dialog) return nullptr;
+    for (const auto& child : dialog->children)
+        if (child->id == id) return child.get();
+    return nullptr;
+}
+
+UINT messageBoxIcon(UINT type) {
+    if (type & MB_ICONMASK) return type & MB_ICONMASK;
+    switch (type & MB_TYPEMASK) {
+        case MB_YESNO:
+        case 0x03:  // yes, no, cancel
+            return MB_ICONQUESTION;
+        default:
+            return MB_ICONEXCLAMATION;
+    }
+}
+
+namespace {
+
+bool isPushButton(HWND w) {
+    return w && (w->kind == res::ControlKind::PushButton || w->kind == res::ControlKind::DefPushButton);
+}
+
+bool accepts(HWND w) { return w && !w->destroyed && w->enabled && w->visible; }
+
+void sendClicked(HWND dialog, HWND control) {
+    SendMessageA(dialog, WM_COMMAND, static_cast<WPARAM>(control->id & 0xFFFF) | (BN_CLICKED << 16),
+                 reinterpret_cast<LPARAM>(control));
+}
+
+// Mouse clicks on static texts and group boxes fall through to the dialog.
+bool mouseTransparent(HWND w) {
+    return w->kind == res::ControlKind::StaticText || w->kind == res::ControlKind::GroupBox ||
+           w->kind == res::ControlKind::StaticIcon;
+}
+
+}  // namespace
+
+void userClick(HWND control) {
+    if (!accepts(control)) return;
+    HWND dialog = rootOf(control);
+    if (control->kind == res::ControlKind::AutoRadioButton) {
+        // The automatic radio button checks itself and clears the rest of its group.
+        const auto& siblings = dialog->children;
+        std::size_t first = 0, index = 0;
+        for (std::size_t i = 0; i < siblings.size(); ++i) {
+            if (siblings[i]->style & res::kWsGroup) first = i;
+            if (siblings[i].get() == control) {
+                index = i;
+                break;
+            }
+        }
+        for (std::size_t i = first; i < siblings.size(); ++i) {
+            HWND w = siblings[i].get();
+            if (i > first && (w->style & res::kWsGroup)) break;
+            if (w->kind == res::ControlKind::AutoRadioButton)
+                SendMessageA(w, BM_SETCHECK, i == index ? 1 : 0, 0);
+        }
+    }
+    if (!mouseTransparent(control)) CWnd::FromHandle(control)->SetFocus();
+    if (isPushButton(control) || control->kind == res::ControlKind::AutoRadioButton)
+        sendClicked(dialog, control);
+}
+
+void userKey(CDialog& dialog, Key key) {
+    HWND root = dialog.m_hWnd;
+    if (!root || root->destroyed || root->ended) return;
+    switch (key) {
+        case Key::Enter: {
+            HWND focus = root->focus;
+            if (isPushButton(focus) && accepts(focus)) {
+                sendClicked(root, focus);
+                return;
+            }
+            for (const auto& child : root->children)
+                if (child->kind == res::ControlKind::DefPushButton && accepts(child.get())) {
+                    sendClicked(root, child.get());
+                    return;
+                }
+            SendMessageA(root, WM_COMMAND, IDOK | (BN_CLICKED << 16), 0);
+            return;
+        }
+        case Key::Escape:
+            SendMessageA(root, WM_COMMAND, IDCANCEL | (BN_CLICKED << 16), 0);
+            return;
+        case Key::F1: {
+            HWND focus = root->focus ? root->focus : root;
+            HELPINFO info{sizeof(HELPINFO), HELPINFO_WINDOW, focus->isDialog ? 0 : focus->id, focus,
+                          focus->helpId, {0, 0}};
+            SendMessageA(root, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+            return;
+        }
+    }
+}
+
+void userSetFocus(HWND control) {
+    if (!control) return;
+    rootOf(control)->focus = control;
+}
+
+void userSetText(HWND control, const std::string& text) {
+    if (!accepts(control)) return;
+    control->text = text;
+    if (control->kind == res::ControlKind::ComboBox) control->curSel = -1;
+}
+
+void userSelectItem(HWND combo, int index) {
+    if (!accepts(combo) || index < 0 || index >= static_cast<int>(combo->items.size())) return;
+    combo->curSel = index;
+    combo->text = combo->items[static_cast<std::size_t>(index)];
+}
+
+void userHelpClick(HWND control) {
+    if (!control || control->destroyed) return;
+    HWND root = rootOf(control);
+    HELPINFO info{sizeof(HELPINFO), HELPINFO_WINDOW, control->isDialog ? 0 : control->id, control,
+                  control->helpId, {0, 0}};
+    SendMessageA(root, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+}
+
+void userContextMenu(CDialog& dialog, HWND control, POINT screen) {
+    HWND root = dialog.m_hWnd;
+    if (!root || root->destroyed) return;
+    HWND target = control;
+    if (!target || !accepts(target) || mouseTransparent(target)) target = root;
+    SendMessageA(root, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(target),
+                 MAKELPARAM(static_cast<UINT>(screen.x), static_cast<UINT>(screen.y)));
+}
+
+void userSysCommand(CDialog& dialog, UINT command) {
+    if (!dialog.m_hWnd || dialog.m_hWnd->destroyed) return;
+    SendMessageA(dialog.m_hWnd, WM_SYSCOMMAND, command, 0);
+}
+
+}  // namespace afx

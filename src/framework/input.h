@@ -1,0 +1,41 @@
+// User input as the window system delivers it to a dialog, with the dialog manager's rules
+// (Enter, Escape, F1, clicks, context help). Backends call these; tests call them too.
+#pragma once
+
+#include <string>
+
+#include "framework/afxwin.h"
+
+namespace afx {
+
+enum class Key { Enter, Escape, F1 };
+
+// A mouse click (or Space) on a control: buttons are pressed, auto radio buttons select.
+// Disabled or hidden controls ignore it.
+void userClick(HWND control);
+// A key in the dialog: Enter presses the focused push button, else the default button,
+// else sends IDOK; Escape sends IDCANCEL; F1 asks for help on the focused control.
+void userKey(CDialog& dialog, Key key);
+// The window system moved the focus (a click, Tab).
+void userSetFocus(HWND control);
+// Text typed into an editable control.
+void userSetText(HWND control, const std::string& text);
+// An item picked from a combo box's list.
+void userSelectItem(HWND combo, int index);
+// The caption's help button followed by a click on `control`.
+void userHelpClick(HWND control);
+// A right click on `control`; a disabled or mouse-transparent control (static text, group
+// box) and the background give the dialog itself.
+void userContextMenu(CDialog& dialog, HWND control, POINT screen = {0, 0});
+// A system-menu command (the About entry, SC_CLOSE from the caption's close box or Alt+F4).
+void userSysCommand(CDialog& dialog, UINT command);
+
+// The dialog that `hwnd` belongs to.
+HWND rootOf(HWND hwnd);
+// A control of a dialog window by id, or nullptr.
+HWND findControl(HWND dialog, int id);
+// The shown icon of a message box: type 0 gets the exclamation icon, a question without an
+// icon the question mark.
+UINT messageBoxIcon(UINT type);
+
+}  // namespace afx

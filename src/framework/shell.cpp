@@ -1,0 +1,45 @@
+#include "framework/shell.h"
+
+#include <cctype>
+#include <string>
+
+struct ModuleObject {
+    int loads = 0;
+};
+
+namespace {
+
+ModuleObject g_shell;
+
+bool equalsIgnoringCase(const char* a, const char* b) {
+    if (!a || !b) return false;
+    for (; *a && *b; ++a, ++b)
+        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
+            return false;
+    return *a == *b;
+}
+
+}  // namespace
+
+HMODULE LoadLibraryA(const char* name) {
+    if (!equalsIgnoringCase(name, "shell32.dll")) return nullptr;
+    ++g_shell.loads;
+    return &g_shell;
+}
+
+FARPROC GetProcAddress(HMODULE module, const char* name) {
+    if (module != &g_shell || g_shell.loads == 0 || !name || std::string(name) != "SHFormatDrive")
+        return nullptr;
+    return reinterpret_cast<FARPROC>(&SHFormatDrive);
+}
+
+BOOL FreeLibrary(HMODULE module) {
+    if (module != &g_shell || g_shell.loads == 0) return FALSE;
+    --g_shell.loads;
+    return TRUE;
+}
+
+DWORD SHFormatDrive(HWND owner, UINT drive, UINT, UINT) {
+    AfxBackend().formatDrive(owner, drive);
+    return 0;
+}
