@@ -129,7 +129,7 @@ TEST_F(VolumeTest, EntryFieldsAreThoseOfAPlainShortNameFile) {
 TEST_F(VolumeTest, DatesOutsideTheDosRangeAreClamped) {
     Volume volume = mounted();
     ASSERT_TRUE(volume.writeFile("OLD", pattern(1), 0).ok());                // 1970
-    ASSERT_TRUE(volume.writeFile("FUTURE", pattern(1), 4354819200LL).ok());  // 2108
+    ASSERT_TRUE(volume.writeFile("FUTURE", pattern(1), 4400000000LL).ok());  // 2109
     const std::uint8_t* old = &m_memory.bytes()[kRootOffset];
     EXPECT_EQ(fat::load16(old + fat::dirent::kWriteDate), (0 << 9) | (1 << 5) | 1);
     EXPECT_EQ(fat::load16(old + fat::dirent::kWriteTime), 0);
