@@ -241,30 +241,41 @@ std::uint32_t serialFromClock(std::time_t clock, bool fixedClock) {
     return static_cast<std::uint32_t>(seed >> 32);
 }
 
-// Writes and reads back every sector, track by track; returns the sectors that failed.
-std::vector<std::uint32_t> checkEverySector(SectorDevice& device, const Geometry& g,
-                                            const FormatOptions& options) {
+struct SectorCheck {
+    std::vector<std::uint32_t> bad;
+    std::string firstError;  // what the device said about the first bad sector
+};
+
+// Writes and reads back every sector, track by track, retrying a failed track sector by
+// sector. Stops at a bad sector of the system area, since the disk is then unusable anyway.
+SectorCheck checkEverySector(SectorDevice& device, const Geometry& g,
+                             const FormatOptions& options) {
     const std::uint32_t chunk = g.sectorsPerTrack;
     const std::vector<std::uint8_t> zeros(std::size_t{chunk} * kSectorSize, 0);
     std::vector<std::uint8_t> back(zeros.size());
+    SectorCheck check;
     auto writesBack = [&](std::uint32_t first, std::uint32_t count) {
         std::fill(back.begin(), back.end(), 0xA5);
-        return device.write(first, count, zeros.data()).ok() &&
-               device.read(first, count, back.data()).ok() &&
-               std::all_of(back.begin(), back.begin() + std::size_t{count} * kSectorSize,
-                           [](std::uint8_t b) { return b == 0; });
+        Status s = device.write(first, count, zeros.data());
+        if (s) s = device.read(first, count, back.data());
+        if (s && !std::all_of(back.begin(), back.begin() + std::size_t{count} * kSectorSize,
+                              [](std::uint8_t b) { return b == 0; })) {
+            s = Status::failure("sector " + std::to_string(first) + " read back wrong");
+        }
+        if (!s && count == 1 && check.firstError.empty()) check.firstError = s.message();
+        return s.ok();
     };
-    std::vector<std::uint32_t> bad;
     for (std::uint32_t first = 0; first < g.totalSectors; first += chunk) {
         const std::uint32_t count = std::min(chunk, g.totalSectors - first);
         if (!writesBack(first, count)) {
             for (std::uint32_t s = first; s < first + count; ++s) {
-                if (!writesBack(s, 1)) bad.push_back(s);
+                if (!writesBack(s, 1)) check.bad.push_back(s);
             }
+            if (!check.bad.empty() && check.bad.front() < firstDataSector(g)) return check;
         }
         if (options.progress) options.progress(first + count, g.totalSectors);
     }
-    return bad;
+    return check;
 }
 
 }  // namespace
@@ -321,13 +332,15 @@ Result<FormatReport> format(SectorDevice& device, const FormatOptions& options) 
 
     FormatReport report;
     report.geometry = g;
-    if (!options.quick) report.badSectors = checkEverySector(device, g, options);
     const std::uint32_t dataStart = firstDataSector(g);
-    for (std::uint32_t s : report.badSectors) {
-        if (s < dataStart) {
-            return Status::failure("format: sector " + std::to_string(s) +
-                                   " of the boot sector, FATs or root directory is unusable");
+    if (!options.quick) {
+        SectorCheck check = checkEverySector(device, g, options);
+        if (!check.bad.empty() && check.bad.front() < dataStart) {
+            return Status::failure("format: sector " + std::to_string(check.bad.front()) +
+                                   " of the boot sector, FATs or root directory is unusable (" +
+                                   check.firstError + ")");
         }
+        report.badSectors = std::move(check.bad);
     }
 
     // The system area: boot sector, the FAT copies and the root directory, written at once.

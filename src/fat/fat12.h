@@ -59,7 +59,8 @@ struct FileInfo {
 };
 
 // A mounted volume: the boot sector, the first FAT and the root directory held in memory.
-// Every change is written through to the device before the call returns.
+// Every change is written through to the device before the call returns. The device must
+// outlive the volume.
 class Volume {
   public:
     // Reads and checks the boot sector, the FATs and the root directory.

@@ -232,7 +232,25 @@ TEST(FormatTest, BadSectorInTheSystemAreaFailsTheFormat) {
     options.quick = false;
     auto report = fat::format(device, options);
     ASSERT_FALSE(report.ok());
-    EXPECT_NE(report.message().find("sector 5"), std::string::npos) << report.message();
+    EXPECT_NE(report.message().find("sector 5 of the boot sector"), std::string::npos)
+        << report.message();
+    EXPECT_NE(report.message().find("write of sector 5 failed"), std::string::npos)
+        << report.message();
+}
+
+TEST(FormatTest, WriteProtectedDisketteFailsAtOnceWithTheDeviceMessage) {
+    MemoryDevice memory(2880);
+    FailingDevice device(memory);
+    device.failAfterSectorsWritten(0);
+    FormatOptions options = fixedOptions();
+    options.quick = false;
+    bool progressed = false;
+    options.progress = [&](std::uint32_t, std::uint32_t) { progressed = true; };
+    auto report = fat::format(device, options);
+    ASSERT_FALSE(report.ok());
+    EXPECT_NE(report.message().find("sector 0 "), std::string::npos) << report.message();
+    EXPECT_FALSE(progressed);
+    EXPECT_LE(device.writeCalls(), 19u);  // the first track, then each of its sectors
 }
 
 // A device that gives out part way never yields a successful format.
