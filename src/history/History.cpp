@@ -1,10 +1,158 @@
-// Placeholder until the path history lands.
-#include "app/CrisisDlg.h"
+// The last four project folders: kept in the dialog, shown in the combo box's list, and
+// remembered from run to run in quenvol.ini in the Windows directory.
+#include <sys/stat.h>
 
-void CCrisisDlg::LoadHistory() {}
-void CCrisisDlg::InitPathCombo() { m_strProjectPath = m_strCmdLine; }
-void CCrisisDlg::FillPathCombo() {}
-void CCrisisDlg::AddPathToHistory() {}
-CString CCrisisDlg::ExtractToken(char, CString& strText, int) { return strText; }
-void CCrisisDlg::OnButtonClose() { DestroyWindow(); }
-void CCrisisDlg::OnButtonBrowse() {}
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/CrisisDlg.h"
+#include "fat/result.h"
+#include "framework/afxfile.h"
+#include "platform/host_file.h"
+#include "platform/win_path.h"
+
+namespace {
+
+// Loading reads no more than this. Four folder paths of Linux's longest (4,096 bytes) with
+// their CR LF take 16,392 bytes, so any file this program writes for real folders fits
+// four times over; a larger file is split as if it ended here, and a huge or hostile one
+// costs no more memory than this.
+constexpr std::uint64_t kSettingsReadLimit = 64 * 1024;
+
+// The Windows directory, or why it is not known.
+fat::Result<std::string> windowsDirectory() {
+    char buffer[MAX_PATH];
+    const UINT length = GetWindowsDirectoryA(buffer, MAX_PATH);
+    if (length == 0) return fat::Status::failure(platform::lastErrorMessage());
+    if (length >= static_cast<UINT>(MAX_PATH)) {
+        return fat::Status::failure("the settings folder's name is longer than " +
+                                    std::to_string(MAX_PATH - 1) + " characters");
+    }
+    return std::string(buffer, length);
+}
+
+// "<Windows directory>\quenvol.ini", built as the original does in a MAX_PATH buffer; a
+// name cut short by the buffer would be another file, so it counts as no name at all.
+fat::Result<std::string> settingsPath() {
+    auto folder = windowsDirectory();
+    if (!folder) return folder.status();
+    char path[MAX_PATH];
+    const int length = std::snprintf(path, sizeof path, "%s\\quenvol.ini", folder->c_str());
+    if (length < 0 || length >= MAX_PATH) {
+        return fat::Status::failure("the settings file's name \"" + *folder +
+                                    "\\quenvol.ini\" is longer than " +
+                                    std::to_string(MAX_PATH - 1) + " characters");
+    }
+    return std::string(path, static_cast<std::size_t>(length));
+}
+
+// Makes the Windows directory and any missing folder above it, private to the user as
+// configuration folders are.
+fat::Status createFolder(const std::string& windowsName) {
+    auto mapped = platform::mapWindowsName(windowsName);
+    if (!mapped) return mapped.status();
+    const std::string& path = mapped->hostPath;
+    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string prefix = path.substr(0, end);
+        struct stat info {};
+        if (::stat(prefix.c_str(), &info) != 0 && ::mkdir(prefix.c_str(), 0700) != 0) {
+            return fat::Status::failure("the folder \"" + prefix +
+                                        "\" cannot be created: " + std::strerror(errno));
+        }
+        if (end == std::string::npos) break;
+    }
+    return fat::Status::success();
+}
+
+// The four lines, oldest first, each ended by CR LF.
+std::vector<std::uint8_t> settingsBytes(const CString (&history)[4]) {
+    std::vector<std::uint8_t> bytes;
+    for (const CString& slot : history) {
+        bytes.insert(bytes.end(), slot.str().begin(), slot.str().end());
+        bytes.push_back('\r');
+        bytes.push_back('\n');
+    }
+    return bytes;
+}
+
+// Writes the file whole or not at all: a crash, a full disk or a second copy of the program
+// saving at the same moment leaves either the old content or the new.
+fat::Status saveSettings(const CString (&history)[4]) {
+    auto folder = windowsDirectory();
+    if (!folder) return folder.status();
+    auto path = settingsPath();
+    if (!path) return path.status();
+    if (auto made = createFolder(*folder); !made) return made;
+    const std::vector<std::uint8_t> bytes = settingsBytes(history);
+    return platform::replaceFileAtomically(*path, bytes);
+}
+
+}  // namespace
+
+CString CCrisisDlg::ExtractToken(char chSep, CString& strText, int nSkip) {
+    const int len = strText.GetLength();
+    const int pos = strText.Find(chSep);
+    CString piece = strText.Left(pos);
+    strText = strText.Right(len - pos - nSkip);
+    return piece;
+}
+
+void CCrisisDlg::LoadHistory() {
+    auto path = settingsPath();
+    if (!path) return;
+    CFile file;
+    if (!file.Open(path->c_str(), CFile::modeRead)) return;
+    CString text;
+    {
+        const auto wanted = static_cast<UINT>(std::min(file.GetLength(), kSettingsReadLimit));
+        std::vector<char> buffer(wanted + 1, '\0');
+        const UINT got = file.Read(buffer.data(), wanted);
+        buffer[got] = '\0';
+        // The text ends at the first NUL byte, wherever it stands.
+        text = CString(buffer.data());
+    }
+    for (CString& slot : m_strHistory) {
+        if (!text.IsEmpty()) slot = ExtractToken('\r', text, 2);
+    }
+}
+
+void CCrisisDlg::FillPathCombo() {
+    m_comboPath.SendMessage(CB_RESETCONTENT);
+    for (int i = 3; i >= 0; --i) {
+        m_comboPath.SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(m_strHistory[i].c_str()));
+    }
+}
+
+void CCrisisDlg::InitPathCombo() {
+    m_strProjectPath = m_strCmdLine;
+    FillPathCombo();
+}
+
+void CCrisisDlg::AddPathToHistory() {
+    if (m_strProjectPath.IsEmpty()) m_strProjectPath = m_strHistory[3];
+    if (m_strProjectPath == m_strHistory[3]) return;
+    m_strHistory[0] = m_strHistory[1];
+    m_strHistory[1] = m_strHistory[2];
+    m_strHistory[2] = m_strHistory[3];
+    m_strHistory[3] = m_strProjectPath;
+    FillPathCombo();
+    UpdateData(FALSE);
+}
+
+void CCrisisDlg::OnButtonClose() {
+    // The list is all the program keeps between runs, and losing it costs the user a few
+    // clicks, so a failure is told but never keeps the program from ending: a Close that
+    // did not close would leave only Escape, which saves nothing either.
+    if (auto saved = saveSettings(m_strHistory); !saved) {
+        const std::string text =
+            " The recent project folders could not be saved:\n " + saved.message() + "\t";
+        AfxMessageBox(text.c_str(), MB_OK | MB_ICONEXCLAMATION);
+    }
+    DestroyWindow();
+}
