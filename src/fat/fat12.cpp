@@ -593,6 +593,9 @@ Status Volume::writeFile(std::string_view name, std::span<const std::uint8_t> da
     Result<std::string> shortName = toShortName(name);
     if (!shortName) return shortName.status();
     const std::string quoted = "\"" + std::string(name) + "\"";
+    auto fail = [&](const Status& s) {
+        return failAndReload(Status::failure("cannot write " + quoted + ": " + s.message()));
+    };
     const std::uint64_t needed64 = (data.size() + clusterBytes() - 1) / clusterBytes();
     const std::optional<std::size_t> existing = findEntry(*shortName);
     std::vector<std::uint16_t> oldChain;
@@ -602,16 +605,13 @@ Status Volume::writeFile(std::string_view name, std::span<const std::uint8_t> da
             return Status::failure("cannot write " + quoted + ": a directory of that name exists");
         }
         Result<std::vector<std::uint16_t>> chain =
-            chainOf(load16(entry + dirent::kFirstCluster), *shortName);
+            chainOf(load16(entry + dirent::kFirstCluster), name);
         if (!chain) return Status::failure("cannot replace " + quoted + ": " + chain.message());
         oldChain = std::move(*chain);
     }
     const std::optional<std::size_t> slot = existing ? existing : findFreeEntry();
     if (!slot) return Status::failure("cannot write " + quoted + ": the root directory is full");
-    std::uint64_t freeClusters = 0;
-    for (std::uint32_t n = cluster::kFirstData; n < m_clusterCount + cluster::kFirstData; ++n) {
-        if (fatGet(m_fat, n) == cluster::kFree) ++freeClusters;
-    }
+    const std::uint64_t freeClusters = freeBytes() / clusterBytes();
     if (needed64 > freeClusters + oldChain.size() || data.size() > 0xFFFFFFFFu) {
         return Status::failure("cannot write " + quoted + ": it needs " +
                                std::to_string(needed64 * clusterBytes()) + " bytes, " +
@@ -627,8 +627,8 @@ Status Volume::writeFile(std::string_view name, std::span<const std::uint8_t> da
         std::vector<std::uint8_t> fat = m_fat;
         root[*existing * dirent::kSize] = dirent::kDeletedMark;
         for (std::uint16_t n : oldChain) fatSet(fat, n, cluster::kFree);
-        if (Status s = writeRootEntry(root, *existing); !s) return failAndReload(s);
-        if (Status s = writeFatChanges(m_fat, fat); !s) return failAndReload(s);
+        if (Status s = writeRootEntry(root, *existing); !s) return fail(s);
+        if (Status s = writeFatChanges(m_fat, fat); !s) return fail(s);
         m_root = std::move(root);
         m_fat = std::move(fat);
         oldChain.clear();
@@ -642,8 +642,8 @@ Status Volume::writeFile(std::string_view name, std::span<const std::uint8_t> da
     if (!chain.empty()) {
         std::vector<std::uint8_t> padded(std::size_t{needed} * clusterBytes(), 0);
         std::copy(data.begin(), data.end(), padded.begin());
-        if (Status s = writeClusters(chain, padded.data()); !s) return failAndReload(s);
-        if (Status s = writeFatChanges(m_fat, fat); !s) return failAndReload(s);
+        if (Status s = writeClusters(chain, padded.data()); !s) return fail(s);
+        if (Status s = writeFatChanges(m_fat, fat); !s) return fail(s);
     }
     std::vector<std::uint8_t> root = m_root;
     std::uint8_t* entry = &root[*slot * dirent::kSize];
@@ -654,16 +654,16 @@ Status Volume::writeFile(std::string_view name, std::span<const std::uint8_t> da
     stampEntry(entry, when);
     store16(entry + dirent::kFirstCluster, chain.empty() ? cluster::kFree : chain.front());
     store32(entry + dirent::kFileSize, static_cast<std::uint32_t>(data.size()));
-    if (Status s = writeRootEntry(root, *slot); !s) return failAndReload(s);
+    if (Status s = writeRootEntry(root, *slot); !s) return fail(s);
     m_fat = fat;
     m_root = std::move(root);
 
     if (!oldChain.empty()) {
         for (std::uint16_t n : oldChain) fatSet(fat, n, cluster::kFree);
-        if (Status s = writeFatChanges(m_fat, fat); !s) return failAndReload(s);
+        if (Status s = writeFatChanges(m_fat, fat); !s) return fail(s);
         m_fat = std::move(fat);
     }
-    if (Status s = m_device->flush(); !s) return failAndReload(s);
+    if (Status s = m_device->flush(); !s) return fail(s);
     return Status::success();
 }
 
@@ -710,6 +710,9 @@ Status Volume::removeFile(std::string_view name) {
     Result<std::string> shortName = toShortName(name);
     if (!shortName) return shortName.status();
     const std::string quoted = "\"" + std::string(name) + "\"";
+    auto fail = [&](const Status& s) {
+        return failAndReload(Status::failure("cannot remove " + quoted + ": " + s.message()));
+    };
     const std::optional<std::size_t> index = findEntry(*shortName);
     if (!index) return Status::failure("cannot remove " + quoted + ": not found");
     const std::uint8_t* entry = &m_root[*index * dirent::kSize];
@@ -721,13 +724,13 @@ Status Volume::removeFile(std::string_view name) {
     // The entry goes first: a failure in between leaves lost clusters, never a cross-link.
     std::vector<std::uint8_t> root = m_root;
     root[*index * dirent::kSize] = dirent::kDeletedMark;
-    if (Status s = writeRootEntry(root, *index); !s) return failAndReload(s);
+    if (Status s = writeRootEntry(root, *index); !s) return fail(s);
     m_root = std::move(root);
     std::vector<std::uint8_t> fat = m_fat;
     for (std::uint16_t n : *chain) fatSet(fat, n, cluster::kFree);
-    if (Status s = writeFatChanges(m_fat, fat); !s) return failAndReload(s);
+    if (Status s = writeFatChanges(m_fat, fat); !s) return fail(s);
     m_fat = std::move(fat);
-    if (Status s = m_device->flush(); !s) return failAndReload(s);
+    if (Status s = m_device->flush(); !s) return fail(s);
     return Status::success();
 }
 
