@@ -1,0 +1,360 @@
+#include "platform/drive_a.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace platform {
+namespace {
+
+using fat::Result;
+using fat::Status;
+
+constexpr std::size_t kDirectAlignment = 4096;
+
+std::string errnoText(int error) {
+    return std::strerror(error);
+}
+
+Status noDiskette(const std::string& path, const std::string& why) {
+    return Status::failure("no diskette in drive A: (" + path + " " + why + ")");
+}
+
+Status notDiskette(const std::string& path, const std::string& why) {
+    return Status::failure("not a diskette: " + path + " " + why);
+}
+
+Status writeProtected(const std::string& path) {
+    return Status::failure("write-protected: the diskette in drive A: (" + path +
+                           ") cannot be written");
+}
+
+Status busy(const std::string& path) {
+    return Status::failure("busy: drive A: (" + path + ") is mounted or in use by another program");
+}
+
+std::string kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "is a directory";
+    if (S_ISCHR(mode)) return "is a character device";
+    if (S_ISFIFO(mode)) return "is a pipe";
+    if (S_ISSOCK(mode)) return "is a socket";
+    return "is neither a regular file nor a block device";
+}
+
+// pread/pwrite until done, an error or end of file; returns the count moved or -1.
+template <class Op>
+ssize_t transferAll(Op op, std::size_t bytes) {
+    std::size_t done = 0;
+    while (done < bytes) {
+        ssize_t n = op(done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+struct AlignedBuffer {
+    explicit AlignedBuffer(std::size_t bytes)
+        : size((bytes + kDirectAlignment - 1) / kDirectAlignment * kDirectAlignment),
+          data(static_cast<std::uint8_t*>(std::aligned_alloc(kDirectAlignment, size))) {}
+    ~AlignedBuffer() { std::free(data); }
+    AlignedBuffer(const AlignedBuffer&) = delete;
+    AlignedBuffer& operator=(const AlignedBuffer&) = delete;
+    std::size_t size;
+    std::uint8_t* data;
+};
+
+}  // namespace
+
+std::string driveAPath() {
+    const char* value = std::getenv("QUENVOL_DRIVE_A");
+    if (value != nullptr && *value != '\0') return value;
+    return "/dev/fd0";
+}
+
+bool isDisketteSize(std::uint64_t bytes) {
+    if (bytes == 0 || bytes > kLargestDisketteBytes || bytes % fat::kSectorSize != 0) return false;
+    return fat::geometryForSize(bytes).ok();
+}
+
+Result<std::unique_ptr<DriveA>> DriveA::open(const DriveOpenOptions& options) {
+    std::unique_ptr<DriveA> drive(new DriveA());
+    drive->m_path = driveAPath();
+    const std::string& path = drive->m_path;
+
+    // Look before opening: opening a device node of the wrong kind can have effects of its own.
+    struct stat before {};
+    if (::stat(path.c_str(), &before) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return noDiskette(path, "does not exist");
+        return Status::failure("cannot examine drive A: (" + path + "): " + errnoText(errno));
+    }
+    if (!S_ISREG(before.st_mode) && !S_ISBLK(before.st_mode)) {
+        return notDiskette(path, kindOf(before.st_mode));
+    }
+    if (S_ISREG(before.st_mode) && !isDisketteSize(static_cast<std::uint64_t>(before.st_size))) {
+        return notDiskette(path, "holds " + std::to_string(before.st_size) +
+                                     " bytes, which is no diskette format");
+    }
+
+    bool wantWrite = options.access == DriveAccess::Write;
+    // An image without any write permission stands for a diskette with its tab set, even for
+    // the superuser, whom the permission bits would not stop.
+    if (wantWrite && S_ISREG(before.st_mode) &&
+        (before.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        if (!options.readOnlyFallback) return writeProtected(path);
+        wantWrite = false;
+    }
+
+    int flags = O_CLOEXEC | O_NONBLOCK | (wantWrite ? O_RDWR : O_RDONLY);
+    bool direct = options.bypassCache && S_ISBLK(before.st_mode);
+    if (direct) flags |= O_DIRECT;
+    int fd = ::open(path.c_str(), flags);
+    if (fd < 0 && wantWrite && (errno == EROFS || errno == EACCES || errno == EPERM) &&
+        options.readOnlyFallback) {
+        wantWrite = false;
+        fd = ::open(path.c_str(), (flags & ~O_RDWR) | O_RDONLY);
+    }
+    if (fd < 0) {
+        int error = errno;
+        if (error == ENOENT || error == ENXIO || error == ENOMEDIUM || error == ENODEV) {
+            return noDiskette(path, errnoText(error));
+        }
+        if (error == EROFS || error == EACCES || error == EPERM) return writeProtected(path);
+        if (error == EBUSY) return busy(path);
+        return Status::failure("cannot open drive A: (" + path + "): " + errnoText(error));
+    }
+    drive->m_fd = fd;
+
+    // The thing opened must be the thing examined.
+    struct stat after {};
+    if (::fstat(fd, &after) != 0 || after.st_dev != before.st_dev ||
+        after.st_ino != before.st_ino || (after.st_mode & S_IFMT) != (before.st_mode & S_IFMT)) {
+        return Status::failure("drive A: (" + path + ") changed while it was being opened");
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+
+    drive->m_blockDevice = S_ISBLK(after.st_mode);
+    if (drive->m_blockDevice) {
+        std::uint64_t bytes = 0;
+        if (::ioctl(fd, BLKGETSIZE64, &bytes) != 0) {
+            return noDiskette(path, "reports no medium: " + errnoText(errno));
+        }
+        if (!isDisketteSize(bytes)) {
+            return notDiskette(
+                path, "holds " + std::to_string(bytes) + " bytes, which is no diskette format");
+        }
+        int readOnly = 0;
+        if (wantWrite && ::ioctl(fd, BLKROGET, &readOnly) == 0 && readOnly != 0) {
+            if (!options.readOnlyFallback) return writeProtected(path);
+            wantWrite = false;
+        }
+        drive->m_size = bytes;
+    } else {
+        drive->m_size = static_cast<std::uint64_t>(after.st_size);
+        if (!isDisketteSize(drive->m_size)) {
+            return notDiskette(path, "holds " + std::to_string(drive->m_size) +
+                                         " bytes, which is no diskette format");
+        }
+    }
+    auto geometry = fat::geometryForSize(drive->m_size);
+    if (!geometry) return notDiskette(path, geometry.message());
+    drive->m_geometry = *geometry;
+    drive->m_writable = wantWrite;
+    drive->m_direct = direct;
+    drive->m_dropBeforeRead = options.bypassCache && !direct;
+
+    if (wantWrite && options.exclusive) {
+        Status held = drive->lock();
+        if (!held) return held;
+    }
+    return drive;
+}
+
+DriveA::~DriveA() {
+    unlock();
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+std::uint32_t DriveA::sectorCount() const {
+    return static_cast<std::uint32_t>(m_size / fat::kSectorSize);
+}
+
+Status DriveA::transferCheck(std::uint32_t first, std::uint32_t count) const {
+    if (count == 0 || first >= sectorCount() || count > sectorCount() - first) {
+        return Status::failure("sectors " + std::to_string(first) + " to " +
+                               std::to_string(std::uint64_t{first} + count) +
+                               " lie outside the diskette in drive A: (" +
+                               std::to_string(sectorCount()) + " sectors)");
+    }
+    return Status::success();
+}
+
+Status DriveA::read(std::uint32_t first, std::uint32_t count, std::uint8_t* out) {
+    Status range = transferCheck(first, count);
+    if (!range) return range;
+    std::size_t bytes = std::size_t{count} * fat::kSectorSize;
+    auto got = readAt(std::uint64_t{first} * fat::kSectorSize, out, bytes);
+    if (!got) return got.status();
+    if (*got != bytes) {
+        return Status::failure("short read at sector " + std::to_string(first) + " of drive A: (" +
+                               std::to_string(*got) + " of " + std::to_string(bytes) + " bytes)");
+    }
+    return Status::success();
+}
+
+Status DriveA::write(std::uint32_t first, std::uint32_t count, const std::uint8_t* in) {
+    Status range = transferCheck(first, count);
+    if (!range) return range;
+    std::size_t bytes = std::size_t{count} * fat::kSectorSize;
+    auto put = writeAt(std::uint64_t{first} * fat::kSectorSize, in, bytes);
+    if (!put) return put.status();
+    if (*put != bytes) {
+        return Status::failure("short write at sector " + std::to_string(first) + " of drive A: (" +
+                               std::to_string(*put) + " of " + std::to_string(bytes) + " bytes)");
+    }
+    return Status::success();
+}
+
+Result<std::size_t> DriveA::readAt(std::uint64_t offset, void* out, std::size_t bytes) {
+    if (offset >= m_size) return std::size_t{0};
+    bytes = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, m_size - offset));
+    if (m_dropBeforeRead) dropCache();
+    ssize_t n;
+    if (m_direct) {
+        if (offset % fat::kSectorSize != 0 || bytes % fat::kSectorSize != 0) {
+            return Status::failure("drive A: transfers whole sectors only");
+        }
+        AlignedBuffer bounce(bytes);
+        if (bounce.data == nullptr) return Status::failure("out of memory");
+        n = transferAll(
+            [&](std::size_t done) {
+                return ::pread(m_fd, bounce.data + done, bytes - done,
+                               static_cast<off_t>(offset + done));
+            },
+            bytes);
+        if (n > 0) std::memcpy(out, bounce.data, static_cast<std::size_t>(n));
+    } else {
+        auto* target = static_cast<std::uint8_t*>(out);
+        n = transferAll(
+            [&](std::size_t done) {
+                return ::pread(m_fd, target + done, bytes - done,
+                               static_cast<off_t>(offset + done));
+            },
+            bytes);
+    }
+    if (n < 0) {
+        return Status::failure("read error at byte " + std::to_string(offset) + " of drive A: (" +
+                               m_path + "): " + errnoText(errno));
+    }
+    return static_cast<std::size_t>(n);
+}
+
+Result<std::size_t> DriveA::writeAt(std::uint64_t offset, const void* in, std::size_t bytes) {
+    if (!m_writable) return writeProtected(m_path);
+    // Cut at the end of the medium: an image file must never grow.
+    if (offset >= m_size) return std::size_t{0};
+    bytes = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, m_size - offset));
+    bool heldHere = false;
+    if (!m_locked) {
+        Status held = lock();
+        if (!held) return held;
+        heldHere = true;
+    }
+    ssize_t n;
+    if (m_direct) {
+        if (offset % fat::kSectorSize != 0 || bytes % fat::kSectorSize != 0) {
+            if (heldHere) unlock();
+            return Status::failure("drive A: transfers whole sectors only");
+        }
+        AlignedBuffer bounce(bytes);
+        if (bounce.data == nullptr) {
+            if (heldHere) unlock();
+            return Status::failure("out of memory");
+        }
+        std::memcpy(bounce.data, in, bytes);
+        n = transferAll(
+            [&](std::size_t done) {
+                return ::pwrite(m_fd, bounce.data + done, bytes - done,
+                                static_cast<off_t>(offset + done));
+            },
+            bytes);
+    } else {
+        const auto* source = static_cast<const std::uint8_t*>(in);
+        n = transferAll(
+            [&](std::size_t done) {
+                return ::pwrite(m_fd, source + done, bytes - done,
+                                static_cast<off_t>(offset + done));
+            },
+            bytes);
+    }
+    int error = errno;
+    if (heldHere) unlock();
+    if (n < 0) {
+        if (error == EROFS || error == EPERM || error == EACCES) return writeProtected(m_path);
+        return Status::failure("write error at byte " + std::to_string(offset) + " of drive A: (" +
+                               m_path + "): " + errnoText(error));
+    }
+    return static_cast<std::size_t>(n);
+}
+
+Status DriveA::flush() {
+    if (::fsync(m_fd) != 0) {
+        return Status::failure("drive A: (" + m_path +
+                               ") could not be flushed: " + errnoText(errno));
+    }
+    return Status::success();
+}
+
+Status DriveA::lock() {
+    if (m_locked) return Status::success();
+    if (m_blockDevice) {
+        // O_EXCL on a block device fails with EBUSY while it is mounted or held by another.
+        int fd = ::open(m_path.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) {
+            if (errno == EBUSY) return busy(m_path);
+            return Status::failure("cannot lock drive A: (" + m_path + "): " + errnoText(errno));
+        }
+        struct stat held {};
+        struct stat ours {};
+        if (::fstat(fd, &held) != 0 || ::fstat(m_fd, &ours) != 0 || held.st_rdev != ours.st_rdev) {
+            ::close(fd);
+            return Status::failure("drive A: (" + m_path + ") changed while it was being locked");
+        }
+        m_exclusiveFd = fd;
+    } else if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) return busy(m_path);
+        return Status::failure("cannot lock drive A: (" + m_path + "): " + errnoText(errno));
+    }
+    m_locked = true;
+    return Status::success();
+}
+
+void DriveA::unlock() {
+    if (!m_locked) return;
+    if (m_blockDevice) {
+        ::close(m_exclusiveFd);
+        m_exclusiveFd = -1;
+    } else {
+        ::flock(m_fd, LOCK_UN);
+    }
+    m_locked = false;
+}
+
+void DriveA::dropCache() {
+    if (m_writable) ::fsync(m_fd);
+    ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_DONTNEED);
+}
+
+}  // namespace platform

@@ -1,0 +1,88 @@
+// Drive A: on Linux: the path in QUENVOL_DRIVE_A (an image file or a floppy block device),
+// else /dev/fd0. A path that does not exist is an empty drive. Only a regular file or a block
+// device whose size is one of the diskette formats counts as a diskette; anything else is
+// refused before a single byte is written.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "fat/fat12.h"
+#include "fat/result.h"
+#include "fat/sector_device.h"
+
+namespace platform {
+
+// The largest medium ever accepted: the 2.88 MB format.
+inline constexpr std::uint64_t kLargestDisketteBytes = 2949120;
+
+std::string driveAPath();
+
+// Sizes of the diskette formats the file system knows, never above kLargestDisketteBytes.
+bool isDisketteSize(std::uint64_t bytes);
+
+enum class DriveAccess { Read, Write };
+
+struct DriveOpenOptions {
+    DriveAccess access = DriveAccess::Read;
+    // Write access only: hold the drive for the whole session (flock on an image, O_EXCL on a
+    // block device), so that two programs never write at once and a mounted device is refused.
+    bool exclusive = true;
+    // Write access only: open a write-protected medium for reading instead of refusing it.
+    bool readOnlyFallback = false;
+    // Read what is on the medium rather than what the page cache holds (O_DIRECT for block
+    // devices, cache dropped before each read of an image).
+    bool bypassCache = false;
+};
+
+// One open session on drive A:. Refusals name the cause: "no diskette in drive A:",
+// "not a diskette", "write-protected", "busy".
+class DriveA final : public fat::SectorDevice {
+  public:
+    static fat::Result<std::unique_ptr<DriveA>> open(const DriveOpenOptions& options = {});
+    ~DriveA() override;
+    DriveA(const DriveA&) = delete;
+    DriveA& operator=(const DriveA&) = delete;
+
+    std::uint32_t sectorCount() const override;
+    fat::Status read(std::uint32_t first, std::uint32_t count, std::uint8_t* out) override;
+    // Needs the drive held exclusively; takes it for this call when it is not held already.
+    fat::Status write(std::uint32_t first, std::uint32_t count, const std::uint8_t* in) override;
+    fat::Status flush() override;
+
+    // Byte-level transfers at `offset` for the raw volume, cut at the end of the medium; the
+    // count actually transferred is returned, 0 at the end.
+    fat::Result<std::size_t> readAt(std::uint64_t offset, void* out, std::size_t bytes);
+    fat::Result<std::size_t> writeAt(std::uint64_t offset, const void* in, std::size_t bytes);
+
+    // Exclusive hold of the drive; fails "busy" when another program or a mount holds it.
+    fat::Status lock();
+    void unlock();
+    bool locked() const { return m_locked; }
+    // Drops cached pages so that the next read goes to the medium.
+    void dropCache();
+
+    bool writable() const { return m_writable; }
+    bool isBlockDevice() const { return m_blockDevice; }
+    std::uint64_t sizeBytes() const { return m_size; }
+    const fat::Geometry& geometry() const { return m_geometry; }
+    const std::string& path() const { return m_path; }
+
+  private:
+    DriveA() = default;
+    fat::Status transferCheck(std::uint32_t first, std::uint32_t count) const;
+
+    std::string m_path;
+    int m_fd = -1;
+    int m_exclusiveFd = -1;  // block devices: the O_EXCL descriptor that holds the device
+    bool m_locked = false;
+    bool m_writable = false;
+    bool m_blockDevice = false;
+    bool m_direct = false;
+    bool m_dropBeforeRead = false;
+    std::uint64_t m_size = 0;
+    fat::Geometry m_geometry{};
+};
+
+}  // namespace platform

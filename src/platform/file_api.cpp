@@ -1,0 +1,219 @@
+// Files and folders under Windows names, and copies onto the diskette's FAT12 volume.
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "fat/fat12.h"
+#include "platform/drive_a.h"
+#include "platform/host_file.h"
+#include "platform/win_path.h"
+#include "platform/winapi.h"
+
+namespace {
+
+using platform::WindowsName;
+
+BOOL failWith(std::string message) {
+    platform::setLastErrorMessage(std::move(message));
+    return FALSE;
+}
+
+BOOL succeeded() {
+    platform::setLastErrorMessage({});
+    return TRUE;
+}
+
+// Copies `text` out as the Windows calls do: its length when it fits with the terminator,
+// else the size needed.
+DWORD copyOut(const std::string& text, char* buffer, std::size_t size) {
+    if (buffer == nullptr || size <= text.size()) return static_cast<DWORD>(text.size() + 1);
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<DWORD>(text.size());
+}
+
+bool sameIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool listedOn(const fat::Volume& volume, const std::string& name) {
+    for (const fat::FileInfo& info : volume.list()) {
+        if (sameIgnoringCase(info.name, name)) return true;
+    }
+    return false;
+}
+
+BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool failIfExists) {
+    auto content = platform::readWholeFile(source);
+    if (!content) return failWith(content.message());
+    platform::DriveOpenOptions options;
+    options.access = platform::DriveAccess::Write;
+    auto drive = platform::DriveA::open(options);
+    if (!drive) return failWith(drive.message());
+    auto volume = fat::Volume::mount(**drive);
+    if (!volume)
+        return failWith("the diskette in drive A: holds no usable FAT12 volume: " +
+                        volume.message());
+    if (failIfExists && listedOn(*volume, diskName)) {
+        return failWith("\"" + diskName + "\" already exists on the diskette in drive A:");
+    }
+    fat::Status written = volume->writeFile(diskName, *content, std::time(nullptr));
+    if (written) written = (*drive)->flush();
+    if (!written)
+        return failWith("\"" + diskName +
+                        "\" could not be written to drive A: " + written.message());
+    return succeeded();
+}
+
+BOOL copyOnHost(const std::string& source, const std::string& target, bool failIfExists) {
+    auto from = platform::HostFile::openRead(source);
+    if (!from) return failWith(from.message());
+    auto to = platform::mapWindowsName(target);
+    if (!to) return failWith(to.message());
+    struct stat sourceInfo {};
+    struct stat targetInfo {};
+    ::stat(from->path().c_str(), &sourceInfo);
+    if (::stat(to->hostPath.c_str(), &targetInfo) == 0) {
+        if (failIfExists) return failWith("\"" + to->hostPath + "\" already exists");
+        // Truncating the target would destroy the source before it is read.
+        if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino) {
+            return failWith("\"" + to->hostPath + "\" cannot be copied onto itself");
+        }
+    }
+    auto into = platform::HostFile::create(to->hostPath);
+    if (!into) return failWith(into.message());
+    std::vector<std::uint8_t> chunk(64 * 1024);
+    for (;;) {
+        auto got = from->read(chunk.data(), chunk.size());
+        if (!got) return failWith(got.message());
+        if (*got == 0) break;
+        fat::Status put = into->write(chunk.data(), *got);
+        if (!put) return failWith(put.message());
+    }
+    fat::Status closed = into->close();
+    if (!closed) return failWith(closed.message());
+    return succeeded();
+}
+
+}  // namespace
+
+BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
+    if (lpExistingFileName == nullptr || lpNewFileName == nullptr) return failWith("no file name");
+    auto source = platform::mapWindowsName(lpExistingFileName);
+    if (!source) return failWith(source.message());
+    if (source->where != WindowsName::Where::Host) {
+        return failWith("files on drive A: cannot be copied from");
+    }
+    auto target = platform::mapWindowsName(lpNewFileName);
+    if (!target) return failWith(target.message());
+    if (target->where == WindowsName::Where::DriveA) {
+        return copyToDiskette(source->hostPath, target->diskName, bFailIfExists != FALSE);
+    }
+    return copyOnHost(source->hostPath, target->hostPath, bFailIfExists != FALSE);
+}
+
+BOOL DeleteFileA(LPCSTR lpFileName) {
+    if (lpFileName == nullptr) return failWith("no file name");
+    auto mapped = platform::mapWindowsName(lpFileName);
+    if (!mapped) return failWith(mapped.message());
+    if (mapped->where == WindowsName::Where::DriveA) {
+        platform::DriveOpenOptions options;
+        options.access = platform::DriveAccess::Write;
+        auto drive = platform::DriveA::open(options);
+        if (!drive) return failWith(drive.message());
+        auto volume = fat::Volume::mount(**drive);
+        if (!volume) return failWith(volume.message());
+        fat::Status removed = volume->removeFile(mapped->diskName);
+        if (removed) removed = (*drive)->flush();
+        return removed ? succeeded() : failWith(removed.message());
+    }
+    struct stat info {};
+    if (::lstat(mapped->hostPath.c_str(), &info) != 0) {
+        return failWith("\"" + mapped->hostPath + "\" does not exist");
+    }
+    if (S_ISDIR(info.st_mode)) return failWith("\"" + mapped->hostPath + "\" is a folder");
+    if (::unlink(mapped->hostPath.c_str()) != 0) {
+        return failWith("\"" + mapped->hostPath + "\" cannot be deleted: " + std::strerror(errno));
+    }
+    return succeeded();
+}
+
+BOOL PathFileExistsA(LPCSTR pszPath) {
+    if (pszPath == nullptr) return failWith("no file name");
+    auto mapped = platform::mapWindowsName(pszPath);
+    if (!mapped) return failWith(mapped.message());
+    if (mapped->where == WindowsName::Where::DriveA) {
+        auto drive = platform::DriveA::open();
+        if (!drive) return failWith(drive.message());
+        auto volume = fat::Volume::mount(**drive);
+        if (!volume) return failWith(volume.message());
+        return listedOn(*volume, mapped->diskName) ? succeeded()
+                                                   : failWith("no such file on drive A:");
+    }
+    struct stat info {};
+    if (::stat(mapped->hostPath.c_str(), &info) != 0) {
+        return failWith("\"" + mapped->hostPath + "\" does not exist");
+    }
+    return succeeded();
+}
+
+DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
+    std::vector<char> path(4096);
+    while (::getcwd(path.data(), path.size()) == nullptr) {
+        if (errno != ERANGE) {
+            failWith("the current directory cannot be read");
+            return 0;
+        }
+        path.resize(path.size() * 2);
+    }
+    succeeded();
+    return copyOut(path.data(), lpBuffer, nBufferLength);
+}
+
+BOOL SetCurrentDirectoryA(LPCSTR lpPathName) {
+    if (lpPathName == nullptr) return failWith("no folder name");
+    auto mapped = platform::mapWindowsName(lpPathName);
+    if (!mapped) return failWith(mapped.message());
+    if (mapped->where != WindowsName::Where::Host) {
+        return failWith("drive A: cannot be the current directory");
+    }
+    if (::chdir(mapped->hostPath.c_str()) != 0) {
+        return failWith("\"" + mapped->hostPath +
+                        "\" cannot be made current: " + std::strerror(errno));
+    }
+    return succeeded();
+}
+
+UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    std::string folder;
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config != nullptr && config[0] == '/') {
+        folder = config;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || home[0] == '\0') {
+            const passwd* entry = ::getpwuid(::getuid());
+            home = entry != nullptr ? entry->pw_dir : nullptr;
+        }
+        if (home == nullptr) {
+            failWith("neither XDG_CONFIG_HOME nor a home folder is known");
+            return 0;
+        }
+        folder = std::string(home) + "/.config";
+    }
+    succeeded();
+    return copyOut(folder, lpBuffer, uSize);
+}

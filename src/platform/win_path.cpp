@@ -1,0 +1,130 @@
+#include "platform/win_path.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <memory>
+#include <vector>
+
+namespace platform {
+namespace {
+
+using fat::Result;
+using fat::Status;
+
+bool sameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+std::vector<std::string> splitParts(std::string_view path) {
+    std::vector<std::string> parts;
+    std::string current;
+    for (char c : path) {
+        if (isSeparator(c)) {
+            if (!current.empty()) parts.push_back(std::move(current));
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty()) parts.push_back(std::move(current));
+    return parts;
+}
+
+Result<std::string> currentDirectory() {
+    std::vector<char> buffer(4096);
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE) return Status::failure("the current directory cannot be read");
+        buffer.resize(buffer.size() * 2);
+    }
+    return std::string(buffer.data());
+}
+
+}  // namespace
+
+std::string findIgnoringCase(const std::string& folder, const std::string& name) {
+    std::string exact = folder == "/" ? "/" + name : folder + "/" + name;
+    struct stat info {};
+    if (::lstat(exact.c_str(), &info) == 0) return name;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
+    if (!dir) return {};
+    std::string best;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        std::string_view candidate(entry->d_name);
+        if (sameIgnoringCase(candidate, name) && (best.empty() || candidate < best)) {
+            best = std::string(candidate);
+        }
+    }
+    return best;
+}
+
+Result<WindowsName> mapWindowsName(std::string_view name) {
+    if (name.empty()) return Status::failure("empty file name");
+    if (name.find('\0') != std::string_view::npos) {
+        return Status::failure("file name holds a NUL character");
+    }
+
+    std::string_view rest = name;
+    bool fromRoot = false;
+    if (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0]))) {
+        char drive = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+        rest = name.substr(2);
+        if (drive == 'a') {
+            std::vector<std::string> parts = splitParts(rest);
+            if (parts.empty()) return Status::failure("no file name after \"a:\"");
+            if (parts.size() > 1) {
+                return Status::failure("\"" + std::string(name) +
+                                       "\": only the root folder of drive A: can be used");
+            }
+            WindowsName mapped;
+            mapped.where = WindowsName::Where::DriveA;
+            mapped.diskName = parts.front();
+            return mapped;
+        }
+        if (drive != 'c') {
+            return Status::failure("\"" + std::string(name) + "\": there is no drive " +
+                                   static_cast<char>(std::toupper(drive)) + ": here");
+        }
+        fromRoot = true;
+    }
+    if (!rest.empty() && isSeparator(rest.front())) fromRoot = true;
+
+    std::vector<std::string> parts = splitParts(rest);
+    for (const std::string& part : parts) {
+        if (part.find_first_of("*?<>|\":") != std::string::npos) {
+            return Status::failure("\"" + std::string(name) +
+                                   "\": a file name cannot hold * ? < > | \" or :");
+        }
+    }
+
+    std::string path = "/";
+    if (!fromRoot) {
+        auto cwd = currentDirectory();
+        if (!cwd) return cwd.status();
+        path = *cwd;
+    }
+    for (const std::string& part : parts) {
+        std::string found = (part == "." || part == "..") ? part : findIgnoringCase(path, part);
+        if (found.empty()) found = part;
+        if (path.back() != '/') path += '/';
+        path += found;
+    }
+    WindowsName mapped;
+    mapped.hostPath = std::move(path);
+    return mapped;
+}
+
+}  // namespace platform

@@ -1,0 +1,32 @@
+// Windows file names given their Linux meaning, in this one place:
+// - a backslash separates folders as a slash does;
+// - "c:" starts at the root "/" (drive C: is the whole tree);
+// - "a:\name" is a file in the root folder of the diskette's FAT12 volume;
+// - a name that does not exist as written is looked up without regard to case, folder by
+//   folder, so "ZYPLET16.EXE" finds zyplet16.exe and a new bios.rom replaces BIOS.ROM;
+// - other names are relative to the current directory.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "fat/result.h"
+
+namespace platform {
+
+struct WindowsName {
+    enum class Where { Host, DriveA };
+    Where where = Where::Host;
+    std::string hostPath;  // Host: absolute Linux path, each part as it exists on disk
+    std::string diskName;  // DriveA: the name within the diskette's root folder
+};
+
+// Fails for an empty name, a NUL inside it, characters Windows refuses in names (* ? < > | "),
+// a drive other than A: or C:, or a folder below the diskette's root.
+fat::Result<WindowsName> mapWindowsName(std::string_view name);
+
+// The name of an entry in `folder` that equals `name` without regard to ASCII case: the exact
+// one if it exists, else the first in byte order; empty when there is none.
+std::string findIgnoringCase(const std::string& folder, const std::string& name);
+
+}  // namespace platform
