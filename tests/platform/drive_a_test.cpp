@@ -1,0 +1,191 @@
+#include "platform/drive_a.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "platform_fixture.h"
+
+namespace {
+
+using platform::DriveA;
+using platform::DriveAccess;
+using platform::DriveOpenOptions;
+using platformtest::patternBytes;
+using platformtest::readBytes;
+using platformtest::writeBytes;
+namespace fs = std::filesystem;
+
+DriveOpenOptions forWriting() {
+    DriveOpenOptions options;
+    options.access = DriveAccess::Write;
+    return options;
+}
+
+class DriveATest : public platformtest::PlatformTest {};
+
+TEST_F(DriveATest, PathComesFromTheEnvironmentElseTheFloppyDevice) {
+    EXPECT_EQ(platform::driveAPath(), driveImage().string());
+    platformtest::ScopedEnv unset("QUENVOL_DRIVE_A", std::nullopt);
+    EXPECT_EQ(platform::driveAPath(), "/dev/fd0");
+}
+
+TEST_F(DriveATest, AcceptsExactlyTheDisketteFormats) {
+    for (std::uint64_t size : {368640u, 737280u, 1228800u, 1474560u, 2949120u}) {
+        EXPECT_TRUE(platform::isDisketteSize(size)) << size;
+    }
+    for (std::uint64_t size : {0u, 512u, 1474048u, 1474561u, 1475072u, 2949632u, 10485760u}) {
+        EXPECT_FALSE(platform::isDisketteSize(size)) << size;
+    }
+}
+
+TEST_F(DriveATest, MissingPathIsAnEmptyDrive) {
+    auto drive = DriveA::open();
+    ASSERT_FALSE(drive);
+    EXPECT_EQ(drive.message().rfind("no diskette in drive A:", 0), 0u) << drive.message();
+    EXPECT_FALSE(fs::exists(driveImage()));
+    EXPECT_FALSE(DriveA::open(forWriting()));
+    EXPECT_FALSE(fs::exists(driveImage())) << "opening for writing must not create the image";
+}
+
+TEST_F(DriveATest, TenMegabyteFileIsRefusedAndLeftUnchanged) {
+    const auto original = patternBytes(10 * 1024 * 1024, 3);
+    writeBytes(driveImage(), original);
+    for (DriveAccess access : {DriveAccess::Read, DriveAccess::Write}) {
+        DriveOpenOptions options;
+        options.access = access;
+        auto drive = DriveA::open(options);
+        ASSERT_FALSE(drive);
+        EXPECT_NE(drive.message().find("not a diskette"), std::string::npos) << drive.message();
+        EXPECT_NE(drive.message().find("10485760"), std::string::npos) << drive.message();
+    }
+    EXPECT_TRUE(readBytes(driveImage()) == original);
+}
+
+TEST_F(DriveATest, WrongSizedImageIsNotADiskette) {
+    writeBytes(driveImage(), patternBytes(1474560 + 512, 2));
+    auto drive = DriveA::open(forWriting());
+    ASSERT_FALSE(drive);
+    EXPECT_NE(drive.message().find("not a diskette"), std::string::npos);
+}
+
+TEST_F(DriveATest, FoldersAndCharacterDevicesAreNoDiskette) {
+    fs::create_directory(driveImage());
+    auto folder = DriveA::open(forWriting());
+    ASSERT_FALSE(folder);
+    EXPECT_NE(folder.message().find("is a directory"), std::string::npos) << folder.message();
+
+    pointDriveAt("/dev/null");
+    auto null = DriveA::open(forWriting());
+    ASSERT_FALSE(null);
+    EXPECT_NE(null.message().find("character device"), std::string::npos) << null.message();
+}
+
+TEST_F(DriveATest, ReadOnlyImageIsWriteProtectedAndUnchanged) {
+    makeImage();
+    const auto original = readBytes(driveImage());
+    fs::permissions(driveImage(),
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    auto drive = DriveA::open(forWriting());
+    ASSERT_FALSE(drive);
+    EXPECT_EQ(drive.message().rfind("write-protected", 0), 0u) << drive.message();
+
+    // It can still be read, and with the fallback opened for reading only.
+    auto reader = DriveA::open();
+    ASSERT_TRUE(reader) << reader.message();
+    DriveOpenOptions fallback = forWriting();
+    fallback.readOnlyFallback = true;
+    auto readOnly = DriveA::open(fallback);
+    ASSERT_TRUE(readOnly) << readOnly.message();
+    EXPECT_FALSE((*readOnly)->writable());
+    std::vector<std::uint8_t> sector(512, 0xEE);
+    fat::Status refused = (*readOnly)->write(0, 1, sector.data());
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(refused.message().rfind("write-protected", 0), 0u);
+    EXPECT_TRUE(readBytes(driveImage()) == original);
+}
+
+TEST_F(DriveATest, ReadsAndWritesWholeSectorsWithinTheMedium) {
+    makeImage();
+    auto original = readBytes(driveImage());
+    auto drive = DriveA::open(forWriting());
+    ASSERT_TRUE(drive) << drive.message();
+    EXPECT_EQ((*drive)->sectorCount(), 2880u);
+    EXPECT_EQ((*drive)->geometry().sectorsPerTrack, 18);
+
+    std::vector<std::uint8_t> two(1024);
+    ASSERT_TRUE((*drive)->read(2878, 2, two.data()));
+    EXPECT_TRUE(std::equal(two.begin(), two.end(), original.end() - 1024));
+
+    const auto fresh = patternBytes(1024, 9);
+    ASSERT_TRUE((*drive)->write(5, 2, fresh.data()));
+    ASSERT_TRUE((*drive)->flush());
+    EXPECT_FALSE((*drive)->read(2879, 2, two.data()));
+    EXPECT_FALSE((*drive)->write(2880, 1, fresh.data()));
+    EXPECT_FALSE((*drive)->write(0xFFFFFFFFu, 2, fresh.data()));
+    drive->reset();
+
+    std::copy(fresh.begin(), fresh.end(), original.begin() + 5 * 512);
+    EXPECT_TRUE(readBytes(driveImage()) == original);
+    EXPECT_EQ(fs::file_size(driveImage()), 1474560u);
+}
+
+TEST_F(DriveATest, ByteTransfersStopAtTheEndAndNeverGrowTheImage) {
+    makeImage();
+    auto drive = DriveA::open(forWriting());
+    ASSERT_TRUE(drive);
+    std::vector<std::uint8_t> block(2048, 0x5A);
+    auto put = (*drive)->writeAt(1474560 - 512, block.data(), block.size());
+    ASSERT_TRUE(put);
+    EXPECT_EQ(*put, 512u);
+    auto beyond = (*drive)->writeAt(1474560, block.data(), 512);
+    ASSERT_TRUE(beyond);
+    EXPECT_EQ(*beyond, 0u);
+    auto got = (*drive)->readAt(1474560, block.data(), 512);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(*got, 0u);
+    drive->reset();
+    EXPECT_EQ(fs::file_size(driveImage()), 1474560u);
+}
+
+TEST_F(DriveATest, WriteSessionsExcludeEachOther) {
+    makeImage();
+    auto first = DriveA::open(forWriting());
+    ASSERT_TRUE(first) << first.message();
+    EXPECT_TRUE((*first)->locked());
+    auto second = DriveA::open(forWriting());
+    ASSERT_FALSE(second);
+    EXPECT_EQ(second.message().rfind("busy", 0), 0u) << second.message();
+
+    // Another program's lock on the image is honoured the same way.
+    first->reset();
+    int other = ::open(driveImage().c_str(), O_RDONLY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    EXPECT_FALSE(DriveA::open(forWriting()));
+    // Without a session lock, a single write still needs the drive for itself.
+    DriveOpenOptions loose = forWriting();
+    loose.exclusive = false;
+    auto unlocked = DriveA::open(loose);
+    ASSERT_TRUE(unlocked) << unlocked.message();
+    std::vector<std::uint8_t> sector(512, 1);
+    EXPECT_FALSE((*unlocked)->write(0, 1, sector.data()));
+    ::close(other);
+    EXPECT_TRUE((*unlocked)->write(0, 1, sector.data()));
+}
+
+TEST_F(DriveATest, BypassingTheCacheStillReadsTheMedium) {
+    makeImage(737280);
+    DriveOpenOptions options;
+    options.bypassCache = true;
+    auto drive = DriveA::open(options);
+    ASSERT_TRUE(drive) << drive.message();
+    EXPECT_EQ((*drive)->geometry().sectorsPerTrack, 9);
+    std::vector<std::uint8_t> sector(512);
+    ASSERT_TRUE((*drive)->read(1439, 1, sector.data()));
+    auto image = readBytes(driveImage());
+    EXPECT_TRUE(std::equal(sector.begin(), sector.end(), image.end() - 512));
+}
+
+}  // namespace

@@ -1,0 +1,204 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "fat/fat12.h"
+#include "fat/memory_device.h"
+#include "platform/drive_a.h"
+#include "platform/host_file.h"
+#include "platform/winapi.h"
+#include "platform_fixture.h"
+
+namespace {
+
+using platformtest::patternBytes;
+using platformtest::readBytes;
+using platformtest::writeBytes;
+namespace fs = std::filesystem;
+
+class FileApiTest : public platformtest::PlatformTest {
+  protected:
+    // A freshly formatted 1.44 MB diskette in drive A:.
+    void formatDiskette() {
+        fat::MemoryDevice device(2880);
+        fat::FormatOptions options;
+        options.serial = 0x12345678;
+        options.clock = 0;
+        ASSERT_TRUE(fat::format(device, options));
+        ASSERT_TRUE(device.saveFile(driveImage().string()));
+    }
+    std::vector<std::uint8_t> fileOnDiskette(const std::string& name) {
+        auto device = fat::MemoryDevice::loadFile(driveImage().string());
+        EXPECT_TRUE(device);
+        auto volume = fat::Volume::mount(*device);
+        EXPECT_TRUE(volume) << volume.message();
+        auto content = volume->readFile(name);
+        EXPECT_TRUE(content) << content.message();
+        return content ? *content : std::vector<std::uint8_t>{};
+    }
+};
+
+TEST_F(FileApiTest, CopyOnTheHostOverwritesUnderTheExistingSpelling) {
+    const auto content = patternBytes(70000, 1);
+    writeBytes(m_dir / "Source.BIN", content);
+    writeBytes(m_dir / "BIOS.ROM", {9, 9});
+    ASSERT_TRUE(CopyFileA("source.bin", "bios.rom", FALSE)) << platform::lastErrorMessage();
+    EXPECT_FALSE(fs::exists(m_dir / "bios.rom"));
+    EXPECT_TRUE(readBytes(m_dir / "BIOS.ROM") == content);
+
+    EXPECT_FALSE(CopyFileA("source.bin", "bios.rom", TRUE));
+    EXPECT_NE(platform::lastErrorMessage().find("already exists"), std::string::npos);
+    fs::create_directory(m_dir / "Proj");
+    ASSERT_TRUE(CopyFileA("SOURCE.bin", "proj\\copy.bin", TRUE));
+    EXPECT_TRUE(readBytes(m_dir / "Proj" / "copy.bin") == content);
+}
+
+TEST_F(FileApiTest, CopyRefusesMissingSourcesFoldersAndItself) {
+    writeBytes(m_dir / "keep.bin", {1, 2, 3});
+    EXPECT_FALSE(CopyFileA("missing.bin", "keep.bin", FALSE));
+    EXPECT_TRUE(readBytes(m_dir / "keep.bin") == std::vector<std::uint8_t>({1, 2, 3}));
+    fs::create_directory(m_dir / "folder");
+    EXPECT_FALSE(CopyFileA("folder", "other.bin", FALSE));
+    EXPECT_FALSE(CopyFileA("keep.bin", "folder", FALSE));
+    EXPECT_FALSE(CopyFileA("keep.bin", "KEEP.BIN", FALSE));
+    EXPECT_TRUE(readBytes(m_dir / "keep.bin") == std::vector<std::uint8_t>({1, 2, 3}));
+    EXPECT_FALSE(CopyFileA("/dev/zero", "zero.bin", FALSE));
+    EXPECT_FALSE(fs::exists(m_dir / "zero.bin"));
+    EXPECT_FALSE(CopyFileA("", "x", FALSE));
+}
+
+TEST_F(FileApiTest, CopyToDriveAWritesIntoTheDiskettesRoot) {
+    formatDiskette();
+    const auto content = patternBytes(20000, 2);
+    writeBytes(m_dir / "MINIDOS.SYS", content);
+    ASSERT_TRUE(CopyFileA("minidos.sys", "a:\\minidos.sys", FALSE)) << platform::lastErrorMessage();
+    EXPECT_TRUE(fileOnDiskette("MINIDOS.SYS") == content);
+
+    // Overwritten without a question; refused when asked to keep it.
+    writeBytes(m_dir / "MINIDOS.SYS", {7});
+    EXPECT_FALSE(CopyFileA("minidos.sys", "A:\\MINIDOS.SYS", TRUE));
+    EXPECT_TRUE(fileOnDiskette("MINIDOS.SYS") == content);
+    ASSERT_TRUE(CopyFileA("minidos.sys", "A:\\MINIDOS.SYS", FALSE));
+    EXPECT_TRUE(fileOnDiskette("MINIDOS.SYS") == std::vector<std::uint8_t>({7}));
+
+    EXPECT_TRUE(PathFileExistsA("a:\\minidos.sys"));
+    EXPECT_FALSE(PathFileExistsA("a:\\vgabios.exe"));
+    EXPECT_TRUE(DeleteFileA("a:\\minidos.sys"));
+    EXPECT_FALSE(PathFileExistsA("a:\\minidos.sys"));
+
+    // An independent reader agrees.
+    ASSERT_TRUE(CopyFileA("minidos.sys", "a:\\minidos.sys", FALSE));
+    std::string command = "MTOOLS_SKIP_CHECK=1 mtype -i '" + driveImage().string() +
+                          "' ::MINIDOS.SYS > '" + (m_dir / "mtype.out").string() + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_TRUE(readBytes(m_dir / "mtype.out") == std::vector<std::uint8_t>({7}));
+}
+
+TEST_F(FileApiTest, CopyToDriveAFailsWithACauseAndDamagesNothing) {
+    writeBytes(m_dir / "minidos.sys", {1});
+    EXPECT_FALSE(CopyFileA("minidos.sys", "a:\\minidos.sys", FALSE));
+    EXPECT_EQ(platform::lastErrorMessage().rfind("no diskette in drive A:", 0), 0u);
+
+    const auto unformatted = patternBytes(1474560, 3);
+    writeBytes(driveImage(), unformatted);
+    EXPECT_FALSE(CopyFileA("minidos.sys", "a:\\minidos.sys", FALSE));
+    EXPECT_TRUE(readBytes(driveImage()) == unformatted);
+
+    const auto big = patternBytes(10 * 1024 * 1024, 4);
+    writeBytes(driveImage(), big);
+    EXPECT_FALSE(CopyFileA("minidos.sys", "a:\\minidos.sys", FALSE));
+    EXPECT_NE(platform::lastErrorMessage().find("not a diskette"), std::string::npos);
+    EXPECT_TRUE(readBytes(driveImage()) == big);
+
+    formatDiskette();
+    const auto formatted = readBytes(driveImage());
+    fs::permissions(driveImage(), fs::perms::owner_read);
+    EXPECT_FALSE(CopyFileA("minidos.sys", "a:\\minidos.sys", FALSE));
+    EXPECT_EQ(platform::lastErrorMessage().rfind("write-protected", 0), 0u);
+    EXPECT_FALSE(CopyFileA("minidos.sys", "a:\\too-long-name.sys", FALSE));
+    EXPECT_TRUE(readBytes(driveImage()) == formatted);
+}
+
+TEST_F(FileApiTest, DeleteAndExistFollowTheSameNameRules) {
+    writeBytes(m_dir / "BIOS.QVX", {1});
+    fs::create_directory(m_dir / "Folder");
+    EXPECT_TRUE(PathFileExistsA("bios.qvx"));
+    EXPECT_TRUE(PathFileExistsA("FOLDER"));
+    EXPECT_TRUE(PathFileExistsA("c:\\"));
+    EXPECT_FALSE(PathFileExistsA("nothing.here"));
+    EXPECT_FALSE(DeleteFileA("folder"));
+    EXPECT_TRUE(fs::exists(m_dir / "Folder"));
+    EXPECT_TRUE(DeleteFileA("bios.qvx"));
+    EXPECT_FALSE(fs::exists(m_dir / "BIOS.QVX"));
+    EXPECT_FALSE(DeleteFileA("bios.qvx"));
+}
+
+TEST_F(FileApiTest, CurrentDirectoryRoundTripsThroughWindowsNames) {
+    fs::create_directory(m_dir / "Start");
+    ASSERT_TRUE(SetCurrentDirectoryA("START"));
+    char buffer[MAX_PATH];
+    DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);
+    EXPECT_EQ(std::string(buffer), (m_dir / "Start").string());
+    EXPECT_EQ(length, std::strlen(buffer));
+    EXPECT_EQ(GetCurrentDirectoryA(3, buffer), length + 1) << "too small: the size needed";
+    EXPECT_EQ(GetCurrentDirectoryA(0, nullptr), length + 1);
+    EXPECT_FALSE(SetCurrentDirectoryA("no-such-folder"));
+    EXPECT_FALSE(SetCurrentDirectoryA("a:\\x"));
+    ASSERT_TRUE(SetCurrentDirectoryA("c:\\"));
+    EXPECT_EQ(fs::current_path(), fs::path("/"));
+}
+
+TEST_F(FileApiTest, WindowsDirectoryIsTheConfigFolder) {
+    char buffer[MAX_PATH];
+    {
+        platformtest::ScopedEnv config("XDG_CONFIG_HOME", "/srv/conf");
+        EXPECT_EQ(GetWindowsDirectoryA(buffer, sizeof buffer), 9u);
+        EXPECT_STREQ(buffer, "/srv/conf");
+    }
+    platformtest::ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
+    platformtest::ScopedEnv home("HOME", "/home/someone");
+    EXPECT_GT(GetWindowsDirectoryA(buffer, sizeof buffer), 0u);
+    EXPECT_STREQ(buffer, "/home/someone/.config");
+    EXPECT_EQ(GetWindowsDirectoryA(buffer, 5), 22u);
+}
+
+TEST_F(FileApiTest, HostFilesOpenRegularFilesOnly) {
+    writeBytes(m_dir / "PartNum.Mak", {'P', 'N'});
+    auto file = platform::HostFile::openRead("partnum.mak");
+    ASSERT_TRUE(file) << file.message();
+    EXPECT_EQ(*file->length(), 2u);
+    char text[4] = {};
+    EXPECT_EQ(*file->read(text, sizeof text), 2u);
+    EXPECT_EQ(*file->read(text, sizeof text), 0u);
+    EXPECT_TRUE(file->close());
+
+    fs::create_directory(m_dir / "dir");
+    EXPECT_FALSE(platform::HostFile::openRead("dir"));
+    EXPECT_FALSE(platform::HostFile::openRead("/dev/null"));
+    EXPECT_FALSE(platform::HostFile::openRead("missing"));
+    EXPECT_FALSE(platform::HostFile::create("dir"));
+    EXPECT_FALSE(platform::HostFile::openRead("a:\\partnum.mak"));
+
+    auto created = platform::HostFile::create("PARTNUM.MAK");
+    ASSERT_TRUE(created);
+    EXPECT_TRUE(created->write("xyz", 3));
+    EXPECT_TRUE(created->close());
+    EXPECT_TRUE(readBytes(m_dir / "PartNum.Mak") == std::vector<std::uint8_t>({'x', 'y', 'z'}));
+}
+
+TEST_F(FileApiTest, AtomicReplaceLeavesOnlyTheNewContent) {
+    writeBytes(m_dir / "quenvol.ini", {'o', 'l', 'd'});
+    ::chmod((m_dir / "quenvol.ini").c_str(), 0640);
+    const std::vector<std::uint8_t> fresh = {'n', 'e', 'w', '\r', '\n'};
+    ASSERT_TRUE(platform::replaceFileAtomically("QUENVOL.INI", fresh));
+    EXPECT_TRUE(readBytes(m_dir / "quenvol.ini") == fresh);
+    EXPECT_EQ(fs::status(m_dir / "quenvol.ini").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(m_dir)) ++entries;
+    EXPECT_EQ(entries, 1) << "no temporary file stays behind";
+    EXPECT_FALSE(platform::replaceFileAtomically("missing-folder\\quenvol.ini", fresh));
+}
+
+}  // namespace
