@@ -584,11 +584,12 @@ int GetSystemMetrics(int index) {
 CWinApp::CWinApp(const char* appName) {
     if (appName) m_appName = appName;
     m_pszAppName = m_appName.c_str();
+    m_previous = g_app;
     g_app = this;
 }
 
 CWinApp::~CWinApp() {
-    if (g_app == this) g_app = nullptr;
+    if (g_app == this) g_app = m_previous;
 }
 
 BOOL CWinApp::InitInstance() { return TRUE; }

@@ -208,6 +208,7 @@ public:
 
 private:
     std::string m_appName, m_cmdLine, m_helpPath;
+    CWinApp* m_previous = nullptr;  // the application object this one stands in for
 };
 
 CWinApp* AfxGetApp();

@@ -1,0 +1,42 @@
+# One entry point for setting up, building, testing and running Quenvol.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+CMAKE_OPTS ?=
+
+export CTEST_OUTPUT_ON_FAILURE = 1
+
+.PHONY: all setup configure build test test-asan run screenshots demo clean
+
+all: build
+
+setup:
+	./scripts/install-deps.sh
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENVOL_WERROR=ON $(CMAKE_OPTS)
+
+$(ASAN_BUILD)/build.ninja:
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUENVOL_WERROR=ON \
+	      -DQUENVOL_SANITIZE=ON $(CMAKE_OPTS)
+
+configure: setup $(BUILD)/build.ninja
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Every test, then every test again under AddressSanitizer and UndefinedBehaviorSanitizer.
+test: build test-asan
+	cd $(BUILD) && ctest -j $(JOBS) --timeout 600
+
+test-asan: setup $(ASAN_BUILD)/build.ninja
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest -j $(JOBS) --timeout 900
+
+# The dialog in a real window (needs a display).
+run: build
+	cd examples/kit 2>/dev/null; $(CURDIR)/$(BUILD)/src/quenvol
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

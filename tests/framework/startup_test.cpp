@@ -1,0 +1,54 @@
+#include <gtest/gtest.h>
+
+#include "framework/afxwin.h"
+
+TEST(CommandLine, TailSkipsTheProgramNameAndLeadingBlanksOnly) {
+    EXPECT_EQ(AfxCommandLineTail("quenvol"), "");
+    EXPECT_EQ(AfxCommandLineTail("quenvol /proj/bios1"), "/proj/bios1");
+    EXPECT_EQ(AfxCommandLineTail("quenvol    /proj/bios1"), "/proj/bios1");
+    // Trailing and inner blanks stay, and so do quote characters.
+    EXPECT_EQ(AfxCommandLineTail("quenvol /proj/my bios  "), "/proj/my bios  ");
+    EXPECT_EQ(AfxCommandLineTail("quenvol \"/proj/my bios\""), "\"/proj/my bios\"");
+    // Every character from 0x01 to 0x20 counts as a blank before the text.
+    EXPECT_EQ(AfxCommandLineTail("quenvol\t\x01 \x1f/p"), "/p");
+}
+
+TEST(CommandLine, QuotedProgramNameEndsAfterItsClosingQuote) {
+    EXPECT_EQ(AfxCommandLineTail("\"/opt/my tools/quenvol\" /proj"), "/proj");
+    EXPECT_EQ(AfxCommandLineTail("\"/opt/my tools/quenvol\"/proj"), "/proj");
+    EXPECT_EQ(AfxCommandLineTail("\"unterminated name"), "");
+}
+
+TEST(CommandLine, StartUpQuotesAProgramNameWithABlank) {
+    // InitInstance is the application's own; start-up here only records what it hands over.
+    struct Recorder : CWinApp {
+        std::string cmdLine;
+        BOOL InitInstance() override {
+            cmdLine = m_lpCmdLine;
+            return FALSE;
+        }
+    };
+    Recorder recorder;  // the latest application object is the current one
+    char name[] = "/opt/my tools/quenvol";
+    char arg1[] = "/proj/bios";
+    char arg2[] = "two";
+    char* argv[] = {name, arg1, arg2, nullptr};
+    EXPECT_EQ(AfxWinMain(3, argv), 0);
+    EXPECT_EQ(recorder.cmdLine, "/proj/bios two");
+    EXPECT_TRUE(std::string(recorder.m_pszHelpFilePath).ends_with("/quenvol_tests.HLP"));
+    EXPECT_STREQ(recorder.m_pszAppName, "quenvol_tests");
+    EXPECT_EQ(AfxGetApp(), &recorder);
+}
+
+TEST(CommandLine, ApplicationObjectIsRestoredAfterATemporaryOne) {
+    CWinApp* const before = AfxGetApp();
+    { CWinApp temporary; EXPECT_EQ(AfxGetApp(), &temporary); }
+    EXPECT_EQ(AfxGetApp(), before);
+}
+
+TEST(HelpPath, ExtensionIsReplacedOrAdded) {
+    EXPECT_EQ(AfxHelpPathFor("/usr/bin/quenvol"), "/usr/bin/quenvol.HLP");
+    EXPECT_EQ(AfxHelpPathFor("/opt/q/quenvol.exe"), "/opt/q/quenvol.HLP");
+    EXPECT_EQ(AfxHelpPathFor("/opt/q.d/quenvol"), "/opt/q.d/quenvol.HLP");
+    EXPECT_EQ(AfxHelpPathFor("/opt/q/.hidden"), "/opt/q/.hidden.HLP");
+}
