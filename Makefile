@@ -34,6 +34,10 @@ test-asan: setup $(ASAN_BUILD)/build.ninja
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest -j $(JOBS) --timeout 900
 
+# A sample MINIDOS crisis diskette image under build/demo/, verified and listed.
+demo: build
+	./scripts/demo.sh $(BUILD)
+
 # The dialog in a real window (needs a display).
 run: build
 	cd examples/kit 2>/dev/null; $(CURDIR)/$(BUILD)/src/quenvol
