@@ -344,3 +344,38 @@ TEST(ShortNameTest, InvalidNamesFailWithTheName) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two-sector clusters (720 KB): chains, padding of the last cluster and free space in
+// whole clusters.
+TEST(VolumeClusterTest, TwoSectorClustersReadBackThroughMtools) {
+    MemoryDevice memory(1440);
+    fat::FormatOptions options;
+    options.serial = 3;
+    options.clock = kWhen;
+    ASSERT_TRUE(fat::format(memory, options).ok());
+    auto volume = Volume::mount(memory);
+    ASSERT_TRUE(volume.ok()) << volume.message();
+    const std::size_t sizes[] = {1, 1024, 1025, 50000};
+    std::uint8_t seed = 10;
+    for (std::size_t size : sizes) {
+        ASSERT_TRUE(
+            volume->writeFile("S" + std::to_string(size), pattern(size, seed++), kWhen).ok());
+    }
+    ASSERT_TRUE(volume->removeFile("S1024").ok());
+    ASSERT_TRUE(volume->writeFile("S1025", pattern(3000, 99), kWhen).ok());
+    EXPECT_EQ(volume->freeBytes(), 730112u - (1 + 3 + 49) * 1024);
+    fattools::TempDir dir;
+    const std::string image = dir.file("dd.img");
+    ASSERT_TRUE(fattools::saveImage(memory, image));
+    const auto fsck = fattools::runFsck(image);
+    EXPECT_TRUE(fsck.clean) << fsck.output;
+    EXPECT_EQ(fattools::mdirFreeBytes(image), volume->freeBytes());
+    EXPECT_EQ(fattools::mtype(image, "S1"), pattern(1, 10));
+    EXPECT_EQ(fattools::mtype(image, "S1025"), pattern(3000, 99));
+    EXPECT_EQ(fattools::mtype(image, "S50000"), pattern(50000, 13));
+    EXPECT_EQ(*volume->readFile("S50000"), pattern(50000, 13));
+}
+
+}  // namespace
