@@ -68,8 +68,10 @@ class Volume {
 
     // Creates or replaces a file in the root directory. `name` is a DOS name such as
     // "minidos.sys" (stored in capitals); `when` gives the entry's date and time.
-    // On failure (no room, root directory full, bad name, device error) no entry is written
-    // and the volume stays consistent.
+    // A bad name, too little room or a full root directory fail before anything is written.
+    // Data goes first, then the FATs, then the entry, so a device error part way leaves at
+    // worst lost clusters (or, where the old file had to make room first, no file at all),
+    // never an entry pointing at data not yet written.
     Status writeFile(std::string_view name, std::span<const std::uint8_t> data, std::time_t when);
     Result<std::vector<std::uint8_t>> readFile(std::string_view name) const;
     Status removeFile(std::string_view name);
