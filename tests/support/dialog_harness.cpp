@@ -1,0 +1,129 @@
+#include "support/dialog_harness.h"
+
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "app/CrisisApp.h"
+
+namespace dialogtest {
+
+ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
+    : m_name(std::move(name)) {
+    if (const char* old = std::getenv(m_name.c_str())) m_old = old;
+    if (value) {
+        ::setenv(m_name.c_str(), value->c_str(), 1);
+    } else {
+        ::unsetenv(m_name.c_str());
+    }
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (m_old) {
+        ::setenv(m_name.c_str(), m_old->c_str(), 1);
+    } else {
+        ::unsetenv(m_name.c_str());
+    }
+}
+
+std::optional<std::string> readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const fs::path& path, std::string_view bytes) {
+    if (path.has_parent_path()) fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << "cannot write " << path;
+}
+
+void DialogHarness::SetUp() {
+    // Under /tmp rather than $TMPDIR: the start directory must stay within 127 characters.
+    std::string pattern = "/tmp/quenvol-dlg-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    m_root = pattern;
+    fs::create_directories(startDir());
+    fs::create_directories(projectDir());
+    fs::create_directories(settingsDir());
+    m_oldCwd = fs::current_path();
+    fs::current_path(startDir());
+    m_config.emplace("XDG_CONFIG_HOME", settingsDir().string());
+    m_drive.emplace("QUENVOL_DRIVE_A", driveImage().string());
+    m_backend = std::make_unique<console::ConsoleBackend>(m_policy);
+    AfxSetBackend(m_backend.get());
+    theApp.SetStartupInfo("quenvol", "", QUENVOL_SOURCE_DIR "/src/res/quenvol.HLP");
+}
+
+void DialogHarness::TearDown() {
+    destroyDialog();
+    AfxSetBackend(nullptr);
+    m_backend.reset();
+    m_drive.reset();
+    m_config.reset();
+    std::error_code ignored;
+    fs::current_path(m_oldCwd, ignored);
+    // Tests may take permissions away to provoke failures; give them back to clean up.
+    for (auto it = fs::recursive_directory_iterator(m_root, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+    fs::permissions(m_root, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(m_root, ignored);
+}
+
+CCrisisDlg& DialogHarness::createDialog(const std::string& cmdLine) {
+    destroyDialog();
+    theApp.SetStartupInfo("quenvol", cmdLine, QUENVOL_SOURCE_DIR "/src/res/quenvol.HLP");
+    m_dialog = std::make_unique<CCrisisDlg>();
+    theApp.m_pMainWnd = m_dialog.get();
+    m_dialog->SetCmdLine(CString(theApp.m_lpCmdLine));
+    EXPECT_TRUE(m_dialog->Create()) << "the main dialog's template is missing";
+    return *m_dialog;
+}
+
+void DialogHarness::destroyDialog() {
+    if (theApp.m_pMainWnd == m_dialog.get()) theApp.m_pMainWnd = nullptr;
+    m_dialog.reset();
+}
+
+HWND DialogHarness::control(int id) const {
+    HWND found = m_dialog ? afx::findControl(m_dialog->m_hWnd, id) : nullptr;
+    EXPECT_NE(found, nullptr) << "no control " << id;
+    return found;
+}
+
+void DialogHarness::click(int id) {
+    if (HWND w = control(id)) afx::userClick(w);
+}
+
+void DialogHarness::pressKey(afx::Key key) {
+    if (m_dialog) afx::userKey(*m_dialog, key);
+}
+
+void DialogHarness::typeText(int id, const std::string& text) {
+    if (HWND w = control(id)) afx::userSetText(w, text);
+}
+
+std::vector<std::string> DialogHarness::comboItems(int id) const {
+    HWND w = control(id);
+    return w ? w->items : std::vector<std::string>{};
+}
+
+std::string DialogHarness::comboText(int id) const {
+    HWND w = control(id);
+    return w ? w->text : std::string();
+}
+
+bool DialogHarness::dialogDestroyed() const {
+    return m_dialog && m_dialog->m_hWnd && m_dialog->m_hWnd->destroyed;
+}
+
+bool DialogHarness::dialogEnded() const {
+    return m_dialog && m_dialog->m_hWnd && m_dialog->m_hWnd->ended;
+}
+
+}  // namespace dialogtest
