@@ -1,0 +1,308 @@
+// The presence check, formatting through the shell's format call, and the boot-sector update,
+// driven on the main dialog.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "disk_prep_fixture.h"
+#include "framework/shell.h"
+#include "platform/drive_format.h"
+#include "support/fat_tools.h"
+#include "ui/console/format_policy.h"
+
+namespace {
+
+using disktest::DiskPrepTest;
+using platformtest::patternBytes;
+using platformtest::readBytes;
+using platformtest::writeBytes;
+namespace fs = std::filesystem;
+
+const char kNoFloppy[] =
+    " There is no floppy in drive A:, insert a floppy and press Start Button again.\t";
+
+// ---- CheckFloppy ----
+
+class CheckFloppyTest : public DiskPrepTest, public ::testing::WithParamInterface<const char*> {
+  protected:
+    void SetUp() override {
+        DiskPrepTest::SetUp();
+        selectPlatform(GetParam());
+        makeImage();
+    }
+    bool biosBackEnd() const { return std::string(GetParam()) == "1"; }
+};
+
+TEST_P(CheckFloppyTest, ReadableAtOnceTakesOneRead) {
+    EXPECT_EQ(dlg->CheckFloppy(), TRUE);
+    EXPECT_EQ(hooks.reads, 1);
+    EXPECT_TRUE(backend.messages().empty());
+}
+
+TEST_P(CheckFloppyTest, TwoFailuresThenSuccessTakeThreeReads) {
+    hooks.failReads = 2;
+    EXPECT_EQ(dlg->CheckFloppy(), TRUE);
+    EXPECT_EQ(hooks.reads, 3);
+    if (biosBackEnd()) {
+        EXPECT_EQ(hooks.biosResets, 3) << "each attempt begins with a reset";
+    }
+    EXPECT_TRUE(backend.messages().empty());
+}
+
+TEST_P(CheckFloppyTest, ThreeFailuresShowTheMessageOnce) {
+    hooks.failReads = 5;
+    int readsWhenShown = -1;
+    policy.beforeAnswer = [&] { readsWhenShown = hooks.reads; };
+    EXPECT_EQ(dlg->CheckFloppy(), FALSE);
+    EXPECT_EQ(readsWhenShown, 3) << "the message follows the third failure";
+    EXPECT_EQ(hooks.reads, 3);
+    ASSERT_EQ(backend.messages().size(), 1u);
+    EXPECT_EQ(backend.messages()[0].text, kNoFloppy);
+    EXPECT_EQ(backend.messages()[0].type, 16u);
+    EXPECT_EQ(backend.messages()[0].caption, "quenvol");
+    EXPECT_EQ(hooks.writes, 0);
+}
+
+TEST_P(CheckFloppyTest, EmptyDriveShowsTheMessage) {
+    fs::remove(driveImage());
+    EXPECT_EQ(dlg->CheckFloppy(), FALSE);
+    ASSERT_EQ(backend.messages().size(), 1u);
+    EXPECT_EQ(backend.messages()[0].text, kNoFloppy);
+    EXPECT_FALSE(fs::exists(driveImage()));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothBackEnds, CheckFloppyTest, ::testing::Values("2", "1"),
+                         [](const auto& info) {
+                             return std::string(info.param) == "1" ? "Bios" : "RawVolume";
+                         });
+
+// ---- UpdateBootSector ----
+
+class UpdateBootSectorTest : public DiskPrepTest {
+  protected:
+    void SetUp() override {
+        DiskPrepTest::SetUp();
+        makeImage();
+        m_before = readBytes(driveImage());
+        // Leftovers of a copy step, which the update must clear.
+        dlg->SetStatusText("Copying BIOS.ROM...");
+        dlg->m_progress.SetPos(37);
+        dlg->m_nProgressPos = 37;
+        policy.statusTexts.clear();
+    }
+    void expectStatusReset() {
+        EXPECT_EQ(statusText(), "");
+        EXPECT_EQ(dlg->m_progress.GetPos(), 0);
+        EXPECT_EQ(dlg->m_nProgressPos, 1);
+        EXPECT_EQ(backend.waitCursorShows(), 1);
+        EXPECT_EQ(backend.waitCursorDepth(), 0);
+        EXPECT_TRUE(backend.messages().empty());
+    }
+    // Sector 0 must be `sector`, and every other byte as before.
+    void expectSectorZero(const std::vector<std::uint8_t>& sector) {
+        const auto after = readBytes(driveImage());
+        ASSERT_EQ(after.size(), m_before.size());
+        EXPECT_TRUE(std::equal(sector.begin(), sector.end(), after.begin()));
+        EXPECT_TRUE(std::equal(after.begin() + 512, after.end(), m_before.begin() + 512));
+    }
+    std::vector<std::uint8_t> m_before;
+};
+
+TEST_F(UpdateBootSectorTest, ImageOfExactlyOneSectorIsWrittenAsItIs) {
+    const auto image = patternBytes(512, 9);
+    writeBytes("crisboot.bin", image);
+    std::string statusDuringWrite;
+    hooks.onEachWrite = [&] { statusDuringWrite = statusText(); };
+    EXPECT_EQ(dlg->UpdateBootSector(), TRUE);
+    EXPECT_EQ(hooks.writes, 1);
+    EXPECT_EQ(statusDuringWrite, "Updating Boot Sector...");
+    EXPECT_EQ(policy.statusTexts, (std::vector<std::string>{"Updating Boot Sector...", ""}));
+    expectSectorZero(image);
+    expectStatusReset();
+}
+
+TEST_F(UpdateBootSectorTest, ShortImageIsFollowedByZeros) {
+    const auto image = patternBytes(100, 4);
+    writeBytes("crisboot.bin", image);
+    EXPECT_EQ(dlg->UpdateBootSector(), TRUE);
+    std::vector<std::uint8_t> expected = image;
+    expected.resize(512, 0);
+    expectSectorZero(expected);
+    expectStatusReset();
+}
+
+TEST_F(UpdateBootSectorTest, LongImageGivesItsFirstSector) {
+    const auto image = patternBytes(1500, 6);
+    writeBytes("CRISBOOT.BIN", image);  // found whatever the letter case
+    EXPECT_EQ(dlg->UpdateBootSector(), TRUE);
+    expectSectorZero({image.begin(), image.begin() + 512});
+    expectStatusReset();
+}
+
+TEST_F(UpdateBootSectorTest, MissingImageLeavesSectorZeroAlone) {
+    EXPECT_EQ(dlg->UpdateBootSector(), FALSE);
+    EXPECT_EQ(hooks.writes, 0);
+    EXPECT_TRUE(readBytes(driveImage()) == m_before);
+    EXPECT_EQ(policy.statusTexts, (std::vector<std::string>{"Updating Boot Sector...", ""}));
+    expectStatusReset();
+}
+
+TEST_F(UpdateBootSectorTest, FailedWriteReportsFalseQuietly) {
+    writeBytes("crisboot.bin", patternBytes(512, 2));
+    hooks.failWrites = true;
+    EXPECT_EQ(dlg->UpdateBootSector(), FALSE);
+    EXPECT_EQ(hooks.writes, 1);
+    EXPECT_TRUE(readBytes(driveImage()) == m_before);
+    expectStatusReset();
+}
+
+TEST_F(UpdateBootSectorTest, EmptyDriveReportsFalseQuietly) {
+    writeBytes("crisboot.bin", patternBytes(512, 2));
+    fs::remove(driveImage());
+    EXPECT_EQ(dlg->UpdateBootSector(), FALSE);
+    EXPECT_FALSE(fs::exists(driveImage()));
+    expectStatusReset();
+}
+
+TEST_F(UpdateBootSectorTest, BiosBackEndWritesTheSameSector) {
+    selectPlatform("1");
+    const auto image = patternBytes(512, 11);
+    writeBytes("crisboot.bin", image);
+    EXPECT_EQ(dlg->UpdateBootSector(), TRUE);
+    EXPECT_EQ(hooks.writes, 1);
+    expectSectorZero(image);
+    expectStatusReset();
+}
+
+// ---- FormatFloppy and the format-only kind ----
+
+struct FormatCall {
+    HWND owner;
+    UINT drive;
+    int updatesBefore;
+};
+
+TEST_F(DiskPrepTest, FormatFloppyOpensTheFormatDialogForDriveAOnce) {
+    std::vector<FormatCall> calls;
+    policy.onFormat = [&](HWND owner, UINT drive) {
+        calls.push_back({owner, drive, backend.updates()});
+    };
+    dlg->FormatFloppy();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].owner, dlg->m_hWnd);
+    EXPECT_EQ(calls[0].drive, 0u);
+    EXPECT_EQ(calls[0].updatesBefore, 0);
+    EXPECT_EQ(backend.updates(), 1) << "the dialog is painted once the format dialog is gone";
+    EXPECT_EQ(backend.formatCalls(), 1);
+    EXPECT_EQ(statusText(), "");
+    EXPECT_EQ(backend.waitCursorShows(), 0);
+    EXPECT_TRUE(backend.messages().empty());
+    // The shell library was given back: a second load starts from nothing.
+    HMODULE shell = LoadLibraryA("shell32.dll");
+    ASSERT_NE(shell, nullptr);
+    EXPECT_EQ(FreeLibrary(shell), TRUE);
+    EXPECT_EQ(FreeLibrary(shell), FALSE);
+}
+
+class FormatOnlyTest : public DiskPrepTest {
+  protected:
+    // Chooses the format-only kind and presses Start; the format dialog's stand-in takes the
+    // focus away, as a modal window would.
+    void startFormatOnly(console::FormatChoice choice) {
+        auto format = console::makeFormatAction(std::move(choice), &outcome);
+        policy.onFormat = [this, format](HWND owner, UINT drive) {
+            format(owner, drive);
+            afx::userSetFocus(control(IDC_BUTTON_CLOSE));
+        };
+        afx::userClick(control(IDC_RADIO_FORMAT));
+        ASSERT_EQ(dlg->m_nDiskKind, 2);
+        afx::userClick(control(IDC_START));
+    }
+    void expectDialogReady() {
+        EXPECT_EQ(CWnd::GetFocus(), dlg->GetDlgItem(IDC_START));
+        EXPECT_FALSE(dlg->HasEnded());
+        for (int id : {IDC_START, IDC_BUTTON_CLOSE, IDC_RADIO_MINIDOS, IDC_RADIO_FULLDOS,
+                       IDC_RADIO_FORMAT}) {
+            EXPECT_TRUE(control(id)->enabled) << id;
+        }
+        EXPECT_EQ(hooks.reads, 0) << "no presence check for the format-only kind";
+        EXPECT_EQ(backend.formatCalls(), 1);
+        EXPECT_TRUE(backend.messages().empty());
+    }
+    void expectFormattedImage() {
+        const auto fsck = fattools::runFsck(driveImage().string());
+        EXPECT_TRUE(fsck.clean) << fsck.output;
+        const auto names = fattools::mdirNames(driveImage().string());
+        ASSERT_TRUE(names);
+        EXPECT_TRUE(names->empty());
+        EXPECT_EQ(fattools::mdirFreeBytes(driveImage().string()), 1457664u);
+    }
+    console::FormatOutcome outcome;
+};
+
+TEST_F(FormatOnlyTest, QuickFormatThroughStart) {
+    makeImage();
+    startFormatOnly({console::FormatChoice::Action::Quick, "rescue"});
+    EXPECT_EQ(outcome.formatted, 1) << outcome.error;
+    ASSERT_TRUE(outcome.report);
+    EXPECT_EQ(outcome.report->capacityBytes, 1457664u);
+    EXPECT_EQ(console::describeOutcome(outcome),
+              "Format complete: 1,457,664 bytes available on the diskette.");
+    expectDialogReady();
+    expectFormattedImage();
+}
+
+TEST_F(FormatOnlyTest, FullFormatThroughStart) {
+    makeImage();
+    startFormatOnly({console::FormatChoice::Action::Full, ""});
+    EXPECT_EQ(outcome.formatted, 1) << outcome.error;
+    expectDialogReady();
+    expectFormattedImage();
+    const auto bytes = readBytes(driveImage());
+    EXPECT_TRUE(
+        std::all_of(bytes.begin() + 33 * 512, bytes.end(), [](std::uint8_t b) { return b == 0; }));
+}
+
+TEST_F(FormatOnlyTest, EmptyDriveGetsNoMessageFromTheProgram) {
+    startFormatOnly({console::FormatChoice::Action::Quick, ""});
+    EXPECT_EQ(outcome.shown, 1);
+    EXPECT_EQ(outcome.formatted, 0);
+    EXPECT_EQ(outcome.error.rfind("There is no diskette in drive A:", 0), 0u) << outcome.error;
+    EXPECT_EQ(console::describeOutcome(outcome), outcome.error);
+    expectDialogReady();
+    EXPECT_FALSE(fs::exists(driveImage()));
+}
+
+TEST_F(FormatOnlyTest, SkippingLeavesTheDisketteAsItIs) {
+    makeImage();
+    const auto before = readBytes(driveImage());
+    startFormatOnly({console::FormatChoice::Action::Skip, ""});
+    EXPECT_TRUE(outcome.skipped);
+    EXPECT_EQ(outcome.formatted, 0);
+    EXPECT_EQ(console::describeOutcome(outcome), "The diskette in drive A: was left as it was.");
+    expectDialogReady();
+    EXPECT_TRUE(readBytes(driveImage()) == before);
+}
+
+TEST_F(FormatOnlyTest, RefusedMediaAreLeftUnchanged) {
+    const auto tenMegabytes = patternBytes(10 * 1024 * 1024, 7);
+    writeBytes(driveImage(), tenMegabytes);
+    startFormatOnly({console::FormatChoice::Action::Full, ""});
+    EXPECT_EQ(outcome.error.rfind("Drive A: does not hold a diskette", 0), 0u) << outcome.error;
+    EXPECT_NE(outcome.error.find("10485760 bytes"), std::string::npos) << outcome.error;
+    EXPECT_TRUE(readBytes(driveImage()) == tenMegabytes);
+    expectDialogReady();
+}
+
+TEST(FormatPolicyTest, OnlyDriveAIsFormatted) {
+    console::FormatOutcome outcome;
+    auto format = console::makeFormatAction({console::FormatChoice::Action::Quick, ""}, &outcome);
+    format(nullptr, 1);
+    EXPECT_EQ(outcome.shown, 1);
+    EXPECT_EQ(outcome.formatted, 0);
+    EXPECT_EQ(outcome.error, "Only drive A: can be formatted; drive number 1 was asked for.");
+    EXPECT_EQ(console::describeOutcome(console::FormatOutcome{}),
+              "The diskette was not formatted.");
+}
+
+}  // namespace

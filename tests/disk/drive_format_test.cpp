@@ -1,0 +1,235 @@
+// Formatting drive A: through the engine: images checked by fsck.fat and mtools, and every
+// refusal leaving the medium exactly as it was.
+#include "platform/drive_format.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "../platform/platform_fixture.h"
+#include "fat/failing_device.h"
+#include "fat/memory_device.h"
+#include "support/fat_tools.h"
+
+namespace {
+
+using platformtest::patternBytes;
+using platformtest::readBytes;
+using platformtest::writeBytes;
+namespace fs = std::filesystem;
+
+constexpr std::size_t kImageBytes = 1474560;
+constexpr std::uint64_t kFreeBytes = 1457664;  // 2847 clusters of one sector
+
+class DriveFormatTest : public platformtest::PlatformTest {
+  protected:
+    static bool startsWith(const std::string& text, const std::string& prefix) {
+        return text.rfind(prefix, 0) == 0;
+    }
+    void expectCleanAndEmpty(std::uint64_t freeBytes = kFreeBytes) {
+        const auto fsck = fattools::runFsck(driveImage().string());
+        EXPECT_TRUE(fsck.clean) << fsck.output;
+        const auto names = fattools::mdirNames(driveImage().string());
+        ASSERT_TRUE(names);
+        EXPECT_TRUE(names->empty());
+        EXPECT_EQ(fattools::mdirFreeBytes(driveImage().string()), freeBytes);
+    }
+    // Runs a format that must be refused and checks that the medium kept every byte.
+    std::string refusedFormat(const fs::path& medium) {
+        const auto before =
+            fs::is_regular_file(medium) ? readBytes(medium) : std::vector<std::uint8_t>{};
+        auto report = platform::formatDriveA({});
+        EXPECT_FALSE(report);
+        if (fs::is_regular_file(medium)) {
+            EXPECT_TRUE(readBytes(medium) == before) << "a refused format changed the medium";
+        }
+        return report.message();
+    }
+};
+
+TEST_F(DriveFormatTest, QuickFormatLeavesAnEmptyVolumeThatToolsAccept) {
+    makeImage();
+    fat::FormatOptions options;
+    options.label = "crisis";
+    auto report = platform::formatDriveA(options);
+    ASSERT_TRUE(report) << report.message();
+    EXPECT_EQ(report->capacityBytes, kFreeBytes);
+    EXPECT_EQ(report->geometry.totalSectors, 2880u);
+    EXPECT_TRUE(report->badSectors.empty());
+    EXPECT_EQ(fs::file_size(driveImage()), kImageBytes);
+    expectCleanAndEmpty();
+    const auto label = fattools::runTool({"mlabel", "-s", "-i", driveImage().string(), "::"});
+    EXPECT_NE(label.output.find("CRISIS"), std::string::npos) << label.output;
+}
+
+TEST_F(DriveFormatTest, FullFormatClearsEverySectorAndReportsProgress) {
+    makeImage();
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> calls;
+    fat::FormatOptions options;
+    options.quick = false;
+    options.progress = [&](std::uint32_t done, std::uint32_t all) {
+        calls.emplace_back(done, all);
+    };
+    auto report = platform::formatDriveA(options);
+    ASSERT_TRUE(report) << report.message();
+    ASSERT_GT(calls.size(), 10u);
+    EXPECT_TRUE(std::is_sorted(calls.begin(), calls.end()));
+    EXPECT_EQ(calls.back(), std::make_pair(2880u, 2880u));
+    const auto bytes = readBytes(driveImage());
+    // Data area from sector 33 on: the old pattern must be gone.
+    EXPECT_TRUE(
+        std::all_of(bytes.begin() + 33 * 512, bytes.end(), [](std::uint8_t b) { return b == 0; }));
+    expectCleanAndEmpty();
+}
+
+TEST_F(DriveFormatTest, EveryDisketteSizeFormatsCleanly) {
+    for (std::size_t size : {368640u, 737280u, 1228800u, 2949120u}) {
+        SCOPED_TRACE(size);
+        makeImage(size);
+        auto report = platform::formatDriveA({});
+        ASSERT_TRUE(report) << report.message();
+        EXPECT_EQ(fs::file_size(driveImage()), size);
+        expectCleanAndEmpty(report->capacityBytes);
+    }
+}
+
+TEST_F(DriveFormatTest, ProbeNamesTheMediumWithoutWritingIt) {
+    makeImage();
+    const auto before = readBytes(driveImage());
+    auto medium = platform::probeDriveA();
+    ASSERT_TRUE(medium) << medium.message();
+    EXPECT_EQ(medium->description, "3.5\", 1.44MB, 512 bytes/sector");
+    EXPECT_EQ(medium->bytes, kImageBytes);
+    EXPECT_EQ(medium->path, driveImage().string());
+    EXPECT_TRUE(readBytes(driveImage()) == before);
+
+    // A write-protected diskette still shows its capacity.
+    fs::permissions(driveImage(),
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_TRUE(platform::probeDriveA());
+
+    fs::remove(driveImage());
+    auto empty = platform::probeDriveA();
+    ASSERT_FALSE(empty);
+    EXPECT_TRUE(startsWith(empty.message(), "There is no diskette in drive A:")) << empty.message();
+}
+
+TEST_F(DriveFormatTest, MediumNamesAndGroupedNumbers) {
+    EXPECT_EQ(platform::describeMedium(737280), "3.5\", 720KB, 512 bytes/sector");
+    EXPECT_EQ(platform::describeMedium(1228800), "5.25\", 1.2MB, 512 bytes/sector");
+    EXPECT_EQ(platform::describeMedium(1474048), "Unknown capacity");
+    EXPECT_EQ(platform::groupThousands(0), "0");
+    EXPECT_EQ(platform::groupThousands(999), "999");
+    EXPECT_EQ(platform::groupThousands(1000), "1,000");
+    EXPECT_EQ(platform::groupThousands(1457664), "1,457,664");
+}
+
+TEST_F(DriveFormatTest, EmptyDriveIsRefusedWithoutCreatingAnything) {
+    const std::string message = refusedFormat(driveImage());
+    EXPECT_TRUE(startsWith(message, "There is no diskette in drive A:. Insert a diskette"))
+        << message;
+    EXPECT_FALSE(fs::exists(driveImage()));
+}
+
+TEST_F(DriveFormatTest, WrongSizedImagesAreRefusedAndLeftUnchanged) {
+    for (std::size_t size :
+         {std::size_t{1474048}, std::size_t{1474561}, std::size_t{10 * 1024 * 1024}}) {
+        SCOPED_TRACE(size);
+        writeBytes(driveImage(), patternBytes(size, 5));
+        const std::string message = refusedFormat(driveImage());
+        EXPECT_TRUE(startsWith(message, "Drive A: does not hold a diskette")) << message;
+        EXPECT_NE(message.find(std::to_string(size) + " bytes"), std::string::npos) << message;
+        EXPECT_EQ(fs::file_size(driveImage()), size);
+    }
+}
+
+TEST_F(DriveFormatTest, DirectoryAsDriveIsNotADiskette) {
+    fs::create_directory(m_dir / "folder");
+    pointDriveAt(m_dir / "folder");
+    const std::string message = refusedFormat(m_dir / "folder");
+    EXPECT_TRUE(startsWith(message, "Drive A: does not hold a diskette")) << message;
+}
+
+TEST_F(DriveFormatTest, ReadOnlyImageIsWriteProtected) {
+    // The image's missing write bits stand for the diskette's tab, for the superuser too.
+    makeImage();
+    ASSERT_EQ(::chmod(driveImage().c_str(), 0444), 0);
+    const std::string message = refusedFormat(driveImage());
+    EXPECT_TRUE(startsWith(message, "The diskette in drive A: is write-protected")) << message;
+}
+
+TEST_F(DriveFormatTest, DriveHeldByAnotherProgramIsBusy) {
+    makeImage();
+    const int other = ::open(driveImage().c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    const std::string message = refusedFormat(driveImage());
+    ::close(other);
+    EXPECT_TRUE(startsWith(message, "Drive A: is in use by another program")) << message;
+    EXPECT_TRUE(platform::formatDriveA({})) << "the drive is free again";
+}
+
+TEST_F(DriveFormatTest, BadLabelIsRefusedBeforeAnyWrite) {
+    makeImage();
+    fat::FormatOptions options;
+    options.label = "MUCH TOO LONG";
+    const auto before = readBytes(driveImage());
+    auto report = platform::formatDriveA(options);
+    ASSERT_FALSE(report);
+    EXPECT_TRUE(startsWith(report.message(), "Drive A: was not formatted: volume label"))
+        << report.message();
+    EXPECT_TRUE(readBytes(driveImage()) == before);
+}
+
+// A medium that gives up part-way: the format must report failure and say where.
+TEST(DriveFormatDeviceTest, FailureMidFormatIsNeverSuccess) {
+    fat::MemoryDevice memory(2880);
+    {
+        fat::FailingDevice device(memory);
+        device.failAfterSectorsWritten(10);
+        auto direct = fat::format(device, {});
+        EXPECT_FALSE(direct);
+    }
+    {
+        fat::FailingDevice device(memory);
+        device.failAfterSectorsWritten(10);
+        auto report = platform::formatMedium(device, {});
+        ASSERT_FALSE(report);
+        EXPECT_EQ(report.message().rfind(
+                      "The format of drive A: failed: a write error at sectors 0 to 32. "
+                      "The diskette is not usable until it has been formatted again.",
+                      0),
+                  0u)
+            << report.message();
+    }
+    for (auto mode : {fat::FailingDevice::Mode::Fail, fat::FailingDevice::Mode::Stop}) {
+        // A full format that loses the medium in the data area.
+        fat::FailingDevice device(memory);
+        device.failAfterSectorsWritten(1000, mode);
+        fat::FormatOptions options;
+        options.quick = false;
+        auto report = platform::formatMedium(device, options);
+        ASSERT_FALSE(report);
+        EXPECT_NE(report.message().find("The format of drive A: failed: a write error at sector"),
+                  std::string::npos)
+            << report.message();
+    }
+}
+
+TEST(DriveFormatDeviceTest, OneBadSectorInTheDataAreaIsSetAside) {
+    fat::MemoryDevice memory(2880);
+    fat::FailingDevice device(memory);
+    device.markBad(100);
+    fat::FormatOptions options;
+    options.quick = false;
+    auto report = platform::formatMedium(device, options);
+    ASSERT_TRUE(report) << report.message();
+    EXPECT_EQ(report->badSectors, std::vector<std::uint32_t>{100});
+    EXPECT_EQ(report->capacityBytes, kFreeBytes - 512);
+}
+
+}  // namespace
