@@ -1,9 +1,37 @@
-// Placeholder until the build sequence lands.
+// The build sequence: presence check, project check, format, copy, boot sector, and the
+// question whether to build another diskette.
 #include "app/CrisisDlg.h"
 
-int CCrisisDlg::Build(BOOL) { return IDYES; }
-int CCrisisDlg::CheckProject() { return 0; }
-int CCrisisDlg::CheckProjectFiles() { return 0; }
-int CCrisisDlg::ReadPartNumber() { return 0; }
-DWORD CCrisisDlg::GetFileLength(CString) { return 0; }
-int CCrisisDlg::CopyFilesToDisk() { return 0; }
+int CCrisisDlg::Build(BOOL withBootSector) {
+    int result = IDYES;
+
+    if (!CheckFloppy()) return result;
+    if (!CheckProject()) return result;
+
+    EnableControls(FALSE);
+    FormatFloppy();
+
+    if (CopyFilesToDisk()) {
+        // A MINIDOS diskette without its boot sector looks complete but cannot start the
+        // machine it was made to rescue, so that is never reported as a success.
+        if (withBootSector && !UpdateBootSector()) {
+            AfxMessageBox(
+                " The boot sector could not be written to the diskette.\n\n The diskette will "
+                "not start the machine: create it again.\n",
+                MB_OK | MB_ICONHAND);
+            EnableControls(TRUE);
+            return result;
+        }
+        AfxMessageBox(
+            "Crisis Recovery Diskette was Successfully Created. \n\n            PLEASE REMOVE "
+            "DISKETTE ! \n",
+            MB_OK | MB_ICONEXCLAMATION);
+        result = AfxMessageBox(
+            " Do you wish to create another Crisis Diskette ? \n\n If Yes, Please insert a new "
+            "diskette now.  \n\n",
+            MB_YESNO | MB_ICONQUESTION);
+    }
+
+    EnableControls(TRUE);
+    return result;
+}

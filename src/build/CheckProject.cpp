@@ -1,0 +1,121 @@
+// Whether the BIOS files for a diskette are at hand: in the start directory, or in a project
+// folder whose part-number file names the BIOS image.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/CrisisDlg.h"
+#include "build/image_candidates.h"
+#include "framework/afxfile.h"
+
+namespace {
+
+constexpr char kPartNumberKey[] = "PARTNUM = ";
+constexpr std::size_t kPartNumberKeyLength = sizeof kPartNumberKey - 1;
+constexpr std::size_t kPartNumberLength = 3;
+constexpr UINT kReadChunk = 4096;
+
+}  // namespace
+
+int CCrisisDlg::CheckProject() {
+    SetCurrentDirectoryA(m_szStartDir);
+
+    if (GetFileLength("bios.rom") != 0 && GetFileLength("platform.bin") != 0) {
+        m_bFilesInStartDir = TRUE;
+        return 1;
+    }
+    if (GetFileLength("bios.qvx") != 0) {
+        m_bFilesInStartDir = TRUE;
+        return 1;
+    }
+
+    const BOOL enable = m_bFilesInStartDir ? FALSE : TRUE;
+    m_btnBrowse.EnableWindow(enable);
+    m_comboPath.EnableWindow(enable);
+
+    AddPathToHistory();
+    if (!CheckProjectFiles()) return 0;
+
+    const CString question = "The current selected folder for the project tip is:\t\n" +
+                             m_strProjectPath + "\n\nDo you want to proceed ?";
+    if (AfxMessageBox(question, MB_YESNO | MB_ICONQUESTION) == IDNO) return 0;
+    return 1;
+}
+
+int CCrisisDlg::CheckProjectFiles() {
+    if (ReadPartNumber()) {
+        if (GetFileLength(m_strProjectPath + "\\platform.bin") != 0) {
+            const CString first = build::FirstImageCandidate(m_strProjectPath, m_strPartNum);
+            if (!first.IsEmpty() && GetFileLength(first) != 0) return 1;
+            if (GetFileLength(build::DevelImageCandidate(m_strProjectPath, m_strPartNum)) != 0)
+                return 1;
+            if (GetFileLength(build::TestImageCandidate(m_strProjectPath, m_strPartNum)) != 0)
+                return 1;
+        }
+        if (GetFileLength(m_strProjectPath + "\\flashabl.rom") != 0) return 1;
+    }
+
+    AfxMessageBox(
+        "Project Path Must be Specified!\nThe folder must contain both BIOS.ROM and PLATFORM.BIN "
+        "files,\nor a BIOS.QVX file\n\nEnter Project Path or Select Browser.\t",
+        MB_OK);
+    if (CWnd* combo = GetDlgItem(IDC_COMBO_PATH)) combo->SetFocus();
+    return 0;
+}
+
+// The text is the file's bytes up to the first NUL; the part number is what follows the first
+// "PARTNUM = " in it, at most three characters. The file is read in chunks and only until the
+// number is complete, so a huge or hostile file costs no more than one chunk of memory.
+//
+// A file without the key is treated as unreadable: it names no part number, and an empty or
+// made-up one would let the "??" candidate match an unrelated image, so the folder is refused
+// and the part number keeps its previous value.
+int CCrisisDlg::ReadPartNumber() {
+    CFile file;
+    if (!file.Open(m_strProjectPath + "\\partnum.mak", CFile::modeRead)) return 0;
+
+    std::string carry;  // the text's last bytes, in case the key straddles two chunks
+    std::string number;
+    bool found = false;
+    bool textEnded = false;
+    std::string chunk(kReadChunk, '\0');
+    while (!textEnded && !(found && number.size() == kPartNumberLength)) {
+        const UINT got = file.Read(chunk.data(), kReadChunk);
+        if (got == 0) break;
+        std::string_view piece(chunk.data(), got);
+        if (const std::size_t nul = piece.find('\0'); nul != std::string_view::npos) {
+            piece = piece.substr(0, nul);
+            textEnded = true;
+        }
+        if (found) {
+            number.append(piece.substr(0, kPartNumberLength - number.size()));
+            continue;
+        }
+        std::string text = carry;
+        text.append(piece);
+        const std::size_t key = text.find(kPartNumberKey);
+        if (key != std::string::npos) {
+            found = true;
+            number =
+                text.substr(std::min(text.size(), key + kPartNumberKeyLength), kPartNumberLength);
+        } else {
+            const std::size_t keep = std::min(text.size(), kPartNumberKeyLength - 1);
+            carry = text.substr(text.size() - keep);
+        }
+    }
+    file.Close();
+
+    if (!found) return 0;
+    m_strPartNum = number;
+    return 1;
+}
+
+DWORD CCrisisDlg::GetFileLength(CString strFileName) {
+    CFile file;
+    if (!file.Open(strFileName, CFile::modeRead | CFile::typeBinary)) return 0;
+    const DWORD length = static_cast<DWORD>(file.GetLength() & 0xFFFFFFFFu);
+    file.Close();
+    return length;
+}
