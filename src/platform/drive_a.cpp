@@ -12,6 +12,8 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/device_hooks.h"
+
 namespace platform {
 namespace {
 
@@ -76,7 +78,26 @@ struct AlignedBuffer {
     std::uint8_t* data;
 };
 
+DriveFaults* g_faults = nullptr;
+
+Status ioError(const char* what, std::uint64_t offset, const std::string& path) {
+    return Status::failure(std::string(what) + " error at byte " + std::to_string(offset) +
+                           " of drive A: (" + path + "): " + errnoText(EIO));
+}
+
 }  // namespace
+
+ScopedDriveFaults::ScopedDriveFaults(DriveFaults& faults) : m_previous(g_faults) {
+    g_faults = &faults;
+}
+
+ScopedDriveFaults::~ScopedDriveFaults() {
+    g_faults = m_previous;
+}
+
+DriveFaults* currentDriveFaults() {
+    return g_faults;
+}
 
 std::string driveAPath() {
     const char* value = std::getenv("QUENVOL_DRIVE_A");
@@ -172,6 +193,7 @@ Result<std::unique_ptr<DriveA>> DriveA::open(const DriveOpenOptions& options) {
     if (!geometry) return notDiskette(path, geometry.message());
     drive->m_geometry = *geometry;
     drive->m_writable = wantWrite;
+    drive->m_openedForReading = options.access == DriveAccess::Read;
     drive->m_direct = direct;
     drive->m_dropBeforeRead = options.bypassCache && !direct;
 
@@ -230,6 +252,9 @@ Status DriveA::write(std::uint32_t first, std::uint32_t count, const std::uint8_
 Result<std::size_t> DriveA::readAt(std::uint64_t offset, void* out, std::size_t bytes) {
     if (offset >= m_size) return std::size_t{0};
     bytes = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, m_size - offset));
+    if (g_faults != nullptr && !g_faults->allowRead(offset, bytes)) {
+        return ioError("read", offset, m_path);
+    }
     if (m_dropBeforeRead) dropCache();
     ssize_t n;
     if (m_direct) {
@@ -262,10 +287,20 @@ Result<std::size_t> DriveA::readAt(std::uint64_t offset, void* out, std::size_t 
 }
 
 Result<std::size_t> DriveA::writeAt(std::uint64_t offset, const void* in, std::size_t bytes) {
-    if (!m_writable) return writeProtected(m_path);
+    if (!m_writable) {
+        if (m_openedForReading) {
+            return Status::failure("drive A: (" + m_path + ") was opened for reading only");
+        }
+        return writeProtected(m_path);
+    }
     // Cut at the end of the medium: an image file must never grow.
     if (offset >= m_size) return std::size_t{0};
     bytes = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, m_size - offset));
+    const std::size_t wanted = bytes;
+    if (g_faults != nullptr) {
+        bytes = std::min(bytes, g_faults->allowWrite(offset, bytes).value_or(bytes));
+        if (bytes == 0 && wanted > 0) return ioError("write", offset, m_path);
+    }
     bool heldHere = false;
     if (!m_locked) {
         Status held = lock();
@@ -306,10 +341,14 @@ Result<std::size_t> DriveA::writeAt(std::uint64_t offset, const void* in, std::s
         return Status::failure("write error at byte " + std::to_string(offset) + " of drive A: (" +
                                m_path + "): " + errnoText(error));
     }
+    if (bytes < wanted) return ioError("write", offset + bytes, m_path);
     return static_cast<std::size_t>(n);
 }
 
 Status DriveA::flush() {
+    if (g_faults != nullptr && !g_faults->allowFlush()) {
+        return Status::failure("drive A: (" + m_path + ") could not be flushed: " + errnoText(EIO));
+    }
     if (::fsync(m_fd) != 0) {
         return Status::failure("drive A: (" + m_path +
                                ") could not be flushed: " + errnoText(errno));

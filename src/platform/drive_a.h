@@ -19,7 +19,10 @@ inline constexpr std::uint64_t kLargestDisketteBytes = 2949120;
 
 std::string driveAPath();
 
-// Sizes of the diskette formats the file system knows, never above kLargestDisketteBytes.
+// Exactly the sizes of the diskette formats the file system can lay out (360 KB, 720 KB,
+// 1.2 MB, 1.44 MB, 2.88 MB) and never above kLargestDisketteBytes: a medium we could not
+// format or mount is no diskette to us, and a size off by one sector is more likely a disk
+// image of something else than a diskette.
 bool isDisketteSize(std::uint64_t bytes);
 
 enum class DriveAccess { Read, Write };
@@ -78,6 +81,7 @@ class DriveA final : public fat::SectorDevice {
     int m_exclusiveFd = -1;  // block devices: the O_EXCL descriptor that holds the device
     bool m_locked = false;
     bool m_writable = false;
+    bool m_openedForReading = false;
     bool m_blockDevice = false;
     bool m_direct = false;
     bool m_dropBeforeRead = false;

@@ -103,6 +103,9 @@ TEST_F(DriveATest, ReadOnlyImageIsWriteProtectedAndUnchanged) {
     fat::Status refused = (*readOnly)->write(0, 1, sector.data());
     EXPECT_FALSE(refused);
     EXPECT_EQ(refused.message().rfind("write-protected", 0), 0u);
+    EXPECT_FALSE((*reader)->write(0, 1, sector.data()));
+    EXPECT_NE((*reader)->write(0, 1, sector.data()).message().find("reading only"),
+              std::string::npos);
     EXPECT_TRUE(readBytes(driveImage()) == original);
 }
 
