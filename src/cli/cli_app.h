@@ -3,6 +3,11 @@
 
 namespace cli {
 
+// Exit statuses.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitStopped = 1;  // the run stopped with a message, or verify differed
+inline constexpr int kExitUsage = 2;    // a bad option, or a drive that can be no diskette
+
 // Runs the program with the process's arguments; returns the exit status.
 int run(int argc, char** argv);
 

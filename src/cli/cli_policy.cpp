@@ -1,0 +1,175 @@
+#include "cli/cli_policy.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "app/CrisisDlg.h"
+#include "framework/input.h"
+#include "platform/win_path.h"
+
+namespace cli {
+namespace {
+
+constexpr int kMainDialogTemplate = 102;
+constexpr int kBarWidth = 20;
+
+bool startsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+bool isMainDialogControl(HWND hwnd, int id) {
+    return hwnd && hwnd->id == id && hwnd->parent && hwnd->parent->dialogTemplate &&
+           hwnd->parent->dialogTemplate->id == kMainDialogTemplate;
+}
+
+int radioFor(DiskKind kind) {
+    switch (kind) {
+        case DiskKind::Minidos:
+            return IDC_RADIO_MINIDOS;
+        case DiskKind::Fulldos:
+            return IDC_RADIO_FULLDOS;
+        case DiskKind::FormatOnly:
+            return IDC_RADIO_FORMAT;
+    }
+    return IDC_RADIO_MINIDOS;
+}
+
+}  // namespace
+
+void ProgressDisplay::status(const std::string& text) {
+    m_text = text;
+    if (m_terminal) {
+        if (m_text.empty())
+            clear();
+        else
+            draw();
+        return;
+    }
+    // An emptied status line ends a step; the next text is news even if it repeats.
+    if (m_text.empty()) {
+        m_lastPrinted.clear();
+    } else if (m_text != m_lastPrinted) {
+        std::fprintf(m_out, "%s\n", m_text.c_str());
+        m_lastPrinted = m_text;
+    }
+}
+
+void ProgressDisplay::progress(int pos, int max) {
+    m_pos = pos;
+    m_max = max;
+    if (m_terminal && !m_text.empty()) draw();
+}
+
+void ProgressDisplay::clear() {
+    if (m_terminal && m_shown) {
+        std::fputs("\r\033[K", m_out);
+        std::fflush(m_out);
+    }
+    m_shown = false;
+}
+
+void ProgressDisplay::draw() {
+    const int max = m_max > 0 ? m_max : 1;
+    const int filled = std::clamp(m_pos, 0, max) * kBarWidth / max;
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.resize(kBarWidth, ' ');
+    std::fprintf(m_out, "\r\033[K[%s] %s", bar.c_str(), m_text.c_str());
+    std::fflush(m_out);
+    m_shown = true;
+}
+
+CliPolicy::CliPolicy(const Options& options, Terminal terminal)
+    : m_options(options), m_terminal(terminal), m_display(terminal.err, terminal.errIsTerminal) {}
+
+int CliPolicy::answerMessageBox(const std::string& text, const std::string&, UINT type) {
+    m_display.clear();
+    std::fprintf(m_terminal.err, "%s\n", text.c_str());
+    std::fflush(m_terminal.err);
+    if (startsWith(text, kSuccessText)) m_succeeded = true;
+    if ((type & MB_TYPEMASK) != MB_YESNO) return IDOK;
+    if (!startsWith(text, kConfirmText)) return IDNO;  // another diskette: no, and save
+    if (m_options.yes) return IDYES;
+    if (m_terminal.inIsTerminal) return askOnTerminal();
+    std::fputs(
+        "quenvol-cli: answered No, as standard input is not a terminal (--yes answers Yes)\n",
+        m_terminal.err);
+    return IDNO;
+}
+
+int CliPolicy::askOnTerminal() {
+    std::fputs("Proceed? [y/N] ", m_terminal.err);
+    std::fflush(m_terminal.err);
+    char line[256];
+    if (!std::fgets(line, sizeof line, m_terminal.in)) {
+        std::fputs("\n", m_terminal.err);
+        return IDNO;
+    }
+    std::string answer(line);
+    while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back())))
+        answer.pop_back();
+    for (char& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return answer == "y" || answer == "yes" ? IDYES : IDNO;
+}
+
+void CliPolicy::formatDrive(HWND owner, UINT drive) {
+    console::FormatChoice choice;
+    choice.label = m_options.label;
+    if (m_options.noFormat)
+        choice.action = console::FormatChoice::Action::Skip;
+    else if (m_options.full)
+        choice.action = console::FormatChoice::Action::Full;
+    else
+        choice.action = console::FormatChoice::Action::Quick;
+
+    m_display.clear();
+    if (!m_options.noFormat) {
+        std::fprintf(m_terminal.err, "Formatting drive A: (%s format)...\n",
+                     m_options.full ? "full" : "quick");
+        std::fflush(m_terminal.err);
+    }
+    console::makeFormatAction(choice, &m_format)(owner, drive);
+    const std::string said = console::describeOutcome(m_format);
+    if (!m_format.error.empty()) {
+        std::fprintf(m_terminal.err, "quenvol-cli: the format failed: %s\n", said.c_str());
+    } else {
+        std::fprintf(m_terminal.err, "%s\n", said.c_str());
+    }
+    std::fflush(m_terminal.err);
+}
+
+INT_PTR CliPolicy::chooseFile(CFileDialog&) {
+    return IDCANCEL;
+}
+
+void CliPolicy::runDialog(CDialog& dialog) {
+    auto* main = dynamic_cast<CCrisisDlg*>(&dialog);
+    if (!main || m_started) return;  // any other dialog is cancelled
+    const HWND window = dialog.GetSafeHwnd();
+    afx::userClick(afx::findControl(window, radioFor(m_options.kind)));
+    m_started = true;
+    afx::userClick(afx::findControl(window, IDC_START));
+    m_display.clear();
+
+    if (auto mapped = platform::mapWindowsName(main->m_strProjectPath.str());
+        mapped && mapped->where == platform::WindowsName::Where::Host) {
+        m_projectFolder = mapped->hostPath;
+    }
+    // After a failure the dialog stays open; Close (not Escape) is what the user presses
+    // then, and it saves the project path that the check put into the history.
+    if (!dialog.HasEnded()) afx::userClick(afx::findControl(window, IDC_BUTTON_CLOSE));
+}
+
+void CliPolicy::stateChanged(HWND hwnd, StateChange what) {
+    if (what == StateChange::Text && isMainDialogControl(hwnd, IDC_EDIT_STATUS)) {
+        // The first file's status comes after staging and before the copy: the moment when
+        // the start directory holds exactly what goes onto the diskette.
+        if (m_options.verify && !m_expectation && startsWith(hwnd->text, "Copying ")) {
+            m_expectation = snapshotStartDirectory(m_options.kind == DiskKind::Minidos);
+        }
+        m_display.status(hwnd->text);
+    } else if (what == StateChange::Progress && isMainDialogControl(hwnd, IDC_PROGRESS)) {
+        m_display.progress(hwnd->pos, hwnd->rangeMax);
+    }
+}
+
+}  // namespace cli

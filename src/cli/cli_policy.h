@@ -1,0 +1,82 @@
+// The console policy of quenvol-cli: what a user at the dialog would do, decided by the
+// options. Message boxes go to standard error, the status line and progress bar become a
+// progress display, and what the run achieved is kept for the exit status.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "cli/cli_options.h"
+#include "cli/verify.h"
+#include "ui/console/console_backend.h"
+#include "ui/console/format_policy.h"
+
+namespace cli {
+
+// Texts the run's outcome is read from.
+inline constexpr char kSuccessText[] = "Crisis Recovery Diskette was Successfully Created.";
+inline constexpr char kConfirmText[] = "The current selected folder for the project tip is:";
+
+// The status line and the progress bar as one line on standard error: redrawn in place on a
+// terminal, else one plain line per status text, so that logs get no progress noise.
+class ProgressDisplay {
+  public:
+    ProgressDisplay(std::FILE* out, bool terminal) : m_out(out), m_terminal(terminal) {}
+    void status(const std::string& text);
+    void progress(int pos, int max);
+    // Takes the progress line away before other output on a terminal.
+    void clear();
+
+  private:
+    void draw();
+    std::FILE* m_out;
+    bool m_terminal;
+    std::string m_text;
+    std::string m_lastPrinted;
+    int m_pos = 0;
+    int m_max = 50;
+    bool m_shown = false;
+};
+
+struct Terminal {
+    std::FILE* err = stderr;
+    std::FILE* in = stdin;
+    bool errIsTerminal = false;
+    bool inIsTerminal = false;
+};
+
+class CliPolicy : public console::Policy {
+  public:
+    CliPolicy(const Options& options, Terminal terminal);
+
+    int answerMessageBox(const std::string& text, const std::string& caption, UINT type) override;
+    void formatDrive(HWND owner, UINT drive) override;
+    INT_PTR chooseFile(CFileDialog& dialog) override;
+    void runDialog(CDialog& dialog) override;
+    void stateChanged(HWND hwnd, StateChange what) override;
+
+    // The build reported success.
+    bool succeeded() const { return m_succeeded; }
+    // The main dialog was run and Start pressed.
+    bool started() const { return m_started; }
+    const console::FormatOutcome& formatOutcome() const { return m_format; }
+    // The start directory's files as the copy began (only with --verify).
+    std::optional<Expectation>& expectation() { return m_expectation; }
+    // The project folder the build used, as a host path.
+    const std::string& projectFolder() const { return m_projectFolder; }
+
+  private:
+    int askOnTerminal();
+
+    const Options& m_options;
+    Terminal m_terminal;
+    ProgressDisplay m_display;
+    console::FormatOutcome m_format;
+    std::optional<Expectation> m_expectation;
+    std::string m_projectFolder;
+    bool m_started = false;
+    bool m_succeeded = false;
+};
+
+}  // namespace cli

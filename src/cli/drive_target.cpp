@@ -1,0 +1,115 @@
+#include "cli/drive_target.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/drive_a.h"
+#include "platform/drive_format.h"
+
+namespace cli {
+namespace {
+
+// " (10 MB)", " (512 KB)": the size as a person would say it; nothing below a kilobyte.
+std::string roughSize(std::uint64_t bytes) {
+    char text[32];
+    if (bytes >= 1024 * 1024) {
+        std::snprintf(text, sizeof text, " (%.3g MB)",
+                      static_cast<double>(bytes) / (1024.0 * 1024.0));
+    } else if (bytes >= 1024) {
+        std::snprintf(text, sizeof text, " (%.3g KB)", static_cast<double>(bytes) / 1024.0);
+    } else {
+        text[0] = '\0';
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string createBlankImage(const std::string& path) {
+    // O_EXCL: an existing file, link or device at the path is never touched.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return std::strerror(errno);
+    std::string error;
+    if (::ftruncate(fd, static_cast<off_t>(kBlankImageBytes)) != 0 || ::fsync(fd) != 0) {
+        error = std::strerror(errno);
+    }
+    if (::close(fd) != 0 && error.empty()) error = std::strerror(errno);
+    if (!error.empty()) ::unlink(path.c_str());
+    return error;
+}
+
+DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
+    DriveTarget target;
+    const char* fromEnv = std::getenv("QUENVOL_DRIVE_A");
+    const bool named = drive || (fromEnv && *fromEnv);
+    std::string path = drive ? *drive : platform::driveAPath();
+    // The dialog changes the current directory; the drive must stay the one named here.
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(path, ec);
+    target.path = ec ? path : absolute.lexically_normal().string();
+
+    if (create) {
+        if (!named) {
+            target.message = "--create needs the image's path: give --drive PATH";
+            return target;
+        }
+        struct stat st {};
+        if (::lstat(target.path.c_str(), &st) != 0) {
+            if (errno != ENOENT) {
+                target.message = "cannot look at " + target.path + ": " + std::strerror(errno);
+                return target;
+            }
+            if (auto error = createBlankImage(target.path); !error.empty()) {
+                target.message =
+                    "cannot create a blank diskette image at " + target.path + ": " + error;
+                return target;
+            }
+            target.message = "created a blank 1.44 MB diskette image at " + target.path;
+        }
+    }
+
+    ::setenv("QUENVOL_DRIVE_A", target.path.c_str(), 1);
+    struct stat st {};
+    if (::stat(target.path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        !platform::isDisketteSize(static_cast<std::uint64_t>(st.st_size))) {
+        const auto bytes = static_cast<std::uint64_t>(st.st_size);
+        target.message = "not a diskette: " + target.path + " holds " +
+                         platform::groupThousands(bytes) + " bytes" + roughSize(bytes) + ", " +
+                         (bytes > platform::kLargestDisketteBytes ? "too large to be a diskette"
+                                                                  : "which is no diskette size") +
+                         "; a 1.44 MB diskette image holds 1,474,560 bytes, the largest "
+                         "diskette 2,949,120";
+        return target;
+    }
+    auto opened = platform::DriveA::open();
+    if (opened) {
+        target.state = DriveTarget::State::Ready;
+        return target;
+    }
+    const std::string& why = opened.message();
+    if (why.starts_with("no diskette")) {
+        target.state = DriveTarget::State::Empty;
+        target.message = why;
+        struct stat st {};
+        if (::stat(target.path.c_str(), &st) != 0) {
+            target.message += "; --create makes a blank 1.44 MB image there";
+        }
+        return target;
+    }
+    target.message = why;
+    if (why.starts_with("not a diskette")) {
+        target.message +=
+            "; drive A: must be a diskette image (1,474,560 bytes for 1.44 MB, at "
+            "most 2,949,120) or a floppy block device";
+    }
+    return target;
+}
+
+}  // namespace cli

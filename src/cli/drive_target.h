@@ -1,0 +1,32 @@
+// The diskette drive named on the command line, looked at (and, with --create, made) before
+// the dialog runs, so that a path that can never be a diskette is refused with its reason.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace cli {
+
+inline constexpr unsigned long kBlankImageBytes = 1474560;  // a 1.44 MB diskette
+
+struct DriveTarget {
+    enum class State {
+        Ready,     // a diskette-sized image or device
+        Empty,     // nothing there, or a drive without a medium: the dialog says so itself
+        Unusable,  // can never be a diskette (wrong size or kind, cannot be created)
+    };
+    State state = State::Unusable;
+    std::string path;     // absolute
+    std::string message;  // for Empty and Unusable: what is wrong; for Ready: what was done
+};
+
+// Resolves the drive (`drive`, else QUENVOL_DRIVE_A, else /dev/fd0), creates a blank image
+// there when `create` is set and nothing exists at that path, points QUENVOL_DRIVE_A at it
+// for the platform's drive A:, and looks at it without writing.
+DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create);
+
+// Creates a zero-filled 1.44 MB image at `path`; fails when anything exists there already.
+// Returns an empty string on success, else the reason.
+std::string createBlankImage(const std::string& path);
+
+}  // namespace cli
