@@ -125,7 +125,9 @@ const std::string& lastErrorMessage();
 void setLastErrorMessage(std::string message);
 
 // Makes a caller's buffer reachable through a 32-bit handle for as long as this object
-// lives; the BIOS emulation resolves reg_EBX through it and refuses anything else.
+// lives; the BIOS emulation resolves reg_EBX through it and refuses anything else. Blocks from
+// VirtualAlloc are not registered by themselves: whoever fills the register record registers
+// the buffer for that one call, so a handle never outlives what it names.
 class ScopedBufferHandle {
   public:
     ScopedBufferHandle(void* buffer, std::size_t size);
