@@ -1,0 +1,404 @@
+// Whole builds through the Start button: the diskette image that results, every message the
+// user sees, the status line and progress bar, and the start directory afterwards.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+
+#include "build/build_fixture.h"
+#include "fat/fat12.h"
+#include "fat/memory_device.h"
+#include "support/fat_tools.h"
+
+namespace {
+
+using buildtest::BuildHarness;
+using buildtest::Bytes;
+using buildtest::Strings;
+namespace fs = std::filesystem;
+
+class BuildSequence : public BuildHarness {
+  protected:
+    std::string confirmation() const {
+        return buildtest::kConfirmHead + projectDir().string() + buildtest::kConfirmTail;
+    }
+    bool inStartDir(const char* name) const { return fs::exists(startDir() / name); }
+};
+
+TEST_F(BuildSequence, MinidosBuildFromTheSampleProject) {
+    useSampleKit();
+    useSampleProject();
+    blankDiskette();
+    startBuild(0, {IDYES, IDOK, IDYES});
+
+    ASSERT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+    EXPECT_EQ(backend().messages()[0].type, 36u);
+    EXPECT_EQ(backend().messages()[1].type, 48u);
+    EXPECT_EQ(backend().messages()[2].type, 36u);
+    EXPECT_EQ(backend().messages()[1].caption, "quenvol");
+    EXPECT_EQ(m_format.formatted, 1);
+
+    // The test image wins over the development image; sector 0 is the kit's boot sector.
+    expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
+                         {"ZYPLET.EXE", startDir() / "zyplet.exe"},
+                         {"PLATFORM.BIN", projectDir() / "platform.bin"},
+                         {"VGABIOS.EXE", projectDir() / "vgabios.exe"},
+                         {"BIOS.ROM", projectDir() / "testQ7A.rom"}});
+    EXPECT_EQ(sector0(), fileBytes(startDir() / "crisboot.bin"));
+
+    // Each file's share of 97,172 bytes is added before it is copied.
+    EXPECT_EQ(recorder().events,
+              (Strings{"bar=1", "Copying minidos.sys...@1", "bar=4", "Copying zyplet.exe...@4",
+                       "bar=10", "Copying platform.bin...@10", "bar=11",
+                       "Copying vgabios.exe...@11", "bar=16", "Copying bios.rom...@16", "bar=49",
+                       "bar=0", "Updating Boot Sector...@1", "bar=0"}));
+
+    // The staged copies are gone, the kit's own files stay.
+    EXPECT_FALSE(inStartDir("platform.bin"));
+    EXPECT_FALSE(inStartDir("vgabios.exe"));
+    EXPECT_FALSE(inStartDir("bios.rom"));
+    EXPECT_TRUE(inStartDir("minidos.sys"));
+    EXPECT_TRUE(inStartDir("zyplet.exe"));
+    EXPECT_FALSE(dialog().m_bFilesInStartDir);
+    EXPECT_EQ(dialog().m_strPartNum, "Q7A");
+
+    // Yes to another diskette: everything enabled again, the focus on Start.
+    EXPECT_FALSE(dialogDestroyed());
+    for (int id : {IDC_START, IDC_BUTTON_CLOSE, IDC_RADIO_MINIDOS, IDC_RADIO_FULLDOS,
+                   IDC_RADIO_FORMAT, IDC_BUTTON_BROWSE, IDC_COMBO_PATH}) {
+        EXPECT_TRUE(controlEnabled(id)) << id;
+    }
+    EXPECT_TRUE(hasFocus(IDC_START));
+    EXPECT_EQ(backend().waitCursorDepth(), 0);
+    EXPECT_EQ(control(IDC_EDIT_STATUS)->text, "");
+    EXPECT_EQ(control(IDC_PROGRESS)->pos, 0);
+    EXPECT_EQ(dialog().m_nProgressPos, 1);
+
+    // The next build finds nothing in the start directory and asks about the folder again.
+    backend().clearRecords();
+    policy().answers = {IDNO};
+    click(IDC_START);
+    EXPECT_EQ(messageTexts(), Strings{confirmation()});
+}
+
+TEST_F(BuildSequence, FulldosKeepsTheBootSectorFormattingWrote) {
+    useSampleKit();
+    useSampleProject();
+    blankDiskette();
+    Bytes formatted;
+    auto format = policy().onFormat;
+    policy().onFormat = [&](HWND owner, UINT drive) {
+        format(owner, drive);
+        formatted = sector0();
+    };
+    startBuild(1, {IDYES, IDOK, IDYES});
+
+    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+    ASSERT_EQ(formatted.size(), 512u);
+    EXPECT_EQ(sector0(), formatted);
+    EXPECT_NE(sector0(), fileBytes(startDir() / "crisboot.bin"));
+    expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
+                         {"ZYPLET.EXE", startDir() / "zyplet.exe"},
+                         {"PLATFORM.BIN", projectDir() / "platform.bin"},
+                         {"VGABIOS.EXE", projectDir() / "vgabios.exe"},
+                         {"BIOS.ROM", projectDir() / "testQ7A.rom"}});
+}
+
+TEST_F(BuildSequence, NoToAnotherDisketteSavesTheHistoryAndEnds) {
+    useSampleKit();
+    useSampleProject();
+    blankDiskette();
+    startBuild(0, {IDYES, IDOK, IDNO});
+    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+    EXPECT_TRUE(dialogDestroyed());
+    EXPECT_EQ(dialogtest::readFile(settingsFile()),
+              "\r\n\r\n\r\n" + projectDir().string() + "\r\n");
+}
+
+TEST_F(BuildSequence, NoDisketteShowsOnlyThePresenceMessage) {
+    useSampleKit();
+    useSampleProject();
+    startBuild(0, {IDOK});
+    EXPECT_EQ(messageTexts(), Strings{buildtest::kNoFloppy});
+    EXPECT_EQ(backend().formatCalls(), 0);
+    EXPECT_FALSE(fs::exists(driveImage()));
+    EXPECT_FALSE(dialogDestroyed());
+    EXPECT_TRUE(hasFocus(IDC_START));
+    EXPECT_TRUE(controlEnabled(IDC_START));
+    // Nothing was enabled for the project: the check never ran.
+    EXPECT_FALSE(controlEnabled(IDC_BUTTON_BROWSE));
+}
+
+TEST_F(BuildSequence, RefusedFolderStopsBeforeFormatting) {
+    useSampleKit();
+    blankDiskette();
+    // The images are there but the part-number file is not.
+    fs::copy_file(sampleProject() / "platform.bin", projectDir() / "platform.bin");
+    fs::copy_file(sampleProject() / "develQ7A.rom", projectDir() / "develQ7A.rom");
+    startBuild(0, {IDOK});
+
+    ASSERT_EQ(messageTexts(), Strings{buildtest::kRefusal});
+    EXPECT_EQ(backend().messages()[0].type, 0u);
+    EXPECT_EQ(backend().formatCalls(), 0);
+    EXPECT_EQ(fileBytes(driveImage()), Bytes(buildtest::kDisketteBytes, 0));
+    // OnStart puts the focus on Start once the build has returned; the refusal itself moved
+    // it to the combo box, which is what the user sees while the message is up.
+    EXPECT_TRUE(controlEnabled(IDC_COMBO_PATH));
+    EXPECT_TRUE(controlEnabled(IDC_BUTTON_BROWSE));
+    EXPECT_TRUE(controlEnabled(IDC_START));
+    EXPECT_FALSE(dialogDestroyed());
+}
+
+TEST_F(BuildSequence, NoToTheConfirmationStops) {
+    useSampleKit();
+    useSampleProject();
+    blankDiskette();
+    startBuild(0, {IDNO});
+    EXPECT_EQ(messageTexts(), Strings{confirmation()});
+    EXPECT_EQ(backend().formatCalls(), 0);
+    EXPECT_EQ(fileBytes(driveImage()), Bytes(buildtest::kDisketteBytes, 0));
+    EXPECT_FALSE(inStartDir("bios.rom"));
+    EXPECT_TRUE(controlEnabled(IDC_COMBO_PATH));
+    EXPECT_TRUE(controlEnabled(IDC_BUTTON_BROWSE));
+    EXPECT_FALSE(dialogDestroyed());
+}
+
+TEST_F(BuildSequence, StartDirectoryFilesAreUsedWithoutAsking) {
+    useSampleKit();
+    useSampleProject();
+    blankDiskette();
+    putBytes(startDir() / "bios.rom", patterned(4000, 1));
+    putBytes(startDir() / "platform.bin", patterned(300, 2));
+    createDialog("");
+    const std::vector<std::string> history(std::begin(dialog().m_strHistory),
+                                           std::end(dialog().m_strHistory));
+    typeText(IDC_COMBO_PATH, projectDir().string());
+    policy().answers = {IDOK, IDYES};
+    click(IDC_START);
+
+    EXPECT_EQ(messageTexts(), (Strings{buildtest::kSuccess, buildtest::kAnother}));
+    EXPECT_TRUE(dialog().m_bFilesInStartDir);
+    EXPECT_EQ(std::vector<std::string>(std::begin(dialog().m_strHistory),
+                                       std::end(dialog().m_strHistory)),
+              history);
+    // Nothing staged (the project's vgabios.exe stays behind), nothing deleted.
+    expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
+                         {"ZYPLET.EXE", startDir() / "zyplet.exe"},
+                         {"PLATFORM.BIN", startDir() / "platform.bin"},
+                         {"BIOS.ROM", startDir() / "bios.rom"}});
+    EXPECT_TRUE(inStartDir("bios.rom"));
+    EXPECT_TRUE(inStartDir("platform.bin"));
+    EXPECT_FALSE(inStartDir("vgabios.exe"));
+    // The project controls were never enabled and the build leaves them so.
+    EXPECT_FALSE(controlEnabled(IDC_BUTTON_BROWSE));
+    EXPECT_FALSE(controlEnabled(IDC_COMBO_PATH));
+    EXPECT_TRUE(controlEnabled(IDC_START));
+}
+
+TEST_F(BuildSequence, FlashableImageAloneStopsTheFiveFileListAtPlatformBin) {
+    useSampleKit();
+    blankDiskette();
+    fs::copy_file(sampleProject() / "partnum.mak", projectDir() / "partnum.mak");
+    fs::copy_file(sampleProject() / "flashabl.rom", projectDir() / "flashabl.rom");
+    startBuild(0, {IDYES, IDOK});
+
+    ASSERT_EQ(messageTexts(), (Strings{confirmation(), buildtest::copyFailed("platform.bin")}));
+    EXPECT_EQ(backend().messages()[1].type, 0u);
+    // The failure is told while the wait cursor is still on.
+    EXPECT_EQ(recorder().waitDepthAtMessage, (std::vector<int>{0, 1}));
+    EXPECT_EQ(backend().waitCursorDepth(), 0);
+    expectDisketteFiles(
+        {{"MINIDOS.SYS", startDir() / "minidos.sys"}, {"ZYPLET.EXE", startDir() / "zyplet.exe"}});
+    EXPECT_EQ(control(IDC_EDIT_STATUS)->text, "");
+    EXPECT_EQ(control(IDC_PROGRESS)->pos, 0);
+    EXPECT_EQ(dialog().m_nProgressPos, 1);
+    EXPECT_TRUE(controlEnabled(IDC_START));
+    EXPECT_TRUE(controlEnabled(IDC_BUTTON_CLOSE));
+    EXPECT_TRUE(hasFocus(IDC_START));
+    EXPECT_FALSE(dialogDestroyed());
+}
+
+TEST_F(BuildSequence, MissingVideoBiosIsPassedOver) {
+    useSampleKit();
+    useSampleProject();
+    fs::remove(projectDir() / "vgabios.exe");
+    blankDiskette();
+    startBuild(0, {IDYES, IDOK, IDYES});
+    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+    expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
+                         {"ZYPLET.EXE", startDir() / "zyplet.exe"},
+                         {"PLATFORM.BIN", projectDir() / "platform.bin"},
+                         {"BIOS.ROM", projectDir() / "testQ7A.rom"}});
+}
+
+TEST_F(BuildSequence, FourFileListSharesProgressByLength) {
+    // ZYPLET16.EXE in capitals chooses the four-file list; it is empty, vgabios.exe is missing.
+    putBytes(startDir() / "minidos.sys", patterned(1000, 3));
+    putBytes(startDir() / "ZYPLET16.EXE", {});
+    putBytes(startDir() / "bios.qvx", patterned(3000, 4));
+    blankDiskette();
+    startBuild(1, {IDOK, IDYES});
+
+    EXPECT_EQ(messageTexts(), (Strings{buildtest::kSuccess, buildtest::kAnother}));
+    EXPECT_EQ(recorder().events,
+              (Strings{"bar=1", "Copying minidos.sys...@1", "bar=13", "Copying zyplet16.exe...@13",
+                       "bar=13", "Copying vgabios.exe...@13", "bar=13", "Copying bios.qvx...@13",
+                       "bar=50", "bar=0"}));
+    expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
+                         {"ZYPLET16.EXE", startDir() / "ZYPLET16.EXE"},
+                         {"BIOS.QVX", startDir() / "bios.qvx"}});
+    EXPECT_TRUE(inStartDir("bios.qvx")) << "the flag keeps the start directory's own files";
+}
+
+TEST_F(BuildSequence, NothingToMeasureLeavesTheBarWhereItIs) {
+    // bios.rom and platform.bin set the flag, ZYPLET16.EXE still chooses the four-file list,
+    // and every file of that list is empty or missing.
+    putBytes(startDir() / "bios.rom", patterned(10, 5));
+    putBytes(startDir() / "platform.bin", patterned(10, 6));
+    putBytes(startDir() / "minidos.sys", {});
+    putBytes(startDir() / "zyplet16.exe", {});
+    putBytes(startDir() / "bios.qvx", {});
+    blankDiskette();
+    startBuild(1, {IDOK, IDYES});
+    EXPECT_EQ(messageTexts(), (Strings{buildtest::kSuccess, buildtest::kAnother}));
+    EXPECT_EQ(
+        recorder().events,
+        (Strings{"bar=1", "Copying minidos.sys...@1", "bar=1", "Copying zyplet16.exe...@1", "bar=1",
+                 "Copying vgabios.exe...@1", "bar=1", "Copying bios.qvx...@1", "bar=1", "bar=0"}));
+    expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
+                         {"ZYPLET16.EXE", startDir() / "zyplet16.exe"},
+                         {"BIOS.QVX", startDir() / "bios.qvx"}});
+}
+
+TEST_F(BuildSequence, NothingToMeasureStillReportsAMissingFile) {
+    putBytes(startDir() / "bios.rom", patterned(10, 5));
+    putBytes(startDir() / "platform.bin", patterned(10, 6));
+    putBytes(startDir() / "zyplet16.exe", {});
+    blankDiskette();
+    startBuild(1, {IDOK});
+    EXPECT_EQ(messageTexts(), Strings{buildtest::copyFailed("minidos.sys")});
+    EXPECT_EQ(fattools::mdirNames(driveImage().string()), Strings{});
+    expectConsistentDiskette();
+}
+
+TEST_F(BuildSequence, ProgressShareUsesThe32BitProduct) {
+    // 90,000,000 × 50 wraps at 2^32 to 205,032,704, a share of 2 rather than 49. The file is
+    // sparse and too big for the diskette, so its copy then fails.
+    putBytes(startDir() / "minidos.sys", patterned(1000, 8));
+    putBytes(startDir() / "ZYPLET16.EXE", {});
+    putBytes(startDir() / "bios.qvx", {});
+    fs::resize_file(startDir() / "bios.qvx", 90000000);
+    blankDiskette();
+    startBuild(1, {IDOK});
+
+    EXPECT_EQ(messageTexts(), Strings{buildtest::copyFailed("bios.qvx")});
+    ASSERT_GE(recorder().events.size(), 9u);
+    EXPECT_EQ(recorder().events[7], "Copying bios.qvx...@1");
+    EXPECT_EQ(recorder().events[8], "bar=3");
+    expectConsistentDiskette();
+}
+
+TEST_F(BuildSequence, FilesAlreadyOnTheDisketteAreReplaced) {
+    useSampleKit();
+    useSampleProject();
+    formattedDiskette();
+    const std::string image = driveImage().string();
+    ASSERT_TRUE(fattools::mcopyIn(image, "MINIDOS.SYS", patterned(20000, 9)));
+    ASSERT_TRUE(fattools::mcopyIn(image, "BIOS.ROM", patterned(100, 10)));
+    ASSERT_TRUE(fattools::mcopyIn(image, "OTHER.TXT", patterned(700, 11)));
+    startBuild(0, {IDYES, IDOK, IDYES});
+
+    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+    EXPECT_EQ(m_format.formatted, 0) << "the format dialog was left without formatting";
+    const auto names = fattools::mdirNames(image);
+    ASSERT_TRUE(names.has_value());
+    EXPECT_EQ(std::count(names->begin(), names->end(), "MINIDOS.SYS"), 1);
+    EXPECT_EQ(std::count(names->begin(), names->end(), "BIOS.ROM"), 1);
+    EXPECT_EQ(fattools::mtype(image, "MINIDOS.SYS"), fileBytes(startDir() / "minidos.sys"));
+    EXPECT_EQ(fattools::mtype(image, "BIOS.ROM"), fileBytes(projectDir() / "testQ7A.rom"));
+    EXPECT_EQ(fattools::mtype(image, "OTHER.TXT"), patterned(700, 11));
+    EXPECT_EQ(fattools::mtype(image, "PLATFORM.BIN"), fileBytes(projectDir() / "platform.bin"));
+    expectConsistentDiskette();
+}
+
+TEST_F(BuildSequence, BiosImageTooBigForTheDisketteTakesBackWhatWasStaged) {
+    useSampleKit();
+    useSampleProject();
+    // The user's own video BIOS program in the start directory is not this build's to delete.
+    fs::remove(projectDir() / "vgabios.exe");
+    putBytes(startDir() / "vgabios.exe", patterned(5000, 12));
+    putBytes(projectDir() / "testQ7A.rom", patterned(1500000, 13));
+    blankDiskette();
+    startBuild(0, {IDYES, IDOK});
+
+    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::copyFailed("bios.rom")}));
+    expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
+                         {"ZYPLET.EXE", startDir() / "zyplet.exe"},
+                         {"PLATFORM.BIN", projectDir() / "platform.bin"},
+                         {"VGABIOS.EXE", startDir() / "vgabios.exe"}});
+    EXPECT_FALSE(inStartDir("bios.rom"));
+    EXPECT_FALSE(inStartDir("platform.bin"));
+    EXPECT_EQ(fileBytes(startDir() / "vgabios.exe"), patterned(5000, 12));
+
+    // The retry examines the project folder again instead of taking a leftover image.
+    backend().clearRecords();
+    policy().answers = {IDNO};
+    click(IDC_START);
+    EXPECT_EQ(messageTexts(), Strings{confirmation()});
+    EXPECT_FALSE(dialog().m_bFilesInStartDir);
+}
+
+TEST_F(BuildSequence, FullRootDirectoryStopsTheCopy) {
+    useSampleKit();
+    useSampleProject();
+    formattedDiskette();
+    {
+        auto device = fat::MemoryDevice::loadFile(driveImage().string());
+        ASSERT_TRUE(device);
+        auto volume = fat::Volume::mount(*device);
+        ASSERT_TRUE(volume);
+        // Two entries left: minidos.sys and zyplet.exe fit, platform.bin does not.
+        for (int i = 0; i < 222; ++i) {
+            ASSERT_TRUE(volume->writeFile("F" + std::to_string(i) + ".TXT", {}, 0));
+        }
+        ASSERT_TRUE(device->saveFile(driveImage().string()));
+    }
+    startBuild(0, {IDYES, IDOK});
+
+    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::copyFailed("platform.bin")}));
+    const std::string image = driveImage().string();
+    EXPECT_EQ(fattools::mtype(image, "MINIDOS.SYS"), fileBytes(startDir() / "minidos.sys"));
+    EXPECT_EQ(fattools::mtype(image, "ZYPLET.EXE"), fileBytes(startDir() / "zyplet.exe"));
+    EXPECT_FALSE(fattools::mtype(image, "PLATFORM.BIN").has_value());
+    expectConsistentDiskette();
+    EXPECT_FALSE(inStartDir("bios.rom"));
+    EXPECT_FALSE(inStartDir("platform.bin"));
+    EXPECT_FALSE(inStartDir("vgabios.exe"));
+}
+
+TEST_F(BuildSequence, UnwrittenBootSectorIsNeverCalledASuccess) {
+    useSampleKit();
+    useSampleProject();
+    fs::remove(startDir() / "crisboot.bin");
+    blankDiskette();
+    Bytes formatted;
+    auto format = policy().onFormat;
+    policy().onFormat = [&](HWND owner, UINT drive) {
+        format(owner, drive);
+        formatted = sector0();
+    };
+    startBuild(0, {IDYES, IDOK});
+
+    ASSERT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kBootSectorFailed}));
+    EXPECT_EQ(backend().messages()[1].type, 16u);
+    EXPECT_EQ(sector0(), formatted);
+    EXPECT_FALSE(dialogDestroyed());
+    EXPECT_TRUE(hasFocus(IDC_START));
+    for (int id : {IDC_START, IDC_BUTTON_CLOSE, IDC_RADIO_MINIDOS, IDC_BUTTON_BROWSE}) {
+        EXPECT_TRUE(controlEnabled(id)) << id;
+    }
+    // The files themselves are on the diskette; only the boot sector is missing.
+    expectConsistentDiskette();
+}
+
+}  // namespace
