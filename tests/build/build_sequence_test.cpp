@@ -104,6 +104,27 @@ TEST_F(BuildSequence, FulldosKeepsTheBootSectorFormattingWrote) {
                          {"BIOS.ROM", projectDir() / "testQ7A.rom"}});
 }
 
+TEST_F(BuildSequence, LastImageStagedIsTheOneOnTheDiskette) {
+    useSampleKit();
+    blankDiskette();
+    for (const char* name : {"partnum.mak", "platform.bin"})
+        fs::copy_file(sampleProject() / name, projectDir() / name);
+    putBytes(projectDir() / "AbQ7a-01.ROM", patterned(3000, 20));
+    startBuild(0, {IDYES, IDOK, IDYES});
+    EXPECT_EQ(fattools::mtype(driveImage().string(), "BIOS.ROM"),
+              fileBytes(projectDir() / "AbQ7a-01.ROM"));
+
+    fs::copy_file(sampleProject() / "develQ7A.rom", projectDir() / "develQ7A.rom");
+    backend().clearRecords();
+    policy().answers = {IDYES, IDOK, IDYES};
+    click(IDC_START);
+    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+    EXPECT_EQ(fattools::mtype(driveImage().string(), "BIOS.ROM"),
+              fileBytes(projectDir() / "develQ7A.rom"));
+    EXPECT_FALSE(inStartDir("bios.rom"));
+    expectConsistentDiskette();
+}
+
 TEST_F(BuildSequence, NoToAnotherDisketteSavesTheHistoryAndEnds) {
     useSampleKit();
     useSampleProject();

@@ -1,0 +1,281 @@
+// The project folder check, the part-number read, file lengths and the "??" image pattern,
+// called on the dialog directly.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "build/build_fixture.h"
+#include "platform/file_pattern.h"
+
+namespace {
+
+using buildtest::BuildHarness;
+using buildtest::Strings;
+namespace fs = std::filesystem;
+using dialogtest::writeFile;
+
+class ProjectCheck : public BuildHarness {
+  protected:
+    void SetUp() override {
+        BuildHarness::SetUp();
+        createDialog(projectDir().string());
+    }
+    void project(const std::string& name, const std::string& bytes) {
+        writeFile(projectDir() / name, bytes);
+    }
+    void start(const std::string& name, const std::string& bytes) {
+        writeFile(startDir() / name, bytes);
+    }
+    std::string confirmation() const {
+        return buildtest::kConfirmHead + projectDir().string() + buildtest::kConfirmTail;
+    }
+};
+
+// ---- where the BIOS files are ----
+
+TEST_F(ProjectCheck, StartDirectoryImageAndPlatformFilePassAtOnce) {
+    start("bios.rom", "R");
+    start("platform.bin", "P");
+    const std::string historyBefore = dialog().m_strHistory[3].str();
+    dialog().m_strProjectPath = "/elsewhere";
+    EXPECT_EQ(dialog().CheckProject(), 1);
+    EXPECT_TRUE(dialog().m_bFilesInStartDir);
+    EXPECT_TRUE(backend().messages().empty());
+    EXPECT_EQ(dialog().m_strHistory[3].str(), historyBefore);
+    EXPECT_FALSE(controlEnabled(IDC_BUTTON_BROWSE));
+    EXPECT_FALSE(controlEnabled(IDC_COMBO_PATH));
+}
+
+TEST_F(ProjectCheck, EmptyPlatformFileFallsBackToThePackagedImage) {
+    start("bios.rom", "R");
+    start("platform.bin", "");
+    start("bios.qvx", "Q");
+    EXPECT_EQ(dialog().CheckProject(), 1);
+    EXPECT_TRUE(dialog().m_bFilesInStartDir);
+    EXPECT_TRUE(backend().messages().empty());
+}
+
+TEST_F(ProjectCheck, EmptyPackagedImageSendsTheCheckToTheProject) {
+    start("bios.qvx", "");
+    EXPECT_EQ(dialog().CheckProject(), 0);
+    EXPECT_FALSE(dialog().m_bFilesInStartDir);
+    EXPECT_EQ(messageTexts(), Strings{buildtest::kRefusal});
+}
+
+TEST_F(ProjectCheck, StartDirectoryNamesAreFoundWithoutRegardToCase) {
+    start("BIOS.ROM", "R");
+    start("Platform.Bin", "P");
+    EXPECT_EQ(dialog().CheckProject(), 1);
+    EXPECT_TRUE(dialog().m_bFilesInStartDir);
+}
+
+TEST_F(ProjectCheck, CheckRunsInTheStartDirectoryWhereverTheProcessIs) {
+    start("bios.qvx", "Q");
+    fs::current_path(projectDir());
+    EXPECT_EQ(dialog().CheckProject(), 1);
+    EXPECT_EQ(fs::current_path(), startDir());
+}
+
+// ---- the project folder ----
+
+TEST_F(ProjectCheck, RefusalMovesTheFocusToThePathAndKeepsTheHistory) {
+    project("platform.bin", "P");
+    project("develQ7A.rom", "D");  // no partnum.mak: refused whatever else is there
+    dialog().m_strProjectPath = projectDir().string() + "/";
+    EXPECT_EQ(dialog().CheckProject(), 0);
+    ASSERT_EQ(messageTexts(), Strings{buildtest::kRefusal});
+    EXPECT_EQ(backend().messages()[0].type, 0u);
+    EXPECT_TRUE(hasFocus(IDC_COMBO_PATH));
+    EXPECT_TRUE(controlEnabled(IDC_COMBO_PATH));
+    EXPECT_TRUE(controlEnabled(IDC_BUTTON_BROWSE));
+    EXPECT_EQ(dialog().m_strHistory[3].str(), projectDir().string() + "/");
+}
+
+TEST_F(ProjectCheck, FlashableImageAloneIsAccepted) {
+    project("partnum.mak", "PARTNUM = Q7A\r\n");
+    project("flashabl.rom", "F");
+    policy().answers = {IDYES};
+    EXPECT_EQ(dialog().CheckProject(), 1);
+    ASSERT_EQ(messageTexts(), Strings{confirmation()});
+    EXPECT_EQ(backend().messages()[0].type, 36u);
+    EXPECT_FALSE(dialog().m_bFilesInStartDir);
+}
+
+TEST_F(ProjectCheck, PlatformFileWithoutAnyImageIsRefused) {
+    project("partnum.mak", "PARTNUM = Q7A\r\n");
+    project("platform.bin", "P");
+    project("testQ7B.rom", "T");  // another part number
+    project("develQ7A.rom", "");  // empty counts as absent
+    EXPECT_EQ(dialog().CheckProject(), 0);
+    EXPECT_EQ(messageTexts(), Strings{buildtest::kRefusal});
+}
+
+TEST_F(ProjectCheck, EachImageCandidateIsEnoughWithThePlatformFile) {
+    for (const char* image : {"xyQ7A001.rom", "develQ7A.rom", "testQ7A.rom", "ABq7a-_-.ROM"}) {
+        SCOPED_TRACE(image);
+        fs::remove_all(projectDir());
+        project("partnum.mak", "PARTNUM = Q7A\r\n");
+        project("platform.bin", "P");
+        project(image, "I");
+        backend().clearRecords();
+        policy().answers = {IDYES};
+        EXPECT_EQ(dialog().CheckProject(), 1);
+        EXPECT_EQ(messageTexts(), Strings{confirmation()});
+    }
+}
+
+TEST_F(ProjectCheck, PatternNeedsExactlyTwoAndThreeCharacters) {
+    project("partnum.mak", "PARTNUM = Q7A\r\n");
+    project("platform.bin", "P");
+    project("xQ7A001.rom", "I");
+    project("xyQ7A0012.rom", "I");
+    project("xyQ7A001.rom.bak", "I");
+    fs::create_directories(projectDir() / "xyQ7A002.rom");  // a folder is no image
+    EXPECT_EQ(dialog().CheckProject(), 0);
+    EXPECT_EQ(messageTexts(), Strings{buildtest::kRefusal});
+}
+
+TEST_F(ProjectCheck, NoToTheConfirmationLeavesThePathControlsEnabled) {
+    project("partnum.mak", "PARTNUM = Q7A\r\n");
+    project("flashabl.rom", "F");
+    policy().answers = {IDNO};
+    EXPECT_EQ(dialog().CheckProject(), 0);
+    EXPECT_EQ(messageTexts(), Strings{confirmation()});
+    EXPECT_TRUE(controlEnabled(IDC_COMBO_PATH));
+    EXPECT_TRUE(controlEnabled(IDC_BUTTON_BROWSE));
+}
+
+TEST_F(ProjectCheck, FlagFromAnEarlierBuildDisablesThePathControls) {
+    dialog().m_bFilesInStartDir = TRUE;
+    dialog().m_btnBrowse.EnableWindow(TRUE);
+    dialog().m_comboPath.EnableWindow(TRUE);
+    project("partnum.mak", "PARTNUM = Q7A\r\n");
+    project("flashabl.rom", "F");
+    policy().answers = {IDYES};
+    EXPECT_EQ(dialog().CheckProject(), 1);
+    EXPECT_EQ(messageTexts(), Strings{confirmation()});
+    EXPECT_FALSE(controlEnabled(IDC_COMBO_PATH));
+    EXPECT_FALSE(controlEnabled(IDC_BUTTON_BROWSE));
+    EXPECT_TRUE(dialog().m_bFilesInStartDir);
+}
+
+TEST_F(ProjectCheck, EmptyPathTakesTheMostRecentHistoryEntry) {
+    project("partnum.mak", "PARTNUM = Q7A\r\n");
+    project("flashabl.rom", "F");
+    dialog().m_strProjectPath = "";  // the command line put the folder in the history
+    policy().answers = {IDYES};
+    EXPECT_EQ(dialog().CheckProject(), 1);
+    EXPECT_EQ(dialog().m_strProjectPath.str(), projectDir().string());
+}
+
+// ---- the part number ----
+
+struct PartNumberCase {
+    const char* title;
+    std::string content;
+    int result;
+    std::string partNumber;  // after the read; "old" is the value before it
+};
+
+class PartNumber : public ProjectCheck, public ::testing::WithParamInterface<PartNumberCase> {};
+
+TEST_P(PartNumber, ReadsWhatFollowsTheFirstKey) {
+    const PartNumberCase& c = GetParam();
+    project("partnum.mak", c.content);
+    dialog().m_strPartNum = "old";
+    EXPECT_EQ(dialog().ReadPartNumber(), c.result);
+    EXPECT_EQ(dialog().m_strPartNum.str(), c.partNumber);
+}
+
+std::string padded(std::size_t before, const std::string& tail) {
+    return std::string(before, '#') + tail;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Content, PartNumber,
+    ::testing::Values(
+        PartNumberCase{"LineOfItsOwn", "# made\r\nPARTNUM = Q7A\r\nREV = 2\r\n", 1, "Q7A"},
+        PartNumberCase{"MidLine", "X_PARTNUM = abcdef", 1, "abc"},
+        PartNumberCase{"TwoCharactersAtTheEnd", "PARTNUM = AB", 1, "AB"},
+        PartNumberCase{"OneCharacterAndCrLf", "PARTNUM = 7\r\nX", 1, "7\r\n"},
+        PartNumberCase{"KeyAtTheVeryEnd", "PARTNUM = ", 1, ""},
+        PartNumberCase{"FirstOfTwo", "PARTNUM = AAA\nPARTNUM = BBB\n", 1, "AAA"},
+        PartNumberCase{"NulEndsTheText", std::string("PARTNUM = A\0BC", 14), 1, "A"},
+        PartNumberCase{"KeyAfterNul", std::string("x\0PARTNUM = Q7A", 15), 0, "old"},
+        PartNumberCase{"NoSpaces", "PARTNUM=Q7A\r\n", 0, "old"},
+        PartNumberCase{"SmallLetters", "partnum = q7a\r\n", 0, "old"},
+        PartNumberCase{"EmptyFile", "", 0, "old"},
+        // The file is read in chunks of 4,096 bytes: the key and the number across the seams.
+        PartNumberCase{"KeyAcrossChunks", padded(4090, "PARTNUM = K01"), 1, "K01"},
+        PartNumberCase{"NumberAcrossChunks", padded(4085, "PARTNUM = K02"), 1, "K02"},
+        PartNumberCase{"NumberInNextChunk", padded(4086, "PARTNUM = K03"), 1, "K03"},
+        PartNumberCase{"KeyFarIn", padded(3 * 4096 + 7, "PARTNUM = K04\0") + "PARTNUM = X", 1,
+                       "K04"}),
+    [](const auto& info) { return std::string(info.param.title); });
+
+TEST_F(ProjectCheck, MissingPartNumberFileKeepsTheOldNumber) {
+    dialog().m_strPartNum = "old";
+    EXPECT_EQ(dialog().ReadPartNumber(), 0);
+    EXPECT_EQ(dialog().m_strPartNum.str(), "old");
+}
+
+TEST_F(ProjectCheck, PartNumberFileWithoutTheKeyIsRefused) {
+    project("partnum.mak", "PARTNUM=Q7A\r\n");
+    project("platform.bin", "P");
+    project("develQ7A.rom", "D");
+    project("flashabl.rom", "F");
+    EXPECT_EQ(dialog().CheckProject(), 0);
+    EXPECT_EQ(messageTexts(), Strings{buildtest::kRefusal});
+}
+
+// ---- file lengths ----
+
+TEST_F(ProjectCheck, FileLengthIsZeroForWhatCannotBeOpened) {
+    start("five", "12345");
+    fs::create_directories(startDir() / "folder");
+    EXPECT_EQ(dialog().GetFileLength("five"), 5u);
+    EXPECT_EQ(dialog().GetFileLength("FIVE"), 5u);
+    EXPECT_EQ(dialog().GetFileLength((projectDir() / "..\\start\\five").string()), 5u);
+    EXPECT_EQ(dialog().GetFileLength("missing"), 0u);
+    EXPECT_EQ(dialog().GetFileLength("folder"), 0u);
+    EXPECT_EQ(dialog().GetFileLength(""), 0u);
+}
+
+TEST_F(ProjectCheck, FileLengthKeepsTheLow32Bits) {
+    start("huge", "");
+    fs::resize_file(startDir() / "huge", (std::uint64_t{1} << 32) + 7);  // sparse
+    EXPECT_EQ(dialog().GetFileLength("huge"), 7u);
+}
+
+// ---- the pattern ----
+
+TEST(WildcardName, QuestionMarkStandsForExactlyOneCharacter) {
+    EXPECT_TRUE(platform::matchesWildcards("??Q7A???.rom", "abQ7A123.rom"));
+    EXPECT_TRUE(platform::matchesWildcards("??Q7A???.rom", "ABq7a123.ROM"));
+    EXPECT_TRUE(platform::matchesWildcards("??Q7A???.rom", "??Q7A???.rom"));
+    EXPECT_FALSE(platform::matchesWildcards("??Q7A???.rom", "aQ7A123.rom"));
+    EXPECT_FALSE(platform::matchesWildcards("??Q7A???.rom", "abQ7A1234.rom"));
+    EXPECT_FALSE(platform::matchesWildcards("??Q7A???.rom", "abQ7B123.rom"));
+    EXPECT_FALSE(platform::matchesWildcards("??Q7A???.rom", "abQ7A123.roms"));
+}
+
+TEST_F(ProjectCheck, PatternTakesTheFirstMatchInByteOrder) {
+    project("zzQ7A000.rom", "z");
+    project("abQ7A999.rom", "a");
+    project("ABq7a999.ROM", "A");  // capitals sort before small letters
+    const std::string folder = projectDir().string();
+    auto found = platform::expandWildcardName(folder + "\\??Q7A???.rom");
+    ASSERT_TRUE(found) << found.message();
+    EXPECT_EQ(*found, folder + "\\ABq7a999.ROM");
+
+    auto none = platform::expandWildcardName(folder + "\\??Q7B???.rom");
+    EXPECT_FALSE(none);
+    auto noFolder = platform::expandWildcardName(folder + "/missing\\??Q7A???.rom");
+    EXPECT_FALSE(noFolder);
+    // The folder part is matched by the platform's own rules, so its case does not matter.
+    auto relative = platform::expandWildcardName("..\\PROJECT\\??q7a???.rom");
+    ASSERT_TRUE(relative) << relative.message();
+    EXPECT_EQ(*relative, "..\\PROJECT\\ABq7a999.ROM");
+}
+
+}  // namespace
