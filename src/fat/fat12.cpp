@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "fat/endian.h"
+#include "fat/fat_table.h"
 #include "fat/layout.h"
 
 namespace fat {
@@ -86,25 +87,6 @@ std::uint32_t firstDataSector(const Geometry& g) {
 
 std::uint32_t clusterCount(const Geometry& g) {
     return (g.totalSectors - firstDataSector(g)) / g.sectorsPerCluster;
-}
-
-// FAT12 packs two 12-bit entries into three bytes: entry n starts at byte n * 1.5; an even
-// entry takes a whole byte and the low half of the next, an odd one the high half and a byte.
-std::uint16_t fatGet(const std::vector<std::uint8_t>& fat, std::uint32_t n) {
-    const std::uint16_t pair = load16(&fat[n + n / 2]);
-    return (n & 1) ? static_cast<std::uint16_t>(pair >> 4)
-                   : static_cast<std::uint16_t>(pair & 0x0FFF);
-}
-
-void fatSet(std::vector<std::uint8_t>& fat, std::uint32_t n, std::uint16_t value) {
-    std::uint8_t* p = &fat[n + n / 2];
-    if (n & 1) {
-        p[0] = static_cast<std::uint8_t>((p[0] & 0x0F) | ((value << 4) & 0xF0));
-        p[1] = static_cast<std::uint8_t>(value >> 4);
-    } else {
-        p[0] = static_cast<std::uint8_t>(value);
-        p[1] = static_cast<std::uint8_t>((p[1] & 0xF0) | ((value >> 8) & 0x0F));
-    }
 }
 
 // Bytes a FAT needs to hold the two reserved entries and `clusters` more.
@@ -348,15 +330,15 @@ Result<FormatReport> format(SectorDevice& device, const FormatOptions& options) 
     const auto bootSector = buildBootSector(g, serial, hasLabel ? *label : std::string());
     std::copy(bootSector.begin(), bootSector.end(), system.begin());
     std::vector<std::uint8_t> fatBytes(std::size_t{g.sectorsPerFat} * kSectorSize, 0);
-    fatSet(fatBytes, 0, static_cast<std::uint16_t>(0xF00 | g.media));
-    fatSet(fatBytes, 1, cluster::kEndOfChain);
+    setFatEntry(fatBytes, 0, static_cast<std::uint16_t>(0xF00 | g.media));
+    setFatEntry(fatBytes, 1, cluster::kEndOfChain);
     const std::uint32_t clusters = clusterCount(g);
     std::uint32_t badClusters = 0;
     for (std::uint32_t s : report.badSectors) {
         const std::uint32_t n = (s - dataStart) / g.sectorsPerCluster + cluster::kFirstData;
         if (n >= clusters + cluster::kFirstData) continue;  // sectors past the last whole cluster
-        if (fatGet(fatBytes, n) != cluster::kBad) {
-            fatSet(fatBytes, n, cluster::kBad);
+        if (fatEntry(fatBytes, n) != cluster::kBad) {
+            setFatEntry(fatBytes, n, cluster::kBad);
             ++badClusters;
         }
     }
@@ -505,7 +487,7 @@ Result<std::vector<std::uint16_t>> Volume::chainOf(std::uint16_t first,
         }
         seen[n] = true;
         chain.push_back(n);
-        const std::uint16_t next = fatGet(m_fat, n);
+        const std::uint16_t next = fatEntry(m_fat, n);
         if (next >= cluster::kMinEndOfChain) return chain;
         n = next;
     }
@@ -516,7 +498,7 @@ std::vector<std::uint16_t> Volume::allocate(const std::vector<std::uint8_t>& fat
     std::vector<std::uint16_t> chain;
     for (std::uint32_t n = cluster::kFirstData;
          n < m_clusterCount + cluster::kFirstData && chain.size() < count; ++n) {
-        if (fatGet(fat, n) == cluster::kFree) chain.push_back(static_cast<std::uint16_t>(n));
+        if (fatEntry(fat, n) == cluster::kFree) chain.push_back(static_cast<std::uint16_t>(n));
     }
     return chain;
 }
@@ -626,7 +608,7 @@ Status Volume::writeFile(std::string_view name, std::span<const std::uint8_t> da
         std::vector<std::uint8_t> root = m_root;
         std::vector<std::uint8_t> fat = m_fat;
         root[*existing * dirent::kSize] = dirent::kDeletedMark;
-        for (std::uint16_t n : oldChain) fatSet(fat, n, cluster::kFree);
+        for (std::uint16_t n : oldChain) setFatEntry(fat, n, cluster::kFree);
         if (Status s = writeRootEntry(root, *existing); !s) return fail(s);
         if (Status s = writeFatChanges(m_fat, fat); !s) return fail(s);
         m_root = std::move(root);
@@ -637,7 +619,7 @@ Status Volume::writeFile(std::string_view name, std::span<const std::uint8_t> da
     std::vector<std::uint8_t> fat = m_fat;
     const std::vector<std::uint16_t> chain = allocate(fat, needed);
     for (std::size_t i = 0; i < chain.size(); ++i) {
-        fatSet(fat, chain[i], i + 1 < chain.size() ? chain[i + 1] : cluster::kEndOfChain);
+        setFatEntry(fat, chain[i], i + 1 < chain.size() ? chain[i + 1] : cluster::kEndOfChain);
     }
     if (!chain.empty()) {
         std::vector<std::uint8_t> padded(std::size_t{needed} * clusterBytes(), 0);
@@ -659,7 +641,7 @@ Status Volume::writeFile(std::string_view name, std::span<const std::uint8_t> da
     m_root = std::move(root);
 
     if (!oldChain.empty()) {
-        for (std::uint16_t n : oldChain) fatSet(fat, n, cluster::kFree);
+        for (std::uint16_t n : oldChain) setFatEntry(fat, n, cluster::kFree);
         if (Status s = writeFatChanges(m_fat, fat); !s) return fail(s);
         m_fat = std::move(fat);
     }
@@ -727,7 +709,7 @@ Status Volume::removeFile(std::string_view name) {
     if (Status s = writeRootEntry(root, *index); !s) return fail(s);
     m_root = std::move(root);
     std::vector<std::uint8_t> fat = m_fat;
-    for (std::uint16_t n : *chain) fatSet(fat, n, cluster::kFree);
+    for (std::uint16_t n : *chain) setFatEntry(fat, n, cluster::kFree);
     if (Status s = writeFatChanges(m_fat, fat); !s) return fail(s);
     m_fat = std::move(fat);
     if (Status s = m_device->flush(); !s) return fail(s);
@@ -763,7 +745,7 @@ std::optional<FileInfo> Volume::find(std::string_view name) const {
 std::uint64_t Volume::freeBytes() const {
     std::uint64_t freeClusters = 0;
     for (std::uint32_t n = cluster::kFirstData; n < m_clusterCount + cluster::kFirstData; ++n) {
-        if (fatGet(m_fat, n) == cluster::kFree) ++freeClusters;
+        if (fatEntry(m_fat, n) == cluster::kFree) ++freeClusters;
     }
     return freeClusters * clusterBytes();
 }
