@@ -5,6 +5,8 @@
 // of drive A: stay in force whatever a hook does.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 
 #include "platform/winapi.h"
@@ -47,5 +49,36 @@ class ScopedDeviceHooks {
 
 // The hooks in force, or null.
 DeviceHooks* currentDeviceHooks();
+
+// A seam for tests of whole builds: while a ScopedDriveFaults lives, every transfer on drive A:
+// itself (file copies, formatting, the raw volume) asks it first. It can only hold a transfer
+// back, as a failing medium would, never carry one out.
+class DriveFaults {
+  public:
+    virtual ~DriveFaults() = default;
+    // How many leading bytes of a write at `offset` reach the medium; nullopt lets all through.
+    // A write cut short fails with an I/O error.
+    virtual std::optional<std::size_t> allowWrite(std::uint64_t /*offset*/, std::size_t /*bytes*/) {
+        return std::nullopt;
+    }
+    // false: the read, or the flush, fails with an I/O error.
+    virtual bool allowRead(std::uint64_t /*offset*/, std::size_t /*bytes*/) { return true; }
+    virtual bool allowFlush() { return true; }
+};
+
+// Installs faults for its lifetime; scopes nest, the innermost serving.
+class ScopedDriveFaults {
+  public:
+    explicit ScopedDriveFaults(DriveFaults& faults);
+    ~ScopedDriveFaults();
+    ScopedDriveFaults(const ScopedDriveFaults&) = delete;
+    ScopedDriveFaults& operator=(const ScopedDriveFaults&) = delete;
+
+  private:
+    DriveFaults* m_previous;
+};
+
+// The faults in force, or null.
+DriveFaults* currentDriveFaults();
 
 }  // namespace platform
