@@ -107,6 +107,8 @@ int CliPolicy::askOnTerminal() {
     std::string answer(line);
     while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back())))
         answer.pop_back();
+    const auto first = answer.find_first_not_of(" \t");
+    answer.erase(0, first == std::string::npos ? answer.size() : first);
     for (char& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return answer == "y" || answer == "yes" ? IDYES : IDNO;
 }

@@ -1,0 +1,111 @@
+#include "cli/cli_options.h"
+
+#include <gtest/gtest.h>
+
+using cli::DiskKind;
+using cli::parseArguments;
+
+TEST(CliOptions, NoArgumentsBuildAMinidosDiskFromTheHistory) {
+    const auto parsed = parseArguments({});
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    const auto& o = parsed.options;
+    EXPECT_EQ(o.kind, DiskKind::Minidos);
+    EXPECT_FALSE(o.drive);
+    EXPECT_FALSE(o.create || o.yes || o.noFormat || o.full || o.verify || o.help || o.version);
+    EXPECT_TRUE(o.label.empty());
+    EXPECT_TRUE(o.projectWords.empty());
+}
+
+TEST(CliOptions, EveryOptionIsTakenWithItsValue) {
+    const auto parsed =
+        parseArguments({"--kind", "fulldos", "--drive", "/tmp/a.img", "--create", "--yes", "--full",
+                        "--label", "RESCUE", "--verify", "/work/proj"});
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    const auto& o = parsed.options;
+    EXPECT_EQ(o.kind, DiskKind::Fulldos);
+    EXPECT_EQ(o.drive, "/tmp/a.img");
+    EXPECT_TRUE(o.create && o.yes && o.full && o.verify);
+    EXPECT_EQ(o.label, "RESCUE");
+    EXPECT_EQ(o.projectWords, std::vector<std::string>{"/work/proj"});
+
+    const auto formatOnly = parseArguments({"--kind=format", "--drive=/dev/fd0"});
+    ASSERT_TRUE(formatOnly.ok()) << formatOnly.error;
+    EXPECT_EQ(formatOnly.options.kind, DiskKind::FormatOnly);
+    EXPECT_EQ(formatOnly.options.drive, "/dev/fd0");
+    EXPECT_TRUE(parseArguments({"--no-format"}).options.noFormat);
+}
+
+TEST(CliOptions, ProjectWordsKeepTheirOrderAroundOptions) {
+    // The words become the command-line text joined by blanks, so "my bios" split by the
+    // shell arrives as two words in order.
+    const auto parsed = parseArguments({"/proj/my", "--yes", "bios", "--", "--verify", "-"});
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    EXPECT_EQ(parsed.options.projectWords,
+              (std::vector<std::string>{"/proj/my", "bios", "--verify", "-"}));
+    EXPECT_TRUE(parsed.options.yes);
+    EXPECT_FALSE(parsed.options.verify);
+}
+
+TEST(CliOptions, TheLastOfARepeatedOptionCounts) {
+    const auto parsed =
+        parseArguments({"--kind", "format", "--kind", "minidos", "--drive", "a", "--drive", "b"});
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    EXPECT_EQ(parsed.options.kind, DiskKind::Minidos);
+    EXPECT_EQ(parsed.options.drive, "b");
+}
+
+TEST(CliOptions, BadArgumentsAreNamedInTheMessage) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const Case cases[] = {
+        {{"--frobnicate"}, "unknown option \"--frobnicate\""},
+        {{"-y"}, "unknown option \"-y\""},
+        {{"--kind", "floppy"}, "unknown disk kind \"floppy\""},
+        {{"--kind=MINIDOS"}, "unknown disk kind \"MINIDOS\""},
+        {{"--kind"}, "--kind needs a value"},
+        {{"/p", "--drive"}, "--drive needs a value"},
+        {{"--drive="}, "--drive needs a path"},
+        {{"--label"}, "--label needs a value"},
+        {{"--yes=no"}, "--yes takes no value"},
+        {{"--label", "TWELVE_CHARS"}, "has 12 characters; a label holds at most 11"},
+        {{"--label", " LEADING"}, "begins with a blank"},
+        {{"--label", "A.B"}, "holds '.'"},
+        {{"--no-format", "--full"}, "--no-format leaves the diskette as it is"},
+        {{"--no-format", "--label", "X"}, "--no-format leaves the diskette as it is"},
+        {{"--kind", "format", "--no-format"}, "leaves nothing to do"},
+        {{"--kind", "format", "--verify"}, "--kind format builds none"},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = parseArguments(c.args);
+        EXPECT_FALSE(parsed.ok()) << c.args.front();
+        EXPECT_NE(parsed.error.find(c.says), std::string::npos)
+            << "for " << c.args.front() << ": " << parsed.error;
+    }
+}
+
+TEST(CliOptions, LabelsWithinTheRulesAreAccepted) {
+    for (const std::string label : {"", "A", "ELEVEN CHAR", "rescue-1", "{X}~!#$%&'("}) {
+        const auto parsed = parseArguments({"--label", label});
+        EXPECT_TRUE(parsed.ok()) << label << ": " << parsed.error;
+        EXPECT_EQ(parsed.options.label, label);
+    }
+}
+
+TEST(CliOptions, HelpAndVersionWinOverConflicts) {
+    const auto help = parseArguments({"--no-format", "--full", "--help"});
+    EXPECT_TRUE(help.ok());
+    EXPECT_TRUE(help.options.help);
+    EXPECT_TRUE(parseArguments({"--version", "--kind", "format", "--verify"}).ok());
+    // An unknown option is still an error: the user mistyped something.
+    EXPECT_FALSE(parseArguments({"--help", "--bogus"}).ok());
+}
+
+TEST(CliOptions, UsageNamesEveryOption) {
+    const std::string usage = cli::usageText();
+    for (const char* option : {"--kind", "--drive", "--create", "--yes", "--no-format", "--full",
+                               "--label", "--verify", "--help", "--version", "PROJECT_PATH"}) {
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+    }
+}

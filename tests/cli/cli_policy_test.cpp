@@ -1,0 +1,195 @@
+// The console policy's answers and the progress display, on in-memory streams.
+#include "cli/cli_policy.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "cli/drive_target.h"
+#include "support/dialog_harness.h"
+#include "support/fat_tools.h"
+
+namespace {
+
+// A FILE* writing into memory; text() gives what was written so far.
+class MemoryOut {
+  public:
+    MemoryOut() : m_file(open_memstream(&m_buffer, &m_size)) {}
+    ~MemoryOut() {
+        std::fclose(m_file);
+        std::free(m_buffer);
+    }
+    MemoryOut(const MemoryOut&) = delete;
+    MemoryOut& operator=(const MemoryOut&) = delete;
+    std::FILE* file() { return m_file; }
+    std::string text() {
+        std::fflush(m_file);
+        return std::string(m_buffer, m_size);
+    }
+
+  private:
+    char* m_buffer = nullptr;
+    std::size_t m_size = 0;
+    std::FILE* m_file;
+};
+
+// A FILE* reading the given text.
+class MemoryIn {
+  public:
+    explicit MemoryIn(std::string text)
+        : m_text(std::move(text)), m_file(fmemopen(m_text.data(), m_text.size(), "r")) {}
+    ~MemoryIn() { std::fclose(m_file); }
+    MemoryIn(const MemoryIn&) = delete;
+    MemoryIn& operator=(const MemoryIn&) = delete;
+    std::FILE* file() { return m_file; }
+
+  private:
+    std::string m_text;
+    std::FILE* m_file;
+};
+
+const std::string kConfirm =
+    "The current selected folder for the project tip is:\t\n/p\n\nDo you want to proceed ?";
+const std::string kAnother =
+    " Do you wish to create another Crisis Diskette ? \n\n If Yes, Please insert a new diskette "
+    "now.  \n\n";
+
+TEST(ProgressDisplay, WithoutATerminalEachStatusTextIsOneLine) {
+    MemoryOut out;
+    cli::ProgressDisplay display(out.file(), false);
+    display.status("Copying minidos.sys...");
+    display.progress(12, 50);
+    display.progress(20, 50);
+    display.status("Copying bios.rom...");
+    display.progress(50, 50);
+    display.status("");
+    display.progress(0, 50);
+    display.status("Updating Boot Sector...");
+    display.status("");
+    display.status("Updating Boot Sector...");  // a new step, though the same text
+    EXPECT_EQ(out.text(),
+              "Copying minidos.sys...\nCopying bios.rom...\nUpdating Boot Sector...\n"
+              "Updating Boot Sector...\n");
+}
+
+TEST(ProgressDisplay, OnATerminalOneLineIsRedrawnAndCleared) {
+    MemoryOut out;
+    cli::ProgressDisplay display(out.file(), true);
+    display.status("Copying bios.rom...");
+    display.progress(25, 50);
+    display.progress(60, 50);  // past the end: a full bar, never more
+    display.status("");
+    display.clear();  // nothing shown: nothing to take away
+    EXPECT_EQ(out.text(),
+              "\r\033[K[                    ] Copying bios.rom..."
+              "\r\033[K[##########          ] Copying bios.rom..."
+              "\r\033[K[####################] Copying bios.rom..."
+              "\r\033[K");
+}
+
+class CliPolicyAnswers : public ::testing::Test {
+  protected:
+    int ask(const std::string& text, UINT type, bool inTerminal = false,
+            const std::string& typed = "") {
+        MemoryIn in(typed);
+        cli::Terminal terminal;
+        terminal.err = m_err.file();
+        terminal.in = in.file();
+        terminal.inIsTerminal = inTerminal;
+        cli::CliPolicy policy(m_options, terminal);
+        const int answer = policy.answerMessageBox(text, "quenvol-cli", type);
+        m_succeeded = policy.succeeded();
+        return answer;
+    }
+    cli::Options m_options;
+    MemoryOut m_err;
+    bool m_succeeded = false;
+};
+
+TEST_F(CliPolicyAnswers, EveryMessageIsWrittenAsItStands) {
+    EXPECT_EQ(ask(" Failed to copy bios.rom file.\n\n", MB_OK), IDOK);
+    EXPECT_EQ(m_err.text(), " Failed to copy bios.rom file.\n\n\n");
+    EXPECT_FALSE(m_succeeded);
+}
+
+TEST_F(CliPolicyAnswers, SuccessIsRecognisedByItsText) {
+    EXPECT_EQ(
+        ask("Crisis Recovery Diskette was Successfully Created. \n\n", MB_OK | MB_ICONEXCLAMATION),
+        IDOK);
+    EXPECT_TRUE(m_succeeded);
+}
+
+TEST_F(CliPolicyAnswers, AnotherDisketteIsAlwaysDeclined) {
+    m_options.yes = true;
+    EXPECT_EQ(ask(kAnother, MB_YESNO | MB_ICONQUESTION, true, "y\n"), IDNO);
+    EXPECT_EQ(m_err.text(), kAnother + "\n");
+}
+
+TEST_F(CliPolicyAnswers, YesAnswersTheConfirmationWithoutAsking) {
+    m_options.yes = true;
+    EXPECT_EQ(ask(kConfirm, MB_YESNO | MB_ICONQUESTION, true, "n\n"), IDYES);
+    EXPECT_EQ(m_err.text(), kConfirm + "\n");
+}
+
+TEST_F(CliPolicyAnswers, WithoutATerminalTheConfirmationIsNo) {
+    EXPECT_EQ(ask(kConfirm, MB_YESNO | MB_ICONQUESTION, false, "y\n"), IDNO);
+    EXPECT_NE(m_err.text().find("answered No, as standard input is not a terminal"),
+              std::string::npos);
+}
+
+TEST_F(CliPolicyAnswers, OnATerminalTheTypedAnswerCounts) {
+    EXPECT_EQ(ask(kConfirm, MB_YESNO, true, "y\n"), IDYES);
+    EXPECT_EQ(m_err.text(), kConfirm + "\nProceed? [y/N] ");
+    EXPECT_EQ(ask(kConfirm, MB_YESNO, true, " YES \n"), IDYES);
+    EXPECT_EQ(ask(kConfirm, MB_YESNO, true, "n\n"), IDNO);
+    EXPECT_EQ(ask(kConfirm, MB_YESNO, true, "\n"), IDNO);
+    EXPECT_EQ(ask(kConfirm, MB_YESNO, true, "yeah\n"), IDNO);
+    EXPECT_EQ(ask(kConfirm, MB_YESNO, true, ""), IDNO);  // end of input
+}
+
+TEST(DriveTarget, BlankImagesAreMadeOnlyWhereNothingIs) {
+    fattools::TempDir dir;
+    const std::string image = dir.file("a.img");
+    EXPECT_EQ(cli::createBlankImage(image), "");
+    const auto bytes = fattools::readBytes(image);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(bytes->size(), cli::kBlankImageBytes);
+    EXPECT_EQ(std::count(bytes->begin(), bytes->end(), 0), static_cast<long>(bytes->size()));
+
+    ASSERT_TRUE(fattools::writeBytes(image, {1, 2, 3}));
+    EXPECT_EQ(cli::createBlankImage(image), "File exists");
+    EXPECT_EQ(fattools::readBytes(image), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+TEST(DriveTarget, TheDriveIsResolvedAndHandedToThePlatform) {
+    fattools::TempDir dir;
+    dialogtest::ScopedEnv drive("QUENVOL_DRIVE_A", std::nullopt);
+
+    // Nothing there, no --create: an empty drive, for the dialog to report.
+    auto empty = cli::prepareDrive(dir.file("a.img"), false);
+    EXPECT_EQ(empty.state, cli::DriveTarget::State::Empty);
+    EXPECT_EQ(empty.path, dir.file("a.img"));
+    EXPECT_EQ(std::string(std::getenv("QUENVOL_DRIVE_A")), dir.file("a.img"));
+
+    auto made = cli::prepareDrive(dir.file("a.img"), true);
+    EXPECT_EQ(made.state, cli::DriveTarget::State::Ready);
+    EXPECT_NE(made.message.find("created a blank 1.44 MB diskette image"), std::string::npos);
+    auto again = cli::prepareDrive(dir.file("a.img"), true);
+    EXPECT_EQ(again.state, cli::DriveTarget::State::Ready);
+    EXPECT_EQ(again.message, "");
+
+    // --create needs a path of its own, never the default device.
+    dialogtest::ScopedEnv unset("QUENVOL_DRIVE_A", std::nullopt);
+    auto unnamed = cli::prepareDrive(std::nullopt, true);
+    EXPECT_EQ(unnamed.state, cli::DriveTarget::State::Unusable);
+    EXPECT_NE(unnamed.message.find("--create needs the image's path"), std::string::npos);
+
+    // A relative path is made absolute: the dialog changes the current directory.
+    dialogtest::ScopedEnv fromEnv("QUENVOL_DRIVE_A", "relative.img");
+    auto relative = cli::prepareDrive(std::nullopt, false);
+    EXPECT_TRUE(relative.path.starts_with("/")) << relative.path;
+    EXPECT_TRUE(relative.path.ends_with("/relative.img")) << relative.path;
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+#include "cli/cli_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+
+namespace clitest {
+namespace fs = std::filesystem;
+namespace {
+
+// A run that hangs is stopped rather than holding the suite.
+constexpr auto kRunLimit = std::chrono::seconds(120);
+
+std::vector<std::string> childEnvironment(const std::string& config) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry(*e);
+        if (entry.starts_with("QUENVOL_DRIVE_A=") || entry.starts_with("XDG_CONFIG_HOME="))
+            continue;
+        env.push_back(entry);
+    }
+    env.push_back("XDG_CONFIG_HOME=" + config);
+    return env;
+}
+
+// In the child: enter the kit and replace the process with the program.
+[[noreturn]] void execCli(const std::string& kit, const std::vector<std::string>& args,
+                          const std::vector<std::string>& env) {
+    if (::chdir(kit.c_str()) != 0) ::_exit(126);
+    std::vector<char*> argv;
+    std::string program = cliPath();
+    argv.push_back(program.data());
+    std::vector<std::string> copies = args;
+    for (auto& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envCopies = env;
+    std::vector<char*> envp;
+    for (auto& e : envCopies) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    ::execve(program.c_str(), argv.data(), envp.data());
+    ::_exit(127);
+}
+
+int waitFor(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Reads `fd` until end of file (or EIO, a terminal's end); calls `onData` after each piece.
+void drain(int fd, std::string& out, pid_t pid, const std::function<void()>& onData) {
+    const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
+    char buffer[4096];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            out += "\n[stopped: the run took too long]\n";
+            return;
+        }
+        const int ready = ::poll(&p, 1, 200);
+        if (ready < 0 && errno != EINTR) return;
+        if (ready <= 0) continue;
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        out.append(buffer, static_cast<std::size_t>(n));
+        if (onData) onData();
+    }
+}
+
+}  // namespace
+
+std::string cliPath() {
+    return QUENVOL_BINARY_DIR "/src/quenvol-cli";
+}
+
+std::string Scratch::project() {
+    return QUENVOL_SAMPLE_PROJECT_DIR;
+}
+
+Scratch::Scratch() {
+    // Under /tmp: the start directory must stay within the dialog's 127 characters.
+    std::string pattern = "/tmp/quenvol-cli-XXXXXX";
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    m_root = pattern;
+    fs::copy(QUENVOL_SAMPLE_KIT_DIR, kit(), fs::copy_options::recursive);
+    fs::create_directories(config());
+}
+
+Scratch::~Scratch() {
+    std::error_code ec;
+    fs::remove_all(m_root, ec);
+}
+
+CliRun Scratch::run(const std::vector<std::string>& args, const std::string& input) const {
+    CliRun result;
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0) return result;
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+        ::close(in[0]);
+        ::close(in[1]);
+        return result;
+    }
+    const auto env = childEnvironment(config());
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(in[0], STDIN_FILENO);
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(out[1], STDERR_FILENO);
+        execCli(kit(), args, env);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    if (!input.empty()) {
+        [[maybe_unused]] const auto written = ::write(in[1], input.data(), input.size());
+    }
+    ::close(in[1]);
+    drain(out[0], result.output, pid, nullptr);
+    ::close(out[0]);
+    result.exitCode = waitFor(pid);
+    return result;
+}
+
+CliRun Scratch::runOnTerminal(const std::vector<std::string>& args, const std::string& prompt,
+                              const std::string& reply) const {
+    CliRun result;
+    const auto env = childEnvironment(config());
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid < 0) return result;
+    if (pid == 0) execCli(kit(), args, env);
+    bool replied = false;
+    drain(master, result.output, pid, [&] {
+        if (!replied && result.output.find(prompt) != std::string::npos) {
+            [[maybe_unused]] const auto written = ::write(master, reply.data(), reply.size());
+            replied = true;
+        }
+    });
+    ::close(master);
+    result.exitCode = waitFor(pid);
+    return result;
+}
+
+}  // namespace clitest

@@ -1,0 +1,46 @@
+// Runs the built quenvol-cli as a separate process in a scratch kit: a copy of the sample
+// start directory, its own settings folder and a drive image path, so that every test sees
+// the program as a user or a script does (arguments, exit status, standard error).
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace clitest {
+
+struct CliRun {
+    int exitCode = -1;   // -1 when the program did not end normally
+    std::string output;  // standard error (and standard output), in order
+};
+
+// A scratch folder under /tmp with kit/ (a copy of the sample kit), config/, and the paths
+// of a drive image and the sample project folder. Removed when the object goes.
+class Scratch {
+  public:
+    Scratch();
+    ~Scratch();
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+
+    const std::string& root() const { return m_root; }
+    std::string kit() const { return m_root + "/kit"; }
+    std::string config() const { return m_root + "/config"; }
+    std::string settingsFile() const { return config() + "/quenvol.ini"; }
+    std::string image() const { return m_root + "/a.img"; }
+    static std::string project();  // the sample project folder of the build tree
+
+    // The program with `args`, started in kit/ with XDG_CONFIG_HOME at config/ and
+    // QUENVOL_DRIVE_A unset; standard input is `input` through a pipe (not a terminal).
+    CliRun run(const std::vector<std::string>& args, const std::string& input = "") const;
+    // The same on a pseudo-terminal: `reply` is typed once `prompt` has appeared.
+    CliRun runOnTerminal(const std::vector<std::string>& args, const std::string& prompt,
+                         const std::string& reply) const;
+
+  private:
+    std::string m_root;
+};
+
+std::string cliPath();
+
+}  // namespace clitest

@@ -1,0 +1,281 @@
+// quenvol-cli as a program: exit statuses, messages, the questions on a terminal, and what
+// it leaves on the diskette image and in the settings file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "cli/cli_process.h"
+#include "support/fat_tools.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using clitest::Scratch;
+
+const std::string kSuccess = "Crisis Recovery Diskette was Successfully Created. \n\n";
+const std::string kConfirm = "The current selected folder for the project tip is:\t\n";
+const std::string kNoFloppy =
+    " There is no floppy in drive A:, insert a floppy and press Start Button again.\t\n";
+const std::string kRefusal = "Project Path Must be Specified!\n";
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::size_t count(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+std::vector<std::uint8_t> bytesOf(const std::string& path) {
+    auto bytes = fattools::readBytes(path);
+    return bytes ? *bytes : std::vector<std::uint8_t>{};
+}
+
+bool allZero(const std::vector<std::uint8_t>& bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+// The last line of the settings file: the most recent project folder.
+std::string mostRecent(const Scratch& s) {
+    std::ifstream in(s.settingsFile(), std::ios::binary);
+    std::string line, last;
+    while (std::getline(in, line)) last = line;
+    if (!last.empty() && last.back() == '\r') last.pop_back();
+    return last;
+}
+
+TEST(CliRun, BuildsAVerifiedMinidosDiskette) {
+    Scratch s;
+    const auto r = s.run({"--create", "--yes", "--verify", "--drive", s.image(), s.project()});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_TRUE(contains(r.output, "created a blank 1.44 MB diskette image at " + s.image()));
+    EXPECT_TRUE(contains(r.output, kConfirm + s.project() + "\n\nDo you want to proceed ?\n"));
+    EXPECT_TRUE(contains(r.output, kSuccess));
+    EXPECT_TRUE(contains(r.output, " Do you wish to create another Crisis Diskette ? \n"));
+    EXPECT_TRUE(contains(r.output, "verify: 5 files and sector 0 on the diskette match"));
+
+    EXPECT_EQ(fattools::mdirNames(s.image()),
+              (std::vector<std::string>{"MINIDOS.SYS", "ZYPLET.EXE", "PLATFORM.BIN", "VGABIOS.EXE",
+                                        "BIOS.ROM"}));
+    EXPECT_EQ(fattools::mtype(s.image(), "BIOS.ROM"), bytesOf(s.project() + "/testQ7A.rom"));
+    const auto fsck = fattools::runFsck(s.image());
+    EXPECT_TRUE(fsck.clean) << fsck.output;
+    auto image = bytesOf(s.image());
+    ASSERT_GE(image.size(), 512u);
+    EXPECT_EQ(std::vector<std::uint8_t>(image.begin(), image.begin() + 512),
+              bytesOf(s.kit() + "/crisboot.bin"));
+    // "No" to another diskette closes as the Close button does: the history is saved.
+    EXPECT_EQ(mostRecent(s), s.project());
+    // The staged BIOS files are gone from the start directory again.
+    EXPECT_FALSE(fs::exists(s.kit() + "/bios.rom"));
+}
+
+TEST(CliRun, FulldosKeepsTheFormattersBootSectorAndVerifiesTheFiles) {
+    Scratch s;
+    const auto r = s.run(
+        {"--kind", "fulldos", "--create", "--yes", "--verify", "--drive", s.image(), s.project()});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_TRUE(contains(r.output, "verify: 5 files on the diskette match"));
+    EXPECT_FALSE(contains(r.output, "Updating Boot Sector..."));
+    const auto image = bytesOf(s.image());
+    const auto crisboot = bytesOf(s.kit() + "/crisboot.bin");
+    ASSERT_GE(image.size(), 512u);
+    EXPECT_FALSE(std::equal(crisboot.begin(), crisboot.end(), image.begin()));
+}
+
+TEST(CliRun, TheFourFileListIsVerifiedWhenTheKitHoldsZyplet16) {
+    Scratch s;
+    fs::rename(s.kit() + "/zyplet.exe", s.kit() + "/ZYPLET16.EXE");
+    const auto r = s.run({"--create", "--yes", "--verify", "--drive", s.image(), s.project()});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_TRUE(contains(r.output, "verify: 4 files and sector 0"));
+    EXPECT_EQ(fattools::mtype(s.image(), "BIOS.QVX"), bytesOf(s.project() + "/flashabl.rom"));
+}
+
+TEST(CliRun, NoProjectWordsBuildsTheMostRecentProject) {
+    Scratch s;
+    ASSERT_EQ(s.run({"--create", "--yes", "--drive", s.image(), s.project()}).exitCode, 0);
+    const auto again = s.run({"--yes", "--verify", "--drive", s.image()});
+    EXPECT_EQ(again.exitCode, 0) << again.output;
+    EXPECT_TRUE(contains(again.output, kConfirm + s.project() + "\n"));
+}
+
+TEST(CliRun, ProjectWordsAreJoinedByOneBlank) {
+    Scratch s;
+    const std::string spaced = s.root() + "/my  bios";
+    fs::copy(s.project(), spaced);
+    // The shell has split the folder's name; joined with one blank it names no folder.
+    const auto split = s.run({"--create", "--yes", "--drive", s.image(), s.root() + "/my", "bios"});
+    EXPECT_EQ(split.exitCode, 1) << split.output;
+    EXPECT_TRUE(contains(split.output, kRefusal));
+    EXPECT_EQ(mostRecent(s), s.root() + "/my bios");
+    const auto whole = s.run({"--yes", "--drive", s.image(), spaced});
+    EXPECT_EQ(whole.exitCode, 0) << whole.output;
+}
+
+TEST(CliRun, ARefusedProjectStopsWithItsMessageAndKeepsThePathInTheHistory) {
+    Scratch s;
+    const std::string empty = s.root() + "/empty";
+    fs::create_directories(empty);
+    const auto r = s.run({"--create", "--yes", "--drive", s.image(), empty});
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_TRUE(contains(r.output, kRefusal));
+    EXPECT_FALSE(contains(r.output, kSuccess));
+    // Close, not Escape, after the failure: the checked path was saved.
+    EXPECT_EQ(mostRecent(s), empty);
+    EXPECT_TRUE(allZero(bytesOf(s.image())));
+}
+
+TEST(CliRun, AnEmptyDriveStopsWithTheDialogsMessageAndSuggestsCreate) {
+    Scratch s;
+    const auto r = s.run({"--yes", "--drive", s.image(), s.project()});
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_TRUE(contains(r.output, kNoFloppy));
+    EXPECT_TRUE(contains(r.output, "--create makes a blank 1.44 MB image there"));
+    // The diskette is checked before the project: no confirmation was asked.
+    EXPECT_FALSE(contains(r.output, kConfirm));
+    EXPECT_FALSE(fs::exists(s.image()));
+}
+
+TEST(CliRun, ADriveThatCannotBeADisketteIsBadUsageAndIsNeverTouched) {
+    Scratch s;
+    const std::string big = s.root() + "/big.img";
+    { std::ofstream create(big); }
+    fs::resize_file(big, 10 * 1024 * 1024);
+    const auto r = s.run({"--create", "--yes", "--drive", big, s.project()});
+    EXPECT_EQ(r.exitCode, 2) << r.output;
+    EXPECT_TRUE(contains(r.output, "not a diskette: " + big + " holds 10,485,760 bytes (10 MB)"))
+        << r.output;
+    EXPECT_EQ(fs::file_size(big), 10u * 1024 * 1024);
+    EXPECT_TRUE(allZero(bytesOf(big)));
+    EXPECT_FALSE(fs::exists(s.settingsFile()));
+
+    const auto folder = s.run({"--drive", s.root(), s.project()});
+    EXPECT_EQ(folder.exitCode, 2);
+    EXPECT_TRUE(contains(folder.output, s.root() + " is a directory")) << folder.output;
+
+    const auto device = s.run({"--drive", "/dev/null", s.project()});
+    EXPECT_EQ(device.exitCode, 2);
+    EXPECT_TRUE(contains(device.output, "/dev/null is a character device")) << device.output;
+
+    const auto nowhere = s.run({"--create", "--drive", s.root() + "/no/such/a.img"});
+    EXPECT_EQ(nowhere.exitCode, 2);
+    EXPECT_TRUE(contains(nowhere.output,
+                         "cannot create a blank diskette image at " + s.root() + "/no/such/a.img"))
+        << nowhere.output;
+}
+
+TEST(CliRun, CreateNeverReplacesAnExistingImage) {
+    Scratch s;
+    ASSERT_EQ(s.run({"--create", "--yes", "--drive", s.image(), s.project()}).exitCode, 0);
+    const auto built = bytesOf(s.image());
+    // A second --create with --no-format finds the image and builds on it as it is.
+    const auto r = s.run({"--create", "--yes", "--no-format", "--drive", s.image(), s.project()});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_FALSE(contains(r.output, "created a blank"));
+    EXPECT_FALSE(contains(r.output, "Formatting"));
+    EXPECT_EQ(fattools::mtype(s.image(), "MINIDOS.SYS"), bytesOf(s.kit() + "/minidos.sys"));
+    EXPECT_EQ(bytesOf(s.image()).size(), built.size());
+}
+
+TEST(CliRun, NoFormatOnABlankImageFailsAtTheCopy) {
+    Scratch s;
+    const auto r = s.run({"--create", "--yes", "--no-format", "--drive", s.image(), s.project()});
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_TRUE(contains(r.output, " Failed to copy minidos.sys file.\n")) << r.output;
+    EXPECT_TRUE(allZero(bytesOf(s.image())));
+}
+
+TEST(CliRun, WithoutATerminalTheConfirmationIsAnsweredNo) {
+    Scratch s;
+    const auto r = s.run({"--create", "--drive", s.image(), s.project()}, "y\n");
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_TRUE(contains(r.output, kConfirm));
+    EXPECT_TRUE(contains(r.output, "answered No, as standard input is not a terminal"));
+    EXPECT_FALSE(contains(r.output, "Proceed?"));
+    // Declined before formatting: the blank image is untouched.
+    EXPECT_TRUE(allZero(bytesOf(s.image())));
+}
+
+TEST(CliRun, OnATerminalTheConfirmationIsAsked) {
+    const std::string prompt = "Proceed? [y/N] ";
+    {
+        Scratch s;
+        const auto yes =
+            s.runOnTerminal({"--create", "--drive", s.image(), s.project()}, prompt, "y\n");
+        EXPECT_EQ(yes.exitCode, 0) << yes.output;
+        EXPECT_EQ(count(yes.output, prompt), 1u);
+        // A terminal gets the progress line, redrawn in place.
+        EXPECT_TRUE(contains(yes.output, "\r\033[K[")) << yes.output;
+        EXPECT_TRUE(contains(yes.output, "] Copying bios.rom..."));
+    }
+    for (const std::string reply : {"n\n", "\n", "maybe\n"}) {
+        Scratch s;
+        const auto no =
+            s.runOnTerminal({"--create", "--drive", s.image(), s.project()}, prompt, reply);
+        EXPECT_EQ(no.exitCode, 1) << no.output;
+        EXPECT_FALSE(contains(no.output, "Copying"));
+        EXPECT_TRUE(allZero(bytesOf(s.image())));
+    }
+}
+
+TEST(CliRun, WithoutATerminalProgressIsOneLinePerStep) {
+    Scratch s;
+    const auto r = s.run({"--create", "--yes", "--drive", s.image(), s.project()});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(count(r.output, "\r"), 0u);
+    EXPECT_EQ(count(r.output, "\nCopying bios.rom...\n"), 1u);
+    EXPECT_EQ(count(r.output, "\nUpdating Boot Sector...\n"), 1u);
+}
+
+TEST(CliRun, FormatOnlyFormatsWithTheLabel) {
+    Scratch s;
+    const auto r =
+        s.run({"--kind", "format", "--create", "--label", "rescue", "--drive", s.image()});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_TRUE(contains(r.output, "Format complete: 1,457,664 bytes available on the diskette."));
+    const auto listing = fattools::runTool({"mdir", "-i", s.image(), "::"});
+    EXPECT_TRUE(contains(listing.output, "Volume in drive : is RESCUE")) << listing.output;
+    EXPECT_TRUE(fattools::runFsck(s.image()).clean);
+    EXPECT_EQ(fattools::mdirNames(s.image()), std::vector<std::string>{});
+}
+
+TEST(CliRun, FormatOnlyWithoutADisketteFails) {
+    Scratch s;
+    const auto r = s.run({"--kind", "format", "--drive", s.image()});
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_TRUE(contains(r.output, "the format failed")) << r.output;
+}
+
+TEST(CliRun, FullFormatIsReported) {
+    Scratch s;
+    const auto r = s.run({"--kind", "format", "--full", "--create", "--drive", s.image()});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_TRUE(contains(r.output, "Formatting drive A: (full format)..."));
+    EXPECT_TRUE(fattools::runFsck(s.image()).clean);
+}
+
+TEST(CliRun, UsageErrorsExitWithTwoHelpAndVersionWithZero) {
+    Scratch s;
+    const auto bad = s.run({"--kind", "dos"});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(contains(bad.output, "quenvol-cli: unknown disk kind \"dos\""));
+    EXPECT_TRUE(contains(bad.output, "Try 'quenvol-cli --help'"));
+    EXPECT_EQ(s.run({"--label", "MUCH TOO LONG"}).exitCode, 2);
+    EXPECT_EQ(s.run({"--full", "--no-format"}).exitCode, 2);
+
+    const auto help = s.run({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.output.starts_with("Usage: quenvol-cli")) << help.output;
+    const auto version = s.run({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.output, "quenvol-cli (Quenvol) 1.0\n");
+    EXPECT_FALSE(fs::exists(s.settingsFile()));
+}
+
+}  // namespace
