@@ -271,6 +271,38 @@ TEST_F(BuildSequence, FourFileListSharesProgressByLength) {
     EXPECT_TRUE(inStartDir("bios.qvx")) << "the flag keeps the start directory's own files";
 }
 
+TEST_F(BuildSequence, FourFileListStagesTheFlashableImage) {
+    useSampleKit();
+    fs::rename(startDir() / "zyplet.exe", startDir() / "zyplet16.exe");
+    useSampleProject();
+    blankDiskette();
+    startBuild(0, {IDYES, IDOK, IDYES});
+    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+    expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
+                         {"ZYPLET16.EXE", startDir() / "zyplet16.exe"},
+                         {"VGABIOS.EXE", projectDir() / "vgabios.exe"},
+                         {"BIOS.QVX", projectDir() / "flashabl.rom"}});
+    // Only the packaged image is taken back after a complete copy.
+    EXPECT_FALSE(inStartDir("bios.qvx"));
+    EXPECT_EQ(fileBytes(startDir() / "vgabios.exe"), fileBytes(projectDir() / "vgabios.exe"));
+    EXPECT_FALSE(inStartDir("bios.rom"));
+    EXPECT_FALSE(inStartDir("platform.bin"));
+}
+
+TEST_F(BuildSequence, FourFileListWithoutFlashableImageStopsAtThePackagedImage) {
+    useSampleKit();
+    fs::rename(startDir() / "zyplet.exe", startDir() / "zyplet16.exe");
+    useSampleProject();
+    fs::remove(projectDir() / "flashabl.rom");
+    blankDiskette();
+    startBuild(0, {IDYES, IDOK});
+    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::copyFailed("bios.qvx")}));
+    expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
+                         {"ZYPLET16.EXE", startDir() / "zyplet16.exe"},
+                         {"VGABIOS.EXE", projectDir() / "vgabios.exe"}});
+    EXPECT_FALSE(inStartDir("vgabios.exe")) << "a failed build takes back what it staged";
+}
+
 TEST_F(BuildSequence, NothingToMeasureLeavesTheBarWhereItIs) {
     // bios.rom and platform.bin set the flag, ZYPLET16.EXE still chooses the four-file list,
     // and every file of that list is empty or missing.
