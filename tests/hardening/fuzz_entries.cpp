@@ -1,0 +1,289 @@
+#include "hardening/fuzz_entries.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "app/CrisisDlg.h"
+#include "fat/fat12.h"
+#include "fat/fat_table.h"
+#include "fat/memory_device.h"
+
+namespace fuzzentry {
+namespace {
+
+namespace fs = std::filesystem;
+
+// One scratch folder per process for the entries that go through files, removed at exit.
+const std::string& scratchFolder() {
+    static const std::string folder = [] {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern =
+            std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/quenvol-fuzz-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+        std::atexit([] {
+            std::error_code ignored;
+            fs::remove_all(scratchFolder(), ignored);
+        });
+        return pattern;
+    }();
+    return folder;
+}
+
+bool writeWhole(const std::string& path, Bytes bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return ::close(fd) == 0 && done == bytes.size();
+}
+
+// The text a file holds: its bytes up to the first NUL.
+std::string textOf(Bytes input) {
+    const auto nul = std::find(input.begin(), input.end(), std::uint8_t{0});
+    return std::string(input.begin(), nul);
+}
+
+std::string shown(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F && c != '\\' && c != '"') {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out + "\"";
+}
+
+// Sets an environment variable for the object's lifetime.
+class EnvOverride {
+  public:
+    EnvOverride(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~EnvOverride() {
+        if (m_old) {
+            ::setenv(m_name, m_old->c_str(), 1);
+        } else {
+            ::unsetenv(m_name);
+        }
+    }
+    EnvOverride(const EnvOverride&) = delete;
+    EnvOverride& operator=(const EnvOverride&) = delete;
+
+  private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+// The framework's Left and Right: a negative count gives nothing, one past the end the whole.
+std::string leftOf(const std::string& text, long count) {
+    if (count <= 0) return {};
+    return text.substr(0, std::min<std::size_t>(text.size(), static_cast<std::size_t>(count)));
+}
+
+std::string rightOf(const std::string& text, long count) {
+    if (count <= 0) return {};
+    if (static_cast<std::size_t>(count) >= text.size()) return text;
+    return text.substr(text.size() - static_cast<std::size_t>(count));
+}
+
+}  // namespace
+
+std::string checkPartNumber(Bytes input) {
+    const std::string project = scratchFolder() + "/project";
+    fs::create_directories(project);
+    if (!writeWhole(project + "/partnum.mak", input)) return "cannot write the part-number file";
+
+    const CString before = "<before>";  // longer than any part number, so a change shows
+    CCrisisDlg dlg;
+    dlg.m_strProjectPath = project;
+    dlg.m_strPartNum = before;
+    const int result = dlg.ReadPartNumber();
+    const std::string got = dlg.m_strPartNum.str();
+
+    const std::string text = textOf(input);
+    const std::size_t key = text.find("PARTNUM = ");
+    if (key == std::string::npos) {
+        // Without the key the file names no part number; the read may refuse it (and keep the
+        // old number) or accept it with some number of at most three characters.
+        if (result == 0 && got != before.str()) {
+            return "a refused part-number file changed the part number to " + shown(got);
+        }
+        if (result != 0 && got.size() > 3) return "part number " + shown(got) + " is too long";
+        return {};
+    }
+    const std::string expected = text.substr(std::min(text.size(), key + 10), 3);
+    if (result != 1) return "a readable part-number file holding the key was refused";
+    if (got != expected) return "part number " + shown(got) + ", expected " + shown(expected);
+    return {};
+}
+
+std::string checkSettingsLoad(Bytes input) {
+    const std::string folder = scratchFolder() + "/config";
+    fs::create_directories(folder);
+    if (!writeWhole(folder + "/quenvol.ini", input)) return "cannot write the settings file";
+
+    EnvOverride config("XDG_CONFIG_HOME", folder);
+    CCrisisDlg dlg;
+    dlg.LoadHistory();
+
+    // The four slots as the splitting rule gives them: the piece up to a CR, and the text
+    // moved past the CR and the one character after it.
+    std::string text = textOf(input);
+    std::string expected[4];
+    for (std::string& slot : expected) {
+        if (text.empty()) break;
+        const long length = static_cast<long>(text.size());
+        const std::size_t cr = text.find('\r');
+        const long pos = cr == std::string::npos ? -1 : static_cast<long>(cr);
+        slot = leftOf(text, pos);
+        text = rightOf(text, length - pos - 2);
+    }
+    for (int i = 0; i < 4; ++i) {
+        if (dlg.m_strHistory[i].str() != expected[i]) {
+            return "slot " + std::to_string(i) + " holds " + shown(dlg.m_strHistory[i].str()) +
+                   ", expected " + shown(expected[i]);
+        }
+    }
+    return {};
+}
+
+namespace {
+
+std::string checkVolumeOn(fat::MemoryDevice& device) {
+    auto mounted = fat::Volume::mount(device);
+    if (!mounted) return {};  // refused with a message: that is all a bad medium may get
+    fat::Volume& volume = *mounted;
+
+    // What reads back before the write, by name.
+    std::map<std::string, std::vector<std::uint8_t>> before;
+    for (const fat::FileInfo& info : volume.list()) {
+        const std::optional<fat::FileInfo> found = volume.find(info.name);
+        auto bytes = volume.readFile(info.name);
+        if (!bytes) continue;
+        if (!found) return "read " + shown(info.name) + ", which find does not know";
+        if (bytes->size() != found->size) {
+            return "read " + std::to_string(bytes->size()) + " bytes of " + shown(info.name) +
+                   ", whose entry says " + std::to_string(found->size);
+        }
+        before.emplace(info.name, std::move(*bytes));
+    }
+    (void)volume.freeBytes();
+
+    const std::string name = "FUZZ.TXT";
+    const bool existed = volume.find(name).has_value();
+    std::vector<std::uint8_t> data(700);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    if (!volume.writeFile(name, data, std::time_t{1'000'000'000})) return {};
+
+    auto readBack = volume.readFile(name);
+    if (!readBack || *readBack != data) return "a file just written does not read back";
+    auto again = fat::Volume::mount(device);
+    if (!again) return "the medium no longer mounts after a write: " + again.message();
+    auto persisted = again->readFile(name);
+    if (!persisted || *persisted != data) return "a file written does not read back after mount";
+    if (existed) return {};  // replacing a file frees its chain, which garbage may share
+    for (const auto& [other, bytes] : before) {
+        auto now = again->readFile(other);
+        if (!now || *now != bytes) return "writing a new file changed " + shown(other);
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string checkMount(Bytes input) {
+    constexpr std::size_t kFloppy = 2880 * fat::kSectorSize;
+    std::vector<std::uint8_t> image(input.begin(), input.end());
+    const std::size_t sectors = std::max<std::size_t>(1, (image.size() + 511) / 512);
+    image.resize(sectors * fat::kSectorSize, 0);
+    {
+        fat::MemoryDevice device(image);
+        if (std::string fault = checkVolumeOn(device); !fault.empty()) return fault;
+    }
+    if (image.size() < kFloppy) {
+        image.resize(kFloppy, 0);
+        fat::MemoryDevice device(std::move(image));
+        if (std::string fault = checkVolumeOn(device); !fault.empty()) return fault + " (1.44 MB)";
+    }
+    return {};
+}
+
+namespace {
+
+// Entry n as the bit stream says: bits 12n to 12n+11, least significant first.
+std::uint16_t bitwiseEntry(const std::vector<std::uint8_t>& bytes, std::uint32_t n) {
+    std::uint16_t value = 0;
+    for (std::uint32_t bit = 0; bit < 12; ++bit) {
+        const std::uint64_t at = std::uint64_t{n} * 12 + bit;
+        if ((bytes[at / 8] >> (at % 8)) & 1) value = static_cast<std::uint16_t>(value | 1u << bit);
+    }
+    return value;
+}
+
+}  // namespace
+
+std::string checkFatEntries(Bytes input) {
+    // The first two bytes give the FAT's length within the input, the rest after it the
+    // changes, three bytes each: 12 bits of entry number and 12 of value.
+    if (input.size() < 2) return {};
+    const std::size_t wanted = (input[0] | (input[1] << 8)) % 6200;
+    const std::size_t length = std::min(wanted, input.size() - 2);
+    std::vector<std::uint8_t> fat(input.begin() + 2, input.begin() + 2 + length);
+    const Bytes changes = input.subspan(2 + length);
+
+    const std::uint32_t count = fat::fatEntriesIn(fat.size());
+    if (count * 3 / 2 > fat.size() || (fat.size() - count * 3 / 2) > 2) {
+        return std::to_string(count) + " entries said to fit in " + std::to_string(fat.size()) +
+               " bytes";
+    }
+    for (std::uint32_t n = 0; n < count; ++n) {
+        if (fat::fatEntry(fat, n) != bitwiseEntry(fat, n)) {
+            return "entry " + std::to_string(n) + " reads " +
+                   std::to_string(fat::fatEntry(fat, n)) + ", its bits say " +
+                   std::to_string(bitwiseEntry(fat, n));
+        }
+    }
+    if (count == 0) return {};
+    for (std::size_t i = 0; i + 3 <= changes.size(); i += 3) {
+        const std::uint32_t n = ((changes[i] | (changes[i + 1] & 0x0F) << 8)) % count;
+        const auto value = static_cast<std::uint16_t>((changes[i + 1] >> 4) | changes[i + 2] << 4);
+        std::vector<std::uint8_t> old = fat;
+        fat::setFatEntry(fat, n, value);
+        if (fat::fatEntry(fat, n) != (value & 0x0FFF)) {
+            return "entry " + std::to_string(n) + " set to " + std::to_string(value) + " reads " +
+                   std::to_string(fat::fatEntry(fat, n));
+        }
+        for (std::uint32_t m = 0; m < count; ++m) {
+            if (m != n && bitwiseEntry(fat, m) != bitwiseEntry(old, m)) {
+                return "setting entry " + std::to_string(n) + " changed entry " + std::to_string(m);
+            }
+        }
+        for (std::size_t b = (std::size_t{count} * 3 + 1) / 2; b < fat.size(); ++b) {
+            if (fat[b] != old[b])
+                return "setting entry " + std::to_string(n) + " changed byte " + std::to_string(b) +
+                       " past the last entry";
+        }
+    }
+    return {};
+}
+
+}  // namespace fuzzentry
