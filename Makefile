@@ -6,7 +6,7 @@ CMAKE_OPTS ?=
 
 export CTEST_OUTPUT_ON_FAILURE = 1
 
-.PHONY: all setup configure build test test-asan run screenshots demo clean
+.PHONY: all setup configure build test test-asan run screenshots demo clean fuzz
 
 all: build
 
@@ -41,6 +41,11 @@ demo: build
 # The dialog in a real window (needs a display).
 run: build
 	cd examples/kit 2>/dev/null; $(CURDIR)/$(BUILD)/src/quenvol
+
+# Each fuzz target for FUZZ_SECONDS (default 60) from its seed corpus, built with clang and
+# sanitizers in build-fuzz; new inputs and crashes go to a scratch folder under /tmp.
+fuzz:
+	./scripts/fuzz.sh $(CURDIR)/build-fuzz
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
