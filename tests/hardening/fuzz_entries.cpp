@@ -23,19 +23,29 @@ namespace {
 namespace fs = std::filesystem;
 
 // One scratch folder per process for the entries that go through files, removed at exit.
-const std::string& scratchFolder() {
-    static const std::string folder = [] {
+class ScratchFolder {
+  public:
+    ScratchFolder() {
         const char* tmp = std::getenv("TMPDIR");
-        std::string pattern =
+        m_path =
             std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/quenvol-fuzz-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-        std::atexit([] {
-            std::error_code ignored;
-            fs::remove_all(scratchFolder(), ignored);
-        });
-        return pattern;
-    }();
-    return folder;
+        if (::mkdtemp(m_path.data()) == nullptr) std::abort();
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        fs::remove_all(m_path, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::string& path() const { return m_path; }
+
+  private:
+    std::string m_path;
+};
+
+const std::string& scratchFolder() {
+    static const ScratchFolder folder;
+    return folder.path();
 }
 
 bool writeWhole(const std::string& path, Bytes bytes) {
