@@ -57,6 +57,14 @@ bool listedOn(const fat::Volume& volume, const std::string& name) {
 }
 
 BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool failIfExists) {
+    // The copy is made from memory: a file larger than any diskette cannot fit, and reading
+    // it whole first could exhaust memory, so its size decides before a byte is read.
+    struct stat info {};
+    if (::stat(source.c_str(), &info) == 0 &&
+        static_cast<std::uint64_t>(info.st_size) > platform::kLargestDisketteBytes) {
+        return failWith("\"" + source + "\" holds " + std::to_string(info.st_size) +
+                        " bytes, more than any diskette");
+    }
     auto content = platform::readWholeFile(source);
     if (!content) return failWith(content.message());
     platform::DriveOpenOptions options;
