@@ -221,7 +221,6 @@ std::string checkVolumeOn(fat::MemoryDevice& device) {
 }  // namespace
 
 std::string checkMount(Bytes input) {
-    constexpr std::size_t kFloppy = 2880 * fat::kSectorSize;
     std::vector<std::uint8_t> image(input.begin(), input.end());
     const std::size_t sectors = std::max<std::size_t>(1, (image.size() + 511) / 512);
     image.resize(sectors * fat::kSectorSize, 0);
@@ -229,10 +228,19 @@ std::string checkMount(Bytes input) {
         fat::MemoryDevice device(image);
         if (std::string fault = checkVolumeOn(device); !fault.empty()) return fault;
     }
-    if (image.size() < kFloppy) {
-        image.resize(kFloppy, 0);
+    // Again on a medium as large as the boot sector says, up to the largest diskette, so that
+    // the first sectors of an image stand for all of it.
+    std::uint32_t declared = image[0x13] | image[0x14] << 8;
+    if (declared == 0) {
+        declared = static_cast<std::uint32_t>(image[0x20] | image[0x21] << 8 | image[0x22] << 16 |
+                                              static_cast<std::uint32_t>(image[0x23]) << 24);
+    }
+    if (declared > sectors && declared <= 5760) {
+        image.resize(std::size_t{declared} * fat::kSectorSize, 0);
         fat::MemoryDevice device(std::move(image));
-        if (std::string fault = checkVolumeOn(device); !fault.empty()) return fault + " (1.44 MB)";
+        if (std::string fault = checkVolumeOn(device); !fault.empty()) {
+            return fault + " (" + std::to_string(declared) + " sectors)";
+        }
     }
     return {};
 }

@@ -20,8 +20,9 @@ std::string checkPartNumber(Bytes input);
 // The settings file holding `input`, loaded by CCrisisDlg::LoadHistory.
 std::string checkSettingsLoad(Bytes input);
 
-// `input` as the first bytes of a diskette (zero-padded to whole sectors, and again to a
-// 1.44 MB medium): mounted, listed, every file read, a small file written and read back.
+// `input` as the first bytes of a diskette (zero-padded to whole sectors, and again to the
+// size its boot sector gives): mounted, listed, every file read, a small file written and read
+// back.
 std::string checkMount(Bytes input);
 
 // `input` as the bytes of a FAT: every entry read against a bit-level decoding, then entries

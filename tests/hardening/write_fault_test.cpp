@@ -183,10 +183,11 @@ class WriteFaults : public BuildFixture {
 };
 
 TEST_F(WriteFaults, EveryWriteOfAFormattedMinidosBuildFailingIsReportedAndRepairable) {
-    const Scenario setup{"MINIDOS, formatted",
-                      0,
-                      console::FormatChoice::Action::Quick,
-                      {{"OLD.TXT", patternBytes(30'000, 1)}, {"BIOS.ROM", patternBytes(5'000, 2)}}};
+    const Scenario setup{
+        "MINIDOS, formatted",
+        0,
+        console::FormatChoice::Action::Quick,
+        {{"OLD.TXT", patternBytes(30'000, 1)}, {"BIOS.ROM", patternBytes(5'000, 2)}}};
     const int survived = runEveryFault(setup);
     EXPECT_GT(survived, 20);
     std::printf("[ faults   ] %s: %d faults survived, %d images repaired by fsck.fat -a\n",
@@ -197,14 +198,14 @@ TEST_F(WriteFaults, EveryWriteOfAFormattedMinidosBuildFailingIsReportedAndRepair
 // free the old one before writing the new.
 TEST_F(WriteFaults, EveryWriteOfAReplacingFulldosBuildFailingIsReportedAndRepairable) {
     const Scenario setup{"FULLDOS over old files",
-                      1,
-                      console::FormatChoice::Action::Skip,
-                      {{"MINIDOS.SYS", patternBytes(10'000, 3)},
-                       {"ZYPLET.EXE", patternBytes(15'000, 4)},
-                       {"PLATFORM.BIN", patternBytes(2'500, 5)},
-                       {"VGABIOS.EXE", patternBytes(10'000, 6)},
-                       {"BIOS.ROM", patternBytes(100'000, 7)},
-                       {"FILLER.BIN", patternBytes(1'280'000, 8)}}};
+                         1,
+                         console::FormatChoice::Action::Skip,
+                         {{"MINIDOS.SYS", patternBytes(10'000, 3)},
+                          {"ZYPLET.EXE", patternBytes(15'000, 4)},
+                          {"PLATFORM.BIN", patternBytes(2'500, 5)},
+                          {"VGABIOS.EXE", patternBytes(10'000, 6)},
+                          {"BIOS.ROM", patternBytes(100'000, 7)},
+                          {"FILLER.BIN", patternBytes(1'280'000, 8)}}};
     const int survived = runEveryFault(setup);
     EXPECT_GT(survived, 20);
     std::printf("[ faults   ] %s: %d faults survived, %d images repaired by fsck.fat -a\n",
@@ -218,6 +219,31 @@ TEST_F(WriteFaults, WriteProtectedDisketteIsRefusedWithAMessage) {
     ASSERT_TRUE(fattools::mformat(image, 1440));
     const auto before = fattools::readBytes(image);
     ASSERT_EQ(::chmod(image.c_str(), 0444), 0);
+    const BuildRun run = runBuild(0, console::FormatChoice::Action::Quick);
+    EXPECT_FALSE(run.reportedSuccess);
+    EXPECT_NE(run.format.error.find("write-protected"), std::string::npos) << run.format.error;
+    ASSERT_FALSE(run.messages.empty());
+    EXPECT_EQ(run.messages.back().text, copyFailedText("minidos.sys"));
+    EXPECT_EQ(fattools::readBytes(image), before) << "a write-protected diskette was changed";
+}
+
+// A write-protected diskette in a real drive: a read-only loop device over an image stands
+// for it. Needs a system that lets the tests attach loop devices; skipped elsewhere.
+TEST_F(WriteFaults, WriteProtectedDeviceIsRefusedWithAMessage) {
+    const std::string image = driveImage().string();
+    ASSERT_TRUE(fattools::mformat(image, 1440));
+    const auto before = fattools::readBytes(image);
+    const fattools::ToolRun attach = fattools::runTool({"losetup", "-r", "-f", "--show", image});
+    const std::string device = attach.output.substr(0, attach.output.find('\n'));
+    if (attach.exitCode != 0 || device.rfind("/dev/", 0) != 0) {
+        GTEST_SKIP() << "no read-only loop device: " << attach.output;
+    }
+    struct Detach {
+        std::string device;
+        ~Detach() { fattools::runTool({"losetup", "-d", device}); }
+    } detach{device};
+    const dialogtest::ScopedEnv drive("QUENVOL_DRIVE_A", device);
+
     const BuildRun run = runBuild(0, console::FormatChoice::Action::Quick);
     EXPECT_FALSE(run.reportedSuccess);
     EXPECT_NE(run.format.error.find("write-protected"), std::string::npos) << run.format.error;
