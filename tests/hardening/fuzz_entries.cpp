@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -196,13 +197,20 @@ std::string checkVolumeOn(fat::MemoryDevice& device) {
         }
         before.emplace(info.name, std::move(*bytes));
     }
-    (void)volume.freeBytes();
+    const std::uint64_t freeBefore = volume.freeBytes();
 
     const std::string name = "FUZZ.TXT";
     const bool existed = volume.find(name).has_value();
     std::vector<std::uint8_t> data(700);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 1);
     if (!volume.writeFile(name, data, std::time_t{1'000'000'000})) return {};
+    const std::uint64_t cluster = std::uint64_t{volume.geometry().sectorsPerCluster} * 512;
+    const std::uint64_t taken = (data.size() + cluster - 1) / cluster * cluster;
+    if (!existed && freeBefore - volume.freeBytes() != taken) {
+        return "a new file of " + std::to_string(data.size()) + " bytes took " +
+               std::to_string(freeBefore - volume.freeBytes()) + " bytes, not " +
+               std::to_string(taken);
+    }
 
     auto readBack = volume.readFile(name);
     if (!readBack || *readBack != data) return "a file just written does not read back";
@@ -214,6 +222,11 @@ std::string checkVolumeOn(fat::MemoryDevice& device) {
     for (const auto& [other, bytes] : before) {
         auto now = again->readFile(other);
         if (!now || *now != bytes) return "writing a new file changed " + shown(other);
+    }
+    // Removing the new file gives back exactly its room.
+    if (!again->removeFile(name)) return "a file just written cannot be removed";
+    if (again->find(name) || again->freeBytes() != freeBefore) {
+        return "removing a new file did not give back its room";
     }
     return {};
 }
@@ -290,15 +303,20 @@ std::string checkFatEntries(Bytes input) {
             return "entry " + std::to_string(n) + " set to " + std::to_string(value) + " reads " +
                    std::to_string(fat::fatEntry(fat, n));
         }
-        for (std::uint32_t m = 0; m < count; ++m) {
-            if (m != n && bitwiseEntry(fat, m) != bitwiseEntry(old, m)) {
+        // Only the two bytes entry n starts in may change, and in them only its own bits.
+        const std::size_t at = n + n / 2;
+        if (std::memcmp(fat.data(), old.data(), at) != 0 ||
+            std::memcmp(fat.data() + at + 2, old.data() + at + 2, fat.size() - at - 2) != 0) {
+            return "setting entry " + std::to_string(n) + " changed bytes outside its own";
+        }
+        for (std::uint32_t m : {n - 1, n + 1}) {
+            if (m < count && bitwiseEntry(fat, m) != bitwiseEntry(old, m)) {
                 return "setting entry " + std::to_string(n) + " changed entry " + std::to_string(m);
             }
         }
-        for (std::size_t b = (std::size_t{count} * 3 + 1) / 2; b < fat.size(); ++b) {
-            if (fat[b] != old[b])
-                return "setting entry " + std::to_string(n) + " changed byte " + std::to_string(b) +
-                       " past the last entry";
+        if (((n & 1) ? (fat[at] & 0x0F) != (old[at] & 0x0F)
+                     : (fat[at + 1] & 0xF0) != (old[at + 1] & 0xF0))) {
+            return "setting entry " + std::to_string(n) + " changed the half byte it shares";
         }
     }
     return {};
