@@ -1,0 +1,292 @@
+// The format dialog for drive A:: capacity, file system, allocation unit, volume label and
+// quick format; Start asks before erasing, formats on this thread with a progress bar, and
+// reports the result in words. Only Qt's own widgets, so that it runs on any platform plugin.
+#include "ui/qt/format_dialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QEventLoop>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+#include <string>
+
+#include "platform/drive_format.h"
+
+namespace qtui {
+namespace {
+
+const QString kTitle = QStringLiteral("Format - A:");
+
+// Characters a volume label may hold; the blank only after the first.
+const QString kLabelPattern =
+    QStringLiteral("[A-Za-z0-9!#$%&'()\\-@^_`{}~][A-Za-z0-9!#$%&'()\\-@^_`{}~ ]{0,10}");
+
+QString fromStd(const std::string& text) {
+    return QString::fromLocal8Bit(text.c_str());
+}
+
+// The engine's messages are a sentence followed by the detail in brackets; the box shows the
+// detail apart.
+void splitMessage(const std::string& message, QString& sentence, QString& detail) {
+    const std::size_t bracket = message.find(" [");
+    if (bracket == std::string::npos || message.back() != ']') {
+        sentence = fromStd(message);
+        detail.clear();
+        return;
+    }
+    sentence = fromStd(message.substr(0, bracket));
+    detail = fromStd(message.substr(bracket + 2, message.size() - bracket - 3));
+}
+
+// A short name for the capacity list when the drive holds nothing that can be formatted.
+QString shortRefusal(const std::string& message) {
+    if (message.rfind("There is no diskette", 0) == 0) return QStringLiteral("No diskette");
+    if (message.rfind("Drive A: does not hold a diskette", 0) == 0)
+        return QStringLiteral("Not a diskette");
+    if (message.rfind("Drive A: is in use", 0) == 0) return QStringLiteral("Drive in use");
+    return QStringLiteral("Unknown capacity");
+}
+
+class FormatDialog final : public QDialog {
+  public:
+    FormatDialog(QWidget* owner, unsigned drive);
+
+  protected:
+    void reject() override {
+        if (!m_busy) QDialog::reject();
+    }
+    void closeEvent(QCloseEvent* event) override {
+        if (m_busy) {
+            event->ignore();
+            return;
+        }
+        QDialog::closeEvent(event);
+    }
+
+  private:
+    void buildWidgets();
+    void refreshMedium();
+    void start();
+    bool confirmErase();
+    void setBusy(bool busy);
+    void showProgress(std::uint32_t done, std::uint32_t all);
+    void report(const fat::Result<fat::FormatReport>& result);
+
+    unsigned m_drive;
+    bool m_busy = false;
+    int m_shownPercent = -1;
+    QComboBox* m_capacity = nullptr;
+    QComboBox* m_fileSystem = nullptr;
+    QComboBox* m_allocation = nullptr;
+    QLineEdit* m_label = nullptr;
+    QCheckBox* m_quick = nullptr;
+    QGroupBox* m_options = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QPushButton* m_start = nullptr;
+    QPushButton* m_close = nullptr;
+};
+
+FormatDialog::FormatDialog(QWidget* owner, unsigned drive) : QDialog(owner), m_drive(drive) {
+    setObjectName(QStringLiteral("formatDialog"));
+    setWindowTitle(kTitle);
+    setModal(true);
+    buildWidgets();
+    refreshMedium();
+    connect(m_start, &QPushButton::clicked, this, &FormatDialog::start);
+    connect(m_close, &QPushButton::clicked, this, &FormatDialog::accept);
+}
+
+void FormatDialog::buildWidgets() {
+    auto* fields = new QFormLayout;
+    auto addCombo = [&](const QString& name, const QString& caption) {
+        auto* combo = new QComboBox(this);
+        combo->setObjectName(name);
+        fields->addRow(caption, combo);
+        return combo;
+    };
+    m_capacity = addCombo(QStringLiteral("capacity"), QStringLiteral("&Capacity:"));
+    m_fileSystem = addCombo(QStringLiteral("fileSystem"), QStringLiteral("&File system:"));
+    m_fileSystem->addItem(QStringLiteral("FAT"));
+    m_allocation =
+        addCombo(QStringLiteral("allocationUnit"), QStringLiteral("&Allocation unit size:"));
+    m_label = new QLineEdit(this);
+    m_label->setObjectName(QStringLiteral("volumeLabel"));
+    m_label->setMaxLength(11);
+    m_label->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(kLabelPattern), m_label));
+    fields->addRow(QStringLiteral("Volume &label:"), m_label);
+
+    m_options = new QGroupBox(QStringLiteral("Format &options"), this);
+    m_quick = new QCheckBox(QStringLiteral("&Quick Format"), m_options);
+    m_quick->setObjectName(QStringLiteral("quickFormat"));
+    auto* optionsLayout = new QVBoxLayout(m_options);
+    optionsLayout->addWidget(m_quick);
+
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("progress"));
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    m_progress->setTextVisible(false);
+
+    m_start = new QPushButton(QStringLiteral("&Start"), this);
+    m_start->setObjectName(QStringLiteral("start"));
+    m_close = new QPushButton(QStringLiteral("Close"), this);
+    m_close->setObjectName(QStringLiteral("close"));
+    // Enter must never start an erase by itself.
+    m_start->setAutoDefault(false);
+    m_close->setAutoDefault(false);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_start);
+    buttons->addWidget(m_close);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(fields);
+    layout->addWidget(m_options);
+    layout->addWidget(m_progress);
+    layout->addLayout(buttons);
+    setMinimumWidth(320);
+}
+
+void FormatDialog::refreshMedium() {
+    m_capacity->clear();
+    m_allocation->clear();
+    m_capacity->setToolTip(QString());
+    if (m_drive != 0) {
+        m_capacity->addItem(QStringLiteral("Not a diskette drive"));
+        m_allocation->addItem(QStringLiteral("Default allocation size"));
+        return;
+    }
+    auto medium = platform::probeDriveA();
+    if (!medium) {
+        m_capacity->addItem(shortRefusal(medium.message()));
+        m_capacity->setToolTip(fromStd(medium.message()));
+        m_allocation->addItem(QStringLiteral("Default allocation size"));
+        return;
+    }
+    m_capacity->addItem(fromStd(medium->description));
+    m_capacity->setToolTip(fromStd(medium->path));
+    const unsigned clusterBytes = medium->geometry.sectorsPerCluster * 512u;
+    m_allocation->addItem(QStringLiteral("%1 bytes").arg(clusterBytes));
+}
+
+bool FormatDialog::confirmErase() {
+    QMessageBox box(QMessageBox::Warning, kTitle,
+                    QStringLiteral("Formatting erases everything on the diskette in drive A:."),
+                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.setObjectName(QStringLiteral("formatWarning"));
+    box.setInformativeText(
+        QStringLiteral("Click OK to format the diskette, or Cancel to leave it as it is."));
+    box.setDefaultButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok;
+}
+
+void FormatDialog::start() {
+    if (m_busy) return;
+    if (m_drive != 0) {
+        QMessageBox box(QMessageBox::Warning, kTitle,
+                        QStringLiteral("Only drive A: can be formatted here."), QMessageBox::Ok,
+                        this);
+        box.exec();
+        return;
+    }
+    // The message boxes take the keyboard; give it back to this window's Start button.
+    struct FocusBack {
+        FormatDialog* dialog;
+        ~FocusBack() {
+            dialog->activateWindow();
+            dialog->m_start->setFocus();
+        }
+    } focusBack{this};
+    if (!confirmErase()) return;
+
+    fat::FormatOptions options;
+    options.label = m_label->text().toUpper().toStdString();
+    options.quick = m_quick->isChecked();
+    options.progress = [this](std::uint32_t done, std::uint32_t all) { showProgress(done, all); };
+    setBusy(true);
+    auto result = platform::formatDriveA(options);
+    setBusy(false);
+    m_progress->setValue(result ? m_progress->maximum() : 0);
+    report(result);
+    m_progress->setValue(0);
+    refreshMedium();
+}
+
+void FormatDialog::setBusy(bool busy) {
+    m_busy = busy;
+    m_shownPercent = -1;
+    for (QWidget* w : std::initializer_list<QWidget*>{m_capacity, m_fileSystem, m_allocation,
+                                                      m_label, m_options, m_start, m_close}) {
+        w->setEnabled(!busy);
+    }
+    if (busy) {
+        m_progress->setValue(0);
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void FormatDialog::showProgress(std::uint32_t done, std::uint32_t all) {
+    if (all == 0) return;
+    const int percent = static_cast<int>(std::uint64_t{done} * 100 / all);
+    // Repaint only when the bar moves, so a fast medium is not slowed down by drawing.
+    if (percent == m_shownPercent) return;
+    m_shownPercent = percent;
+    m_progress->setValue(percent);
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void FormatDialog::report(const fat::Result<fat::FormatReport>& result) {
+    if (!result) {
+        QString sentence;
+        QString detail;
+        splitMessage(result.message(), sentence, detail);
+        QMessageBox box(QMessageBox::Warning, kTitle, sentence, QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("formatError"));
+        box.setInformativeText(detail);
+        box.exec();
+        return;
+    }
+    const fat::FormatReport& r = *result;
+    const std::uint64_t total = std::uint64_t{r.geometry.totalSectors} * 512;
+    QString details = QStringLiteral("%1 bytes total disk space.\n%2 bytes available on disk.")
+                          .arg(fromStd(platform::groupThousands(total)),
+                               fromStd(platform::groupThousands(r.capacityBytes)));
+    if (!r.badSectors.empty()) {
+        details += QStringLiteral("\n%1 bytes in bad sectors.")
+                       .arg(fromStd(platform::groupThousands(r.badSectors.size() * 512)));
+    }
+    QMessageBox box(QMessageBox::Information, kTitle, QStringLiteral("Format Complete."),
+                    QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("formatComplete"));
+    box.setInformativeText(details);
+    box.exec();
+}
+
+}  // namespace
+
+void runFormatDialog(QWidget* owner, unsigned drive) {
+    {
+        FormatDialog dialog(owner, drive);
+        dialog.exec();
+    }
+    // The window system would hand the keyboard back later, or not at all after nested boxes.
+    if (owner) owner->activateWindow();
+}
+
+}  // namespace qtui
