@@ -1,0 +1,585 @@
+#include "ui/qt/dialog_window.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QEventLoop>
+#include <QGroupBox>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QWhatsThis>
+#include <climits>
+
+#include "framework/input.h"
+#include "ui/qt/icon_image.h"
+
+namespace qtui {
+namespace {
+
+using res::ControlKind;
+
+QString toQString(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// An automatic radio button whose check mark only the dialog sets: a click reports itself
+// and the framework checks it and clears the rest of its group.
+class DialogRadioButton : public QRadioButton {
+  public:
+    using QRadioButton::QRadioButton;
+
+  protected:
+    void nextCheckState() override {}
+};
+
+bool isTextControl(ControlKind kind) {
+    return kind == ControlKind::PushButton || kind == ControlKind::DefPushButton ||
+           kind == ControlKind::AutoRadioButton || kind == ControlKind::StaticText ||
+           kind == ControlKind::GroupBox;
+}
+
+// Where the control's radio group starts and ends (one past) in the dialog's children.
+std::pair<std::size_t, std::size_t> groupAround(const WindowObject& dialog, std::size_t index) {
+    std::size_t first = index;
+    while (first > 0 && !(dialog.children[first]->style & res::kWsGroup)) --first;
+    std::size_t end = index + 1;
+    while (end < dialog.children.size() && !(dialog.children[end]->style & res::kWsGroup)) ++end;
+    return {first, end};
+}
+
+std::size_t indexOf(const WindowObject& dialog, HWND control) {
+    for (std::size_t i = 0; i < dialog.children.size(); ++i)
+        if (dialog.children[i].get() == control) return i;
+    return dialog.children.size();
+}
+
+bool usable(HWND w) {
+    return w && w->enabled && w->visible && !w->destroyed;
+}
+
+void setComboText(QComboBox* combo, HWND control) {
+    combo->setCurrentIndex(control->curSel);
+    if (combo->isEditable()) combo->setEditText(toQString(control->text));
+}
+
+}  // namespace
+
+void reactivateOwner(QWidget* owner) {
+    if (owner && owner->isVisible()) owner->activateWindow();
+}
+
+DialogWindow::DialogWindow(CDialog& dialog, QWidget* owner)
+    : QDialog(owner),
+      m_dialog(dialog),
+      m_root(dialog.m_hWnd),
+      m_metrics(dialogFont(*dialog.m_hWnd->dialogTemplate)) {
+    const res::DialogTemplate& t = *m_root->dialogTemplate;
+    setFont(dialogFont(t));
+    setObjectName(QStringLiteral("dlg%1").arg(t.id));
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if (m_root->style & res::kWsSysMenu)
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (m_root->exStyle & res::kWsExContextHelp) flags |= Qt::WindowContextHelpButtonHint;
+    setWindowFlags(flags);
+    setWindowTitle(toQString(m_root->text));
+    m_root->backendData = this;
+
+    for (const auto& child : m_root->children) {
+        QWidget* widget = createWidget(child.get());
+        child->backendData = widget;
+        m_controls.push_back({child.get(), widget});
+        if (child->id != -1) widget->setObjectName(QStringLiteral("ctl%1").arg(child->id));
+        widget->setEnabled(child->enabled);
+        widget->setHidden(!child->visible);
+        placeWidget(child.get(), widget);
+    }
+    for (std::size_t i = 0; i < m_controls.size(); ++i) {
+        const auto& control = m_controls[i];
+        // A group box is drawn behind the controls it frames, as its template places it.
+        if (control.hwnd->kind == ControlKind::GroupBox) control.widget->lower();
+        // A label's mnemonic moves to the control after it.
+        auto* label = qobject_cast<QLabel*>(control.widget);
+        if (label && label->text().contains(QLatin1Char('&')) && i + 1 < m_controls.size())
+            label->setBuddy(m_controls[i + 1].widget);
+    }
+    fitToControls();
+    watch(this);
+    applyState(m_root, StateChange::Icon);
+}
+
+DialogWindow::~DialogWindow() {
+    if (m_root->backendData == this) m_root->backendData = nullptr;
+    for (const auto& control : m_controls)
+        if (control.hwnd->backendData == control.widget) control.hwnd->backendData = nullptr;
+}
+
+DialogWindow* DialogWindow::of(HWND hwnd) {
+    HWND root = afx::rootOf(hwnd);
+    return root && root->isDialog ? static_cast<DialogWindow*>(root->backendData) : nullptr;
+}
+
+QWidget* DialogWindow::widgetOf(HWND control) {
+    return control && !control->isDialog ? static_cast<QWidget*>(control->backendData) : nullptr;
+}
+
+HWND DialogWindow::control(int id) const {
+    return afx::findControl(m_root, id);
+}
+
+HWND DialogWindow::controlAt(const QPoint& pos) const {
+    for (const auto& control : m_controls)
+        if (!control.widget->isHidden() && control.widget->geometry().contains(pos))
+            return control.hwnd;
+    return nullptr;
+}
+
+QWidget* DialogWindow::createWidget(HWND control) {
+    const QString text = toQString(control->text);
+    switch (control->kind) {
+        case ControlKind::PushButton:
+        case ControlKind::DefPushButton: {
+            auto* button = new QPushButton(text, this);
+            // Enter is the dialog manager's business: no button presses itself on Enter.
+            button->setAutoDefault(false);
+            button->setDefault(control->kind == ControlKind::DefPushButton);
+            connect(button, &QPushButton::clicked, this, [control] { afx::userClick(control); });
+            return button;
+        }
+        case ControlKind::AutoRadioButton: {
+            auto* radio = new DialogRadioButton(text, this);
+            radio->setAutoExclusive(false);
+            radio->setChecked(control->checked);
+            connect(radio, &QRadioButton::clicked, this, [control] { afx::userClick(control); });
+            return radio;
+        }
+        case ControlKind::GroupBox: {
+            auto* group = new QGroupBox(text, this);
+            group->setAttribute(Qt::WA_TransparentForMouseEvents);
+            return group;
+        }
+        case ControlKind::StaticText: {
+            auto* label = new QLabel(text, this);
+            label->setTextFormat(Qt::PlainText);
+            label->setAttribute(Qt::WA_TransparentForMouseEvents);
+            return label;
+        }
+        case ControlKind::StaticIcon: {
+            auto* label = new QLabel(this);
+            label->setPixmap(QPixmap::fromImage(iconImage(res::applicationIcon(), 32)));
+            label->setAttribute(Qt::WA_TransparentForMouseEvents);
+            return label;
+        }
+        case ControlKind::Edit: {
+            auto* edit = new QLineEdit(text, this);
+            edit->setReadOnly((control->style & res::kEsReadOnly) != 0);
+            edit->setFrame((control->style & res::kWsBorder) != 0);
+            connect(edit, &QLineEdit::textEdited, this, [control](const QString& typed) {
+                afx::userSetText(control, typed.toStdString());
+            });
+            return edit;
+        }
+        case ControlKind::ComboBox: {
+            auto* combo = new QComboBox(this);
+            combo->setEditable((control->style & 0x3) == res::kCbsDropDown);
+            for (const auto& item : control->items) combo->addItem(toQString(item));
+            if (combo->isEditable()) {
+                // The list only offers texts: nothing typed is added to it or completed.
+                combo->setInsertPolicy(QComboBox::NoInsert);
+                combo->setCompleter(nullptr);
+                connect(combo->lineEdit(), &QLineEdit::textEdited, this,
+                        [control](const QString& typed) {
+                            afx::userSetText(control, typed.toStdString());
+                        });
+            }
+            setComboText(combo, control);
+            connect(combo, &QComboBox::activated, this,
+                    [control](int index) { afx::userSelectItem(control, index); });
+            return combo;
+        }
+        case ControlKind::ListBox: {
+            auto* list = new QListWidget(this);
+            for (const auto& item : control->items) list->addItem(toQString(item));
+            return list;
+        }
+        case ControlKind::ProgressBar: {
+            auto* bar = new QProgressBar(this);
+            bar->setTextVisible(false);
+            bar->setRange(control->rangeMin, control->rangeMax);
+            bar->setValue(control->pos);
+            return bar;
+        }
+    }
+    return new QWidget(this);
+}
+
+void DialogWindow::placeWidget(HWND control, QWidget* widget) {
+    QRect r = m_metrics.toPixels(control->x, control->y, control->cx, control->cy);
+    if (control->kind == ControlKind::StaticIcon) {
+        // An icon control takes the icon's own size.
+        r.setSize(QSize(32, 32));
+        widget->setGeometry(r);
+        return;
+    }
+    QSize need = isTextControl(control->kind) ? widget->sizeHint() : widget->minimumSizeHint();
+    if (control->kind == ControlKind::ComboBox) {
+        // The template's height includes the dropped-down list; the field is as high as its font
+        // needs.
+        r.setHeight(widget->sizeHint().height());
+        need.setHeight(r.height());
+    }
+    if (need.width() > r.width()) r.setWidth(need.width());
+    if (need.height() > r.height()) {
+        r.translate(0, -(need.height() - r.height()) / 2);
+        r.setHeight(need.height());
+    }
+    widget->setGeometry(r);
+}
+
+void DialogWindow::fitToControls() {
+    const res::DialogTemplate& t = *m_root->dialogTemplate;
+    QSize size(m_metrics.toPixelsX(t.cx), m_metrics.toPixelsY(t.cy));
+    int left = INT_MAX, top = INT_MAX, right = 0, bottom = 0;
+    for (const auto& control : m_controls) {
+        if (control.widget->isHidden()) continue;
+        const QRect g = control.widget->geometry();
+        left = std::min(left, g.left());
+        top = std::min(top, g.top());
+        right = std::max(right, g.x() + g.width());
+        bottom = std::max(bottom, g.y() + g.height());
+    }
+    // A control that grew past the edge widens the dialog by the margin on the other side.
+    if (right > size.width()) size.setWidth(right + std::max(left, 0));
+    if (bottom > size.height()) size.setHeight(bottom + std::max(top, 0));
+    setFixedSize(size);
+    m_root->client = {0, 0, size.width(), size.height()};
+}
+
+void DialogWindow::watch(QWidget* widget) {
+    widget->installEventFilter(this);
+    for (QWidget* child : widget->findChildren<QWidget*>()) child->installEventFilter(this);
+}
+
+HWND DialogWindow::controlOf(QObject* object) const {
+    for (QObject* o = object; o && o != this; o = o->parent())
+        for (const auto& control : m_controls)
+            if (control.widget == o) return control.hwnd;
+    return nullptr;
+}
+
+void DialogWindow::runUntilEnded() {
+    if (m_dialog.HasEnded()) return;
+    setWindowModality(Qt::ApplicationModal);
+    show();
+    activateWindow();
+    applyFocus();
+    QEventLoop loop;
+    m_loop = &loop;
+    if (!m_dialog.HasEnded()) loop.exec(QEventLoop::DialogExec);
+    m_loop = nullptr;
+    hide();
+    reactivateOwner(parentWidget());
+}
+
+void DialogWindow::endLoop() {
+    if (m_loop) m_loop->quit();
+}
+
+void DialogWindow::applyFocus() {
+    if (QWidget* widget = widgetOf(m_root->focus)) widget->setFocus(Qt::OtherFocusReason);
+}
+
+void DialogWindow::applyState(HWND hwnd, StateChange what) {
+    if (hwnd == m_root) {
+        switch (what) {
+            case StateChange::Text:
+                setWindowTitle(toQString(m_root->text));
+                break;
+            case StateChange::Enabled:
+                setEnabled(m_root->enabled);
+                break;
+            case StateChange::Icon: {
+                QIcon icon;
+                if (m_root->bigIcon)
+                    icon.addPixmap(QPixmap::fromImage(iconImage(*m_root->bigIcon, 32)));
+                if (m_root->smallIcon)
+                    icon.addPixmap(QPixmap::fromImage(iconImage(*m_root->smallIcon, 16)));
+                if (!icon.isNull()) setWindowIcon(icon);
+                break;
+            }
+            default:
+                break;  // the system menu is built each time it opens
+        }
+        return;
+    }
+    if (QWidget* widget = widgetOf(hwnd)) applyControlState(hwnd, widget, what);
+}
+
+void DialogWindow::applyControlState(HWND control, QWidget* widget, StateChange what) {
+    const QSignalBlocker blocker(widget);
+    switch (what) {
+        case StateChange::Text:
+            if (auto* button = qobject_cast<QAbstractButton*>(widget))
+                button->setText(toQString(control->text));
+            else if (auto* group = qobject_cast<QGroupBox*>(widget))
+                group->setTitle(toQString(control->text));
+            else if (auto* label = qobject_cast<QLabel*>(widget))
+                label->setText(toQString(control->text));
+            else if (auto* edit = qobject_cast<QLineEdit*>(widget))
+                edit->setText(toQString(control->text));
+            else if (auto* combo = qobject_cast<QComboBox*>(widget))
+                setComboText(combo, control);
+            break;
+        case StateChange::Enabled:
+            widget->setEnabled(control->enabled);
+            break;
+        case StateChange::Checked:
+            if (auto* button = qobject_cast<QAbstractButton*>(widget))
+                button->setChecked(control->checked);
+            break;
+        case StateChange::Items:
+            if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+                combo->clear();
+                for (const auto& item : control->items) combo->addItem(toQString(item));
+                setComboText(combo, control);
+            } else if (auto* list = qobject_cast<QListWidget*>(widget)) {
+                list->clear();
+                for (const auto& item : control->items) list->addItem(toQString(item));
+            }
+            break;
+        case StateChange::Selection:
+            if (auto* edit = qobject_cast<QLineEdit*>(widget))
+                edit->setSelection(control->selStart, control->selEnd - control->selStart);
+            return;
+        case StateChange::Progress:
+            if (auto* bar = qobject_cast<QProgressBar*>(widget)) {
+                bar->setRange(control->rangeMin, std::max(control->rangeMin, control->rangeMax));
+                bar->setValue(control->pos);
+            }
+            break;
+        case StateChange::Focus:
+            widget->setFocus(Qt::OtherFocusReason);
+            return;
+        case StateChange::Icon:
+        case StateChange::Menu:
+            return;
+    }
+    // The handler that changed the control may run on without returning to the event loop.
+    if (widget->isVisible()) widget->repaint();
+}
+
+void DialogWindow::drawIcon(int x, int y, HICON icon) {
+    if (m_painter && icon) m_painter->drawImage(QPoint(x, y), iconImage(*icon, 32));
+}
+
+void DialogWindow::showSystemMenu() {
+    if (!m_root->hasSystemMenu) return;
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("systemMenu"));
+    auto add = [&menu](const QString& text, UINT id) { menu.addAction(text)->setData(id); };
+    add(QStringLiteral("&Close\tAlt+F4"), SC_CLOSE);
+    for (const MenuItem& item : m_root->systemMenu) {
+        if (item.flags & MF_SEPARATOR)
+            menu.addSeparator();
+        else
+            add(toQString(item.text), item.id);
+    }
+    if (QAction* chosen = menu.exec(mapToGlobal(QPoint(0, 0))))
+        afx::userSysCommand(m_dialog, chosen->data().toUInt());
+}
+
+void DialogWindow::reject() {
+    afx::userSysCommand(m_dialog, SC_CLOSE);
+}
+
+bool DialogWindow::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::KeyPress:
+            if (handleKey(static_cast<QKeyEvent*>(event))) return true;
+            break;
+        case QEvent::ContextMenu:
+            handleContextMenu(event);
+            return true;
+        case QEvent::QueryWhatsThis:
+            event->accept();
+            return true;
+        case QEvent::WhatsThis:
+            handleWhatsThis(watched, event);
+            return true;
+        case QEvent::FocusIn: {
+            // Focus the user moved; the framework's own moves come back as OtherFocusReason.
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason)
+                if (HWND control = controlOf(watched)) afx::userSetFocus(control);
+            break;
+        }
+        default:
+            break;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+bool DialogWindow::handleKey(QKeyEvent* event) {
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            afx::userKey(m_dialog, afx::Key::Enter);
+            return true;
+        case Qt::Key_Escape:
+            afx::userKey(m_dialog, afx::Key::Escape);
+            return true;
+        case Qt::Key_F1:
+            if (mods & Qt::ShiftModifier) {
+                // The keyboard's way to the caption's help button.
+                if (m_root->exStyle & res::kWsExContextHelp) QWhatsThis::enterWhatsThisMode();
+            } else {
+                afx::userKey(m_dialog, afx::Key::F1);
+            }
+            return true;
+        case Qt::Key_F4:
+            if (mods != Qt::AltModifier) return false;
+            afx::userSysCommand(m_dialog, SC_CLOSE);
+            return true;
+        case Qt::Key_Space:
+        case Qt::Key_Minus:
+            if (mods != Qt::AltModifier) return false;
+            showSystemMenu();
+            return true;
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab: {
+            if (mods & (Qt::ControlModifier | Qt::AltModifier)) return false;
+            const bool forward = event->key() == Qt::Key_Tab && !(mods & Qt::ShiftModifier);
+            HWND next = nextTabStop(m_root->focus, forward);
+            if (next && next != m_root->focus) {
+                CWnd::FromHandle(next)->SetFocus();
+                if (auto* combo = qobject_cast<QComboBox*>(widgetOf(next));
+                    combo && combo->lineEdit())
+                    combo->lineEdit()->selectAll();
+            }
+            return true;
+        }
+        case Qt::Key_Up:
+        case Qt::Key_Left:
+        case Qt::Key_Down:
+        case Qt::Key_Right: {
+            HWND focus = m_root->focus;
+            if (mods != Qt::NoModifier || !focus || focus->kind != ControlKind::AutoRadioButton)
+                return false;
+            moveInRadioGroup(focus, event->key() == Qt::Key_Down || event->key() == Qt::Key_Right);
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+void DialogWindow::moveInRadioGroup(HWND from, bool forward) {
+    const std::size_t index = indexOf(*m_root, from);
+    if (index >= m_root->children.size()) return;
+    const auto [first, end] = groupAround(*m_root, index);
+    const std::size_t n = end - first;
+    for (std::size_t step = 1; step < n; ++step) {
+        const std::size_t i = first + (index - first + (forward ? step : n - step)) % n;
+        HWND candidate = m_root->children[i].get();
+        if (candidate->kind == ControlKind::AutoRadioButton && usable(candidate)) {
+            afx::userClick(candidate);
+            return;
+        }
+    }
+}
+
+HWND DialogWindow::nextTabStop(HWND from, bool forward) const {
+    const auto& children = m_root->children;
+    const std::size_t n = children.size();
+    if (n == 0) return nullptr;
+    const std::size_t start = indexOf(*m_root, from);
+    for (std::size_t step = 1; step <= n; ++step) {
+        std::size_t i;
+        if (start >= n)
+            i = forward ? step - 1 : n - step;
+        else
+            i = (start + (forward ? step : n - step)) % n;
+        HWND candidate = children[i].get();
+        if (!(candidate->style & res::kWsTabStop) || !usable(candidate)) continue;
+        if (candidate->kind == ControlKind::AutoRadioButton) {
+            // Tab enters a radio group at its checked button.
+            const auto [first, end] = groupAround(*m_root, i);
+            for (std::size_t k = first; k < end; ++k) {
+                HWND member = children[k].get();
+                if (member->kind == ControlKind::AutoRadioButton && member->checked &&
+                    usable(member)) {
+                    candidate = member;
+                    break;
+                }
+            }
+        }
+        if (candidate != from) return candidate;
+    }
+    return from;
+}
+
+bool DialogWindow::focusNextPrevChild(bool) {
+    // Tab is handled with the dialog's own rules; Qt's other moves (away from a control
+    // being disabled) would change the framework's focus behind its back.
+    return false;
+}
+
+void DialogWindow::handleContextMenu(QEvent* event) {
+    auto* menuEvent = static_cast<QContextMenuEvent*>(event);
+    HWND target = menuEvent->reason() == QContextMenuEvent::Keyboard
+                      ? m_root->focus
+                      : controlAt(mapFromGlobal(menuEvent->globalPos()));
+    afx::userContextMenu(m_dialog, target,
+                         POINT{menuEvent->globalPos().x(), menuEvent->globalPos().y()});
+}
+
+void DialogWindow::handleWhatsThis(QObject* watched, QEvent* event) {
+    auto* help = static_cast<QHelpEvent*>(event);
+    help->accept();
+    HWND target = controlOf(watched);
+    if (!target) target = controlAt(mapFromGlobal(help->globalPos()));
+    if (!target) target = m_root;
+    QWhatsThis::leaveWhatsThisMode();
+    afx::userHelpClick(target);
+}
+
+void DialogWindow::closeEvent(QCloseEvent* event) {
+    // The caption's close button and the window manager's Alt+F4 ask; the dialog decides.
+    event->ignore();
+    afx::userSysCommand(m_dialog, SC_CLOSE);
+}
+
+void DialogWindow::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    QPainter painter(this);
+    if (m_root->iconic) painter.fillRect(rect(), palette().window());
+    m_painter = &painter;
+    SendMessageA(m_root, WM_PAINT, 0, 0);
+    m_painter = nullptr;
+}
+
+void DialogWindow::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    m_root->client = {0, 0, width(), height()};
+}
+
+void DialogWindow::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange) return;
+    m_root->iconic = isMinimized();
+    // A minimised dialog shows only what it paints itself: its icon.
+    for (const auto& control : m_controls)
+        control.widget->setHidden(m_root->iconic || !control.hwnd->visible);
+    update();
+}
+
+}  // namespace qtui
