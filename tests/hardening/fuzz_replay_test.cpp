@@ -6,10 +6,18 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "hardening/fuzz_entries.h"
+
+namespace fuzzentry {
+// Test names and messages show a target by its name.
+void PrintTo(const Target& target, std::ostream* out) {
+    *out << target.name;
+}
+}  // namespace fuzzentry
 
 namespace {
 
