@@ -33,6 +33,13 @@ class StagedFiles {
         for (const std::string& name : m_names) DeleteFileA(name.c_str());
         m_names.clear();
     }
+    // Deletes those of `names` that this build staged; a file of that name that the user
+    // keeps in the start directory (used because the project had none) stays.
+    void DeleteStagedAmong(std::span<const char* const> names) {
+        for (const char* name : names)
+            for (const std::string& known : m_names)
+                if (known == name) DeleteFileA(name);
+    }
 
   private:
     void Remember(const std::string& name) {
@@ -107,7 +114,7 @@ int CCrisisDlg::CopyFilesToDisk() {
         const std::span<const char* const> deletions =
             zyplet16 ? std::span<const char* const>(kZyplet16Deletions)
                      : std::span<const char* const>(kZypletDeletions);
-        for (const char* name : deletions) DeleteFileA(name);
+        staged.DeleteStagedAmong(deletions);
     }
 
     EndWaitCursor();

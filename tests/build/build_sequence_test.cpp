@@ -25,6 +25,28 @@ class BuildSequence : public BuildHarness {
     bool inStartDir(const char* name) const { return fs::exists(startDir() / name); }
 };
 
+// The user's own vgabios.exe in the start directory, used because the project has none, is
+// no staged copy: a complete build leaves it where it was.
+TEST_F(BuildSequence, CompleteBuildDeletesOnlyWhatItStaged) {
+    useSampleKit();
+    useSampleProject();
+    fs::remove(projectDir() / "vgabios.exe");
+    const Bytes own(3000, 0x5A);
+    putBytes(startDir() / "vgabios.exe", own);
+    blankDiskette();
+    startBuild(0, {IDYES, IDOK, IDYES});
+
+    ASSERT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+    expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
+                         {"ZYPLET.EXE", startDir() / "zyplet.exe"},
+                         {"PLATFORM.BIN", projectDir() / "platform.bin"},
+                         {"VGABIOS.EXE", startDir() / "vgabios.exe"},
+                         {"BIOS.ROM", projectDir() / "testQ7A.rom"}});
+    EXPECT_EQ(fileBytes(startDir() / "vgabios.exe"), own);
+    EXPECT_FALSE(inStartDir("platform.bin"));
+    EXPECT_FALSE(inStartDir("bios.rom"));
+}
+
 TEST_F(BuildSequence, MinidosBuildFromTheSampleProject) {
     useSampleKit();
     useSampleProject();
