@@ -131,6 +131,13 @@ TEST_F(UpdateBootSectorTest, ShortImageIsFollowedByZeros) {
     expectStatusReset();
 }
 
+TEST_F(UpdateBootSectorTest, EmptyImageGivesAZeroSector) {
+    writeBytes("crisboot.bin", {});
+    EXPECT_EQ(dlg->UpdateBootSector(), TRUE);
+    expectSectorZero(std::vector<std::uint8_t>(512, 0));
+    expectStatusReset();
+}
+
 TEST_F(UpdateBootSectorTest, LongImageGivesItsFirstSector) {
     const auto image = patternBytes(1500, 6);
     writeBytes("CRISBOOT.BIN", image);  // found whatever the letter case
