@@ -1,0 +1,572 @@
+// Builds the sample MINIDOS diskette with quenvol-cli and with the mtools pipeline a user would
+// otherwise write, alternately, and prints the median times, what one build writes to drive
+// A: against the least a build could write, and the peak memory of a build.
+//
+//   quenvol-bench [--runs N] [--scratch DIR]... [--keep] [--cli PATH] [--kit DIR] [--project DIR]
+//
+// The defaults are the programs and sample folders of the build tree it was built in. The
+// times are taken twice unless --scratch says where: with the images in memory (/dev/shm),
+// which times each way at its own work, and on disk ($TMPDIR, else /tmp), where quenvol-cli
+// also waits for each flush that makes a copied file durable and the pipeline, which never
+// flushes, does not.
+
+#include <sys/statfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fat/fat12.h"
+#include "fat/memory_device.h"
+#include "process.h"
+#include "write_count.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr long kTmpfsMagic = 0x01021994;
+
+// Figures the issue set for a build.
+constexpr double kSpeedTarget = 3.0;         // times faster than the pipeline, at least
+constexpr double kSectorRatioTarget = 1.1;   // sectors written per least needed, at most
+constexpr double kPeakMemoryTargetMiB = 10;  // resident set of one build, under
+
+enum class Folder { Kit, Project };
+
+// The sample build's file list in copy order, and where each file comes from. The sample
+// project's part number is Q7A, so its test image is the one staged as bios.rom.
+struct SampleFile {
+    const char* diskName;
+    Folder folder;
+    const char* source;
+};
+constexpr SampleFile kSampleFiles[] = {
+    {"minidos.sys", Folder::Kit, "minidos.sys"},
+    {"zyplet.exe", Folder::Kit, "zyplet.exe"},
+    {"platform.bin", Folder::Project, "platform.bin"},
+    {"vgabios.exe", Folder::Project, "vgabios.exe"},
+    {"bios.rom", Folder::Project, "testQ7A.rom"},
+};
+constexpr const char* kBootImage = "crisboot.bin";
+
+struct Options {
+    int runs = 25;
+    std::vector<std::string> scratch;  // a timing in each, the first also for the counts
+    bool keep = false;
+    std::string cli = QUENVOL_BENCH_CLI;
+    std::string kit = QUENVOL_SAMPLE_KIT_DIR;
+    std::string project = QUENVOL_SAMPLE_PROJECT_DIR;
+};
+
+[[noreturn]] void die(const std::string& message) {
+    std::fprintf(stderr, "quenvol-bench: %s\n", message.c_str());
+    std::exit(1);
+}
+
+bool inMemory(const std::string& dir) {
+    struct statfs info {};
+    return ::statfs(dir.c_str(), &info) == 0 && static_cast<long>(info.f_type) == kTmpfsMagic;
+}
+
+std::vector<std::string> defaultScratch() {
+    std::vector<std::string> dirs;
+    std::error_code ec;
+    if (fs::is_directory("/dev/shm", ec) && ::access("/dev/shm", W_OK) == 0 &&
+        inMemory("/dev/shm")) {
+        dirs.push_back("/dev/shm");
+    }
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string disk = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    if (dirs.empty() || !inMemory(disk)) dirs.push_back(disk);
+    return dirs;
+}
+
+Options parseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) die(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--runs") {
+            const std::string text = value();
+            char* end = nullptr;
+            const long runs = std::strtol(text.c_str(), &end, 10);
+            if (end == text.c_str() || *end != '\0' || runs < 1 || runs > 10000) {
+                die("--runs takes a number from 1 to 10000");
+            }
+            options.runs = static_cast<int>(runs);
+        } else if (arg == "--scratch") {
+            options.scratch.push_back(value());
+        } else if (arg == "--keep") {
+            options.keep = true;
+        } else if (arg == "--cli") {
+            options.cli = value();
+        } else if (arg == "--kit") {
+            options.kit = value();
+        } else if (arg == "--project") {
+            options.project = value();
+        } else if (arg == "--help") {
+            std::printf(
+                "Usage: quenvol-bench [--runs N] [--scratch DIR]... [--keep] [--cli PATH]\n"
+                "                     [--kit DIR] [--project DIR]\n"
+                "Builds the sample MINIDOS diskette N times (default 25) with quenvol-cli and\n"
+                "with mformat, mcopy and dd, alternately, and prints the median times, the\n"
+                "writes of one build against the least needed, and the peak memory.\n"
+                "The images go to a fresh folder under each DIR, timed in each (default:\n"
+                "/dev/shm and $TMPDIR or /tmp), removed at the end unless --keep is given.\n");
+            std::exit(0);
+        } else {
+            die("unknown option " + arg + " (try --help)");
+        }
+    }
+    if (options.scratch.empty()) options.scratch = defaultScratch();
+    return options;
+}
+
+std::vector<std::uint8_t> readBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) die("cannot read " + path.string());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct Sample {
+    fs::path kit;
+    fs::path project;
+    std::vector<std::vector<std::uint8_t>> contents;  // in the order of kSampleFiles
+    std::vector<std::uint8_t> bootSector;
+
+    fs::path sourceOf(const SampleFile& file) const {
+        return (file.folder == Folder::Kit ? kit : project) / file.source;
+    }
+};
+
+// Empty when the image holds exactly the sample's files with their bytes and the boot-sector
+// image in sector 0; otherwise what is wrong.
+std::string checkImage(const fs::path& image, const Sample& sample) {
+    auto device = fat::MemoryDevice::loadFile(image.string());
+    if (!device) return device.message();
+    if (device->bytes().size() < fat::kSectorSize ||
+        !std::equal(sample.bootSector.begin(), sample.bootSector.end(), device->bytes().begin())) {
+        return "sector 0 is not " + std::string(kBootImage);
+    }
+    auto volume = fat::Volume::mount(*device);
+    if (!volume) return volume.message();
+    if (volume->list().size() != std::size(kSampleFiles)) {
+        return "the root directory holds " + std::to_string(volume->list().size()) +
+               " entries, not " + std::to_string(std::size(kSampleFiles));
+    }
+    for (std::size_t i = 0; i < std::size(kSampleFiles); ++i) {
+        auto bytes = volume->readFile(kSampleFiles[i].diskName);
+        if (!bytes) return bytes.message();
+        if (*bytes != sample.contents[i]) {
+            return std::string(kSampleFiles[i].diskName) + " differs from its source";
+        }
+    }
+    return {};
+}
+
+struct Scratch {
+    fs::path root;
+    fs::path kit;     // quenvol-cli's start directory
+    fs::path staged;  // the pipeline's files under their diskette names
+    fs::path config;  // quenvol-cli's settings folder
+    fs::path logs;
+};
+
+Scratch makeScratch(const std::string& under, const Sample& sample) {
+    std::string pattern = (fs::path(under) / "quenvol-bench.XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        die("cannot make a scratch folder under " + under + ": " + std::strerror(errno));
+    }
+    Scratch s;
+    s.root = fs::canonical(pattern);
+    s.kit = s.root / "kit";
+    s.staged = s.root / "staged";
+    s.config = s.root / "config";
+    s.logs = s.root / "logs";
+    fs::copy(sample.kit, s.kit, fs::copy_options::recursive);
+    fs::create_directories(s.staged);
+    fs::create_directories(s.config);
+    fs::create_directories(s.logs);
+    for (const SampleFile& file : kSampleFiles) {
+        fs::copy_file(sample.sourceOf(file), s.staged / file.diskName);
+    }
+    fs::copy_file(sample.kit / kBootImage, s.staged / kBootImage);
+    return s;
+}
+
+std::vector<std::string> cliArgs(const fs::path& image, const Sample& sample) {
+    return {"--create", "--yes", "--drive", image.string(), sample.project.string()};
+}
+
+bench::RunSpec cliRun(const Options& options, const Scratch& s, const Sample& sample,
+                      const fs::path& image) {
+    bench::RunSpec spec;
+    spec.argv = {options.cli};
+    for (std::string& arg : cliArgs(image, sample)) spec.argv.push_back(std::move(arg));
+    spec.workingDir = s.kit.string();
+    spec.env = {{"XDG_CONFIG_HOME", s.config.string()}};
+    spec.outputFile = (s.logs / "cli.log").string();
+    return spec;
+}
+
+// What a user would type: format a fresh image, copy each file over, put the boot sector in.
+std::vector<bench::RunSpec> pipelineRuns(const Scratch& s, const fs::path& image) {
+    std::vector<bench::RunSpec> steps;
+    auto step = [&](std::vector<std::string> argv) {
+        bench::RunSpec spec;
+        spec.argv = std::move(argv);
+        spec.workingDir = s.staged.string();
+        spec.outputFile = (s.logs / ("pipeline-" + std::to_string(steps.size()) + ".log")).string();
+        steps.push_back(std::move(spec));
+    };
+    step({"mformat", "-C", "-f", "1440", "-i", image.string(), "::"});
+    for (const SampleFile& file : kSampleFiles) {
+        std::string upper = file.diskName;
+        std::transform(upper.begin(), upper.end(), upper.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        step({"mcopy", "-o", "-i", image.string(), file.diskName, "::" + upper});
+    }
+    step({"dd", "if=" + std::string(kBootImage), "of=" + image.string(), "bs=512", "count=1",
+          "conv=notrunc", "status=none"});
+    return steps;
+}
+
+std::string logText(const std::string& path) {
+    std::ifstream in(path);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return text.empty() ? "(no output)" : text;
+}
+
+struct Timed {
+    std::chrono::nanoseconds elapsed{};
+    long maxRssKiB = 0;
+};
+
+Timed timeCli(const Options& options, const Scratch& s, const Sample& sample,
+              const fs::path& image) {
+    const bench::RunSpec spec = cliRun(options, s, sample, image);
+    const bench::RunOutcome outcome = bench::runProcess(spec);
+    if (outcome.exitStatus != 0) {
+        die("quenvol-cli stopped (" + outcome.how + "):\n" + logText(spec.outputFile));
+    }
+    if (std::string wrong = checkImage(image, sample); !wrong.empty()) {
+        die("quenvol-cli's image " + image.string() + " is wrong: " + wrong);
+    }
+    return {outcome.elapsed, outcome.maxRssKiB};
+}
+
+Timed timePipeline(const Scratch& s, const Sample& sample, const fs::path& image) {
+    Timed timed;
+    for (const bench::RunSpec& spec : pipelineRuns(s, image)) {
+        const bench::RunOutcome outcome = bench::runProcess(spec);
+        if (outcome.exitStatus != 0) {
+            die(spec.argv.front() + " stopped (" + outcome.how + "):\n" + logText(spec.outputFile));
+        }
+        timed.elapsed += outcome.elapsed;
+        timed.maxRssKiB = std::max(timed.maxRssKiB, outcome.maxRssKiB);
+    }
+    if (std::string wrong = checkImage(image, sample); !wrong.empty()) {
+        die("the pipeline's image " + image.string() + " is wrong: " + wrong);
+    }
+    return timed;
+}
+
+void removeImage(const fs::path& image) {
+    std::error_code ec;
+    fs::remove(image, ec);
+}
+
+double milliseconds(std::chrono::nanoseconds t) {
+    return std::chrono::duration<double, std::milli>(t).count();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+const char* verdict(bool met) {
+    return met ? "met" : "MISSED";
+}
+
+void printTimes(const char* who, const std::vector<double>& ms) {
+    std::printf("  %-17s median %7.2f ms   (fastest %.2f, slowest %.2f)\n", who, median(ms),
+                *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()));
+}
+
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one;
+    in >> one;
+    return one.empty() ? "unknown" : one;
+}
+
+// The least a build can write: the system area once, each file's clusters once, sector 0 once;
+// and the least number of calls, one for each of them.
+struct Minimum {
+    std::uint64_t systemArea = 0;
+    std::uint64_t fileSectors = 0;
+    std::uint64_t sectors = 0;
+    std::uint64_t calls = 0;
+};
+
+Minimum minimumFor(const fat::Geometry& g, const Sample& sample) {
+    Minimum m;
+    m.systemArea = g.reservedSectors + std::uint64_t{g.fatCount} * g.sectorsPerFat +
+                   std::uint64_t{g.rootEntries} * 32 / fat::kSectorSize;
+    const std::uint64_t clusterBytes = std::uint64_t{g.sectorsPerCluster} * fat::kSectorSize;
+    m.calls = 1 + 1;
+    for (const auto& content : sample.contents) {
+        const std::uint64_t clusters = (content.size() + clusterBytes - 1) / clusterBytes;
+        m.fileSectors += clusters * g.sectorsPerCluster;
+        if (clusters > 0) ++m.calls;
+    }
+    m.sectors = m.systemArea + m.fileSectors + 1;
+    return m;
+}
+
+std::uint64_t sectorsOf(std::uint64_t bytes) {
+    return (bytes + fat::kSectorSize - 1) / fat::kSectorSize;
+}
+
+struct Tally {
+    std::uint64_t calls = 0;
+    std::uint64_t sectors = 0;
+    void add(std::uint64_t bytes) {
+        ++calls;
+        sectors += sectorsOf(bytes);
+    }
+};
+
+// Writes and bytes that reached the image according to strace, or none without strace.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> straceWrites(const Options& options,
+                                                                    const Scratch& s,
+                                                                    const Sample& sample) {
+    const auto strace = bench::findOnPath("strace");
+    if (!strace) return std::nullopt;
+    const fs::path image = s.root / "traced.img";
+    const std::string log = (s.logs / "strace.log").string();
+    bench::RunSpec spec = cliRun(options, s, sample, image);
+    spec.argv.insert(spec.argv.begin(), {*strace, "-f", "-qq", "-y", "-o", log, "-e",
+                                         "trace=write,pwrite64,writev,pwritev,pwritev2"});
+    const bench::RunOutcome outcome = bench::runProcess(spec);
+    if (outcome.exitStatus != 0) {
+        die("quenvol-cli under strace stopped (" + outcome.how + "):\n" + logText(spec.outputFile));
+    }
+    // Lines look like: 123 pwrite64(3</path/traced.img>, "..."..., 512, 0) = 512
+    const std::string tag = "<" + image.string() + ">";
+    std::ifstream in(log);
+    std::uint64_t calls = 0;
+    std::uint64_t bytes = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(tag) == std::string::npos) continue;
+        const std::size_t eq = line.rfind(" = ");
+        if (eq == std::string::npos) continue;
+        const long long n = std::atoll(line.c_str() + eq + 3);
+        if (n < 0) continue;
+        ++calls;
+        bytes += static_cast<std::uint64_t>(n);
+    }
+    removeImage(image);
+    return std::make_pair(calls, bytes);
+}
+
+struct Timings {
+    std::vector<double> cliMs;
+    std::vector<double> pipeMs;
+    std::vector<double> cliRssKiB;
+    long pipelineRssKiB = 0;
+};
+
+// Alternates the two ways, each on a fresh image, after one untimed build of each so that
+// both start from a warm cache.
+Timings timeBoth(const Options& options, const Scratch& s, const Sample& sample) {
+    const fs::path cliImage = s.root / "cli.img";
+    const fs::path pipeImage = s.root / "pipeline.img";
+    removeImage(cliImage);
+    (void)timeCli(options, s, sample, cliImage);
+    removeImage(pipeImage);
+    (void)timePipeline(s, sample, pipeImage);
+    Timings t;
+    for (int run = 0; run < options.runs; ++run) {
+        removeImage(cliImage);
+        const Timed cli = timeCli(options, s, sample, cliImage);
+        removeImage(pipeImage);
+        const Timed pipe = timePipeline(s, sample, pipeImage);
+        t.cliMs.push_back(milliseconds(cli.elapsed));
+        t.pipeMs.push_back(milliseconds(pipe.elapsed));
+        t.cliRssKiB.push_back(static_cast<double>(cli.maxRssKiB));
+        t.pipelineRssKiB = std::max(t.pipelineRssKiB, pipe.maxRssKiB);
+    }
+    removeImage(cliImage);
+    removeImage(pipeImage);
+    return t;
+}
+
+void printTimings(const Timings& t, const Scratch& s) {
+    const bool memory = inMemory(s.root.string());
+    std::printf("Build time with the images %s (%s), load average %s\n",
+                memory ? "in memory" : "on disk", s.root.c_str(), loadAverage().c_str());
+    printTimes("quenvol-cli", t.cliMs);
+    printTimes("mtools pipeline", t.pipeMs);
+    const double speedUp = median(t.pipeMs) / median(t.cliMs);
+    std::printf("  quenvol-cli is %.2f times as fast   (target: at least %.0f)  %s\n", speedUp,
+                kSpeedTarget, verdict(speedUp >= kSpeedTarget));
+    if (!memory) {
+        std::printf(
+            "  (on disk quenvol-cli waits for every flush it makes, one after each file among\n"
+            "  them; the pipeline makes none)\n");
+    }
+    std::printf("\n");
+}
+
+void printWrites(const Options& options, const Scratch& s, const Sample& sample) {
+    const fs::path image = s.root / "counted.img";
+    const std::string log = (s.logs / "counted.log").string();
+    const bench::CountedBuild counted = bench::countBuild(
+        cliArgs(image, sample), s.kit.string(), {{"XDG_CONFIG_HOME", s.config.string()}}, log);
+    if (!counted.how.empty()) die(counted.how);
+    if (counted.exitStatus != 0) {
+        die("the counted build stopped (exit status " + std::to_string(counted.exitStatus) +
+            "):\n" + logText(log));
+    }
+    if (std::string wrong = checkImage(image, sample); !wrong.empty()) {
+        die("the counted build's image is wrong: " + wrong);
+    }
+    auto device = fat::MemoryDevice::loadFile(image.string());
+    if (!device) die(device.message());
+    auto volume = fat::Volume::mount(*device);
+    if (!volume) die(volume.message());
+    const fat::Geometry& g = volume->geometry();
+    const Minimum least = minimumFor(g, sample);
+    const std::uint64_t fatEnd = g.reservedSectors + std::uint64_t{g.fatCount} * g.sectorsPerFat;
+
+    Tally all, format, boot, data, fats, root;
+    for (const bench::DeviceWrite& w : counted.writes) {
+        const std::uint64_t first = w.offset / fat::kSectorSize;
+        all.add(w.bytes);
+        if (first == 0 && sectorsOf(w.bytes) == least.systemArea) {
+            format.add(w.bytes);
+        } else if (first == 0) {
+            boot.add(w.bytes);
+        } else if (first < fatEnd) {
+            fats.add(w.bytes);
+        } else if (first < least.systemArea) {
+            root.add(w.bytes);
+        } else {
+            data.add(w.bytes);
+        }
+    }
+    auto u = [](std::uint64_t v) { return static_cast<unsigned long long>(v); };
+    const double sectorRatio =
+        static_cast<double>(all.sectors) / static_cast<double>(least.sectors);
+    const double callRatio = static_cast<double>(all.calls) / static_cast<double>(least.calls);
+    std::printf("Writes to drive A: in one build (counted on the drive, in process)\n");
+    std::printf(
+        "  sectors written %5llu   least %llu: system area %llu, file clusters %llu, "
+        "sector 0\n",
+        u(all.sectors), u(least.sectors), u(least.systemArea), u(least.fileSectors));
+    std::printf("  ratio           %7.3f   (target: at most %.1f)  %s\n", sectorRatio,
+                kSectorRatioTarget, verdict(sectorRatio <= kSectorRatioTarget));
+    std::printf("  write calls     %5llu   least %llu   ratio %.2f\n", u(all.calls), u(least.calls),
+                callRatio);
+    std::printf(
+        "  by place        format %llu/%llu, file data %llu/%llu, FATs %llu/%llu, "
+        "root directory %llu/%llu,\n"
+        "                  boot sector %llu/%llu   (calls/sectors)\n",
+        u(format.calls), u(format.sectors), u(data.calls), u(data.sectors), u(fats.calls),
+        u(fats.sectors), u(root.calls), u(root.sectors), u(boot.calls), u(boot.sectors));
+    std::printf("  flushes         %5u\n", counted.flushes);
+    if (auto traced = straceWrites(options, s, sample)) {
+        const bool agrees =
+            traced->first == all.calls && traced->second == all.sectors * fat::kSectorSize;
+        std::printf("  strace of a build: %llu write calls, %llu bytes on the image  (%s)\n",
+                    u(traced->first), u(traced->second),
+                    agrees ? "agrees" : "DIFFERS from the count above");
+    } else {
+        std::printf("  (strace is not installed: no cross-check of the count)\n");
+    }
+    std::printf("\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options options = parseOptions(argc, argv);
+    if (!bench::findOnPath(options.cli)) die("quenvol-cli is not at " + options.cli);
+    for (const char* tool : {"mformat", "mcopy", "dd"}) {
+        if (!bench::findOnPath(tool)) {
+            die(std::string(tool) + " is not on PATH (packages mtools, coreutils)");
+        }
+    }
+
+    Sample sample;
+    sample.kit = fs::absolute(options.kit);
+    sample.project = fs::absolute(options.project);
+    std::uint64_t totalBytes = 0;
+    for (const SampleFile& file : kSampleFiles) {
+        sample.contents.push_back(readBytes(sample.sourceOf(file)));
+        totalBytes += sample.contents.back().size();
+    }
+    sample.bootSector = readBytes(sample.kit / kBootImage);
+    if (sample.bootSector.size() != fat::kSectorSize) {
+        die(std::string(kBootImage) + " is not one sector");
+    }
+
+    std::printf("Quenvol benchmarks: the sample MINIDOS diskette, %zu files, %llu bytes\n",
+                std::size(kSampleFiles), static_cast<unsigned long long>(totalBytes));
+    std::printf(
+        "quenvol-cli --create --yes against mformat, %zu x mcopy -o and dd; whole\n"
+        "processes, %d runs of each, alternating, a fresh image each run\n\n",
+        std::size(kSampleFiles), options.runs);
+
+    std::vector<Scratch> scratches;
+    for (const std::string& under : options.scratch)
+        scratches.push_back(makeScratch(under, sample));
+    std::vector<double> cliRss;
+    long pipelineRss = 0;
+    for (const Scratch& s : scratches) {
+        const Timings t = timeBoth(options, s, sample);
+        printTimings(t, s);
+        cliRss.insert(cliRss.end(), t.cliRssKiB.begin(), t.cliRssKiB.end());
+        pipelineRss = std::max(pipelineRss, t.pipelineRssKiB);
+    }
+
+    printWrites(options, scratches.front(), sample);
+
+    const double peakMiB = *std::max_element(cliRss.begin(), cliRss.end()) / 1024.0;
+    std::printf("Peak memory of one build (resident set, from wait4)\n");
+    std::printf(
+        "  quenvol-cli     %6.2f MiB at most, median %.2f MiB   (target: under %.0f MiB)  "
+        "%s\n",
+        peakMiB, median(cliRss) / 1024.0, kPeakMemoryTargetMiB,
+        verdict(peakMiB < kPeakMemoryTargetMiB));
+    std::printf("  mtools pipeline %6.2f MiB, its largest process\n",
+                static_cast<double>(pipelineRss) / 1024.0);
+
+    for (const Scratch& s : scratches) {
+        if (options.keep) {
+            std::printf("\nImages and logs kept in %s\n", s.root.c_str());
+        } else {
+            std::error_code ec;
+            fs::remove_all(s.root, ec);
+        }
+    }
+    return 0;
+}
