@@ -11,10 +11,10 @@ int main(int argc, char** argv) {
     // The framework's loops decide when the program ends, not its last window.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(qtui::toQIcon(res::applicationIcon()));
+    // theApp is the program's application object; the framework's start-up runs it.
+    if (AfxGetApp() != &theApp) return 1;
     qtui::QtBackend backend;
     AfxSetBackend(&backend);
-    // The application object is the framework's; naming it here keeps it in the program.
-    static_cast<void>(theApp);
     const int status = AfxWinMain(argc, argv);
     AfxSetBackend(nullptr);
     return status;

@@ -112,6 +112,32 @@ TEST_F(HelpTest, RightClickOffersHelpMenuOnEnabledControlsOnly) {
     EXPECT_EQ(runMain(dlg), IDCANCEL);
 }
 
+TEST_F(HelpTest, ShiftF10AndMenuKeyOfferHelpForTheFocusedControl) {
+    CCrisisDlg dlg;
+    whenModal("main dialog", dialogOf(res::kIddCrisisDialog), [&](QWidget*) {
+        int menus = 0;
+        auto dismissMenu = [&menus](QWidget* menu) {
+            ++menus;
+            menu->close();
+        };
+        whenPopup("help menu", menuNamed(QStringLiteral("helpMenu")), dismissMenu);
+        pressKey(Qt::Key_F10, Qt::ShiftModifier);
+        whenPopup("help menu", menuNamed(QStringLiteral("helpMenu")), dismissMenu);
+        pressKey(Qt::Key_Menu);
+        EXPECT_EQ(menus, 2);
+        // Only offered: the menu was closed without choosing its entry.
+        ASSERT_EQ(m_backend.helpShown().size(), 2u);
+        for (const auto& shown : m_backend.helpShown()) {
+            EXPECT_EQ(shown.controlId, 1007);
+            EXPECT_EQ(shown.command, HELP_CONTEXTMENU);
+            EXPECT_TRUE(shown.topic.empty());
+        }
+        EXPECT_EQ(visibleHelpPopups(), 0);
+        pressKey(Qt::Key_Escape);
+    });
+    EXPECT_EQ(runMain(dlg), IDCANCEL);
+}
+
 class SystemMenuTest : public GuiTest {};
 
 TEST_F(SystemMenuTest, AltSpaceMenuOpensAboutBox) {

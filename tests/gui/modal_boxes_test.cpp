@@ -1,6 +1,7 @@
 // Message boxes and the folder chooser as the framework asks for them.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -57,6 +58,21 @@ TEST_F(MessageBoxTest, CaptionTextIconAndAnswer) {
         });
         EXPECT_EQ(AfxMessageBox(text, c.type), c.answer);
     }
+}
+
+TEST_F(MessageBoxTest, WaitCursorNestsAndEnds) {
+    CCmdTarget target;
+    target.BeginWaitCursor();
+    target.BeginWaitCursor();
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    target.EndWaitCursor();
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);
+    target.EndWaitCursor();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    // One end too many changes nothing.
+    target.EndWaitCursor();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 class FolderChooserTest : public GuiTest {

@@ -445,6 +445,12 @@ bool DialogWindow::handleKey(QKeyEvent* event) {
                 afx::userKey(m_dialog, afx::Key::F1);
             }
             return true;
+        case Qt::Key_Menu:
+        case Qt::Key_F10:
+            if (event->key() == Qt::Key_F10 && mods != Qt::ShiftModifier) return false;
+            // The keyboard's context menu concerns the focused control; it has no point.
+            afx::userContextMenu(m_dialog, m_root->focus, POINT{-1, -1});
+            return true;
         case Qt::Key_F4:
             if (mods != Qt::AltModifier) return false;
             afx::userSysCommand(m_dialog, SC_CLOSE);

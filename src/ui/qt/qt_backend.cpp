@@ -68,7 +68,11 @@ void QtBackend::showHelp(HWND control, const std::string& topic, UINT command) {
         QMenu menu(anchor ? anchor->window() : nullptr);
         menu.setObjectName(QStringLiteral("helpMenu"));
         QAction* whatsThis = menu.addAction(QStringLiteral("&What's This?"));
-        if (menu.exec(QCursor::pos()) != whatsThis) return;
+        // At the pointer for a right click; at the control when the keyboard asked.
+        QPoint at = QCursor::pos();
+        if (anchor && !anchor->window()->frameGeometry().contains(at))
+            at = anchor->mapToGlobal(anchor->rect().center());
+        if (menu.exec(at) != whatsThis) return;
     }
     showTopic(anchor, controlId, topic, command);
 }

@@ -47,9 +47,12 @@ bool save(QWidget& window, const QString& path) {
 
 int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    // No history of the user's own finds its way into the pictures.
+    // No history of the user's own finds its way into the pictures, and no runtime folder
+    // of a session is needed.
     QTemporaryDir settings;
+    QTemporaryDir runtime;
     setenv("XDG_CONFIG_HOME", qPrintable(settings.path()), 1);
+    if (!std::getenv("XDG_RUNTIME_DIR")) setenv("XDG_RUNTIME_DIR", qPrintable(runtime.path()), 1);
     QApplication app(argc, argv);
     QApplication::setWindowIcon(qtui::toQIcon(res::applicationIcon()));
     const QString folder =
