@@ -6,7 +6,7 @@ CMAKE_OPTS ?=
 
 export CTEST_OUTPUT_ON_FAILURE = 1
 
-.PHONY: all setup configure build test test-asan run screenshots demo clean fuzz
+.PHONY: all setup configure build test test-asan run screenshots demo clean fuzz bench
 
 all: build
 
@@ -46,6 +46,11 @@ run: build
 # sanitizers in build-fuzz; new inputs and crashes go to a scratch folder under /tmp.
 fuzz:
 	./scripts/fuzz.sh $(CURDIR)/build-fuzz
+
+# Build time against the mtools pipeline, writes to drive A: against the least needed, and
+# peak memory, for the sample MINIDOS diskette (see Performance in README.md).
+bench: build
+	$(BUILD)/bench/quenvol-bench
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
