@@ -1,6 +1,7 @@
 // Context help (F1, the caption's help button, a right click) and the system menu's
 // About entry, through real key presses and clicks.
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -107,6 +108,25 @@ TEST_F(HelpTest, RightClickOffersHelpMenuOnEnabledControlsOnly) {
         clickAt(w, QPoint(3, w->height() - 3), Qt::RightButton);
         EXPECT_TRUE(m_backend.helpShown().empty());
         EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+
+        // The project path's text, once enabled, offers its own editing menu instead.
+        dlg.m_comboPath.EnableWindow(TRUE);
+        auto* combo = controlWidget<QComboBox>(w, 1000);
+        bool editMenuShown = false;
+        whenPopup(
+            "edit menu",
+            [](QWidget* p) {
+                return qobject_cast<QMenu*>(p) && p->objectName() != QStringLiteral("helpMenu");
+            },
+            [&](QWidget* menu) {
+                editMenuShown = true;
+                menu->close();
+            });
+        clickAt(w, combo->lineEdit()->mapTo(w, combo->lineEdit()->rect().center()),
+                Qt::RightButton);
+        // That menu pops up without a loop of its own.
+        EXPECT_TRUE(QTest::qWaitFor([&editMenuShown] { return editMenuShown; }, 5000));
+        EXPECT_TRUE(m_backend.helpShown().empty());
         pressKey(Qt::Key_Escape);
     });
     EXPECT_EQ(runMain(dlg), IDCANCEL);

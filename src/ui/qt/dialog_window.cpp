@@ -1,5 +1,6 @@
 #include "ui/qt/dialog_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -64,6 +65,13 @@ std::size_t indexOf(const WindowObject& dialog, HWND control) {
 
 bool usable(HWND w) {
     return w && w->enabled && w->visible && !w->destroyed;
+}
+
+// An enabled edit field answers a right click with its own editing menu (Cut, Copy,
+// Paste) rather than passing it to the dialog; a combo box's field included.
+bool hasEditMenu(QObject* watched) {
+    auto* edit = qobject_cast<QLineEdit*>(watched);
+    return edit && edit->isEnabled();
 }
 
 void setComboText(QComboBox* combo, HWND control) {
@@ -195,6 +203,7 @@ QWidget* DialogWindow::createWidget(HWND control) {
                 // The list only offers texts: nothing typed is added to it or completed.
                 combo->setInsertPolicy(QComboBox::NoInsert);
                 combo->setCompleter(nullptr);
+                combo->lineEdit()->setContextMenuPolicy(Qt::DefaultContextMenu);
                 connect(combo->lineEdit(), &QLineEdit::textEdited, this,
                         [control](const QString& typed) {
                             afx::userSetText(control, typed.toStdString());
@@ -406,6 +415,7 @@ bool DialogWindow::eventFilter(QObject* watched, QEvent* event) {
             if (handleKey(static_cast<QKeyEvent*>(event))) return true;
             break;
         case QEvent::ContextMenu:
+            if (hasEditMenu(watched)) break;
             handleContextMenu(event);
             return true;
         case QEvent::QueryWhatsThis:
@@ -448,6 +458,17 @@ bool DialogWindow::handleKey(QKeyEvent* event) {
         case Qt::Key_Menu:
         case Qt::Key_F10:
             if (event->key() == Qt::Key_F10 && mods != Qt::ShiftModifier) return false;
+            if (QWidget* focus = QApplication::focusWidget(); focus && focus->window() == this) {
+                if (auto* combo = qobject_cast<QComboBox*>(focus); combo && combo->lineEdit())
+                    focus = combo->lineEdit();
+                const QPoint at = focus->rect().center();
+                if (hasEditMenu(focus)) {
+                    QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, at,
+                                                focus->mapToGlobal(at));
+                    QApplication::sendEvent(focus, &menuEvent);
+                    return true;
+                }
+            }
             // The keyboard's context menu concerns the focused control; it has no point.
             afx::userContextMenu(m_dialog, m_root->focus, POINT{-1, -1});
             return true;
