@@ -70,8 +70,15 @@ struct Options {
     std::string project = QUENVOL_SAMPLE_PROJECT_DIR;
 };
 
+// Scratch folders made so far: left in place when the bench stops, for a look at the logs.
+std::vector<std::string> g_scratchRoots;
+
 [[noreturn]] void die(const std::string& message) {
+    std::fflush(stdout);
     std::fprintf(stderr, "quenvol-bench: %s\n", message.c_str());
+    for (const std::string& root : g_scratchRoots) {
+        std::fprintf(stderr, "quenvol-bench: images and logs left in %s\n", root.c_str());
+    }
     std::exit(1);
 }
 
@@ -194,6 +201,7 @@ Scratch makeScratch(const std::string& under, const Sample& sample) {
     }
     Scratch s;
     s.root = fs::canonical(pattern);
+    g_scratchRoots.push_back(s.root.string());
     s.kit = s.root / "kit";
     s.staged = s.root / "staged";
     s.config = s.root / "config";
@@ -434,6 +442,7 @@ void printTimings(const Timings& t, const Scratch& s) {
             "  them; the pipeline makes none)\n");
     }
     std::printf("\n");
+    std::fflush(stdout);
 }
 
 void printWrites(const Options& options, const Scratch& s, const Sample& sample) {
@@ -535,6 +544,7 @@ int main(int argc, char** argv) {
         "quenvol-cli --create --yes against mformat, %zu x mcopy -o and dd; whole\n"
         "processes, %d runs of each, alternating, a fresh image each run\n\n",
         std::size(kSampleFiles), options.runs);
+    std::fflush(stdout);
 
     std::vector<Scratch> scratches;
     for (const std::string& under : options.scratch)
