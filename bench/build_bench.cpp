@@ -38,7 +38,7 @@ namespace {
 
 constexpr long kTmpfsMagic = 0x01021994;
 
-// Figures the issue set for a build.
+// What a build should achieve.
 constexpr double kSpeedTarget = 3.0;         // times faster than the pipeline, at least
 constexpr double kSectorRatioTarget = 1.1;   // sectors written per least needed, at most
 constexpr double kPeakMemoryTargetMiB = 10;  // resident set of one build, under
