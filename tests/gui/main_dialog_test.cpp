@@ -13,6 +13,7 @@
 #include <QtTest/QTest>
 #include <cmath>
 
+#include "app/CrisisApp.h"
 #include "app/CrisisDlg.h"
 #include "gui_support.h"
 #include "res/resources.h"
@@ -136,6 +137,21 @@ TEST_F(MainDialogTest, ShowsTemplate102AtItsPlacesWithFocusOnClose) {
         pressKey(Qt::Key_Escape);
     });
     EXPECT_EQ(runMain(dlg), IDCANCEL);
+}
+
+TEST_F(MainDialogTest, StartUpShowsTheCommandLineAsProjectPath) {
+    theApp.SetStartupInfo("quenvol", "\"/srv/bios builds/x42\" ",
+                          QUENVOL_SOURCE_DIR "/src/res/quenvol.HLP");
+    whenModal("main dialog", dialogOf(res::kIddCrisisDialog), [](QWidget* w) {
+        auto& window = *qobject_cast<DialogWindow*>(w);
+        EXPECT_EQ(AfxGetMainWnd(), &window.dialog());
+        // Quotes and the trailing blank stay part of the path.
+        EXPECT_EQ(controlWidget<QComboBox>(w, 1000)->currentText(),
+                  QStringLiteral("\"/srv/bios builds/x42\" "));
+        pressKey(Qt::Key_Escape);
+    });
+    EXPECT_EQ(theApp.InitInstance(), FALSE);
+    EXPECT_EQ(AfxGetMainWnd(), nullptr);
 }
 
 TEST_F(MainDialogTest, EnterOnCloseWritesHistoryAndEnds) {
