@@ -61,7 +61,9 @@ fat::Status createFolder(const std::string& windowsName) {
     for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
         const std::string prefix = path.substr(0, end);
         struct stat info {};
-        if (::stat(prefix.c_str(), &info) != 0 && ::mkdir(prefix.c_str(), 0700) != 0) {
+        // EEXIST: another copy of the program made it in between, which is as good.
+        if (::stat(prefix.c_str(), &info) != 0 && ::mkdir(prefix.c_str(), 0700) != 0 &&
+            errno != EEXIST) {
             return fat::Status::failure("the folder \"" + prefix +
                                         "\" cannot be created: " + std::strerror(errno));
         }
