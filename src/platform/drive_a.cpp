@@ -349,7 +349,9 @@ Status DriveA::flush() {
     if (g_faults != nullptr && !g_faults->allowFlush()) {
         return Status::failure("drive A: (" + m_path + ") could not be flushed: " + errnoText(EIO));
     }
-    if (::fsync(m_fd) != 0) {
+    // The data is what must reach the medium; an image's size never changes, so the file's
+    // times need not be journalled with every flush.
+    if (::fdatasync(m_fd) != 0) {
         return Status::failure("drive A: (" + m_path +
                                ") could not be flushed: " + errnoText(errno));
     }
@@ -391,8 +393,9 @@ void DriveA::unlock() {
     m_locked = false;
 }
 
-void DriveA::dropCache() {
-    if (m_writable) ::fsync(m_fd);
+void DriveA::dropCache(bool flushFirst) {
+    // Dirty pages are not dropped, so they are written first unless the caller just did.
+    if (flushFirst && m_writable) ::fdatasync(m_fd);
     ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_DONTNEED);
 }
 

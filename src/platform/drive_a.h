@@ -64,7 +64,7 @@ class DriveA final : public fat::SectorDevice {
     void unlock();
     bool locked() const { return m_locked; }
     // Drops cached pages so that the next read goes to the medium.
-    void dropCache();
+    void dropCache(bool flushFirst = true);
 
     bool writable() const { return m_writable; }
     bool isBlockDevice() const { return m_blockDevice; }

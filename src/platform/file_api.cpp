@@ -78,8 +78,8 @@ BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool
     if (failIfExists && listedOn(*volume, diskName)) {
         return failWith("\"" + diskName + "\" already exists on the diskette in drive A:");
     }
-    fat::Status written = volume->writeFile(diskName, *content, std::time(nullptr));
-    if (written) written = (*drive)->flush();
+    // writeFile flushes the drive before it reports success.
+    const fat::Status written = volume->writeFile(diskName, *content, std::time(nullptr));
     if (!written)
         return failWith("\"" + diskName +
                         "\" could not be written to drive A: " + written.message());
@@ -144,8 +144,7 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
         if (!drive) return failWith(drive.message());
         auto volume = fat::Volume::mount(**drive);
         if (!volume) return failWith(volume.message());
-        fat::Status removed = volume->removeFile(mapped->diskName);
-        if (removed) removed = (*drive)->flush();
+        const fat::Status removed = volume->removeFile(mapped->diskName);  // flushes
         return removed ? succeeded() : failWith(removed.message());
     }
     struct stat info {};

@@ -212,7 +212,7 @@ BOOL volumeControl(Device& device, DWORD code) {
         }
         case FSCTL_DISMOUNT_VOLUME: {
             fat::Status flushed = drive.writable() ? drive.flush() : fat::Status::success();
-            drive.dropCache();
+            drive.dropCache(false);
             return flushed ? succeed() : fail(flushed.message());
         }
         case FSCTL_UNLOCK_VOLUME:
