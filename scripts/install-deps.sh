@@ -3,7 +3,7 @@
 set -eu
 
 PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-qt6-base-dev fonts-dejavu-core mtools dosfstools nasm qemu-system-x86 procps coreutils"
+qt6-base-dev fonts-dejavu-core mtools dosfstools nasm qemu-system-x86 procps coreutils strace"
 
 missing=""
 for p in $PACKAGES; do
