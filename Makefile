@@ -38,6 +38,11 @@ test-asan: setup $(ASAN_BUILD)/build.ninja
 demo: build
 	./scripts/demo.sh $(BUILD)
 
+# PNG images of the main dialog and the About box, drawn offscreen.
+screenshots: build
+	cmake --build $(BUILD) --target quenvol-screenshots
+	$(BUILD)/src/quenvol-screenshots $(BUILD)/screenshots
+
 # The dialog in a real window (needs a display).
 run: build
 	cd examples/kit 2>/dev/null; $(CURDIR)/$(BUILD)/src/quenvol
