@@ -44,8 +44,14 @@ screenshots: build
 	$(BUILD)/src/quenvol-screenshots $(BUILD)/screenshots
 
 # The dialog in a real window (needs a display).
+# The sample kit is the start directory and drive A: a blank image under build/run/, unless
+# QUENVOL_DRIVE_A names another.
 run: build
-	cd examples/kit 2>/dev/null; $(CURDIR)/$(BUILD)/src/quenvol
+	mkdir -p $(BUILD)/run
+	test -e $(BUILD)/run/a.img || truncate -s 1474560 $(BUILD)/run/a.img
+	cd $(BUILD)/examples/kit && \
+	    QUENVOL_DRIVE_A="$${QUENVOL_DRIVE_A:-$(CURDIR)/$(BUILD)/run/a.img}" \
+	    $(CURDIR)/$(BUILD)/src/quenvol $(CURDIR)/$(BUILD)/examples/project
 
 # Each fuzz target for FUZZ_SECONDS (default 60) from its seed corpus, built with clang and
 # sanitizers in build-fuzz; new inputs and crashes go to a scratch folder under /tmp.
