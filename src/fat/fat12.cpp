@@ -628,6 +628,16 @@ Status Volume::writeFile(std::string_view name, std::span<const std::uint8_t> da
         if (Status s = writeFatChanges(m_fat, fat); !s) return fail(s);
     }
     std::vector<std::uint8_t> root = m_root;
+    // Taking the slot of the end-of-directory mark moves the mark on by one: whatever stale
+    // entries lie beyond it must stay out of sight rather than come back as files.
+    const std::size_t next = *slot + 1;
+    if (root[*slot * dirent::kSize] == dirent::kEndMark && next < root.size() / dirent::kSize &&
+        root[next * dirent::kSize] != dirent::kEndMark) {
+        root[next * dirent::kSize] = dirent::kEndMark;
+        if (next * dirent::kSize / kSectorSize != *slot * dirent::kSize / kSectorSize) {
+            if (Status s = writeRootEntry(root, next); !s) return fail(s);
+        }
+    }
     std::uint8_t* entry = &root[*slot * dirent::kSize];
     std::fill(entry, entry + dirent::kSize, 0);
     std::memcpy(entry + dirent::kName, shortName->data(), 11);
