@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "framework/input.h"
+#include "platform/text_case.h"
 
 namespace {
 
@@ -34,15 +35,6 @@ CWinApp* g_app = nullptr;
 
 void notify(HWND hwnd, StateChange what) {
     if (hwnd && !hwnd->destroyed) AfxBackend().stateChanged(hwnd, what);
-}
-
-bool startsWithIgnoringCase(const std::string& text, const std::string& prefix) {
-    if (prefix.size() > text.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
 }
 
 // The built-in behaviour of the control windows.
@@ -119,7 +111,7 @@ LRESULT controlProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
             const LRESULT after = static_cast<LRESULT>(static_cast<LPARAM>(wParam));
             for (LRESULT k = 0; k < n; ++k) {
                 const LRESULT i = ((after < 0 ? -1 : after) + 1 + k) % n;
-                if (startsWithIgnoringCase(w->items[static_cast<std::size_t>(i)], prefix)) {
+                if (platform::startsWithIgnoringCase(w->items[static_cast<std::size_t>(i)], prefix)) {
                     w->curSel = static_cast<int>(i);
                     w->text = w->items[static_cast<std::size_t>(i)];
                     notify(w, StateChange::Text);

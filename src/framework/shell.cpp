@@ -1,5 +1,7 @@
 #include "framework/shell.h"
 
+#include "platform/text_case.h"
+
 #include <cctype>
 #include <string>
 
@@ -11,18 +13,10 @@ namespace {
 
 ModuleObject g_shell;
 
-bool equalsIgnoringCase(const char* a, const char* b) {
-    if (!a || !b) return false;
-    for (; *a && *b; ++a, ++b)
-        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
-            return false;
-    return *a == *b;
-}
-
 }  // namespace
 
 HMODULE LoadLibraryA(const char* name) {
-    if (!equalsIgnoringCase(name, "shell32.dll")) return nullptr;
+    if (!name || !platform::sameIgnoringCase(name, "shell32.dll")) return nullptr;
     ++g_shell.loads;
     return &g_shell;
 }

@@ -38,24 +38,6 @@ DWORD copyOut(const std::string& text, char* buffer, std::size_t size) {
     return static_cast<DWORD>(text.size());
 }
 
-bool sameIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool listedOn(const fat::Volume& volume, const std::string& name) {
-    for (const fat::FileInfo& info : volume.list()) {
-        if (sameIgnoringCase(info.name, name)) return true;
-    }
-    return false;
-}
-
 BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool failIfExists) {
     // The copy is made from memory: a file larger than any diskette cannot fit, and reading
     // it whole first could exhaust memory, so its size decides before a byte is read.
@@ -75,7 +57,7 @@ BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool
     if (!volume)
         return failWith("the diskette in drive A: holds no usable FAT12 volume: " +
                         volume.message());
-    if (failIfExists && listedOn(*volume, diskName)) {
+    if (failIfExists && volume->find(diskName)) {
         return failWith("\"" + diskName + "\" already exists on the diskette in drive A:");
     }
     // writeFile flushes the drive before it reports success.
@@ -167,7 +149,7 @@ BOOL PathFileExistsA(LPCSTR pszPath) {
         if (!drive) return failWith(drive.message());
         auto volume = fat::Volume::mount(**drive);
         if (!volume) return failWith(volume.message());
-        return listedOn(*volume, mapped->diskName) ? succeeded()
+        return volume->find(mapped->diskName) ? succeeded()
                                                    : failWith("no such file on drive A:");
     }
     struct stat info {};

@@ -1,5 +1,7 @@
 #include "platform/win_path.h"
 
+#include "platform/text_case.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,17 +15,6 @@ namespace {
 
 using fat::Result;
 using fat::Status;
-
-bool sameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool isSeparator(char c) {
     return c == '\\' || c == '/';

@@ -14,6 +14,8 @@
 // "\\.\vwin32" runs the BIOS diskette service over drive A: (biosDiskette below).
 #include "platform/winapi.h"
 
+#include "platform/text_case.h"
+
 #include <sys/mman.h>
 
 #include <cctype>
@@ -110,17 +112,6 @@ BOOL fail(std::string message) {
 BOOL succeed() {
     t_lastError.clear();
     return TRUE;
-}
-
-bool sameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // BIOS diskette status codes left in AH.
