@@ -5,7 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
 #include <string>
 
 #include "support/dialog_harness.h"
