@@ -13,6 +13,7 @@
 #include <limits>
 
 #include "platform/device_hooks.h"
+#include "platform/floppy_drives.h"
 
 namespace platform {
 namespace {
@@ -100,9 +101,7 @@ DriveFaults* currentDriveFaults() {
 }
 
 std::string driveAPath() {
-    const char* value = std::getenv("QUENVOL_DRIVE_A");
-    if (value != nullptr && *value != '\0') return value;
-    return "/dev/fd0";
+    return currentDriveA().path;
 }
 
 bool isDisketteSize(std::uint64_t bytes) {

@@ -1,7 +1,8 @@
-// Drive A: on Linux: the path in QUENVOL_DRIVE_A (an image file or a floppy block device),
-// else /dev/fd0. A path that does not exist is an empty drive. Only a regular file or a block
-// device whose size is one of the diskette formats counts as a diskette; anything else is
-// refused before a single byte is written.
+// Drive A: on Linux: an image file or a floppy block device, chosen by the rule in
+// floppy_drives.h (named for the run, QUENVOL_DRIVE_A, else a floppy drive found in sysfs,
+// else /dev/fd0). A path that does not exist, or a drive without a medium, is an empty drive.
+// Only a regular file or a block device whose size is one of the diskette formats counts as a
+// diskette; anything else is refused before a single byte is written.
 #pragma once
 
 #include <cstdint>

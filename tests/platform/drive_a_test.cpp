@@ -28,6 +28,7 @@ class DriveATest : public platformtest::PlatformTest {};
 TEST_F(DriveATest, PathComesFromTheEnvironmentElseTheFloppyDevice) {
     EXPECT_EQ(platform::driveAPath(), driveImage().string());
     platformtest::ScopedEnv unset("QUENVOL_DRIVE_A", std::nullopt);
+    platformtest::ScopedEnv noDrives("QUENVOL_SYSFS", (m_dir / "no-sysfs").string());
     EXPECT_EQ(platform::driveAPath(), "/dev/fd0");
 }
 

@@ -1,0 +1,78 @@
+// The floppy drives of this machine as sysfs shows them, and the rule that makes one of them
+// (or a path the user named) drive A:.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct FloppyDrive {
+    std::string name;  // the kernel's name: "fd0", "sdb"
+    std::string path;  // the device node: "/dev/" + name
+    std::string vendor;
+    std::string model;
+    // 0: no diskette in the drive; none: the drive cannot tell (the floppy controller's
+    // drives report the size of their default format whether a diskette is in or not).
+    std::optional<std::uint64_t> mediumBytes;
+    bool readOnly = false;  // the medium is write-protected
+    bool mayWrite = false;  // this user may open the device node for writing
+
+    bool holdsDiskette() const { return mediumBytes && *mediumBytes > 0; }
+    // "TEAC FD-05PUB"; "floppy controller drive" for fd* drives, which name no maker.
+    std::string description() const;
+};
+
+// The sysfs root: $QUENVOL_SYSFS when set, else /sys.
+std::string sysfsRoot();
+
+// The floppy controller's drives and the removable block devices that are USB floppy drives
+// (interface class 08, subclass 04) or hold a medium of a diskette's size, ordered by kernel
+// name. Device nodes are looked for under `devRoot`. A missing or unreadable sysfs gives none.
+std::vector<FloppyDrive> findFloppyDrives(const std::string& sysfs, const std::string& devRoot);
+// The same under sysfsRoot() and /dev.
+std::vector<FloppyDrive> findFloppyDrives();
+
+// The found drive whose device node is `path` (the same node, or a link to it), if any.
+std::optional<FloppyDrive> floppyDriveAt(const std::vector<FloppyDrive>& drives,
+                                         const std::string& path);
+
+// What the programs say about drive A: for this run, passed down as data. An empty text says
+// nothing. The named drive (quenvol-cli's --drive) outranks the one chosen in the dialog's
+// window menu, and both outrank QUENVOL_DRIVE_A.
+struct DriveASelection {
+    std::string named;
+    std::string chosenThisRun;
+};
+void setDriveASelection(DriveASelection selection);
+const DriveASelection& driveASelection();
+
+enum class DriveASource {
+    Named,               // the command line
+    ChosenThisRun,       // the window menu
+    Environment,         // QUENVOL_DRIVE_A
+    OnlyDrive,           // the one floppy drive found
+    StillHoldsDiskette,  // several found: the drive that was A: still holds its diskette
+    FirstWithDiskette,   // several found: the first with a diskette in
+    FirstDrive,          // several found, none known to hold a diskette
+    Default,             // none found: /dev/fd0
+};
+
+struct DriveAChoice {
+    std::string path;
+    DriveASource source = DriveASource::Default;
+};
+
+// The rule on its inputs. `previous` is the found drive that was last drive A: while holding
+// a diskette: with several drives it stays drive A: as long as it holds one, so that a
+// diskette put into another drive during a build does not move drive A: under the build.
+DriveAChoice chooseDriveA(const DriveASelection& selection, const std::string& environment,
+                          const std::vector<FloppyDrive>& found, const std::string& previous);
+
+// The rule on this run's selection, QUENVOL_DRIVE_A and the drives found now. The floppy
+// drives are looked for only when nothing names drive A:.
+DriveAChoice currentDriveA();
+
+}  // namespace platform
