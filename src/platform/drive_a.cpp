@@ -171,6 +171,8 @@ Result<std::unique_ptr<DriveA>> DriveA::open(const DriveOpenOptions& options) {
         if (::ioctl(fd, BLKGETSIZE64, &bytes) != 0) {
             return noDiskette(path, "reports no medium: " + errnoText(errno));
         }
+        // A removable drive opened without a diskette in shows a medium of no size.
+        if (bytes == 0) return noDiskette(path, "holds no medium");
         if (!isDisketteSize(bytes)) {
             return notDiskette(
                 path, "holds " + std::to_string(bytes) + " bytes, which is no diskette format");

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform_fixture.h"
+#include "support/fat_tools.h"
 
 namespace {
 
@@ -48,6 +49,32 @@ TEST_F(DriveATest, MissingPathIsAnEmptyDrive) {
     EXPECT_FALSE(fs::exists(driveImage()));
     EXPECT_FALSE(DriveA::open(forWriting()));
     EXPECT_FALSE(fs::exists(driveImage())) << "opening for writing must not create the image";
+}
+
+// A USB floppy drive without a diskette opens with a medium of no size: a loop device over an
+// empty file stands for it. Needs a system that lets the tests attach loop devices.
+TEST_F(DriveATest, DriveWithAMediumOfNoSizeIsAnEmptyDrive) {
+    writeBytes(m_dir / "empty", {});
+    const auto attach = fattools::runTool({"losetup", "-f", "--show", (m_dir / "empty").string()});
+    // losetup warns about the empty file besides naming the device.
+    const auto at = attach.output.find("/dev/");
+    const std::string device =
+        at == std::string::npos ? "" : attach.output.substr(at, attach.output.find('\n', at) - at);
+    if (attach.exitCode != 0 || device.empty()) {
+        GTEST_SKIP() << "no loop device: " << attach.output;
+    }
+    struct Detach {
+        std::string device;
+        ~Detach() { fattools::runTool({"losetup", "-d", device}); }
+    } detach{device};
+    pointDriveAt(device);
+    for (DriveAccess access : {DriveAccess::Read, DriveAccess::Write}) {
+        DriveOpenOptions options;
+        options.access = access;
+        auto drive = DriveA::open(options);
+        ASSERT_FALSE(drive);
+        EXPECT_EQ(drive.message().rfind("no diskette in drive A:", 0), 0u) << drive.message();
+    }
 }
 
 TEST_F(DriveATest, TenMegabyteFileIsRefusedAndLeftUnchanged) {
