@@ -12,6 +12,7 @@
 
 #include "platform/drive_a.h"
 #include "platform/drive_format.h"
+#include "platform/floppy_drives.h"
 
 namespace cli {
 namespace {
@@ -49,6 +50,8 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
     DriveTarget target;
     const char* fromEnv = std::getenv("QUENVOL_DRIVE_A");
     const bool named = drive || (fromEnv && *fromEnv);
+    // A drive named by an earlier run in this process counts no more.
+    platform::setDriveASelection({});
     std::string path = drive ? *drive : platform::driveAPath();
     // The dialog changes the current directory; the drive must stay the one named here.
     std::error_code ec;
@@ -75,7 +78,8 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
         }
     }
 
-    ::setenv("QUENVOL_DRIVE_A", target.path.c_str(), 1);
+    // The drive stays this one for the whole run, whatever is plugged in or set meanwhile.
+    platform::setDriveASelection({.named = target.path, .chosenThisRun = {}});
     struct stat st {};
     if (::stat(target.path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
         !platform::isDisketteSize(static_cast<std::uint64_t>(st.st_size))) {

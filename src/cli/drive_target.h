@@ -20,9 +20,9 @@ struct DriveTarget {
     std::string message;  // for Empty and Unusable: what is wrong; for Ready: what was done
 };
 
-// Resolves the drive (`drive`, else QUENVOL_DRIVE_A, else /dev/fd0), creates a blank image
-// there when `create` is set and nothing exists at that path, points QUENVOL_DRIVE_A at it
-// for the platform's drive A:, and looks at it without writing.
+// Resolves the drive (`drive`, else drive A: as the platform finds it), creates a blank image
+// there when `create` is set and nothing exists at that path, names it to the platform as
+// drive A: for the rest of the run, and looks at it without writing.
 DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create);
 
 // Creates a zero-filled 1.44 MB image at `path`; fails when anything exists there already.

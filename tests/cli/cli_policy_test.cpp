@@ -7,6 +7,8 @@
 #include <cstdlib>
 
 #include "cli/drive_target.h"
+#include "platform/drive_a.h"
+#include "platform/floppy_drives.h"
 #include "support/dialog_harness.h"
 #include "support/fat_tools.h"
 
@@ -165,12 +167,17 @@ TEST(DriveTarget, BlankImagesAreMadeOnlyWhereNothingIs) {
 TEST(DriveTarget, TheDriveIsResolvedAndHandedToThePlatform) {
     fattools::TempDir dir;
     dialogtest::ScopedEnv drive("QUENVOL_DRIVE_A", std::nullopt);
+    struct Restore {
+        platform::DriveASelection saved = platform::driveASelection();
+        ~Restore() { platform::setDriveASelection(saved); }
+    } restore;
 
     // Nothing there, no --create: an empty drive, for the dialog to report.
     auto empty = cli::prepareDrive(dir.file("a.img"), false);
     EXPECT_EQ(empty.state, cli::DriveTarget::State::Empty);
     EXPECT_EQ(empty.path, dir.file("a.img"));
-    EXPECT_EQ(std::string(std::getenv("QUENVOL_DRIVE_A")), dir.file("a.img"));
+    EXPECT_EQ(platform::driveASelection().named, dir.file("a.img"));
+    EXPECT_EQ(platform::driveAPath(), dir.file("a.img"));
 
     auto made = cli::prepareDrive(dir.file("a.img"), true);
     EXPECT_EQ(made.state, cli::DriveTarget::State::Ready);

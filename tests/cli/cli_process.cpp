@@ -22,13 +22,18 @@ constexpr auto kRunLimit = std::chrono::seconds(120);
 
 std::vector<std::string> childEnvironment(const std::string& config) {
     std::vector<std::string> env;
+    bool sysfs = false;
     for (char** e = environ; *e; ++e) {
         const std::string entry(*e);
         if (entry.starts_with("QUENVOL_DRIVE_A=") || entry.starts_with("XDG_CONFIG_HOME="))
             continue;
+        sysfs = sysfs || entry.starts_with("QUENVOL_SYSFS=");
         env.push_back(entry);
     }
     env.push_back("XDG_CONFIG_HOME=" + config);
+    // Unless a test made up a machine, the program finds no floppy drive: the real drives of
+    // the machine running the tests are never touched.
+    if (!sysfs) env.push_back("QUENVOL_SYSFS=" + config + "/no-sysfs");
     return env;
 }
 

@@ -30,8 +30,9 @@ class Scratch {
     std::string image() const { return m_root + "/a.img"; }
     static std::string project();  // the sample project folder of the build tree
 
-    // The program with `args`, started in kit/ with XDG_CONFIG_HOME at config/ and
-    // QUENVOL_DRIVE_A unset; standard input is `input` through a pipe (not a terminal).
+    // The program with `args`, started in kit/ with XDG_CONFIG_HOME at config/,
+    // QUENVOL_DRIVE_A unset and, unless the test sets QUENVOL_SYSFS, no floppy drive to find;
+    // standard input is `input` through a pipe (not a terminal).
     CliRun run(const std::vector<std::string>& args, const std::string& input = "") const;
     // The same on a pseudo-terminal: `reply` is typed once `prompt` has appeared.
     CliRun runOnTerminal(const std::vector<std::string>& args, const std::string& prompt,
