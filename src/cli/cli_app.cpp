@@ -10,6 +10,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_policy.h"
 #include "cli/drive_target.h"
+#include "cli/list_drives.h"
 #include "cli/verify.h"
 #include "ui/console/console_backend.h"
 
@@ -61,6 +62,10 @@ int run(int argc, char** argv) {
     }
     if (options.version) {
         std::puts("quenvol-cli (Quenvol) 1.0");
+        return kExitSuccess;
+    }
+    if (options.listDrives) {
+        listDrives(options.drive, stdout, stderr);
         return kExitSuccess;
     }
 

@@ -124,6 +124,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
             o.full = true;
         } else if (name == "--verify") {
             o.verify = true;
+        } else if (name == "--list-drives") {
+            o.listDrives = true;
         } else if (name == "--help") {
             o.help = true;
         } else if (name == "--version") {
@@ -143,6 +145,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
             "--label names the formatted volume, but --no-format leaves the diskette as it is";
     } else if (o.noFormat && o.kind == DiskKind::FormatOnly) {
         parsed.error = "--no-format with --kind format leaves nothing to do";
+    } else if (o.listDrives && (o.create || !o.projectWords.empty())) {
+        parsed.error = "--list-drives only lists the floppy drives; it builds nothing";
     } else if (o.verify && o.kind == DiskKind::FormatOnly) {
         parsed.error = "--verify checks a built diskette; --kind format builds none";
     }
@@ -157,7 +161,10 @@ std::string usageText() {
            "\n"
            "  --kind KIND     minidos (default), fulldos, or format (only format the diskette)\n"
            "  --drive PATH    drive A:: a 1.44 MB image file or a floppy block device\n"
-           "                  (default: $QUENVOL_DRIVE_A, else /dev/fd0)\n"
+           "                  (default: $QUENVOL_DRIVE_A, else the floppy drive found, the\n"
+           "                  first with a diskette in when there are several, else /dev/fd0)\n"
+           "  --list-drives   list the floppy drives, one a line: device, size in bytes,\n"
+           "                  vendor and model, access, and A: on drive A:'s line\n"
            "  --create        first create a blank 1.44 MB image at the --drive path when\n"
            "                  nothing exists there (an existing file is never replaced)\n"
            "  --yes           answer Yes to the project folder confirmation; without it the\n"

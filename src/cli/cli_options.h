@@ -20,6 +20,7 @@ struct Options {
     bool full = false;
     std::string label;
     bool verify = false;
+    bool listDrives = false;
     bool help = false;
     bool version = false;
     // Joined by single blanks they are the dialog's command-line text.

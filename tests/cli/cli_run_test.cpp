@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "cli/cli_process.h"
+#include "support/dialog_harness.h"
+#include "support/fake_sysfs.h"
 #include "support/fat_tools.h"
 
 namespace {
@@ -258,6 +261,66 @@ TEST(CliRun, FullFormatIsReported) {
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_TRUE(contains(r.output, "Formatting drive A: (full format)..."));
     EXPECT_TRUE(fattools::runFsck(s.image()).clean);
+}
+
+// The drive lines of --list-drives with the access field checked and replaced by "*": it
+// depends on which of the made-up names exist under the real /dev.
+std::vector<std::string> driveLines(const std::string& output) {
+    std::vector<std::string> lines;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.starts_with("/dev/")) continue;
+        std::vector<std::string> fields;
+        std::istringstream split(line);
+        for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
+        if (fields.size() < 4) return {"malformed: " + line};
+        const auto& access = fields[3];
+        if (access != "read-only" && access != "writable" && access != "no access") {
+            return {"bad access: " + line};
+        }
+        line.replace(line.find(access), access.size(), "*");
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST(CliRun, ListDrivesShowsTheFloppyDrivesAndMarksDriveA) {
+    Scratch s;
+    fakesysfs::addMachine(s.root() + "/sys");
+    const std::vector<std::string> machine = {
+        "/dev/fd0\tunknown\tfloppy controller drive\t*",
+        "/dev/sdb\t1474560\tTEAC FD-05PUB\t*\tA:",
+        "/dev/sdc\t0\tY-E DATA USB FDU\t*",
+        "/dev/sdab\t737280\tunnamed drive\t*",
+    };
+    std::vector<std::string> named = machine;
+    named[1].resize(named[1].size() - 3);
+    struct Case {
+        std::string sysfs;
+        std::vector<std::string> args, lines;
+        std::string note;
+    };
+    const std::vector<Case> cases = {
+        {s.root() + "/sys", {"--list-drives"}, machine, ""},
+        {s.root() + "/sys",
+         {"--list-drives", "--drive", s.image()},
+         named,
+         "quenvol-cli: drive A: is " + s.image() + " (named by --drive)\n"},
+        {s.root() + "/none",
+         {"--list-drives"},
+         {},
+         "quenvol-cli: no floppy drive found\n"
+         "quenvol-cli: drive A: is /dev/fd0 (no floppy drive was found)\n"},
+    };
+    for (const auto& c : cases) {
+        dialogtest::ScopedEnv sysfs("QUENVOL_SYSFS", c.sysfs);
+        const auto r = s.run(c.args);
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_EQ(driveLines(r.output), c.lines) << r.output;
+        EXPECT_TRUE(contains(r.output, c.note)) << r.output;
+        EXPECT_EQ(contains(r.output, "drive A: is"), !c.note.empty()) << r.output;
+    }
+    EXPECT_EQ(s.run({"--list-drives", s.project()}).exitCode, 2);
 }
 
 TEST(CliRun, UsageErrorsExitWithTwoHelpAndVersionWithZero) {

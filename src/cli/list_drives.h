@@ -1,0 +1,16 @@
+// --list-drives: the floppy drives of this machine, one a line, for people and scripts.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace cli {
+
+// Writes one line a drive to `out`, tab-separated: the device path; the medium's size in
+// bytes (0 without a diskette, "unknown" where the drive cannot tell); vendor and model;
+// "read-only", "writable" or "no access"; and "A:" on drive A:'s line. What is worth knowing
+// beyond that (no drive found, drive A: not among them) goes to `err`. `drive` is --drive.
+void listDrives(const std::optional<std::string>& drive, std::FILE* out, std::FILE* err);
+
+}  // namespace cli
