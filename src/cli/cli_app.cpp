@@ -75,6 +75,9 @@ int run(int argc, char** argv) {
         return kExitUsage;
     }
     if (!target.message.empty()) say(target.message);
+    if (target.state == DriveTarget::State::Ready) {
+        std::fprintf(stderr, "%s\n", announceDrive(target).c_str());
+    }
 
     // theApp is the dialog program's own application object; start-up runs it.
     if (AfxGetApp() != &theApp) {

@@ -33,6 +33,12 @@ std::string roughSize(std::uint64_t bytes) {
 
 }  // namespace
 
+std::string announceDrive(const DriveTarget& target) {
+    std::string text = "Drive A: is " + target.path;
+    if (!target.description.empty()) text += ", " + target.description;
+    return text + ", " + platform::groupThousands(target.bytes) + " bytes";
+}
+
 std::string createBlankImage(const std::string& path) {
     // O_EXCL: an existing file, link or device at the path is never touched.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -95,6 +101,11 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
     auto opened = platform::DriveA::open();
     if (opened) {
         target.state = DriveTarget::State::Ready;
+        target.bytes = (*opened)->sizeBytes();
+        if ((*opened)->isBlockDevice()) {
+            const auto found = platform::floppyDriveAt(platform::findFloppyDrives(), target.path);
+            target.description = found ? found->description() : "block device";
+        }
         return target;
     }
     const std::string& why = opened.message();

@@ -2,6 +2,7 @@
 // the dialog runs, so that a path that can never be a diskette is refused with its reason.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -18,7 +19,13 @@ struct DriveTarget {
     State state = State::Unusable;
     std::string path;     // absolute
     std::string message;  // for Empty and Unusable: what is wrong; for Ready: what was done
+    // Ready only: the medium's size, and for a block device its vendor and model.
+    std::uint64_t bytes = 0;
+    std::string description;
 };
+
+// "Drive A: is /dev/sdb, TEAC FD-05PUB, 1,474,560 bytes": said before anything is erased.
+std::string announceDrive(const DriveTarget& target);
 
 // Resolves the drive (`drive`, else drive A: as the platform finds it), creates a blank image
 // there when `create` is set and nothing exists at that path, names it to the platform as

@@ -182,6 +182,7 @@ TEST(DriveTarget, TheDriveIsResolvedAndHandedToThePlatform) {
     auto made = cli::prepareDrive(dir.file("a.img"), true);
     EXPECT_EQ(made.state, cli::DriveTarget::State::Ready);
     EXPECT_NE(made.message.find("created a blank 1.44 MB diskette image"), std::string::npos);
+    EXPECT_EQ(cli::announceDrive(made), "Drive A: is " + dir.file("a.img") + ", 1,474,560 bytes");
     auto again = cli::prepareDrive(dir.file("a.img"), true);
     EXPECT_EQ(again.state, cli::DriveTarget::State::Ready);
     EXPECT_EQ(again.message, "");

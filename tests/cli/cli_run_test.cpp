@@ -61,6 +61,8 @@ TEST(CliRun, BuildsAVerifiedMinidosDiskette) {
     EXPECT_TRUE(contains(r.output, kSuccess));
     EXPECT_TRUE(contains(r.output, " Do you wish to create another Crisis Diskette ? \n"));
     EXPECT_TRUE(contains(r.output, "verify: 5 files and sector 0 on the diskette match"));
+    EXPECT_LT(r.output.find("Drive A: is " + s.image() + ", 1,474,560 bytes\n"),
+              r.output.find(kConfirm));
 
     EXPECT_EQ(fattools::mdirNames(s.image()),
               (std::vector<std::string>{"MINIDOS.SYS", "ZYPLET.EXE", "PLATFORM.BIN", "VGABIOS.EXE",
