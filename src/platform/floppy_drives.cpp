@@ -27,6 +27,9 @@ constexpr unsigned long kFloppySubclass = 0x04;
 // The attribute's text with surrounding blanks taken away (SCSI pads vendor and model) and
 // control characters turned into blanks, so that a name cannot break a line or a field.
 std::optional<std::string> readAttribute(const fs::path& file) {
+    // Only files: a pipe put in a made-up tree would hold the program forever.
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec)) return std::nullopt;
     std::ifstream in(file, std::ios::binary);
     if (!in) return std::nullopt;
     std::string text(kAttributeLimit, '\0');
