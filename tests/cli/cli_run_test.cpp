@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "cli/cli_process.h"
 #include "support/dialog_harness.h"
@@ -265,62 +265,47 @@ TEST(CliRun, FullFormatIsReported) {
     EXPECT_TRUE(fattools::runFsck(s.image()).clean);
 }
 
-// The drive lines of --list-drives with the access field checked and replaced by "*": it
-// depends on which of the made-up names exist under the real /dev.
-std::vector<std::string> driveLines(const std::string& output) {
-    std::vector<std::string> lines;
-    std::istringstream in(output);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.starts_with("/dev/")) continue;
-        std::vector<std::string> fields;
-        std::istringstream split(line);
-        for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
-        if (fields.size() < 4) return {"malformed: " + line};
-        const auto& access = fields[3];
-        if (access != "read-only" && access != "writable" && access != "no access") {
-            return {"bad access: " + line};
+// The output with each access field checked and replaced by "*": it depends on which of the
+// made-up device names exist under the real /dev.
+std::string maskAccess(std::string out) {
+    for (const char* access : {"\tread-only", "\twritable", "\tno access"}) {
+        for (auto at = out.find(access); at != std::string::npos; at = out.find(access, at)) {
+            out.replace(at, std::strlen(access), "\t*");
         }
-        line.replace(line.find(access), access.size(), "*");
-        lines.push_back(line);
     }
-    return lines;
+    return out;
 }
 
 TEST(CliRun, ListDrivesShowsTheFloppyDrivesAndMarksDriveA) {
     Scratch s;
     fakesysfs::addMachine(s.root() + "/sys");
-    const std::vector<std::string> machine = {
-        "/dev/fd0\tunknown\tfloppy controller drive\t*",
-        "/dev/sdb\t1474560\tTEAC FD-05PUB\t*\tA:",
-        "/dev/sdc\t0\tY-E DATA USB FDU\t*",
-        "/dev/sdab\t737280\tunnamed drive\t*",
-    };
-    std::vector<std::string> named = machine;
-    named[1].resize(named[1].size() - 3);
+    const std::string lines =
+        "/dev/fd0\tunknown\tfloppy controller drive\t*\n"
+        "/dev/sdb\t1474560\tTEAC FD-05PUB\t*\tA:\n"
+        "/dev/sdc\t0\tY-E DATA USB FDU\t*\n"
+        "/dev/sdab\t737280\tunnamed drive\t*\n";
+    std::string unmarked = lines;
+    unmarked.erase(unmarked.find("\tA:"), 3);
     struct Case {
         std::string sysfs;
-        std::vector<std::string> args, lines;
-        std::string note;
+        std::vector<std::string> args;
+        std::string output;
     };
     const std::vector<Case> cases = {
-        {s.root() + "/sys", {"--list-drives"}, machine, ""},
-        {s.root() + "/sys",
-         {"--list-drives", "--drive", s.image()},
-         named,
-         "quenvol-cli: drive A: is " + s.image() + " (named by --drive)\n"},
-        {s.root() + "/none",
+        {"/sys", {"--list-drives"}, lines},
+        {"/sys",
+         {"--list-drives", "--drive=" + s.image()},
+         unmarked + "quenvol-cli: drive A: is " + s.image() + " (named by --drive)\n"},
+        {"/none",
          {"--list-drives"},
-         {},
          "quenvol-cli: no floppy drive found\n"
          "quenvol-cli: drive A: is /dev/fd0 (no floppy drive was found)\n"},
     };
     for (const auto& c : cases) {
-        dialogtest::ScopedEnv sysfs("QUENVOL_SYSFS", c.sysfs);
+        dialogtest::ScopedEnv sysfs("QUENVOL_SYSFS", s.root() + c.sysfs);
         const auto r = s.run(c.args);
-        EXPECT_EQ(r.exitCode, 0) << r.output;
-        EXPECT_EQ(driveLines(r.output), c.lines) << r.output;
-        EXPECT_TRUE(contains(r.output, c.note)) << r.output;
-        EXPECT_EQ(contains(r.output, "drive A: is"), !c.note.empty()) << r.output;
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(maskAccess(r.output), c.output);
     }
     EXPECT_EQ(s.run({"--list-drives", s.project()}).exitCode, 2);
 }
