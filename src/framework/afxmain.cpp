@@ -6,6 +6,18 @@
 
 #include "framework/afxwin.h"
 
+namespace {
+
+// The text from `i` on, without the characters 0x01 to 0x20 that stand before it.
+std::string afterBlanks(const std::string& text, std::size_t i) {
+    while (i < text.size() && static_cast<unsigned char>(text[i]) >= 0x01 &&
+           static_cast<unsigned char>(text[i]) <= 0x20)
+        ++i;
+    return text.substr(i);
+}
+
+}  // namespace
+
 std::string AfxCommandLineTail(const std::string& raw) {
     std::size_t i = 0;
     if (!raw.empty() && raw[0] == '"') {
@@ -14,10 +26,7 @@ std::string AfxCommandLineTail(const std::string& raw) {
     } else {
         while (i < raw.size() && static_cast<unsigned char>(raw[i]) > 0x20) ++i;
     }
-    while (i < raw.size() && static_cast<unsigned char>(raw[i]) >= 0x01 &&
-           static_cast<unsigned char>(raw[i]) <= 0x20)
-        ++i;
-    return raw.substr(i);
+    return afterBlanks(raw, i);
 }
 
 std::string AfxHelpPathFor(const std::string& programPath) {
@@ -45,23 +54,18 @@ std::string baseNameWithoutExtension(const std::string& path) {
     return name;
 }
 
-bool holdsBlank(const std::string& text) {
-    for (unsigned char c : text)
-        if (c <= 0x20) return true;
-    return false;
-}
-
 }  // namespace
 
 int AfxWinMain(int argc, char** argv) {
     CWinApp* app = AfxGetApp();
     if (!app) return 1;
-    // A program name with a blank in it is quoted, so that the tail rule still finds its end.
-    std::string name = argc > 0 && argv[0] ? argv[0] : "";
-    std::string raw = holdsBlank(name) ? "\"" + name + "\"" : name;
-    for (int i = 1; i < argc; ++i) raw += std::string(" ") + argv[i];
+    // The program's name is already apart in argv[0]: what follows it is the arguments, each
+    // after one blank. Joining the name in and cutting it off again by the tail rule would go
+    // wrong for a name that holds a blank and a quote, which no quoting tells apart.
+    std::string afterName;
+    for (int i = 1; i < argc; ++i) afterName += std::string(" ") + (argv[i] ? argv[i] : "");
     const std::string program = programFilePath(argc > 0 ? argv[0] : nullptr);
-    app->SetStartupInfo(baseNameWithoutExtension(program), AfxCommandLineTail(raw),
+    app->SetStartupInfo(baseNameWithoutExtension(program), afterBlanks(afterName, 0),
                         AfxHelpPathFor(program));
     app->InitInstance();
     return 0;

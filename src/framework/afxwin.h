@@ -215,8 +215,8 @@ CWinApp* AfxGetApp();
 CWnd* AfxGetMainWnd();
 
 // The framework's start-up: stores the command-line text and the help file's path, then
-// runs InitInstance. The raw command line is the program's name (quoted when it holds a
-// blank) and its arguments joined by single blanks.
+// runs InitInstance. The command-line text is what follows the program's name: its
+// arguments, each after one blank, with the blanks before the first skipped.
 int AfxWinMain(int argc, char** argv);
 // The command-line text: what follows the program's name, with the blanks before it skipped.
 std::string AfxCommandLineTail(const std::string& rawCommandLine);

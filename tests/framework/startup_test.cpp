@@ -19,7 +19,7 @@ TEST(CommandLine, QuotedProgramNameEndsAfterItsClosingQuote) {
     EXPECT_EQ(AfxCommandLineTail("\"unterminated name"), "");
 }
 
-TEST(CommandLine, StartUpQuotesAProgramNameWithABlank) {
+TEST(CommandLine, StartUpHandsOverExactlyWhatFollowsTheProgramName) {
     // InitInstance is the application's own; start-up here only records what it hands over.
     struct Recorder : CWinApp {
         std::string cmdLine;
@@ -29,15 +29,25 @@ TEST(CommandLine, StartUpQuotesAProgramNameWithABlank) {
         }
     };
     Recorder recorder;  // the latest application object is the current one
+    // Names with blanks, quotes or both: none of them may eat into the project path.
+    for (std::string name : {"/opt/my tools/quenvol", "/opt/x\" y/quenvol", "\"quenvol",
+                             "/opt/a\"b/quenvol\"", "/opt/\"my tools\"/quenvol", ""}) {
+        SCOPED_TRACE(name);
+        char arg1[] = "/proj/bios";
+        char arg2[] = "two";
+        char* argv[] = {name.data(), arg1, arg2, nullptr};
+        EXPECT_EQ(AfxWinMain(3, argv), 0);
+        EXPECT_EQ(recorder.cmdLine, "/proj/bios two");
+        EXPECT_TRUE(std::string(recorder.m_pszHelpFilePath).ends_with("/quenvol_tests.HLP"));
+        EXPECT_STREQ(recorder.m_pszAppName, "quenvol_tests");
+        EXPECT_EQ(AfxGetApp(), &recorder);
+    }
+    // Blanks before the first argument are skipped; quotes and blanks in it stay.
     char name[] = "/opt/my tools/quenvol";
-    char arg1[] = "/proj/bios";
-    char arg2[] = "two";
-    char* argv[] = {name, arg1, arg2, nullptr};
-    EXPECT_EQ(AfxWinMain(3, argv), 0);
-    EXPECT_EQ(recorder.cmdLine, "/proj/bios two");
-    EXPECT_TRUE(std::string(recorder.m_pszHelpFilePath).ends_with("/quenvol_tests.HLP"));
-    EXPECT_STREQ(recorder.m_pszAppName, "quenvol_tests");
-    EXPECT_EQ(AfxGetApp(), &recorder);
+    char arg[] = " \t\"/proj/my bios\" ";
+    char* argv[] = {name, arg, nullptr};
+    EXPECT_EQ(AfxWinMain(2, argv), 0);
+    EXPECT_EQ(recorder.cmdLine, "\"/proj/my bios\" ");
 }
 
 TEST(CommandLine, ApplicationObjectIsRestoredAfterATemporaryOne) {
