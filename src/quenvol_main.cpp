@@ -1,16 +1,45 @@
 // The dialog program: Qt windows over the framework, then the framework's start-up.
 #include <QApplication>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdlib>
 
 #include "app/CrisisApp.h"
 #include "res/resources.h"
 #include "ui/qt/icon_image.h"
 #include "ui/qt/qt_backend.h"
 
+namespace {
+
+// For start-up tests only: with QUENVOL_TEST_PRESS_CLOSE set, Close is pressed as soon as the
+// main dialog shows, so that the project path the program started with reaches the saved
+// history. Without the variable nothing is scheduled.
+void pressCloseWhenShown() {
+    QTimer::singleShot(10, [] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (window->objectName() != QStringLiteral("dlg102") || !window->isVisible()) continue;
+            if (auto* close = window->findChild<QPushButton*>(QStringLiteral("ctl1007"))) {
+                close->click();
+                return;
+            }
+        }
+        pressCloseWhenShown();
+    });
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    // Qt takes the options it knows (-style, -reverse, -session...) out of the arguments it
+    // is given, but everything after the program's name is the project path: Qt sees only
+    // the name.
+    int qtArgc = argc > 0 ? 1 : 0;
+    char* qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+    QApplication app(qtArgc, qtArgv);
     // The framework's loops decide when the program ends, not its last window.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(qtui::toQIcon(res::applicationIcon()));
+    if (std::getenv("QUENVOL_TEST_PRESS_CLOSE")) pressCloseWhenShown();
     // theApp is the program's application object; the framework's start-up runs it.
     if (AfxGetApp() != &theApp) return 1;
     qtui::QtBackend backend;

@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -152,6 +153,35 @@ TEST_F(MainDialogTest, StartUpShowsTheCommandLineAsProjectPath) {
     });
     EXPECT_EQ(theApp.InitInstance(), FALSE);
     EXPECT_EQ(AfxGetMainWnd(), nullptr);
+}
+
+TEST_F(MainDialogTest, QtOptionNamesOnTheCommandLineStayInTheProjectPath) {
+    // The program itself, offscreen, told to press Close once its dialog shows: the history it
+    // saves ends with the project path it was started with.
+    const std::vector<QStringList> commandLines = {
+        {"-reverse"},           {"-style", "fusion"},     {"-stylesheet", "x.qss"},
+        {"-session", "x"},      {"-platform", "xcb"},     {"-widgetcount"},
+        {"-name", "foo", "/p"}, {"-title", "t"},          {"-qwindowgeometry", "9x9", "-p"},
+        {"-display", ":9"},     {"--reverse", "-", "--"},
+    };
+    for (const QStringList& args : commandLines) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("QUENVOL_TEST_PRESS_CLOSE"), QStringLiteral("1"));
+        program.setProcessEnvironment(env);
+        program.setWorkingDirectory(m_startDir.path());
+        program.start(QStringLiteral(QUENVOL_BINARY_DIR "/src/quenvol"), args);
+        ASSERT_TRUE(program.waitForFinished(30000)) << program.readAllStandardError().toStdString();
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+        QFile settings(QString::fromStdString(settingsFile()));
+        ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+        EXPECT_EQ(settings.readAll().toStdString(),
+                  "\r\n\r\n\r\n" + args.join(' ').toStdString() + "\r\n");
+        settings.remove();
+    }
 }
 
 TEST_F(MainDialogTest, EnterOnCloseWritesHistoryAndEnds) {
