@@ -12,7 +12,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$root/build-fuzz"}
 seconds=${FUZZ_SECONDS:-60}
-targets=${FUZZ_TARGETS:-"part_number settings_load mount fat_entry"}
+targets=${FUZZ_TARGETS:-"part_number settings_load help_file mount fat_entry"}
 scratch=${FUZZ_SCRATCH:-$(mktemp -d /tmp/quenvol-fuzz-run-XXXXXX)}
 jobs=$(nproc 2>/dev/null || echo 2)
 

@@ -1,61 +1,121 @@
 // The help service: topics from the help file beside the program, one per context id.
-//
-// The file is plain text. A line "[0x806603EF]" starts the topic of that context id; the
-// lines up to the next such line are its text. Lines starting with ';' are comments.
+#include "framework/help.h"
+
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 
 #include "framework/afxwin.h"
 
 namespace {
 
-std::string trimmed(const std::string& text) {
+// A help file is a few kilobytes; anything past this is not read.
+constexpr std::size_t kHelpReadLimit = 1024 * 1024;
+
+std::string trimmed(std::string_view text) {
     const auto first = text.find_first_not_of("\r\n ");
-    if (first == std::string::npos) return {};
+    if (first == std::string_view::npos) return {};
     const auto last = text.find_last_not_of("\r\n ");
-    return text.substr(first, last - first + 1);
+    return std::string(text.substr(first, last - first + 1));
 }
 
-bool readTopics(const char* path, std::map<DWORD, std::string>& topics) {
-    std::ifstream in(path ? path : "");
-    if (!in) return false;
-    std::string line, text;
-    DWORD current = 0;
-    bool inTopic = false;
-    auto finish = [&] {
-        if (inTopic) topics[current] = trimmed(text);
-        text.clear();
-    };
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty() && line[0] == ';') continue;
-        if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
-            finish();
-            current = static_cast<DWORD>(std::stoul(line.substr(1, line.size() - 2), nullptr, 0));
-            inTopic = true;
-            continue;
-        }
-        text += line + "\n";
+int digitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return 99;
+}
+
+// "0x" and hexadecimal digits, or decimal digits, of a value that fits 32 bits.
+std::optional<std::uint32_t> contextIdOf(std::string_view text) {
+    unsigned base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
     }
-    finish();
-    return true;
+    if (text.empty()) return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : text) {
+        const int digit = digitValue(c);
+        if (digit >= static_cast<int>(base)) return std::nullopt;
+        value = value * base + static_cast<unsigned>(digit);
+        if (value > 0xFFFFFFFFu) return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+std::optional<std::uint32_t> topicStart(std::string_view line) {
+    if (line.size() < 3 || line.front() != '[' || line.back() != ']') return std::nullopt;
+    return contextIdOf(line.substr(1, line.size() - 2));
 }
 
 }  // namespace
 
+std::string HelpTopic::title() const {
+    return text.substr(0, text.find('\n'));
+}
+
+std::string HelpTopic::body() const {
+    const auto end = text.find('\n');
+    return end == std::string::npos ? std::string() : trimmed(std::string_view(text).substr(end));
+}
+
+std::vector<HelpTopic> AfxParseHelpTopics(std::string_view fileText) {
+    std::vector<HelpTopic> topics;
+    std::string text;
+    auto finish = [&] {
+        if (!topics.empty()) topics.back().text = trimmed(text);
+        text.clear();
+    };
+    while (!fileText.empty()) {
+        const auto end = fileText.find('\n');
+        std::string_view line = fileText.substr(0, end);
+        fileText.remove_prefix(end == std::string_view::npos ? fileText.size() : end + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty() && line[0] == ';') continue;
+        if (const auto id = topicStart(line)) {
+            finish();
+            topics.push_back({*id, {}});
+            continue;
+        }
+        text.append(line).append("\n");
+    }
+    finish();
+    return topics;
+}
+
+std::optional<std::vector<HelpTopic>> AfxReadHelpTopics(const char* path) {
+    // A pipe or a device under the help file's name would stall or never end.
+    std::error_code error;
+    if (!path || !std::filesystem::is_regular_file(path, error)) return std::nullopt;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    std::ifstream in(path, std::ios::binary);
+    if (error || !in) return std::nullopt;
+    std::string content(static_cast<std::size_t>(std::min<std::uintmax_t>(size, kHelpReadLimit)),
+                        '\0');
+    in.read(content.data(), static_cast<std::streamsize>(content.size()));
+    content.resize(static_cast<std::size_t>(in.gcount()));
+    return AfxParseHelpTopics(content);
+}
+
+const HelpTopic* AfxFindHelpTopic(const std::vector<HelpTopic>& topics, std::uint32_t contextId) {
+    for (const HelpTopic& topic : topics)
+        if (topic.contextId == contextId) return &topic;
+    return nullptr;
+}
+
 BOOL WinHelpA(HWND hwnd, const char* helpFile, UINT command, ULONG_PTR data) {
-    std::map<DWORD, std::string> topics;
-    if (!readTopics(helpFile, topics)) {
+    const auto topics = AfxReadHelpTopics(helpFile);
+    if (!topics) {
         AfxBackend().showHelp(hwnd, std::string("Cannot open the help file ") +
                                         (helpFile ? helpFile : "") + ".",
                               command);
         return FALSE;
     }
     if (command != HELP_WM_HELP && command != HELP_CONTEXTMENU) {
-        // Contents: the first topic of the file stands for the whole.
-        AfxBackend().showHelp(hwnd, topics.empty() ? std::string() : topics.begin()->second,
+        // Contents: the file's first topic, which lists the others.
+        AfxBackend().showHelp(hwnd, topics->empty() ? std::string() : topics->front().text,
                               command);
         return TRUE;
     }
@@ -68,10 +128,9 @@ BOOL WinHelpA(HWND hwnd, const char* helpFile, UINT command, ULONG_PTR data) {
             contextId = p[1];
             break;
         }
-    const auto found = topics.find(contextId);
-    const std::string topic = found != topics.end()
-                                  ? found->second
-                                  : std::string("No Help topic is associated with this item.");
-    AfxBackend().showHelp(hwnd, topic, command);
+    const HelpTopic* found = AfxFindHelpTopic(*topics, contextId);
+    AfxBackend().showHelp(
+        hwnd, found ? found->text : std::string("No Help topic is associated with this item."),
+        command);
     return TRUE;
 }

@@ -1,6 +1,7 @@
 // The main dialog's own behaviour on the console backend: its state after start, the
 // enabling table, the status line and bar, Start by disk kind, help, the About box and
 // painting when minimised.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -168,6 +169,33 @@ TEST_F(CrisisDialog, MissingHelpFileIsReportedByTheHelpService) {
     afx::userHelpClick(control(IDC_START));
     ASSERT_EQ(backend().help().size(), 1u);
     EXPECT_NE(backend().help()[0].topic.find("Cannot open the help file"), std::string::npos);
+    EXPECT_FALSE(dlg.HasEnded());
+}
+
+TEST_F(CrisisDialog, NoHelpFileEndsTheProgram) {
+    CCrisisDlg& dlg = createDialog();
+    const fs::path help = root() / "edited.HLP";
+    theApp.SetStartupInfo("quenvol", "", help.string());
+    const std::string none = "No Help topic is associated with this item.";
+    const struct {
+        std::string content;
+        std::string shown;  // for the Start button
+    } cases[] = {
+        {"[0x806603EE]\n[zz]\nStart\n[Note]\n[99999999999999999999]\n[-1]\n",
+         "[zz]\nStart\n[Note]\n[99999999999999999999]\n[-1]"},
+        {std::string(3 << 20, '['), none},  // one line longer than is read
+    };
+    for (const auto& c : cases) {
+        dialogtest::writeFile(help, c.content);
+        afx::userHelpClick(control(IDC_START));
+        ASSERT_FALSE(backend().help().empty());
+        EXPECT_EQ(backend().help().back().topic, c.shown);
+    }
+    // A pipe under the help file's name is no help file, and nobody writes to it.
+    fs::remove(help);
+    ASSERT_EQ(::mkfifo(help.c_str(), 0600), 0);
+    afx::userHelpClick(control(IDC_START));
+    EXPECT_NE(backend().help().back().topic.find("Cannot open the help file"), std::string::npos);
     EXPECT_FALSE(dlg.HasEnded());
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -17,6 +18,9 @@
 #include "fat/fat12.h"
 #include "fat/fat_table.h"
 #include "fat/memory_device.h"
+#include "framework/help.h"
+#include "res/resources.h"
+#include "ui/console/console_backend.h"
 
 namespace fuzzentry {
 namespace {
@@ -173,6 +177,101 @@ std::string checkSettingsLoad(Bytes input) {
             return "slot " + std::to_string(i) + " holds " + shown(dlg.m_strHistory[i].str()) +
                    ", expected " + shown(expected[i]);
         }
+    }
+    return {};
+}
+
+namespace {
+
+// A context id as the help file writes it, decoded by the standard library.
+std::optional<std::uint32_t> bracketedId(std::string_view line) {
+    if (line.size() < 3 || line.front() != '[' || line.back() != ']') return std::nullopt;
+    std::string_view digits = line.substr(1, line.size() - 2);
+    int base = 10;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        base = 16;
+        digits.remove_prefix(2);
+    }
+    std::uint32_t value = 0;
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+    if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+    return value;
+}
+
+std::string withoutBlanksAround(const std::string& text) {
+    const auto first = text.find_first_not_of("\r\n ");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of("\r\n ") - first + 1);
+}
+
+}  // namespace
+
+std::string checkHelpFile(Bytes input) {
+    const std::string content(input.begin(), input.end());
+    // The topics as the format says: a bracketed id starts one, comments are dropped, every
+    // other line is text of the topic it stands in.
+    std::vector<HelpTopic> expected;
+    for (std::size_t at = 0; at < content.size();) {
+        const std::size_t end = std::min(content.find('\n', at), content.size());
+        std::string line = content.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line[0] == ';') continue;
+        if (const auto id = bracketedId(line)) {
+            expected.push_back({*id, {}});
+        } else if (!expected.empty()) {
+            expected.back().text += line + "\n";
+        }
+    }
+    for (HelpTopic& topic : expected) topic.text = withoutBlanksAround(topic.text);
+
+    const std::string path = scratchFolder() + "/quenvol.HLP";
+    if (!writeWhole(path, input)) return "cannot write the help file";
+    const auto read = AfxReadHelpTopics(path.c_str());
+    if (!read) return "a readable help file was refused";
+    if (read->size() != expected.size()) {
+        return std::to_string(read->size()) + " topics, expected " +
+               std::to_string(expected.size());
+    }
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if ((*read)[i].contextId != expected[i].contextId || (*read)[i].text != expected[i].text) {
+            return "topic " + std::to_string(i) + " is " + std::to_string((*read)[i].contextId) +
+                   " " + shown((*read)[i].text) + ", expected " +
+                   std::to_string(expected[i].contextId) + " " + shown(expected[i].text);
+        }
+    }
+
+    // Help for the Start button and the contents, through the help service.
+    console::ScriptedPolicy policy;
+    console::ConsoleBackend backend(policy);
+    AfxSetBackend(&backend);
+    WindowObject start;
+    start.id = 1006;
+    std::vector<DWORD> table;
+    for (const res::HelpIdPair& pair : res::crisisHelpTable()) {
+        table.push_back(pair.controlId);
+        table.push_back(pair.contextId);
+    }
+    WinHelpA(&start, path.c_str(), HELP_WM_HELP, reinterpret_cast<ULONG_PTR>(table.data()));
+    WinHelpA(nullptr, path.c_str(), 0x000B, 0);
+    AfxSetBackend(nullptr);
+    std::string startTopic = "No Help topic is associated with this item.";
+    for (const HelpTopic& topic : expected) {
+        if (topic.contextId == 0x806603EE) {
+            startTopic = topic.text;
+            break;
+        }
+    }
+    const std::string contents = expected.empty() ? std::string() : expected.front().text;
+    if (backend.help().size() != 2) return "help requests did not each show one topic";
+    if (backend.help()[0].topic != startTopic) {
+        return "Start's topic shown as " + shown(backend.help()[0].topic) + ", expected " +
+               shown(startTopic);
+    }
+    if (backend.help()[1].topic != contents) {
+        return "contents shown as " + shown(backend.help()[1].topic) + ", expected " +
+               shown(contents);
     }
     return {};
 }

@@ -20,6 +20,10 @@ std::string checkPartNumber(Bytes input);
 // The settings file holding `input`, loaded by CCrisisDlg::LoadHistory.
 std::string checkSettingsLoad(Bytes input);
 
+// The help file holding `input`: its topics, and what a help request for a control and for
+// the contents shows.
+std::string checkHelpFile(Bytes input);
+
 // `input` as the first bytes of a diskette (zero-padded to whole sectors, and again to the
 // size its boot sector gives): mounted, listed, every file read, a small file written and read
 // back.
@@ -38,6 +42,7 @@ struct Target {
 inline constexpr Target kTargets[] = {
     {"part_number", checkPartNumber},
     {"settings_load", checkSettingsLoad},
+    {"help_file", checkHelpFile},
     {"mount", checkMount},
     {"fat_entry", checkFatEntries},
 };

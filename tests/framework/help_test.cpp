@@ -1,0 +1,44 @@
+// The help file's topics: what starts a topic, what is text, and that no content ends the
+// program.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "framework/help.h"
+
+namespace {
+
+using Topics = std::vector<std::pair<std::uint32_t, std::string>>;
+
+Topics parsed(const std::string& text) {
+    Topics out;
+    for (const HelpTopic& topic : AfxParseHelpTopics(text))
+        out.emplace_back(topic.contextId, topic.text);
+    return out;
+}
+
+TEST(HelpTopics, OnlyABracketedContextIdStartsATopic) {
+    const struct {
+        const char* text;
+        Topics expected;
+    } cases[] = {
+        {"[0x806603EF]\nClose\n\nEnds.\n", {{0x806603EF, "Close\n\nEnds."}}},
+        {"[12]\r\nA\r\n[0X1f]\r\n  B  \r\n", {{12, "A"}, {0x1F, "B"}}},
+        {"[2]\nB\n[1]\nA\n[2]\nC", {{2, "B"}, {1, "A"}, {2, "C"}}},  // file order
+        {"before\n; note\n[1]\n;[2]\nA\n[4294967295]", {{1, "A"}, {0xFFFFFFFF, ""}}},
+        // Bracketed lines that hold no valid 32-bit id are text, whatever they hold.
+        {"[1]\n[zz]\n[Note]\n[]\n[ 2]\n[+3]\n[-1]\n[0x]\n[0x1G]\n[4294967296]\n[0x1]x\n"
+         "[99999999999999999999999]",
+         {{1,
+           "[zz]\n[Note]\n[]\n[ 2]\n[+3]\n[-1]\n[0x]\n[0x1G]\n[4294967296]\n[0x1]x\n"
+           "[99999999999999999999999]"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(parsed(c.text), c.expected);
+    }
+}
+
+}  // namespace
