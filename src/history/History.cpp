@@ -9,6 +9,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/CrisisDlg.h"
@@ -19,11 +20,55 @@
 
 namespace {
 
-// Loading reads no more than this. Four folder paths of Linux's longest (4,096 bytes) with
-// their CR LF take 16,392 bytes, so any file this program writes for real folders fits
-// four times over; a larger file is split as if it ended here, and a huge or hostile one
-// costs no more memory than this.
-constexpr std::uint64_t kSettingsReadLimit = 64 * 1024;
+// Loading keeps no line longer than this: four folder paths of Linux's longest (4,096 bytes)
+// fit many times over. A longer line gives an empty slot, and the lines after it still count.
+constexpr std::size_t kSettingsLineLimit = 64 * 1024;
+// Nor does it read further into the file than this, so that a huge or hostile file without
+// line ends costs a bounded time; the text ends there.
+constexpr std::uint64_t kSettingsScanLimit = 16 * 1024 * 1024;
+
+// The settings file's text, read a block at a time: its bytes up to the first NUL byte, the
+// end of the file or the scan limit, whichever comes first.
+class SettingsText {
+  public:
+    explicit SettingsText(CFile& file) : m_file(file), m_block(64 * 1024) {}
+
+    // The next character, or -1 at the end of the text.
+    int next() {
+        if (m_at == m_size && !refill()) return -1;
+        const char c = m_block[m_at++];
+        if (c == '\0') {
+            m_ended = true;
+            m_at = m_size;
+            return -1;
+        }
+        return static_cast<unsigned char>(c);
+    }
+
+    bool atEnd() {
+        if (next() == -1) return true;
+        --m_at;
+        return false;
+    }
+
+  private:
+    bool refill() {
+        if (m_ended || m_scanned >= kSettingsScanLimit) return false;
+        const auto wanted = static_cast<UINT>(
+            std::min<std::uint64_t>(m_block.size(), kSettingsScanLimit - m_scanned));
+        m_size = m_file.Read(m_block.data(), wanted);
+        m_at = 0;
+        m_scanned += m_size;
+        if (m_size == 0) m_ended = true;
+        return m_size > 0;
+    }
+
+    CFile& m_file;
+    std::vector<char> m_block;
+    std::size_t m_at = 0, m_size = 0;
+    std::uint64_t m_scanned = 0;
+    bool m_ended = false;
+};
 
 // The Windows directory, or why it is not known.
 fat::Result<std::string> windowsDirectory() {
@@ -110,17 +155,28 @@ void CCrisisDlg::LoadHistory() {
     if (!path) return;
     CFile file;
     if (!file.Open(path->c_str(), CFile::modeRead)) return;
-    CString text;
-    {
-        const auto wanted = static_cast<UINT>(std::min(file.GetLength(), kSettingsReadLimit));
-        std::vector<char> buffer(wanted + 1, '\0');
-        const UINT got = file.Read(buffer.data(), wanted);
-        buffer[got] = '\0';
-        // The text ends at the first NUL byte, wherever it stands.
-        text = CString(buffer.data());
-    }
+    SettingsText text(file);
+    // As ExtractToken splits the whole text: each slot takes the text up to the next CR, and
+    // the CR and the one character after it are passed over. An empty text leaves the slots
+    // as they are.
     for (CString& slot : m_strHistory) {
-        if (!text.IsEmpty()) slot = ExtractToken('\r', text, 2);
+        if (text.atEnd()) break;
+        std::string line;
+        bool tooLong = false;
+        int c;
+        while ((c = text.next()) != -1 && c != '\r') {
+            if (line.size() < kSettingsLineLimit)
+                line.push_back(static_cast<char>(c));
+            else
+                tooLong = true;
+        }
+        if (c == -1) {
+            // No CR was left: this slot and every later one are empty (as they already are).
+            slot = CString();
+            break;
+        }
+        text.next();
+        slot = tooLong ? CString() : CString(std::move(line));
     }
 }
 

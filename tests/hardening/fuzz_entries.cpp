@@ -170,6 +170,7 @@ std::string checkSettingsLoad(Bytes input) {
         const std::size_t cr = text.find('\r');
         const long pos = cr == std::string::npos ? -1 : static_cast<long>(cr);
         slot = leftOf(text, pos);
+        if (slot.size() > 64 * 1024) slot.clear();  // longer than loading keeps
         text = rightOf(text, length - pos - 2);
     }
     for (int i = 0; i < 4; ++i) {

@@ -257,10 +257,24 @@ TEST_F(HistoryTest, HugeFileIsReadOnlyAsFarAsTheLimit) {
     EXPECT_EQ(slots(), (Strings{"P1", "P2", "P3", "P4"}));
 }
 
-TEST_F(HistoryTest, LineEndBeyondTheLimitIsNotSeen) {
-    // 70,000 bytes without a CR before the first line end: the first 64 KiB hold no CR, so
-    // every slot is empty, as for any line without its ending.
-    EXPECT_EQ(roundTrip(std::string(70000, 'x') + "\r\nP2\r\n"), kFourEmpty);
+TEST_F(HistoryTest, OverLongLineGivesAnEmptySlotAndTheLinesAfterItStay) {
+    const std::string limit(64 * 1024, 'k');  // the longest line kept
+    const std::string over(70000, 'x');
+    const struct {
+        std::string content;
+        std::string saved;
+    } cases[] = {
+        {over + "\r\nP2\r\nP3\r\nP4\r\n", "\r\nP2\r\nP3\r\nP4\r\n"},
+        {"P1\r\n" + over + "\r\nP3\r\nP4\r\n", "P1\r\n\r\nP3\r\nP4\r\n"},
+        {limit + "\r\n" + limit + "x\r\nP3\r\n", limit + "\r\n\r\nP3\r\n\r\n"},
+        // No line end at all, or none before the file is read no further.
+        {"P1\r\n" + over, "P1\r\n\r\n\r\n\r\n"},
+        {std::string(17 << 20, 'y') + "\r\nP2\r\n", kFourEmpty},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.content.substr(0, 8));
+        EXPECT_EQ(roundTrip(c.content), c.saved);
+    }
 }
 
 TEST_F(HistoryTest, SaveCreatesTheMissingSettingsFolderPrivately) {
