@@ -1,5 +1,5 @@
 // The help file's topics: what starts a topic, what is text, and that no content ends the
-// program.
+// program; the shipped file's contents topic lists every other topic.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -39,6 +39,18 @@ TEST(HelpTopics, OnlyABracketedContextIdStartsATopic) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(parsed(c.text), c.expected);
     }
+}
+
+TEST(HelpTopics, ShippedFileOpensWithContentsThatListEveryTopic) {
+    const auto topics = AfxReadHelpTopics(QUENVOL_SOURCE_DIR "/src/res/quenvol.HLP");
+    ASSERT_TRUE(topics && topics->size() > 1);
+    const std::string contents = topics->front().body();
+    for (std::size_t i = 1; i < topics->size(); ++i)
+        EXPECT_NE((contents + "\n").find("\n" + (*topics)[i].title() + "\n"), std::string::npos)
+            << (*topics)[i].title();
+    EXPECT_FALSE(AfxReadHelpTopics("/dev/null").has_value());
+    EXPECT_FALSE(AfxReadHelpTopics("/").has_value());
+    EXPECT_FALSE(AfxReadHelpTopics(nullptr).has_value());
 }
 
 }  // namespace

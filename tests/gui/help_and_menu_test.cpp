@@ -158,6 +158,22 @@ TEST_F(HelpTest, ShiftF10AndMenuKeyOfferHelpForTheFocusedControl) {
     EXPECT_EQ(runMain(dlg), IDCANCEL);
 }
 
+TEST_F(HelpTest, F1InTheAboutBoxShowsTheContents) {
+    CAboutDlg about;
+    whenModal("About box", dialogOf(res::kIddAboutBox), [&](QWidget*) {
+        pressKey(Qt::Key_F1);
+        ASSERT_EQ(m_backend.helpShown().size(), 1u);
+        const std::string& topic = m_backend.helpShown()[0].topic;
+        EXPECT_EQ(topic.substr(0, topic.find('\n')), "Korvane Crisis Disk Build");
+        for (const char* title : {"\nProject Path\n", "\nStart\n", "\nClose\n"})
+            EXPECT_NE(topic.find(title), std::string::npos) << title;
+        EXPECT_EQ(visibleHelpPopups(), 1);
+        closeHelpPopups();
+        pressKey(Qt::Key_Escape);
+    });
+    EXPECT_EQ(about.DoModal(), IDCANCEL);
+}
+
 class SystemMenuTest : public GuiTest {};
 
 TEST_F(SystemMenuTest, AltSpaceMenuOpensAboutBox) {
