@@ -1,5 +1,6 @@
 // Context help (F1, the caption's help button, a right click) and the system menu's
 // About entry, through real key presses and clicks.
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -230,6 +231,12 @@ TEST_F(SystemMenuTest, AboutBoxEndsWithOkOrEscape) {
                 if (!label->pixmap().isNull() && label->pixmap().size() == QSize(32, 32))
                     iconShown = true;
             EXPECT_TRUE(iconShown);
+            // Every control has a name for screen readers, the icon included.
+            for (QWidget* child : w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                QAccessibleInterface* face = QAccessible::queryAccessibleInterface(child);
+                EXPECT_TRUE(face && !face->text(QAccessible::Name).isEmpty())
+                    << child->metaObject()->className();
+            }
             QTest::mouseClick(ok, Qt::LeftButton);
         });
         EXPECT_EQ(about.DoModal(), IDOK);

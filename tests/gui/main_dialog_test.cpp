@@ -1,5 +1,6 @@
 // The main dialog in real windows: its layout from template 102, and the keyboard and mouse
 // rules of its dialog manager.
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileInfo>
@@ -135,6 +136,51 @@ TEST_F(MainDialogTest, ShowsTemplate102AtItsPlacesWithFocusOnClose) {
         dlg.GetClientRect(&client);
         EXPECT_EQ(client.right - client.left, window.width());
         EXPECT_EQ(client.bottom - client.top, window.height());
+        pressKey(Qt::Key_Escape);
+    });
+    EXPECT_EQ(runMain(dlg), IDCANCEL);
+}
+
+QString accessible(QWidget* widget, QAccessible::Text what) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    return face ? face->text(what) : QString();
+}
+
+TEST_F(MainDialogTest, ControlsTellScreenReadersTheirNamesAndHelpTopics) {
+    CCrisisDlg dlg;
+    whenModal("main dialog", dialogOf(res::kIddCrisisDialog), [&](QWidget* w) {
+        const struct {
+            int id;
+            const char* name;
+            const char* description;  // how the help topic's text begins
+        } expected[] = {
+            {1007, "Close", "Saves the list of recent project folders"},
+            {1000, "Project Path", "The folder that holds the output of one BIOS build"},
+            {1001, "Create MINIDOS Crisis Disk", "Formats the diskette, copies the minimal DOS"},
+            {1003, "Create FULLDOS Crisis Disk", "Formats the diskette and copies the files"},
+            {1002, "Format the A: Drive Diskette", "Only formats the diskette"},
+            {1008, "Status", "Names the step the build is working on."},
+            {1005, "Progress", "Shows how much of the diskette's files"},
+            {1004, "Browse...", "Opens a folder chooser"},
+            {1006, "Start", "Runs the chosen action"},
+        };
+        for (const auto& e : expected) {
+            SCOPED_TRACE(e.id);
+            QWidget* control = controlWidget<QWidget>(w, e.id);
+            ASSERT_NE(control, nullptr);
+            EXPECT_EQ(accessible(control, QAccessible::Name).toStdString(), e.name);
+            EXPECT_TRUE(accessible(control, QAccessible::Description).startsWith(e.description))
+                << accessible(control, QAccessible::Description).toStdString();
+        }
+        QLineEdit* path = controlWidget<QComboBox>(w, 1000)->lineEdit();
+        EXPECT_EQ(accessible(path, QAccessible::Name).toStdString(), "Project Path");
+        EXPECT_TRUE(accessible(path, QAccessible::Description).startsWith("The folder"));
+        // The labels and the group box are named by their text.
+        const auto children = w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        EXPECT_EQ(children.size(), 11);
+        for (QWidget* child : children)
+            EXPECT_FALSE(accessible(child, QAccessible::Name).isEmpty())
+                << child->metaObject()->className();
         pressKey(Qt::Key_Escape);
     });
     EXPECT_EQ(runMain(dlg), IDCANCEL);

@@ -20,6 +20,7 @@
 #include <QWhatsThis>
 #include <climits>
 
+#include "framework/help.h"
 #include "framework/input.h"
 #include "ui/qt/icon_image.h"
 
@@ -74,6 +75,18 @@ bool hasEditMenu(QObject* watched) {
     return edit && edit->isEnabled();
 }
 
+// A label's text as a name: without its mnemonic marks and the colon at its end.
+QString nameFromLabel(const std::string& text) {
+    std::string plain;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '&' && i + 1 < text.size()) ++i;
+        plain += text[i];
+    }
+    QString name = toQString(plain).trimmed();
+    if (name.endsWith(QLatin1Char(':'))) name.chop(1);
+    return name.trimmed();
+}
+
 void setComboText(QComboBox* combo, HWND control) {
     combo->setCurrentIndex(control->curSel);
     if (combo->isEditable()) combo->setEditText(toQString(control->text));
@@ -119,6 +132,7 @@ DialogWindow::DialogWindow(CDialog& dialog, QWidget* owner)
         if (label && label->text().contains(QLatin1Char('&')) && i + 1 < m_controls.size())
             label->setBuddy(m_controls[i + 1].widget);
     }
+    describeControls();
     fitToControls();
     watch(this);
     applyState(m_root, StateChange::Icon);
@@ -228,6 +242,33 @@ QWidget* DialogWindow::createWidget(HWND control) {
         }
     }
     return new QWidget(this);
+}
+
+void DialogWindow::describeControls() {
+    // Buttons, labels and the group box are named by their own text already; a control that
+    // shows none is named by the label before it in template order, else by its help topic's
+    // title. Its help topic describes each control.
+    const CWinApp* app = AfxGetApp();
+    const auto topics = AfxReadHelpTopics(app ? app->m_pszHelpFilePath : nullptr);
+    for (std::size_t i = 0; i < m_controls.size(); ++i) {
+        const auto [control, widget] = m_controls[i];
+        const HelpTopic* topic =
+            topics && control->helpId ? AfxFindHelpTopic(*topics, control->helpId) : nullptr;
+        if (topic) widget->setAccessibleDescription(toQString(topic->body()));
+        if (isTextControl(control->kind)) continue;
+        QString name;
+        if (control->kind == ControlKind::StaticIcon)
+            name = QStringLiteral("Application icon");
+        else if (i > 0 && m_controls[i - 1].hwnd->kind == ControlKind::StaticText)
+            name = nameFromLabel(m_controls[i - 1].hwnd->text);
+        else if (topic)
+            name = toQString(topic->title());
+        widget->setAccessibleName(name);
+        if (auto* combo = qobject_cast<QComboBox*>(widget); combo && combo->lineEdit()) {
+            combo->lineEdit()->setAccessibleName(name);
+            combo->lineEdit()->setAccessibleDescription(widget->accessibleDescription());
+        }
+    }
 }
 
 void DialogWindow::placeWidget(HWND control, QWidget* widget) {

@@ -64,6 +64,8 @@ class DialogWindow : public QDialog {
     };
 
     QWidget* createWidget(HWND control);
+    // Accessible names and descriptions, for screen readers.
+    void describeControls();
     void placeWidget(HWND control, QWidget* widget);
     void fitToControls();
     void watch(QWidget* widget);
