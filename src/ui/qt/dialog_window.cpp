@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOption>
 #include <QWhatsThis>
 #include <climits>
 
@@ -41,6 +43,56 @@ class DialogRadioButton : public QRadioButton {
 
   protected:
     void nextCheckState() override {}
+};
+
+// A group box as dialog templates mean it: the title stands on the frame's top edge, which
+// runs through the middle of the title's line.
+class DialogGroupBox : public QGroupBox {
+  public:
+    using QGroupBox::QGroupBox;
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QFontMetrics metrics = fontMetrics();
+        // Styles leave room for the title above the frame of a titled group box, and start
+        // the frame of an untitled one at its top: the frame is drawn as an untitled one's,
+        // from the middle of the title's line down, and the title over its edge.
+        QStyleOptionGroupBox option;
+        initStyleOption(&option);
+        option.text.clear();
+        option.subControls = QStyle::SC_GroupBoxFrame;
+        option.rect = rect().adjusted(0, metrics.height() / 2 - frameInset(option), 0, 0);
+        style()->drawComplexControl(QStyle::CC_GroupBox, &option, &painter, &m_untitled);
+        if (title().isEmpty()) return;
+        // A character's width in from the left, with a little room on either side.
+        const int pad = std::max(1, metrics.averageCharWidth() / 3);
+        QRect titleRect =
+            style()->itemTextRect(metrics, QRect(), Qt::TextShowMnemonic, isEnabled(), title());
+        titleRect = QRect(metrics.averageCharWidth() - pad, 0, titleRect.width() + 2 * pad,
+                          metrics.height());
+        painter.fillRect(titleRect, palette().window());
+        style()->drawItemText(&painter, titleRect, Qt::AlignCenter | Qt::TextShowMnemonic,
+                              palette(), isEnabled(), title(), QPalette::WindowText);
+    }
+
+  private:
+    // How far below the top of its rectangle the style draws the edge of an untitled frame
+    // (a few pixels in some styles): found by drawing one.
+    int frameInset(QStyleOptionGroupBox option) {
+        QImage probe(24, 24, QImage::Format_ARGB32_Premultiplied);
+        probe.fill(Qt::transparent);
+        {
+            QPainter painter(&probe);
+            option.rect = probe.rect();
+            style()->drawComplexControl(QStyle::CC_GroupBox, &option, &painter, &m_untitled);
+        }
+        for (int y = 0; y < probe.height() / 2; ++y)
+            if (qAlpha(probe.pixel(probe.width() / 2, y)) != 0) return y;
+        return 0;
+    }
+
+    QGroupBox m_untitled;  // never shown: what the style is told it draws
 };
 
 bool isTextControl(ControlKind kind) {
@@ -184,7 +236,7 @@ QWidget* DialogWindow::createWidget(HWND control) {
             return radio;
         }
         case ControlKind::GroupBox: {
-            auto* group = new QGroupBox(text, this);
+            auto* group = new DialogGroupBox(text, this);
             group->setAttribute(Qt::WA_TransparentForMouseEvents);
             return group;
         }
