@@ -61,6 +61,7 @@ class DriveA final : public fat::SectorDevice {
     fat::Result<std::size_t> writeAt(std::uint64_t offset, const void* in, std::size_t bytes);
 
     // Exclusive hold of the drive; fails "busy" when another program or a mount holds it.
+    // Succeeds at once while this process holds the drive for a build (exclusive_hold.h).
     fat::Status lock();
     void unlock();
     bool locked() const { return m_locked; }
@@ -81,6 +82,7 @@ class DriveA final : public fat::SectorDevice {
     int m_fd = -1;
     int m_exclusiveFd = -1;  // block devices: the O_EXCL descriptor that holds the device
     bool m_locked = false;
+    bool m_lockedByHold = false;  // held by this process's ExclusiveHold, not by this session
     bool m_writable = false;
     bool m_openedForReading = false;
     bool m_blockDevice = false;

@@ -3,8 +3,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
+
+#include "platform/exclusive_hold.h"
 #include "platform_fixture.h"
 #include "support/fat_tools.h"
 
@@ -13,6 +18,8 @@ namespace {
 using platform::DriveA;
 using platform::DriveAccess;
 using platform::DriveOpenOptions;
+using platform::ExclusiveHold;
+using platform::HoldState;
 using platformtest::patternBytes;
 using platformtest::readBytes;
 using platformtest::writeBytes;
@@ -25,6 +32,15 @@ DriveOpenOptions forWriting() {
 }
 
 class DriveATest : public platformtest::PlatformTest {};
+
+// Runs `check` in a child process (another copy of the program, as far as locks go).
+bool inAnotherProcess(const std::function<bool()>& check) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(check() ? 0 : 1);
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
 
 TEST_F(DriveATest, PathComesFromTheEnvironmentElseTheFloppyDevice) {
     EXPECT_EQ(platform::driveAPath(), driveImage().string());
@@ -217,6 +233,62 @@ TEST_F(DriveATest, BypassingTheCacheStillReadsTheMedium) {
     ASSERT_TRUE((*drive)->read(1439, 1, sector.data()));
     auto image = readBytes(driveImage());
     EXPECT_TRUE(std::equal(sector.begin(), sector.end(), image.end() - 512));
+}
+
+// What a build holds keeps other processes out at once and never the build's own sessions: an
+// image (flock), a block device where a loop device can be attached (flock and O_EXCL), and a
+// read-only folder.
+TEST_F(DriveATest, BuildHoldsShutOutOtherProcessesButNotTheirOwnSessions) {
+    makeImage();
+    std::vector<std::string> drives{driveImage().string()};
+    const auto attach = fattools::runTool({"losetup", "-f", "--show", driveImage().string()});
+    const std::string device = attach.output.substr(0, attach.output.find('\n'));
+    struct Detach {
+        std::string device;
+        ~Detach() { fattools::runTool({"losetup", "-d", device}); }
+    };
+    std::optional<Detach> detach;
+    if (attach.exitCode == 0 && device.starts_with("/dev/")) {
+        detach.emplace().device = device;
+        drives.push_back(device);
+    }
+    for (const std::string& drive : drives) {
+        SCOPED_TRACE(drive);
+        pointDriveAt(drive);
+        {
+            const ExclusiveHold hold = ExclusiveHold::driveA();
+            ASSERT_EQ(hold.state(), HoldState::Held) << hold.detail();
+            auto own = DriveA::open(forWriting());
+            ASSERT_TRUE(own) << own.message();
+            const std::vector<std::uint8_t> sector(512, 7);
+            EXPECT_TRUE((*own)->write(0, 1, sector.data()));
+            EXPECT_TRUE(inAnotherProcess([] {
+                return ExclusiveHold::driveA().state() == HoldState::HeldByAnotherBuild &&
+                       !DriveA::open(forWriting());
+            }));
+        }
+        EXPECT_TRUE(inAnotherProcess([] { return ExclusiveHold::driveA().held(); }));
+    }
+    if (detach) {
+        // Held exclusively by another program, as a mount holds it.
+        const int exclusive = ::open(device.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+        ASSERT_GE(exclusive, 0);
+        pointDriveAt(device);
+        EXPECT_EQ(ExclusiveHold::driveA().state(), HoldState::InUse);
+        ::close(exclusive);
+    }
+
+    const std::string folder = (m_dir / "kit").string();
+    fs::create_directory(folder);
+    ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+    {
+        const ExclusiveHold hold = ExclusiveHold::folder(folder);
+        ASSERT_TRUE(hold.held()) << hold.detail();
+        EXPECT_TRUE(inAnotherProcess([&] {
+            return ExclusiveHold::folder(folder).state() == HoldState::HeldByAnotherBuild;
+        }));
+    }
+    EXPECT_TRUE(inAnotherProcess([&] { return ExclusiveHold::folder(folder).held(); }));
 }
 
 }  // namespace

@@ -1,0 +1,73 @@
+// One build at a time. A build holds drive A: and its start directory from its presence check
+// to its end, and a format-only run holds drive A:; another copy of the program that wants
+// either is refused at once instead of writing between this one's steps.
+//
+// Drive A: is held by a flock on the drive's file (the image, or the device node) and, for a
+// block device, by an O_EXCL open as well, which also keeps mounts and other programs out. Both
+// belong to one open file, not to the process, so a second flock or O_EXCL open by the
+// build's own operations would be refused by its own hold: DriveA::lock() therefore takes a
+// drive held by this process as locked already (driveHeldHere).
+//
+// A folder is held by a flock on the folder itself, opened for reading, which needs no file of
+// ours in it and works where the folder is read-only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+enum class HoldState {
+    None,  // nothing was asked (a default-made hold)
+    Held,
+    Absent,              // nothing there to hold: no diskette, no drive, or it cannot be opened
+    HeldByAnotherBuild,  // another build holds it
+    InUse,               // drive A: is mounted or held by another program
+    Failed,              // it is there but could not be locked; see detail()
+};
+
+class ExclusiveHold {
+  public:
+    ExclusiveHold() = default;
+    // Drive A: as driveAPath() names it.
+    static ExclusiveHold driveA();
+    // A folder under its Windows name (win_path.h).
+    static ExclusiveHold folder(const std::string& windowsName);
+
+    ExclusiveHold(ExclusiveHold&& other) noexcept;
+    ExclusiveHold& operator=(ExclusiveHold&& other) noexcept;
+    ExclusiveHold(const ExclusiveHold&) = delete;
+    ExclusiveHold& operator=(const ExclusiveHold&) = delete;
+    ~ExclusiveHold();
+
+    HoldState state() const { return m_state; }
+    bool held() const { return m_state == HoldState::Held; }
+    // The host path asked for.
+    const std::string& path() const { return m_path; }
+    // Why it is not held, for people; empty when it is.
+    const std::string& detail() const { return m_detail; }
+
+  private:
+    void release();
+
+    HoldState m_state = HoldState::None;
+    std::string m_path;
+    std::string m_detail;
+    int m_fd = -1;              // holds the flock
+    int m_exclusiveFd = -1;     // block devices: the O_EXCL open
+    bool m_registered = false;  // a drive, listed for driveHeldHere
+    bool m_identityBlock = false;
+    std::uint64_t m_identityDevice = 0;
+    std::uint64_t m_identityInode = 0;
+};
+
+// What one build holds: drive A: and, unless it only formats, its start directory.
+struct BuildHold {
+    ExclusiveHold drive;
+    ExclusiveHold startDir;
+};
+
+// True when `fd` is open on the file or device of a drive A: that this process holds.
+bool driveHeldHere(int fd);
+
+}  // namespace platform
