@@ -19,6 +19,7 @@ CCrisisDlg::CCrisisDlg(CWnd* pParent) : CDialog(res::kIddCrisisDialog, pParent) 
     m_nProgressPos = 0;
     m_hIcon = AfxGetApp() ? AfxGetApp()->LoadIcon(res::kIdrMainFrame) : &res::applicationIcon();
     m_bFilesInStartDir = FALSE;
+    m_bRefusedInUse = FALSE;
 }
 
 CCrisisDlg::~CCrisisDlg() = default;
@@ -152,7 +153,7 @@ void CCrisisDlg::OnStart() {
             result = Build(FALSE);
             break;
         case 2:
-            FormatFloppy();
+            if (const auto hold = HoldForBuild(FALSE)) FormatFloppy();
             break;
         default:
             break;

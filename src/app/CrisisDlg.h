@@ -2,7 +2,10 @@
 // operations of the build, the diskette and the path history are its member functions.
 #pragma once
 
+#include <optional>
+
 #include "framework/afxwin.h"
+#include "platform/exclusive_hold.h"
 
 class CCrisisDlg : public CDialog {
 public:
@@ -23,6 +26,9 @@ public:
     int ReadPartNumber();
     DWORD GetFileLength(CString strFileName);
     int CopyFilesToDisk();
+    // One build at a time (build/BuildHold.cpp): drive A: and, with bStartDir, the start
+    // directory stay this run's while the result lives; nothing after a refusal was shown.
+    std::optional<platform::BuildHold> HoldForBuild(BOOL bStartDir);
 
     // Diskette preparation (disk/).
     BOOL CheckFloppy();
@@ -73,6 +79,9 @@ public:
     CString m_strPartNum;
     CString m_strHistory[4];
     CString m_strCmdLine;
+    // The last Start was refused because another build holds drive A: or the start directory
+    // (or drive A: is mounted or held by another program).
+    BOOL m_bRefusedInUse;
 };
 
 // Control ids of template 102.

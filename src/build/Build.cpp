@@ -5,6 +5,8 @@
 int CCrisisDlg::Build(BOOL withBootSector) {
     int result = IDYES;
 
+    const auto hold = HoldForBuild(TRUE);
+    if (!hold) return result;
     if (!CheckFloppy()) return result;
     if (!CheckProject()) return result;
 

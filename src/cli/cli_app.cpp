@@ -102,6 +102,7 @@ int run(int argc, char** argv) {
         AfxWinMain(static_cast<int>(startArgs.size() - 1), startArgs.data());
     }
 
+    if (policy.refusedInUse()) return kExitInUse;
     if (options.kind == DiskKind::FormatOnly) {
         const auto& format = policy.formatOutcome();
         return format.formatted > 0 && format.error.empty() ? kExitSuccess : kExitStopped;

@@ -184,7 +184,9 @@ std::string usageText() {
            "\n"
            "Exit status: 0 the diskette was built (or formatted, with --kind format),\n"
            "1 the run stopped with a message or the verification found a difference,\n"
-           "2 bad usage: a bad option, or a drive that cannot be a diskette.\n";
+           "2 bad usage: a bad option, or a drive that cannot be a diskette,\n"
+           "5 drive A: or the start directory is in use by another build (or drive A: is\n"
+           "mounted or held by another program); nothing was done, try again later.\n";
 }
 
 }  // namespace cli

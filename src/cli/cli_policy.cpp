@@ -151,6 +151,7 @@ void CliPolicy::runDialog(CDialog& dialog) {
     m_started = true;
     afx::userClick(afx::findControl(window, IDC_START));
     m_display.clear();
+    m_refusedInUse = main->m_bRefusedInUse != FALSE;
 
     if (auto mapped = platform::mapWindowsName(main->m_strProjectPath.str());
         mapped && mapped->where == platform::WindowsName::Where::Host) {

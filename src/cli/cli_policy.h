@@ -60,6 +60,8 @@ class CliPolicy : public console::Policy {
     bool succeeded() const { return m_succeeded; }
     // The main dialog was run and Start pressed.
     bool started() const { return m_started; }
+    // Start was refused: another build holds drive A: or the start directory.
+    bool refusedInUse() const { return m_refusedInUse; }
     const console::FormatOutcome& formatOutcome() const { return m_format; }
     // The start directory's files as the copy began (only with --verify).
     std::optional<Expectation>& expectation() { return m_expectation; }
@@ -77,6 +79,7 @@ class CliPolicy : public console::Policy {
     std::string m_projectFolder;
     bool m_started = false;
     bool m_succeeded = false;
+    bool m_refusedInUse = false;
 };
 
 }  // namespace cli

@@ -139,7 +139,8 @@ CliRun Scratch::run(const std::vector<std::string>& args, const std::string& inp
 }
 
 CliRun Scratch::runOnTerminal(const std::vector<std::string>& args, const std::string& prompt,
-                              const std::string& reply) const {
+                              const std::string& reply,
+                              const std::function<void()>& whilePrompted) const {
     CliRun result;
     const auto env = childEnvironment(config());
     int master = -1;
@@ -149,6 +150,7 @@ CliRun Scratch::runOnTerminal(const std::vector<std::string>& args, const std::s
     bool replied = false;
     drain(master, result.output, pid, [&] {
         if (!replied && result.output.find(prompt) != std::string::npos) {
+            if (whilePrompted) whilePrompted();
             [[maybe_unused]] const auto written = ::write(master, reply.data(), reply.size());
             replied = true;
         }

@@ -34,9 +34,11 @@ class Scratch {
     // QUENVOL_DRIVE_A unset and, unless the test sets QUENVOL_SYSFS, no floppy drive to find;
     // standard input is `input` through a pipe (not a terminal).
     CliRun run(const std::vector<std::string>& args, const std::string& input = "") const;
-    // The same on a pseudo-terminal: `reply` is typed once `prompt` has appeared.
+    // The same on a pseudo-terminal: `reply` is typed once `prompt` has appeared, after
+    // `whilePrompted` has run (the program waits at the prompt meanwhile).
     CliRun runOnTerminal(const std::vector<std::string>& args, const std::string& prompt,
-                         const std::string& reply) const;
+                         const std::string& reply,
+                         const std::function<void()>& whilePrompted = nullptr) const;
 
   private:
     std::string m_root;

@@ -310,6 +310,51 @@ TEST(CliRun, ListDrivesShowsTheFloppyDrivesAndMarksDriveA) {
     EXPECT_EQ(s.run({"--list-drives", s.project()}).exitCode, 2);
 }
 
+// While a build waits at its confirmation it holds drive A: and its start directory: a build
+// or a format that needs either is refused at once with status 5, and the first build goes on
+// to a diskette of its own project alone.
+TEST(CliRun, ASecondBuildIsRefusedWhileTheFirstHoldsTheDriveOrTheStartDirectory) {
+    Scratch s;  // the first build's kit and drive
+    Scratch t;  // another kit, another drive, another project
+    const std::string other = t.root() + "/other";
+    fs::copy(s.project(), other);
+    std::ofstream(other + "/testQ7A.rom", std::ios::binary) << std::string(40000, 'X');
+    std::ofstream(other + "/platform.bin", std::ios::binary) << "another platform";
+    const std::string driveInUse = " Drive A: is in use by another build:\n " + s.image() + "\n";
+    struct Second {
+        const Scratch& kit;
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Second seconds[] = {
+        {t, {"--yes", "--drive", s.image(), other}, driveInUse},
+        {t, {"--kind", "format", "--drive", s.image()}, driveInUse},
+        {s,
+         {"--create", "--yes", "--drive", t.image(), other},
+         " The start directory is in use by another build:\n " + s.kit() + "\n"},
+    };
+    const auto first = s.runOnTerminal(
+        {"--create", "--verify", "--drive", s.image(), s.project()}, "Proceed? [y/N] ", "y\n", [&] {
+            for (const Second& second : seconds) {
+                const auto r = second.kit.run(second.args);
+                EXPECT_EQ(r.exitCode, 5) << r.output;
+                EXPECT_TRUE(contains(r.output, second.message)) << r.output;
+                EXPECT_FALSE(contains(r.output, kConfirm)) << r.output;
+                EXPECT_FALSE(contains(r.output, "Formatting")) << r.output;
+            }
+        });
+    ASSERT_EQ(first.exitCode, 0) << first.output;
+    EXPECT_TRUE(contains(first.output, "verify: 5 files and sector 0 on the diskette match"));
+    EXPECT_EQ(fattools::mtype(s.image(), "BIOS.ROM"), bytesOf(s.project() + "/testQ7A.rom"));
+    EXPECT_EQ(fattools::mtype(s.image(), "PLATFORM.BIN"), bytesOf(s.project() + "/platform.bin"));
+    EXPECT_TRUE(allZero(bytesOf(t.image())));
+
+    // Both are given up when the first build ends.
+    const auto after = t.run({"--yes", "--drive", s.image(), other});
+    EXPECT_EQ(after.exitCode, 0) << after.output;
+    EXPECT_EQ(fattools::mtype(s.image(), "BIOS.ROM"), bytesOf(other + "/testQ7A.rom"));
+}
+
 TEST(CliRun, UsageErrorsExitWithTwoHelpAndVersionWithZero) {
     Scratch s;
     const auto bad = s.run({"--kind", "dos"});
@@ -322,6 +367,7 @@ TEST(CliRun, UsageErrorsExitWithTwoHelpAndVersionWithZero) {
     const auto help = s.run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.output.starts_with("Usage: quenvol-cli")) << help.output;
+    EXPECT_TRUE(contains(help.output, "5 drive A: or the start directory is in use by another"));
     const auto version = s.run({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.output, "quenvol-cli (Quenvol) 1.0\n");
