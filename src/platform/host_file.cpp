@@ -1,10 +1,15 @@
 #include "platform/host_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "platform/win_path.h"
@@ -34,6 +39,104 @@ std::string folderOf(const std::string& path) {
     if (slash == std::string::npos) return ".";
     if (slash == 0) return "/";
     return path.substr(0, slash);
+}
+
+std::string baseNameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A save's temporary beside "name" is "name.saving-XXXXXX", mkstemp's six letters and digits
+// at the end: a name a user is unlikely to give a file of their own.
+constexpr char kTemporaryMark[] = ".saving-";
+constexpr std::size_t kTemporaryLetters = 6;
+
+bool isTemporaryOf(const std::string& entry, const std::string& base) {
+    const std::string prefix = base + kTemporaryMark;
+    if (entry.size() != prefix.size() + kTemporaryLetters || entry.rfind(prefix, 0) != 0) {
+        return false;
+    }
+    return std::all_of(entry.begin() + static_cast<std::ptrdiff_t>(prefix.size()), entry.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+// The file that `path` names once symbolic links are followed; it need not exist (a link may
+// point at a file still to be made). A relative link is taken from the link's own folder.
+Result<std::string> finalTarget(std::string path) {
+    constexpr int kLinkLimit = 40;  // as the kernel's own limit
+    for (int links = 0;; ++links) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+        if (links == kLinkLimit) {
+            return Status::failure("\"" + path + "\" cannot be replaced: too many links");
+        }
+        std::vector<char> target(PATH_MAX + 1);
+        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        if (length < 0 || static_cast<std::size_t>(length) >= target.size()) {
+            return Status::failure("the link \"" + path + "\" cannot be read: " +
+                                   std::strerror(length < 0 ? errno : ENAMETOOLONG));
+        }
+        std::string next(target.data(), static_cast<std::size_t>(length));
+        path = next.front() == '/' ? next : folderOf(path) + "/" + next;
+    }
+}
+
+// A save holds a lock on its temporary from its creation to its rename, and the lock goes
+// with the process; an unlocked temporary was left by a save that was killed or crashed.
+void removeAbandonedTemporaries(const std::string& path) {
+    const std::string base = baseNameOf(path);
+    DIR* folder = ::opendir(folderOf(path).c_str());
+    if (folder == nullptr) return;
+    const int folderFd = ::dirfd(folder);
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string name = entry->d_name;
+        if (!isTemporaryOf(name, base)) continue;
+        struct stat named {};
+        if (::fstatat(folderFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(named.st_mode)) {
+            continue;
+        }
+        const int fd =
+            ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat held {};
+        // Still the file examined, and still under this name once locked: a save that just
+        // ended has renamed its temporary over the settings file.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino &&
+            ::fstatat(folderFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            ::unlinkat(folderFd, name.c_str(), 0);
+        }
+        ::close(fd);
+    }
+    ::closedir(folder);
+}
+
+struct Temporary {
+    int fd;
+    std::string path;
+};
+
+// A new temporary beside `path`, locked. Another save's clean-up may catch it in the moment
+// between its creation and the lock and remove it; then another name is tried.
+Result<Temporary> createTemporary(const std::string& path) {
+    constexpr int kAttempts = 8;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        std::string temporary = path + kTemporaryMark + std::string(kTemporaryLetters, 'X');
+        const int fd = ::mkstemp(temporary.data());
+        if (fd < 0) {
+            return Status::failure("a temporary file beside \"" + path +
+                                   "\" cannot be created: " + std::strerror(errno));
+        }
+        struct stat info {};
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &info) == 0 && info.st_nlink > 0) {
+            return Temporary{fd, temporary};
+        }
+        ::close(fd);
+    }
+    return Status::failure("a temporary file beside \"" + path +
+                           "\" was removed each time it was made");
 }
 
 }  // namespace
@@ -145,42 +248,51 @@ Result<std::vector<std::uint8_t>> readWholeFile(std::string_view windowsName) {
 }
 
 Status replaceFileAtomically(std::string_view windowsName, std::span<const std::uint8_t> content) {
-    auto path = hostPathOf(windowsName);
-    if (!path) return path.status();
-    std::string temporary = *path + ".XXXXXX";
-    int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        return Status::failure("a temporary file beside \"" + *path +
-                               "\" cannot be created: " + std::strerror(errno));
-    }
-    HostFile file(fd, temporary);
-    // mkstemp makes the file private; give it the target's permissions, or the usual ones.
+    auto named = hostPathOf(windowsName);
+    if (!named) return named.status();
+    // A link (a dotfile manager's, say) stays a link: its target is what is replaced.
+    auto resolved = finalTarget(*named);
+    if (!resolved) return resolved.status();
+    const std::string& path = *resolved;
     struct stat existing {};
+    const bool replacing = ::stat(path.c_str(), &existing) == 0;
+    if (replacing && !S_ISREG(existing.st_mode)) {
+        return Status::failure("\"" + path + "\" cannot be replaced: it is not a regular file");
+    }
+    removeAbandonedTemporaries(path);
+
+    auto created = createTemporary(path);
+    if (!created) return created.status();
+    HostFile file(created->fd, created->path);
+    const std::string temporary = created->path;
+    // mkstemp makes the file private: give it the old file's owner and permissions, or those
+    // of a new file.
     mode_t mode;
-    if (::stat(path->c_str(), &existing) == 0) {
+    if (replacing) {
+        [[maybe_unused]] const int owned = ::fchown(created->fd, existing.st_uid, existing.st_gid);
         mode = existing.st_mode & 07777;
     } else {
-        mode_t mask = ::umask(0);
+        const mode_t mask = ::umask(0);
         ::umask(mask);
-        mode = 0666 & ~mask;
+        mode = 0644 & ~mask;
     }
-    ::fchmod(fd, mode);
+    ::fchmod(created->fd, mode);
     Status written = file.write(content.data(), content.size());
-    if (written && ::fsync(fd) != 0) {
+    if (written && ::fsync(created->fd) != 0) {
         written =
             Status::failure("\"" + temporary + "\" could not be synced: " + std::strerror(errno));
     }
-    if (written) written = file.close();
-    if (written && ::rename(temporary.c_str(), path->c_str()) != 0) {
+    // Renamed while still locked, so that no other save takes it for abandoned meanwhile.
+    if (written && ::rename(temporary.c_str(), path.c_str()) != 0) {
         written =
-            Status::failure("\"" + *path + "\" could not be replaced: " + std::strerror(errno));
+            Status::failure("\"" + path + "\" could not be replaced: " + std::strerror(errno));
     }
-    if (!written) {
-        ::unlink(temporary.c_str());
-        return written;
-    }
+    if (!written) ::unlink(temporary.c_str());
+    const Status closed = file.close();
+    if (!written) return written;
+    if (!closed) return closed;
     // The rename is durable once the folder itself is synced.
-    int folder = ::open(folderOf(*path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {
         ::fsync(folder);
         ::close(folder);

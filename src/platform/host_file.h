@@ -47,6 +47,11 @@ fat::Result<std::vector<std::uint8_t>> readWholeFile(std::string_view windowsNam
 
 // Replaces a file's content so that a crash leaves either the old or the new content: the
 // bytes go to a temporary file in the same folder, which is synced and renamed over it.
+// - A symbolic link stays: the file at the end of its links is replaced, in its own folder.
+// - The new file keeps the old one's owner and permissions; a file made new gets 0644 less
+//   the umask.
+// - The temporary is locked until it is renamed; temporaries beside the file that no running
+//   save holds were left by a save that was killed, and are removed first.
 fat::Status replaceFileAtomically(std::string_view windowsName,
                                   std::span<const std::uint8_t> content);
 

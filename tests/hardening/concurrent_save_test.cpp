@@ -1,12 +1,15 @@
 // Two copies of the program closing at the same moment, a thousand times each, while a third
 // reads the settings file: every read finds one whole history, never a mix of the two, never
 // a short or empty file, and never no file at all once it has been written.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -109,6 +112,65 @@ TEST_F(ConcurrentSaves, EveryReadFindsOneWholeHistory) {
     EXPECT_EQ(files, 1);
     std::printf("[ saves    ] %d saves in two processes, %d reads, %d torn\n", 2 * kSavesPerProcess,
                 reads, torn);
+}
+
+// A save that was killed between writing its temporary and renaming it leaves the temporary
+// behind: the next save removes it, but never the temporary of a save still under way in
+// another process (here one stopped mid-save), nor a file of the user's that looks like one.
+TEST_F(ConcurrentSaves, ASaveRemovesOnlyTheTemporariesOfKilledSaves) {
+    enum class Writer { Killed, Stopped, None };
+    struct Leftover {
+        std::string name;
+        Writer writer;
+        bool removed;
+    };
+    const Leftover leftovers[] = {
+        {"quenvol.ini.saving-k1LLed", Writer::Killed, true},
+        {"quenvol.ini.saving-Q9zzzz", Writer::None, true},
+        {"quenvol.ini.saving-STOPed", Writer::Stopped, false},
+        {"quenvol.ini.backup", Writer::None, false},
+        {"quenvol.ini.saving-longer1", Writer::None, false},
+    };
+    const std::string partial = "P1\r\nP2";
+    struct Stopped {  // ended whatever way the test ends
+        std::vector<pid_t> pids;
+        ~Stopped() {
+            for (const pid_t pid : pids) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+        }
+    } stopped;
+    for (const Leftover& leftover : leftovers) {
+        const std::string path = (settingsDir() / leftover.name).string();
+        if (leftover.writer == Writer::None) {
+            dialogtest::writeFile(path, partial);
+            continue;
+        }
+        // A writer that makes its temporary, locks it and writes part of the history.
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+            if (fd < 0 || ::flock(fd, LOCK_EX) != 0 ||
+                ::write(fd, partial.data(), partial.size()) < 0) {
+                ::_exit(1);
+            }
+            ::raise(leftover.writer == Writer::Killed ? SIGKILL : SIGSTOP);
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, WUNTRACED), pid);
+        ASSERT_TRUE(leftover.writer == Writer::Killed ? WIFSIGNALED(status) : WIFSTOPPED(status));
+        if (WIFSTOPPED(status)) stopped.pids.push_back(pid);
+    }
+
+    createDialog("X").OnButtonClose();
+    EXPECT_EQ(dialogtest::readFile(settingsFile()), "\r\n\r\n\r\nX\r\n");
+    for (const Leftover& leftover : leftovers) {
+        const auto content = dialogtest::readFile(settingsDir() / leftover.name);
+        EXPECT_EQ(content ? *content : "<removed>", leftover.removed ? "<removed>" : partial)
+            << leftover.name;
+    }
 }
 
 }  // namespace

@@ -365,4 +365,84 @@ TEST_F(HistoryTest, SettingsNameThatJustFitsIsUsed) {
     EXPECT_TRUE(backend().messages().empty());
 }
 
+// A settings file that is a symbolic link (a dotfile manager's) stays a link, and the file at
+// its end takes the new history, keeping its permissions; a link to a file not yet made makes
+// it. No temporary is left beside the link or the target.
+TEST_F(HistoryTest, SettingsFileThatIsALinkIsSavedThroughToItsTarget) {
+    const auto dotfiles = root() / "dotfiles";
+    struct Shape {
+        std::string linkText;   // what quenvol.ini points at
+        std::string chainLink;  // a second link in dotfiles, or none
+        bool targetExists;
+    };
+    const Shape shapes[] = {
+        {"../dotfiles/quenvol.ini", "", true},
+        {(dotfiles / "chain").string(), "quenvol.ini", true},
+        {"../dotfiles/quenvol.ini", "", false},
+    };
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(shape.linkText + " " + shape.chainLink);
+        dialogtest::fs::remove_all(dotfiles);
+        dialogtest::fs::remove(settingsFile());
+        dialogtest::fs::create_directories(dotfiles);
+        const auto target = dotfiles / "quenvol.ini";
+        if (shape.targetExists) {
+            writeFile(target, kFourPaths);
+            ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+        }
+        if (!shape.chainLink.empty())
+            dialogtest::fs::create_symlink(shape.chainLink, dotfiles / "chain");
+        dialogtest::fs::create_symlink(shape.linkText, settingsFile());
+
+        createDialog("X");
+        click(IDC_BUTTON_CLOSE);
+        EXPECT_TRUE(backend().messages().empty());
+        EXPECT_TRUE(dialogtest::fs::is_symlink(settingsFile()));
+        EXPECT_EQ(readFile(target),
+                  shape.targetExists ? "P2\r\nP3\r\nP4\r\nX\r\n" : "\r\n\r\n\r\nX\r\n");
+        struct stat info {};
+        ASSERT_EQ(::lstat(target.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISREG(info.st_mode));
+        if (shape.targetExists) {
+            EXPECT_EQ(info.st_mode & 07777, 0600u);
+        }
+        EXPECT_TRUE(strayFiles().empty());
+        std::size_t entries = 0;
+        for ([[maybe_unused]] const auto& e : dialogtest::fs::directory_iterator(dotfiles))
+            ++entries;
+        EXPECT_EQ(entries, shape.chainLink.empty() ? 1u : 2u);
+    }
+}
+
+// A replaced settings file keeps its permissions; a new one gets 0644 less the umask.
+TEST_F(HistoryTest, SavedFileKeepsItsPermissionsAndANewOneHas0644LessTheUmask) {
+    struct Case {
+        int existingMode;  // -1: no settings file yet
+        mode_t umask;
+        mode_t expected;
+    };
+    const Case cases[] = {
+        {0600, 022, 0600}, {0640, 077, 0640}, {0604, 0, 0604},
+        {-1, 022, 0644},   {-1, 077, 0600},   {-1, 0, 0644},
+    };
+    const mode_t before = ::umask(022);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.existingMode);
+        SCOPED_TRACE(c.umask);
+        dialogtest::fs::remove(settingsFile());
+        if (c.existingMode >= 0) {
+            writeFile(settingsFile(), kFourPaths);
+            ASSERT_EQ(::chmod(settingsFile().c_str(), static_cast<mode_t>(c.existingMode)), 0);
+        }
+        ::umask(c.umask);
+        createDialog("X");
+        click(IDC_BUTTON_CLOSE);
+        ::umask(022);
+        struct stat info {};
+        ASSERT_EQ(::stat(settingsFile().c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, c.expected);
+    }
+    ::umask(before);
+}
+
 }  // namespace
