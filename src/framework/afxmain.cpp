@@ -2,6 +2,7 @@
 #include <climits>
 #include <string>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "framework/afxwin.h"
@@ -37,6 +38,17 @@ std::string AfxHelpPathFor(const std::string& programPath) {
     return (hasExtension ? programPath.substr(0, dot) : programPath) + ".HLP";
 }
 
+std::string AfxFindHelpFile(const std::string& programPath, const std::string& dataFolder) {
+    const auto isFile = [](const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    };
+    const std::string beside = AfxHelpPathFor(programPath);
+    if (isFile(beside) || dataFolder.empty()) return beside;
+    const std::string installed = dataFolder + "/quenvol.HLP";
+    return isFile(installed) ? installed : beside;
+}
+
 namespace {
 
 std::string programFilePath(const char* argv0) {
@@ -54,6 +66,21 @@ std::string baseNameWithoutExtension(const std::string& path) {
     return name;
 }
 
+// The installed data folder; the build gives it relative to the programs' folder, so that an
+// installation moved to another prefix (or staged for a package) still finds it.
+std::string installedDataFolder(const std::string& programPath) {
+#ifdef QUENVOL_DATA_FROM_BIN
+    const std::string relative = QUENVOL_DATA_FROM_BIN;
+    if (relative.starts_with('/')) return relative;
+    const auto slash = programPath.find_last_of('/');
+    if (slash == std::string::npos) return relative;
+    return programPath.substr(0, slash + 1) + relative;
+#else
+    (void)programPath;
+    return {};
+#endif
+}
+
 }  // namespace
 
 int AfxWinMain(int argc, char** argv) {
@@ -66,7 +93,7 @@ int AfxWinMain(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) afterName += std::string(" ") + (argv[i] ? argv[i] : "");
     const std::string program = programFilePath(argc > 0 ? argv[0] : nullptr);
     app->SetStartupInfo(baseNameWithoutExtension(program), afterBlanks(afterName, 0),
-                        AfxHelpPathFor(program));
+                        AfxFindHelpFile(program, installedDataFolder(program)));
     app->InitInstance();
     return 0;
 }

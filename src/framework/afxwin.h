@@ -222,6 +222,9 @@ int AfxWinMain(int argc, char** argv);
 std::string AfxCommandLineTail(const std::string& rawCommandLine);
 // The program file's own path with its extension replaced by ".HLP".
 std::string AfxHelpPathFor(const std::string& programPath);
+// The help file start-up hands on: the one beside the program when it is there, else
+// quenvol.HLP in the installed data folder when that is there, else the one beside.
+std::string AfxFindHelpFile(const std::string& programPath, const std::string& dataFolder);
 
 int AfxMessageBox(const char* text, UINT type = MB_OK, UINT helpId = 0);
 void AfxEnableControlContainer();

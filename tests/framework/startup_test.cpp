@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "framework/afxwin.h"
+#include "support/fat_tools.h"
 
 TEST(CommandLine, TailSkipsTheProgramNameAndLeadingBlanksOnly) {
     EXPECT_EQ(AfxCommandLineTail("quenvol"), "");
@@ -61,4 +64,24 @@ TEST(HelpPath, ExtensionIsReplacedOrAdded) {
     EXPECT_EQ(AfxHelpPathFor("/opt/q/quenvol.exe"), "/opt/q/quenvol.HLP");
     EXPECT_EQ(AfxHelpPathFor("/opt/q.d/quenvol"), "/opt/q.d/quenvol.HLP");
     EXPECT_EQ(AfxHelpPathFor("/opt/q/.hidden"), "/opt/q/.hidden.HLP");
+}
+
+TEST(HelpPath, BesideTheProgramFirstThenTheDataFolder) {
+    fattools::TempDir dir;
+    const std::string bin = dir.file("bin"), data = dir.file("share/quenvol");
+    std::filesystem::create_directories(bin);
+    std::filesystem::create_directories(data);
+    const std::string program = bin + "/quenvol", beside = bin + "/quenvol.HLP",
+                      installed = data + "/quenvol.HLP";
+    // Neither there: the place beside the program, which the error message names.
+    EXPECT_EQ(AfxFindHelpFile(program, data), beside);
+    std::filesystem::create_directory(beside);  // a folder of that name is no help file
+    EXPECT_EQ(AfxFindHelpFile(program, data), beside);
+    ASSERT_TRUE(fattools::writeBytes(installed, {'x'}));
+    EXPECT_EQ(AfxFindHelpFile(program, data), installed);
+    EXPECT_EQ(AfxFindHelpFile(bin + "/quenvol-cli", data), installed);
+    EXPECT_EQ(AfxFindHelpFile(program, ""), beside);
+    std::filesystem::remove(beside);
+    ASSERT_TRUE(fattools::writeBytes(beside, {'y'}));
+    EXPECT_EQ(AfxFindHelpFile(program, data), beside);
 }
