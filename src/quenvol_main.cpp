@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
     QApplication app(qtArgc, qtArgv);
     // The framework's loops decide when the program ends, not its last window.
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setWindowIcon(qtui::toQIcon(res::applicationIcon()));
+    QApplication::setDesktopFileName(QStringLiteral(QUENVOL_APP_ID));
+    QApplication::setWindowIcon(qtui::applicationQIcon());
     if (std::getenv("QUENVOL_TEST_PRESS_CLOSE")) pressCloseWhenShown();
     // theApp is the program's application object; the framework's start-up runs it.
     if (AfxGetApp() != &theApp) return 1;

@@ -3,7 +3,10 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QIcon>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -454,6 +457,47 @@ TEST_F(MainDialogTest, MinimisedDialogPaintsItsIconInTheMiddle) {
         pressKey(Qt::Key_Escape);
     });
     EXPECT_EQ(runMain(dlg), IDCANCEL);
+}
+
+TEST_F(MainDialogTest, WindowIconComesFromTheIconThemeElseTheDrawnOne) {
+    const QStringList searchPaths = QIcon::themeSearchPaths();
+    const QString themeName = QIcon::themeName();
+    QTemporaryDir icons;
+    ASSERT_TRUE(icons.isValid());
+    QIcon::setThemeName(QStringLiteral("hicolor"));
+    for (const bool installed : {false, true}) {
+        SCOPED_TRACE(installed ? "theme holds the icon" : "theme lacks the icon");
+        const QString theme = icons.filePath(installed ? "with" : "without");
+        const QString apps = theme + "/hicolor/48x48/apps";
+        ASSERT_TRUE(QDir().mkpath(apps));
+        QFile index(theme + "/hicolor/index.theme");
+        ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+        index.write("[Icon Theme]\nName=hicolor\nDirectories=48x48/apps\n\n"
+                    "[48x48/apps]\nSize=48\nType=Fixed\n");
+        index.close();
+        QImage green(48, 48, QImage::Format_ARGB32);
+        green.fill(QColor(0, 255, 0));
+        if (installed) {
+            ASSERT_TRUE(green.save(apps + "/" QUENVOL_APP_ID ".png"));
+        }
+        QIcon::setThemeSearchPaths({theme});
+
+        CCrisisDlg dlg;
+        whenModal("main dialog", dialogOf(res::kIddCrisisDialog), [&](QWidget* w) {
+            const QIcon shown = w->windowIcon();
+            if (installed) {
+                EXPECT_EQ(shown.pixmap(48).toImage().pixel(24, 24), green.pixel(24, 24));
+            } else {
+                const QImage drawn = qtui::iconImage(res::applicationIcon(), 32);
+                EXPECT_EQ(shown.pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32),
+                          drawn.convertToFormat(QImage::Format_ARGB32));
+            }
+            pressKey(Qt::Key_Escape);
+        });
+        EXPECT_EQ(runMain(dlg), IDCANCEL);
+    }
+    QIcon::setThemeSearchPaths(searchPaths);
+    QIcon::setThemeName(themeName);
 }
 
 }  // namespace

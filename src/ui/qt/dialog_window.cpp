@@ -409,11 +409,20 @@ void DialogWindow::applyState(HWND hwnd, StateChange what) {
                 setEnabled(m_root->enabled);
                 break;
             case StateChange::Icon: {
+                // The application's own icon comes from the icon theme when it is there.
+                const auto ownOrNone = [](HICON i) {
+                    return i == nullptr || i == &res::applicationIcon();
+                };
                 QIcon icon;
-                if (m_root->bigIcon)
-                    icon.addPixmap(QPixmap::fromImage(iconImage(*m_root->bigIcon, 32)));
-                if (m_root->smallIcon)
-                    icon.addPixmap(QPixmap::fromImage(iconImage(*m_root->smallIcon, 16)));
+                if ((m_root->bigIcon || m_root->smallIcon) && ownOrNone(m_root->bigIcon) &&
+                    ownOrNone(m_root->smallIcon)) {
+                    icon = applicationQIcon();
+                } else {
+                    if (m_root->bigIcon)
+                        icon.addPixmap(QPixmap::fromImage(iconImage(*m_root->bigIcon, 32)));
+                    if (m_root->smallIcon)
+                        icon.addPixmap(QPixmap::fromImage(iconImage(*m_root->smallIcon, 16)));
+                }
                 if (!icon.isNull()) setWindowIcon(icon);
                 break;
             }

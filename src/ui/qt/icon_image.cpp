@@ -26,4 +26,10 @@ QIcon toQIcon(const res::Icon& icon) {
     return result;
 }
 
+QIcon applicationQIcon() {
+    const QString name = QStringLiteral(QUENVOL_APP_ID);
+    if (QIcon::hasThemeIcon(name)) return QIcon::fromTheme(name);
+    return toQIcon(res::applicationIcon());
+}
+
 }  // namespace qtui

@@ -13,5 +13,8 @@ namespace qtui {
 QImage iconImage(const res::Icon& icon, int size);
 // Every size of the icon, for a window's caption and task bar.
 QIcon toQIcon(const res::Icon& icon);
+// The application's icon as the desktop's icon theme holds it (installed with the program
+// in every size, so it scales cleanly), else the drawn one.
+QIcon applicationQIcon();
 
 }  // namespace qtui
