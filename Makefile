@@ -6,7 +6,7 @@ CMAKE_OPTS ?=
 
 export CTEST_OUTPUT_ON_FAILURE = 1
 
-.PHONY: all setup configure build test test-asan run screenshots demo clean fuzz bench
+.PHONY: all setup configure build test test-asan run screenshots demo clean fuzz bench package
 
 all: build
 
@@ -33,6 +33,10 @@ test-asan: setup $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest -j $(JOBS) --timeout 900
+
+# The Debian package, build/quenvol_<version>_<arch>.deb.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 # A sample MINIDOS crisis diskette image under build/demo/, verified and listed.
 demo: build
