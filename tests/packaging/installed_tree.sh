@@ -1,0 +1,111 @@
+#!/bin/sh
+# Checks what `cmake --install` puts under a prefix, installing into a fresh temporary one:
+#
+#   installed_tree.sh BUILD_DIR APP_ID files    every file in its place; the installed
+#                                               quenvol-cli builds the sample diskette
+#                                               from a copy of the installed examples
+#   installed_tree.sh BUILD_DIR APP_ID desktop  desktop-file-validate, appstreamcli
+#   installed_tree.sh BUILD_DIR APP_ID man      both pages render without a warning, and
+#                                               quenvol-cli(1) names every option --help shows
+set -u
+
+[ $# -eq 3 ] || { echo "usage: $0 BUILD_DIR APP_ID files|desktop|man" >&2; exit 2; }
+build=$1
+app_id=$2
+mode=$3
+
+. "$(dirname "$0")/lib.sh"
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/quenvol-install-XXXXXX") || exit 1
+trap 'rm -rf "$tmp"' EXIT
+prefix=$tmp/prefix
+if ! cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1; then
+    cat "$tmp/install.log" >&2
+    echo "FAIL: cmake --install into $prefix failed" >&2
+    exit 1
+fi
+share=$prefix/share
+
+case $mode in
+files)
+    need mtype mtools
+    for f in bin/quenvol bin/quenvol-cli; do
+        [ -x "$prefix/$f" ] || fail "$f is not an installed program"
+    done
+    for f in share/quenvol/quenvol.HLP \
+        share/quenvol/examples/README.md \
+        share/quenvol/examples/kit/minidos.sys share/quenvol/examples/kit/zyplet.exe \
+        share/quenvol/examples/kit/crisboot.bin share/quenvol/examples/project/partnum.mak \
+        share/applications/$app_id.desktop share/metainfo/$app_id.metainfo.xml \
+        share/icons/hicolor/scalable/apps/$app_id.svg \
+        share/man/man1/quenvol.1.gz share/man/man1/quenvol-cli.1.gz \
+        share/doc/quenvol/copyright share/doc/quenvol/changelog.gz \
+        lib/udev/rules.d/60-quenvol-floppy.rules; do
+        [ -f "$prefix/$f" ] || fail "$f is not installed"
+    done
+    for size in 16 22 24 32 48 64 128 256; do
+        png=$share/icons/hicolor/${size}x$size/apps/$app_id.png
+        # The PNG header's width and height, big-endian at offsets 16 and 20.
+        dims=$(od -An -tu1 -j 16 -N 8 "$png" 2>/dev/null | awk '{ print $3 * 256 + $4 "x" $7 * 256 + $8 }')
+        [ "$dims" = "${size}x$size" ] || fail "the ${size}x$size icon is '$dims'"
+    done
+    # The programs look for the help file in the data folder relative to their own.
+    relative=$(strings -n 6 "$prefix/bin/quenvol" | grep -m 1 -E '^(\.\./)+.*quenvol$')
+    [ -f "$prefix/bin/$relative/quenvol.HLP" ] ||
+        fail "the help file is not at bin/$relative/quenvol.HLP, where the program looks"
+
+    # A user copies the examples and builds in the copy; the installed ones stay as they are.
+    cp -R "$share/quenvol/examples" "$tmp/examples"
+    mkdir "$tmp/config"
+    if ! (cd "$tmp/examples/kit" && XDG_CONFIG_HOME=$tmp/config "$prefix/bin/quenvol-cli" \
+        --drive "$tmp/a.img" --create --yes --verify ../project) >"$tmp/cli.log" 2>&1; then
+        cat "$tmp/cli.log" >&2
+        fail "the installed quenvol-cli did not build the sample diskette"
+    fi
+    mtype -i "$tmp/a.img" ::bios.rom 2>/dev/null | cmp -s - "$share/quenvol/examples/project/testQ7A.rom" ||
+        fail "bios.rom on the diskette is not the sample project's testQ7A.rom"
+    mtype -i "$tmp/a.img" ::minidos.sys 2>/dev/null | cmp -s - "$share/quenvol/examples/kit/minidos.sys" ||
+        fail "minidos.sys on the diskette is not the kit's"
+    head -c 512 "$tmp/a.img" | cmp -s - "$share/quenvol/examples/kit/crisboot.bin" ||
+        fail "sector 0 is not the kit's crisboot.bin"
+    ;;
+desktop)
+    need desktop-file-validate desktop-file-utils
+    need appstreamcli appstream
+    desktop-file-validate "$share/applications/$app_id.desktop" >"$tmp/desktop.log" 2>&1
+    if [ $? -ne 0 ] || grep -v ': hint: ' "$tmp/desktop.log" | grep -q .; then
+        cat "$tmp/desktop.log" >&2
+        fail "desktop-file-validate finds fault with $app_id.desktop"
+    fi
+    grep -q "^Icon=$app_id\$" "$share/applications/$app_id.desktop" ||
+        fail "the desktop entry does not name the icon $app_id"
+    appstreamcli validate --no-net "$share/metainfo/$app_id.metainfo.xml" >"$tmp/appstream.log" 2>&1 || {
+        cat "$tmp/appstream.log" >&2
+        fail "appstreamcli validate finds fault with $app_id.metainfo.xml"
+    }
+    ;;
+man)
+    need man man-db
+    for page in quenvol quenvol-cli; do
+        out=$(MANWIDTH=80 man --warnings -l "$share/man/man1/$page.1.gz" 2>&1 >"$tmp/$page.txt")
+        [ -z "$out" ] || fail "$page(1) renders with warnings: $out"
+        grep -q "^NAME" "$tmp/$page.txt" || fail "$page(1) rendered no NAME section"
+    done
+    # Every option the program lists, long or short, is described in its manual page.
+    source=$(gzip -dc "$share/man/man1/quenvol-cli.1.gz")
+    options=$("$prefix/bin/quenvol-cli" --help |
+        grep -oE '(^|[ ,[])-(-[a-z][a-z0-9-]*|[A-Za-z])\b' | sed 's/^[ ,[]//' | sort -u)
+    [ -n "$options" ] || fail "quenvol-cli --help lists no options"
+    for option in $options; do
+        escaped=$(printf '%s' "$option" | sed 's/-/\\\\-/g')
+        printf '%s\n' "$source" | grep -q -- "^\.[A-Z]*.*$escaped\b" ||
+            fail "quenvol-cli(1) does not describe $option, which --help lists"
+    done
+    ;;
+*)
+    echo "unknown check '$mode'" >&2
+    exit 2
+    ;;
+esac
+
+finish "installed tree $mode"
