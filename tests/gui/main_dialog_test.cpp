@@ -460,8 +460,15 @@ TEST_F(MainDialogTest, MinimisedDialogPaintsItsIconInTheMiddle) {
 }
 
 TEST_F(MainDialogTest, WindowIconComesFromTheIconThemeElseTheDrawnOne) {
-    const QStringList searchPaths = QIcon::themeSearchPaths();
-    const QString themeName = QIcon::themeName();
+    // The other tests see the icon theme as it was, however this one ends.
+    struct RestoreTheme {
+        QStringList paths = QIcon::themeSearchPaths();
+        QString name = QIcon::themeName();
+        ~RestoreTheme() {
+            QIcon::setThemeSearchPaths(paths);
+            QIcon::setThemeName(name);
+        }
+    } restore;
     QTemporaryDir icons;
     ASSERT_TRUE(icons.isValid());
     QIcon::setThemeName(QStringLiteral("hicolor"));
@@ -496,8 +503,6 @@ TEST_F(MainDialogTest, WindowIconComesFromTheIconThemeElseTheDrawnOne) {
         });
         EXPECT_EQ(runMain(dlg), IDCANCEL);
     }
-    QIcon::setThemeSearchPaths(searchPaths);
-    QIcon::setThemeName(themeName);
 }
 
 }  // namespace
