@@ -52,7 +52,8 @@ DeviceHooks* currentDeviceHooks();
 
 // A seam for tests of whole builds: while a ScopedDriveFaults lives, every transfer on drive A:
 // itself (file copies, formatting, the raw volume) asks it first. It can only hold a transfer
-// back, as a failing medium would, never carry one out.
+// back, as a failing medium would, never carry one out. Afterwards it is told what reached the
+// drive, so that a test or the benchmark can record a build's writes, flushes and reads.
 class DriveFaults {
   public:
     virtual ~DriveFaults() = default;
@@ -64,6 +65,15 @@ class DriveFaults {
     // false: the read, or the flush, fails with an I/O error.
     virtual bool allowRead(std::uint64_t /*offset*/, std::size_t /*bytes*/) { return true; }
     virtual bool allowFlush() { return true; }
+
+    // `bytes` bytes were written at `offset` (into the host's cache, not yet durable).
+    virtual void written(std::uint64_t /*offset*/, const void* /*data*/, std::size_t /*bytes*/) {}
+    // Every write before it is durable.
+    virtual void flushed() {}
+    // A read; `pastCache` when it went to the medium whatever the host's cache held.
+    virtual void wasRead(std::uint64_t /*offset*/, std::size_t /*bytes*/, bool /*pastCache*/) {}
+    // The host's cache of the drive was emptied: the next reads go to the medium.
+    virtual void cacheDropped() {}
 };
 
 // Installs faults for its lifetime; scopes nest, the innermost serving.

@@ -285,6 +285,9 @@ Result<std::size_t> DriveA::readAt(std::uint64_t offset, void* out, std::size_t 
         return Status::failure("read error at byte " + std::to_string(offset) + " of drive A: (" +
                                m_path + "): " + errnoText(errno));
     }
+    if (g_faults != nullptr) {
+        g_faults->wasRead(offset, static_cast<std::size_t>(n), m_direct || m_dropBeforeRead);
+    }
     return static_cast<std::size_t>(n);
 }
 
@@ -343,6 +346,9 @@ Result<std::size_t> DriveA::writeAt(std::uint64_t offset, const void* in, std::s
         return Status::failure("write error at byte " + std::to_string(offset) + " of drive A: (" +
                                m_path + "): " + errnoText(error));
     }
+    if (g_faults != nullptr && n > 0) {
+        g_faults->written(offset, in, static_cast<std::size_t>(n));
+    }
     if (bytes < wanted) return ioError("write", offset + bytes, m_path);
     return static_cast<std::size_t>(n);
 }
@@ -357,6 +363,7 @@ Status DriveA::flush() {
         return Status::failure("drive A: (" + m_path +
                                ") could not be flushed: " + errnoText(errno));
     }
+    if (g_faults != nullptr) g_faults->flushed();
     return Status::success();
 }
 
@@ -408,8 +415,11 @@ void DriveA::unlock() {
 
 void DriveA::dropCache(bool flushFirst) {
     // Dirty pages are not dropped, so they are written first unless the caller just did.
-    if (flushFirst && m_writable) ::fdatasync(m_fd);
+    if (flushFirst && m_writable && ::fdatasync(m_fd) == 0 && g_faults != nullptr) {
+        g_faults->flushed();
+    }
     ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_DONTNEED);
+    if (g_faults != nullptr) g_faults->cacheDropped();
 }
 
 }  // namespace platform
