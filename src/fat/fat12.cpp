@@ -443,6 +443,9 @@ Result<Volume> Volume::mount(SectorDevice& device) {
         !st) {
         return Status::failure("mount: reading the root directory: " + st.message());
     }
+    volume.m_bootSector.assign(s.begin(), s.end());
+    volume.m_fatOnMedium = volume.m_fat;
+    volume.m_rootOnMedium = volume.m_root;
     return volume;
 }
 
@@ -547,18 +550,23 @@ Status Volume::writeFatChanges(const std::vector<std::uint8_t>& before,
     return Status::success();
 }
 
-Status Volume::writeRootEntry(const std::vector<std::uint8_t>& root, std::size_t index) {
-    const std::size_t sector = index * dirent::kSize / kSectorSize;
-    if (Status s = m_device->write(m_firstRootSector + static_cast<std::uint32_t>(sector), 1,
-                                   &root[sector * kSectorSize]);
-        !s) {
-        return Status::failure("writing the root directory: " + s.message());
+// Writes the root directory sectors that differ, one call for each sector.
+Status Volume::writeRootChanges(const std::vector<std::uint8_t>& before,
+                                const std::vector<std::uint8_t>& after) {
+    for (std::size_t sector = 0; sector < after.size() / kSectorSize; ++sector) {
+        const std::size_t at = sector * kSectorSize;
+        if (std::memcmp(&before[at], &after[at], kSectorSize) == 0) continue;
+        if (Status s = m_device->write(m_firstRootSector + static_cast<std::uint32_t>(sector), 1,
+                                       &after[at]);
+            !s) {
+            return Status::failure("writing the root directory: " + s.message());
+        }
     }
     return Status::success();
 }
 
 // After a failed write the medium may hold part of a change: take the tables from it again so
-// that later calls work on what is really there.
+// that later calls work on what is really there. What was staged is given up.
 Status Volume::failAndReload(Status failure) {
     std::vector<std::uint8_t> fat(m_fat.size());
     std::vector<std::uint8_t> root(m_root.size());
@@ -567,19 +575,66 @@ Status Volume::failAndReload(Status failure) {
         m_fat = std::move(fat);
         m_root = std::move(root);
     }
+    m_fatOnMedium = m_fat;
+    m_rootOnMedium = m_root;
+    m_pendingFree.clear();
     return failure;
 }
 
-Status Volume::writeFile(std::string_view name, std::span<const std::uint8_t> data,
+bool Volume::hasStaged() const {
+    return m_fat != m_fatOnMedium || m_root != m_rootOnMedium || !m_pendingFree.empty();
+}
+
+bool Volume::isStagedEntry(std::size_t index) const {
+    return std::memcmp(&m_root[index * dirent::kSize], &m_rootOnMedium[index * dirent::kSize],
+                       dirent::kSize) != 0;
+}
+
+Status Volume::checkMedium() const {
+    std::vector<std::uint8_t> boot(kSectorSize);
+    std::vector<std::uint8_t> fat(m_fat.size());
+    std::vector<std::uint8_t> root(m_root.size());
+    if (Status s = m_device->read(0, 1, boot.data()); !s) return s;
+    if (Status s = m_device->read(m_geometry.reservedSectors, m_geometry.sectorsPerFat, fat.data());
+        !s) {
+        return s;
+    }
+    if (Status s = m_device->read(m_firstRootSector, rootSectors(m_geometry), root.data()); !s) {
+        return s;
+    }
+    if (boot != m_bootSector || fat != m_fatOnMedium || root != m_rootOnMedium) {
+        return Status::failure("the diskette no longer holds the volume that was being written");
+    }
+    return Status::success();
+}
+
+// Takes a file off the medium in an order that no crash can tear: its entry, a flush, then
+// its clusters, left unflushed. Whatever was staged has been committed before.
+Status Volume::removeEntry(std::size_t index, const std::vector<std::uint16_t>& chain) {
+    m_root[index * dirent::kSize] = dirent::kDeletedMark;
+    if (Status s = writeRootChanges(m_rootOnMedium, m_root); !s) return s;
+    m_rootOnMedium = m_root;
+    if (chain.empty()) return Status::success();
+    if (Status s = m_device->flush(); !s) return s;
+    for (std::uint16_t n : chain) setFatEntry(m_fat, n, cluster::kFree);
+    if (Status s = writeFatChanges(m_fatOnMedium, m_fat); !s) return s;
+    m_fatOnMedium = m_fat;
+    return Status::success();
+}
+
+Status Volume::stageFile(std::string_view name, std::span<const std::uint8_t> data,
                          std::time_t when) {
     Result<std::string> shortName = toShortName(name);
     if (!shortName) return shortName.status();
     const std::string quoted = "\"" + std::string(name) + "\"";
     auto fail = [&](const Status& s) {
-        return failAndReload(Status::failure("cannot write " + quoted + ": " + s.message()));
+        return Status::failure("cannot write " + quoted + ": " + s.message());
     };
-    const std::uint64_t needed64 = (data.size() + clusterBytes() - 1) / clusterBytes();
-    const std::optional<std::size_t> existing = findEntry(*shortName);
+    std::optional<std::size_t> existing = findEntry(*shortName);
+    // Staged twice: the first version goes onto the medium before it is replaced.
+    if (existing && isStagedEntry(*existing)) {
+        if (Status s = commit(); !s) return fail(s);
+    }
     std::vector<std::uint16_t> oldChain;
     if (existing) {
         const std::uint8_t* entry = &m_root[*existing * dirent::kSize];
@@ -593,52 +648,56 @@ Status Volume::writeFile(std::string_view name, std::span<const std::uint8_t> da
     }
     const std::optional<std::size_t> slot = existing ? existing : findFreeEntry();
     if (!slot) return Status::failure("cannot write " + quoted + ": the root directory is full");
-    const std::uint64_t freeClusters = freeBytes() / clusterBytes();
-    if (needed64 > freeClusters + oldChain.size() || data.size() > 0xFFFFFFFFu) {
+    const std::uint64_t needed64 = (data.size() + clusterBytes() - 1) / clusterBytes();
+    std::uint64_t freeClusters = freeBytes() / clusterBytes();
+    const std::uint64_t room = freeClusters + m_pendingFree.size() + oldChain.size();
+    if (needed64 > room || data.size() > 0xFFFFFFFFu) {
         return Status::failure("cannot write " + quoted + ": it needs " +
                                std::to_string(needed64 * clusterBytes()) + " bytes, " +
-                               std::to_string((freeClusters + oldChain.size()) * clusterBytes()) +
-                               " are free");
+                               std::to_string(room * clusterBytes()) + " are free");
     }
     const auto needed = static_cast<std::uint32_t>(needed64);
-
-    // Without room for old and new side by side, the old file goes first: its entry is
-    // freed, then its clusters, so that the medium stays consistent at every step.
+    // The clusters of files replaced earlier come free once their new entries are durable.
+    if (needed > freeClusters && !m_pendingFree.empty()) {
+        if (Status s = commit(); !s) return fail(s);
+        freeClusters = freeBytes() / clusterBytes();
+    }
+    // Without room for old and new side by side, the old file goes first, durably, so that
+    // its clusters can take the new data.
     if (existing && needed > freeClusters) {
-        std::vector<std::uint8_t> root = m_root;
-        std::vector<std::uint8_t> fat = m_fat;
-        root[*existing * dirent::kSize] = dirent::kDeletedMark;
-        for (std::uint16_t n : oldChain) setFatEntry(fat, n, cluster::kFree);
-        if (Status s = writeRootEntry(root, *existing); !s) return fail(s);
-        if (Status s = writeFatChanges(m_fat, fat); !s) return fail(s);
-        m_root = std::move(root);
-        m_fat = std::move(fat);
+        if (Status s = commit(); !s) return fail(s);
+        if (Status s = removeEntry(*existing, oldChain); !s) return failAndReload(fail(s));
         oldChain.clear();
     }
 
-    std::vector<std::uint8_t> fat = m_fat;
-    const std::vector<std::uint16_t> chain = allocate(fat, needed);
-    for (std::size_t i = 0; i < chain.size(); ++i) {
-        setFatEntry(fat, chain[i], i + 1 < chain.size() ? chain[i + 1] : cluster::kEndOfChain);
-    }
+    // The data goes to clusters that nothing on the medium names; the chain and the entry stay
+    // in memory until commit().
+    const std::vector<std::uint16_t> chain = allocate(m_fat, needed);
     if (!chain.empty()) {
         std::vector<std::uint8_t> padded(std::size_t{needed} * clusterBytes(), 0);
         std::copy(data.begin(), data.end(), padded.begin());
         if (Status s = writeClusters(chain, padded.data()); !s) return fail(s);
-        if (Status s = writeFatChanges(m_fat, fat); !s) return fail(s);
     }
-    std::vector<std::uint8_t> root = m_root;
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        setFatEntry(m_fat, chain[i], i + 1 < chain.size() ? chain[i + 1] : cluster::kEndOfChain);
+    }
     // Taking the slot of the end-of-directory mark moves the mark on by one: whatever stale
-    // entries lie beyond it must stay out of sight rather than come back as files.
+    // entries lie beyond it must stay out of sight rather than come back as files. Marking a
+    // slot past the end changes nothing visible, so a mark in another sector goes out at once.
     const std::size_t next = *slot + 1;
-    if (root[*slot * dirent::kSize] == dirent::kEndMark && next < root.size() / dirent::kSize &&
-        root[next * dirent::kSize] != dirent::kEndMark) {
-        root[next * dirent::kSize] = dirent::kEndMark;
+    if (m_root[*slot * dirent::kSize] == dirent::kEndMark && next < m_root.size() / dirent::kSize &&
+        m_root[next * dirent::kSize] != dirent::kEndMark) {
+        m_root[next * dirent::kSize] = dirent::kEndMark;
         if (next * dirent::kSize / kSectorSize != *slot * dirent::kSize / kSectorSize) {
-            if (Status s = writeRootEntry(root, next); !s) return fail(s);
+            std::vector<std::uint8_t> marked = m_rootOnMedium;
+            marked[next * dirent::kSize] = dirent::kEndMark;
+            if (Status s = writeRootChanges(m_rootOnMedium, marked); !s) {
+                return failAndReload(fail(s));
+            }
+            m_rootOnMedium = std::move(marked);
         }
     }
-    std::uint8_t* entry = &root[*slot * dirent::kSize];
+    std::uint8_t* entry = &m_root[*slot * dirent::kSize];
     std::fill(entry, entry + dirent::kSize, 0);
     std::memcpy(entry + dirent::kName, shortName->data(), 11);
     if (entry[0] == dirent::kDeletedMark) entry[0] = dirent::kEscapedE5;
@@ -646,16 +705,42 @@ Status Volume::writeFile(std::string_view name, std::span<const std::uint8_t> da
     stampEntry(entry, when);
     store16(entry + dirent::kFirstCluster, chain.empty() ? cluster::kFree : chain.front());
     store32(entry + dirent::kFileSize, static_cast<std::uint32_t>(data.size()));
-    if (Status s = writeRootEntry(root, *slot); !s) return fail(s);
-    m_fat = fat;
-    m_root = std::move(root);
+    m_pendingFree.insert(m_pendingFree.end(), oldChain.begin(), oldChain.end());
+    return Status::success();
+}
 
-    if (!oldChain.empty()) {
-        for (std::uint16_t n : oldChain) setFatEntry(fat, n, cluster::kFree);
-        if (Status s = writeFatChanges(m_fat, fat); !s) return fail(s);
-        m_fat = std::move(fat);
+Status Volume::commit() {
+    if (!hasStaged()) return Status::success();
+    auto fail = [&](const Status& s) {
+        return failAndReload(Status::failure("putting the staged files on the medium: " +
+                                             s.message()));
+    };
+    // The new chains name no file yet: they go out with the data, and both become durable
+    // before any entry points at them.
+    if (m_fat != m_fatOnMedium) {
+        if (Status s = writeFatChanges(m_fatOnMedium, m_fat); !s) return fail(s);
+        m_fatOnMedium = m_fat;
+        if (Status s = m_device->flush(); !s) return fail(s);
     }
-    if (Status s = m_device->flush(); !s) return fail(s);
+    if (Status s = writeRootChanges(m_rootOnMedium, m_root); !s) return fail(s);
+    m_rootOnMedium = m_root;
+    // A replaced file's clusters are freed only once no durable entry names them.
+    if (!m_pendingFree.empty()) {
+        if (Status s = m_device->flush(); !s) return fail(s);
+        for (std::uint16_t n : m_pendingFree) setFatEntry(m_fat, n, cluster::kFree);
+        if (Status s = writeFatChanges(m_fatOnMedium, m_fat); !s) return fail(s);
+        m_fatOnMedium = m_fat;
+        m_pendingFree.clear();
+    }
+    return Status::success();
+}
+
+Status Volume::writeFile(std::string_view name, std::span<const std::uint8_t> data,
+                         std::time_t when) {
+    if (Status s = stageFile(name, data, when); !s) return s;
+    const std::string what = "cannot write \"" + std::string(name) + "\": ";
+    if (Status s = commit(); !s) return Status::failure(what + s.message());
+    if (Status s = m_device->flush(); !s) return failAndReload(Status::failure(what + s.message()));
     return Status::success();
 }
 
@@ -705,23 +790,17 @@ Status Volume::removeFile(std::string_view name) {
     auto fail = [&](const Status& s) {
         return failAndReload(Status::failure("cannot remove " + quoted + ": " + s.message()));
     };
+    if (!findEntry(*shortName)) return Status::failure("cannot remove " + quoted + ": not found");
+    // The root sector written below would carry staged entries along.
+    if (Status s = commit(); !s) return Status::failure("cannot remove " + quoted + ": " + s.message());
     const std::optional<std::size_t> index = findEntry(*shortName);
-    if (!index) return Status::failure("cannot remove " + quoted + ": not found");
     const std::uint8_t* entry = &m_root[*index * dirent::kSize];
     if (entry[dirent::kAttributes] & dirent::kAttrDirectory) {
         return Status::failure("cannot remove " + quoted + ": it is a directory");
     }
     Result<std::vector<std::uint16_t>> chain = chainOf(load16(entry + dirent::kFirstCluster), name);
     if (!chain) return Status::failure("cannot remove " + quoted + ": " + chain.message());
-    // The entry goes first: a failure in between leaves lost clusters, never a cross-link.
-    std::vector<std::uint8_t> root = m_root;
-    root[*index * dirent::kSize] = dirent::kDeletedMark;
-    if (Status s = writeRootEntry(root, *index); !s) return fail(s);
-    m_root = std::move(root);
-    std::vector<std::uint8_t> fat = m_fat;
-    for (std::uint16_t n : *chain) setFatEntry(fat, n, cluster::kFree);
-    if (Status s = writeFatChanges(m_fat, fat); !s) return fail(s);
-    m_fat = std::move(fat);
+    if (Status s = removeEntry(*index, *chain); !s) return fail(s);
     if (Status s = m_device->flush(); !s) return fail(s);
     return Status::success();
 }

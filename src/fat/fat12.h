@@ -59,21 +59,40 @@ struct FileInfo {
 };
 
 // A mounted volume: the boot sector, the first FAT and the root directory held in memory.
-// Every change is written through to the device before the call returns. The device must
-// outlive the volume.
+// The device must outlive the volume.
+//
+// The order of writes keeps one rule, whatever the device puts on the medium between two
+// flushes and wherever a crash cuts in: nothing that names clusters (a directory entry, or a
+// FAT chain an entry reaches) reaches the medium before the data in them is durable, and no
+// cluster is reused while a durable entry still names it. So a crash leaves each file whole
+// with its old or its new content, or gone, and at worst lost clusters, never a cross-link.
 class Volume {
   public:
     // Reads and checks the boot sector, the FATs and the root directory.
     static Result<Volume> mount(SectorDevice& device);
 
-    // Creates or replaces a file in the root directory. `name` is a DOS name such as
-    // "minidos.sys" (stored in capitals); `when` gives the entry's date and time.
-    // A bad name, too little room or a full root directory fail before anything is written.
-    // Data goes first, then the FATs, then the entry, so a device error part way leaves at
-    // worst lost clusters (or, where the old file had to make room first, no file at all),
-    // never an entry pointing at data not yet written.
+    // Creates or replaces a file in the root directory and makes it durable: stageFile,
+    // commit and a flush. `name` is a DOS name such as "minidos.sys" (stored in capitals);
+    // `when` gives the entry's date and time. A bad name, too little room or a full root
+    // directory fail before anything is written.
     Status writeFile(std::string_view name, std::span<const std::uint8_t> data, std::time_t when);
+    // Writes a file's data into clusters nothing names and keeps its chain and entry in memory
+    // until commit(), so that files staged one after another need one commit between them.
+    // Lookups here see the staged file at once; the medium shows the old one (or none) until
+    // the commit. Where the old file must make room first it is removed, durably, before its
+    // clusters take new data (a crash then leaves the file absent).
+    Status stageFile(std::string_view name, std::span<const std::uint8_t> data, std::time_t when);
+    // Puts what was staged on the medium: the new chains, a flush; the entries; and where
+    // files were replaced, a flush and then their old clusters freed. The last writes are left
+    // for the caller's flush. A failure gives up what was staged.
+    Status commit();
+    bool hasStaged() const;
+    // Fails when the medium no longer holds the boot sector and tables this volume has written,
+    // for instance when the diskette was changed between two calls.
+    Status checkMedium() const;
+
     Result<std::vector<std::uint8_t>> readFile(std::string_view name) const;
+    // Commits what was staged, then removes the file: its entry, a flush, its clusters, a flush.
     Status removeFile(std::string_view name);
     std::vector<FileInfo> list() const;
     // The entry of a file or directory, looked up as writeFile would; none for a bad name.
@@ -93,15 +112,25 @@ class Volume {
     Status writeClusters(const std::vector<std::uint16_t>& chain, const std::uint8_t* data);
     Status writeFatChanges(const std::vector<std::uint8_t>& before,
                            const std::vector<std::uint8_t>& after);
-    Status writeRootEntry(const std::vector<std::uint8_t>& root, std::size_t index);
+    Status writeRootChanges(const std::vector<std::uint8_t>& before,
+                            const std::vector<std::uint8_t>& after);
+    Status removeEntry(std::size_t index, const std::vector<std::uint16_t>& chain);
+    bool isStagedEntry(std::size_t index) const;
     Status failAndReload(Status failure);
     SectorDevice* m_device;
     Geometry m_geometry{};
     std::uint32_t m_firstRootSector = 0;
     std::uint32_t m_firstDataSector = 0;
     std::uint32_t m_clusterCount = 0;
-    std::vector<std::uint8_t> m_fat;   // the first FAT, as on the medium
-    std::vector<std::uint8_t> m_root;  // the root directory, as on the medium
+    std::vector<std::uint8_t> m_bootSector;
+    // The first FAT and the root directory with what is staged, and as written to the device.
+    // Staged chains are in m_fat; the clusters of replaced files stay taken there until the
+    // commit frees them (m_pendingFree).
+    std::vector<std::uint8_t> m_fat;
+    std::vector<std::uint8_t> m_root;
+    std::vector<std::uint8_t> m_fatOnMedium;
+    std::vector<std::uint8_t> m_rootOnMedium;
+    std::vector<std::uint16_t> m_pendingFree;
 };
 
 // "minidos.sys" -> "MINIDOS SYS" (11 bytes); fails for names that are no valid 8.3 name.

@@ -150,7 +150,42 @@ TEST_F(VolumeTest, NewFileTakesFourWriteCalls) {
     EXPECT_EQ(counter.writeCalls(), 4u);
     // 586 data sectors; the chain's entries span FAT sectors 0..1 (bytes 0..882) in each copy.
     EXPECT_EQ(counter.sectorsWritten(), 586u + 2 + 2 + 1);
-    EXPECT_EQ(counter.flushCalls(), 1u);
+    // The data and its chain are durable before the entry that names them is written.
+    EXPECT_EQ(counter.flushCalls(), 2u);
+}
+
+// Staged files are seen by the volume that staged them at once and by the medium only after
+// the commit; a file replaced in the batch keeps its old content there until then.
+TEST_F(VolumeTest, StagedFilesReachTheMediumTogetherAtTheCommit) {
+    Volume volume = mounted();
+    ASSERT_TRUE(volume.writeFile("OLD.BIN", pattern(3000, 1), kWhen).ok());
+    const std::uint64_t freeBefore = volume.freeBytes();
+    auto onMedium = [&](const char* name) {
+        MemoryDevice medium(m_memory.bytes());
+        return Volume::mount(medium)->readFile(name);
+    };
+    ASSERT_TRUE(volume.stageFile("NEW.BIN", pattern(9000, 2), kWhen).ok());
+    ASSERT_TRUE(volume.stageFile("OLD.BIN", pattern(700, 3), kWhen).ok());
+    EXPECT_TRUE(volume.hasStaged());
+    EXPECT_EQ(volume.readFile("OLD.BIN").value(), pattern(700, 3));
+    EXPECT_FALSE(onMedium("NEW.BIN").ok());
+    EXPECT_EQ(onMedium("OLD.BIN").value(), pattern(3000, 1));
+    // Staged again: the first version goes onto the medium before it is replaced.
+    ASSERT_TRUE(volume.stageFile("NEW.BIN", pattern(5000, 4), kWhen).ok());
+    EXPECT_EQ(onMedium("NEW.BIN").value(), pattern(9000, 2));
+    EXPECT_EQ(onMedium("OLD.BIN").value(), pattern(700, 3));
+    ASSERT_TRUE(volume.checkMedium().ok());
+    ASSERT_TRUE(volume.commit().ok());
+    EXPECT_FALSE(volume.hasStaged());
+    EXPECT_EQ(volume.freeBytes(), freeBefore - (10 + 2 - 6) * 512);
+    const std::string image = checkedImage();
+    EXPECT_EQ(fattools::mtype(image, "NEW.BIN"), pattern(5000, 4));
+    EXPECT_EQ(fattools::mtype(image, "OLD.BIN"), pattern(700, 3));
+
+    // Another volume writing meanwhile is noticed before anything more is written.
+    Volume intruder = mounted();
+    ASSERT_TRUE(intruder.writeFile("OTHER.BIN", pattern(10, 5), kWhen).ok());
+    EXPECT_FALSE(volume.checkMedium().ok());
 }
 
 TEST_F(VolumeTest, OverwriteReplacesTheFileAndFreesTheOldChain) {
