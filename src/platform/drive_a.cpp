@@ -82,6 +82,9 @@ struct AlignedBuffer {
 
 DriveFaults* g_faults = nullptr;
 
+// Writes made since the last successful flush, in any session on drive A:.
+bool g_unflushed = false;
+
 Status ioError(const char* what, std::uint64_t offset, const std::string& path) {
     return Status::failure(std::string(what) + " error at byte " + std::to_string(offset) +
                            " of drive A: (" + path + "): " + errnoText(EIO));
@@ -346,6 +349,7 @@ Result<std::size_t> DriveA::writeAt(std::uint64_t offset, const void* in, std::s
         return Status::failure("write error at byte " + std::to_string(offset) + " of drive A: (" +
                                m_path + "): " + errnoText(error));
     }
+    if (n > 0) g_unflushed = true;
     if (g_faults != nullptr && n > 0) {
         g_faults->written(offset, in, static_cast<std::size_t>(n));
     }
@@ -363,8 +367,13 @@ Status DriveA::flush() {
         return Status::failure("drive A: (" + m_path +
                                ") could not be flushed: " + errnoText(errno));
     }
+    g_unflushed = false;
     if (g_faults != nullptr) g_faults->flushed();
     return Status::success();
+}
+
+bool DriveA::hasUnflushedWrites() {
+    return g_unflushed;
 }
 
 Status DriveA::lock() {
@@ -415,8 +424,9 @@ void DriveA::unlock() {
 
 void DriveA::dropCache(bool flushFirst) {
     // Dirty pages are not dropped, so they are written first unless the caller just did.
-    if (flushFirst && m_writable && ::fdatasync(m_fd) == 0 && g_faults != nullptr) {
-        g_faults->flushed();
+    if (flushFirst && m_writable && ::fdatasync(m_fd) == 0) {
+        g_unflushed = false;
+        if (g_faults != nullptr) g_faults->flushed();
     }
     ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_DONTNEED);
     if (g_faults != nullptr) g_faults->cacheDropped();

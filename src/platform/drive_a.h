@@ -54,6 +54,8 @@ class DriveA final : public fat::SectorDevice {
     // Needs the drive held exclusively; takes it for this call when it is not held already.
     fat::Status write(std::uint32_t first, std::uint32_t count, const std::uint8_t* in) override;
     fat::Status flush() override;
+    // Whether this program has written to drive A: since its last successful flush.
+    static bool hasUnflushedWrites();
 
     // Byte-level transfers at `offset` for the raw volume, cut at the end of the medium; the
     // count actually transferred is returned, 0 at the end.

@@ -12,6 +12,7 @@
 
 #include "fat/fat12.h"
 #include "platform/drive_a.h"
+#include "platform/drive_a_copies.h"
 #include "platform/host_file.h"
 #include "platform/win_path.h"
 #include "platform/winapi.h"
@@ -38,6 +39,22 @@ DWORD copyOut(const std::string& text, char* buffer, std::size_t size) {
     return static_cast<DWORD>(text.size());
 }
 
+// A copy into a batch: written now, on the medium when the batch is finished.
+BOOL stageOnDiskette(platform::DriveACopies& copies, const std::vector<std::uint8_t>& content,
+                     const std::string& diskName, bool failIfExists) {
+    auto volume = copies.volume();
+    if (!volume) return failWith(volume.message());
+    if (failIfExists && (*volume)->find(diskName)) {
+        return failWith("\"" + diskName + "\" already exists on the diskette in drive A:");
+    }
+    const fat::Status staged = (*volume)->stageFile(diskName, content, std::time(nullptr));
+    if (!staged) {
+        return failWith("\"" + diskName + "\" could not be written to drive A: " +
+                        staged.message());
+    }
+    return succeeded();
+}
+
 BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool failIfExists) {
     // The copy is made from memory: a file larger than any diskette cannot fit, and reading
     // it whole first could exhaust memory, so its size decides before a byte is read.
@@ -49,6 +66,9 @@ BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool
     }
     auto content = platform::readWholeFile(source);
     if (!content) return failWith(content.message());
+    if (platform::DriveACopies* copies = platform::DriveACopies::current()) {
+        return stageOnDiskette(*copies, *content, diskName, failIfExists);
+    }
     platform::DriveOpenOptions options;
     options.access = platform::DriveAccess::Write;
     auto drive = platform::DriveA::open(options);
@@ -60,7 +80,7 @@ BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool
     if (failIfExists && volume->find(diskName)) {
         return failWith("\"" + diskName + "\" already exists on the diskette in drive A:");
     }
-    // writeFile flushes the drive before it reports success.
+    // writeFile makes the file durable before it reports success.
     const fat::Status written = volume->writeFile(diskName, *content, std::time(nullptr));
     if (!written)
         return failWith("\"" + diskName +
@@ -102,15 +122,26 @@ BOOL copyOnHost(const std::string& source, const std::string& target, bool failI
 
 BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
     if (lpExistingFileName == nullptr || lpNewFileName == nullptr) return failWith("no file name");
-    auto source = platform::mapWindowsName(lpExistingFileName);
-    if (!source) return failWith(source.message());
-    if (source->where != WindowsName::Where::Host) {
-        return failWith("files on drive A: cannot be copied from");
-    }
     auto target = platform::mapWindowsName(lpNewFileName);
+    // A failed copy to drive A: puts the batch's earlier copies on the diskette at once.
+    auto fail = [&](std::string message) {
+        platform::DriveACopies* copies = platform::DriveACopies::current();
+        if (target && target->where == WindowsName::Where::DriveA && copies != nullptr) {
+            (void)copies->finish();
+        }
+        return failWith(std::move(message));
+    };
+    auto source = platform::mapWindowsName(lpExistingFileName);
+    if (!source) return fail(source.message());
+    if (source->where != WindowsName::Where::Host) {
+        return fail("files on drive A: cannot be copied from");
+    }
     if (!target) return failWith(target.message());
     if (target->where == WindowsName::Where::DriveA) {
-        return copyToDiskette(source->hostPath, target->diskName, bFailIfExists != FALSE);
+        if (copyToDiskette(source->hostPath, target->diskName, bFailIfExists != FALSE)) {
+            return TRUE;
+        }
+        return fail(platform::lastErrorMessage());
     }
     return copyOnHost(source->hostPath, target->hostPath, bFailIfExists != FALSE);
 }
@@ -120,6 +151,12 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
     auto mapped = platform::mapWindowsName(lpFileName);
     if (!mapped) return failWith(mapped.message());
     if (mapped->where == WindowsName::Where::DriveA) {
+        if (platform::DriveACopies* copies = platform::DriveACopies::current()) {
+            auto volume = copies->volume();
+            if (!volume) return failWith(volume.message());
+            const fat::Status removed = (*volume)->removeFile(mapped->diskName);  // flushes
+            return removed ? succeeded() : failWith(removed.message());
+        }
         platform::DriveOpenOptions options;
         options.access = platform::DriveAccess::Write;
         auto drive = platform::DriveA::open(options);
@@ -145,6 +182,12 @@ BOOL PathFileExistsA(LPCSTR pszPath) {
     auto mapped = platform::mapWindowsName(pszPath);
     if (!mapped) return failWith(mapped.message());
     if (mapped->where == WindowsName::Where::DriveA) {
+        if (platform::DriveACopies* copies = platform::DriveACopies::current()) {
+            auto volume = copies->volume();
+            if (!volume) return failWith(volume.message());
+            return (*volume)->find(mapped->diskName) ? succeeded()
+                                                      : failWith("no such file on drive A:");
+        }
         auto drive = platform::DriveA::open();
         if (!drive) return failWith(drive.message());
         auto volume = fat::Volume::mount(**drive);

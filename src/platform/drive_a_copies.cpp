@@ -1,0 +1,73 @@
+#include "platform/drive_a_copies.h"
+
+#include "platform/drive_a.h"
+
+namespace platform {
+namespace {
+
+DriveACopies* g_current = nullptr;
+
+}  // namespace
+
+DriveACopies::DriveACopies() {
+    if (g_current == nullptr) {
+        g_current = this;
+    } else {
+        m_active = false;
+    }
+}
+
+DriveACopies::~DriveACopies() {
+    if (!m_active) return;
+    (void)finish();
+    g_current = nullptr;
+}
+
+DriveACopies* DriveACopies::current() {
+    return g_current;
+}
+
+fat::Result<fat::Volume*> DriveACopies::volume() {
+    if (m_volume) {
+        if (fat::Status same = m_volume->checkMedium(); !same) {
+            m_volume.reset();
+            m_drive.reset();
+            return fat::Status::failure("drive A: changed while files were copied to it: " +
+                                        same.message());
+        }
+        return m_volume.get();
+    }
+    DriveOpenOptions options;
+    options.access = DriveAccess::Write;
+    auto drive = DriveA::open(options);
+    if (!drive) return drive.status();
+    auto volume = fat::Volume::mount(**drive);
+    if (!volume) {
+        return fat::Status::failure("the diskette in drive A: holds no usable FAT12 volume: " +
+                                    volume.message());
+    }
+    m_drive = std::move(*drive);
+    m_volume = std::make_unique<fat::Volume>(std::move(*volume));
+    return m_volume.get();
+}
+
+fat::Status DriveACopies::finish() {
+    if (!m_active || !m_volume) return fat::Status::success();
+    fat::Status done = m_volume->commit();
+    if (done) done = m_drive->flush();
+    m_volume.reset();
+    m_drive.reset();
+    return done;
+}
+
+fat::Status flushDriveA() {
+    if (!DriveA::hasUnflushedWrites()) return fat::Status::success();
+    DriveOpenOptions options;
+    options.access = DriveAccess::Write;
+    options.exclusive = false;
+    auto drive = DriveA::open(options);
+    if (!drive) return drive.status();
+    return (*drive)->flush();
+}
+
+}  // namespace platform
