@@ -1,5 +1,6 @@
 // Staging the BIOS files into the start directory and copying the diskette's file list into
 // the root folder of drive A:, with the status line and progress bar following along.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -8,6 +9,7 @@
 
 #include "app/CrisisDlg.h"
 #include "build/image_candidates.h"
+#include "platform/drive_a_copies.h"
 
 namespace {
 
@@ -89,6 +91,20 @@ int CCrisisDlg::CopyFilesToDisk() {
     BeginWaitCursor();
     m_progress.SetPos(m_nProgressPos);
 
+    // The copies go onto the diskette as one batch: all their data first, then their entries,
+    // so that no crash leaves a file named with contents that are not its own. A failed copy
+    // puts the ones before it on the diskette.
+    platform::DriveACopies copies;
+    std::size_t firstInBatch = 0;
+    auto failed = [&](const char* name) {
+        // Staged images left behind would be taken as the start directory's own by the
+        // next build, which would then copy them without asking which project they are.
+        staged.DeleteAll();
+        AfxMessageBox(CopyFailedMessage(name), MB_OK);
+        EndWaitCursor();
+        ResetStatus();
+        return 0;
+    };
     for (std::size_t i = 0; i < files.size(); ++i) {
         const CString name = files[i];
         SetStatusText("Copying " + name + "...");
@@ -99,16 +115,13 @@ int CCrisisDlg::CopyFilesToDisk() {
         }
         m_progress.SetPos(m_nProgressPos);
 
-        if (!CopyFileA(name, "a:\\" + name, FALSE) && !(name == "vgabios.exe")) {
-            // Staged images left behind would be taken as the start directory's own by the
-            // next build, which would then copy them without asking which project they are.
-            staged.DeleteAll();
-            AfxMessageBox(CopyFailedMessage(name), MB_OK);
-            EndWaitCursor();
-            ResetStatus();
-            return 0;
+        if (!CopyFileA(name, "a:\\" + name, FALSE)) {
+            if (!(name == "vgabios.exe")) return failed(files[i]);
+            firstInBatch = i + 1;
         }
     }
+    // The batch reaches the medium here; when it cannot, none of its files is on the diskette.
+    if (!copies.finish()) return failed(files[std::min(firstInBatch, files.size() - 1)]);
 
     if (!m_bFilesInStartDir) {
         const std::span<const char* const> deletions =

@@ -4,6 +4,7 @@
 #include "disk/FloppyAccess.h"
 #include "framework/afxfile.h"
 #include "framework/shell.h"
+#include "platform/drive_a_copies.h"
 
 namespace {
 
@@ -81,6 +82,9 @@ BOOL CCrisisDlg::UpdateBootSector() {
         }
         file.Close();
         if (!readOk || !floppy.WriteSector(0, buffer.get())) result = FALSE;
+        // The boot sector is the build's last write, and the raw volume does not report
+        // whether it reached the medium: the diskette is built only once it has.
+        if (result && !platform::flushDriveA()) result = FALSE;
     } else {
         result = FALSE;
     }

@@ -163,6 +163,18 @@ TEST_F(UpdateBootSectorTest, FailedWriteReportsFalseQuietly) {
     expectStatusReset();
 }
 
+// Written but never made durable: no boot sector either.
+TEST_F(UpdateBootSectorTest, UnflushedWriteReportsFalseQuietly) {
+    writeBytes("crisboot.bin", patternBytes(512, 2));
+    struct NoFlush : platform::DriveFaults {
+        bool allowFlush() override { return false; }
+    } medium;
+    const platform::ScopedDriveFaults faults(medium);
+    EXPECT_EQ(dlg->UpdateBootSector(), FALSE);
+    EXPECT_EQ(hooks.writes, 1);
+    expectStatusReset();
+}
+
 TEST_F(UpdateBootSectorTest, EmptyDriveReportsFalseQuietly) {
     writeBytes("crisboot.bin", patternBytes(512, 2));
     fs::remove(driveImage());
