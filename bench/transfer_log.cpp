@@ -1,4 +1,4 @@
-#include "write_count.h"
+#include "transfer_log.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -15,24 +15,23 @@
 namespace bench {
 namespace {
 
-// Lets every transfer through and notes each write and flush.
-class WriteCounter final : public platform::DriveFaults {
+// Lets every transfer through and notes each one.
+class Recorder final : public platform::DriveFaults {
   public:
-    std::optional<std::size_t> allowWrite(std::uint64_t offset, std::size_t bytes) override {
-        m_writes.push_back({offset, bytes});
-        return std::nullopt;
+    void written(std::uint64_t offset, const void*, std::size_t bytes) override {
+        m_transfers.push_back({Transfer::Kind::Write, false, offset, bytes});
     }
-    bool allowFlush() override {
-        ++m_flushes;
-        return true;
+    void flushed() override { m_transfers.push_back({Transfer::Kind::Flush, false, 0, 0}); }
+    void wasRead(std::uint64_t offset, std::size_t bytes, bool pastCache) override {
+        m_transfers.push_back({Transfer::Kind::Read, pastCache, offset, bytes});
     }
-
-    const std::vector<DeviceWrite>& writes() const { return m_writes; }
-    std::uint32_t flushes() const { return m_flushes; }
+    void cacheDropped() override {
+        m_transfers.push_back({Transfer::Kind::DropCache, false, 0, 0});
+    }
+    const std::vector<Transfer>& transfers() const { return m_transfers; }
 
   private:
-    std::vector<DeviceWrite> m_writes;
-    std::uint32_t m_flushes = 0;
+    std::vector<Transfer> m_transfers;
 };
 
 bool writeAll(int fd, const void* data, std::size_t bytes) {
@@ -61,7 +60,7 @@ bool readAll(int fd, void* data, std::size_t bytes) {
 
 // The child: the program changes the current directory and the environment and keeps the
 // application object's state, so it runs in a process of its own, as it would for a user.
-[[noreturn]] void runCounted(int report, const std::vector<std::string>& args,
+[[noreturn]] void runRecorded(int report, const std::vector<std::string>& args,
                              const std::string& workingDir,
                              const std::vector<std::pair<std::string, std::string>>& env,
                              const std::string& outputFile) {
@@ -79,28 +78,42 @@ bool readAll(int fd, void* data, std::size_t bytes) {
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
 
-    WriteCounter counter;
+    Recorder recorder;
     int status;
     {
-        platform::ScopedDriveFaults counting(counter);
+        platform::ScopedDriveFaults recording(recorder);
         status = cli::run(static_cast<int>(words.size()), argv.data());
     }
-    const std::uint32_t head[3] = {static_cast<std::uint32_t>(status), counter.flushes(),
-                                   static_cast<std::uint32_t>(counter.writes().size())};
+    const std::uint64_t head[2] = {static_cast<std::uint64_t>(status),
+                                   recorder.transfers().size()};
     bool sent = writeAll(report, head, sizeof head);
-    for (const DeviceWrite& w : counter.writes()) {
-        const std::uint64_t pair[2] = {w.offset, w.bytes};
-        sent = sent && writeAll(report, pair, sizeof pair);
+    for (const Transfer& t : recorder.transfers()) {
+        const std::uint64_t record[3] = {static_cast<std::uint64_t>(t.kind) * 2 + t.pastCache,
+                                         t.offset, t.bytes};
+        sent = sent && writeAll(report, record, sizeof record);
     }
     ::_exit(sent ? 0 : 126);
 }
 
 }  // namespace
 
-CountedBuild countBuild(const std::vector<std::string>& args, const std::string& workingDir,
-                        const std::vector<std::pair<std::string, std::string>>& env,
-                        const std::string& outputFile) {
-    CountedBuild result;
+std::vector<Transfer> RecordedRun::writes() const {
+    std::vector<Transfer> result;
+    for (const Transfer& t : transfers)
+        if (t.kind == Transfer::Kind::Write) result.push_back(t);
+    return result;
+}
+
+std::uint32_t RecordedRun::flushes() const {
+    std::uint32_t n = 0;
+    for (const Transfer& t : transfers) n += t.kind == Transfer::Kind::Flush;
+    return n;
+}
+
+RecordedRun recordRun(const std::vector<std::string>& args, const std::string& workingDir,
+                      const std::vector<std::pair<std::string, std::string>>& env,
+                      const std::string& outputFile) {
+    RecordedRun result;
     int channel[2];
     if (::pipe2(channel, O_CLOEXEC) != 0) {
         result.how = std::string("cannot make a pipe: ") + std::strerror(errno);
@@ -115,28 +128,28 @@ CountedBuild countBuild(const std::vector<std::string>& args, const std::string&
     }
     if (pid == 0) {
         ::close(channel[0]);
-        runCounted(channel[1], args, workingDir, env, outputFile);
+        runRecorded(channel[1], args, workingDir, env, outputFile);
     }
     ::close(channel[1]);
 
-    std::uint32_t head[3] = {};
+    std::uint64_t head[2] = {};
     bool complete = readAll(channel[0], head, sizeof head);
-    for (std::uint32_t i = 0; complete && i < head[2]; ++i) {
-        std::uint64_t pair[2] = {};
-        complete = readAll(channel[0], pair, sizeof pair);
-        result.writes.push_back({pair[0], pair[1]});
+    for (std::uint64_t i = 0; complete && i < head[1]; ++i) {
+        std::uint64_t record[3] = {};
+        complete = readAll(channel[0], record, sizeof record);
+        result.transfers.push_back({static_cast<Transfer::Kind>(record[0] / 2),
+                                    (record[0] & 1) != 0, record[1], record[2]});
     }
     ::close(channel[0]);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (!complete || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        result.how = "the counted build did not report its writes (see " + outputFile + ")";
-        result.writes.clear();
+        result.how = "the recorded run did not report its transfers (see " + outputFile + ")";
+        result.transfers.clear();
         return result;
     }
     result.exitStatus = static_cast<int>(head[0]);
-    result.flushes = head[1];
     return result;
 }
 

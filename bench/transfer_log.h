@@ -1,0 +1,37 @@
+// What one run of quenvol-cli sends to drive A:, recorded where every transfer on the drive
+// passes: each write, each read (and whether it went past the host's cache), each flush and
+// each time the cache was dropped, in order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace bench {
+
+struct Transfer {
+    enum class Kind : std::uint8_t { Write, Read, Flush, DropCache };
+    Kind kind = Kind::Write;
+    bool pastCache = false;    // reads only
+    std::uint64_t offset = 0;  // bytes from the start of the medium
+    std::uint64_t bytes = 0;
+};
+
+struct RecordedRun {
+    int exitStatus = -1;  // quenvol-cli's; -1 when the child did not report
+    std::string how;      // why there is no record, when there is none
+    std::vector<Transfer> transfers;
+
+    std::vector<Transfer> writes() const;
+    std::uint32_t flushes() const;
+};
+
+// Runs quenvol-cli's program with `args` (its options, without the program name) in a child
+// of this process, in `workingDir` with `env` set, and returns every transfer on drive A:.
+// The child's output goes to `outputFile`.
+RecordedRun recordRun(const std::vector<std::string>& args, const std::string& workingDir,
+                      const std::vector<std::pair<std::string, std::string>>& env,
+                      const std::string& outputFile);
+
+}  // namespace bench
