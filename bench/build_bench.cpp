@@ -1,15 +1,18 @@
 // Builds the sample MINIDOS diskette with quenvol-cli and with the mtools pipeline a user would
-// otherwise write, alternately, and prints the median times, what one build writes to drive
-// A: against the least a build could write, and the peak memory of a build.
+// otherwise write, alternately, and prints the median times; what one build writes to drive
+// A: against the least a build could write; the time a real 1.44 MB drive would take for the
+// transfers of a build, a build near capacity and the two formats, against the least time for
+// the same sectors; and the peak memory of a build.
 //
-//   quenvol-bench [--runs N] [--scratch DIR]... [--keep] [--cli PATH] [--kit DIR] [--project DIR]
+//   quenvol-bench [--runs N] [--scratch DIR]... [--keep] [--model-only] [--json] [--cli PATH]
+//                 [--kit DIR] [--project DIR]
 //
 // The defaults are the programs and sample folders of the build tree it was built in. The
-// times are taken twice unless --scratch says where: with the images in memory (/dev/shm),
-// which times each way at its own work, and on disk ($TMPDIR, else /tmp), where quenvol-cli
-// also waits for each flush that makes a copied file durable and the pipeline, which never
-// flushes, does not.
+// times are taken twice unless --scratch says where: with the images in memory (/dev/shm)
+// and on disk ($TMPDIR, else /tmp). Each run starts from a fresh blank image made untimed;
+// the pipeline ends with one fdatasync of the image, so that both leave a durable diskette.
 
+#include <fcntl.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
@@ -17,6 +20,8 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,10 +32,11 @@
 #include <string>
 #include <vector>
 
+#include "drive_model.h"
 #include "fat/fat12.h"
 #include "fat/memory_device.h"
 #include "process.h"
-#include "write_count.h"
+#include "transfer_log.h"
 
 namespace fs = std::filesystem;
 
@@ -39,9 +45,15 @@ namespace {
 constexpr long kTmpfsMagic = 0x01021994;
 
 // What a build should achieve.
-constexpr double kSpeedTarget = 3.0;         // times faster than the pipeline, at least
-constexpr double kSectorRatioTarget = 1.1;   // sectors written per least needed, at most
-constexpr double kPeakMemoryTargetMiB = 10;  // resident set of one build, under
+constexpr double kSpeedTarget = 5.0;           // times faster than the pipeline, at least
+constexpr double kSectorRatioTarget = 1.1;     // sectors written per least needed, at most
+constexpr double kPeakMemoryTargetMiB = 10;    // resident set of one build, under
+constexpr double kBuildDriveRatioTarget = 1.3;  // modelled drive time per least, at most
+constexpr double kFullFormatRatioTarget = 1.1;  // likewise for a full format
+
+// A FULLDOS diskette near capacity: the sample project with a BIOS image of this size.
+constexpr std::size_t kNearCapacityImageBytes = 1'400'000;
+constexpr std::uint64_t kBlankImageBytes = 1474560;
 
 enum class Folder { Kit, Project };
 
@@ -65,6 +77,8 @@ struct Options {
     int runs = 25;
     std::vector<std::string> scratch;  // a timing in each, the first also for the counts
     bool keep = false;
+    bool modelOnly = false;  // no timings
+    bool json = false;       // the figures as JSON on standard output
     std::string cli = QUENVOL_BENCH_CLI;
     std::string kit = QUENVOL_SAMPLE_KIT_DIR;
     std::string project = QUENVOL_SAMPLE_PROJECT_DIR;
@@ -72,6 +86,71 @@ struct Options {
 
 // Scratch folders made so far: left in place when the bench stops, for a look at the logs.
 std::vector<std::string> g_scratchRoots;
+
+// Where the text for people goes: standard error when standard output carries the JSON.
+FILE* g_text = stdout;
+
+void say(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(g_text, format, args);
+    va_end(args);
+}
+
+// One figure: its value, and the bound it should keep, if any.
+struct Figure {
+    std::string name;
+    double value = 0;
+    std::string unit;
+    enum class Bound { None, AtLeast, AtMost, Below } bound = Bound::None;
+    double target = 0;
+
+    bool met() const {
+        switch (bound) {
+            case Bound::AtLeast: return value >= target;
+            case Bound::AtMost: return value <= target;
+            case Bound::Below: return value < target;
+            case Bound::None: break;
+        }
+        return true;
+    }
+};
+std::vector<Figure> g_figures;
+
+void figure(std::string name, double value, std::string unit,
+            Figure::Bound bound = Figure::Bound::None, double target = 0) {
+    g_figures.push_back({std::move(name), value, std::move(unit), bound, target});
+}
+
+std::string jsonNumber(double value) {
+    if (!std::isfinite(value)) return "null";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
+}
+
+// {"figures": [{"name": ..., "value": ..., "unit": ..., "target": {"at_least": 5} or null,
+//  "met": true, false or null}, ...]}
+void printJson() {
+    std::printf("{\"figures\": [");
+    for (std::size_t i = 0; i < g_figures.size(); ++i) {
+        const Figure& f = g_figures[i];
+        std::string target = "null";
+        std::string met = "null";
+        if (f.bound != Figure::Bound::None) {
+            const char* key = f.bound == Figure::Bound::AtLeast  ? "at_least"
+                              : f.bound == Figure::Bound::AtMost ? "at_most"
+                                                                 : "below";
+            target = std::string("{\"") + key + "\": " + jsonNumber(f.target) + "}";
+            met = f.met() ? "true" : "false";
+        }
+        std::printf("%s\n  {\"name\": \"%s\", \"value\": %s, \"unit\": \"%s\", \"target\": %s, "
+                    "\"met\": %s}",
+                    i == 0 ? "" : ",", f.name.c_str(), jsonNumber(f.value).c_str(),
+                    f.unit.c_str(), target.c_str(), met.c_str());
+    }
+    std::printf("\n]}\n");
+}
 
 [[noreturn]] void die(const std::string& message) {
     std::fflush(stdout);
@@ -120,6 +199,10 @@ Options parseOptions(int argc, char** argv) {
             options.scratch.push_back(value());
         } else if (arg == "--keep") {
             options.keep = true;
+        } else if (arg == "--model-only") {
+            options.modelOnly = true;
+        } else if (arg == "--json") {
+            options.json = true;
         } else if (arg == "--cli") {
             options.cli = value();
         } else if (arg == "--kit") {
@@ -128,13 +211,17 @@ Options parseOptions(int argc, char** argv) {
             options.project = value();
         } else if (arg == "--help") {
             std::printf(
-                "Usage: quenvol-bench [--runs N] [--scratch DIR]... [--keep] [--cli PATH]\n"
-                "                     [--kit DIR] [--project DIR]\n"
+                "Usage: quenvol-bench [--runs N] [--scratch DIR]... [--keep] [--model-only]\n"
+                "                     [--json] [--cli PATH] [--kit DIR] [--project DIR]\n"
                 "Builds the sample MINIDOS diskette N times (default 25) with quenvol-cli and\n"
-                "with mformat, mcopy and dd, alternately, and prints the median times, the\n"
-                "writes of one build against the least needed, and the peak memory.\n"
+                "with mformat, mcopy, dd and sync -d, alternately, each on a fresh blank image,\n"
+                "and prints the median times, the writes of one build against the least\n"
+                "needed, the time a 1.44 MB drive would take for a build, a build near\n"
+                "capacity and the two formats against the least, and the peak memory.\n"
                 "The images go to a fresh folder under each DIR, timed in each (default:\n"
-                "/dev/shm and $TMPDIR or /tmp), removed at the end unless --keep is given.\n");
+                "/dev/shm and $TMPDIR or /tmp), removed at the end unless --keep is given.\n"
+                "--model-only leaves out the timings; --json prints every figure as one JSON\n"
+                "object on standard output (the text goes to standard error).\n");
             std::exit(0);
         } else {
             die("unknown option " + arg + " (try --help)");
@@ -188,10 +275,11 @@ std::string checkImage(const fs::path& image, const Sample& sample) {
 
 struct Scratch {
     fs::path root;
-    fs::path kit;     // quenvol-cli's start directory
-    fs::path staged;  // the pipeline's files under their diskette names
-    fs::path config;  // quenvol-cli's settings folder
+    fs::path kit;       // quenvol-cli's start directory
+    fs::path staged;    // the pipeline's files under their diskette names
+    fs::path config;    // quenvol-cli's settings folder
     fs::path logs;
+    fs::path bigProject;  // the sample project with a BIOS image that nearly fills a diskette
 };
 
 Scratch makeScratch(const std::string& under, const Sample& sample) {
@@ -206,7 +294,9 @@ Scratch makeScratch(const std::string& under, const Sample& sample) {
     s.staged = s.root / "staged";
     s.config = s.root / "config";
     s.logs = s.root / "logs";
+    s.bigProject = s.root / "big-project";
     fs::copy(sample.kit, s.kit, fs::copy_options::recursive);
+    fs::copy(sample.project, s.bigProject, fs::copy_options::recursive);
     fs::create_directories(s.staged);
     fs::create_directories(s.config);
     fs::create_directories(s.logs);
@@ -214,11 +304,31 @@ Scratch makeScratch(const std::string& under, const Sample& sample) {
         fs::copy_file(sample.sourceOf(file), s.staged / file.diskName);
     }
     fs::copy_file(sample.kit / kBootImage, s.staged / kBootImage);
+    // The sample project's part number is Q7A: its test image is the one that goes on.
+    std::ofstream big(s.bigProject / "testQ7A.rom", std::ios::binary | std::ios::trunc);
+    std::uint32_t x = 12345;
+    for (std::size_t i = 0; i < kNearCapacityImageBytes; ++i) {
+        x = x * 1103515245u + 12345u;
+        big.put(static_cast<char>(x >> 16));
+    }
+    if (!big.flush()) die("cannot write " + (s.bigProject / "testQ7A.rom").string());
     return s;
 }
 
+// A blank diskette as quenvol-cli --create makes one: a file of the right size, all zeros,
+// durable. Made before a run starts, untimed.
+void makeBlankImage(const fs::path& image) {
+    std::error_code ec;
+    fs::remove(image, ec);
+    const int fd = ::open(image.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(kBlankImageBytes)) != 0 || ::fsync(fd) != 0) {
+        die("cannot make a blank image at " + image.string() + ": " + std::strerror(errno));
+    }
+    ::close(fd);
+}
+
 std::vector<std::string> cliArgs(const fs::path& image, const Sample& sample) {
-    return {"--create", "--yes", "--drive", image.string(), sample.project.string()};
+    return {"--yes", "--drive", image.string(), sample.project.string()};
 }
 
 bench::RunSpec cliRun(const Options& options, const Scratch& s, const Sample& sample,
@@ -232,7 +342,8 @@ bench::RunSpec cliRun(const Options& options, const Scratch& s, const Sample& sa
     return spec;
 }
 
-// What a user would type: format a fresh image, copy each file over, put the boot sector in.
+// What a user would type: format the blank image, copy each file over, put the boot sector
+// in, and make it all durable.
 std::vector<bench::RunSpec> pipelineRuns(const Scratch& s, const fs::path& image) {
     std::vector<bench::RunSpec> steps;
     auto step = [&](std::vector<std::string> argv) {
@@ -242,7 +353,7 @@ std::vector<bench::RunSpec> pipelineRuns(const Scratch& s, const fs::path& image
         spec.outputFile = (s.logs / ("pipeline-" + std::to_string(steps.size()) + ".log")).string();
         steps.push_back(std::move(spec));
     };
-    step({"mformat", "-C", "-f", "1440", "-i", image.string(), "::"});
+    step({"mformat", "-f", "1440", "-i", image.string(), "::"});
     for (const SampleFile& file : kSampleFiles) {
         std::string upper = file.diskName;
         std::transform(upper.begin(), upper.end(), upper.begin(),
@@ -251,6 +362,7 @@ std::vector<bench::RunSpec> pipelineRuns(const Scratch& s, const fs::path& image
     }
     step({"dd", "if=" + std::string(kBootImage), "of=" + image.string(), "bs=512", "count=1",
           "conv=notrunc", "status=none"});
+    step({"sync", "--data", image.string()});
     return steps;
 }
 
@@ -267,6 +379,7 @@ struct Timed {
 
 Timed timeCli(const Options& options, const Scratch& s, const Sample& sample,
               const fs::path& image) {
+    makeBlankImage(image);
     const bench::RunSpec spec = cliRun(options, s, sample, image);
     const bench::RunOutcome outcome = bench::runProcess(spec);
     if (outcome.exitStatus != 0) {
@@ -279,6 +392,7 @@ Timed timeCli(const Options& options, const Scratch& s, const Sample& sample,
 }
 
 Timed timePipeline(const Scratch& s, const Sample& sample, const fs::path& image) {
+    makeBlankImage(image);
     Timed timed;
     for (const bench::RunSpec& spec : pipelineRuns(s, image)) {
         const bench::RunOutcome outcome = bench::runProcess(spec);
@@ -314,8 +428,8 @@ const char* verdict(bool met) {
 }
 
 void printTimes(const char* who, const std::vector<double>& ms) {
-    std::printf("  %-17s median %7.2f ms   (fastest %.2f, slowest %.2f)\n", who, median(ms),
-                *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()));
+    say("  %-17s median %7.2f ms   (fastest %.2f, slowest %.2f)\n", who, median(ms),
+        *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()));
 }
 
 std::string loadAverage() {
@@ -369,6 +483,7 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> straceWrites(const Option
     const auto strace = bench::findOnPath("strace");
     if (!strace) return std::nullopt;
     const fs::path image = s.root / "traced.img";
+    makeBlankImage(image);
     const std::string log = (s.logs / "strace.log").string();
     bench::RunSpec spec = cliRun(options, s, sample, image);
     spec.argv.insert(spec.argv.begin(), {*strace, "-f", "-qq", "-y", "-o", log, "-e",
@@ -402,20 +517,16 @@ struct Timings {
     long pipelineRssKiB = 0;
 };
 
-// Alternates the two ways, each on a fresh image, after one untimed build of each so that
-// both start from a warm cache.
+// Alternates the two ways, each on a fresh blank image, after one untimed build of each so
+// that both start from a warm cache.
 Timings timeBoth(const Options& options, const Scratch& s, const Sample& sample) {
     const fs::path cliImage = s.root / "cli.img";
     const fs::path pipeImage = s.root / "pipeline.img";
-    removeImage(cliImage);
     (void)timeCli(options, s, sample, cliImage);
-    removeImage(pipeImage);
     (void)timePipeline(s, sample, pipeImage);
     Timings t;
     for (int run = 0; run < options.runs; ++run) {
-        removeImage(cliImage);
         const Timed cli = timeCli(options, s, sample, cliImage);
-        removeImage(pipeImage);
         const Timed pipe = timePipeline(s, sample, pipeImage);
         t.cliMs.push_back(milliseconds(cli.elapsed));
         t.pipeMs.push_back(milliseconds(pipe.elapsed));
@@ -429,34 +540,42 @@ Timings timeBoth(const Options& options, const Scratch& s, const Sample& sample)
 
 void printTimings(const Timings& t, const Scratch& s) {
     const bool memory = inMemory(s.root.string());
-    std::printf("Build time with the images %s (%s), load average %s\n",
-                memory ? "in memory" : "on disk", s.root.c_str(), loadAverage().c_str());
+    const std::string where = memory ? "memory" : "disk";
+    say("Build time with the images %s (%s), load average %s\n",
+        memory ? "in memory" : "on disk", s.root.c_str(), loadAverage().c_str());
     printTimes("quenvol-cli", t.cliMs);
     printTimes("mtools pipeline", t.pipeMs);
     const double speedUp = median(t.pipeMs) / median(t.cliMs);
-    std::printf("  quenvol-cli is %.2f times as fast   (target: at least %.0f)  %s\n", speedUp,
-                kSpeedTarget, verdict(speedUp >= kSpeedTarget));
-    if (!memory) {
-        std::printf(
-            "  (on disk quenvol-cli waits for every flush it makes, one after each file among\n"
-            "  them; the pipeline makes none)\n");
-    }
-    std::printf("\n");
-    std::fflush(stdout);
+    say("  quenvol-cli is %.2f times as fast   (target: at least %.0f)  %s\n\n", speedUp,
+        kSpeedTarget, verdict(speedUp >= kSpeedTarget));
+    std::fflush(g_text);
+    figure("build_time_" + where + "_quenvol_cli", median(t.cliMs), "ms");
+    figure("build_time_" + where + "_mtools_pipeline", median(t.pipeMs), "ms");
+    figure("build_speedup_" + where, speedUp, "times", Figure::Bound::AtLeast, kSpeedTarget);
 }
 
-void printWrites(const Options& options, const Scratch& s, const Sample& sample) {
-    const fs::path image = s.root / "counted.img";
-    const std::string log = (s.logs / "counted.log").string();
-    const bench::CountedBuild counted = bench::countBuild(
-        cliArgs(image, sample), s.kit.string(), {{"XDG_CONFIG_HOME", s.config.string()}}, log);
-    if (!counted.how.empty()) die(counted.how);
-    if (counted.exitStatus != 0) {
-        die("the counted build stopped (exit status " + std::to_string(counted.exitStatus) +
-            "):\n" + logText(log));
+// One run of quenvol-cli on a fresh blank image with every transfer on drive A: recorded.
+bench::RecordedRun recordOn(const Scratch& s, const std::string& name,
+                            std::vector<std::string> args) {
+    const fs::path image = s.root / (name + ".img");
+    makeBlankImage(image);
+    args.insert(args.begin(), {"--drive", image.string()});
+    const std::string log = (s.logs / (name + ".log")).string();
+    bench::RecordedRun run =
+        bench::recordRun(args, s.kit.string(), {{"XDG_CONFIG_HOME", s.config.string()}}, log);
+    if (!run.how.empty()) die(run.how);
+    if (run.exitStatus != 0) {
+        die("the recorded run '" + name + "' stopped (exit status " +
+            std::to_string(run.exitStatus) + "):\n" + logText(log));
     }
+    return run;
+}
+
+void printWrites(const Options& options, const Scratch& s, const Sample& sample,
+                 const bench::RecordedRun& recorded) {
+    const fs::path image = s.root / "minidos.img";
     if (std::string wrong = checkImage(image, sample); !wrong.empty()) {
-        die("the counted build's image is wrong: " + wrong);
+        die("the recorded build's image is wrong: " + wrong);
     }
     auto device = fat::MemoryDevice::loadFile(image.string());
     if (!device) die(device.message());
@@ -467,7 +586,7 @@ void printWrites(const Options& options, const Scratch& s, const Sample& sample)
     const std::uint64_t fatEnd = g.reservedSectors + std::uint64_t{g.fatCount} * g.sectorsPerFat;
 
     Tally all, format, boot, data, fats, root;
-    for (const bench::DeviceWrite& w : counted.writes) {
+    for (const bench::Transfer& w : recorded.writes()) {
         const std::uint64_t first = w.offset / fat::kSectorSize;
         all.add(w.bytes);
         if (first == 0 && sectorsOf(w.bytes) == least.systemArea) {
@@ -486,41 +605,73 @@ void printWrites(const Options& options, const Scratch& s, const Sample& sample)
     const double sectorRatio =
         static_cast<double>(all.sectors) / static_cast<double>(least.sectors);
     const double callRatio = static_cast<double>(all.calls) / static_cast<double>(least.calls);
-    std::printf("Writes to drive A: in one build (counted on the drive, in process)\n");
-    std::printf(
-        "  sectors written %5llu   least %llu: system area %llu, file clusters %llu, "
+    say("Writes to drive A: in one build (recorded on the drive, in process)\n");
+    say("  sectors written %5llu   least %llu: system area %llu, file clusters %llu, "
         "sector 0\n",
         u(all.sectors), u(least.sectors), u(least.systemArea), u(least.fileSectors));
-    std::printf("  ratio           %7.3f   (target: at most %.1f)  %s\n", sectorRatio,
-                kSectorRatioTarget, verdict(sectorRatio <= kSectorRatioTarget));
-    std::printf("  write calls     %5llu   least %llu   ratio %.2f\n", u(all.calls), u(least.calls),
-                callRatio);
-    std::printf(
-        "  by place        format %llu/%llu, file data %llu/%llu, FATs %llu/%llu, "
+    say("  ratio           %7.3f   (target: at most %.1f)  %s\n", sectorRatio,
+        kSectorRatioTarget, verdict(sectorRatio <= kSectorRatioTarget));
+    say("  write calls     %5llu   least %llu   ratio %.2f\n", u(all.calls), u(least.calls),
+        callRatio);
+    say("  by place        format %llu/%llu, file data %llu/%llu, FATs %llu/%llu, "
         "root directory %llu/%llu,\n"
         "                  boot sector %llu/%llu   (calls/sectors)\n",
         u(format.calls), u(format.sectors), u(data.calls), u(data.sectors), u(fats.calls),
         u(fats.sectors), u(root.calls), u(root.sectors), u(boot.calls), u(boot.sectors));
-    std::printf("  flushes         %5u\n", counted.flushes);
+    say("  flushes         %5u\n", recorded.flushes());
+    figure("sectors_written", static_cast<double>(all.sectors), "sectors");
+    figure("sectors_least", static_cast<double>(least.sectors), "sectors");
+    figure("sector_ratio", sectorRatio, "ratio", Figure::Bound::AtMost, kSectorRatioTarget);
+    figure("write_calls", static_cast<double>(all.calls), "calls");
+    figure("drive_flushes", recorded.flushes(), "flushes");
     if (auto traced = straceWrites(options, s, sample)) {
         const bool agrees =
             traced->first == all.calls && traced->second == all.sectors * fat::kSectorSize;
-        std::printf("  strace of a build: %llu write calls, %llu bytes on the image  (%s)\n",
-                    u(traced->first), u(traced->second),
-                    agrees ? "agrees" : "DIFFERS from the count above");
+        say("  strace of a build: %llu write calls, %llu bytes on the image  (%s)\n",
+            u(traced->first), u(traced->second),
+            agrees ? "agrees" : "DIFFERS from the count above");
     } else {
-        std::printf("  (strace is not installed: no cross-check of the count)\n");
+        say("  (strace is not installed: no cross-check of the count)\n");
     }
-    std::printf("\n");
+    say("\n");
+    std::fflush(g_text);
+}
+
+// The transfers of a run through the drive model, against the least time for its sectors.
+void modelRun(const char* title, const std::string& name, const bench::RecordedRun& run,
+              Figure::Bound bound, double target) {
+    const bench::Modelled modelled = bench::replay(run.transfers);
+    // The least time counts a read-back only where the run reads back past the cache.
+    const bool readsBack =
+        std::any_of(run.transfers.begin(), run.transfers.end(), [](const bench::Transfer& t) {
+            return t.kind == bench::Transfer::Kind::Read && t.pastCache;
+        });
+    const double least = bench::leastMs(modelled.written, readsBack);
+    const double ratio = modelled.ms / least;
+    say("  %-27s %7.2f s   least %6.2f s   ratio %.2f", title, modelled.ms / 1000,
+        least / 1000, ratio);
+    if (bound != Figure::Bound::None) {
+        say("   (target: at most %.1f)  %s", target, verdict(ratio <= target));
+    }
+    say("\n  %-27s %zu sectors written, %llu read from the medium, %u seeks, %u flushes\n", "",
+        modelled.written.size(), static_cast<unsigned long long>(modelled.sectorsRead),
+        modelled.seeks, run.flushes());
+    if (!readsBack) {
+        say("  %-27s (it reads nothing back past the cache: no read-back on either side)\n", "");
+    }
+    figure("drive_" + name + "_modelled", modelled.ms / 1000, "s");
+    figure("drive_" + name + "_least", least / 1000, "s");
+    figure("drive_" + name + "_ratio", ratio, "ratio", bound, target);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const Options options = parseOptions(argc, argv);
+    if (options.json) g_text = stderr;
     if (!bench::findOnPath(options.cli)) die("quenvol-cli is not at " + options.cli);
-    for (const char* tool : {"mformat", "mcopy", "dd"}) {
-        if (!bench::findOnPath(tool)) {
+    for (const char* tool : {"mformat", "mcopy", "dd", "sync"}) {
+        if (!options.modelOnly && !bench::findOnPath(tool)) {
             die(std::string(tool) + " is not on PATH (packages mtools, coreutils)");
         }
     }
@@ -538,45 +689,67 @@ int main(int argc, char** argv) {
         die(std::string(kBootImage) + " is not one sector");
     }
 
-    std::printf("Quenvol benchmarks: the sample MINIDOS diskette, %zu files, %llu bytes\n",
-                std::size(kSampleFiles), static_cast<unsigned long long>(totalBytes));
-    std::printf(
-        "quenvol-cli --create --yes against mformat, %zu x mcopy -o and dd; whole\n"
-        "processes, %d runs of each, alternating, a fresh image each run\n\n",
-        std::size(kSampleFiles), options.runs);
-    std::fflush(stdout);
+    say("Quenvol benchmarks: the sample MINIDOS diskette, %zu files, %llu bytes\n",
+        std::size(kSampleFiles), static_cast<unsigned long long>(totalBytes));
+    if (!options.modelOnly) {
+        say("quenvol-cli --yes against mformat, %zu x mcopy -o, dd and sync --data; whole\n"
+            "processes, %d runs of each, alternating, a fresh blank image each run (untimed)\n\n",
+            std::size(kSampleFiles), options.runs);
+    }
+    std::fflush(g_text);
 
     std::vector<Scratch> scratches;
     for (const std::string& under : options.scratch)
         scratches.push_back(makeScratch(under, sample));
     std::vector<double> cliRss;
     long pipelineRss = 0;
-    for (const Scratch& s : scratches) {
-        const Timings t = timeBoth(options, s, sample);
-        printTimings(t, s);
-        cliRss.insert(cliRss.end(), t.cliRssKiB.begin(), t.cliRssKiB.end());
-        pipelineRss = std::max(pipelineRss, t.pipelineRssKiB);
-    }
-
-    printWrites(options, scratches.front(), sample);
-
-    const double peakMiB = *std::max_element(cliRss.begin(), cliRss.end()) / 1024.0;
-    std::printf("Peak memory of one build (resident set, from wait4)\n");
-    std::printf(
-        "  quenvol-cli     %6.2f MiB at most, median %.2f MiB   (target: under %.0f MiB)  "
-        "%s\n",
-        peakMiB, median(cliRss) / 1024.0, kPeakMemoryTargetMiB,
-        verdict(peakMiB < kPeakMemoryTargetMiB));
-    std::printf("  mtools pipeline %6.2f MiB, its largest process\n",
-                static_cast<double>(pipelineRss) / 1024.0);
-
-    for (const Scratch& s : scratches) {
-        if (options.keep) {
-            std::printf("\nImages and logs kept in %s\n", s.root.c_str());
-        } else {
-            std::error_code ec;
-            fs::remove_all(s.root, ec);
+    if (!options.modelOnly) {
+        for (const Scratch& s : scratches) {
+            const Timings t = timeBoth(options, s, sample);
+            printTimings(t, s);
+            cliRss.insert(cliRss.end(), t.cliRssKiB.begin(), t.cliRssKiB.end());
+            pipelineRss = std::max(pipelineRss, t.pipelineRssKiB);
         }
     }
+
+    const Scratch& s = scratches.front();
+    const bench::RecordedRun minidos = recordOn(s, "minidos", {"--yes", sample.project.string()});
+    printWrites(options, s, sample, minidos);
+
+    say("A 1.44 MB drive (80 cylinders, 2 heads, 18 sectors a track, 300 rpm, 3 ms a step,\n"
+        "15 ms to settle, 500 ms to spin up) doing what each run asked of drive A:, in order\n");
+    modelRun("sample MINIDOS build", "minidos", minidos, Figure::Bound::AtMost,
+             kBuildDriveRatioTarget);
+    modelRun("FULLDOS build near capacity", "fulldos_near_capacity",
+             recordOn(s, "fulldos", {"--kind", "fulldos", "--yes", s.bigProject.string()}),
+             Figure::Bound::AtMost, kBuildDriveRatioTarget);
+    modelRun("quick format", "quick_format", recordOn(s, "quick", {"--kind", "format"}),
+             Figure::Bound::None, 0);
+    modelRun("full format", "full_format", recordOn(s, "full", {"--kind", "format", "--full"}),
+             Figure::Bound::AtMost, kFullFormatRatioTarget);
+    say("\n");
+
+    if (!options.modelOnly) {
+        const double peakMiB = *std::max_element(cliRss.begin(), cliRss.end()) / 1024.0;
+        say("Peak memory of one build (resident set, from wait4)\n");
+        say("  quenvol-cli     %6.2f MiB at most, median %.2f MiB   (target: under %.0f MiB)  "
+            "%s\n",
+            peakMiB, median(cliRss) / 1024.0, kPeakMemoryTargetMiB,
+            verdict(peakMiB < kPeakMemoryTargetMiB));
+        say("  mtools pipeline %6.2f MiB, its largest process\n",
+            static_cast<double>(pipelineRss) / 1024.0);
+        figure("peak_memory_quenvol_cli", peakMiB, "MiB", Figure::Bound::Below,
+               kPeakMemoryTargetMiB);
+    }
+
+    for (const Scratch& scratch : scratches) {
+        if (options.keep) {
+            say("\nImages and logs kept in %s\n", scratch.root.c_str());
+        } else {
+            std::error_code ec;
+            fs::remove_all(scratch.root, ec);
+        }
+    }
+    if (options.json) printJson();
     return 0;
 }
