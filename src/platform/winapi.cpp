@@ -5,7 +5,8 @@
 //   FSCTL_LOCK_VOLUME     hold the drive exclusively: flock(LOCK_EX) on an image file, a second
 //                         open with O_EXCL on a block device (refused while it is mounted or
 //                         another program holds it);
-//   FSCTL_DISMOUNT_VOLUME make every write durable (fsync) and drop the cached pages, so that
+//   FSCTL_DISMOUNT_VOLUME make every write durable (fsync, when this program has written
+//                         anything since its last flush) and drop the cached pages, so that
 //                         the next reader sees the medium;
 //   FSCTL_UNLOCK_VOLUME   release that hold.
 // A write without the hold takes it for that one write, so nothing is written to a mounted
@@ -202,7 +203,9 @@ BOOL volumeControl(Device& device, DWORD code) {
             return held ? succeed() : fail(held.message());
         }
         case FSCTL_DISMOUNT_VOLUME: {
-            fat::Status flushed = drive.writable() ? drive.flush() : fat::Status::success();
+            // A flush with nothing to write still waits for the medium.
+            const bool pending = drive.writable() && DriveA::hasUnflushedWrites();
+            fat::Status flushed = pending ? drive.flush() : fat::Status::success();
             drive.dropCache(false);
             return flushed ? succeed() : fail(flushed.message());
         }
