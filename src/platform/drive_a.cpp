@@ -376,6 +376,17 @@ bool DriveA::hasUnflushedWrites() {
     return g_unflushed;
 }
 
+bool DriveA::stillAtPath() const {
+    struct stat named {};
+    struct stat ours {};
+    if (driveAPath() != m_path || ::stat(m_path.c_str(), &named) != 0 ||
+        ::fstat(m_fd, &ours) != 0) {
+        return false;
+    }
+    return m_blockDevice ? named.st_rdev == ours.st_rdev
+                         : named.st_dev == ours.st_dev && named.st_ino == ours.st_ino;
+}
+
 Status DriveA::lock() {
     if (m_locked) return Status::success();
     // A build of this process holds the drive: its hold keeps everyone else out, and a lock

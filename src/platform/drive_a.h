@@ -56,6 +56,8 @@ class DriveA final : public fat::SectorDevice {
     fat::Status flush() override;
     // Whether this program has written to drive A: since its last successful flush.
     static bool hasUnflushedWrites();
+    // Whether drive A:'s path still names what this session opened.
+    bool stillAtPath() const;
 
     // Byte-level transfers at `offset` for the raw volume, cut at the end of the medium; the
     // count actually transferred is returned, 0 at the end.

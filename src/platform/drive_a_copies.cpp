@@ -29,7 +29,10 @@ DriveACopies* DriveACopies::current() {
 
 fat::Result<fat::Volume*> DriveACopies::volume() {
     if (m_volume) {
-        if (fat::Status same = m_volume->checkMedium(); !same) {
+        fat::Status same = m_drive->stillAtPath()
+                               ? m_volume->checkMedium()
+                               : fat::Status::failure("its path names another file or device");
+        if (!same) {
             m_volume.reset();
             m_drive.reset();
             return fat::Status::failure("drive A: changed while files were copied to it: " +

@@ -6,9 +6,11 @@
 #include "fat/fat12.h"
 #include "fat/memory_device.h"
 #include "platform/drive_a.h"
+#include "platform/drive_a_copies.h"
 #include "platform/host_file.h"
 #include "platform/winapi.h"
 #include "platform_fixture.h"
+#include "support/fat_tools.h"
 
 namespace {
 
@@ -93,6 +95,32 @@ TEST_F(FileApiTest, CopyToDriveAWritesIntoTheDiskettesRoot) {
                           "' ::MINIDOS.SYS > '" + (m_dir / "mtype.out").string() + "' 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
     EXPECT_TRUE(readBytes(m_dir / "mtype.out") == std::vector<std::uint8_t>({7}));
+}
+
+// Copies made as a batch: seen at once by this program, by the diskette only once the batch
+// is finished; a diskette changed in between is noticed before anything more is written.
+TEST_F(FileApiTest, BatchOfCopiesReachesTheDisketteWhenFinished) {
+    formatDiskette();
+    writeBytes(m_dir / "one.bin", patternBytes(3000, 5));
+    writeBytes(m_dir / "two.bin", patternBytes(9000, 6));
+    {
+        platform::DriveACopies copies;
+        ASSERT_TRUE(CopyFileA("one.bin", "a:\\one.bin", FALSE)) << platform::lastErrorMessage();
+        ASSERT_TRUE(CopyFileA("two.bin", "a:\\two.bin", FALSE));
+        EXPECT_TRUE(PathFileExistsA("a:\\two.bin"));
+        EXPECT_EQ(fattools::mdirNames(driveImage().string()), std::vector<std::string>{});
+        ASSERT_TRUE(copies.finish());
+    }
+    EXPECT_TRUE(fileOnDiskette("ONE.BIN") == patternBytes(3000, 5));
+    EXPECT_TRUE(fileOnDiskette("TWO.BIN") == patternBytes(9000, 6));
+
+    const auto built = readBytes(driveImage());
+    platform::DriveACopies copies;
+    ASSERT_TRUE(CopyFileA("one.bin", "a:\\three.bin", FALSE));
+    fs::rename(driveImage(), m_dir / "moved.img");
+    writeBytes(driveImage(), built);
+    EXPECT_FALSE(CopyFileA("two.bin", "a:\\four.bin", FALSE));
+    EXPECT_TRUE(readBytes(driveImage()) == built);
 }
 
 TEST_F(FileApiTest, CopyToDriveAFailsWithACauseAndDamagesNothing) {
