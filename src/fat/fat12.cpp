@@ -226,6 +226,7 @@ std::uint32_t serialFromClock(std::time_t clock, bool fixedClock) {
 struct SectorCheck {
     std::vector<std::uint32_t> bad;
     std::string firstError;  // what the device said about the first bad sector
+    std::string flushError;  // the cleared system area could not be made durable
 };
 
 // Writes and reads back every sector, track by track, retrying a failed track sector by
@@ -254,6 +255,14 @@ SectorCheck checkEverySector(SectorDevice& device, const Geometry& g,
                 if (!writesBack(s, 1)) check.bad.push_back(s);
             }
             if (!check.bad.empty() && check.bad.front() < firstDataSector(g)) return check;
+        }
+        // The old root directory is cleared durably before any old file's clusters are:
+        // until then its entries would name what this check overwrites.
+        if (first < firstDataSector(g) && first + count >= firstDataSector(g)) {
+            if (Status s = device.flush(); !s) {
+                check.flushError = s.message();
+                return check;
+            }
         }
         if (options.progress) options.progress(first + count, g.totalSectors);
     }
@@ -317,6 +326,7 @@ Result<FormatReport> format(SectorDevice& device, const FormatOptions& options) 
     const std::uint32_t dataStart = firstDataSector(g);
     if (!options.quick) {
         SectorCheck check = checkEverySector(device, g, options);
+        if (!check.flushError.empty()) return Status::failure("format: " + check.flushError);
         if (!check.bad.empty() && check.bad.front() < dataStart) {
             return Status::failure("format: sector " + std::to_string(check.bad.front()) +
                                    " of the boot sector, FATs or root directory is unusable (" +
@@ -353,7 +363,20 @@ Result<FormatReport> format(SectorDevice& device, const FormatOptions& options) 
         entry[dirent::kAttributes] = dirent::kAttrVolumeLabel;
         stampEntry(entry, clock);
     }
-    if (Status s = device.write(0, dataStart, system.data()); !s) {
+    // A quick format empties the root directory first, durably: until then its old entries
+    // would name clusters that the new FATs call free. A full format's check has done so.
+    const std::uint32_t rootStart = firstRootSector(g);
+    std::uint32_t tablesEnd = dataStart;
+    if (options.quick) {
+        if (Status s = device.write(rootStart, dataStart - rootStart,
+                                    &system[std::size_t{rootStart} * kSectorSize]);
+            !s) {
+            return Status::failure("format: writing the root directory: " + s.message());
+        }
+        if (Status s = device.flush(); !s) return Status::failure("format: " + s.message());
+        tablesEnd = rootStart;
+    }
+    if (Status s = device.write(0, tablesEnd, system.data()); !s) {
         return Status::failure("format: writing the boot sector, FATs and root directory: " +
                                s.message());
     }

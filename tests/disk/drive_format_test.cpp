@@ -200,7 +200,7 @@ TEST(DriveFormatDeviceTest, FailureMidFormatIsNeverSuccess) {
         auto report = platform::formatMedium(device, {});
         ASSERT_FALSE(report);
         EXPECT_EQ(report.message().rfind(
-                      "The format of drive A: failed: a write error at sectors 0 to 32. "
+                      "The format of drive A: failed: a write error at sectors 19 to 32. "
                       "The diskette is not usable until it has been formatted again.",
                       0),
                   0u)

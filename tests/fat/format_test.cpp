@@ -162,14 +162,15 @@ TEST(FormatTest, SerialComesFromTheClockWhenNotGiven) {
               fat::load32(&b.bytes()[fat::boot::kSerial]));
 }
 
-// A quick format writes the boot sector, FATs and root directory in one call and leaves the
+// A quick format writes the root directory, then the boot sector and FATs, and leaves the
 // data area as it was.
 TEST(FormatTest, QuickFormatWritesOnlyTheSystemArea) {
     MemoryDevice memory(2880);
     std::fill(memory.bytes().begin(), memory.bytes().end(), 0xAA);
     FailingDevice device(memory);
     ASSERT_TRUE(fat::format(device, fixedOptions()).ok());
-    EXPECT_EQ(device.writeCalls(), 1u);
+    EXPECT_EQ(device.writeCalls(), 2u);
+    EXPECT_EQ(device.flushCalls(), 2u);
     EXPECT_EQ(device.sectorsWritten(), 33u);
     EXPECT_EQ(memory.bytes()[33 * 512], 0xAA);
     EXPECT_EQ(memory.bytes().back(), 0xAA);

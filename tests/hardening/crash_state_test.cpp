@@ -132,6 +132,11 @@ class CrashStates : public BuildFixture {
 TEST_F(CrashStates, NoStateOfABuildLeavesAFileWithWrongContents) {
     const Scenario scenarios[] = {
         {"MINIDOS on a blank diskette", 0, console::FormatChoice::Action::Quick, true, {}},
+        {"MINIDOS formatting a diskette that holds files",
+         0,
+         console::FormatChoice::Action::Quick,
+         false,
+         {{"OLD.TXT", patternBytes(30'000, 1)}, {"BIOS.ROM", patternBytes(5'000, 2)}}},
         // Too little room to write the new bios.rom beside the old one.
         {"FULLDOS replacing the files of a nearly full diskette",
          1,
