@@ -585,11 +585,14 @@ void printWrites(const Options& options, const Scratch& s, const Sample& sample,
     const Minimum least = minimumFor(g, sample);
     const std::uint64_t fatEnd = g.reservedSectors + std::uint64_t{g.fatCount} * g.sectorsPerFat;
 
+    // The format is whatever the build writes before the first file data.
     Tally all, format, boot, data, fats, root;
+    bool dataSeen = false;
     for (const bench::Transfer& w : recorded.writes()) {
         const std::uint64_t first = w.offset / fat::kSectorSize;
         all.add(w.bytes);
-        if (first == 0 && sectorsOf(w.bytes) == least.systemArea) {
+        dataSeen = dataSeen || first >= least.systemArea;
+        if (!dataSeen) {
             format.add(w.bytes);
         } else if (first == 0) {
             boot.add(w.bytes);
