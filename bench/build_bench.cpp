@@ -45,9 +45,9 @@ namespace {
 constexpr long kTmpfsMagic = 0x01021994;
 
 // What a build should achieve.
-constexpr double kSpeedTarget = 5.0;           // times faster than the pipeline, at least
-constexpr double kSectorRatioTarget = 1.1;     // sectors written per least needed, at most
-constexpr double kPeakMemoryTargetMiB = 10;    // resident set of one build, under
+constexpr double kSpeedTarget = 5.0;            // times faster than the pipeline, at least
+constexpr double kSectorRatioTarget = 1.1;      // sectors written per least needed, at most
+constexpr double kPeakMemoryTargetMiB = 10;     // resident set of one build, under
 constexpr double kBuildDriveRatioTarget = 1.3;  // modelled drive time per least, at most
 constexpr double kFullFormatRatioTarget = 1.1;  // likewise for a full format
 
@@ -107,10 +107,14 @@ struct Figure {
 
     bool met() const {
         switch (bound) {
-            case Bound::AtLeast: return value >= target;
-            case Bound::AtMost: return value <= target;
-            case Bound::Below: return value < target;
-            case Bound::None: break;
+            case Bound::AtLeast:
+                return value >= target;
+            case Bound::AtMost:
+                return value <= target;
+            case Bound::Below:
+                return value < target;
+            case Bound::None:
+                break;
         }
         return true;
     }
@@ -144,10 +148,11 @@ void printJson() {
             target = std::string("{\"") + key + "\": " + jsonNumber(f.target) + "}";
             met = f.met() ? "true" : "false";
         }
-        std::printf("%s\n  {\"name\": \"%s\", \"value\": %s, \"unit\": \"%s\", \"target\": %s, "
-                    "\"met\": %s}",
-                    i == 0 ? "" : ",", f.name.c_str(), jsonNumber(f.value).c_str(),
-                    f.unit.c_str(), target.c_str(), met.c_str());
+        std::printf(
+            "%s\n  {\"name\": \"%s\", \"value\": %s, \"unit\": \"%s\", \"target\": %s, "
+            "\"met\": %s}",
+            i == 0 ? "" : ",", f.name.c_str(), jsonNumber(f.value).c_str(), f.unit.c_str(),
+            target.c_str(), met.c_str());
     }
     std::printf("\n]}\n");
 }
@@ -275,9 +280,9 @@ std::string checkImage(const fs::path& image, const Sample& sample) {
 
 struct Scratch {
     fs::path root;
-    fs::path kit;       // quenvol-cli's start directory
-    fs::path staged;    // the pipeline's files under their diskette names
-    fs::path config;    // quenvol-cli's settings folder
+    fs::path kit;     // quenvol-cli's start directory
+    fs::path staged;  // the pipeline's files under their diskette names
+    fs::path config;  // quenvol-cli's settings folder
     fs::path logs;
     fs::path bigProject;  // the sample project with a BIOS image that nearly fills a diskette
 };
@@ -541,8 +546,8 @@ Timings timeBoth(const Options& options, const Scratch& s, const Sample& sample)
 void printTimings(const Timings& t, const Scratch& s) {
     const bool memory = inMemory(s.root.string());
     const std::string where = memory ? "memory" : "disk";
-    say("Build time with the images %s (%s), load average %s\n",
-        memory ? "in memory" : "on disk", s.root.c_str(), loadAverage().c_str());
+    say("Build time with the images %s (%s), load average %s\n", memory ? "in memory" : "on disk",
+        s.root.c_str(), loadAverage().c_str());
     printTimes("quenvol-cli", t.cliMs);
     printTimes("mtools pipeline", t.pipeMs);
     const double speedUp = median(t.pipeMs) / median(t.cliMs);
@@ -612,8 +617,8 @@ void printWrites(const Options& options, const Scratch& s, const Sample& sample,
     say("  sectors written %5llu   least %llu: system area %llu, file clusters %llu, "
         "sector 0\n",
         u(all.sectors), u(least.sectors), u(least.systemArea), u(least.fileSectors));
-    say("  ratio           %7.3f   (target: at most %.1f)  %s\n", sectorRatio,
-        kSectorRatioTarget, verdict(sectorRatio <= kSectorRatioTarget));
+    say("  ratio           %7.3f   (target: at most %.1f)  %s\n", sectorRatio, kSectorRatioTarget,
+        verdict(sectorRatio <= kSectorRatioTarget));
     say("  write calls     %5llu   least %llu   ratio %.2f\n", u(all.calls), u(least.calls),
         callRatio);
     say("  by place        format %llu/%llu, file data %llu/%llu, FATs %llu/%llu, "
@@ -651,8 +656,8 @@ void modelRun(const char* title, const std::string& name, const bench::RecordedR
         });
     const double least = bench::leastMs(modelled.written, readsBack);
     const double ratio = modelled.ms / least;
-    say("  %-27s %7.2f s   least %6.2f s   ratio %.2f", title, modelled.ms / 1000,
-        least / 1000, ratio);
+    say("  %-27s %7.2f s   least %6.2f s   ratio %.2f", title, modelled.ms / 1000, least / 1000,
+        ratio);
     if (bound != Figure::Bound::None) {
         say("   (target: at most %.1f)  %s", target, verdict(ratio <= target));
     }

@@ -56,8 +56,8 @@ void serve(Drive& drive, const std::vector<std::uint32_t>& sectors, const DriveT
     std::vector<std::uint32_t> track;
     for (std::size_t i = 0; i < sectors.size(); ++i) {
         track.push_back(sectors[i]);
-        const bool last = i + 1 == sectors.size() ||
-                          sectors[i + 1] / times.sectorsPerTrack != sectors[i] / times.sectorsPerTrack;
+        const bool last = i + 1 == sectors.size() || sectors[i + 1] / times.sectorsPerTrack !=
+                                                         sectors[i] / times.sectorsPerTrack;
         if (last) {
             drive.serveTrack(sectors[i] / times.sectorsPerTrack, track);
             track.clear();

@@ -31,7 +31,7 @@ struct Modelled {
     std::uint64_t sectorsWritten = 0;  // transfers of a sector to the medium
     std::uint64_t sectorsRead = 0;     // from the medium, not from the host's cache
     std::uint32_t seeks = 0;
-    std::set<std::uint32_t> written;   // the sectors written, each once
+    std::set<std::uint32_t> written;  // the sectors written, each once
 };
 
 // Replays a run's transfers. The host keeps what was read or written in its cache for the

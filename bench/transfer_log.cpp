@@ -61,9 +61,9 @@ bool readAll(int fd, void* data, std::size_t bytes) {
 // The child: the program changes the current directory and the environment and keeps the
 // application object's state, so it runs in a process of its own, as it would for a user.
 [[noreturn]] void runRecorded(int report, const std::vector<std::string>& args,
-                             const std::string& workingDir,
-                             const std::vector<std::pair<std::string, std::string>>& env,
-                             const std::string& outputFile) {
+                              const std::string& workingDir,
+                              const std::vector<std::pair<std::string, std::string>>& env,
+                              const std::string& outputFile) {
     const int in = ::open("/dev/null", O_RDONLY);
     const int out = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0 ||
@@ -84,8 +84,7 @@ bool readAll(int fd, void* data, std::size_t bytes) {
         platform::ScopedDriveFaults recording(recorder);
         status = cli::run(static_cast<int>(words.size()), argv.data());
     }
-    const std::uint64_t head[2] = {static_cast<std::uint64_t>(status),
-                                   recorder.transfers().size()};
+    const std::uint64_t head[2] = {static_cast<std::uint64_t>(status), recorder.transfers().size()};
     bool sent = writeAll(report, head, sizeof head);
     for (const Transfer& t : recorder.transfers()) {
         const std::uint64_t record[3] = {static_cast<std::uint64_t>(t.kind) * 2 + t.pastCache,

@@ -735,8 +735,8 @@ Status Volume::stageFile(std::string_view name, std::span<const std::uint8_t> da
 Status Volume::commit() {
     if (!hasStaged()) return Status::success();
     auto fail = [&](const Status& s) {
-        return failAndReload(Status::failure("putting the staged files on the medium: " +
-                                             s.message()));
+        return failAndReload(
+            Status::failure("putting the staged files on the medium: " + s.message()));
     };
     // The new chains name no file yet: they go out with the data, and both become durable
     // before any entry points at them.
@@ -815,7 +815,8 @@ Status Volume::removeFile(std::string_view name) {
     };
     if (!findEntry(*shortName)) return Status::failure("cannot remove " + quoted + ": not found");
     // The root sector written below would carry staged entries along.
-    if (Status s = commit(); !s) return Status::failure("cannot remove " + quoted + ": " + s.message());
+    if (Status s = commit(); !s)
+        return Status::failure("cannot remove " + quoted + ": " + s.message());
     const std::optional<std::size_t> index = findEntry(*shortName);
     const std::uint8_t* entry = &m_root[*index * dirent::kSize];
     if (entry[dirent::kAttributes] & dirent::kAttrDirectory) {

@@ -49,8 +49,8 @@ BOOL stageOnDiskette(platform::DriveACopies& copies, const std::vector<std::uint
     }
     const fat::Status staged = (*volume)->stageFile(diskName, content, std::time(nullptr));
     if (!staged) {
-        return failWith("\"" + diskName + "\" could not be written to drive A: " +
-                        staged.message());
+        return failWith("\"" + diskName +
+                        "\" could not be written to drive A: " + staged.message());
     }
     return succeeded();
 }
@@ -186,7 +186,7 @@ BOOL PathFileExistsA(LPCSTR pszPath) {
             auto volume = copies->volume();
             if (!volume) return failWith(volume.message());
             return (*volume)->find(mapped->diskName) ? succeeded()
-                                                      : failWith("no such file on drive A:");
+                                                     : failWith("no such file on drive A:");
         }
         auto drive = platform::DriveA::open();
         if (!drive) return failWith(drive.message());

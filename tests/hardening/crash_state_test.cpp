@@ -62,8 +62,10 @@ class CrashStates : public BuildFixture {
         const fs::path kit = QUENVOL_SAMPLE_KIT_DIR;
         const fs::path project = QUENVOL_SAMPLE_PROJECT_DIR;
         const std::pair<const char*, fs::path> files[] = {
-            {"MINIDOS.SYS", kit / "minidos.sys"},       {"ZYPLET.EXE", kit / "zyplet.exe"},
-            {"PLATFORM.BIN", project / "platform.bin"}, {"VGABIOS.EXE", project / "vgabios.exe"},
+            {"MINIDOS.SYS", kit / "minidos.sys"},
+            {"ZYPLET.EXE", kit / "zyplet.exe"},
+            {"PLATFORM.BIN", project / "platform.bin"},
+            {"VGABIOS.EXE", project / "vgabios.exe"},
             {"BIOS.ROM", project / "testQ7A.rom"}};
         std::map<std::string, Bytes> result;
         for (const auto& [name, path] : files) {
@@ -111,21 +113,24 @@ class CrashStates : public BuildFixture {
                 if (!fat::Volume::mount(device)) return;  // no volume yet: nothing to repair
                 ASSERT_TRUE(fattools::writeBytes(stateFile, state));
                 const fattools::ToolRun repair = fattools::runTool({"fsck.fat", "-a", stateFile});
-                EXPECT_TRUE(repair.exitCode == 0 || repair.exitCode == 1)
-                    << how << ":\n" << repair.output;
+                EXPECT_TRUE(repair.exitCode == 0 || repair.exitCode == 1) << how << ":\n"
+                                                                          << repair.output;
                 EXPECT_EQ(repair.output.find("share clusters"), std::string::npos)
-                    << how << ": cross-linked files:\n" << repair.output;
+                    << how << ": cross-linked files:\n"
+                    << repair.output;
                 ++repaired;
             });
         EXPECT_EQ(failed, 0u) << failed << " of " << states << " states hold a wrong file";
-        std::printf("[ crash    ] %s: %zu writes in %zu flushes, %zu states, %zu repaired by "
-                    "fsck.fat -a, seed %u\n",
-                    setup.name, [&] {
-                        std::size_t n = 0;
-                        for (const crash::Epoch& e : recorder.epochs()) n += e.writes.size();
-                        return n;
-                    }(),
-                    recorder.epochs().size() - 1, states, repaired, options.seed);
+        std::printf(
+            "[ crash    ] %s: %zu writes in %zu flushes, %zu states, %zu repaired by "
+            "fsck.fat -a, seed %u\n",
+            setup.name,
+            [&] {
+                std::size_t n = 0;
+                for (const crash::Epoch& e : recorder.epochs()) n += e.writes.size();
+                return n;
+            }(),
+            recorder.epochs().size() - 1, states, repaired, options.seed);
     }
 };
 

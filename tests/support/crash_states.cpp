@@ -74,9 +74,15 @@ std::vector<Choice> choicesFor(const std::vector<Write>& writes, const Options& 
         Choice c(n);
         for (std::size_t i = 0; i < n; ++i) {
             switch (random() % 4) {
-                case 0: c[i] = 0; break;
-                case 3: c[i] = static_cast<std::uint32_t>(random() % (writes[i].sectors() + 1)); break;
-                default: c[i] = writes[i].sectors(); break;
+                case 0:
+                    c[i] = 0;
+                    break;
+                case 3:
+                    c[i] = static_cast<std::uint32_t>(random() % (writes[i].sectors() + 1));
+                    break;
+                default:
+                    c[i] = writes[i].sectors();
+                    break;
             }
         }
         choices.push_back(std::move(c));
@@ -164,9 +170,9 @@ std::vector<std::string> checkFiles(const Bytes& image, const Allowed& allowed) 
             continue;
         }
         const auto found = allowed.contents.find(info.name);
-        const bool known = found != allowed.contents.end() &&
-                           std::find(found->second.begin(), found->second.end(), *bytes) !=
-                               found->second.end();
+        const bool known =
+            found != allowed.contents.end() &&
+            std::find(found->second.begin(), found->second.end(), *bytes) != found->second.end();
         if (!known) {
             faults.push_back(info.name + " holds " + std::to_string(bytes->size()) +
                              " bytes that are neither its old nor its new content");
