@@ -379,6 +379,7 @@ std::string logText(const std::string& path) {
 
 struct Timed {
     std::chrono::nanoseconds elapsed{};
+    std::chrono::nanoseconds cpu{};
     long maxRssKiB = 0;
 };
 
@@ -393,7 +394,7 @@ Timed timeCli(const Options& options, const Scratch& s, const Sample& sample,
     if (std::string wrong = checkImage(image, sample); !wrong.empty()) {
         die("quenvol-cli's image " + image.string() + " is wrong: " + wrong);
     }
-    return {outcome.elapsed, outcome.maxRssKiB};
+    return {outcome.elapsed, outcome.cpu, outcome.maxRssKiB};
 }
 
 Timed timePipeline(const Scratch& s, const Sample& sample, const fs::path& image) {
@@ -405,6 +406,7 @@ Timed timePipeline(const Scratch& s, const Sample& sample, const fs::path& image
             die(spec.argv.front() + " stopped (" + outcome.how + "):\n" + logText(spec.outputFile));
         }
         timed.elapsed += outcome.elapsed;
+        timed.cpu += outcome.cpu;
         timed.maxRssKiB = std::max(timed.maxRssKiB, outcome.maxRssKiB);
     }
     if (std::string wrong = checkImage(image, sample); !wrong.empty()) {
@@ -518,6 +520,8 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> straceWrites(const Option
 struct Timings {
     std::vector<double> cliMs;
     std::vector<double> pipeMs;
+    std::vector<double> cliCpuMs;
+    std::vector<double> pipeCpuMs;
     std::vector<double> cliRssKiB;
     long pipelineRssKiB = 0;
 };
@@ -535,6 +539,8 @@ Timings timeBoth(const Options& options, const Scratch& s, const Sample& sample)
         const Timed pipe = timePipeline(s, sample, pipeImage);
         t.cliMs.push_back(milliseconds(cli.elapsed));
         t.pipeMs.push_back(milliseconds(pipe.elapsed));
+        t.cliCpuMs.push_back(milliseconds(cli.cpu));
+        t.pipeCpuMs.push_back(milliseconds(pipe.cpu));
         t.cliRssKiB.push_back(static_cast<double>(cli.maxRssKiB));
         t.pipelineRssKiB = std::max(t.pipelineRssKiB, pipe.maxRssKiB);
     }
@@ -551,12 +557,18 @@ void printTimings(const Timings& t, const Scratch& s) {
     printTimes("quenvol-cli", t.cliMs);
     printTimes("mtools pipeline", t.pipeMs);
     const double speedUp = median(t.pipeMs) / median(t.cliMs);
-    say("  quenvol-cli is %.2f times as fast   (target: at least %.0f)  %s\n\n", speedUp,
+    say("  quenvol-cli is %.2f times as fast   (target: at least %.0f)  %s\n", speedUp,
         kSpeedTarget, verdict(speedUp >= kSpeedTarget));
+    // Processor time does not wait for the medium or for other programs: it shows the work.
+    const double cpuRatio = median(t.pipeCpuMs) / median(t.cliCpuMs);
+    say("  processor time  quenvol-cli %.2f ms, pipeline %.2f ms: %.2f times less\n\n",
+        median(t.cliCpuMs), median(t.pipeCpuMs), cpuRatio);
     std::fflush(g_text);
     figure("build_time_" + where + "_quenvol_cli", median(t.cliMs), "ms");
     figure("build_time_" + where + "_mtools_pipeline", median(t.pipeMs), "ms");
     figure("build_speedup_" + where, speedUp, "times", Figure::Bound::AtLeast, kSpeedTarget);
+    figure("build_cpu_" + where + "_quenvol_cli", median(t.cliCpuMs), "ms");
+    figure("build_cpu_" + where + "_mtools_pipeline", median(t.pipeCpuMs), "ms");
 }
 
 // One run of quenvol-cli on a fresh blank image with every transfer on drive A: recorded.

@@ -84,6 +84,10 @@ RunOutcome runProcess(const RunSpec& spec) {
     }
     outcome.elapsed = std::chrono::steady_clock::now() - start;
     outcome.maxRssKiB = usage.ru_maxrss;
+    auto spent = [](const timeval& t) {
+        return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
+    };
+    outcome.cpu = spent(usage.ru_utime) + spent(usage.ru_stime);
 
     int childError = 0;
     const bool startFailed = ::read(failPipe[0], &childError, sizeof childError) > 0;

@@ -21,6 +21,7 @@ struct RunOutcome {
     std::string how;      // "exit status 1", "killed by signal 11", "cannot run mformat: ..."
     std::chrono::nanoseconds elapsed{};
     long maxRssKiB = 0;  // the child's own peak resident set, from wait4
+    std::chrono::nanoseconds cpu{};  // the child's user and system time, from wait4
 };
 
 // Standard input is /dev/null, so no program waits for an answer.
