@@ -57,7 +57,7 @@ fat::Result<fat::Volume*> DriveACopies::volume() {
 fat::Status DriveACopies::finish() {
     if (!m_active || !m_volume) return fat::Status::success();
     fat::Status done = m_volume->commit();
-    if (done) done = m_drive->flush();
+    if (done && DriveA::hasUnflushedWrites()) done = m_drive->flush();
     m_volume.reset();
     m_drive.reset();
     return done;
