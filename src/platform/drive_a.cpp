@@ -1,6 +1,7 @@
 #include "platform/drive_a.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/fs.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "platform/device_hooks.h"
 #include "platform/exclusive_hold.h"
@@ -19,6 +21,7 @@
 namespace platform {
 namespace {
 
+using fat::Failure;
 using fat::Result;
 using fat::Status;
 
@@ -29,20 +32,43 @@ std::string errnoText(int error) {
 }
 
 Status noDiskette(const std::string& path, const std::string& why) {
-    return Status::failure("no diskette in drive A: (" + path + " " + why + ")");
+    return Status::failure(Failure::NoMedium, "no diskette in drive A: (" + path + " " + why + ")");
 }
 
 Status notDiskette(const std::string& path, const std::string& why) {
-    return Status::failure("not a diskette: " + path + " " + why);
+    return Status::failure(Failure::NotDiskette, "not a diskette: " + path + " " + why);
 }
 
 Status writeProtected(const std::string& path) {
-    return Status::failure("write-protected: the diskette in drive A: (" + path +
-                           ") cannot be written");
+    return Status::failure(Failure::WriteProtected, "write-protected: the diskette in drive A: (" +
+                                                        path + ") cannot be written");
 }
 
 Status busy(const std::string& path) {
-    return Status::failure("busy: drive A: (" + path + ") is mounted or in use by another program");
+    return Status::failure(Failure::Busy,
+                           "busy: drive A: (" + path + ") is mounted or in use by another program");
+}
+
+std::string groupName(gid_t gid) {
+    struct group entry {};
+    struct group* found = nullptr;
+    std::vector<char> buffer(4096);
+    if (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+        return found->gr_name;
+    }
+    return std::to_string(gid);
+}
+
+// The device (or image) is there but this user may not open it: say who may, so that the user
+// knows the way out.
+Status permissionDenied(const std::string& path, const struct stat& info, bool writing) {
+    const std::string group = groupName(info.st_gid);
+    return Status::failure(Failure::PermissionDenied,
+                           "permission denied: this user may not open drive A: (" + path +
+                               ") for " + (writing ? "writing" : "reading") +
+                               "; it belongs to the group \"" + group +
+                               "\": add the user to that group, or run the program as a user "
+                               "with access to it");
 }
 
 std::string kindOf(mode_t mode) {
@@ -108,6 +134,17 @@ std::string driveAPath() {
     return currentDriveA().path;
 }
 
+std::optional<DriveAccessDenied> driveAAccessDenied() {
+    auto opened = DriveA::open();
+    if (opened || opened.kind() != fat::Failure::PermissionDenied) return std::nullopt;
+    DriveAccessDenied denied;
+    denied.path = driveAPath();
+    denied.detail = opened.message();
+    struct stat info {};
+    denied.group = ::stat(denied.path.c_str(), &info) == 0 ? groupName(info.st_gid) : "?";
+    return denied;
+}
+
 bool isDisketteSize(std::uint64_t bytes) {
     if (bytes == 0 || bytes > kLargestDisketteBytes || bytes % fat::kSectorSize != 0) return false;
     return fat::geometryForSize(bytes).ok();
@@ -139,6 +176,7 @@ Result<std::unique_ptr<DriveA>> DriveA::open(const DriveOpenOptions& options) {
         (before.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
         if (!options.readOnlyFallback) return writeProtected(path);
         wantWrite = false;
+        drive->m_whyReadOnly = writeProtected(path);
     }
 
     int flags = O_CLOEXEC | O_NONBLOCK | (wantWrite ? O_RDWR : O_RDONLY);
@@ -147,6 +185,8 @@ Result<std::unique_ptr<DriveA>> DriveA::open(const DriveOpenOptions& options) {
     int fd = ::open(path.c_str(), flags);
     if (fd < 0 && wantWrite && (errno == EROFS || errno == EACCES || errno == EPERM) &&
         options.readOnlyFallback) {
+        drive->m_whyReadOnly =
+            errno == EROFS ? writeProtected(path) : permissionDenied(path, before, true);
         wantWrite = false;
         fd = ::open(path.c_str(), (flags & ~O_RDWR) | O_RDONLY);
     }
@@ -155,7 +195,9 @@ Result<std::unique_ptr<DriveA>> DriveA::open(const DriveOpenOptions& options) {
         if (error == ENOENT || error == ENXIO || error == ENOMEDIUM || error == ENODEV) {
             return noDiskette(path, errnoText(error));
         }
-        if (error == EROFS || error == EACCES || error == EPERM) return writeProtected(path);
+        if (error == EROFS) return writeProtected(path);
+        // A missing permission is no write protection: the way out is another.
+        if (error == EACCES || error == EPERM) return permissionDenied(path, before, wantWrite);
         if (error == EBUSY) return busy(path);
         return Status::failure("cannot open drive A: (" + path + "): " + errnoText(error));
     }
@@ -185,6 +227,7 @@ Result<std::unique_ptr<DriveA>> DriveA::open(const DriveOpenOptions& options) {
         if (wantWrite && ::ioctl(fd, BLKROGET, &readOnly) == 0 && readOnly != 0) {
             if (!options.readOnlyFallback) return writeProtected(path);
             wantWrite = false;
+            drive->m_whyReadOnly = writeProtected(path);
         }
         drive->m_size = bytes;
     } else {
@@ -299,7 +342,7 @@ Result<std::size_t> DriveA::writeAt(std::uint64_t offset, const void* in, std::s
         if (m_openedForReading) {
             return Status::failure("drive A: (" + m_path + ") was opened for reading only");
         }
-        return writeProtected(m_path);
+        return m_whyReadOnly;
     }
     // Cut at the end of the medium: an image file must never grow.
     if (offset >= m_size) return std::size_t{0};
@@ -345,7 +388,11 @@ Result<std::size_t> DriveA::writeAt(std::uint64_t offset, const void* in, std::s
     int error = errno;
     if (heldHere) unlock();
     if (n < 0) {
-        if (error == EROFS || error == EPERM || error == EACCES) return writeProtected(m_path);
+        if (error == EROFS) return writeProtected(m_path);
+        if (error == EPERM || error == EACCES) {
+            return Status::failure(Failure::PermissionDenied, "permission denied: drive A: (" +
+                                                                  m_path + ") refused the write");
+        }
         return Status::failure("write error at byte " + std::to_string(offset) + " of drive A: (" +
                                m_path + "): " + errnoText(error));
     }

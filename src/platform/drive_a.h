@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "fat/fat12.h"
@@ -26,6 +27,15 @@ std::string driveAPath();
 // image of something else than a diskette.
 bool isDisketteSize(std::uint64_t bytes);
 
+// Drive A: is there but this user may not open it for reading: which device, and the group
+// that owns it (the way out is to join it, or to run with access).
+struct DriveAccessDenied {
+    std::string path;
+    std::string group;
+    std::string detail;  // the refusal in full
+};
+std::optional<DriveAccessDenied> driveAAccessDenied();
+
 enum class DriveAccess { Read, Write };
 
 struct DriveOpenOptions {
@@ -40,8 +50,8 @@ struct DriveOpenOptions {
     bool bypassCache = false;
 };
 
-// One open session on drive A:. Refusals name the cause: "no diskette in drive A:",
-// "not a diskette", "write-protected", "busy".
+// One open session on drive A:. Refusals carry their kind and name the cause: "no diskette in
+// drive A:", "not a diskette", "write-protected", "permission denied", "busy".
 class DriveA final : public fat::SectorDevice {
   public:
     static fat::Result<std::unique_ptr<DriveA>> open(const DriveOpenOptions& options = {});
@@ -92,6 +102,7 @@ class DriveA final : public fat::SectorDevice {
     bool m_blockDevice = false;
     bool m_direct = false;
     bool m_dropBeforeRead = false;
+    fat::Status m_whyReadOnly = fat::Status::success();  // opened for writing, got reading only
     std::uint64_t m_size = 0;
     fat::Geometry m_geometry{};
 };

@@ -23,30 +23,37 @@ constexpr MediumName kMediumNames[] = {
     {2949120, "3.5\", 2.88MB, 512 bytes/sector"},
 };
 
-bool startsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
 // The drive's refusals, each turned into what the user should do about it.
 Status refusal(const Status& opened) {
     const std::string& why = opened.message();
     std::string sentence;
-    if (startsWith(why, "no diskette")) {
-        sentence = "There is no diskette in drive A:. Insert a diskette and try again.";
-    } else if (startsWith(why, "not a diskette")) {
-        sentence = "Drive A: does not hold a diskette, so nothing was formatted.";
-    } else if (startsWith(why, "write-protected")) {
-        sentence =
-            "The diskette in drive A: is write-protected. Remove the write protection and try "
-            "again.";
-    } else if (startsWith(why, "busy")) {
-        sentence =
-            "Drive A: is in use by another program or is mounted. Close that program or unmount "
-            "the drive, then try again.";
-    } else {
-        sentence = "Drive A: could not be opened for formatting.";
+    switch (opened.kind()) {
+        case fat::Failure::NoMedium:
+            sentence = "There is no diskette in drive A:. Insert a diskette and try again.";
+            break;
+        case fat::Failure::NotDiskette:
+            sentence = "Drive A: does not hold a diskette, so nothing was formatted.";
+            break;
+        case fat::Failure::WriteProtected:
+            sentence =
+                "The diskette in drive A: is write-protected. Remove the write protection and try "
+                "again.";
+            break;
+        case fat::Failure::PermissionDenied:
+            sentence =
+                "You have no permission to use drive A:. Join the group that owns the drive, or "
+                "run the program with access to it, then try again.";
+            break;
+        case fat::Failure::Busy:
+            sentence =
+                "Drive A: is in use by another program or is mounted. Close that program or "
+                "unmount the drive, then try again.";
+            break;
+        case fat::Failure::Other:
+            sentence = "Drive A: could not be opened for formatting.";
+            break;
     }
-    return Status::failure(sentence + " [" + why + "]");
+    return Status::failure(opened.kind(), sentence + " [" + why + "]");
 }
 
 // Passes every transfer on and remembers the last one that failed, so that a failed format

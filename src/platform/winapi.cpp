@@ -166,7 +166,7 @@ void biosDiskette(DIOC_REGISTERS& r) {
     auto opened = DriveA::open(options);
     if (!opened) {
         t_lastError = opened.message();
-        bool protectedMedium = opened.message().rfind("write-protected", 0) == 0;
+        const bool protectedMedium = opened.kind() == fat::Failure::WriteProtected;
         return finishBios(r, protectedMedium ? kWriteProtected : kNotReady, 0);
     }
     DriveA& medium = **opened;
@@ -188,7 +188,7 @@ void biosDiskette(DIOC_REGISTERS& r) {
     if (done && writing) done = medium.flush();
     if (!done) {
         t_lastError = done.message();
-        bool protectedMedium = done.message().rfind("write-protected", 0) == 0;
+        const bool protectedMedium = done.kind() == fat::Failure::WriteProtected;
         return finishBios(r, protectedMedium ? kWriteProtected : kControllerFailure, 0);
     }
     t_lastError.clear();
