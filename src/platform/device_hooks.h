@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "platform/winapi.h"
 
@@ -90,5 +91,35 @@ class ScopedDriveFaults {
 
 // The faults in force, or null.
 DriveFaults* currentDriveFaults();
+
+// A seam for tests of the host side: while a ScopedHostFaults lives, every write into a file of
+// the host (staging copies, the settings file) asks it first, as a full or failing file system
+// would answer. It can only cut a write short, never carry one out.
+class HostFaults {
+  public:
+    virtual ~HostFaults() = default;
+    // How many leading bytes of a write of `bytes` at `offset` into `path` reach the file;
+    // nullopt lets all through. A write that gets no byte through fails with error().
+    virtual std::optional<std::size_t> allowWrite(const std::string& /*path*/,
+                                                  std::uint64_t /*offset*/,
+                                                  std::size_t /*bytes*/) {
+        return std::nullopt;
+    }
+    virtual int error() const;  // ENOSPC unless a test says otherwise
+};
+
+class ScopedHostFaults {
+  public:
+    explicit ScopedHostFaults(HostFaults& faults);
+    ~ScopedHostFaults();
+    ScopedHostFaults(const ScopedHostFaults&) = delete;
+    ScopedHostFaults& operator=(const ScopedHostFaults&) = delete;
+
+  private:
+    HostFaults* m_previous;
+};
+
+// The faults in force, or null.
+HostFaults* currentHostFaults();
 
 }  // namespace platform

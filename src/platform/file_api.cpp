@@ -105,16 +105,28 @@ BOOL copyOnHost(const std::string& source, const std::string& target, bool failI
     }
     auto into = platform::HostFile::create(to->hostPath);
     if (!into) return failWith(into.message());
+    // A copy cut short (a full file system, an I/O error) must not stay behind looking like
+    // the file: whatever fails, the partial copy goes.
+    auto abandon = [&](const std::string& why) {
+        (void)into->close();
+        ::unlink(into->path().c_str());
+        return failWith("copying \"" + from->path() + "\" to \"" + to->hostPath + "\": " + why);
+    };
     std::vector<std::uint8_t> chunk(64 * 1024);
     for (;;) {
         auto got = from->read(chunk.data(), chunk.size());
-        if (!got) return failWith(got.message());
+        if (!got) return abandon(got.message());
         if (*got == 0) break;
         fat::Status put = into->write(chunk.data(), *got);
-        if (!put) return failWith(put.message());
+        if (!put) return abandon(put.message());
     }
+    const std::string written = into->path();
     fat::Status closed = into->close();
-    if (!closed) return failWith(closed.message());
+    if (!closed) {
+        ::unlink(written.c_str());
+        return failWith("copying \"" + from->path() + "\" to \"" + to->hostPath +
+                        "\": " + closed.message());
+    }
     return succeeded();
 }
 

@@ -12,10 +12,29 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/device_hooks.h"
 #include "platform/win_path.h"
 
 namespace platform {
 namespace {
+
+HostFaults* g_hostFaults = nullptr;
+
+// One write(2), unless the faults in force hold it back.
+ssize_t writeSome(int fd, const std::string& path, const std::uint8_t* data, std::size_t bytes) {
+    if (g_hostFaults != nullptr) {
+        const off_t at = ::lseek(fd, 0, SEEK_CUR);
+        const std::size_t allowed = std::min(
+            bytes, g_hostFaults->allowWrite(path, at < 0 ? 0 : static_cast<std::uint64_t>(at), bytes)
+                       .value_or(bytes));
+        if (allowed == 0 && bytes > 0) {
+            errno = g_hostFaults->error();
+            return -1;
+        }
+        bytes = allowed;
+    }
+    return ::write(fd, data, bytes);
+}
 
 using fat::Result;
 using fat::Status;
@@ -141,6 +160,22 @@ Result<Temporary> createTemporary(const std::string& path) {
 
 }  // namespace
 
+int HostFaults::error() const {
+    return ENOSPC;
+}
+
+ScopedHostFaults::ScopedHostFaults(HostFaults& faults) : m_previous(g_hostFaults) {
+    g_hostFaults = &faults;
+}
+
+ScopedHostFaults::~ScopedHostFaults() {
+    g_hostFaults = m_previous;
+}
+
+HostFaults* currentHostFaults() {
+    return g_hostFaults;
+}
+
 Result<HostFile> HostFile::openRead(std::string_view windowsName) {
     auto path = hostPathOf(windowsName);
     if (!path) return path.status();
@@ -214,10 +249,17 @@ Status HostFile::write(const void* in, std::size_t bytes) {
     const auto* source = static_cast<const std::uint8_t*>(in);
     std::size_t done = 0;
     while (done < bytes) {
-        ssize_t n = ::write(m_fd, source + done, bytes - done);
+        ssize_t n = writeSome(m_fd, m_path, source + done, bytes - done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return Status::failure("write error in \"" + m_path + "\": " + std::strerror(errno));
+            return Status::failure("write error in \"" + m_path + "\" after " +
+                                   std::to_string(done) + " of " + std::to_string(bytes) +
+                                   " bytes: " + std::strerror(errno));
+        }
+        if (n == 0) {
+            return Status::failure("write error in \"" + m_path + "\": nothing more was taken after " +
+                                   std::to_string(done) + " of " + std::to_string(bytes) +
+                                   " bytes");
         }
         done += static_cast<std::size_t>(n);
     }
