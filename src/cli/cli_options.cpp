@@ -1,32 +1,38 @@
 #include "cli/cli_options.h"
 
-#include <cstring>
+#include <algorithm>
+#include <cstdio>
 #include <string_view>
+
+#include "fat/fat12.h"
 
 namespace cli {
 namespace {
 
-constexpr std::size_t kLabelLength = 11;
-
-// The characters a FAT volume label may hold besides the blank.
-bool labelChar(unsigned char c) {
-    if (c >= 0x80) return true;
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
-    return c != '\0' && std::strchr("!#$%&'()-@^_`{}~", c) != nullptr;
-}
-
 std::string checkLabel(const std::string& label) {
-    if (label.size() > kLabelLength) {
-        return "the volume label \"" + label + "\" has " + std::to_string(label.size()) +
-               " characters; a label holds at most 11";
-    }
-    if (!label.empty() && label.front() == ' ') {
-        return "the volume label \"" + label + "\" begins with a blank";
-    }
-    for (unsigned char c : label) {
-        if (c != ' ' && !labelChar(c)) {
-            return "the volume label \"" + label + "\" holds '" + std::string(1, char(c)) +
-                   "', which a label may not hold (letters, digits, blanks and !#$%&'()-@^_`{}~ "
+    const fat::LabelCheck check = fat::checkVolumeLabel(label);
+    const std::string quoted = "the volume label \"" + label + "\"";
+    switch (check.fault) {
+        case fat::LabelFault::None:
+            return {};
+        case fat::LabelFault::TooLong: {
+            const bool ascii = std::all_of(label.begin(), label.end(),
+                                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+            return quoted + (ascii ? " has " : " takes ") + std::to_string(check.bytes) +
+                   (ascii ? " characters" : " bytes") + "; a label holds at most " +
+                   std::to_string(fat::kLabelBytes);
+        }
+        case fat::LabelFault::LeadingBlank:
+            return quoted + " begins with a blank";
+        case fat::LabelFault::BadCharacter: {
+            char shown[16];
+            if (check.character >= 0x80 || check.character < 0x20) {
+                std::snprintf(shown, sizeof shown, "the byte 0x%02X", check.character);
+            } else {
+                std::snprintf(shown, sizeof shown, "'%c'", check.character);
+            }
+            return quoted + " holds " + shown +
+                   ", which a label may not hold (letters, digits, blanks and !#$%&'()-@^_`{}~ "
                    "are allowed)";
         }
     }
@@ -172,7 +178,8 @@ std::string usageText() {
            "                  input is not a terminal\n"
            "  --no-format     leave the diskette as it is instead of formatting it\n"
            "  --full          full format (every sector written and read back); default quick\n"
-           "  --label TEXT    volume label of the formatted diskette (at most 11 characters)\n"
+           "  --label TEXT    volume label of the formatted diskette: at most 11 ASCII\n"
+           "                  letters, digits, blanks and !#$%&'()-@^_`{}~\n"
            "  --verify        after a successful build, read every copied file and the boot\n"
            "                  sector back from the diskette and compare them with their sources\n"
            "  --help          show this text and exit\n"

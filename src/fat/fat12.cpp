@@ -141,25 +141,20 @@ char toUpperAscii(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-// The volume label as stored: capitals, padded with spaces to 11 bytes.
-Result<std::string> toLabel(std::string_view label) {
-    if (label.size() > 11) {
-        return Status::failure("volume label \"" + std::string(label) +
-                               "\" is longer than 11 characters");
+// A new label that fails the rule, in words.
+Status labelRefusal(std::string_view label, const LabelCheck& check) {
+    const std::string quoted = "volume label \"" + std::string(label) + "\"";
+    switch (check.fault) {
+        case LabelFault::TooLong:
+            return Status::failure(quoted + " is longer than 11 bytes");
+        case LabelFault::LeadingBlank:
+            return Status::failure(quoted + " begins with a blank");
+        case LabelFault::BadCharacter:
+            return Status::failure(quoted + " holds a character not allowed in a label");
+        case LabelFault::None:
+            break;
     }
-    std::string stored;
-    for (char c : label) {
-        if (c != ' ' && !isShortNameChar(static_cast<unsigned char>(c))) {
-            return Status::failure("volume label \"" + std::string(label) +
-                                   "\" holds a character not allowed in a label");
-        }
-        stored += toUpperAscii(c);
-    }
-    if (!stored.empty() && stored.front() == ' ') {
-        return Status::failure("volume label \"" + std::string(label) + "\" begins with a blank");
-    }
-    stored.resize(11, ' ');
-    return stored;
+    return Status::success();
 }
 
 std::string displayName(const std::uint8_t* entry) {
@@ -205,7 +200,7 @@ std::array<std::uint8_t, kSectorSize> buildBootSector(const Geometry& g, std::ui
     s[boot::kDriveNumber] = 0x00;
     s[boot::kExtSignature] = boot::kExtSignatureValue;
     store32(&s[boot::kSerial], serial);
-    std::memcpy(&s[boot::kLabel], label.empty() ? kNoLabel : label.data(), 11);
+    std::memcpy(&s[boot::kLabel], label.data(), kLabelBytes);
     std::memcpy(&s[boot::kFsType], kFsType, 8);
     std::memcpy(&s[boot::kBootCode], kBootProgram, sizeof kBootProgram);
     std::memcpy(&s[boot::kBootCode + sizeof kBootProgram], kBootMessage, sizeof kBootMessage);
@@ -309,13 +304,46 @@ Result<std::string> toShortName(std::string_view name) {
     return shortName;
 }
 
+LabelCheck checkVolumeLabel(std::string_view label) {
+    LabelCheck check;
+    check.bytes = label.size();
+    if (label.size() > kLabelBytes) {
+        check.fault = LabelFault::TooLong;
+        return check;
+    }
+    if (!label.empty() && label.front() == ' ') {
+        check.fault = LabelFault::LeadingBlank;
+        return check;
+    }
+    for (const char c : label) {
+        const auto byte = static_cast<unsigned char>(c);
+        // Bytes from 0x80 up belong to a code page the label cannot name (see fat12.h).
+        if (byte != ' ' && (byte >= 0x80 || !isShortNameChar(byte))) {
+            check.fault = LabelFault::BadCharacter;
+            check.character = byte;
+            return check;
+        }
+    }
+    return check;
+}
+
+std::string labelField(std::string_view label) {
+    if (label.empty()) return kNoLabel;
+    std::string field;
+    for (const char c : label.substr(0, kLabelBytes)) field += toUpperAscii(c);
+    field.resize(kLabelBytes, ' ');
+    return field;
+}
+
 Result<FormatReport> format(SectorDevice& device, const FormatOptions& options) {
     const std::uint64_t bytes = std::uint64_t{device.sectorCount()} * kSectorSize;
     Result<Geometry> geometry = geometryForSize(bytes);
     if (!geometry) return geometry.status();
     const Geometry& g = *geometry;
-    Result<std::string> label = toLabel(options.label);
-    if (!label) return label.status();
+    if (const LabelCheck check = checkVolumeLabel(options.label); !check.ok()) {
+        return labelRefusal(options.label, check);
+    }
+    const std::string label = labelField(options.label);
     const bool hasLabel = !options.label.empty();
     const std::time_t clock = options.clock.value_or(std::time(nullptr));
     const std::uint32_t serial =
@@ -337,7 +365,7 @@ Result<FormatReport> format(SectorDevice& device, const FormatOptions& options) 
 
     // The system area: boot sector, the FAT copies and the root directory, written at once.
     std::vector<std::uint8_t> system(std::size_t{dataStart} * kSectorSize, 0);
-    const auto bootSector = buildBootSector(g, serial, hasLabel ? *label : std::string());
+    const auto bootSector = buildBootSector(g, serial, label);
     std::copy(bootSector.begin(), bootSector.end(), system.begin());
     std::vector<std::uint8_t> fatBytes(std::size_t{g.sectorsPerFat} * kSectorSize, 0);
     setFatEntry(fatBytes, 0, static_cast<std::uint16_t>(0xF00 | g.media));
@@ -359,7 +387,7 @@ Result<FormatReport> format(SectorDevice& device, const FormatOptions& options) 
     }
     if (hasLabel) {
         std::uint8_t* entry = &system[std::size_t{firstRootSector(g)} * kSectorSize];
-        std::memcpy(entry + dirent::kName, label->data(), 11);
+        std::memcpy(entry + dirent::kName, label.data(), kLabelBytes);
         entry[dirent::kAttributes] = dirent::kAttrVolumeLabel;
         stampEntry(entry, clock);
     }
@@ -387,14 +415,12 @@ Result<FormatReport> format(SectorDevice& device, const FormatOptions& options) 
     return report;
 }
 
-Result<Volume> Volume::mount(SectorDevice& device) {
-    const std::uint32_t deviceSectors = device.sectorCount();
-    if (deviceSectors == 0) return Status::failure("mount: the medium has no sectors");
-    std::array<std::uint8_t, kSectorSize> s{};
-    if (Status st = device.read(0, 1, s.data()); !st) {
-        return Status::failure("mount: reading the boot sector: " + st.message());
-    }
+Result<Geometry> readBootSectorLayout(std::span<const std::uint8_t> s,
+                                      std::uint32_t deviceSectors) {
     auto bad = [](const std::string& what) { return Status::failure("boot sector: " + what); };
+    if (s.size() < kSectorSize) {
+        return bad("only " + std::to_string(s.size()) + " bytes, a sector holds 512");
+    }
     if (load16(&s[boot::kSignature]) != boot::kSignatureValue) {
         return bad("signature " + hex(load16(&s[boot::kSignature]), 4) + " is not 0xAA55");
     }
@@ -447,6 +473,73 @@ Result<Volume> Volume::mount(SectorDevice& device) {
         return bad(std::to_string(g.sectorsPerFat) + " sectors per FAT cannot hold " +
                    std::to_string(clusters) + " clusters");
     }
+    return g;
+}
+
+Status checkBootImage(std::span<const std::uint8_t> image, const Geometry& layout) {
+    if (image.size() < kSectorSize) {
+        return Status::failure("it holds " + std::to_string(image.size()) +
+                               " bytes; a boot sector is 512");
+    }
+    if (load16(&image[boot::kSignature]) != boot::kSignatureValue) {
+        return Status::failure("it does not end in the boot-sector signature 0x55AA");
+    }
+    if (load16(&image[boot::kBytesPerSector]) != kSectorSize) {
+        return Status::failure("it gives " + std::to_string(load16(&image[boot::kBytesPerSector])) +
+                               " bytes a sector, the diskette has 512");
+    }
+    std::uint32_t total = load16(&image[boot::kTotalSectors16]);
+    if (total == 0) total = load32(&image[boot::kTotalSectors32]);
+    struct Field {
+        const char* what;
+        std::uint32_t image;
+        std::uint32_t volume;
+    };
+    const Field fields[] = {
+        {"sectors a cluster", image[boot::kSectorsPerCluster], layout.sectorsPerCluster},
+        {"reserved sectors", load16(&image[boot::kReservedSectors]), layout.reservedSectors},
+        {"FAT copies", image[boot::kFatCount], layout.fatCount},
+        {"root directory entries", load16(&image[boot::kRootEntries]), layout.rootEntries},
+        {"total sectors", total, layout.totalSectors},
+        {"media byte", image[boot::kMedia], layout.media},
+        {"sectors a FAT", load16(&image[boot::kSectorsPerFat]), layout.sectorsPerFat},
+        {"sectors a track", load16(&image[boot::kSectorsPerTrack]), layout.sectorsPerTrack},
+        {"heads", load16(&image[boot::kHeads]), layout.heads},
+    };
+    for (const Field& f : fields) {
+        if (f.image != f.volume) {
+            return Status::failure("it describes " + std::to_string(f.image) + " " + f.what +
+                                   ", the diskette's volume has " + std::to_string(f.volume));
+        }
+    }
+    return Status::success();
+}
+
+std::vector<std::uint8_t> withVolumeIdentity(std::span<const std::uint8_t> image,
+                                             std::span<const std::uint8_t> current) {
+    std::vector<std::uint8_t> sector(image.begin(), image.begin() + std::min(image.size(), kSectorSize));
+    sector.resize(kSectorSize, 0);
+    // Without the extended signature these bytes are boot code, which must stay as it is.
+    if (current.size() >= kSectorSize && sector[boot::kExtSignature] == boot::kExtSignatureValue &&
+        current[boot::kExtSignature] == boot::kExtSignatureValue) {
+        std::copy_n(&current[boot::kSerial], 4, &sector[boot::kSerial]);
+        std::copy_n(&current[boot::kLabel], kLabelBytes, &sector[boot::kLabel]);
+    }
+    return sector;
+}
+
+Result<Volume> Volume::mount(SectorDevice& device) {
+    const std::uint32_t deviceSectors = device.sectorCount();
+    if (deviceSectors == 0) return Status::failure("mount: the medium has no sectors");
+    std::array<std::uint8_t, kSectorSize> s{};
+    if (Status st = device.read(0, 1, s.data()); !st) {
+        return Status::failure("mount: reading the boot sector: " + st.message());
+    }
+    Result<Geometry> layout = readBootSectorLayout(s, deviceSectors);
+    if (!layout) return layout.status();
+    const Geometry& g = *layout;
+    const std::uint64_t dataStart = firstDataSector(g);
+    const std::uint64_t clusters = (g.totalSectors - dataStart) / g.sectorsPerCluster;
 
     Volume volume(device);
     volume.m_geometry = g;

@@ -136,4 +136,49 @@ class Volume {
 // "minidos.sys" -> "MINIDOS SYS" (11 bytes); fails for names that are no valid 8.3 name.
 Result<std::string> toShortName(std::string_view name);
 
+// ---- Volume labels: the one rule, for the command line, the format dialog and the formatter.
+//
+// A label is at most 11 bytes of ASCII: letters, digits, the blank (not first) and
+// !#$%&'()-@^_`{}~; small letters are stored as capitals. Bytes from 0x80 up are refused: the
+// label field is read in the DOS code page of whatever machine boots the diskette, so such a
+// byte would show as another character there (and text typed here arrives as UTF-8), and
+// fsck.fat takes a label holding one for damage and removes it. So a label never begins with
+// 0xE5, the mark of a free directory entry.
+inline constexpr std::size_t kLabelBytes = 11;
+
+enum class LabelFault { None, TooLong, LeadingBlank, BadCharacter };
+
+struct LabelCheck {
+    LabelFault fault = LabelFault::None;
+    std::size_t bytes = 0;        // the label's length in bytes
+    unsigned char character = 0;  // BadCharacter: the first byte not allowed
+    bool ok() const { return fault == LabelFault::None; }
+};
+
+LabelCheck checkVolumeLabel(std::string_view label);
+
+// The boot sector's label field for a label that passes: capitals, blank-padded to 11 bytes;
+// "NO NAME    " for an empty label.
+std::string labelField(std::string_view label);
+
+// ---- Boot sectors written by others (crisboot.bin).
+
+// The layout a boot sector describes, checked as mounting checks it: the 0x55AA signature,
+// 512 bytes a sector, and FAT12 tables and a data area that fit in `deviceSectors`.
+Result<Geometry> readBootSectorLayout(std::span<const std::uint8_t> sector,
+                                      std::uint32_t deviceSectors);
+
+// Whether a boot-sector image can be sector 0 of a volume laid out as `layout`: a whole
+// sector, the 0x55AA signature, 512 bytes a sector, and sectors a cluster, reserved sectors,
+// FAT count, root entries, total sectors, media byte, sectors a FAT, sectors a track and heads
+// all as `layout` has them. Fails naming the first field that differs.
+Status checkBootImage(std::span<const std::uint8_t> image, const Geometry& layout);
+
+// The sector to write for `image` over `current` (both 512 bytes): the image, with the serial
+// number and the label of the volume now on the diskette when both carry the extended
+// parameters, so that the volume keeps its identity and its boot-sector label stays the one
+// its root directory holds.
+std::vector<std::uint8_t> withVolumeIdentity(std::span<const std::uint8_t> image,
+                                             std::span<const std::uint8_t> current);
+
 }  // namespace fat

@@ -18,10 +18,11 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
+#include <QValidator>
 #include <QVBoxLayout>
 #include <string>
 
+#include "fat/fat12.h"
 #include "platform/drive_format.h"
 
 namespace qtui {
@@ -29,9 +30,16 @@ namespace {
 
 const QString kTitle = QStringLiteral("Format - A:");
 
-// Characters a volume label may hold; the blank only after the first.
-const QString kLabelPattern =
-    QStringLiteral("[A-Za-z0-9!#$%&'()\\-@^_`{}~][A-Za-z0-9!#$%&'()\\-@^_`{}~ ]{0,10}");
+// The file system's one label rule, applied to the bytes the label will be as it is typed.
+class LabelValidator final : public QValidator {
+  public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        const QByteArray bytes = input.toLocal8Bit();
+        const std::string_view label(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        return fat::checkVolumeLabel(label).ok() ? Acceptable : Invalid;
+    }
+};
 
 QString fromStd(const std::string& text) {
     return QString::fromLocal8Bit(text.c_str());
@@ -124,8 +132,7 @@ void FormatDialog::buildWidgets() {
     m_label = new QLineEdit(this);
     m_label->setObjectName(QStringLiteral("volumeLabel"));
     m_label->setMaxLength(11);
-    m_label->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(kLabelPattern), m_label));
+    m_label->setValidator(new LabelValidator(m_label));
     fields->addRow(QStringLiteral("Volume &label:"), m_label);
 
     m_options = new QGroupBox(QStringLiteral("Format &options"), this);
@@ -213,7 +220,7 @@ void FormatDialog::start() {
     if (!confirmErase()) return;
 
     fat::FormatOptions options;
-    options.label = m_label->text().toUpper().toStdString();
+    options.label = m_label->text().toLocal8Bit().toStdString();
     options.quick = m_quick->isChecked();
     options.progress = [this](std::uint32_t done, std::uint32_t all) { showProgress(done, all); };
     setBusy(true);
