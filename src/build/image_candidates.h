@@ -6,9 +6,10 @@
 
 namespace build {
 
-// The first candidate, project path + "\??" + part number + "???.rom", matched as a pattern
-// in the project folder: the real name of the first matching file in byte order, or empty
-// text when none matches (the candidate is then absent).
+// The first candidate, project path + "\??" + part number + "???.rom": two characters of any
+// kind, the part number literally (without regard to case), three of any kind and ".rom". The
+// real name of the first non-empty file in byte order that has that shape, or empty text when
+// none has (the candidate is then absent).
 CString FirstImageCandidate(const CString& projectPath, const CString& partNum);
 
 inline CString DevelImageCandidate(const CString& projectPath, const CString& partNum) {

@@ -10,11 +10,35 @@
 
 namespace platform {
 
-bool matchesWildcards(std::string_view pattern, std::string_view name) {
-    if (pattern.size() != name.size()) return false;
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-        if (pattern[i] == '?') continue;
-        if (std::tolower(static_cast<unsigned char>(pattern[i])) !=
+NamePattern NamePattern::wildcards(std::string_view text) {
+    NamePattern pattern;
+    for (const char c : text) {
+        if (c == '?') {
+            pattern.any(1);
+        } else {
+            pattern.literal(std::string_view(&c, 1));
+        }
+    }
+    return pattern;
+}
+
+NamePattern& NamePattern::any(std::size_t count) {
+    m_chars.append(count, '?');
+    m_any.insert(m_any.end(), count, true);
+    return *this;
+}
+
+NamePattern& NamePattern::literal(std::string_view text) {
+    m_chars.append(text);
+    m_any.insert(m_any.end(), text.size(), false);
+    return *this;
+}
+
+bool NamePattern::matches(std::string_view name) const {
+    if (name.size() != m_chars.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (m_any[i]) continue;
+        if (std::tolower(static_cast<unsigned char>(m_chars[i])) !=
             std::tolower(static_cast<unsigned char>(name[i]))) {
             return false;
         }
@@ -22,17 +46,12 @@ bool matchesWildcards(std::string_view pattern, std::string_view name) {
     return true;
 }
 
-fat::Result<std::string> expandWildcardName(std::string_view windowsName) {
-    const std::size_t cut = windowsName.find_last_of("\\/");
-    // Everything up to and including the last separator is the folder as the caller spelt it;
-    // a name without one lies in the current directory.
-    const std::string_view prefix =
-        cut == std::string_view::npos ? std::string_view() : windowsName.substr(0, cut + 1);
-    const std::string_view pattern = windowsName.substr(prefix.size());
-    if (pattern.empty()) {
-        return fat::Status::failure("\"" + std::string(windowsName) + "\" names no file");
-    }
+std::string NamePattern::describe() const {
+    return m_chars;
+}
 
+fat::Result<std::string> findFirstMatch(std::string_view prefix, const NamePattern& pattern,
+                                        bool nonEmptyOnly) {
     std::string folder;
     if (prefix.empty()) {
         folder = ".";
@@ -40,8 +59,8 @@ fat::Result<std::string> expandWildcardName(std::string_view windowsName) {
         auto mapped = mapWindowsName(prefix);
         if (!mapped) return mapped.status();
         if (mapped->where != WindowsName::Where::Host) {
-            return fat::Status::failure("\"" + std::string(windowsName) +
-                                        "\": names on drive A: are not expanded");
+            return fat::Status::failure("\"" + std::string(prefix) +
+                                        "\": names on drive A: are not looked up");
         }
         folder = mapped->hostPath;
     }
@@ -53,17 +72,19 @@ fat::Result<std::string> expandWildcardName(std::string_view windowsName) {
     std::string best;
     while (const dirent* entry = ::readdir(dir.get())) {
         const std::string_view candidate(entry->d_name);
-        if (!matchesWildcards(pattern, candidate)) continue;
+        if (!pattern.matches(candidate)) continue;
         if (!best.empty() && candidate >= best) continue;
-        // Only a file can be a candidate: a folder of a matching name is passed over.
+        // Only a file can be a candidate: a folder of a matching name is passed over, and so
+        // is an empty file where only content counts.
         struct stat info {};
         const std::string path = folder + "/" + std::string(candidate);
         if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        if (nonEmptyOnly && info.st_size == 0) continue;
         best = std::string(candidate);
     }
     if (best.empty()) {
         return fat::Status::failure("no file in \"" + folder + "\" matches \"" +
-                                    std::string(pattern) + "\"");
+                                    pattern.describe() + "\"");
     }
     return std::string(prefix) + best;
 }

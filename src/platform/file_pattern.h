@@ -1,23 +1,40 @@
-// Windows names whose last part holds '?' wildcards, as the project folder's first BIOS image
-// candidate ("??" + part number + "???.rom") does. The platform refuses '?' in names, so the
-// caller expands such a name here and passes the real name on.
+// Names of a given shape in a folder, as the project folder's first BIOS image candidate
+// ("??" + part number + "???.rom") is found: two characters of any kind, the part number as
+// it is written, three of any kind, ".rom". The platform refuses '?' in names, so the caller
+// finds the real name here and passes that on.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fat/result.h"
 
 namespace platform {
 
-// True when `name` matches `pattern`: the same length, each '?' standing for exactly one
-// character and every other character equal without regard to ASCII case.
-bool matchesWildcards(std::string_view pattern, std::string_view name);
+// A file name of fixed length: each position either any one character or one given
+// character, compared without regard to ASCII case.
+class NamePattern {
+  public:
+    // Every '?' of `text` stands for any one character.
+    static NamePattern wildcards(std::string_view text);
+    NamePattern& any(std::size_t count);
+    // Each character of `text` stands for itself, a '?' too.
+    NamePattern& literal(std::string_view text);
+    bool matches(std::string_view name) const;
+    std::string describe() const;  // "??Q7A???.rom", for messages
 
-// The regular file in the folder of `windowsName` whose name matches its last part: the first
-// in byte order when several do. Returns `windowsName` with its last part replaced by the real
-// name, so the folder part stays as the caller spelt it. Fails when the folder cannot be read
-// or nothing matches; only '?' is a wildcard, and the folder part may hold none.
-fat::Result<std::string> expandWildcardName(std::string_view windowsName);
+  private:
+    std::string m_chars;
+    std::vector<bool> m_any;
+};
+
+// The regular file in `folder` whose name matches `pattern`, the first in byte order when
+// several do; with `nonEmptyOnly`, an empty file does not count. `folder` is a Windows folder
+// name ending in a separator, or empty for the current directory; the result is `folder`
+// followed by the real name. Fails when the folder cannot be read or nothing matches.
+fat::Result<std::string> findFirstMatch(std::string_view folder, const NamePattern& pattern,
+                                        bool nonEmptyOnly);
 
 }  // namespace platform

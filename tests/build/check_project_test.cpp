@@ -5,6 +5,7 @@
 #include <string>
 
 #include "build/build_fixture.h"
+#include "build/image_candidates.h"
 #include "platform/file_pattern.h"
 
 namespace {
@@ -250,32 +251,60 @@ TEST_F(ProjectCheck, FileLengthKeepsTheLow32Bits) {
 // ---- the pattern ----
 
 TEST(WildcardName, QuestionMarkStandsForExactlyOneCharacter) {
-    EXPECT_TRUE(platform::matchesWildcards("??Q7A???.rom", "abQ7A123.rom"));
-    EXPECT_TRUE(platform::matchesWildcards("??Q7A???.rom", "ABq7a123.ROM"));
-    EXPECT_TRUE(platform::matchesWildcards("??Q7A???.rom", "??Q7A???.rom"));
-    EXPECT_FALSE(platform::matchesWildcards("??Q7A???.rom", "aQ7A123.rom"));
-    EXPECT_FALSE(platform::matchesWildcards("??Q7A???.rom", "abQ7A1234.rom"));
-    EXPECT_FALSE(platform::matchesWildcards("??Q7A???.rom", "abQ7B123.rom"));
-    EXPECT_FALSE(platform::matchesWildcards("??Q7A???.rom", "abQ7A123.roms"));
+    const auto matches = [](const char* pattern, const char* name) {
+        return platform::NamePattern::wildcards(pattern).matches(name);
+    };
+    EXPECT_TRUE(matches("??Q7A???.rom", "abQ7A123.rom"));
+    EXPECT_TRUE(matches("??Q7A???.rom", "ABq7a123.ROM"));
+    EXPECT_TRUE(matches("??Q7A???.rom", "??Q7A???.rom"));
+    EXPECT_FALSE(matches("??Q7A???.rom", "aQ7A123.rom"));
+    EXPECT_FALSE(matches("??Q7A???.rom", "abQ7A1234.rom"));
+    EXPECT_FALSE(matches("??Q7A???.rom", "abQ7B123.rom"));
+    EXPECT_FALSE(matches("??Q7A???.rom", "abQ7A123.roms"));
+    // The part number is text: its own '?' stands for a '?' only.
+    const auto literal = platform::NamePattern().any(2).literal("Q?A").any(3).literal(".rom");
+    EXPECT_TRUE(literal.matches("abq?a123.ROM"));
+    EXPECT_FALSE(literal.matches("abQ7A123.rom"));
 }
 
 TEST_F(ProjectCheck, PatternTakesTheFirstMatchInByteOrder) {
     project("zzQ7A000.rom", "z");
     project("abQ7A999.rom", "a");
     project("ABq7a999.ROM", "A");  // capitals sort before small letters
+    project("AAQ7A000.rom", "");   // empty: no candidate
     const std::string folder = projectDir().string();
-    auto found = platform::expandWildcardName(folder + "\\??Q7A???.rom");
+    const auto q7a = platform::NamePattern::wildcards("??Q7A???.rom");
+    auto found = platform::findFirstMatch(folder + "\\", q7a, true);
     ASSERT_TRUE(found) << found.message();
     EXPECT_EQ(*found, folder + "\\ABq7a999.ROM");
 
-    auto none = platform::expandWildcardName(folder + "\\??Q7B???.rom");
+    auto none = platform::findFirstMatch(folder + "\\", platform::NamePattern::wildcards("??Q7B???.rom"), true);
     EXPECT_FALSE(none);
-    auto noFolder = platform::expandWildcardName(folder + "/missing\\??Q7A???.rom");
+    auto noFolder = platform::findFirstMatch(folder + "/missing\\", q7a, true);
     EXPECT_FALSE(noFolder);
     // The folder part is matched by the platform's own rules, so its case does not matter.
-    auto relative = platform::expandWildcardName("..\\PROJECT\\??q7a???.rom");
+    auto relative = platform::findFirstMatch("..\\PROJECT\\", q7a, true);
     ASSERT_TRUE(relative) << relative.message();
     EXPECT_EQ(*relative, "..\\PROJECT\\ABq7a999.ROM");
+}
+
+// A part number is matched as written: "???" names no image, however many 8-character images
+// the folder holds; "Q?A" finds only the image that carries the '?' itself.
+TEST_F(ProjectCheck, PartNumberIsTextNotAPattern) {
+    project("platform.bin", "P");
+    project("abcdefgh.rom", "unrelated");
+    project("xyQ7A123.rom", "Q7A's");
+    for (const char* partNumber : {"???", "Q?A"}) {
+        SCOPED_TRACE(partNumber);
+        project("partnum.mak", std::string("PARTNUM = ") + partNumber + "\r\n");
+        backend().clearRecords();
+        EXPECT_EQ(dialog().CheckProject(), 0);
+        EXPECT_EQ(messageTexts(), Strings{buildtest::kRefusal});
+    }
+    project("xyq?a000.rom", "");  // empty files never count
+    project("zzq?a000.rom", "the image");
+    EXPECT_EQ(build::FirstImageCandidate(projectDir().string(), "Q?A"),
+              projectDir().string() + "\\zzq?a000.rom");
 }
 
 }  // namespace
