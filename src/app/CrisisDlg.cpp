@@ -180,6 +180,13 @@ void CCrisisDlg::EnableControls(BOOL bEnable) {
     }
 }
 
+void CCrisisDlg::SetOutcome(build::Outcome::Kind kind, std::string file, std::string detail) {
+    m_outcome.kind = kind;
+    m_outcome.file = std::move(file);
+    m_outcome.detail = std::move(detail);
+    ++m_outcome.serial;
+}
+
 void CCrisisDlg::SetStatusText(const char* text) {
     m_editStatus.SendMessage(EM_SETSEL, 0, -1);
     m_editStatus.SendMessage(EM_SCROLLCARET, 0, 0);

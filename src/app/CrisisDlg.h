@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "build/build_outcome.h"
 #include "framework/afxwin.h"
 #include "platform/exclusive_hold.h"
 
@@ -29,11 +30,15 @@ public:
     // One build at a time (build/BuildHold.cpp): drive A: and, with bStartDir, the start
     // directory stay this run's while the result lives; nothing after a refusal was shown.
     std::optional<platform::BuildHold> HoldForBuild(BOOL bStartDir);
+    // Before the success message: the diskette read back and compared with the sources.
+    BOOL CheckDiskette();
 
     // Diskette preparation (disk/).
     BOOL CheckFloppy();
     void FormatFloppy();
     BOOL UpdateBootSector();
+    // Before anything is written: crisboot.bin fits the medium in drive A:.
+    BOOL CheckBootImage();
 
     // Path history and chooser (history/).
     void LoadHistory();
@@ -82,6 +87,11 @@ public:
     // The last Start was refused because another build holds drive A: or the start directory
     // (or drive A: is mounted or held by another program).
     BOOL m_bRefusedInUse;
+
+    // What the last build came to, and what it wrote with the files it took them from.
+    build::Outcome m_outcome;
+    build::Written m_written;
+    void SetOutcome(build::Outcome::Kind kind, std::string file = {}, std::string detail = {});
 };
 
 // Control ids of template 102.

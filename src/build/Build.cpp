@@ -1,13 +1,19 @@
 // The build sequence: presence check, project check, format, copy, boot sector, and the
 // question whether to build another diskette.
 #include "app/CrisisDlg.h"
+#include "build/messages.h"
 
 int CCrisisDlg::Build(BOOL withBootSector) {
     int result = IDYES;
+    m_outcome.kind = build::Outcome::Kind::None;
+    m_written = {};
 
     const auto hold = HoldForBuild(TRUE);
     if (!hold) return result;
     if (!CheckFloppy()) return result;
+    // A boot sector made for another medium would make the volume unreadable once written:
+    // that is found out before anything is erased.
+    if (withBootSector && !CheckBootImage()) return result;
     if (!CheckProject()) return result;
 
     EnableControls(FALSE);
@@ -17,21 +23,22 @@ int CCrisisDlg::Build(BOOL withBootSector) {
         // A MINIDOS diskette without its boot sector looks complete but cannot start the
         // machine it was made to rescue, so that is never reported as a success.
         if (withBootSector && !UpdateBootSector()) {
-            AfxMessageBox(
-                " The boot sector could not be written to the diskette.\n\n The diskette will "
-                "not start the machine: create it again.\n",
-                MB_OK | MB_ICONHAND);
+            AfxMessageBox(build::kBootSectorFailedMessage, MB_OK | MB_ICONHAND);
             EnableControls(TRUE);
             return result;
         }
-        AfxMessageBox(
-            "Crisis Recovery Diskette was Successfully Created. \n\n            PLEASE REMOVE "
-            "DISKETTE ! \n",
-            MB_OK | MB_ICONEXCLAMATION);
-        result = AfxMessageBox(
-            " Do you wish to create another Crisis Diskette ? \n\n If Yes, Please insert a new "
-            "diskette now.  \n\n",
-            MB_YESNO | MB_ICONQUESTION);
+        // Only a diskette read back and found equal to its sources is called a success.
+        if (CheckDiskette()) {
+            SetOutcome(build::Outcome::Kind::Succeeded);
+            AfxMessageBox(
+                "Crisis Recovery Diskette was Successfully Created. \n\n            PLEASE REMOVE "
+                "DISKETTE ! \n",
+                MB_OK | MB_ICONEXCLAMATION);
+            result = AfxMessageBox(
+                " Do you wish to create another Crisis Diskette ? \n\n If Yes, Please insert a "
+                "new diskette now.  \n\n",
+                MB_YESNO | MB_ICONQUESTION);
+        }
     }
 
     EnableControls(TRUE);

@@ -40,13 +40,18 @@ int CCrisisDlg::CheckProject() {
 
     const CString question = "The current selected folder for the project tip is:\t\n" +
                              m_strProjectPath + "\n\nDo you want to proceed ?";
-    if (AfxMessageBox(question, MB_YESNO | MB_ICONQUESTION) == IDNO) return 0;
+    if (AfxMessageBox(question, MB_YESNO | MB_ICONQUESTION) == IDNO) {
+        SetOutcome(build::Outcome::Kind::Declined, m_strProjectPath.str());
+        return 0;
+    }
     return 1;
 }
 
 int CCrisisDlg::CheckProjectFiles() {
+    std::string why;
     if (ReadPartNumber()) {
-        if (GetFileLength(m_strProjectPath + "\\platform.bin") != 0) {
+        const bool platformFile = GetFileLength(m_strProjectPath + "\\platform.bin") != 0;
+        if (platformFile) {
             const CString first = build::FirstImageCandidate(m_strProjectPath, m_strPartNum);
             if (!first.IsEmpty() && GetFileLength(first) != 0) return 1;
             if (GetFileLength(build::DevelImageCandidate(m_strProjectPath, m_strPartNum)) != 0)
@@ -55,8 +60,20 @@ int CCrisisDlg::CheckProjectFiles() {
                 return 1;
         }
         if (GetFileLength(m_strProjectPath + "\\flashabl.rom") != 0) return 1;
+        const std::string pn = m_strPartNum.str();
+        why = platformFile ? "no BIOS image for part number \"" + pn + "\" (??" + pn +
+                                 "???.rom, devel" + pn + ".rom, test" + pn +
+                                 ".rom) and no flashabl.rom"
+                           : "no platform.bin and no flashabl.rom";
+    } else {
+        CFile file;
+        why = file.Open(m_strProjectPath + "\\partnum.mak", CFile::modeRead)
+                  ? std::string("partnum.mak holds no \"PARTNUM = \" key")
+                  : "partnum.mak cannot be opened: " + file.LastError();
     }
 
+    SetOutcome(build::Outcome::Kind::ProjectRefused, m_strProjectPath.str(),
+               "the project folder " + m_strProjectPath.str() + ": " + why);
     AfxMessageBox(
         "Project Path Must be Specified!\nThe folder must contain both BIOS.ROM and PLATFORM.BIN "
         "files,\nor a BIOS.QVX file\n\nEnter Project Path or Select Browser.\t",

@@ -9,7 +9,9 @@
 
 #include "app/CrisisDlg.h"
 #include "build/image_candidates.h"
+#include "build/messages.h"
 #include "platform/drive_a_copies.h"
+#include "platform/win_path.h"
 
 namespace {
 
@@ -24,39 +26,56 @@ constexpr std::array<const char*, 3> kZypletDeletions = {"platform.bin", "vgabio
 constexpr std::uint32_t kProgressSpan = 50;  // the bar's range
 
 // The staging copies one build made, by destination, so that a failed build can take back
-// exactly those and nothing the user placed in the start directory.
+// exactly those and nothing the user placed in the start directory, and the file each was
+// copied from, which the diskette is compared with in the end.
 class StagedFiles {
   public:
-    void Stage(const CString& source, const char* destination) {
-        if (source.IsEmpty()) return;
-        if (CopyFileA(source, destination, FALSE)) Remember(destination);
+    // False only for a copy that began and failed (a full or failing file system); a source
+    // that is not there is passed over, as the start directory may hold the file itself.
+    bool Stage(const CString& source, const char* destination) {
+        if (source.IsEmpty() || !PathFileExistsA(source)) return true;
+        if (!CopyFileA(source, destination, FALSE)) return false;
+        Remember(destination, source);
+        return true;
     }
     void DeleteAll() {
-        for (const std::string& name : m_names) DeleteFileA(name.c_str());
-        m_names.clear();
+        for (const Copy& copy : m_copies) DeleteFileA(copy.name.c_str());
+        m_copies.clear();
     }
     // Deletes those of `names` that this build staged; a file of that name that the user
     // keeps in the start directory (used because the project had none) stays.
     void DeleteStagedAmong(std::span<const char* const> names) {
         for (const char* name : names)
-            for (const std::string& known : m_names)
-                if (known == name) DeleteFileA(name);
+            for (const Copy& copy : m_copies)
+                if (copy.name == name) DeleteFileA(name);
+    }
+    // The file `name` was staged from, or `name` itself in the start directory.
+    std::string SourceOf(const char* name) const {
+        for (const Copy& copy : m_copies)
+            if (copy.name == name) return HostPath(copy.source);
+        return HostPath(name);
     }
 
   private:
-    void Remember(const std::string& name) {
-        for (const std::string& known : m_names)
-            if (known == name) return;
-        m_names.push_back(name);
+    struct Copy {
+        std::string name;
+        std::string source;
+    };
+    static std::string HostPath(const std::string& windowsName) {
+        auto mapped = platform::mapWindowsName(windowsName);
+        return mapped ? mapped->hostPath : windowsName;
     }
-    std::vector<std::string> m_names;
+    void Remember(const std::string& name, const CString& source) {
+        for (Copy& copy : m_copies) {
+            if (copy.name == name) {
+                copy.source = source.str();
+                return;
+            }
+        }
+        m_copies.push_back({name, source.str()});
+    }
+    std::vector<Copy> m_copies;
 };
-
-CString CopyFailedMessage(const char* name) {
-    return CString(" Failed to copy ") + name +
-           " file.\n\n  - Make sure Diskette format completed. \n  - Check if file exists. \n\n "
-           "When ready, try again.\n";
-}
 
 }  // namespace
 
@@ -68,16 +87,34 @@ int CCrisisDlg::CopyFilesToDisk() {
 
     StagedFiles staged;
     if (!m_bFilesInStartDir) {
-        staged.Stage(m_strProjectPath + "\\vgabios.exe", "vgabios.exe");
+        struct Staging {
+            CString source;
+            const char* destination;
+        };
+        std::vector<Staging> staging{{m_strProjectPath + "\\vgabios.exe", "vgabios.exe"}};
         if (zyplet16) {
-            staged.Stage(m_strProjectPath + "\\flashabl.rom", "bios.qvx");
+            staging.push_back({m_strProjectPath + "\\flashabl.rom", "bios.qvx"});
         } else {
-            staged.Stage(m_strProjectPath + "\\platform.bin", "platform.bin");
+            staging.push_back({m_strProjectPath + "\\platform.bin", "platform.bin"});
             // Each image found overwrites the one before: the test image wins, then the
             // development image, then the first candidate.
-            staged.Stage(build::FirstImageCandidate(m_strProjectPath, m_strPartNum), "bios.rom");
-            staged.Stage(build::DevelImageCandidate(m_strProjectPath, m_strPartNum), "bios.rom");
-            staged.Stage(build::TestImageCandidate(m_strProjectPath, m_strPartNum), "bios.rom");
+            staging.push_back(
+                {build::FirstImageCandidate(m_strProjectPath, m_strPartNum), "bios.rom"});
+            staging.push_back(
+                {build::DevelImageCandidate(m_strProjectPath, m_strPartNum), "bios.rom"});
+            staging.push_back(
+                {build::TestImageCandidate(m_strProjectPath, m_strPartNum), "bios.rom"});
+        }
+        for (const Staging& copy : staging) {
+            if (staged.Stage(copy.source, copy.destination)) continue;
+            // A short copy would go onto the diskette as if it were the file: stop here, before
+            // the first file is copied to the diskette.
+            SetOutcome(build::Outcome::Kind::CopyFailed, copy.destination,
+                       platform::lastErrorMessage());
+            staged.DeleteAll();
+            AfxMessageBox(build::CopyFailedMessage(copy.destination).c_str(), MB_OK);
+            ResetStatus();
+            return 0;
         }
     }
 
@@ -96,11 +133,12 @@ int CCrisisDlg::CopyFilesToDisk() {
     // puts the ones before it on the diskette.
     platform::DriveACopies copies;
     std::size_t firstInBatch = 0;
-    auto failed = [&](const char* name) {
+    auto failed = [&](const char* name, const std::string& why) {
+        SetOutcome(build::Outcome::Kind::CopyFailed, name, why);
         // Staged images left behind would be taken as the start directory's own by the
         // next build, which would then copy them without asking which project they are.
         staged.DeleteAll();
-        AfxMessageBox(CopyFailedMessage(name), MB_OK);
+        AfxMessageBox(build::CopyFailedMessage(name).c_str(), MB_OK);
         EndWaitCursor();
         ResetStatus();
         return 0;
@@ -115,13 +153,20 @@ int CCrisisDlg::CopyFilesToDisk() {
         }
         m_progress.SetPos(m_nProgressPos);
 
-        if (!CopyFileA(name, "a:\\" + name, FALSE)) {
-            if (!(name == "vgabios.exe")) return failed(files[i]);
-            firstInBatch = i + 1;
+        if (CopyFileA(name, "a:\\" + name, FALSE)) {
+            m_written.files.push_back({name.str(), staged.SourceOf(files[i])});
+            continue;
         }
+        // Only a video BIOS program that is not there at all is passed over; a diskette that
+        // failed a write is not trusted with the rest, whichever file it was.
+        const std::string why = platform::lastErrorMessage();
+        if (!(name == "vgabios.exe") || PathFileExistsA(name)) return failed(files[i], why);
+        firstInBatch = i + 1;
     }
     // The batch reaches the medium here; when it cannot, none of its files is on the diskette.
-    if (!copies.finish()) return failed(files[std::min(firstInBatch, files.size() - 1)]);
+    if (fat::Status done = copies.finish(); !done) {
+        return failed(files[std::min(firstInBatch, files.size() - 1)], done.message());
+    }
 
     if (!m_bFilesInStartDir) {
         const std::span<const char* const> deletions =

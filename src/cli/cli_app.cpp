@@ -31,12 +31,11 @@ class BackendInstall {
 };
 
 int checkVerification(CliPolicy& policy) {
-    if (!policy.expectation()) {
+    if (!policy.written() || policy.written()->files.empty()) {
         say("verify: the copy to the diskette was not observed, so there is nothing to compare");
         return kExitStopped;
     }
-    Expectation& expectation = *policy.expectation();
-    if (!policy.projectFolder().empty()) nameStagedOrigins(expectation, policy.projectFolder());
+    const Expectation expectation = cli::expectationOf(*policy.written());
     const auto differences = verifyDriveA(expectation);
     for (const auto& line : differences) std::fprintf(stderr, "%s\n", line.c_str());
     if (!differences.empty()) return kExitStopped;

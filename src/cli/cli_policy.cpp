@@ -5,7 +5,6 @@
 
 #include "app/CrisisDlg.h"
 #include "framework/input.h"
-#include "platform/win_path.h"
 
 namespace cli {
 namespace {
@@ -84,6 +83,7 @@ CliPolicy::CliPolicy(const Options& options, Terminal terminal)
 int CliPolicy::answerMessageBox(const std::string& text, const std::string&, UINT type) {
     m_display.clear();
     std::fprintf(m_terminal.err, "%s\n", text.c_str());
+    tellCause();
     std::fflush(m_terminal.err);
     if (startsWith(text, kSuccessText)) m_succeeded = true;
     if ((type & MB_TYPEMASK) != MB_YESNO) return IDOK;
@@ -94,6 +94,19 @@ int CliPolicy::answerMessageBox(const std::string& text, const std::string&, UIN
         "quenvol-cli: answered No, as standard input is not a terminal (--yes answers Yes)\n",
         m_terminal.err);
     return IDNO;
+}
+
+void CliPolicy::tellCause() {
+    auto* main = dynamic_cast<CCrisisDlg*>(AfxGetMainWnd());
+    if (main == nullptr || main->m_outcome.serial == m_causeTold) return;
+    const build::Outcome& outcome = main->m_outcome;
+    using Kind = build::Outcome::Kind;
+    const bool causeless = outcome.kind == Kind::CopyFailed ||
+                           outcome.kind == Kind::ProjectRefused ||
+                           outcome.kind == Kind::BootSectorFailed || outcome.kind == Kind::Differs;
+    if (!causeless || outcome.detail.empty()) return;
+    m_causeTold = outcome.serial;
+    std::fprintf(m_terminal.err, "cause: %s\n", outcome.detail.c_str());
 }
 
 int CliPolicy::askOnTerminal() {
@@ -153,10 +166,7 @@ void CliPolicy::runDialog(CDialog& dialog) {
     m_display.clear();
     m_refusedInUse = main->m_bRefusedInUse != FALSE;
 
-    if (auto mapped = platform::mapWindowsName(main->m_strProjectPath.str());
-        mapped && mapped->where == platform::WindowsName::Where::Host) {
-        m_projectFolder = mapped->hostPath;
-    }
+    m_written = main->m_written;
     // After a failure the dialog stays open; Close (not Escape) is what the user presses
     // then, and it saves the project path that the check put into the history.
     if (!dialog.HasEnded()) afx::userClick(afx::findControl(window, IDC_BUTTON_CLOSE));
@@ -164,11 +174,6 @@ void CliPolicy::runDialog(CDialog& dialog) {
 
 void CliPolicy::stateChanged(HWND hwnd, StateChange what) {
     if (what == StateChange::Text && isMainDialogControl(hwnd, IDC_EDIT_STATUS)) {
-        // The first file's status comes after staging and before the copy: the moment when
-        // the start directory holds exactly what goes onto the diskette.
-        if (m_options.verify && !m_expectation && startsWith(hwnd->text, "Copying ")) {
-            m_expectation = snapshotStartDirectory(m_options.kind == DiskKind::Minidos);
-        }
         m_display.status(hwnd->text);
     } else if (what == StateChange::Progress && isMainDialogControl(hwnd, IDC_PROGRESS)) {
         m_display.progress(hwnd->pos, hwnd->rangeMax);

@@ -63,20 +63,20 @@ class CliPolicy : public console::Policy {
     // Start was refused: another build holds drive A: or the start directory.
     bool refusedInUse() const { return m_refusedInUse; }
     const console::FormatOutcome& formatOutcome() const { return m_format; }
-    // The start directory's files as the copy began (only with --verify).
-    std::optional<Expectation>& expectation() { return m_expectation; }
-    // The project folder the build used, as a host path.
-    const std::string& projectFolder() const { return m_projectFolder; }
+    // What the build wrote and the files it took them from, once the dialog has run.
+    const std::optional<build::Written>& written() const { return m_written; }
 
   private:
     int askOnTerminal();
+    // After a message of the dialog's own words that gives no cause: "cause: ...".
+    void tellCause();
 
     const Options& m_options;
     Terminal m_terminal;
     ProgressDisplay m_display;
     console::FormatOutcome m_format;
-    std::optional<Expectation> m_expectation;
-    std::string m_projectFolder;
+    std::optional<build::Written> m_written;
+    int m_causeTold = 0;  // the outcome whose cause was printed last
     bool m_started = false;
     bool m_succeeded = false;
     bool m_refusedInUse = false;

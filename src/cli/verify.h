@@ -1,6 +1,5 @@
-// --verify: what a build put on the diskette, read back and compared with what it was copied
-// from. The expected bytes are taken from the start directory at the moment the copy begins,
-// when the staged BIOS files are there and before they are deleted again.
+// --verify: what a build put on the diskette, read back and compared with the files it was
+// first copied from, by the same check the build makes before it reports success.
 #pragma once
 
 #include <cstdint>
@@ -8,34 +7,22 @@
 #include <string>
 #include <vector>
 
+#include "build/build_outcome.h"
+#include "build/readback.h"
 #include "fat/sector_device.h"
 
 namespace cli {
 
-struct ExpectedFile {
-    std::string name;  // as the file list spells it: "bios.rom"
-    std::vector<std::uint8_t> bytes;
-    std::string origin;  // the file it was copied from, for the report
-};
+using ExpectedFile = build::ExpectedFile;
 
 struct Expectation {
     std::vector<ExpectedFile> files;
     std::optional<std::vector<std::uint8_t>> bootSector;  // 512 bytes, MINIDOS only
-    std::vector<std::string> problems;                    // found while taking the snapshot
+    std::vector<std::string> problems;                    // reported first, as they are
 };
 
-// The file list the build copies from the current directory: the four-file list when
-// ZYPLET16.EXE is there, else the five-file list.
-std::vector<std::string> fileListOfCurrentDirectory();
-
-// Reads the listed files from the current directory (the start directory during a build);
-// a missing vgabios.exe is expected to stay off the diskette. With `bootSector`, the first
-// 512 bytes of crisboot.bin, zero padded, are expected in sector 0.
-Expectation snapshotStartDirectory(bool bootSector);
-
-// Files that were staged and deleted again after the copy: names as origin the file of
-// `projectFolder` (a host path) with the same bytes, when there is one.
-void nameStagedOrigins(Expectation& expectation, const std::string& projectFolder);
+// The sources of what the build wrote, as the build recorded them, read now.
+Expectation expectationOf(const build::Written& written);
 
 // Every difference between the device and the expectation, one line each ("verify: ...");
 // empty when everything matches.

@@ -1,10 +1,19 @@
 // The diskette as a whole: the presence check, formatting through the shell's format
 // dialog, and the boot-sector update.
+#include <algorithm>
+#include <limits>
+#include <string>
+#include <vector>
+
 #include "app/CrisisDlg.h"
+#include "build/messages.h"
 #include "disk/FloppyAccess.h"
+#include "fat/fat12.h"
 #include "framework/afxfile.h"
 #include "framework/shell.h"
+#include "platform/drive_a.h"
 #include "platform/drive_a_copies.h"
+#include "platform/drive_format.h"
 
 namespace {
 
@@ -31,6 +40,34 @@ private:
     LPVOID m_block;
 };
 
+// The first 512 bytes of crisboot.bin in the current directory. Anything shorter is no boot
+// sector, so it is refused here rather than padded with zeros.
+bool ReadBootImage(std::vector<std::uint8_t>& image, std::string& why) {
+    CFile file;
+    if (!file.Open("crisboot.bin", CFile::modeRead | CFile::typeBinary)) {
+        why = "crisboot.bin cannot be opened: " + file.LastError();
+        return false;
+    }
+    image.assign(kSectorBytes, 0);
+    UINT total = 0;
+    while (total < kSectorBytes) {
+        const UINT n = file.Read(image.data() + total, static_cast<UINT>(kSectorBytes) - total);
+        if (n == 0) break;
+        total += n;
+    }
+    const std::string error = file.LastError();
+    file.Close();
+    if (!error.empty()) {
+        why = "crisboot.bin cannot be read: " + error;
+        return false;
+    }
+    if (total < kSectorBytes) {
+        why = "crisboot.bin holds " + std::to_string(total) + " bytes; a boot sector is 512";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 BOOL CCrisisDlg::CheckFloppy() {
@@ -41,6 +78,14 @@ BOOL CCrisisDlg::CheckFloppy() {
             if (floppy.ReadSector(0, buffer.get())) return TRUE;
     }
     buffer.release();
+    // A drive that is there but closed to this user is no empty drive: say what is true.
+    if (auto denied = platform::driveAAccessDenied()) {
+        SetOutcome(build::Outcome::Kind::NoAccess, denied->path, denied->detail);
+        AfxMessageBox(build::NoAccessMessage(denied->path, denied->group).c_str(),
+                      MB_OK | MB_ICONHAND);
+        return FALSE;
+    }
+    SetOutcome(build::Outcome::Kind::NoDiskette);
     AfxMessageBox(" There is no floppy in drive A:, insert a floppy and press Start Button again.\t",
                   MB_OK | MB_ICONHAND);
     return FALSE;
@@ -58,36 +103,68 @@ void CCrisisDlg::FormatFloppy() {
     RedrawWindow(nullptr, nullptr, RDW_UPDATENOW);
 }
 
+BOOL CCrisisDlg::CheckBootImage() {
+    SetCurrentDirectoryA(m_szStartDir);
+    std::vector<std::uint8_t> image;
+    std::string why;
+    if (ReadBootImage(image, why)) {
+        // The layout the formatter gives a medium of this size is what the volume will have.
+        auto medium = platform::probeDriveA();
+        if (!medium) {
+            why = medium.message();
+        } else if (fat::Status fits = fat::checkBootImage(image, medium->geometry); !fits) {
+            why = "crisboot.bin does not fit the " + medium->description +
+                  " diskette in drive A:: " + fits.message();
+        } else {
+            return TRUE;
+        }
+    }
+    SetOutcome(build::Outcome::Kind::BootSectorFailed, "crisboot.bin", why);
+    AfxMessageBox(build::kBootSectorFailedMessage, MB_OK | MB_ICONHAND);
+    return FALSE;
+}
+
 BOOL CCrisisDlg::UpdateBootSector() {
     CFloppyAccess floppy;
-    BOOL result = TRUE;
+    BOOL result = FALSE;
     BeginWaitCursor();
     SetStatusText("Updating Boot Sector...");
 
-    // Sector 0 is written only from a complete read of the image: a missing or unreadable
-    // crisboot.bin leaves the diskette's own boot sector in place and reports failure.
-    CFile file;
-    if (file.Open("crisboot.bin", CFile::modeRead | CFile::typeBinary)) {
+    // Sector 0 is written only from a whole image that describes the volume now on the
+    // diskette (which may not be the one the format would have made: it can have been left
+    // unformatted); anything else leaves the diskette's own boot sector in place.
+    std::vector<std::uint8_t> image;
+    std::string why;
+    if (ReadBootImage(image, why)) {
         SectorBuffer buffer;
-        bool readOk = buffer.get() != nullptr;
-        UINT total = 0;
-        while (readOk && total < kSectorBytes) {
-            const UINT n = file.Read(static_cast<BYTE*>(buffer.get()) + total,
-                                     static_cast<UINT>(kSectorBytes) - total);
-            if (n == 0) {
-                readOk = file.LastError().empty();
-                break;
+        auto* bytes = static_cast<std::uint8_t*>(buffer.get());
+        if (bytes == nullptr || !floppy.ReadSector(0, bytes)) {
+            why = "sector 0 of drive A: cannot be read";
+        } else {
+            const std::span<const std::uint8_t> current(bytes, kSectorBytes);
+            // The volume was mounted for the copy, which checked it against the medium's size.
+            auto layout =
+                fat::readBootSectorLayout(current, std::numeric_limits<std::uint32_t>::max());
+            fat::Status fits = layout ? fat::checkBootImage(image, *layout) : layout.status();
+            if (!fits) {
+                why = "crisboot.bin does not fit the volume on the diskette: " + fits.message();
+            } else {
+                const std::vector<std::uint8_t> sector = fat::withVolumeIdentity(image, current);
+                std::copy(sector.begin(), sector.end(), bytes);
+                // The boot sector is the build's last write, and the raw volume does not report
+                // whether it reached the medium: the diskette is built only once it has.
+                if (!floppy.WriteSector(0, bytes)) {
+                    why = "sector 0 of drive A: could not be written";
+                } else if (fat::Status flushed = platform::flushDriveA(); !flushed) {
+                    why = "sector 0 of drive A: " + flushed.message();
+                } else {
+                    m_written.bootSector = sector;
+                    result = TRUE;
+                }
             }
-            total += n;
         }
-        file.Close();
-        if (!readOk || !floppy.WriteSector(0, buffer.get())) result = FALSE;
-        // The boot sector is the build's last write, and the raw volume does not report
-        // whether it reached the medium: the diskette is built only once it has.
-        if (result && !platform::flushDriveA()) result = FALSE;
-    } else {
-        result = FALSE;
     }
+    if (!result) SetOutcome(build::Outcome::Kind::BootSectorFailed, "crisboot.bin", why);
 
     EndWaitCursor();
     ResetStatus();

@@ -27,12 +27,6 @@ std::vector<std::uint8_t> pattern(std::size_t size, std::uint8_t seed) {
     return bytes;
 }
 
-bool mentions(const std::vector<std::string>& lines, const std::string& part) {
-    for (const auto& line : lines)
-        if (line.find(part) != std::string::npos) return true;
-    return false;
-}
-
 // A formatted diskette holding two files and a boot sector, and the expectation it meets.
 class VerifyDevice : public ::testing::Test {
   protected:
@@ -116,65 +110,28 @@ TEST(Verify, AnUnformattedDisketteIsReported) {
         << report[0];
 }
 
-// The current directory for one test, restored afterwards.
-class InDirectory {
-  public:
-    explicit InDirectory(const std::string& dir) : m_old(fs::current_path()) {
-        fs::current_path(dir);
-    }
-    ~InDirectory() { fs::current_path(m_old); }
-    InDirectory(const InDirectory&) = delete;
-    InDirectory& operator=(const InDirectory&) = delete;
-
-  private:
-    fs::path m_old;
-};
-
-TEST(VerifySnapshot, TakesTheListTheBuildCopiesAndTheBootImage) {
+// The expectation comes from the files the build recorded as its sources, read as they are
+// now: never from a staged copy in the start directory.
+TEST(VerifySources, AreTheFilesTheBuildRecordedReadNow) {
     fattools::TempDir dir;
-    for (const char* name : {"minidos.sys", "zyplet.exe", "platform.bin", "bios.rom"})
-        ASSERT_TRUE(fattools::writeBytes(dir.file(name), pattern(100, name[0])));
-    ASSERT_TRUE(fattools::writeBytes(dir.file("crisboot.bin"), pattern(300, 5)));
-    InDirectory in(dir.path());
+    ASSERT_TRUE(fattools::writeBytes(dir.file("minidos.sys"), pattern(100, 1)));
+    ASSERT_TRUE(fattools::writeBytes(dir.file("testQ7A.rom"), pattern(64, 2)));
+    build::Written written;
+    written.files = {{"minidos.sys", dir.file("minidos.sys")},
+                     {"bios.rom", dir.file("testQ7A.rom")},
+                     {"platform.bin", dir.file("gone.bin")}};
+    written.bootSector = pattern(512, 3);
 
-    const Expectation five = cli::snapshotStartDirectory(true);
-    std::vector<std::string> names;
-    for (const auto& f : five.files) names.push_back(f.name);
-    // No vgabios.exe: the build passes it over, so nothing is expected of it.
-    EXPECT_EQ(names,
-              (std::vector<std::string>{"minidos.sys", "zyplet.exe", "platform.bin", "bios.rom"}));
-    EXPECT_TRUE(five.problems.empty());
-    EXPECT_EQ(five.files[3].bytes, pattern(100, 'b'));
-    EXPECT_EQ(five.files[3].origin, fs::canonical(dir.path()).string() + "/bios.rom");
-    ASSERT_TRUE(five.bootSector);
-    auto padded = pattern(300, 5);
-    padded.resize(512, 0);
-    EXPECT_EQ(*five.bootSector, padded);
-
-    // The flash utility's name in capitals still chooses the four-file list.
-    ASSERT_TRUE(fattools::writeBytes(dir.file("ZYPLET16.EXE"), pattern(10, 6)));
-    fs::remove(dir.file("crisboot.bin"));
-    const Expectation four = cli::snapshotStartDirectory(true);
-    EXPECT_EQ(cli::fileListOfCurrentDirectory(),
-              (std::vector<std::string>{"minidos.sys", "zyplet16.exe", "vgabios.exe", "bios.qvx"}));
-    EXPECT_FALSE(four.bootSector);
-    EXPECT_TRUE(mentions(four.problems, "bios.qvx could not be read from the start directory"));
-    EXPECT_TRUE(mentions(four.problems, "no boot-sector image crisboot.bin"));
-}
-
-TEST(VerifySnapshot, StagedFilesAreNamedByTheProjectFileTheyCameFrom) {
-    fattools::TempDir project;
-    ASSERT_TRUE(fattools::writeBytes(project.file("develQ7A.rom"), pattern(64, 1)));
-    ASSERT_TRUE(fattools::writeBytes(project.file("testQ7A.rom"), pattern(64, 2)));
-    Expectation expected;
-    expected.files = {{"bios.rom", pattern(64, 2), "/gone/bios.rom"},
-                      {"platform.bin", pattern(8, 3), "/gone/platform.bin"},
-                      {"minidos.sys", pattern(8, 4), project.file("testQ7A.rom")}};
-    cli::nameStagedOrigins(expected, project.path());
-    EXPECT_EQ(expected.files[0].origin, project.file("testQ7A.rom"));
-    EXPECT_EQ(expected.files[1].origin, "/gone/platform.bin as staged for the copy");
-    // A file still where it was copied from keeps that name.
-    EXPECT_EQ(expected.files[2].origin, project.file("testQ7A.rom"));
+    const Expectation expected = cli::expectationOf(written);
+    ASSERT_EQ(expected.files.size(), 2u);
+    EXPECT_EQ(expected.files[1].name, "bios.rom");
+    EXPECT_EQ(expected.files[1].bytes, pattern(64, 2));
+    EXPECT_EQ(expected.files[1].origin, dir.file("testQ7A.rom"));
+    EXPECT_EQ(expected.bootSector, written.bootSector);
+    ASSERT_EQ(expected.problems.size(), 1u);
+    EXPECT_TRUE(expected.problems[0].starts_with("verify: platform.bin cannot be compared: its "
+                                                 "source " + dir.file("gone.bin")))
+        << expected.problems[0];
 }
 
 // End to end: a diskette built by the program, then changed behind its back.
@@ -184,16 +141,17 @@ TEST(VerifyDrive, ADisketteAlteredAfterTheBuildIsCaught) {
         s.run({"--create", "--yes", "--drive", s.image(), clitest::Scratch::project()});
     ASSERT_EQ(built.exitCode, 0) << built.output;
 
-    // The start directory as it stood during the copy: the kit and the staged BIOS files.
     const std::string project = clitest::Scratch::project();
-    fs::copy_file(project + "/platform.bin", s.kit() + "/platform.bin");
-    fs::copy_file(project + "/vgabios.exe", s.kit() + "/vgabios.exe");
-    fs::copy_file(project + "/testQ7A.rom", s.kit() + "/bios.rom");
-    Expectation expected;
-    {
-        InDirectory in(s.kit());
-        expected = cli::snapshotStartDirectory(true);
-    }
+    build::Written written;
+    written.files = {{"minidos.sys", s.kit() + "/minidos.sys"},
+                     {"zyplet.exe", s.kit() + "/zyplet.exe"},
+                     {"platform.bin", project + "/platform.bin"},
+                     {"vgabios.exe", project + "/vgabios.exe"},
+                     {"bios.rom", project + "/testQ7A.rom"}};
+    auto image = fattools::readBytes(s.image());
+    ASSERT_TRUE(image);
+    written.bootSector.emplace(image->begin(), image->begin() + 512);
+    const Expectation expected = cli::expectationOf(written);
     dialogtest::ScopedEnv drive("QUENVOL_DRIVE_A", s.image());
     EXPECT_TRUE(cli::verifyDriveA(expected).empty());
 
@@ -202,8 +160,8 @@ TEST(VerifyDrive, ADisketteAlteredAfterTheBuildIsCaught) {
     ASSERT_TRUE(fattools::mcopyIn(s.image(), "BIOS.ROM", altered));
     const auto report = cli::verifyDriveA(expected);
     ASSERT_EQ(report.size(), 1u);
-    EXPECT_TRUE(report[0].starts_with("verify: bios.rom differs from " +
-                                      fs::canonical(s.kit()).string() + "/bios.rom at byte 12345"))
+    EXPECT_TRUE(report[0].starts_with("verify: bios.rom differs from " + project +
+                                      "/testQ7A.rom at byte 12345"))
         << report[0];
 }
 

@@ -5,6 +5,9 @@
 #include <algorithm>
 
 #include "disk_prep_fixture.h"
+#include "fat/fat12.h"
+#include "fat/layout.h"
+#include "fat/memory_device.h"
 #include "framework/shell.h"
 #include "platform/drive_format.h"
 #include "support/fat_tools.h"
@@ -82,13 +85,28 @@ class UpdateBootSectorTest : public DiskPrepTest {
   protected:
     void SetUp() override {
         DiskPrepTest::SetUp();
-        makeImage();
+        // A formatted 1.44 MB volume over patterned bytes, so that any stray write shows.
+        fat::MemoryDevice device(patternBytes(1474560, 1));
+        fat::FormatOptions options;
+        options.serial = 0x2468ACE0;
+        options.label = "VOLUME";
+        ASSERT_TRUE(fat::format(device, options));
+        writeBytes(driveImage(), device.bytes());
         m_before = readBytes(driveImage());
         // Leftovers of a copy step, which the update must clear.
         dlg->SetStatusText("Copying BIOS.ROM...");
         dlg->m_progress.SetPos(37);
         dlg->m_nProgressPos = 37;
         policy.statusTexts.clear();
+    }
+    // A boot-sector image for this volume: its jump and parameters (serial and label too), a
+    // boot program of its own and the signature; `size` bytes in all.
+    std::vector<std::uint8_t> bootImage(unsigned seed, std::size_t size = 512) const {
+        auto image = patternBytes(size, seed);
+        std::copy(m_before.begin(), m_before.begin() + fat::boot::kBootCode, image.begin());
+        image[510] = 0x55;
+        image[511] = 0xAA;
+        return image;
     }
     void expectStatusReset() {
         EXPECT_EQ(statusText(), "");
@@ -109,7 +127,7 @@ class UpdateBootSectorTest : public DiskPrepTest {
 };
 
 TEST_F(UpdateBootSectorTest, ImageOfExactlyOneSectorIsWrittenAsItIs) {
-    const auto image = patternBytes(512, 9);
+    const auto image = bootImage(9);
     writeBytes("crisboot.bin", image);
     std::string statusDuringWrite;
     hooks.onEachWrite = [&] { statusDuringWrite = statusText(); };
@@ -118,28 +136,65 @@ TEST_F(UpdateBootSectorTest, ImageOfExactlyOneSectorIsWrittenAsItIs) {
     EXPECT_EQ(statusDuringWrite, "Updating Boot Sector...");
     EXPECT_EQ(policy.statusTexts, (std::vector<std::string>{"Updating Boot Sector...", ""}));
     expectSectorZero(image);
+    EXPECT_EQ(dlg->m_written.bootSector, image) << "the sector the read-back will expect";
     expectStatusReset();
 }
 
-TEST_F(UpdateBootSectorTest, ShortImageIsFollowedByZeros) {
-    const auto image = patternBytes(100, 4);
+// The volume keeps its own serial number and label, so that the boot sector's label and the
+// root directory's label entry agree.
+TEST_F(UpdateBootSectorTest, TheVolumesSerialNumberAndLabelAreKept) {
+    auto image = bootImage(5);
+    std::copy_n("ANOTHER    ", 11, image.begin() + fat::boot::kLabel);
+    std::fill_n(image.begin() + fat::boot::kSerial, 4, 0x11);
     writeBytes("crisboot.bin", image);
     EXPECT_EQ(dlg->UpdateBootSector(), TRUE);
-    std::vector<std::uint8_t> expected = image;
-    expected.resize(512, 0);
+    auto expected = image;
+    std::copy_n(m_before.begin() + fat::boot::kSerial, 15, expected.begin() + fat::boot::kSerial);
     expectSectorZero(expected);
-    expectStatusReset();
+    const auto fsck = fattools::runFsck(driveImage().string());
+    EXPECT_TRUE(fsck.clean) << fsck.output;
 }
 
-TEST_F(UpdateBootSectorTest, EmptyImageGivesAZeroSector) {
-    writeBytes("crisboot.bin", {});
-    EXPECT_EQ(dlg->UpdateBootSector(), TRUE);
-    expectSectorZero(std::vector<std::uint8_t>(512, 0));
-    expectStatusReset();
+// Whatever is no boot sector for the volume on the diskette leaves sector 0 as it was: an
+// empty or short image (no longer padded with zeros), a missing signature, or parameters of
+// another layout.
+TEST_F(UpdateBootSectorTest, ImagesThatDoNotFitTheVolumeAreRefused) {
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> image;
+        const char* why;
+    };
+    auto with = [this](std::size_t at, std::uint8_t value) {
+        auto image = bootImage(3);
+        image[at] = value;
+        return image;
+    };
+    const std::vector<Case> cases = {
+        {"empty", {}, "holds 0 bytes; a boot sector is 512"},
+        {"short", bootImage(4, 100), "holds 100 bytes"},
+        {"one byte short", bootImage(4, 511), "holds 511 bytes"},
+        {"no signature", with(511, 0x00), "signature 0x55AA"},
+        {"1 KB sectors", with(fat::boot::kBytesPerSector + 1, 0x04), "1024 bytes a sector"},
+        {"720 KB media byte", with(fat::boot::kMedia, 0xF9), "249 media byte"},
+        {"720 KB FAT size", with(fat::boot::kSectorsPerFat, 3), "3 sectors a FAT"},
+        {"2.88 MB clusters", with(fat::boot::kSectorsPerCluster, 2), "2 sectors a cluster"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeBytes("crisboot.bin", c.image);
+        hooks.writes = 0;
+        backend.clearRecords();
+        EXPECT_EQ(dlg->UpdateBootSector(), FALSE);
+        EXPECT_EQ(hooks.writes, 0);
+        EXPECT_TRUE(readBytes(driveImage()) == m_before);
+        EXPECT_EQ(dlg->m_outcome.kind, build::Outcome::Kind::BootSectorFailed);
+        EXPECT_NE(dlg->m_outcome.detail.find(c.why), std::string::npos) << dlg->m_outcome.detail;
+        EXPECT_TRUE(backend.messages().empty());
+    }
 }
 
 TEST_F(UpdateBootSectorTest, LongImageGivesItsFirstSector) {
-    const auto image = patternBytes(1500, 6);
+    const auto image = bootImage(6, 1500);
     writeBytes("CRISBOOT.BIN", image);  // found whatever the letter case
     EXPECT_EQ(dlg->UpdateBootSector(), TRUE);
     expectSectorZero({image.begin(), image.begin() + 512});
@@ -155,7 +210,7 @@ TEST_F(UpdateBootSectorTest, MissingImageLeavesSectorZeroAlone) {
 }
 
 TEST_F(UpdateBootSectorTest, FailedWriteReportsFalseQuietly) {
-    writeBytes("crisboot.bin", patternBytes(512, 2));
+    writeBytes("crisboot.bin", bootImage(2));
     hooks.failWrites = true;
     EXPECT_EQ(dlg->UpdateBootSector(), FALSE);
     EXPECT_EQ(hooks.writes, 1);
@@ -176,7 +231,7 @@ TEST_F(UpdateBootSectorTest, UnflushedWriteReportsFalseQuietly) {
 }
 
 TEST_F(UpdateBootSectorTest, EmptyDriveReportsFalseQuietly) {
-    writeBytes("crisboot.bin", patternBytes(512, 2));
+    writeBytes("crisboot.bin", bootImage(2));
     fs::remove(driveImage());
     EXPECT_EQ(dlg->UpdateBootSector(), FALSE);
     EXPECT_FALSE(fs::exists(driveImage()));
@@ -185,7 +240,7 @@ TEST_F(UpdateBootSectorTest, EmptyDriveReportsFalseQuietly) {
 
 TEST_F(UpdateBootSectorTest, BiosBackEndWritesTheSameSector) {
     selectPlatform("1");
-    const auto image = patternBytes(512, 11);
+    const auto image = bootImage(11);
     writeBytes("crisboot.bin", image);
     EXPECT_EQ(dlg->UpdateBootSector(), TRUE);
     EXPECT_EQ(hooks.writes, 1);

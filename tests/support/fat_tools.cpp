@@ -157,4 +157,10 @@ bool saveImage(const fat::MemoryDevice& device, const std::string& path) {
     return device.saveFile(path).ok();
 }
 
+std::vector<std::uint8_t> withoutVolumeIdentity(std::vector<std::uint8_t> sector) {
+    sector.resize(512);
+    std::fill(sector.begin() + 0x27, sector.begin() + 0x36, 0);
+    return sector;
+}
+
 }  // namespace fattools

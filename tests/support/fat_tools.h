@@ -61,6 +61,11 @@ class TempDir {
 bool writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 std::optional<std::vector<std::uint8_t>> readBytes(const std::string& path);
 
+// A boot sector without its volume's identity: the serial number and the label (bytes 0x27 to
+// 0x35) blanked. The build writes crisboot.bin with the identity of the volume it goes onto,
+// so this is what must equal crisboot.bin's.
+std::vector<std::uint8_t> withoutVolumeIdentity(std::vector<std::uint8_t> sector);
+
 // Saves a device's image as `path` for the tools; false on failure.
 bool saveImage(const fat::MemoryDevice& device, const std::string& path);
 

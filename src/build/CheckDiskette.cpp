@@ -1,0 +1,23 @@
+// The diskette read back, past every cache, and compared with the files the build copied and
+// the sector it meant to write, before the build may call it a success.
+#include "app/CrisisDlg.h"
+#include "build/messages.h"
+#include "build/readback.h"
+
+BOOL CCrisisDlg::CheckDiskette() {
+    BeginWaitCursor();
+    const std::vector<build::Difference> differences =
+        build::compareDriveA(build::expectationOf(m_written));
+    EndWaitCursor();
+    if (differences.empty()) return TRUE;
+
+    const build::Difference& first = differences.front();
+    std::string detail;
+    for (const build::Difference& d : differences) {
+        if (!detail.empty()) detail += "; ";
+        detail += d.text;
+    }
+    SetOutcome(build::Outcome::Kind::Differs, first.file, detail);
+    AfxMessageBox(build::DiffersMessage(first.file).c_str(), MB_OK | MB_ICONHAND);
+    return FALSE;
+}

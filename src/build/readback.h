@@ -1,0 +1,44 @@
+// The check a build makes before it reports success, and that quenvol-cli --verify repeats:
+// every file read back from the diskette and compared byte for byte with the file it was
+// first copied from, and sector 0 with the sector the build meant to write.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "build/build_outcome.h"
+#include "fat/sector_device.h"
+
+namespace build {
+
+struct ExpectedFile {
+    std::string name;  // as the file list spells it: "bios.rom"
+    std::vector<std::uint8_t> bytes;
+    std::string origin;  // the file it was copied from, for the report
+};
+
+struct Difference {
+    std::string file;  // the listed name, "crisboot.bin" for sector 0, empty for the diskette
+    std::string text;  // "bios.rom differs from /p/testQ7A.rom at byte 7 (diskette 0x00, ...)"
+};
+
+struct Expectation {
+    std::vector<ExpectedFile> files;
+    std::optional<std::vector<std::uint8_t>> bootSector;  // 512 bytes, MINIDOS only
+    std::vector<Difference> problems;  // sources that could not be read
+};
+
+// The sources' bytes as they are now.
+Expectation expectationOf(const Written& written);
+
+// Every difference between the device and the expectation, problems first; empty when the
+// diskette holds exactly what is expected.
+std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expectation& expectation);
+
+// The same for drive A:, read past every cache: O_DIRECT on a block device, the cached pages
+// dropped before each read of an image.
+std::vector<Difference> compareDriveA(const Expectation& expectation);
+
+}  // namespace build
