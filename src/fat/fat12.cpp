@@ -224,8 +224,11 @@ struct SectorCheck {
     std::string flushError;  // the cleared system area could not be made durable
 };
 
-// Writes and reads back every sector, track by track, retrying a failed track sector by
-// sector. Stops at a bad sector of the system area, since the disk is then unusable anyway.
+// Writes and reads back every sector, a track a transfer, retrying a failed track sector by
+// sector: a sector that fails either way, or reads back other bytes than were written, is bad.
+// Stops at a bad sector of the system area, since the disk is then unusable anyway. The
+// device must read the medium itself for this to mean anything (drive A: is opened past the
+// page cache for it).
 SectorCheck checkEverySector(SectorDevice& device, const Geometry& g,
                              const FormatOptions& options) {
     const std::uint32_t chunk = g.sectorsPerTrack;

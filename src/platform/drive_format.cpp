@@ -150,6 +150,9 @@ Result<fat::FormatReport> formatDriveA(const fat::FormatOptions& options) {
     DriveOpenOptions open;
     open.access = DriveAccess::Write;
     open.exclusive = true;
+    // A full format's check must read the medium, not the page cache that still holds what was
+    // just written: O_DIRECT on a block device, the cache dropped before each read of an image.
+    open.bypassCache = !options.quick;
     auto drive = DriveA::open(open);
     if (!drive) return refusal(drive.status());
     // The formatter flushes the drive before it reports success.

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include "../platform/platform_fixture.h"
 #include "fat/failing_device.h"
@@ -183,6 +184,53 @@ TEST_F(DriveFormatTest, BadLabelIsRefusedBeforeAnyWrite) {
     EXPECT_TRUE(startsWith(report.message(), "Drive A: was not formatted: volume label"))
         << report.message();
     EXPECT_TRUE(readBytes(driveImage()) == before);
+}
+
+// On a real drive a full format must read the medium, not the page cache that holds what it
+// has just written: the drive is open with O_DIRECT while the sectors are checked. A loop
+// device stands for the drive; skipped where none can be attached.
+TEST_F(DriveFormatTest, FullFormatReadsABlockDevicePastTheCache) {
+    makeImage();
+    const fattools::ToolRun attach =
+        fattools::runTool({"losetup", "-f", "--show", driveImage().string()});
+    const std::string device = attach.output.substr(0, attach.output.find('\n'));
+    if (attach.exitCode != 0 || device.rfind("/dev/", 0) != 0) {
+        GTEST_SKIP() << "no loop device can be attached here: " << attach.output;
+    }
+    struct Detach {
+        std::string device;
+        ~Detach() { fattools::runTool({"losetup", "-d", device}); }
+    } detach{device};
+    pointDriveAt(device);
+
+    // Whether a descriptor open on the device carries O_DIRECT, seen from /proc.
+    auto directOpen = [&device] {
+        for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+            std::error_code ec;
+            if (fs::read_symlink(fd.path(), ec) != device) continue;
+            std::ifstream info("/proc/self/fdinfo/" + fd.path().filename().string());
+            std::string key;
+            std::string flags;
+            while (info >> key >> flags)
+                if (key == "flags:" && (std::stoul(flags, nullptr, 8) & O_DIRECT) != 0) return true;
+        }
+        return false;
+    };
+    int checks = 0;
+    int direct = 0;
+    fat::FormatOptions options;
+    options.quick = false;
+    options.progress = [&](std::uint32_t done, std::uint32_t all) {
+        if (done == all) return;
+        ++checks;
+        if (directOpen()) ++direct;
+    };
+    auto report = platform::formatDriveA(options);
+    ASSERT_TRUE(report) << report.message();
+    EXPECT_GT(checks, 0);
+    EXPECT_EQ(direct, checks) << "the check read through the page cache";
+    pointDriveAt(driveImage());
+    expectCleanAndEmpty();
 }
 
 // A medium that gives up part-way: the format must report failure and say where.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 
 #include "fat/endian.h"
 #include "fat/failing_device.h"
@@ -237,6 +238,53 @@ TEST(FormatTest, BadSectorInTheSystemAreaFailsTheFormat) {
         << report.message();
     EXPECT_NE(report.message().find("write of sector 5 failed"), std::string::npos)
         << report.message();
+}
+
+// A medium that takes every write without complaint but, for some sectors, gives back other
+// bytes than it was given: only reading the medium back shows them.
+class ForgetfulDevice final : public fat::SectorDevice {
+  public:
+    ForgetfulDevice(MemoryDevice& inner, std::set<std::uint32_t> forgets)
+        : m_inner(inner), m_forgets(std::move(forgets)) {}
+    std::uint32_t sectorCount() const override { return m_inner.sectorCount(); }
+    fat::Status read(std::uint32_t first, std::uint32_t count, std::uint8_t* out) override {
+        fat::Status s = m_inner.read(first, count, out);
+        for (std::uint32_t n : m_forgets)
+            if (n >= first && n < first + count) out[(n - first) * 512 + 17] ^= 0x40;
+        return s;
+    }
+    fat::Status write(std::uint32_t first, std::uint32_t count, const std::uint8_t* in) override {
+        return m_inner.write(first, count, in);
+    }
+    fat::Status flush() override { return fat::Status::success(); }
+
+  private:
+    MemoryDevice& m_inner;
+    std::set<std::uint32_t> m_forgets;
+};
+
+TEST(FormatTest, FullFormatFindsSectorsThatReadBackWrong) {
+    struct Case {
+        std::set<std::uint32_t> forgets;
+        std::vector<std::uint32_t> bad;  // set aside; none when the format must fail
+    };
+    for (const Case& c : {Case{{100, 2879}, {100, 2879}}, Case{{5}, {}}}) {
+        MemoryDevice memory(2880);
+        ForgetfulDevice device(memory, c.forgets);
+        FormatOptions options = fixedOptions();
+        options.quick = false;
+        auto report = fat::format(device, options);
+        if (c.bad.empty()) {
+            ASSERT_FALSE(report.ok());
+            EXPECT_NE(report.message().find("sector 5 read back wrong"), std::string::npos)
+                << report.message();
+            continue;
+        }
+        ASSERT_TRUE(report.ok()) << report.message();
+        EXPECT_EQ(report->badSectors, c.bad);
+        EXPECT_EQ(fatEntry(memory.bytes(), 512, 69), 0xFF7);  // sector 100
+        EXPECT_EQ(fatEntry(memory.bytes(), 512, 2848), 0xFF7);
+    }
 }
 
 TEST(FormatTest, WriteProtectedDisketteFailsAtOnceWithTheDeviceMessage) {
