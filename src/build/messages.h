@@ -1,6 +1,7 @@
 // The build's failure messages that more than one operation shows.
 #pragma once
 
+#include <cctype>
 #include <string>
 
 namespace build {
@@ -31,11 +32,10 @@ inline std::string DiffersMessage(const std::string& file) {
 }
 
 // Drive A: exists but this user may not open it.
-inline std::string NoAccessMessage(const std::string& device, const std::string& group) {
-    return " You have no permission to use drive A: (" + device + ").\n\n It belongs to the group \"" +
-           group +
-           "\": join that group and log in again, or run the program as a user with access to "
-           "it. Then press Start Button again.\t";
+inline std::string NoAccessMessage(const std::string& device, std::string wayOut) {
+    if (!wayOut.empty()) wayOut[0] = static_cast<char>(std::toupper(wayOut[0]));
+    return " You have no permission to use drive A: (" + device + ").\n\n " + wayOut +
+           ". Then press Start Button again.\t";
 }
 
 }  // namespace build

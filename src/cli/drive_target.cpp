@@ -109,7 +109,12 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
         return target;
     }
     const std::string& why = opened.message();
-    if (why.starts_with("no diskette")) {
+    // A drive closed to this user is no usage error: the dialog says so, naming the way out.
+    if (opened.kind() == fat::Failure::PermissionDenied) {
+        target.state = DriveTarget::State::Empty;
+        return target;
+    }
+    if (opened.kind() == fat::Failure::NoMedium) {
         target.state = DriveTarget::State::Empty;
         target.message = why;
         struct stat st {};
@@ -119,7 +124,7 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
         return target;
     }
     target.message = why;
-    if (why.starts_with("not a diskette")) {
+    if (opened.kind() == fat::Failure::NotDiskette) {
         target.message +=
             "; drive A: must be a diskette image (1,474,560 bytes for 1.44 MB, at "
             "most 2,949,120) or a floppy block device";

@@ -13,7 +13,8 @@ inline constexpr unsigned long kBlankImageBytes = 1474560;  // a 1.44 MB diskett
 struct DriveTarget {
     enum class State {
         Ready,     // a diskette-sized image or device
-        Empty,     // nothing there, or a drive without a medium: the dialog says so itself
+        Empty,     // nothing there, a drive without a medium, or one this user may not
+                   // open: the dialog says so itself
         Unusable,  // can never be a diskette (wrong size or kind, cannot be created)
     };
     State state = State::Unusable;

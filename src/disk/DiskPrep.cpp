@@ -81,7 +81,7 @@ BOOL CCrisisDlg::CheckFloppy() {
     // A drive that is there but closed to this user is no empty drive: say what is true.
     if (auto denied = platform::driveAAccessDenied()) {
         SetOutcome(build::Outcome::Kind::NoAccess, denied->path, denied->detail);
-        AfxMessageBox(build::NoAccessMessage(denied->path, denied->group).c_str(),
+        AfxMessageBox(build::NoAccessMessage(denied->path, denied->wayOut).c_str(),
                       MB_OK | MB_ICONHAND);
         return FALSE;
     }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <linux/fs.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -59,16 +60,35 @@ std::string groupName(gid_t gid) {
     return std::to_string(gid);
 }
 
+std::string userName(uid_t uid) {
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    std::vector<char> buffer(4096);
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+        return found->pw_name;
+    }
+    return std::to_string(uid);
+}
+
+// Who may open a device or file of these permissions, as a way out for a user who may not.
+std::string wayOutFor(const struct stat& info, bool writing) {
+    const mode_t needed = writing ? (S_IRGRP | S_IWGRP) : S_IRGRP;
+    if ((info.st_mode & needed) == needed) {
+        return "it belongs to the group \"" + groupName(info.st_gid) +
+               "\": join that group and log in again, or run the program as a user with access "
+               "to it";
+    }
+    return "only its owner \"" + userName(info.st_uid) +
+           "\" may use it: run the program as that user, or give yourself access to it";
+}
+
 // The device (or image) is there but this user may not open it: say who may, so that the user
 // knows the way out.
 Status permissionDenied(const std::string& path, const struct stat& info, bool writing) {
-    const std::string group = groupName(info.st_gid);
     return Status::failure(Failure::PermissionDenied,
                            "permission denied: this user may not open drive A: (" + path +
-                               ") for " + (writing ? "writing" : "reading") +
-                               "; it belongs to the group \"" + group +
-                               "\": add the user to that group, or run the program as a user "
-                               "with access to it");
+                               ") for " + (writing ? "writing" : "reading") + "; " +
+                               wayOutFor(info, writing));
 }
 
 std::string kindOf(mode_t mode) {
@@ -141,7 +161,9 @@ std::optional<DriveAccessDenied> driveAAccessDenied() {
     denied.path = driveAPath();
     denied.detail = opened.message();
     struct stat info {};
-    denied.group = ::stat(denied.path.c_str(), &info) == 0 ? groupName(info.st_gid) : "?";
+    denied.wayOut = ::stat(denied.path.c_str(), &info) == 0
+                        ? wayOutFor(info, false)
+                        : "run the program as a user with access to it";
     return denied;
 }
 

@@ -27,11 +27,12 @@ std::string driveAPath();
 // image of something else than a diskette.
 bool isDisketteSize(std::uint64_t bytes);
 
-// Drive A: is there but this user may not open it for reading: which device, and the group
-// that owns it (the way out is to join it, or to run with access).
+// Drive A: is there but this user may not open it for reading: which device, and the way out
+// ("it belongs to the group \"disk\": join that group ..." or, where the group may not either,
+// its owner).
 struct DriveAccessDenied {
     std::string path;
-    std::string group;
+    std::string wayOut;
     std::string detail;  // the refusal in full
 };
 std::optional<DriveAccessDenied> driveAAccessDenied();
