@@ -488,8 +488,9 @@ Status checkBootImage(std::span<const std::uint8_t> image, const Geometry& layou
         return Status::failure("it does not end in the boot-sector signature 0x55AA");
     }
     if (load16(&image[boot::kBytesPerSector]) != kSectorSize) {
-        return Status::failure("it gives " + std::to_string(load16(&image[boot::kBytesPerSector])) +
-                               " bytes a sector, the diskette has 512");
+        return Status::failure("bytes a sector is " +
+                               std::to_string(load16(&image[boot::kBytesPerSector])) +
+                               " in the image, 512 for the diskette");
     }
     std::uint32_t total = load16(&image[boot::kTotalSectors16]);
     if (total == 0) total = load32(&image[boot::kTotalSectors32]);
@@ -511,8 +512,9 @@ Status checkBootImage(std::span<const std::uint8_t> image, const Geometry& layou
     };
     for (const Field& f : fields) {
         if (f.image != f.volume) {
-            return Status::failure("it describes " + std::to_string(f.image) + " " + f.what +
-                                   ", the diskette's volume has " + std::to_string(f.volume));
+            return Status::failure(std::string(f.what) + " is " + std::to_string(f.image) +
+                                   " in the image, " + std::to_string(f.volume) +
+                                   " for the diskette");
         }
     }
     return Status::success();

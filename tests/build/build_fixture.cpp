@@ -17,6 +17,7 @@ std::string copyFailed(const std::string& name) {
 
 void RecordingBackend::stateChanged(HWND hwnd, StateChange what) {
     m_inner.stateChanged(hwnd, what);
+    if (onStatus && what == StateChange::Text && hwnd->id == IDC_EDIT_STATUS) onStatus(hwnd->text);
     auto* dialog = dynamic_cast<CCrisisDlg*>(AfxGetMainWnd());
     if (what == StateChange::Text && hwnd->id == IDC_EDIT_STATUS && !hwnd->text.empty()) {
         events.push_back(hwnd->text + "@" +

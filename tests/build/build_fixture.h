@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,6 +60,7 @@ class RecordingBackend : public Backend {
 
     Strings events;
     std::vector<int> waitDepthAtMessage;  // the wait cursor's depth as each box was shown
+    std::function<void(const std::string&)> onStatus;  // each text the status line takes
 
   private:
     console::ConsoleBackend& m_inner;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
 
 #include "build/build_fixture.h"
 #include "fat/fat12.h"
@@ -13,6 +14,7 @@
 namespace {
 
 using buildtest::BuildHarness;
+using buildtest::kDisketteBytes;
 using buildtest::Bytes;
 using buildtest::Strings;
 namespace fs = std::filesystem;
@@ -476,6 +478,144 @@ TEST_F(BuildSequence, UnwrittenBootSectorIsNeverCalledASuccess) {
     }
     // The files themselves are on the diskette; only the boot sector is missing.
     expectConsistentDiskette();
+}
+
+// ---- what a build checks before it says "Successfully Created" ----
+
+const std::string kFileDiffers =
+    " on the diskette does not match its source.\n\n Do not use this diskette: create it again.\n";
+const std::string kBootSectorDiffers =
+    " The boot sector on the diskette differs from crisboot.bin.\n\n Do not use this diskette: "
+    "create it again.\n";
+
+// The diskette is read back and compared with the files the build copied from, never with a
+// staged copy: whatever changes in between is caught, and nothing is called a success.
+TEST_F(BuildSequence, ADisketteThatDiffersFromItsSourcesIsNoSuccess) {
+    struct Case {
+        const char* when;  // the status text at which the change is made
+        const char* what;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"Copying bios.rom...", "start/bios.rom", " The file bios.rom" + kFileDiffers},
+        {"Copying zyplet.exe...", "start/minidos.sys", " The file minidos.sys" + kFileDiffers},
+        {"", "sector 0", kBootSectorDiffers},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& entry : fs::directory_iterator(startDir())) fs::remove(entry.path());
+        for (const auto& entry : fs::directory_iterator(projectDir())) fs::remove(entry.path());
+        useSampleKit();
+        useSampleProject();
+        blankDiskette();
+        bool boot = false;
+        recorder().onStatus = [&](const std::string& text) {
+            boot = boot || text == "Updating Boot Sector...";
+            if (text != c.when || (text.empty() && !boot)) return;
+            if (text.empty()) {
+                Bytes disk = fileBytes(driveImage());
+                disk[300] ^= 0x20;  // in the boot program
+                putBytes(driveImage(), disk);
+            } else {
+                putBytes(root() / c.what, patterned(3000, 77));
+            }
+        };
+        backend().clearRecords();
+        startBuild(0, {IDYES, IDOK});
+        recorder().onStatus = nullptr;
+        EXPECT_EQ(messageTexts(), (Strings{confirmation(), c.message}));
+        EXPECT_EQ(backend().messages().back().type, 16u);
+        EXPECT_EQ(dialog().m_outcome.kind, build::Outcome::Kind::Differs);
+        for (int id : {IDC_START, IDC_BUTTON_CLOSE, IDC_RADIO_MINIDOS, IDC_COMBO_PATH}) {
+            EXPECT_TRUE(controlEnabled(id)) << id;
+        }
+    }
+}
+
+// Drive A: takes other media than 1.44 MB, and FULLDOS builds on them; crisboot.bin describes
+// one layout only, and an image that is no boot sector at all describes none. Either is
+// refused before the diskette is touched, with the message of a failed boot-sector update.
+TEST_F(BuildSequence, ABootSectorForAnotherMediumIsRefusedBeforeAnythingIsWritten) {
+    struct Case {
+        const char* what;
+        std::uint64_t bytes;
+        std::optional<Bytes> crisboot;  // none: the kit's
+    };
+    const Bytes kit = fileBytes(sampleKit() / "crisboot.bin");
+    Bytes unsigned_ = kit;
+    unsigned_[511] = 0;
+    const std::vector<Case> cases = {
+        {"360 KB", 368640, {}},          {"720 KB", 737280, {}},
+        {"1.2 MB", 1228800, {}},         {"2.88 MB", 2949120, {}},
+        {"empty image", kDisketteBytes, Bytes()},
+        {"short image", kDisketteBytes, Bytes(kit.begin(), kit.begin() + 100)},
+        {"no signature", kDisketteBytes, unsigned_},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& entry : fs::directory_iterator(startDir())) fs::remove(entry.path());
+        for (const auto& entry : fs::directory_iterator(projectDir())) fs::remove(entry.path());
+        useSampleKit();
+        useSampleProject();
+        if (c.crisboot) putBytes(startDir() / "crisboot.bin", *c.crisboot);
+        blankDiskette();
+        putBytes(driveImage(), Bytes(c.bytes, 0));
+        m_format = {};
+        backend().clearRecords();
+        startBuild(0, {IDOK});
+        EXPECT_EQ(messageTexts(), Strings{buildtest::kBootSectorFailed});
+        EXPECT_EQ(m_format.shown, 0) << "the format dialog was opened";
+        EXPECT_EQ(fileBytes(driveImage()), Bytes(c.bytes, 0));
+        EXPECT_EQ(dialog().m_outcome.kind, build::Outcome::Kind::BootSectorFailed);
+        if (c.crisboot) continue;
+
+        backend().clearRecords();
+        startBuild(1, {IDYES, IDOK, IDNO});
+        EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+        const auto fsck = fattools::runFsck(driveImage().string());
+        EXPECT_TRUE(fsck.clean) << fsck.output;
+    }
+}
+
+// Left unformatted, the diskette's volume may not be the one the format would have made: the
+// image is checked against the volume itself before sector 0 is written.
+TEST_F(BuildSequence, ABootSectorForAnotherVolumeIsNotWrittenOverIt) {
+    useSampleKit();
+    useSampleProject();
+    formattedDiskette();
+    const std::string image = driveImage().string();
+    const auto made = fattools::runTool(
+        {"mformat", "-C", "-f", "1440", "-c", "2", "-i", image, "::"});  // 2 sectors a cluster
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    const Bytes before = sector0();
+    startBuild(0, {IDYES, IDOK});
+    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kBootSectorFailed}));
+    EXPECT_EQ(sector0(), before);
+    EXPECT_NE(dialog().m_outcome.detail.find("sectors a cluster is 1 in the image, 2 for the diskette"), std::string::npos)
+        << dialog().m_outcome.detail;
+    const auto fsck = fattools::runFsck(image);
+    EXPECT_TRUE(fsck.clean) << fsck.output;
+}
+
+// With a label, the boot sector's label and the root directory's agree after either kind of
+// build: the MINIDOS boot sector takes the formatted volume's label and serial number.
+TEST_F(BuildSequence, ALabelledDisketteIsSoundForEitherKind) {
+    useSampleKit();
+    useSampleProject();
+    for (int kind : {0, 1}) {
+        SCOPED_TRACE(kind);
+        putBytes(driveImage(), Bytes(kDisketteBytes, 0));
+        console::FormatChoice choice;
+        choice.label = "Rescue 1";
+        policy().onFormat = console::makeFormatAction(choice, &m_format);
+        backend().clearRecords();
+        startBuild(kind, {IDYES, IDOK, IDNO});
+        EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+        const Bytes boot = sector0();
+        EXPECT_EQ(std::string(boot.begin() + 0x2B, boot.begin() + 0x36), "RESCUE 1   ");
+        const auto fsck = fattools::runFsck(driveImage().string());
+        EXPECT_TRUE(fsck.clean) << fsck.output;
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
+#include <grp.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,9 +38,15 @@ std::vector<std::string> childEnvironment(const std::string& config) {
     return env;
 }
 
-// In the child: enter the kit and replace the process with the program.
+// In the child: take the user's identity if one is given, enter the kit and replace the
+// process with the program.
 [[noreturn]] void execCli(const std::string& kit, const std::vector<std::string>& args,
-                          const std::vector<std::string>& env) {
+                          const std::vector<std::string>& env,
+                          const std::optional<std::pair<uid_t, gid_t>>& user) {
+    if (user && (::setgroups(0, nullptr) != 0 || ::setgid(user->second) != 0 ||
+                 ::setuid(user->first) != 0)) {
+        ::_exit(125);
+    }
     if (::chdir(kit.c_str()) != 0) ::_exit(126);
     std::vector<char*> argv;
     std::string program = cliPath();
@@ -124,7 +131,7 @@ CliRun Scratch::run(const std::vector<std::string>& args, const std::string& inp
         ::dup2(in[0], STDIN_FILENO);
         ::dup2(out[1], STDOUT_FILENO);
         ::dup2(out[1], STDERR_FILENO);
-        execCli(kit(), args, env);
+        execCli(kit(), args, env, m_user);
     }
     ::close(in[0]);
     ::close(out[1]);
@@ -146,7 +153,7 @@ CliRun Scratch::runOnTerminal(const std::vector<std::string>& args, const std::s
     int master = -1;
     const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
     if (pid < 0) return result;
-    if (pid == 0) execCli(kit(), args, env);
+    if (pid == 0) execCli(kit(), args, env, m_user);
     bool replied = false;
     drain(master, result.output, pid, [&] {
         if (!replied && result.output.find(prompt) != std::string::npos) {

@@ -3,7 +3,11 @@
 // the program as a user or a script does (arguments, exit status, standard error).
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
+#include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -40,8 +44,12 @@ class Scratch {
                          const std::string& reply,
                          const std::function<void()>& whilePrompted = nullptr) const;
 
+    // Later runs as this user (the tests run as root), for what another user may not do.
+    void runAs(uid_t uid, gid_t gid) { m_user = {uid, gid}; }
+
   private:
     std::string m_root;
+    std::optional<std::pair<uid_t, gid_t>> m_user;
 };
 
 std::string cliPath();

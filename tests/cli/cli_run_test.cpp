@@ -2,6 +2,7 @@
 // it leaves on the diskette image and in the settings file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -194,6 +195,76 @@ TEST(CliRun, NoFormatOnABlankImageFailsAtTheCopy) {
     EXPECT_EQ(r.exitCode, 1) << r.output;
     EXPECT_TRUE(contains(r.output, " Failed to copy minidos.sys file.\n")) << r.output;
     EXPECT_TRUE(allZero(bytesOf(s.image())));
+}
+
+// The dialog's own messages for a refused project, a failed copy and a failed boot sector say
+// nothing of the cause; quenvol-cli adds it on the next line.
+TEST(CliRun, MessagesWithoutACauseAreFollowedByTheCause) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> extra;  // options besides --yes --create --drive
+        std::string project;             // "": the sample project
+        std::string message;
+        std::string cause;
+    };
+    Scratch s;
+    const std::string empty = s.root() + "/empty";
+    fs::create_directories(empty);
+    const std::vector<Case> cases = {
+        {"project", {}, empty, kRefusal,
+         "cause: the project folder " + empty + ": partnum.mak cannot be opened: "},
+        {"copy", {"--no-format"}, "", " Failed to copy minidos.sys file.\n",
+         "cause: the diskette in drive A: holds no usable FAT12 volume"},
+        {"boot sector", {}, "", " The boot sector could not be written to the diskette.\n",
+         "cause: crisboot.bin holds 0 bytes; a boot sector is 512"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(s.image());
+        if (std::string(c.what) == "boot sector") std::ofstream(s.kit() + "/crisboot.bin").close();
+        std::vector<std::string> args = {"--yes", "--create", "--drive", s.image()};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        args.push_back(c.project.empty() ? s.project() : c.project);
+        const auto r = s.run(args);
+        EXPECT_EQ(r.exitCode, 1) << r.output;
+        const auto at = r.output.find(c.message);
+        ASSERT_NE(at, std::string::npos) << r.output;
+        const auto cause = r.output.find("\ncause: ", at);
+        ASSERT_NE(cause, std::string::npos) << r.output;
+        EXPECT_EQ(r.output.compare(cause + 1, c.cause.size(), c.cause), 0) << r.output;
+        EXPECT_EQ(count(r.output, "cause: "), 1u) << r.output;
+    }
+}
+
+// A drive this user may not open is reported as permission, naming the device and the group
+// that owns it, never as a write-protected diskette or an empty drive. Needs root, to run the
+// program as another user.
+TEST(CliRun, ADriveClosedToTheUserIsReportedAsPermission) {
+    if (::geteuid() != 0) GTEST_SKIP() << "running as another user needs root";
+    Scratch s;
+    ASSERT_EQ(s.run({"--kind", "format", "--create", "--drive", s.image()}).exitCode, 0);
+    ASSERT_EQ(::chmod(s.image().c_str(), 0660), 0);  // root's and its group's
+    for (const std::string& dir : {s.root(), s.kit(), s.config()}) {
+        ASSERT_EQ(::chmod(dir.c_str(), 0777), 0);
+    }
+    s.runAs(65534, 65534);
+    const auto before = bytesOf(s.image());
+    const auto build = s.run({"--yes", "--drive", s.image(), s.project()});
+    EXPECT_EQ(build.exitCode, 1) << build.output;
+    EXPECT_TRUE(contains(build.output, " You have no permission to use drive A: (" + s.image() +
+                                           ").\n\n It belongs to the group \"root\""))
+        << build.output;
+    EXPECT_FALSE(contains(build.output, "write-protected")) << build.output;
+    EXPECT_FALSE(contains(build.output, kNoFloppy)) << build.output;
+    EXPECT_FALSE(contains(build.output, kConfirm)) << build.output;
+
+    ASSERT_EQ(::chmod(s.image().c_str(), 0600), 0);  // root's alone: the owner is the way out
+    const auto format = s.run({"--kind", "format", "--drive", s.image()});
+    EXPECT_EQ(format.exitCode, 1) << format.output;
+    EXPECT_TRUE(contains(format.output, "only its owner \"root\" may use it")) << format.output;
+    EXPECT_TRUE(contains(format.output, "You have no permission to use drive A:")) << format.output;
+    EXPECT_FALSE(contains(format.output, "write-protected")) << format.output;
+    EXPECT_EQ(bytesOf(s.image()), before);
 }
 
 TEST(CliRun, WithoutATerminalTheConfirmationIsAnsweredNo) {

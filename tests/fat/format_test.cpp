@@ -141,7 +141,8 @@ TEST(FormatTest, LabelGoesToBootSectorAndRootDirectory) {
 }
 
 TEST(FormatTest, BadLabelsFailBeforeWriting) {
-    for (const char* label : {"TWELVE CHARS", "A.B", " LEAD", "STAR*"}) {
+    // Bytes over 0x7F are refused, so a label never begins with 0xE5, a free entry's mark.
+    for (const char* label : {"TWELVE CHARS", "A.B", " LEAD", "STAR*", "\xE5" "BC", "CAF\xC9"}) {
         MemoryDevice device(2880);
         FormatOptions options = fixedOptions();
         options.label = label;

@@ -57,13 +57,15 @@ void BuildFixture::writeProjectFiles(const std::map<std::string, Bytes>& files) 
     writeAll(projectDir(), files);
 }
 
-BuildRun BuildFixture::runBuild(int kind, console::FormatChoice::Action format) {
+BuildRun BuildFixture::runBuild(int kind, console::FormatChoice::Action format,
+                               const std::string& label) {
     BuildRun run;
     backend().clearRecords();
     policy().answers.clear();
     policy().answers.push_back(IDYES);  // the project folder is the one meant
     console::FormatChoice choice;
     choice.action = format;
+    choice.label = label;
     policy().onFormat = console::makeFormatAction(choice, &run.format);
     createDialog(projectDir().string());
     click(kind == 0 ? IDC_RADIO_MINIDOS : IDC_RADIO_FULLDOS);
@@ -72,6 +74,7 @@ BuildRun BuildFixture::runBuild(int kind, console::FormatChoice::Action format) 
     for (const console::MessageRecord& message : run.messages) {
         if (message.text == kSuccessText) run.reportedSuccess = true;
     }
+    run.outcome = dialog().m_outcome;
     destroyDialog();
     policy().onFormat = nullptr;  // it points into this run
     return run;

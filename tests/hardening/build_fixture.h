@@ -30,6 +30,7 @@ struct BuildRun {
     std::vector<console::MessageRecord> messages;
     console::FormatOutcome format;
     bool reportedSuccess = false;  // the success report was shown
+    build::Outcome outcome;        // as the dialog recorded it
 };
 
 class BuildFixture : public dialogtest::DialogHarness {
@@ -41,7 +42,7 @@ class BuildFixture : public dialogtest::DialogHarness {
     void writeProjectFiles(const std::map<std::string, Bytes>& files);
     // One build of `kind` (0 MINIDOS, 1 FULLDOS) from the project folder, the folder
     // confirmed and the format dialog answered with `format`.
-    BuildRun runBuild(int kind, console::FormatChoice::Action format);
+    BuildRun runBuild(int kind, console::FormatChoice::Action format, const std::string& label = "");
 };
 
 // Deterministic pseudo-random bytes.

@@ -212,6 +212,52 @@ TEST_F(WriteFaults, EveryWriteOfAReplacingFulldosBuildFailingIsReportedAndRepair
                 setup.name, survived, m_repaired);
 }
 
+// A medium that fails the n-th write into one area of the diskette and nothing else.
+class FailingArea : public platform::DriveFaults {
+  public:
+    FailingArea(std::uint64_t first, std::uint64_t end, int nth)
+        : m_first(first), m_end(end), m_nth(nth) {}
+    std::optional<std::size_t> allowWrite(std::uint64_t offset, std::size_t) override {
+        // The format writes the whole system area in one call from sector 0; files later
+        // write only the sectors that change.
+        if (offset == 0 || offset < m_first || offset >= m_end) return std::nullopt;
+        if (++m_seen != m_nth) return std::nullopt;
+        tripped = true;
+        return 0;
+    }
+    bool tripped = false;
+
+  private:
+    std::uint64_t m_first, m_end;
+    int m_nth;
+    int m_seen = 0;
+};
+
+// The video BIOS program is the fourth file of the list: an I/O error on its second FAT copy
+// or on its directory entry stops the build like any other file's; a medium that fails a
+// write is not trusted with the rest.
+TEST_F(WriteFaults, AFailedTableWriteOfTheVideoBiosStopsTheBuild) {
+    struct Area {
+        const char* name;
+        std::uint64_t first, end;  // sectors
+    };
+    for (const Area& area : {Area{"second FAT", 10, 19}, Area{"root directory", 19, 33}}) {
+        SCOPED_TRACE(area.name);
+        ASSERT_TRUE(fattools::writeBytes(driveImage().string(), Bytes(1474560, 0)));
+        FailingArea medium(area.first * kSector, area.end * kSector, 4);
+        BuildRun run;
+        {
+            platform::ScopedDriveFaults faults(medium);
+            run = runBuild(0, console::FormatChoice::Action::Quick);
+        }
+        EXPECT_TRUE(medium.tripped);
+        EXPECT_FALSE(run.reportedSuccess);
+        ASSERT_FALSE(run.messages.empty());
+        EXPECT_EQ(run.messages.back().text, copyFailedText("vgabios.exe"));
+        checkConsistentOrRepairable();
+    }
+}
+
 // A diskette with its write-protect tab set (an image without write permission, which stops
 // even the superuser here): nothing is written and the build says which file it could not copy.
 TEST_F(WriteFaults, WriteProtectedDisketteIsRefusedWithAMessage) {
