@@ -102,10 +102,11 @@ class UpdateBootSectorTest : public DiskPrepTest {
     // A boot-sector image for this volume: its jump and parameters (serial and label too), a
     // boot program of its own and the signature; `size` bytes in all.
     std::vector<std::uint8_t> bootImage(unsigned seed, std::size_t size = 512) const {
-        auto image = patternBytes(size, seed);
+        auto image = patternBytes(std::max<std::size_t>(size, 512), seed);
         std::copy(m_before.begin(), m_before.begin() + fat::boot::kBootCode, image.begin());
         image[510] = 0x55;
         image[511] = 0xAA;
+        image.resize(size);
         return image;
     }
     void expectStatusReset() {
