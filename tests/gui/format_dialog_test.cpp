@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QValidator>
 #include <QtTest/QTest>
 #include <algorithm>
 #include <vector>
@@ -191,6 +192,32 @@ TEST_F(FormatDialogTest, FullFormatWithProgressAndReport) {
         runTool(QStringLiteral("mlabel"),
                 {QStringLiteral("-s"), QStringLiteral("-i"), m_image, QStringLiteral("::")});
     EXPECT_TRUE(label.output.contains(QStringLiteral("RESCUE"))) << label.output.toStdString();
+}
+
+// The label field takes what the file system's label rule takes, counted in bytes.
+TEST_F(FormatDialogTest, TheLabelFieldFollowsTheFileSystemsRule) {
+    ASSERT_TRUE(writeFile(m_image, patternBytes(kImageBytes)));
+    bool checked = false;
+    whenModal("format dialog", formatDialog(), [&checked](QWidget* f) {
+        const QValidator* rule = f->findChild<QLineEdit*>(QStringLiteral("volumeLabel"))->validator();
+        ASSERT_NE(rule, nullptr);
+        const std::pair<QString, bool> cases[] = {
+            {QStringLiteral("rescue 1"), true},     {QStringLiteral("{X}~!#$%&'("), true},
+            {QStringLiteral(" LEADING"), false},    {QStringLiteral("A.B"), false},
+            {QStringLiteral("TWELVE CHARS"), false}, {QString::fromUtf8("CAF\u00c9"), false},
+            {QString::fromUtf8("\u00e5BC"), false},
+        };
+        for (const auto& [label, accepted] : cases) {
+            QString text = label;
+            int position = 0;
+            EXPECT_EQ(rule->validate(text, position) == QValidator::Acceptable, accepted)
+                << label.toStdString();
+        }
+        checked = true;
+        QTest::mouseClick(f->findChild<QPushButton*>(QStringLiteral("close")), Qt::LeftButton);
+    });
+    qtui::runFormatDialog(nullptr, 0);
+    EXPECT_TRUE(checked);
 }
 
 TEST_F(FormatDialogTest, CancelledWarningLeavesTheDiskette) {
