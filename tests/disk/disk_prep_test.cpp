@@ -221,7 +221,7 @@ TEST_F(UpdateBootSectorTest, FailedWriteReportsFalseQuietly) {
 
 // Written but never made durable: no boot sector either.
 TEST_F(UpdateBootSectorTest, UnflushedWriteReportsFalseQuietly) {
-    writeBytes("crisboot.bin", patternBytes(512, 2));
+    writeBytes("crisboot.bin", bootImage(2));
     struct NoFlush : platform::DriveFaults {
         bool allowFlush() override { return false; }
     } medium;
