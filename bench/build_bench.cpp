@@ -29,6 +29,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -254,12 +255,15 @@ struct Sample {
 };
 
 // Empty when the image holds exactly the sample's files with their bytes and the boot-sector
-// image in sector 0; otherwise what is wrong.
+// image in sector 0 (quenvol-cli keeps the formatted volume's serial number and label in it);
+// otherwise what is wrong.
 std::string checkImage(const fs::path& image, const Sample& sample) {
     auto device = fat::MemoryDevice::loadFile(image.string());
     if (!device) return device.message();
-    if (device->bytes().size() < fat::kSectorSize ||
-        !std::equal(sample.bootSector.begin(), sample.bootSector.end(), device->bytes().begin())) {
+    if (device->bytes().size() < fat::kSectorSize) return "the image holds no sector 0";
+    const std::span<const std::uint8_t> sector0(device->bytes().data(), fat::kSectorSize);
+    const std::vector<std::uint8_t> meant = fat::withVolumeIdentity(sample.bootSector, sector0);
+    if (!std::equal(meant.begin(), meant.end(), sector0.begin())) {
         return "sector 0 is not " + std::string(kBootImage);
     }
     auto volume = fat::Volume::mount(*device);
