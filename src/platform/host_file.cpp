@@ -246,18 +246,22 @@ Result<std::size_t> HostFile::read(void* out, std::size_t bytes) {
 
 Status HostFile::write(const void* in, std::size_t bytes) {
     if (m_fd < 0) return Status::failure("write to a closed file");
+    return writeAll(m_fd, m_path, in, bytes);
+}
+
+Status writeAll(int fd, const std::string& path, const void* in, std::size_t bytes) {
     const auto* source = static_cast<const std::uint8_t*>(in);
     std::size_t done = 0;
     while (done < bytes) {
-        ssize_t n = writeSome(m_fd, m_path, source + done, bytes - done);
+        ssize_t n = writeSome(fd, path, source + done, bytes - done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return Status::failure("write error in \"" + m_path + "\" after " +
+            return Status::failure("write error in \"" + path + "\" after " +
                                    std::to_string(done) + " of " + std::to_string(bytes) +
                                    " bytes: " + std::strerror(errno));
         }
         if (n == 0) {
-            return Status::failure("write error in \"" + m_path + "\": nothing more was taken after " +
+            return Status::failure("write error in \"" + path + "\": nothing more was taken after " +
                                    std::to_string(done) + " of " + std::to_string(bytes) +
                                    " bytes");
         }

@@ -42,6 +42,9 @@ class HostFile {
     std::string m_path;
 };
 
+// Writes all of `bytes` to the open file `fd` (named `path` in failures), as HostFile::write.
+fat::Status writeAll(int fd, const std::string& path, const void* in, std::size_t bytes);
+
 // The whole content of an existing regular file.
 fat::Result<std::vector<std::uint8_t>> readWholeFile(std::string_view windowsName);
 
