@@ -22,6 +22,7 @@ public:
 
     // Build sequence, project check, copying (build/).
     int Build(BOOL withBootSector);
+    int BuildHeld(BOOL withBootSector);  // Build's steps, within its hold
     int CheckProject();
     int CheckProjectFiles();
     int ReadPartNumber();
@@ -32,6 +33,9 @@ public:
     std::optional<platform::BuildHold> HoldForBuild(BOOL bStartDir);
     // Before the success message: the diskette read back and compared with the sources.
     BOOL CheckDiskette();
+    // Once the start directory is held: what an interrupted build left there is undone, and
+    // a symbolic link where files are staged refuses the build.
+    BOOL PrepareStartDir();
 
     // Diskette preparation (disk/).
     BOOL CheckFloppy();
@@ -91,6 +95,9 @@ public:
     // What the last build came to, and what it wrote with the files it took them from.
     build::Outcome m_outcome;
     build::Written m_written;
+    // What the build's clean-up found changed in the start directory and left there; a build
+    // that leaves anything is no success.
+    std::string m_stagingLeft;
     void SetOutcome(build::Outcome::Kind kind, std::string file = {}, std::string detail = {});
 };
 

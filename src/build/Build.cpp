@@ -2,24 +2,47 @@
 // question whether to build another diskette.
 #include "app/CrisisDlg.h"
 #include "build/messages.h"
+#include "platform/interrupts.h"
+
+namespace {
+
+// True when SIGINT or SIGTERM asked the build to end: it ends before its next step.
+bool Interrupted(CCrisisDlg& dialog) {
+    if (!platform::interrupted()) return false;
+    dialog.SetOutcome(build::Outcome::Kind::Interrupted);
+    return true;
+}
+
+}  // namespace
 
 int CCrisisDlg::Build(BOOL withBootSector) {
+    // SIGINT and SIGTERM end the build at its next step; once drive A: and the start directory
+    // are released and the staged copies gone, the signal is raised again.
+    platform::InterruptCatch interrupts;
+    const int result = BuildHeld(withBootSector);
+    interrupts.raiseCaught();
+    return result;
+}
+
+int CCrisisDlg::BuildHeld(BOOL withBootSector) {
     int result = IDYES;
     m_outcome.kind = build::Outcome::Kind::None;
     m_written = {};
+    m_stagingLeft.clear();
 
     const auto hold = HoldForBuild(TRUE);
     if (!hold) return result;
-    if (!CheckFloppy()) return result;
+    if (!PrepareStartDir() || Interrupted(*this)) return result;
+    if (!CheckFloppy() || Interrupted(*this)) return result;
     // A boot sector made for another medium would make the volume unreadable once written:
     // that is found out before anything is erased.
     if (withBootSector && !CheckBootImage()) return result;
-    if (!CheckProject()) return result;
+    if (!CheckProject() || Interrupted(*this)) return result;
 
     EnableControls(FALSE);
     FormatFloppy();
 
-    if (CopyFilesToDisk()) {
+    if (!Interrupted(*this) && CopyFilesToDisk() && !Interrupted(*this)) {
         // A MINIDOS diskette without its boot sector looks complete but cannot start the
         // machine it was made to rescue, so that is never reported as a success.
         if (withBootSector && !UpdateBootSector()) {
@@ -28,7 +51,13 @@ int CCrisisDlg::Build(BOOL withBootSector) {
             return result;
         }
         // Only a diskette read back and found equal to its sources is called a success.
-        if (CheckDiskette()) {
+        if (!CheckDiskette() || Interrupted(*this)) {
+            // Reported already, or the build is ending.
+        } else if (!m_stagingLeft.empty()) {
+            SetOutcome(build::Outcome::Kind::StartDirRefused, {}, m_stagingLeft);
+            AfxMessageBox(build::StartDirFailedMessage(m_stagingLeft).c_str(),
+                          MB_OK | MB_ICONHAND);
+        } else {
             SetOutcome(build::Outcome::Kind::Succeeded);
             AfxMessageBox(
                 "Crisis Recovery Diskette was Successfully Created. \n\n            PLEASE REMOVE "

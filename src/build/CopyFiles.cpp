@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,8 @@
 #include "build/image_candidates.h"
 #include "build/messages.h"
 #include "platform/drive_a_copies.h"
+#include "platform/interrupts.h"
+#include "platform/staging_area.h"
 #include "platform/win_path.h"
 
 namespace {
@@ -20,64 +24,56 @@ constexpr std::array<const char*, 4> kZyplet16List = {"minidos.sys", "zyplet16.e
 constexpr std::array<const char*, 5> kZypletList = {"minidos.sys", "zyplet.exe", "platform.bin",
                                                     "vgabios.exe", "bios.rom"};
 
-constexpr std::array<const char*, 1> kZyplet16Deletions = {"bios.qvx"};
-constexpr std::array<const char*, 3> kZypletDeletions = {"platform.bin", "vgabios.exe", "bios.rom"};
-
 constexpr std::uint32_t kProgressSpan = 50;  // the bar's range
 
-// The staging copies one build made, by destination, so that a failed build can take back
-// exactly those and nothing the user placed in the start directory, and the file each was
-// copied from, which the diskette is compared with in the end.
-class StagedFiles {
-  public:
-    // False only for a copy that began and failed (a full or failing file system); a source
-    // that is not there is passed over, as the start directory may hold the file itself.
-    bool Stage(const CString& source, const char* destination) {
-        if (source.IsEmpty() || !PathFileExistsA(source)) return true;
-        if (!CopyFileA(source, destination, FALSE)) return false;
-        Remember(destination, source);
-        return true;
-    }
-    void DeleteAll() {
-        for (const Copy& copy : m_copies) DeleteFileA(copy.name.c_str());
-        m_copies.clear();
-    }
-    // Deletes those of `names` that this build staged; a file of that name that the user
-    // keeps in the start directory (used because the project had none) stays.
-    void DeleteStagedAmong(std::span<const char* const> names) {
-        for (const char* name : names)
-            for (const Copy& copy : m_copies)
-                if (copy.name == name) DeleteFileA(name);
-    }
-    // The file `name` was staged from, or `name` itself in the start directory.
-    std::string SourceOf(const char* name) const {
-        for (const Copy& copy : m_copies)
-            if (copy.name == name) return HostPath(copy.source);
-        return HostPath(name);
-    }
+// Every name a build may stage in the start directory.
+const std::vector<std::string> kStagedNames = {"vgabios.exe", "bios.qvx", "platform.bin",
+                                               "bios.rom"};
 
-  private:
-    struct Copy {
-        std::string name;
-        std::string source;
-    };
-    static std::string HostPath(const std::string& windowsName) {
-        auto mapped = platform::mapWindowsName(windowsName);
-        return mapped ? mapped->hostPath : windowsName;
-    }
-    void Remember(const std::string& name, const CString& source) {
-        for (Copy& copy : m_copies) {
-            if (copy.name == name) {
-                copy.source = source.str();
-                return;
-            }
-        }
-        m_copies.push_back({name, source.str()});
-    }
-    std::vector<Copy> m_copies;
-};
+std::string HostPath(const std::string& windowsName) {
+    auto mapped = platform::mapWindowsName(windowsName);
+    return mapped ? mapped->hostPath : windowsName;
+}
+
+fat::Result<platform::StagingArea> OpenStartDir(const char* startDir) {
+    auto mapped = platform::mapWindowsName(startDir);
+    if (!mapped) return mapped.status();
+    return platform::StagingArea::open(mapped->hostPath);
+}
 
 }  // namespace
+
+BOOL CCrisisDlg::PrepareStartDir() {
+    auto area = OpenStartDir(m_szStartDir);
+    if (!area) {
+        SetOutcome(build::Outcome::Kind::StartDirRefused, {}, area.message());
+        AfxMessageBox(build::StartDirFailedMessage(area.message()).c_str(), MB_OK | MB_ICONHAND);
+        return FALSE;
+    }
+    // Looked at first: a link is neither followed nor removed, not even by the clean-up.
+    const std::vector<std::string> links = area->linksAmong(kStagedNames);
+    if (!links.empty()) {
+        SetOutcome(build::Outcome::Kind::StartDirRefused, links.front(), "a symbolic link");
+        AfxMessageBox(build::LinkRefusedMessage(links).c_str(), MB_OK | MB_ICONHAND);
+        return FALSE;
+    }
+    // No build holds the directory but this one: a journal there was left by one that ended
+    // before its clean-up, and its copies would pass for the user's own files.
+    auto leftAlone = area->recover();
+    if (!leftAlone) {
+        SetOutcome(build::Outcome::Kind::StartDirRefused, {}, leftAlone.message());
+        AfxMessageBox(build::StartDirFailedMessage(leftAlone.message()).c_str(),
+                      MB_OK | MB_ICONHAND);
+        return FALSE;
+    }
+    if (!leftAlone->empty()) {
+        SetOutcome(build::Outcome::Kind::StartDirRefused, leftAlone->front(),
+                   "left by an interrupted build and changed since");
+        AfxMessageBox(build::LeftBehindMessage(*leftAlone).c_str(), MB_OK | MB_ICONHAND);
+        return FALSE;
+    }
+    return TRUE;
+}
 
 int CCrisisDlg::CopyFilesToDisk() {
     const bool zyplet16 = PathFileExistsA("ZYPLET16.EXE") != FALSE;
@@ -85,7 +81,27 @@ int CCrisisDlg::CopyFilesToDisk() {
                                                    ? std::span<const char* const>(kZyplet16List)
                                                    : std::span<const char* const>(kZypletList);
 
-    StagedFiles staged;
+    // Which file each diskette file is copied from, for the read-back: the staged ones from
+    // the project folder, the rest from the start directory.
+    std::vector<std::pair<std::string, std::string>> stagedFrom;
+    std::optional<platform::StagingArea> area;
+    bool waiting = false;  // the wait cursor is on
+    auto interrupted = [&] {
+        // Nothing more is written; the staging area undoes its work as it goes.
+        area.reset();
+        SetOutcome(build::Outcome::Kind::Interrupted);
+        if (waiting) EndWaitCursor();
+        ResetStatus();
+        return 0;
+    };
+    auto failed = [&](const std::string& file, const std::string& detail, std::string message) {
+        area.reset();
+        SetOutcome(build::Outcome::Kind::CopyFailed, file, detail);
+        AfxMessageBox(message.c_str(), MB_OK);
+        if (waiting) EndWaitCursor();
+        ResetStatus();
+        return 0;
+    };
     if (!m_bFilesInStartDir) {
         struct Staging {
             CString source;
@@ -96,27 +112,47 @@ int CCrisisDlg::CopyFilesToDisk() {
             staging.push_back({m_strProjectPath + "\\flashabl.rom", "bios.qvx"});
         } else {
             staging.push_back({m_strProjectPath + "\\platform.bin", "platform.bin"});
-            // Each image found overwrites the one before: the test image wins, then the
-            // development image, then the first candidate.
-            staging.push_back(
-                {build::FirstImageCandidate(m_strProjectPath, m_strPartNum), "bios.rom"});
-            staging.push_back(
-                {build::DevelImageCandidate(m_strProjectPath, m_strPartNum), "bios.rom"});
-            staging.push_back(
-                {build::TestImageCandidate(m_strProjectPath, m_strPartNum), "bios.rom"});
+            // Of the images found, the test image wins, then the development image, then the
+            // first candidate: only that one is staged.
+            const CString images[] = {
+                build::TestImageCandidate(m_strProjectPath, m_strPartNum),
+                build::DevelImageCandidate(m_strProjectPath, m_strPartNum),
+                build::FirstImageCandidate(m_strProjectPath, m_strPartNum)};
+            for (const CString& image : images) {
+                if (!image.IsEmpty() && PathFileExistsA(image)) {
+                    staging.push_back({image, "bios.rom"});
+                    break;
+                }
+            }
         }
+        auto opened = OpenStartDir(m_szStartDir);
+        if (!opened) {
+            return failed(staging.front().destination, opened.message(),
+                          build::StartDirFailedMessage(opened.message()));
+        }
+        area.emplace(std::move(*opened));
         for (const Staging& copy : staging) {
-            if (staged.Stage(copy.source, copy.destination)) continue;
-            // A short copy would go onto the diskette as if it were the file: stop here, before
-            // the first file is copied to the diskette.
-            SetOutcome(build::Outcome::Kind::CopyFailed, copy.destination,
-                       platform::lastErrorMessage());
-            staged.DeleteAll();
-            AfxMessageBox(build::CopyFailedMessage(copy.destination).c_str(), MB_OK);
-            ResetStatus();
-            return 0;
+            // A source that is not there is passed over: the start directory may hold the file.
+            if (copy.source.IsEmpty() || !PathFileExistsA(copy.source)) continue;
+            if (platform::interrupted()) return interrupted();
+            const std::string source = HostPath(copy.source.str());
+            const fat::Status status = area->stage(source, copy.destination);
+            if (platform::interrupted()) return interrupted();
+            // A short copy would go onto the diskette as if it were the file: stop here,
+            // before the first file is copied to the diskette.
+            if (!status) {
+                return failed(copy.destination, status.message(),
+                              build::CopyFailedMessage(copy.destination));
+            }
+            stagedFrom.emplace_back(copy.destination, source);
+            platform::pausePoint(std::string("staged ") + copy.destination);
         }
     }
+    auto sourceOf = [&](const std::string& name) {
+        for (const auto& [staged, source] : stagedFrom)
+            if (staged == name) return source;
+        return HostPath(name);
+    };
 
     std::vector<std::uint32_t> lengths;
     std::uint32_t total = 0;
@@ -126,22 +162,17 @@ int CCrisisDlg::CopyFilesToDisk() {
     }
 
     BeginWaitCursor();
+    waiting = true;
     m_progress.SetPos(m_nProgressPos);
 
     // The copies go onto the diskette as one batch: all their data first, then their entries,
     // so that no crash leaves a file named with contents that are not its own. A failed copy
-    // puts the ones before it on the diskette.
+    // puts the ones before it on the diskette; an interrupted build puts none of them there.
     platform::DriveACopies copies;
     std::size_t firstInBatch = 0;
-    auto failed = [&](const char* name, const std::string& why) {
-        SetOutcome(build::Outcome::Kind::CopyFailed, name, why);
-        // Staged images left behind would be taken as the start directory's own by the
-        // next build, which would then copy them without asking which project they are.
-        staged.DeleteAll();
-        AfxMessageBox(build::CopyFailedMessage(name).c_str(), MB_OK);
-        EndWaitCursor();
-        ResetStatus();
-        return 0;
+    auto stopped = [&] {
+        copies.abandon();
+        return interrupted();
     };
     for (std::size_t i = 0; i < files.size(); ++i) {
         const CString name = files[i];
@@ -153,26 +184,37 @@ int CCrisisDlg::CopyFilesToDisk() {
         }
         m_progress.SetPos(m_nProgressPos);
 
+        if (platform::interrupted()) return stopped();
+        platform::pausePoint("copying " + name.str());
+        if (platform::interrupted()) return stopped();
         if (CopyFileA(name, "a:\\" + name, FALSE)) {
-            m_written.files.push_back({name.str(), staged.SourceOf(files[i])});
+            m_written.files.push_back({name.str(), sourceOf(files[i])});
             continue;
         }
         // Only a video BIOS program that is not there at all is passed over; a diskette that
         // failed a write is not trusted with the rest, whichever file it was.
         const std::string why = platform::lastErrorMessage();
-        if (!(name == "vgabios.exe") || PathFileExistsA(name)) return failed(files[i], why);
+        if (!(name == "vgabios.exe") || PathFileExistsA(name)) {
+            return failed(name.str(), why, build::CopyFailedMessage(name.str()));
+        }
         firstInBatch = i + 1;
     }
+    // A signal before the commit leaves the diskette without any of the batch.
+    if (platform::interrupted()) return stopped();
     // The batch reaches the medium here; when it cannot, none of its files is on the diskette.
     if (fat::Status done = copies.finish(); !done) {
-        return failed(files[std::min(firstInBatch, files.size() - 1)], done.message());
+        const std::string file = files[std::min(firstInBatch, files.size() - 1)];
+        return failed(file, done.message(), build::CopyFailedMessage(file));
     }
 
-    if (!m_bFilesInStartDir) {
-        const std::span<const char* const> deletions =
-            zyplet16 ? std::span<const char* const>(kZyplet16Deletions)
-                     : std::span<const char* const>(kZypletDeletions);
-        staged.DeleteStagedAmong(deletions);
+    // Whatever the file list, no staged copy outlives the build: the next project's diskette
+    // would carry it. The user's own files are back under their names.
+    if (area) {
+        // Something changed under the build: the read-back judges the diskette first, and
+        // the build reports what was left unless that has said more.
+        const fat::Status finished = area->finish();
+        area.reset();
+        if (!finished) m_stagingLeft = finished.message();
     }
 
     EndWaitCursor();

@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <string>
+#include <vector>
 
 namespace build {
 
@@ -36,6 +37,37 @@ inline std::string NoAccessMessage(const std::string& device, std::string wayOut
     if (!wayOut.empty()) wayOut[0] = static_cast<char>(std::toupper(wayOut[0]));
     return " You have no permission to use drive A: (" + device + ").\n\n " + wayOut +
            ". Then press Start Button again.\t";
+}
+
+// Names listed as one per line, each indented by one space.
+inline std::string NameLines(const std::vector<std::string>& names) {
+    std::string lines;
+    for (const std::string& name : names) lines += " " + name + "\n";
+    return lines;
+}
+
+// A symbolic link where the build would stage or remove a file: written through, it would
+// change a file elsewhere; removed, the user's link would be gone.
+inline std::string LinkRefusedMessage(const std::vector<std::string>& links) {
+    return " The start directory holds a symbolic link where the build puts its files:\n" +
+           NameLines(links) +
+           "\n Nothing was written. Replace the link by the file itself, or remove it, then "
+           "press Start again.\t";
+}
+
+// A staging journal left by a build that ended early listed files that are no longer as it
+// left them: they may be the user's, so they stay, and this build stops to say so.
+inline std::string LeftBehindMessage(const std::vector<std::string>& names) {
+    return " A build that was interrupted left files in the start directory that have changed "
+           "since:\n" +
+           NameLines(names) +
+           "\n They were left as they are. Check them, then press Start again.\t";
+}
+
+// Staging or its clean-up in the start directory failed.
+inline std::string StartDirFailedMessage(const std::string& detail) {
+    return " The start directory could not be used for this build:\n " + detail +
+           "\n\n Nothing of yours there was changed. Press Start again when it is fixed.\t";
 }
 
 }  // namespace build

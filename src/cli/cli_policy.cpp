@@ -103,7 +103,8 @@ void CliPolicy::tellCause() {
     using Kind = build::Outcome::Kind;
     const bool causeless = outcome.kind == Kind::CopyFailed ||
                            outcome.kind == Kind::ProjectRefused ||
-                           outcome.kind == Kind::BootSectorFailed || outcome.kind == Kind::Differs;
+                           outcome.kind == Kind::BootSectorFailed || outcome.kind == Kind::Differs ||
+                           outcome.kind == Kind::StartDirRefused;
     if (!causeless || outcome.detail.empty()) return;
     m_causeTold = outcome.serial;
     std::fprintf(m_terminal.err, "cause: %s\n", outcome.detail.c_str());

@@ -63,6 +63,12 @@ fat::Status DriveACopies::finish() {
     return done;
 }
 
+void DriveACopies::abandon() {
+    if (!m_active) return;
+    m_volume.reset();
+    m_drive.reset();
+}
+
 fat::Status flushDriveA() {
     if (!DriveA::hasUnflushedWrites()) return fat::Status::success();
     DriveOpenOptions options;

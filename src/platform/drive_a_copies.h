@@ -29,6 +29,9 @@ class DriveACopies {
     // Puts the staged copies on the medium (fat::Volume::commit), flushes and lets go of the
     // drive. Later copies start a new batch.
     fat::Status finish();
+    // Lets go of the drive without putting the staged copies on the medium: their data stays
+    // in clusters that nothing names, and the diskette shows none of them.
+    void abandon();
 
     // The batch in force, or null.
     static DriveACopies* current();
