@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
+#include <csignal>
 #include <grp.h>
 #include <unistd.h>
 
@@ -142,6 +143,52 @@ CliRun Scratch::run(const std::vector<std::string>& args, const std::string& inp
     drain(out[0], result.output, pid, nullptr);
     ::close(out[0]);
     result.exitCode = waitFor(pid);
+    return result;
+}
+
+CliRun Scratch::runInterrupted(const std::vector<std::string>& args, const std::string& pauseAt,
+                               int signal) const {
+    CliRun result;
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) return result;
+    auto env = childEnvironment(config());
+    env.push_back("QUENVOL_PAUSE_AT=" + pauseAt);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int none = ::open("/dev/null", O_RDONLY);
+        ::dup2(none, STDIN_FILENO);
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(out[1], STDERR_FILENO);
+        execCli(kit(), args, env, m_user);
+    }
+    ::close(out[1]);
+    const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
+    int status = 0;
+    bool reaped = false;
+    for (;;) {
+        const pid_t seen = ::waitpid(pid, &status, WUNTRACED | WNOHANG);
+        if (seen == pid && WIFSTOPPED(status)) {
+            result.paused = true;
+            ::kill(pid, signal);
+            ::kill(pid, SIGCONT);
+            break;
+        }
+        if (seen == pid) {  // ended without pausing
+            reaped = true;
+            break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            break;
+        }
+        ::usleep(2000);
+    }
+    drain(out[0], result.output, pid, nullptr);
+    ::close(out[0]);
+    while (!reaped && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return result;
 }
 

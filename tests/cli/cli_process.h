@@ -16,6 +16,8 @@ namespace clitest {
 struct CliRun {
     int exitCode = -1;   // -1 when the program did not end normally
     std::string output;  // standard error (and standard output), in order
+    int signal = 0;      // the signal that ended it, 0 when none did
+    bool paused = false; // it reached the point runInterrupted named
 };
 
 // A scratch folder under /tmp with kit/ (a copy of the sample kit), config/, and the paths
@@ -43,6 +45,11 @@ class Scratch {
     CliRun runOnTerminal(const std::vector<std::string>& args, const std::string& prompt,
                          const std::string& reply,
                          const std::function<void()>& whilePrompted = nullptr) const;
+
+    // The same, stopped by the program itself where it reaches `pauseAt` (QUENVOL_PAUSE_AT),
+    // then sent `signal` and let go on.
+    CliRun runInterrupted(const std::vector<std::string>& args, const std::string& pauseAt,
+                          int signal) const;
 
     // Later runs as this user (the tests run as root), for what another user may not do.
     void runAs(uid_t uid, gid_t gid) { m_user = {uid, gid}; }

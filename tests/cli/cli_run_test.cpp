@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <csignal>
 
 #include "cli/cli_process.h"
 #include "support/dialog_harness.h"
@@ -42,6 +44,32 @@ std::vector<std::uint8_t> bytesOf(const std::string& path) {
 
 bool allZero(const std::vector<std::uint8_t>& bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+// The start directory as a user sees it: every entry, hidden ones too, with its bytes or,
+// for a link, where it points.
+std::map<std::string, std::string> snapshot(const std::string& folder) {
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename();
+        if (entry.is_symlink()) {
+            entries[name] = "-> " + fs::read_symlink(entry.path()).string();
+        } else {
+            const auto bytes = bytesOf(entry.path());
+            entries[name] = std::string(bytes.begin(), bytes.end());
+        }
+    }
+    return entries;
+}
+
+// A project folder like the sample's, with a BIOS and a platform file of its own.
+std::string otherProject(const Scratch& s) {
+    const std::string other = s.root() + "/other";
+    fs::copy(s.project(), other);
+    std::ofstream(other + "/testQ7A.rom", std::ios::binary) << std::string(40000, 'X');
+    std::ofstream(other + "/platform.bin", std::ios::binary) << "another platform";
+    std::ofstream(other + "/vgabios.exe", std::ios::binary) << "another video BIOS";
+    return other;
 }
 
 // The last line of the settings file: the most recent project folder.
@@ -101,6 +129,8 @@ TEST(CliRun, TheFourFileListIsVerifiedWhenTheKitHoldsZyplet16) {
     ASSERT_EQ(r.exitCode, 0) << r.output;
     EXPECT_TRUE(contains(r.output, "verify: 4 files and sector 0"));
     EXPECT_EQ(fattools::mtype(s.image(), "BIOS.QVX"), bytesOf(s.project() + "/flashabl.rom"));
+    // The staged video BIOS program goes too: the next project's diskette would carry it.
+    EXPECT_FALSE(fs::exists(s.kit() + "/vgabios.exe"));
 }
 
 TEST(CliRun, NoProjectWordsBuildsTheMostRecentProject) {
@@ -424,6 +454,108 @@ TEST(CliRun, ASecondBuildIsRefusedWhileTheFirstHoldsTheDriveOrTheStartDirectory)
     const auto after = t.run({"--yes", "--drive", s.image(), other});
     EXPECT_EQ(after.exitCode, 0) << after.output;
     EXPECT_EQ(fattools::mtype(s.image(), "BIOS.ROM"), bytesOf(other + "/testQ7A.rom"));
+}
+
+// A build ended by a signal at any of its steps leaves the start directory as the user had it
+// (for SIGKILL, once the next build has undone what the journal recorded) and no success; the
+// next build, of another project, puts that project's files alone on the diskette.
+TEST(CliRun, AnInterruptedBuildLeavesTheStartDirectoryAsItWas) {
+    const std::string points[] = {"staged vgabios.exe", "staged bios.rom", "copying platform.bin",
+                                  "copying bios.rom"};
+    for (const std::string& point : points) {
+        for (const int signal : {SIGINT, SIGTERM, SIGKILL}) {
+            SCOPED_TRACE(point + ", signal " + std::to_string(signal));
+            Scratch s;
+            // The user's own video BIOS program, which the build stages over.
+            std::ofstream(s.kit() + "/vgabios.exe", std::ios::binary) << "the user's own";
+            const auto before = snapshot(s.kit());
+            const std::string other = otherProject(s);
+
+            const auto r = s.runInterrupted({"--create", "--yes", "--drive", s.image(), s.project()},
+                                            point, signal);
+            ASSERT_TRUE(r.paused) << r.output;
+            EXPECT_EQ(r.signal, signal) << r.output;
+            EXPECT_FALSE(contains(r.output, kSuccess)) << r.output;
+            if (signal != SIGKILL) {
+                EXPECT_EQ(snapshot(s.kit()), before);
+            }
+
+            const auto next = s.run({"--yes", "--verify", "--drive", s.image(), other});
+            ASSERT_EQ(next.exitCode, 0) << next.output;
+            EXPECT_TRUE(contains(next.output, kConfirm)) << next.output;
+            EXPECT_EQ(fattools::mtype(s.image(), "BIOS.ROM"), bytesOf(other + "/testQ7A.rom"));
+            EXPECT_EQ(fattools::mtype(s.image(), "PLATFORM.BIN"), bytesOf(other + "/platform.bin"));
+            EXPECT_EQ(fattools::mtype(s.image(), "VGABIOS.EXE"), bytesOf(other + "/vgabios.exe"));
+            EXPECT_EQ(snapshot(s.kit()), before);
+        }
+    }
+}
+
+// A copy that a killed build staged and the user changed since is not the build's to remove:
+// the next build names it and stops, and the one after goes on.
+TEST(CliRun, AStagedCopyChangedAfterAKillIsLeftAloneAndNamed) {
+    Scratch s;
+    const auto r = s.runInterrupted({"--create", "--yes", "--drive", s.image(), s.project()},
+                                    "staged bios.rom", SIGKILL);
+    ASSERT_TRUE(r.paused) << r.output;
+    std::ofstream(s.kit() + "/bios.rom", std::ios::binary) << "changed by the user";
+    const auto next = s.run({"--yes", "--drive", s.image(), s.project()});
+    EXPECT_EQ(next.exitCode, 1) << next.output;
+    EXPECT_TRUE(contains(next.output, " A build that was interrupted left files in the start "
+                                      "directory that have changed since:\n bios.rom\n"))
+        << next.output;
+    EXPECT_EQ(snapshot(s.kit()).at("bios.rom"), "changed by the user");
+    EXPECT_FALSE(fs::exists(s.kit() + "/platform.bin"));
+    EXPECT_FALSE(fs::exists(s.kit() + "/.quenvol-staging"));
+    EXPECT_EQ(s.run({"--yes", "--drive", s.image(), s.project()}).exitCode, 0);
+}
+
+// A link where the build would stage or remove a file refuses the build before the diskette
+// is touched; the link and the file it points at stay as they were.
+TEST(CliRun, ALinkInTheStartDirectoryRefusesTheBuild) {
+    for (const std::string name : {"vgabios.exe", "bios.rom", "BIOS.QVX", ".quenvol-staging"}) {
+        SCOPED_TRACE(name);
+        Scratch s;
+        const std::string target = s.root() + "/target";
+        std::ofstream(target, std::ios::binary) << "not the program's";
+        fs::create_symlink(target, s.kit() + "/" + name);
+        const auto before = snapshot(s.kit());
+        const auto r = s.run({"--create", "--yes", "--drive", s.image(), s.project()});
+        EXPECT_EQ(r.exitCode, 1) << r.output;
+        EXPECT_TRUE(contains(r.output, " The start directory holds a symbolic link where the "
+                                       "build puts its files:\n " + name + "\n"))
+            << r.output;
+        EXPECT_EQ(snapshot(s.kit()), before);
+        std::ifstream in(target);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not the program's");
+        EXPECT_TRUE(allZero(bytesOf(s.image())));
+    }
+}
+
+// The user's own platform file, video BIOS program or BIOS image alone is staged over for the
+// build and is back, unchanged, after a success and after a failure.
+TEST(CliRun, TheUsersOwnFilesInTheStartDirectoryAreKept) {
+    for (const std::string name : {"platform.bin", "vgabios.exe", "bios.rom"}) {
+        for (const bool succeed : {true, false}) {
+            SCOPED_TRACE(name + (succeed ? ", success" : ", failure"));
+            Scratch s;
+            std::ofstream(s.kit() + "/" + name, std::ios::binary) << "the user's own " << name;
+            const auto before = snapshot(s.kit());
+            // Without a format the blank image takes no file: the build fails after staging.
+            std::vector<std::string> args = {"--create", "--yes", "--verify", "--drive", s.image(),
+                                             s.project()};
+            if (!succeed) args.insert(args.begin(), "--no-format");
+            const auto r = s.run(args);
+            EXPECT_EQ(r.exitCode, succeed ? 0 : 1) << r.output;
+            EXPECT_EQ(snapshot(s.kit()), before);
+            if (succeed) {
+                EXPECT_EQ(fattools::mtype(s.image(), "PLATFORM.BIN"),
+                          bytesOf(s.project() + "/platform.bin"));
+                EXPECT_EQ(fattools::mtype(s.image(), "VGABIOS.EXE"),
+                          bytesOf(s.project() + "/vgabios.exe"));
+            }
+        }
+    }
 }
 
 TEST(CliRun, UsageErrorsExitWithTwoHelpAndVersionWithZero) {

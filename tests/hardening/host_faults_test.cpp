@@ -118,6 +118,8 @@ class FailingHostWrites : public platform::HostFaults {
         if (path.rfind(folder + "/", 0) != 0) return std::nullopt;
         if (tripped) return 0;  // the file system stays full, or broken
         if (++writes < failAt) return std::nullopt;
+        // A write that the room left takes whole is not cut short: the next one is.
+        if (room >= bytes) return std::nullopt;
         tripped = true;
         return std::min(room, bytes);
     }
