@@ -110,7 +110,8 @@ Status StagingArea::writeJournal() const {
     const int fd = ::openat(m_folder, kJournalNext,
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return failed("the staging journal cannot be written");
-    const Status written = writeAll(fd, m_path + "/" + kJournalNext, content.data(), content.size());
+    const Status written =
+        writeAll(fd, m_path + "/" + kJournalNext, content.data(), content.size());
     if (!written) {
         ::close(fd);
         ::unlinkat(m_folder, kJournalNext, 0);
@@ -163,7 +164,8 @@ Result<std::vector<StagingArea::Entry>> StagingArea::readJournal() const {
         fields >> tag >> e.name >> e.temporary >> e.aside >> e.userFile.device >>
             e.userFile.inode >> e.userFile.size >> e.userFile.mtime >> e.userFile.known >>
             e.copy.device >> e.copy.inode >> e.copy.size >> e.copy.mtime >> e.copy.known >> e.whole;
-        if (!fields || tag != "entry" || !plainName(e.name) || e.temporary != temporaryFor(e.name) ||
+        if (!fields || tag != "entry" || !plainName(e.name) ||
+            e.temporary != temporaryFor(e.name) ||
             (e.aside != "-" && e.aside != asideFor(e.name))) {
             return garbled;
         }
@@ -239,7 +241,8 @@ Result<std::vector<std::string>> StagingArea::recover() {
     std::vector<std::string> leftAlone;
     // A journal that was being replaced when the build ended is no more than a draft.
     struct stat info {};
-    if (::fstatat(m_folder, kJournalNext, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)) {
+    if (::fstatat(m_folder, kJournalNext, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(info.st_mode)) {
         ::unlinkat(m_folder, kJournalNext, 0);
     }
     if (::fstatat(m_folder, kStagingJournal, &info, AT_SYMLINK_NOFOLLOW) != 0) return leftAlone;
@@ -297,7 +300,8 @@ Status StagingArea::stage(const std::string& source, const std::string& name) {
 
     struct stat info {};
     if (::fstatat(m_folder, e.temporary.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
-        return Status::failure("\"" + e.temporary + "\" is in the way of staging \"" + e.name + "\"");
+        return Status::failure("\"" + e.temporary + "\" is in the way of staging \"" + e.name +
+                               "\"");
     }
     if (::fstatat(m_folder, e.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
         if (!S_ISREG(info.st_mode)) {
@@ -306,13 +310,14 @@ Status StagingArea::stage(const std::string& source, const std::string& name) {
         e.aside = asideFor(e.name);
         struct stat inTheWay {};
         if (::fstatat(m_folder, e.aside.c_str(), &inTheWay, AT_SYMLINK_NOFOLLOW) == 0) {
-            return Status::failure("\"" + e.aside + "\" is in the way of keeping \"" + e.name + "\"");
+            return Status::failure("\"" + e.aside + "\" is in the way of keeping \"" + e.name +
+                                   "\"");
         }
-        e.userFile = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-                      static_cast<std::uint64_t>(info.st_size),
-                      static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 +
-                          info.st_mtim.tv_nsec,
-                      true};
+        e.userFile = {
+            static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+            static_cast<std::uint64_t>(info.st_size),
+            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+            true};
     }
     const int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (from < 0) return failed("\"" + source + "\" cannot be opened");
@@ -338,8 +343,8 @@ Status StagingArea::stage(const std::string& source, const std::string& name) {
         if (to < 0) status = failed("\"" + entry.temporary + "\" cannot be created");
     }
     if (status && ::fstat(to, &info) == 0) {
-        entry.copy = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-                      0, 0, true};
+        entry.copy = {static_cast<std::uint64_t>(info.st_dev),
+                      static_cast<std::uint64_t>(info.st_ino), 0, 0, true};
         status = writeJournal();
     }
     std::vector<char> chunk(64 * 1024);
@@ -367,7 +372,8 @@ Status StagingArea::stage(const std::string& source, const std::string& name) {
         entry.whole = true;
         status = writeJournal();
     }
-    if (to >= 0 && ::close(to) != 0 && status) status = failed("\"" + entry.temporary + "\" cannot be closed");
+    if (to >= 0 && ::close(to) != 0 && status)
+        status = failed("\"" + entry.temporary + "\" cannot be closed");
     if (status && renameNoReplace(m_folder, entry.temporary, entry.name) != 0) {
         status = failed("\"" + entry.name + "\" cannot be put in place");
     }
@@ -395,8 +401,10 @@ Status StagingArea::finish() {
     }
     if (leftAlone.empty()) return Status::success();
     std::string names;
-    for (const std::string& name : leftAlone) names += (names.empty() ? "\"" : ", \"") + name + "\"";
-    return Status::failure("the start directory's " + names + " changed during the build and stayed");
+    for (const std::string& name : leftAlone)
+        names += (names.empty() ? "\"" : ", \"") + name + "\"";
+    return Status::failure("the start directory's " + names +
+                           " changed during the build and stayed");
 }
 
 }  // namespace platform
