@@ -457,8 +457,9 @@ TEST(CliRun, ASecondBuildIsRefusedWhileTheFirstHoldsTheDriveOrTheStartDirectory)
 }
 
 // A build ended by a signal at any of its steps leaves the start directory as the user had it
-// (for SIGKILL, once the next build has undone what the journal recorded) and no success; the
-// next build, of another project, puts that project's files alone on the diskette.
+// (for SIGKILL, once the next build has undone what the journal recorded), no file on the
+// diskette and no success; the next build, of another project, puts that project's files
+// alone on the diskette.
 TEST(CliRun, AnInterruptedBuildLeavesTheStartDirectoryAsItWas) {
     const std::string points[] = {"staged vgabios.exe", "staged bios.rom", "copying platform.bin",
                                   "copying bios.rom"};
@@ -479,6 +480,8 @@ TEST(CliRun, AnInterruptedBuildLeavesTheStartDirectoryAsItWas) {
             if (signal != SIGKILL) {
                 EXPECT_EQ(snapshot(s.kit()), before);
             }
+            // The copies made before the signal were never committed: the diskette lists none.
+            EXPECT_EQ(fattools::mdirNames(s.image()), std::vector<std::string>{});
 
             const auto next = s.run({"--yes", "--verify", "--drive", s.image(), other});
             ASSERT_EQ(next.exitCode, 0) << next.output;
