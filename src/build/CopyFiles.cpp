@@ -110,7 +110,7 @@ int CCrisisDlg::CopyFilesToDisk() {
             // A short copy would go onto the diskette as if it were the file: stop here, before
             // the first file is copied to the diskette.
             SetOutcome(build::Outcome::Kind::CopyFailed, copy.destination,
-                       platform::lastErrorMessage());
+                       platform::lastErrorMessage(), platform::lastErrorKind());
             staged.DeleteAll();
             AfxMessageBox(build::CopyFailedMessage(copy.destination).c_str(), MB_OK);
             ResetStatus();
@@ -133,8 +133,8 @@ int CCrisisDlg::CopyFilesToDisk() {
     // puts the ones before it on the diskette.
     platform::DriveACopies copies;
     std::size_t firstInBatch = 0;
-    auto failed = [&](const char* name, const std::string& why) {
-        SetOutcome(build::Outcome::Kind::CopyFailed, name, why);
+    auto failed = [&](const char* name, const std::string& why, fat::Failure kind) {
+        SetOutcome(build::Outcome::Kind::CopyFailed, name, why, kind);
         // Staged images left behind would be taken as the start directory's own by the
         // next build, which would then copy them without asking which project they are.
         staged.DeleteAll();
@@ -160,12 +160,14 @@ int CCrisisDlg::CopyFilesToDisk() {
         // Only a video BIOS program that is not there at all is passed over; a diskette that
         // failed a write is not trusted with the rest, whichever file it was.
         const std::string why = platform::lastErrorMessage();
-        if (!(name == "vgabios.exe") || PathFileExistsA(name)) return failed(files[i], why);
+        const fat::Failure kind = platform::lastErrorKind();
+        if (!(name == "vgabios.exe") || PathFileExistsA(name)) return failed(files[i], why, kind);
         firstInBatch = i + 1;
     }
     // The batch reaches the medium here; when it cannot, none of its files is on the diskette.
     if (fat::Status done = copies.finish(); !done) {
-        return failed(files[std::min(firstInBatch, files.size() - 1)], done.message());
+        return failed(files[std::min(firstInBatch, files.size() - 1)], done.message(),
+                      done.kind());
     }
 
     if (!m_bFilesInStartDir) {

@@ -26,6 +26,12 @@ BOOL failWith(std::string message) {
     return FALSE;
 }
 
+// Keeps the kind (write protection, permission, no medium) for the caller to decide on.
+BOOL failWith(fat::Failure kind, std::string message) {
+    platform::setLastError(kind, std::move(message));
+    return FALSE;
+}
+
 BOOL succeeded() {
     platform::setLastErrorMessage({});
     return TRUE;
@@ -72,7 +78,7 @@ BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool
     platform::DriveOpenOptions options;
     options.access = platform::DriveAccess::Write;
     auto drive = platform::DriveA::open(options);
-    if (!drive) return failWith(drive.message());
+    if (!drive) return failWith(drive.kind(), drive.message());
     auto volume = fat::Volume::mount(**drive);
     if (!volume)
         return failWith("the diskette in drive A: holds no usable FAT12 volume: " +
@@ -83,8 +89,8 @@ BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool
     // writeFile makes the file durable before it reports success.
     const fat::Status written = volume->writeFile(diskName, *content, std::time(nullptr));
     if (!written)
-        return failWith("\"" + diskName +
-                        "\" could not be written to drive A: " + written.message());
+        return failWith(written.kind(), "\"" + diskName + "\" could not be written to drive A: " +
+                                            written.message());
     return succeeded();
 }
 
