@@ -5,6 +5,8 @@
 #include <optional>
 
 #include "build/build_outcome.h"
+#include "build/build_record.h"
+#include "build/readback.h"
 #include "framework/afxwin.h"
 #include "platform/exclusive_hold.h"
 
@@ -32,6 +34,12 @@ public:
     std::optional<platform::BuildHold> HoldForBuild(BOOL bStartDir);
     // Before the success message: the diskette read back and compared with the sources.
     BOOL CheckDiskette();
+    // The build's record (build/BuildRecord.cpp): begun with the build, finished while drive
+    // A: is still held, then appended to the build log.
+    int BuildSteps(BOOL withBootSector);
+    void StartRecord(const char* kind);
+    void FinishRecord();
+    void LogBuild();
 
     // Diskette preparation (disk/).
     BOOL CheckFloppy();
@@ -91,7 +99,13 @@ public:
     // What the last build came to, and what it wrote with the files it took them from.
     build::Outcome m_outcome;
     build::Written m_written;
-    void SetOutcome(build::Outcome::Kind kind, std::string file = {}, std::string detail = {});
+    // What a program knows before a build (its name, a backup it made), and the last build's
+    // record with the files as the read-back found them.
+    build::Record m_recordBase;
+    build::Record m_record;
+    std::vector<build::ReadBackFile> m_readBack;
+    void SetOutcome(build::Outcome::Kind kind, std::string file = {}, std::string detail = {},
+                    fat::Failure failure = fat::Failure::Other);
 };
 
 // Control ids of template 102.

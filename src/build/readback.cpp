@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "build/sha256.h"
 #include "fat/fat12.h"
 #include "platform/drive_a.h"
 #include "platform/host_file.h"
@@ -52,7 +53,8 @@ Expectation expectationOf(const Written& written) {
     return expectation;
 }
 
-std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expectation& expectation) {
+std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expectation& expectation,
+                                        std::vector<ReadBackFile>* readBack) {
     std::vector<Difference> report = expectation.problems;
     auto volume = fat::Volume::mount(device);
     if (!volume) {
@@ -66,6 +68,7 @@ std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expecta
                 {file.name, file.name + " cannot be read from the diskette: " + onDisk.message()});
             continue;
         }
+        if (readBack) readBack->push_back({file.name, onDisk->size(), sha256Hex(*onDisk)});
         if (onDisk->size() != file.bytes.size()) {
             report.push_back({file.name, file.name + " holds " + std::to_string(onDisk->size()) +
                                              " bytes on the diskette, " + file.origin + " holds " +
@@ -93,7 +96,8 @@ std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expecta
     return report;
 }
 
-std::vector<Difference> compareDriveA(const Expectation& expectation) {
+std::vector<Difference> compareDriveA(const Expectation& expectation,
+                                      std::vector<ReadBackFile>* readBack) {
     platform::DriveOpenOptions options;
     options.access = platform::DriveAccess::Read;
     options.bypassCache = true;
@@ -103,7 +107,7 @@ std::vector<Difference> compareDriveA(const Expectation& expectation) {
         report.push_back({"", "drive A: cannot be read: " + drive.message()});
         return report;
     }
-    return compareDiskette(**drive, expectation);
+    return compareDiskette(**drive, expectation, readBack);
 }
 
 }  // namespace build
