@@ -5,6 +5,7 @@
 #include "build/sha256.h"
 #include "fat/fat12.h"
 #include "platform/drive_a.h"
+#include "platform/drive_format.h"
 #include "platform/host_file.h"
 
 namespace build {
@@ -39,7 +40,7 @@ Expectation expectationOf(const Written& written) {
         auto length = opened ? opened->length() : fat::Result<std::uint64_t>(opened.status());
         auto bytes = length && *length > platform::kLargestDisketteBytes
                          ? fat::Result<std::vector<std::uint8_t>>(fat::Status::failure(
-                               "it now holds " + std::to_string(*length) + " bytes"))
+                               "it now holds " + platform::groupThousands(*length) + " bytes"))
                          : platform::readWholeFile(file.source);
         if (!bytes) {
             expectation.problems.push_back(
@@ -70,9 +71,9 @@ std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expecta
         }
         if (readBack) readBack->push_back({file.name, onDisk->size(), sha256Hex(*onDisk)});
         if (onDisk->size() != file.bytes.size()) {
-            report.push_back({file.name, file.name + " holds " + std::to_string(onDisk->size()) +
+            report.push_back({file.name, file.name + " holds " + platform::groupThousands(onDisk->size()) +
                                              " bytes on the diskette, " + file.origin + " holds " +
-                                             std::to_string(file.bytes.size())});
+                                             platform::groupThousands(file.bytes.size())});
             continue;
         }
         if (auto at = firstDifference(*onDisk, file.bytes)) {

@@ -62,7 +62,7 @@ bool ReadBootImage(std::vector<std::uint8_t>& image, std::string& why) {
         return false;
     }
     if (total < kSectorBytes) {
-        why = "crisboot.bin holds " + std::to_string(total) + " bytes; a boot sector is 512";
+        why = "crisboot.bin holds " + platform::groupThousands(total) + " bytes; a boot sector is 512";
         return false;
     }
     return true;

@@ -13,6 +13,7 @@
 #include "fat/fat12.h"
 #include "platform/drive_a.h"
 #include "platform/drive_a_copies.h"
+#include "platform/drive_format.h"
 #include "platform/host_file.h"
 #include "platform/win_path.h"
 #include "platform/winapi.h"
@@ -67,7 +68,7 @@ BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool
     struct stat info {};
     if (::stat(source.c_str(), &info) == 0 &&
         static_cast<std::uint64_t>(info.st_size) > platform::kLargestDisketteBytes) {
-        return failWith("\"" + source + "\" holds " + std::to_string(info.st_size) +
+        return failWith("\"" + source + "\" holds " + platform::groupThousands(static_cast<std::uint64_t>(info.st_size)) +
                         " bytes, more than any diskette");
     }
     auto content = platform::readWholeFile(source);
