@@ -50,14 +50,14 @@ DWORD copyOut(const std::string& text, char* buffer, std::size_t size) {
 BOOL stageOnDiskette(platform::DriveACopies& copies, const std::vector<std::uint8_t>& content,
                      const std::string& diskName, bool failIfExists) {
     auto volume = copies.volume();
-    if (!volume) return failWith(volume.message());
+    if (!volume) return failWith(volume.kind(), volume.message());
     if (failIfExists && (*volume)->find(diskName)) {
         return failWith("\"" + diskName + "\" already exists on the diskette in drive A:");
     }
     const fat::Status staged = (*volume)->stageFile(diskName, content, std::time(nullptr));
     if (!staged) {
-        return failWith("\"" + diskName +
-                        "\" could not be written to drive A: " + staged.message());
+        return failWith(staged.kind(), "\"" + diskName + "\" could not be written to drive A: " +
+                                           staged.message());
     }
     return succeeded();
 }
@@ -143,12 +143,12 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     if (lpExistingFileName == nullptr || lpNewFileName == nullptr) return failWith("no file name");
     auto target = platform::mapWindowsName(lpNewFileName);
     // A failed copy to drive A: puts the batch's earlier copies on the diskette at once.
-    auto fail = [&](std::string message) {
+    auto fail = [&](std::string message, fat::Failure kind = fat::Failure::Other) {
         platform::DriveACopies* copies = platform::DriveACopies::current();
         if (target && target->where == WindowsName::Where::DriveA && copies != nullptr) {
             (void)copies->finish();
         }
-        return failWith(std::move(message));
+        return failWith(kind, std::move(message));
     };
     auto source = platform::mapWindowsName(lpExistingFileName);
     if (!source) return fail(source.message());
@@ -160,7 +160,7 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
         if (copyToDiskette(source->hostPath, target->diskName, bFailIfExists != FALSE)) {
             return TRUE;
         }
-        return fail(platform::lastErrorMessage());
+        return fail(platform::lastErrorMessage(), platform::lastErrorKind());
     }
     return copyOnHost(source->hostPath, target->hostPath, bFailIfExists != FALSE);
 }
