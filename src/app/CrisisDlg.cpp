@@ -180,8 +180,10 @@ void CCrisisDlg::EnableControls(BOOL bEnable) {
     }
 }
 
-void CCrisisDlg::SetOutcome(build::Outcome::Kind kind, std::string file, std::string detail) {
+void CCrisisDlg::SetOutcome(build::Outcome::Kind kind, std::string file, std::string detail,
+                            fat::Failure failure) {
     m_outcome.kind = kind;
+    m_outcome.failure = failure;
     m_outcome.file = std::move(file);
     m_outcome.detail = std::move(detail);
     ++m_outcome.serial;

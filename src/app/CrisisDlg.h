@@ -5,6 +5,8 @@
 #include <optional>
 
 #include "build/build_outcome.h"
+#include "build/build_record.h"
+#include "build/readback.h"
 #include "framework/afxwin.h"
 #include "platform/exclusive_hold.h"
 
@@ -36,6 +38,12 @@ public:
     // Once the start directory is held: what an interrupted build left there is undone, and
     // a symbolic link where files are staged refuses the build.
     BOOL PrepareStartDir();
+    // The build's record (build/BuildRecord.cpp): begun with the build, finished while drive
+    // A: is still held, then appended to the build log.
+    int BuildSteps(BOOL withBootSector);
+    void StartRecord(const char* kind);
+    void FinishRecord();
+    void LogBuild();
 
     // Diskette preparation (disk/).
     BOOL CheckFloppy();
@@ -98,7 +106,13 @@ public:
     // What the build's clean-up found changed in the start directory and left there; a build
     // that leaves anything is no success.
     std::string m_stagingLeft;
-    void SetOutcome(build::Outcome::Kind kind, std::string file = {}, std::string detail = {});
+    // What a program knows before a build (its name, a backup it made), and the last build's
+    // record with the files as the read-back found them.
+    build::Record m_recordBase;
+    build::Record m_record;
+    std::vector<build::ReadBackFile> m_readBack;
+    void SetOutcome(build::Outcome::Kind kind, std::string file = {}, std::string detail = {},
+                    fat::Failure failure = fat::Failure::Other);
 };
 
 // Control ids of template 102.

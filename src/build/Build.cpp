@@ -27,11 +27,22 @@ int CCrisisDlg::Build(BOOL withBootSector) {
 int CCrisisDlg::BuildHeld(BOOL withBootSector) {
     int result = IDYES;
     m_outcome.kind = build::Outcome::Kind::None;
+    m_outcome.failure = fat::Failure::Other;
     m_written = {};
     m_stagingLeft.clear();
+    StartRecord(withBootSector ? "minidos" : "fulldos");
+    {
+        const auto hold = HoldForBuild(TRUE);
+        if (hold) result = BuildSteps(withBootSector);
+        FinishRecord();
+    }
+    // After the build's own messages; a log that cannot be written changes nothing built.
+    LogBuild();
+    return result;
+}
 
-    const auto hold = HoldForBuild(TRUE);
-    if (!hold) return result;
+int CCrisisDlg::BuildSteps(BOOL withBootSector) {
+    int result = IDYES;
     if (!PrepareStartDir() || Interrupted(*this)) return result;
     if (!CheckFloppy() || Interrupted(*this)) return result;
     // A boot sector made for another medium would make the volume unreadable once written:

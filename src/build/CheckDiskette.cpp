@@ -7,7 +7,7 @@
 BOOL CCrisisDlg::CheckDiskette() {
     BeginWaitCursor();
     const std::vector<build::Difference> differences =
-        build::compareDriveA(build::expectationOf(m_written));
+        build::compareDriveA(build::expectationOf(m_written), &m_readBack);
     EndWaitCursor();
     if (differences.empty()) return TRUE;
 

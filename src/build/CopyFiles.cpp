@@ -94,9 +94,10 @@ int CCrisisDlg::CopyFilesToDisk() {
         ResetStatus();
         return 0;
     };
-    auto failed = [&](const std::string& file, const std::string& detail, std::string message) {
+    auto failed = [&](const std::string& file, const std::string& detail, std::string message,
+                      fat::Failure kind = fat::Failure::Other) {
         area.reset();
-        SetOutcome(build::Outcome::Kind::CopyFailed, file, detail);
+        SetOutcome(build::Outcome::Kind::CopyFailed, file, detail, kind);
         AfxMessageBox(message.c_str(), MB_OK);
         if (waiting) EndWaitCursor();
         ResetStatus();
@@ -142,7 +143,7 @@ int CCrisisDlg::CopyFilesToDisk() {
             // before the first file is copied to the diskette.
             if (!status) {
                 return failed(copy.destination, status.message(),
-                              build::CopyFailedMessage(copy.destination));
+                              build::CopyFailedMessage(copy.destination), status.kind());
             }
             stagedFrom.emplace_back(copy.destination, source);
             platform::pausePoint(std::string("staged ") + copy.destination);
@@ -195,7 +196,8 @@ int CCrisisDlg::CopyFilesToDisk() {
         // failed a write is not trusted with the rest, whichever file it was.
         const std::string why = platform::lastErrorMessage();
         if (!(name == "vgabios.exe") || PathFileExistsA(name)) {
-            return failed(name.str(), why, build::CopyFailedMessage(name.str()));
+            return failed(name.str(), why, build::CopyFailedMessage(name.str()),
+                          platform::lastErrorKind());
         }
         firstInBatch = i + 1;
     }
@@ -204,7 +206,7 @@ int CCrisisDlg::CopyFilesToDisk() {
     // The batch reaches the medium here; when it cannot, none of its files is on the diskette.
     if (fat::Status done = copies.finish(); !done) {
         const std::string file = files[std::min(firstInBatch, files.size() - 1)];
-        return failed(file, done.message(), build::CopyFailedMessage(file));
+        return failed(file, done.message(), build::CopyFailedMessage(file), done.kind());
     }
 
     // Whatever the file list, no staged copy outlives the build: the next project's diskette

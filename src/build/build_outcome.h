@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "fat/result.h"
+
 namespace build {
 
 struct Outcome {
@@ -27,6 +29,8 @@ struct Outcome {
     Kind kind = Kind::None;
     std::string file;    // the file concerned, as the message names it
     std::string detail;  // what failed underneath: the file, the operation, the system's words
+    // The kind of that failure underneath (write protection, permission...), for exit statuses.
+    fat::Failure failure = fat::Failure::Other;
     int serial = 0;      // grows with every outcome, so that a reader can tell a new one
 };
 

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include "build/sha256.h"
 #include "fat/fat12.h"
 #include "platform/drive_a.h"
+#include "platform/drive_format.h"
 #include "platform/host_file.h"
 
 namespace build {
@@ -38,7 +40,7 @@ Expectation expectationOf(const Written& written) {
         auto length = opened ? opened->length() : fat::Result<std::uint64_t>(opened.status());
         auto bytes = length && *length > platform::kLargestDisketteBytes
                          ? fat::Result<std::vector<std::uint8_t>>(fat::Status::failure(
-                               "it now holds " + std::to_string(*length) + " bytes"))
+                               "it now holds " + platform::groupThousands(*length) + " bytes"))
                          : platform::readWholeFile(file.source);
         if (!bytes) {
             expectation.problems.push_back(
@@ -52,7 +54,8 @@ Expectation expectationOf(const Written& written) {
     return expectation;
 }
 
-std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expectation& expectation) {
+std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expectation& expectation,
+                                        std::vector<ReadBackFile>* readBack) {
     std::vector<Difference> report = expectation.problems;
     auto volume = fat::Volume::mount(device);
     if (!volume) {
@@ -66,10 +69,11 @@ std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expecta
                 {file.name, file.name + " cannot be read from the diskette: " + onDisk.message()});
             continue;
         }
+        if (readBack) readBack->push_back({file.name, onDisk->size(), sha256Hex(*onDisk)});
         if (onDisk->size() != file.bytes.size()) {
-            report.push_back({file.name, file.name + " holds " + std::to_string(onDisk->size()) +
+            report.push_back({file.name, file.name + " holds " + platform::groupThousands(onDisk->size()) +
                                              " bytes on the diskette, " + file.origin + " holds " +
-                                             std::to_string(file.bytes.size())});
+                                             platform::groupThousands(file.bytes.size())});
             continue;
         }
         if (auto at = firstDifference(*onDisk, file.bytes)) {
@@ -93,7 +97,8 @@ std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expecta
     return report;
 }
 
-std::vector<Difference> compareDriveA(const Expectation& expectation) {
+std::vector<Difference> compareDriveA(const Expectation& expectation,
+                                      std::vector<ReadBackFile>* readBack) {
     platform::DriveOpenOptions options;
     options.access = platform::DriveAccess::Read;
     options.bypassCache = true;
@@ -103,7 +108,7 @@ std::vector<Difference> compareDriveA(const Expectation& expectation) {
         report.push_back({"", "drive A: cannot be read: " + drive.message()});
         return report;
     }
-    return compareDiskette(**drive, expectation);
+    return compareDiskette(**drive, expectation, readBack);
 }
 
 }  // namespace build

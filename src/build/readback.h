@@ -30,15 +30,25 @@ struct Expectation {
     std::vector<Difference> problems;  // sources that could not be read
 };
 
+// What the read-back found on the diskette for each file it could read.
+struct ReadBackFile {
+    std::string name;
+    std::uint64_t bytes = 0;
+    std::string sha256;
+};
+
 // The sources' bytes as they are now.
 Expectation expectationOf(const Written& written);
 
 // Every difference between the device and the expectation, problems first; empty when the
 // diskette holds exactly what is expected.
-std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expectation& expectation);
+// With `readBack`, the size and SHA-256 of every file read from the diskette go there.
+std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expectation& expectation,
+                                        std::vector<ReadBackFile>* readBack = nullptr);
 
 // The same for drive A:, read past every cache: O_DIRECT on a block device, the cached pages
 // dropped before each read of an image.
-std::vector<Difference> compareDriveA(const Expectation& expectation);
+std::vector<Difference> compareDriveA(const Expectation& expectation,
+                                      std::vector<ReadBackFile>* readBack = nullptr);
 
 }  // namespace build

@@ -3,10 +3,16 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/CrisisApp.h"
+#include "app/CrisisDlg.h"
+#include "build/build_record.h"
+#include "cli/disk_image.h"
+#include "platform/drive_format.h"
 #include "cli/cli_options.h"
 #include "cli/cli_policy.h"
 #include "cli/drive_target.h"
@@ -17,8 +23,15 @@
 namespace cli {
 namespace {
 
+bool g_quiet = false;
+
 void say(const std::string& line) {
     std::fprintf(stderr, "quenvol-cli: %s\n", line.c_str());
+}
+
+// What is news but no error: left out with --quiet.
+void note(const std::string& line) {
+    if (!g_quiet) say(line);
 }
 
 // The console backend for the length of the dialog's run, whatever way the run ends.
@@ -39,14 +52,97 @@ int checkVerification(CliPolicy& policy) {
     const auto differences = verifyDriveA(expectation);
     for (const auto& line : differences) std::fprintf(stderr, "%s\n", line.c_str());
     if (!differences.empty()) return kExitStopped;
-    std::fprintf(stderr, "verify: %zu files%s on the diskette match their sources\n",
-                 expectation.files.size(), expectation.bootSector ? " and sector 0" : "");
+    if (!g_quiet) {
+        std::fprintf(stderr, "verify: %zu files%s on the diskette match their sources\n",
+                     expectation.files.size(), expectation.bootSector ? " and sector 0" : "");
+    }
     return kExitSuccess;
+}
+
+
+// The exit status a failure of this kind calls for, where the kind decides.
+int statusOfKind(fat::Failure failure, int otherwise) {
+    switch (failure) {
+        case fat::Failure::NoMedium:
+            return kExitNoDiskette;
+        case fat::Failure::WriteProtected:
+        case fat::Failure::PermissionDenied:
+            return kExitNoAccess;
+        case fat::Failure::Busy:
+            return kExitInUse;
+        case fat::Failure::NotDiskette:
+            return kExitUsage;
+        case fat::Failure::Other:
+            break;
+    }
+    return otherwise;
+}
+
+int statusOfBuild(const build::Outcome& outcome, bool refusedInUse) {
+    using Kind = build::Outcome::Kind;
+    switch (outcome.kind) {
+        case Kind::Succeeded:
+            return kExitSuccess;
+        case Kind::Declined:
+            return kExitDeclined;
+        case Kind::NoDiskette:
+            return kExitNoDiskette;
+        case Kind::NoAccess:
+            return kExitNoAccess;
+        case Kind::None:
+            return refusedInUse ? kExitInUse : kExitStopped;
+        default:
+            return statusOfKind(outcome.failure, kExitStopped);
+    }
+}
+
+// A record for a run that ends before (or without) the dialog's build.
+build::Record runRecord(const Options& options, const std::string& started) {
+    build::Record record;
+    record.program = "quenvol-cli";
+    record.kind = options.saveImage ? "save-image" : kindName(options.kind);
+    record.started = started;
+    if (!options.projectWords.empty()) {
+        std::string path;
+        for (const auto& word : options.projectWords) path += (path.empty() ? "" : " ") + word;
+        record.projectPath = path;
+    }
+    return record;
+}
+
+void fail(build::Record& record, const char* kind, const std::string& message) {
+    record.outcome = "failed";
+    record.failureKind = kind;
+    record.message = message;
+}
+
+// Ends a run: the record finished, logged (for builds) and printed (with --json).
+int finish(build::Record& record, const Options& options, int status, bool log) {
+    if (record.ended.empty()) record.ended = build::utcNow();
+    if (record.outcome.empty()) record.outcome = status == kExitSuccess ? "built" : "failed";
+    const std::string json = build::recordJson(record);
+    if (log) {
+        if (auto logged = build::appendBuildLog(json); !logged) {
+            say("the build log could not be written: " + logged.message());
+        }
+    }
+    if (options.json) {
+        std::fputs((json + "\n").c_str(), stdout);
+        std::fflush(stdout);
+    }
+    return status;
+}
+
+bool errorTerminal() {
+    const char* term = std::getenv("TERM");
+    // A dumb terminal cannot redraw a line in place: plain lines then, as for a log.
+    return ::isatty(STDERR_FILENO) == 1 && !(term && std::strcmp(term, "dumb") == 0);
 }
 
 }  // namespace
 
 int run(int argc, char** argv) {
+    const std::string started = build::utcNow();
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     const ParsedArguments parsed = parseArguments(args);
     if (!parsed.ok()) {
@@ -55,12 +151,13 @@ int run(int argc, char** argv) {
         return kExitUsage;
     }
     const Options& options = parsed.options;
+    g_quiet = options.quiet;
     if (options.help) {
         std::fputs(usageText().c_str(), stdout);
         return kExitSuccess;
     }
     if (options.version) {
-        std::puts("quenvol-cli (Quenvol) 1.0");
+        std::fputs(versionText().c_str(), stdout);
         return kExitSuccess;
     }
     if (options.listDrives) {
@@ -68,14 +165,60 @@ int run(int argc, char** argv) {
         return kExitSuccess;
     }
 
+    build::Record record = runRecord(options, started);
+    const bool building = !options.saveImage && options.kind != DiskKind::FormatOnly;
     const DriveTarget target = prepareDrive(options.drive, options.create);
     if (target.state == DriveTarget::State::Unusable) {
         say(target.message);
-        return kExitUsage;
+        record.drivePath = target.path;
+        fail(record, "not-a-diskette", target.message);
+        return finish(record, options, kExitUsage, building);
     }
-    if (!target.message.empty()) say(target.message);
-    if (target.state == DriveTarget::State::Ready) {
+    if (!target.message.empty()) note(target.message);
+    if (target.state == DriveTarget::State::Ready && !options.quiet) {
         std::fprintf(stderr, "%s\n", announceDrive(target).c_str());
+    }
+
+    if (options.saveImage) {
+        const ImageCopy copy = copyDriveAToFile(*options.saveImage, false);
+        record.digestWholeDevice = false;
+        build::describeDriveA(record);
+        if (!copy.ok) {
+            say("drive A: could not be saved: " + copy.message);
+            fail(record, build::failureKindName(copy.failure), copy.message);
+            return finish(record, options, statusOfKind(copy.failure, kExitStopped), false);
+        }
+        note("drive A: saved to " + *options.saveImage + " (" +
+             platform::groupThousands(copy.bytes) + " bytes, SHA-256 " + copy.sha256 + ")");
+        record.diskSha256 = copy.sha256;
+        record.outcome = "saved";
+        return finish(record, options, kExitSuccess, false);
+    }
+
+    if (options.backup && target.state == DriveTarget::State::Ready) {
+        const ImageCopy copy = copyDriveAToFile(*options.backup, options.backupSkipBad);
+        build::RecordBackup backup{*options.backup, std::nullopt, copy.unreadableSectors};
+        if (!copy.ok) {
+            // Nothing has been written yet, and nothing will be.
+            say("the diskette in drive A: could not be backed up, so nothing was written to it: " +
+                copy.message);
+            build::describeDriveA(record);
+            record.backup = backup;
+            fail(record, copy.failure == fat::Failure::Other ? "backup-failed"
+                                                             : build::failureKindName(copy.failure),
+                 copy.message);
+            return finish(record, options, statusOfKind(copy.failure, kExitStopped), building);
+        }
+        backup.sha256 = copy.sha256;
+        record.backup = backup;
+        record.digestWholeDevice = true;
+        note("the diskette in drive A: was saved to " + *options.backup + " before anything was " +
+             "written (" + platform::groupThousands(copy.bytes) + " bytes, SHA-256 " +
+             copy.sha256 + ")");
+        if (!copy.unreadableSectors.empty()) {
+            say("unreadable sectors, filled with zeros in " + *options.backup + ": " +
+                sectorList(copy.unreadableSectors));
+        }
     }
 
     // theApp is the dialog program's own application object; start-up runs it.
@@ -85,9 +228,10 @@ int run(int argc, char** argv) {
     }
 
     Terminal terminal;
-    terminal.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
+    terminal.errIsTerminal = errorTerminal();
     terminal.inIsTerminal = ::isatty(STDIN_FILENO) == 1;
     CliPolicy policy(options, terminal);
+    policy.setRecordBase(record);
     console::ConsoleBackend backend(policy);
     {
         BackendInstall install(&backend);
@@ -101,14 +245,32 @@ int run(int argc, char** argv) {
         AfxWinMain(static_cast<int>(startArgs.size() - 1), startArgs.data());
     }
 
-    if (policy.refusedInUse()) return kExitInUse;
     if (options.kind == DiskKind::FormatOnly) {
         const auto& format = policy.formatOutcome();
-        return format.formatted > 0 && format.error.empty() ? kExitSuccess : kExitStopped;
+        int status = kExitSuccess;
+        if (policy.refusedInUse()) {
+            status = kExitInUse;
+            record.outcome = "refused";
+            record.failureKind = "in-use";
+            record.message = "drive A: is in use by another build or program";
+        } else if (format.formatted == 0 || !format.error.empty()) {
+            status = statusOfKind(format.errorKind, kExitStopped);
+            fail(record, format.errorKind == fat::Failure::Other
+                             ? "format-failed"
+                             : build::failureKindName(format.errorKind),
+                 format.error.empty() ? "the diskette was not formatted" : format.error);
+        } else {
+            record.outcome = "formatted";
+        }
+        build::describeDriveA(record);
+        return finish(record, options, status, false);
     }
-    if (!policy.succeeded()) return kExitStopped;
-    if (options.verify) return checkVerification(policy);
-    return kExitSuccess;
+    // The dialog's build has logged its record itself.
+    build::Record built = policy.record();
+    int status = statusOfBuild(policy.outcome(), policy.refusedInUse());
+    if (status == kExitSuccess && options.verify) status = checkVerification(policy);
+    if (built.started.empty()) built = record;  // the dialog never started a build
+    return finish(built, options, status, false);
 }
 
 }  // namespace cli

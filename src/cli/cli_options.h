@@ -21,6 +21,11 @@ struct Options {
     std::string label;
     bool verify = false;
     bool listDrives = false;
+    std::optional<std::string> backup;     // the old diskette is read into this file first
+    bool backupSkipBad = false;
+    std::optional<std::string> saveImage;  // only read drive A: into this file
+    bool json = false;
+    bool quiet = false;
     bool help = false;
     bool version = false;
     // Joined by single blanks they are the dialog's command-line text.
@@ -33,13 +38,17 @@ struct ParsedArguments {
     bool ok() const { return error.empty(); }
 };
 
-// `args` are the arguments after the program's name. Options may come anywhere; "--" ends
-// them, so that a project path may begin with a dash. A value is given as the next word or
-// after "=". The last of a repeated option counts.
+// `args` are the arguments after the program's name, read in the GNU manner: options may come
+// anywhere; "--" ends them, so that a project path may begin with a dash; a long option may be
+// shortened to any unambiguous beginning; a value is given as the next word or after "=" (and
+// right after a short option's letter). The last of a repeated option counts.
 ParsedArguments parseArguments(const std::vector<std::string>& args);
 
-// The text of --help.
+inline constexpr char kVersion[] = "1.0";
+
+// The texts of --help and --version.
 std::string usageText();
+std::string versionText();
 
 const char* kindName(DiskKind kind);
 

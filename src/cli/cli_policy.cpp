@@ -12,10 +12,6 @@ namespace {
 constexpr int kMainDialogTemplate = 102;
 constexpr int kBarWidth = 20;
 
-bool startsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
 bool isMainDialogControl(HWND hwnd, int id) {
     return hwnd && hwnd->id == id && hwnd->parent && hwnd->parent->dialogTemplate &&
            hwnd->parent->dialogTemplate->id == kMainDialogTemplate;
@@ -82,17 +78,30 @@ CliPolicy::CliPolicy(const Options& options, Terminal terminal)
 
 int CliPolicy::answerMessageBox(const std::string& text, const std::string&, UINT type) {
     m_display.clear();
-    std::fprintf(m_terminal.err, "%s\n", text.c_str());
-    tellCause();
-    std::fflush(m_terminal.err);
-    if (startsWith(text, kSuccessText)) m_succeeded = true;
-    if ((type & MB_TYPEMASK) != MB_YESNO) return IDOK;
-    if (!startsWith(text, kConfirmText)) return IDNO;  // another diskette: no, and save
+    auto* main = dynamic_cast<CCrisisDlg*>(AfxGetMainWnd());
+    const build::Outcome::Kind outcome = main ? main->m_outcome.kind : build::Outcome::Kind::None;
+    using Kind = build::Outcome::Kind;
+    const bool yesNo = (type & MB_TYPEMASK) == MB_YESNO;
+    // The build's questions told apart by where the build stands, never by their words: after
+    // a success it asks for another diskette, before that only about the project folder.
+    const bool anotherDiskette = yesNo && outcome == Kind::Succeeded;
+    const bool asking = yesNo && !anotherDiskette && !m_options.yes && m_terminal.inIsTerminal;
+    const bool failure = outcome != Kind::None && outcome != Kind::Succeeded &&
+                         outcome != Kind::Declined;
+    if (!m_options.quiet || asking || failure || (type & MB_ICONMASK) == MB_ICONHAND) {
+        std::fprintf(m_terminal.err, "%s\n", text.c_str());
+        tellCause();
+        std::fflush(m_terminal.err);
+    }
+    if (!yesNo) return IDOK;
+    if (anotherDiskette) return IDNO;  // another diskette: no, and save
     if (m_options.yes) return IDYES;
     if (m_terminal.inIsTerminal) return askOnTerminal();
-    std::fputs(
-        "quenvol-cli: answered No, as standard input is not a terminal (--yes answers Yes)\n",
-        m_terminal.err);
+    if (!m_options.quiet) {
+        std::fputs(
+            "quenvol-cli: answered No, as standard input is not a terminal (--yes answers Yes)\n",
+            m_terminal.err);
+    }
     return IDNO;
 }
 
@@ -138,7 +147,7 @@ void CliPolicy::formatDrive(HWND owner, UINT drive) {
         choice.action = console::FormatChoice::Action::Quick;
 
     m_display.clear();
-    if (!m_options.noFormat) {
+    if (!m_options.noFormat && !m_options.quiet) {
         std::fprintf(m_terminal.err, "Formatting drive A: (%s format)...\n",
                      m_options.full ? "full" : "quick");
         std::fflush(m_terminal.err);
@@ -147,7 +156,7 @@ void CliPolicy::formatDrive(HWND owner, UINT drive) {
     const std::string said = console::describeOutcome(m_format);
     if (!m_format.error.empty()) {
         std::fprintf(m_terminal.err, "quenvol-cli: the format failed: %s\n", said.c_str());
-    } else {
+    } else if (!m_options.quiet) {
         std::fprintf(m_terminal.err, "%s\n", said.c_str());
     }
     std::fflush(m_terminal.err);
@@ -163,17 +172,21 @@ void CliPolicy::runDialog(CDialog& dialog) {
     const HWND window = dialog.GetSafeHwnd();
     afx::userClick(afx::findControl(window, radioFor(m_options.kind)));
     m_started = true;
+    main->m_recordBase = m_recordBase;
     afx::userClick(afx::findControl(window, IDC_START));
     m_display.clear();
     m_refusedInUse = main->m_bRefusedInUse != FALSE;
 
     m_written = main->m_written;
+    m_outcome = main->m_outcome;
+    m_record = main->m_record;
     // After a failure the dialog stays open; Close (not Escape) is what the user presses
     // then, and it saves the project path that the check put into the history.
     if (!dialog.HasEnded()) afx::userClick(afx::findControl(window, IDC_BUTTON_CLOSE));
 }
 
 void CliPolicy::stateChanged(HWND hwnd, StateChange what) {
+    if (m_options.quiet) return;
     if (what == StateChange::Text && isMainDialogControl(hwnd, IDC_EDIT_STATUS)) {
         m_display.status(hwnd->text);
     } else if (what == StateChange::Progress && isMainDialogControl(hwnd, IDC_PROGRESS)) {

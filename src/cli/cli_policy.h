@@ -7,16 +7,13 @@
 #include <optional>
 #include <string>
 
+#include "build/build_record.h"
 #include "cli/cli_options.h"
 #include "cli/verify.h"
 #include "ui/console/console_backend.h"
 #include "ui/console/format_policy.h"
 
 namespace cli {
-
-// Texts the run's outcome is read from.
-inline constexpr char kSuccessText[] = "Crisis Recovery Diskette was Successfully Created.";
-inline constexpr char kConfirmText[] = "The current selected folder for the project tip is:";
 
 // The status line and the progress bar as one line on standard error: redrawn in place on a
 // terminal, else one plain line per status text, so that logs get no progress noise.
@@ -57,7 +54,12 @@ class CliPolicy : public console::Policy {
     void stateChanged(HWND hwnd, StateChange what) override;
 
     // The build reported success.
-    bool succeeded() const { return m_succeeded; }
+    bool succeeded() const { return m_outcome.kind == build::Outcome::Kind::Succeeded; }
+    // What the build came to, and its record, once the dialog has run.
+    const build::Outcome& outcome() const { return m_outcome; }
+    const build::Record& record() const { return m_record; }
+    // What the program knows before the build (its name, the backup), for the build's record.
+    void setRecordBase(build::Record base) { m_recordBase = std::move(base); }
     // The main dialog was run and Start pressed.
     bool started() const { return m_started; }
     // Start was refused: another build holds drive A: or the start directory.
@@ -78,7 +80,9 @@ class CliPolicy : public console::Policy {
     std::optional<build::Written> m_written;
     int m_causeTold = 0;  // the outcome whose cause was printed last
     bool m_started = false;
-    bool m_succeeded = false;
+    build::Outcome m_outcome;
+    build::Record m_record;
+    build::Record m_recordBase;
     bool m_refusedInUse = false;
 };
 

@@ -62,7 +62,7 @@ bool ReadBootImage(std::vector<std::uint8_t>& image, std::string& why) {
         return false;
     }
     if (total < kSectorBytes) {
-        why = "crisboot.bin holds " + std::to_string(total) + " bytes; a boot sector is 512";
+        why = "crisboot.bin holds " + platform::groupThousands(total) + " bytes; a boot sector is 512";
         return false;
     }
     return true;
@@ -80,12 +80,13 @@ BOOL CCrisisDlg::CheckFloppy() {
     buffer.release();
     // A drive that is there but closed to this user is no empty drive: say what is true.
     if (auto denied = platform::driveAAccessDenied()) {
-        SetOutcome(build::Outcome::Kind::NoAccess, denied->path, denied->detail);
+        SetOutcome(build::Outcome::Kind::NoAccess, denied->path, denied->detail,
+                   fat::Failure::PermissionDenied);
         AfxMessageBox(build::NoAccessMessage(denied->path, denied->wayOut).c_str(),
                       MB_OK | MB_ICONHAND);
         return FALSE;
     }
-    SetOutcome(build::Outcome::Kind::NoDiskette);
+    SetOutcome(build::Outcome::Kind::NoDiskette, {}, {}, fat::Failure::NoMedium);
     AfxMessageBox(" There is no floppy in drive A:, insert a floppy and press Start Button again.\t",
                   MB_OK | MB_ICONHAND);
     return FALSE;

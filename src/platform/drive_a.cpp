@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/device_hooks.h"
+#include "platform/drive_format.h"
 #include "platform/exclusive_hold.h"
 #include "platform/floppy_drives.h"
 
@@ -187,7 +188,7 @@ Result<std::unique_ptr<DriveA>> DriveA::open(const DriveOpenOptions& options) {
         return notDiskette(path, kindOf(before.st_mode));
     }
     if (S_ISREG(before.st_mode) && !isDisketteSize(static_cast<std::uint64_t>(before.st_size))) {
-        return notDiskette(path, "holds " + std::to_string(before.st_size) +
+        return notDiskette(path, "holds " + groupThousands(static_cast<std::uint64_t>(before.st_size)) +
                                      " bytes, which is no diskette format");
     }
 
@@ -255,7 +256,7 @@ Result<std::unique_ptr<DriveA>> DriveA::open(const DriveOpenOptions& options) {
     } else {
         drive->m_size = static_cast<std::uint64_t>(after.st_size);
         if (!isDisketteSize(drive->m_size)) {
-            return notDiskette(path, "holds " + std::to_string(drive->m_size) +
+            return notDiskette(path, "holds " + groupThousands(drive->m_size) +
                                          " bytes, which is no diskette format");
         }
     }

@@ -13,6 +13,7 @@
 #include "fat/fat12.h"
 #include "platform/drive_a.h"
 #include "platform/drive_a_copies.h"
+#include "platform/drive_format.h"
 #include "platform/host_file.h"
 #include "platform/win_path.h"
 #include "platform/winapi.h"
@@ -23,6 +24,12 @@ using platform::WindowsName;
 
 BOOL failWith(std::string message) {
     platform::setLastErrorMessage(std::move(message));
+    return FALSE;
+}
+
+// Keeps the kind (write protection, permission, no medium) for the caller to decide on.
+BOOL failWith(fat::Failure kind, std::string message) {
+    platform::setLastError(kind, std::move(message));
     return FALSE;
 }
 
@@ -43,14 +50,14 @@ DWORD copyOut(const std::string& text, char* buffer, std::size_t size) {
 BOOL stageOnDiskette(platform::DriveACopies& copies, const std::vector<std::uint8_t>& content,
                      const std::string& diskName, bool failIfExists) {
     auto volume = copies.volume();
-    if (!volume) return failWith(volume.message());
+    if (!volume) return failWith(volume.kind(), volume.message());
     if (failIfExists && (*volume)->find(diskName)) {
         return failWith("\"" + diskName + "\" already exists on the diskette in drive A:");
     }
     const fat::Status staged = (*volume)->stageFile(diskName, content, std::time(nullptr));
     if (!staged) {
-        return failWith("\"" + diskName +
-                        "\" could not be written to drive A: " + staged.message());
+        return failWith(staged.kind(), "\"" + diskName + "\" could not be written to drive A: " +
+                                           staged.message());
     }
     return succeeded();
 }
@@ -61,7 +68,7 @@ BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool
     struct stat info {};
     if (::stat(source.c_str(), &info) == 0 &&
         static_cast<std::uint64_t>(info.st_size) > platform::kLargestDisketteBytes) {
-        return failWith("\"" + source + "\" holds " + std::to_string(info.st_size) +
+        return failWith("\"" + source + "\" holds " + platform::groupThousands(static_cast<std::uint64_t>(info.st_size)) +
                         " bytes, more than any diskette");
     }
     auto content = platform::readWholeFile(source);
@@ -72,7 +79,7 @@ BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool
     platform::DriveOpenOptions options;
     options.access = platform::DriveAccess::Write;
     auto drive = platform::DriveA::open(options);
-    if (!drive) return failWith(drive.message());
+    if (!drive) return failWith(drive.kind(), drive.message());
     auto volume = fat::Volume::mount(**drive);
     if (!volume)
         return failWith("the diskette in drive A: holds no usable FAT12 volume: " +
@@ -83,8 +90,8 @@ BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool
     // writeFile makes the file durable before it reports success.
     const fat::Status written = volume->writeFile(diskName, *content, std::time(nullptr));
     if (!written)
-        return failWith("\"" + diskName +
-                        "\" could not be written to drive A: " + written.message());
+        return failWith(written.kind(), "\"" + diskName + "\" could not be written to drive A: " +
+                                            written.message());
     return succeeded();
 }
 
@@ -136,12 +143,12 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     if (lpExistingFileName == nullptr || lpNewFileName == nullptr) return failWith("no file name");
     auto target = platform::mapWindowsName(lpNewFileName);
     // A failed copy to drive A: puts the batch's earlier copies on the diskette at once.
-    auto fail = [&](std::string message) {
+    auto fail = [&](std::string message, fat::Failure kind = fat::Failure::Other) {
         platform::DriveACopies* copies = platform::DriveACopies::current();
         if (target && target->where == WindowsName::Where::DriveA && copies != nullptr) {
             (void)copies->finish();
         }
-        return failWith(std::move(message));
+        return failWith(kind, std::move(message));
     };
     auto source = platform::mapWindowsName(lpExistingFileName);
     if (!source) return fail(source.message());
@@ -153,7 +160,7 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
         if (copyToDiskette(source->hostPath, target->diskName, bFailIfExists != FALSE)) {
             return TRUE;
         }
-        return fail(platform::lastErrorMessage());
+        return fail(platform::lastErrorMessage(), platform::lastErrorKind());
     }
     return copyOnHost(source->hostPath, target->hostPath, bFailIfExists != FALSE);
 }

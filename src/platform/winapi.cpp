@@ -34,6 +34,7 @@ namespace platform {
 namespace {
 
 thread_local std::string t_lastError;
+thread_local fat::Failure t_lastErrorKind = fat::Failure::Other;
 
 struct Device {
     DeviceKind kind = DeviceKind::RawVolume;
@@ -107,11 +108,13 @@ DeviceHooks* g_hooks = nullptr;
 
 BOOL fail(std::string message) {
     t_lastError = std::move(message);
+    t_lastErrorKind = fat::Failure::Other;
     return FALSE;
 }
 
 BOOL succeed() {
     t_lastError.clear();
+    t_lastErrorKind = fat::Failure::Other;
     return TRUE;
 }
 
@@ -224,7 +227,14 @@ const std::string& lastErrorMessage() {
     return t_lastError;
 }
 void setLastErrorMessage(std::string message) {
+    setLastError(fat::Failure::Other, std::move(message));
+}
+void setLastError(fat::Failure kind, std::string message) {
     t_lastError = std::move(message);
+    t_lastErrorKind = kind;
+}
+fat::Failure lastErrorKind() {
+    return t_lastErrorKind;
 }
 
 ScopedBufferHandle::ScopedBufferHandle(void* buffer, std::size_t size) {

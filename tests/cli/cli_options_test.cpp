@@ -61,7 +61,12 @@ TEST(CliOptions, BadArgumentsAreNamedInTheMessage) {
     };
     const Case cases[] = {
         {{"--frobnicate"}, "unknown option \"--frobnicate\""},
-        {{"-y"}, "unknown option \"-y\""},
+        {{"-x"}, "unknown option \"-x\""},
+        {{"--ye"}, ""},  // an abbreviation is no error: see below
+        {{"--b", "f"}, "is ambiguous: it could be --backup, --backup-skip-bad"},
+        {{"-d"}, "the option -d (--drive) needs a value"},
+        {{"--backup-skip-bad"}, "goes with --backup FILE"},
+        {{"--save-image", "f", "/p"}, "it builds nothing"},
         {{"--kind", "floppy"}, "unknown disk kind \"floppy\""},
         {{"--kind=MINIDOS"}, "unknown disk kind \"MINIDOS\""},
         {{"--kind"}, "--kind needs a value"},
@@ -82,10 +87,27 @@ TEST(CliOptions, BadArgumentsAreNamedInTheMessage) {
     };
     for (const auto& c : cases) {
         const auto parsed = parseArguments(c.args);
+        if (c.says.empty()) continue;
         EXPECT_FALSE(parsed.ok()) << c.args.front();
         EXPECT_NE(parsed.error.find(c.says), std::string::npos)
             << "for " << c.args.front() << ": " << parsed.error;
     }
+}
+
+TEST(CliOptions, ShortFormsBundlesAndAbbreviationsMeanTheLongOptions) {
+    const auto parsed = parseArguments(
+        {"-yqj", "-kfulldos", "-d", "/tmp/a.img", "--veri", "--backup=b.img", "--backup-s", "/p"});
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    const auto& o = parsed.options;
+    EXPECT_TRUE(o.yes && o.quiet && o.json && o.verify && o.backupSkipBad);
+    EXPECT_EQ(o.kind, DiskKind::Fulldos);
+    EXPECT_EQ(o.drive, "/tmp/a.img");
+    EXPECT_EQ(o.backup, "b.img");
+    EXPECT_EQ(o.projectWords, std::vector<std::string>{"/p"});
+    EXPECT_TRUE(parseArguments({"-h"}).options.help);
+    EXPECT_TRUE(parseArguments({"-V"}).options.version);
+    // The state of one parse does not leak into the next.
+    EXPECT_EQ(parseArguments({"/q"}).options.projectWords, std::vector<std::string>{"/q"});
 }
 
 TEST(CliOptions, LabelsWithinTheRulesAreAccepted) {
@@ -107,8 +129,11 @@ TEST(CliOptions, HelpAndVersionWinOverConflicts) {
 
 TEST(CliOptions, UsageNamesEveryOption) {
     const std::string usage = cli::usageText();
-    for (const char* option : {"--kind", "--drive", "--create", "--yes", "--no-format", "--full",
-                               "--label", "--verify", "--help", "--version", "PROJECT_PATH"}) {
+    for (const char* option :
+         {"-k, --kind", "-d, --drive", "--create", "-y, --yes", "--no-format", "--full", "--label",
+          "--verify", "-h, --help", "-V, --version", "-q, --quiet", "-j, --json", "--backup FILE",
+          "--backup-skip-bad", "--save-image FILE", "PROJECT_PATH", " 6  the project folder",
+          "man quenvol-cli"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
 }

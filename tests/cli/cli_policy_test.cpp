@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/CrisisDlg.h"
 #include "cli/drive_target.h"
 #include "platform/drive_a.h"
 #include "platform/floppy_drives.h"
@@ -115,17 +116,25 @@ TEST_F(CliPolicyAnswers, EveryMessageIsWrittenAsItStands) {
     EXPECT_FALSE(m_succeeded);
 }
 
-TEST_F(CliPolicyAnswers, SuccessIsRecognisedByItsText) {
+// Success is what the build's outcome says, never a message's words.
+TEST_F(CliPolicyAnswers, SuccessIsTakenFromTheOutcomeNotFromTheText) {
     EXPECT_EQ(
         ask("Crisis Recovery Diskette was Successfully Created. \n\n", MB_OK | MB_ICONEXCLAMATION),
         IDOK);
-    EXPECT_TRUE(m_succeeded);
+    EXPECT_FALSE(m_succeeded);
 }
 
 TEST_F(CliPolicyAnswers, AnotherDisketteIsAlwaysDeclined) {
+    // The question after a successful build is known by the outcome, whatever its words.
+    CCrisisDlg dialog;
+    dialog.m_outcome.kind = build::Outcome::Kind::Succeeded;
+    CWinApp& app = *AfxGetApp();
+    CWnd* const before = app.m_pMainWnd;
+    app.m_pMainWnd = &dialog;
     m_options.yes = true;
     EXPECT_EQ(ask(kAnother, MB_YESNO | MB_ICONQUESTION, true, "y\n"), IDNO);
     EXPECT_EQ(m_err.text(), kAnother + "\n");
+    app.m_pMainWnd = before;
 }
 
 TEST_F(CliPolicyAnswers, YesAnswersTheConfirmationWithoutAsking) {

@@ -22,17 +22,19 @@ namespace {
 // A run that hangs is stopped rather than holding the suite.
 constexpr auto kRunLimit = std::chrono::seconds(120);
 
-std::vector<std::string> childEnvironment(const std::string& config) {
+std::vector<std::string> childEnvironment(const std::string& config, const std::string& state) {
     std::vector<std::string> env;
     bool sysfs = false;
     for (char** e = environ; *e; ++e) {
         const std::string entry(*e);
-        if (entry.starts_with("QUENVOL_DRIVE_A=") || entry.starts_with("XDG_CONFIG_HOME="))
+        if (entry.starts_with("QUENVOL_DRIVE_A=") || entry.starts_with("XDG_CONFIG_HOME=") ||
+            entry.starts_with("XDG_STATE_HOME="))
             continue;
         sysfs = sysfs || entry.starts_with("QUENVOL_SYSFS=");
         env.push_back(entry);
     }
     env.push_back("XDG_CONFIG_HOME=" + config);
+    env.push_back("XDG_STATE_HOME=" + state);
     // Unless a test made up a machine, the program finds no floppy drive: the real drives of
     // the machine running the tests are never touched.
     if (!sysfs) env.push_back("QUENVOL_SYSFS=" + config + "/no-sysfs");
@@ -126,7 +128,7 @@ CliRun Scratch::run(const std::vector<std::string>& args, const std::string& inp
         ::close(in[1]);
         return result;
     }
-    const auto env = childEnvironment(config());
+    const auto env = childEnvironment(config(), stateHome());
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(in[0], STDIN_FILENO);
@@ -151,7 +153,7 @@ CliRun Scratch::runInterrupted(const std::vector<std::string>& args, const std::
     CliRun result;
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return result;
-    auto env = childEnvironment(config());
+    auto env = childEnvironment(config(), stateHome());
     env.push_back("QUENVOL_PAUSE_AT=" + pauseAt);
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -196,7 +198,7 @@ CliRun Scratch::runOnTerminal(const std::vector<std::string>& args, const std::s
                               const std::string& reply,
                               const std::function<void()>& whilePrompted) const {
     CliRun result;
-    const auto env = childEnvironment(config());
+    const auto env = childEnvironment(config(), stateHome());
     int master = -1;
     const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
     if (pid < 0) return result;

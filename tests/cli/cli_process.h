@@ -34,6 +34,10 @@ class Scratch {
     std::string config() const { return m_root + "/config"; }
     std::string settingsFile() const { return config() + "/quenvol.ini"; }
     std::string image() const { return m_root + "/a.img"; }
+    // XDG_STATE_HOME of the program: the build log is buildLog().
+    std::string stateHome() const { return m_state.empty() ? m_root + "/state" : m_state; }
+    std::string buildLog() const { return stateHome() + "/quenvol/builds.jsonl"; }
+    void useStateHome(const std::string& path) { m_state = path; }
     static std::string project();  // the sample project folder of the build tree
 
     // The program with `args`, started in kit/ with XDG_CONFIG_HOME at config/,
@@ -56,6 +60,7 @@ class Scratch {
 
   private:
     std::string m_root;
+    std::string m_state;
     std::optional<std::pair<uid_t, gid_t>> m_user;
 };
 

@@ -170,7 +170,7 @@ TEST(CliRun, ARefusedProjectStopsWithItsMessageAndKeepsThePathInTheHistory) {
 TEST(CliRun, AnEmptyDriveStopsWithTheDialogsMessageAndSuggestsCreate) {
     Scratch s;
     const auto r = s.run({"--yes", "--drive", s.image(), s.project()});
-    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_EQ(r.exitCode, 3) << r.output;
     EXPECT_TRUE(contains(r.output, kNoFloppy));
     EXPECT_TRUE(contains(r.output, "--create makes a blank 1.44 MB image there"));
     // The diskette is checked before the project: no confirmation was asked.
@@ -280,7 +280,7 @@ TEST(CliRun, ADriveClosedToTheUserIsReportedAsPermission) {
     s.runAs(65534, 65534);
     const auto before = bytesOf(s.image());
     const auto build = s.run({"--yes", "--drive", s.image(), s.project()});
-    EXPECT_EQ(build.exitCode, 1) << build.output;
+    EXPECT_EQ(build.exitCode, 4) << build.output;
     EXPECT_TRUE(contains(build.output, " You have no permission to use drive A: (" + s.image() +
                                            ").\n\n It belongs to the group \"root\""))
         << build.output;
@@ -290,7 +290,7 @@ TEST(CliRun, ADriveClosedToTheUserIsReportedAsPermission) {
 
     ASSERT_EQ(::chmod(s.image().c_str(), 0600), 0);  // root's alone: the owner is the way out
     const auto format = s.run({"--kind", "format", "--drive", s.image()});
-    EXPECT_EQ(format.exitCode, 1) << format.output;
+    EXPECT_EQ(format.exitCode, 4) << format.output;
     EXPECT_TRUE(contains(format.output, "only its owner \"root\" may use it")) << format.output;
     EXPECT_TRUE(contains(format.output, "You have no permission to use drive A:")) << format.output;
     EXPECT_FALSE(contains(format.output, "write-protected")) << format.output;
@@ -300,7 +300,7 @@ TEST(CliRun, ADriveClosedToTheUserIsReportedAsPermission) {
 TEST(CliRun, WithoutATerminalTheConfirmationIsAnsweredNo) {
     Scratch s;
     const auto r = s.run({"--create", "--drive", s.image(), s.project()}, "y\n");
-    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_EQ(r.exitCode, 6) << r.output;
     EXPECT_TRUE(contains(r.output, kConfirm));
     EXPECT_TRUE(contains(r.output, "answered No, as standard input is not a terminal"));
     EXPECT_FALSE(contains(r.output, "Proceed?"));
@@ -324,7 +324,7 @@ TEST(CliRun, OnATerminalTheConfirmationIsAsked) {
         Scratch s;
         const auto no =
             s.runOnTerminal({"--create", "--drive", s.image(), s.project()}, prompt, reply);
-        EXPECT_EQ(no.exitCode, 1) << no.output;
+        EXPECT_EQ(no.exitCode, 6) << no.output;
         EXPECT_FALSE(contains(no.output, "Copying"));
         EXPECT_TRUE(allZero(bytesOf(s.image())));
     }
@@ -354,7 +354,7 @@ TEST(CliRun, FormatOnlyFormatsWithTheLabel) {
 TEST(CliRun, FormatOnlyWithoutADisketteFails) {
     Scratch s;
     const auto r = s.run({"--kind", "format", "--drive", s.image()});
-    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_EQ(r.exitCode, 3) << r.output;
     EXPECT_TRUE(contains(r.output, "the format failed")) << r.output;
 }
 
@@ -573,10 +573,13 @@ TEST(CliRun, UsageErrorsExitWithTwoHelpAndVersionWithZero) {
     const auto help = s.run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.output.starts_with("Usage: quenvol-cli")) << help.output;
-    EXPECT_TRUE(contains(help.output, "5 drive A: or the start directory is in use by another"));
+    EXPECT_TRUE(contains(help.output, " 5  drive A: or the start directory is in use by another"));
     const auto version = s.run({"--version"});
     EXPECT_EQ(version.exitCode, 0);
-    EXPECT_EQ(version.output, "quenvol-cli (Quenvol) 1.0\n");
+    EXPECT_TRUE(version.output.starts_with("quenvol-cli (Quenvol) 1.0\n"
+                                           "Copyright (c) 2026 The Quenvol developers\n"
+                                           "License MIT"))
+        << version.output;
     EXPECT_FALSE(fs::exists(s.settingsFile()));
 }
 

@@ -364,7 +364,7 @@ TEST_F(FormatOnlyTest, RefusedMediaAreLeftUnchanged) {
     writeBytes(driveImage(), tenMegabytes);
     startFormatOnly({console::FormatChoice::Action::Full, ""});
     EXPECT_EQ(outcome.error.rfind("Drive A: does not hold a diskette", 0), 0u) << outcome.error;
-    EXPECT_NE(outcome.error.find("10485760 bytes"), std::string::npos) << outcome.error;
+    EXPECT_NE(outcome.error.find("10,485,760 bytes"), std::string::npos) << outcome.error;
     EXPECT_TRUE(readBytes(driveImage()) == tenMegabytes);
     expectDialogReady();
 }

@@ -241,7 +241,7 @@ TEST_F(FormatDialogTest, TenMegabyteFileIsRefusedInWords) {
     ASSERT_TRUE(seen.reported);
     EXPECT_EQ(seen.boxText,
               QStringLiteral("Drive A: does not hold a diskette, so nothing was formatted."));
-    EXPECT_TRUE(seen.boxDetail.contains(QStringLiteral("10485760 bytes")))
+    EXPECT_TRUE(seen.boxDetail.contains(QStringLiteral("10,485,760 bytes")))
         << seen.boxDetail.toStdString();
     EXPECT_EQ(seen.progressAtReport, 0);
     EXPECT_TRUE(readFile(m_image) == original);

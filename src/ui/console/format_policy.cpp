@@ -12,6 +12,7 @@ std::function<void(HWND, UINT)> makeFormatAction(FormatChoice choice, FormatOutc
         FormatOutcome& out = outcome ? *outcome : ignored;
         ++out.shown;
         out.error.clear();
+        out.errorKind = fat::Failure::Other;
         out.skipped = choice.action == FormatChoice::Action::Skip;
         if (out.skipped) return;
         if (drive != 0) {
@@ -26,6 +27,7 @@ std::function<void(HWND, UINT)> makeFormatAction(FormatChoice choice, FormatOutc
         auto report = platform::formatDriveA(options);
         if (!report) {
             out.error = report.message();
+            out.errorKind = report.kind();
             return;
         }
         ++out.formatted;

@@ -1,0 +1,141 @@
+// The record of a build: started with the build, finished while the build still holds drive
+// A:, and appended to the build log once the build's own messages have been shown.
+#include <climits>
+#include <cstdlib>
+
+#include "app/CrisisDlg.h"
+#include "build/image_candidates.h"
+#include "platform/win_path.h"
+
+namespace {
+
+std::optional<std::string> hostPath(const std::string& windowsName) {
+    auto mapped = platform::mapWindowsName(windowsName);
+    if (!mapped || mapped->where != platform::WindowsName::Where::Host) return std::nullopt;
+    return mapped->hostPath;
+}
+
+// The path with links and dots resolved, or the path itself when it cannot be.
+std::string resolved(const std::string& path) {
+    char buffer[PATH_MAX];
+    return ::realpath(path.c_str(), buffer) ? std::string(buffer) : path;
+}
+
+bool sameFile(const std::string& a, const CString& windowsName) {
+    if (windowsName.IsEmpty()) return false;
+    const auto other = hostPath(windowsName.str());
+    return other && resolved(a) == resolved(*other);
+}
+
+}  // namespace
+
+void CCrisisDlg::StartRecord(const char* kind) {
+    m_record = m_recordBase;
+    m_record.kind = kind;
+    m_record.started = build::utcNow();
+    m_readBack.clear();
+}
+
+void CCrisisDlg::FinishRecord() {
+    build::Record& r = m_record;
+    r.ended = build::utcNow();
+
+    build::describeDriveA(r);
+
+    if (!m_strProjectPath.IsEmpty()) {
+        r.projectPath = m_strProjectPath.str();
+        if (auto host = hostPath(m_strProjectPath.str())) r.projectResolved = resolved(*host);
+    }
+    if (!m_strPartNum.IsEmpty()) r.partNumber = m_strPartNum.str();
+
+    for (const build::WrittenFile& file : m_written.files) {
+        build::RecordFile entry{file.name, file.source, std::nullopt, std::nullopt};
+        for (const build::ReadBackFile& read : m_readBack) {
+            if (read.name == file.name) {
+                entry.bytes = read.bytes;
+                entry.sha256 = read.sha256;
+            }
+        }
+        r.files.push_back(entry);
+        if (file.name != "bios.rom" && file.name != "bios.qvx") continue;
+        // Which rule chose the BIOS image: the file it was staged from tells.
+        r.imageSource = file.source;
+        const CString& p = m_strProjectPath;
+        if (m_bFilesInStartDir)
+            r.imageRule = "start-directory";
+        else if (sameFile(file.source, p + "\\flashabl.rom"))
+            r.imageRule = "flashable";
+        else if (sameFile(file.source, build::TestImageCandidate(p, m_strPartNum)))
+            r.imageRule = "test";
+        else if (sameFile(file.source, build::DevelImageCandidate(p, m_strPartNum)))
+            r.imageRule = "devel";
+        else if (sameFile(file.source, build::FirstImageCandidate(p, m_strPartNum)))
+            r.imageRule = "part-number";
+        else
+            r.imageRule = "start-directory";
+    }
+
+    using Kind = build::Outcome::Kind;
+    const build::Outcome& o = m_outcome;
+    if (o.kind == Kind::Succeeded || o.kind == Kind::Differs) r.readBackPassed = o.kind == Kind::Succeeded;
+    auto fail = [&](const char* outcome, const char* kind, std::string message) {
+        r.outcome = outcome;
+        r.failureKind = kind;
+        r.message = o.detail.empty() ? std::move(message) : o.detail;
+    };
+    switch (o.kind) {
+        case Kind::Succeeded:
+            r.outcome = "built";
+            break;
+        case Kind::Declined:
+            r.outcome = "declined";
+            break;
+        case Kind::ProjectRefused:
+            fail("refused", "project-refused", "the project folder holds no usable BIOS image");
+            break;
+        case Kind::NoDiskette:
+            fail("failed", "no-diskette", "no diskette in drive A:");
+            break;
+        case Kind::NoAccess:
+            fail("failed", "no-permission", "this user may not open drive A:");
+            break;
+        case Kind::CopyFailed:
+            fail("failed", "copy-failed", o.file + " could not be copied");
+            break;
+        case Kind::BootSectorFailed:
+            fail("failed", "boot-sector-failed", "sector 0 was not written");
+            break;
+        case Kind::Differs:
+            fail("failed", "read-back-differs", "the diskette differs from its sources");
+            break;
+        case Kind::StartDirRefused:
+            fail("refused", "start-directory", "the start directory cannot be used for staging");
+            break;
+        case Kind::Interrupted:
+            fail("failed", "interrupted", "SIGINT or SIGTERM ended the build");
+            break;
+        case Kind::None:
+            if (m_bRefusedInUse) {
+                r.outcome = "refused";
+                r.failureKind = "in-use";
+                r.message = "drive A: or the start directory is in use by another build or program";
+            } else {
+                fail("failed", "other", "the build could not start");
+            }
+            break;
+    }
+    // The kind underneath names what the user has to change, whatever step it stopped.
+    if (o.kind != Kind::Succeeded && (o.failure == fat::Failure::WriteProtected ||
+                                      o.failure == fat::Failure::PermissionDenied)) {
+        r.failureKind = build::failureKindName(o.failure);
+    }
+}
+
+void CCrisisDlg::LogBuild() {
+    const fat::Status logged = build::appendBuildLog(build::recordJson(m_record));
+    if (logged) return;
+    // The diskette is what it is; only the record of it is missing.
+    const std::string text = " The build log could not be written:\n " + logged.message() +
+                             "\n\n The diskette is not affected.\t";
+    AfxMessageBox(text.c_str(), MB_OK | MB_ICONEXCLAMATION);
+}

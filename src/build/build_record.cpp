@@ -1,0 +1,216 @@
+#include "build/build_record.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <algorithm>
+#include <vector>
+
+#include "build/json_writer.h"
+#include "build/sha256.h"
+#include "platform/drive_a.h"
+#include "platform/floppy_drives.h"
+
+namespace build {
+namespace {
+
+fat::Status makeFolders(const std::string& path) {
+    for (std::size_t at = 1; at <= path.size(); ++at) {
+        if (at != path.size() && path[at] != '/') continue;
+        const std::string part = path.substr(0, at);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            return fat::Status::failure("cannot create the folder " + part + ": " +
+                                        std::strerror(errno));
+        }
+    }
+    return fat::Status::success();
+}
+
+}  // namespace
+
+const char* failureKindName(fat::Failure failure) {
+    switch (failure) {
+        case fat::Failure::NoMedium:
+            return "no-diskette";
+        case fat::Failure::NotDiskette:
+            return "not-a-diskette";
+        case fat::Failure::WriteProtected:
+            return "write-protected";
+        case fat::Failure::PermissionDenied:
+            return "no-permission";
+        case fat::Failure::Busy:
+            return "in-use";
+        case fat::Failure::Other:
+            break;
+    }
+    return "other";
+}
+
+std::string utcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    ::gmtime_r(&now, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+std::string recordJson(const Record& r) {
+    JsonWriter w;
+    w.beginObject();
+    w.key("schema").value(kRecordSchema);
+    w.key("program").value(r.program);
+    w.key("version").value(kProgramVersion);
+    w.key("kind").value(r.kind);
+    w.key("drive").beginObject();
+    w.key("path").value(r.drivePath);
+    w.key("device").value(r.driveIsDevice);
+    w.key("vendor").optional(r.driveIsDevice ? std::optional(r.driveVendor) : std::nullopt);
+    w.key("model").optional(r.driveIsDevice ? std::optional(r.driveModel) : std::nullopt);
+    w.key("bytes");
+    if (r.driveBytes)
+        w.value(*r.driveBytes);
+    else
+        w.null();
+    w.endObject();
+    w.key("project").beginObject();
+    w.key("path").optional(r.projectPath);
+    w.key("resolved").optional(r.projectResolved);
+    w.key("part_number").optional(r.partNumber);
+    w.endObject();
+    w.key("image").beginObject();
+    w.key("source").optional(r.imageSource);
+    w.key("rule").optional(r.imageRule);
+    w.endObject();
+    w.key("files").beginArray();
+    for (const RecordFile& f : r.files) {
+        w.beginObject();
+        w.key("name").value(f.name);
+        w.key("source").value(f.source);
+        w.key("bytes");
+        if (f.bytes)
+            w.value(*f.bytes);
+        else
+            w.null();
+        w.key("sha256").optional(f.sha256);
+        w.endObject();
+    }
+    w.endArray();
+    w.key("sector0_sha256").optional(r.sector0Sha256);
+    w.key("disk_sha256").optional(r.diskSha256);
+    w.key("read_back");
+    if (r.readBackPassed)
+        w.value(*r.readBackPassed ? "passed" : "failed");
+    else
+        w.value("not-run");
+    w.key("outcome").value(r.outcome);
+    w.key("failure");
+    if (r.failureKind) {
+        w.beginObject();
+        w.key("kind").value(*r.failureKind);
+        w.key("message").optional(r.message);
+        w.endObject();
+    } else {
+        w.null();
+    }
+    w.key("backup");
+    if (r.backup) {
+        w.beginObject();
+        w.key("path").value(r.backup->path);
+        w.key("sha256").optional(r.backup->sha256);
+        w.key("unreadable_sectors").beginArray();
+        for (std::uint32_t s : r.backup->unreadableSectors) w.value(std::uint64_t{s});
+        w.endArray();
+        w.endObject();
+    } else {
+        w.null();
+    }
+    w.key("started").value(r.started);
+    w.key("ended").value(r.ended);
+    w.endObject();
+    return w.text();
+}
+
+std::string buildLogPath() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    // A relative XDG path is to be ignored, as the base-directory rules say.
+    if (state && state[0] == '/') return std::string(state) + "/quenvol/builds.jsonl";
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/') return std::string(home) + "/.local/state/quenvol/builds.jsonl";
+    return {};
+}
+
+fat::Status appendBuildLog(const std::string& line) {
+    const std::string path = buildLogPath();
+    if (path.empty()) {
+        return fat::Status::failure("neither XDG_STATE_HOME nor a home folder is known");
+    }
+    if (auto made = makeFolders(path.substr(0, path.rfind('/'))); !made) return made;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return fat::Status::failure("cannot open " + path + ": " + std::strerror(errno));
+    const std::string text = line + "\n";
+    // One write: with O_APPEND the line lands whole at the end, whoever else appends.
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    const int error = errno;
+    const bool closed = ::close(fd) == 0;
+    if (n < 0) return fat::Status::failure("cannot write " + path + ": " + std::strerror(error));
+    if (static_cast<std::size_t>(n) != text.size()) {
+        return fat::Status::failure("cannot write " + path + ": only " + std::to_string(n) +
+                                    " of " + std::to_string(text.size()) + " bytes were written");
+    }
+    if (!closed) return fat::Status::failure("cannot write " + path + ": " + std::strerror(errno));
+    return fat::Status::success();
+}
+
+DriveDigest digestDriveA(bool whole) {
+    DriveDigest digest;
+    platform::DriveOpenOptions options;
+    options.access = platform::DriveAccess::Read;
+    options.bypassCache = true;
+    auto drive = platform::DriveA::open(options);
+    if (!drive) return digest;
+    digest.opened = true;
+    digest.device = (*drive)->isBlockDevice();
+    digest.bytes = (*drive)->sizeBytes();
+    if (digest.device == false) whole = true;
+    fat::SectorDevice& device = **drive;
+    std::vector<std::uint8_t> sector(fat::kSectorSize);
+    if (device.sectorCount() > 0 && device.read(0, 1, sector.data())) {
+        digest.sector0 = sha256Hex(sector);
+    }
+    if (!whole) return digest;
+    constexpr std::uint32_t kChunk = 36;  // two tracks of a 1.44 MB diskette
+    std::vector<std::uint8_t> chunk(kChunk * fat::kSectorSize);
+    Sha256 all;
+    for (std::uint32_t first = 0; first < device.sectorCount(); first += kChunk) {
+        const std::uint32_t count = std::min(kChunk, device.sectorCount() - first);
+        if (!device.read(first, count, chunk.data())) return digest;
+        all.add(std::span(chunk.data(), std::size_t{count} * fat::kSectorSize));
+    }
+    digest.whole = all.hex();
+    return digest;
+}
+
+void describeDriveA(Record& r) {
+    r.drivePath = platform::currentDriveA().path;
+    const DriveDigest digest = digestDriveA(r.digestWholeDevice);
+    if (digest.opened) {
+        r.driveIsDevice = digest.device;
+        r.driveBytes = digest.bytes;
+        r.sector0Sha256 = digest.sector0;
+        r.diskSha256 = digest.whole;
+    }
+    if (r.driveIsDevice) {
+        if (auto found = platform::floppyDriveAt(platform::findFloppyDrives(), r.drivePath)) {
+            r.driveVendor = found->vendor;
+            r.driveModel = found->model;
+        }
+    }
+}
+
+}  // namespace build

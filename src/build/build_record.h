@@ -1,0 +1,89 @@
+// The record every build leaves: the facts of one run as data, written as one JSON object by
+// quenvol-cli --json and as one line of the build log by either program. Field names and the
+// values of the enumerated fields are stable; a change of meaning raises kRecordSchema.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fat/result.h"
+
+namespace build {
+
+inline constexpr int kRecordSchema = 1;
+inline constexpr char kProgramVersion[] = "1.0";
+
+struct RecordFile {
+    std::string name;    // on the diskette, as the file list spells it
+    std::string source;  // host path it was copied from
+    std::optional<std::uint64_t> bytes;  // as read back from the diskette
+    std::optional<std::string> sha256;   // of the bytes read back
+};
+
+struct RecordBackup {
+    std::string path;
+    std::optional<std::string> sha256;
+    std::vector<std::uint32_t> unreadableSectors;  // filled with zeros in the copy
+};
+
+struct Record {
+    std::string program = "quenvol";
+    std::string kind;  // "minidos", "fulldos", "format"
+    // Drive A:
+    std::string drivePath;
+    bool driveIsDevice = false;
+    std::string driveVendor, driveModel;
+    std::optional<std::uint64_t> driveBytes;
+    // The project.
+    std::optional<std::string> projectPath;      // as given
+    std::optional<std::string> projectResolved;  // absolute host path, links resolved
+    std::optional<std::string> partNumber;
+    std::optional<std::string> imageSource;
+    std::optional<std::string> imageRule;  // see imageRule names in README
+    std::vector<RecordFile> files;
+    std::optional<std::string> sector0Sha256;
+    std::optional<std::string> diskSha256;
+    std::optional<bool> readBackPassed;  // none: no read-back ran
+    std::string outcome;                 // "built", "formatted", "refused", "declined", "failed"
+    std::optional<std::string> failureKind;
+    std::optional<std::string> message;
+    std::optional<RecordBackup> backup;
+    std::string started, ended;  // RFC 3339, UTC
+    // Not written: the program reads a device whole anyway (a backup), so its digest is cheap.
+    bool digestWholeDevice = false;
+};
+
+// The failure kinds of a record, by the kind of failure underneath.
+const char* failureKindName(fat::Failure failure);
+
+// "2026-12-07T20:41:19Z".
+std::string utcNow();
+
+// The record as one JSON object on one line, without a line break.
+std::string recordJson(const Record& record);
+
+// $XDG_STATE_HOME/quenvol/builds.jsonl, else ~/.local/state/quenvol/builds.jsonl; empty when
+// neither is known.
+std::string buildLogPath();
+
+// Appends `line` and a line break to the build log in one write of a file opened for
+// appending, so that lines of builds running at once never interleave. Creates the folders.
+fat::Status appendBuildLog(const std::string& line);
+
+// SHA-256 of sector 0 and, with `whole` (or for an image file, always), of every sector of
+// drive A:, read past every cache.
+struct DriveDigest {
+    bool opened = false;
+    bool device = false;  // a block device, not an image file
+    std::uint64_t bytes = 0;
+    std::optional<std::string> sector0;
+    std::optional<std::string> whole;
+};
+DriveDigest digestDriveA(bool whole);
+
+// Drive A:'s path, kind, size, vendor and model, and its digests, into `record`.
+void describeDriveA(Record& record);
+
+}  // namespace build

@@ -1,0 +1,29 @@
+// SHA-256 digests as lower-case hex, for the build report and the build log.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace build {
+
+// A digest fed in pieces, for a whole diskette read a track at a time.
+class Sha256 {
+  public:
+    Sha256();
+    ~Sha256();
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+    void add(std::span<const std::uint8_t> bytes);
+    std::string hex();  // ends the digest
+
+  private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+std::string sha256Hex(std::span<const std::uint8_t> bytes);
+
+}  // namespace build

@@ -1,0 +1,102 @@
+#include "cli/disk_image.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "build/sha256.h"
+#include "platform/drive_a.h"
+
+namespace cli {
+namespace {
+
+constexpr std::uint32_t kChunkSectors = 36;  // two tracks of a 1.44 MB diskette
+
+bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string sectorList(const std::vector<std::uint32_t>& sectors) {
+    std::string text;
+    for (std::uint32_t s : sectors) text += (text.empty() ? "" : ", ") + std::to_string(s);
+    return text;
+}
+
+ImageCopy copyDriveAToFile(const std::string& path, bool skipBad) {
+    ImageCopy copy;
+    platform::DriveOpenOptions options;
+    options.access = platform::DriveAccess::Read;
+    options.bypassCache = true;
+    auto drive = platform::DriveA::open(options);
+    if (!drive) {
+        copy.message = drive.message();
+        copy.failure = drive.kind();
+        return copy;
+    }
+    // O_EXCL: an existing file, link or device at the path is never touched.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        copy.message = "cannot create " + path + ": " + std::strerror(errno);
+        copy.failure = errno == EACCES || errno == EPERM ? fat::Failure::PermissionDenied
+                                                         : fat::Failure::Other;
+        return copy;
+    }
+    auto abandon = [&](std::string why) {
+        ::close(fd);
+        ::unlink(path.c_str());
+        copy.message = std::move(why);
+        return copy;
+    };
+
+    fat::SectorDevice& device = **drive;
+    const std::uint32_t total = device.sectorCount();
+    std::vector<std::uint8_t> chunk(std::size_t{kChunkSectors} * fat::kSectorSize);
+    build::Sha256 digest;
+    for (std::uint32_t first = 0; first < total; first += kChunkSectors) {
+        const std::uint32_t count = std::min(kChunkSectors, total - first);
+        if (!device.read(first, count, chunk.data())) {
+            // Sector by sector, to tell the unreadable ones from the rest.
+            for (std::uint32_t s = 0; s < count; ++s) {
+                std::uint8_t* at = chunk.data() + std::size_t{s} * fat::kSectorSize;
+                if (auto read = device.read(first + s, 1, at); !read) {
+                    if (!skipBad) {
+                        copy.failure = read.kind();
+                        return abandon("sector " + std::to_string(first + s) +
+                                       " of drive A: cannot be read: " + read.message());
+                    }
+                    std::fill(at, at + fat::kSectorSize, std::uint8_t{0});
+                    copy.unreadableSectors.push_back(first + s);
+                }
+            }
+        }
+        const std::size_t size = std::size_t{count} * fat::kSectorSize;
+        if (!writeAll(fd, chunk.data(), size)) {
+            return abandon("cannot write " + path + ": " + std::strerror(errno));
+        }
+        digest.add(std::span(chunk.data(), size));
+        copy.bytes += size;
+    }
+    if (::fsync(fd) != 0) return abandon("cannot write " + path + ": " + std::strerror(errno));
+    if (::close(fd) != 0) {
+        ::unlink(path.c_str());
+        copy.message = "cannot write " + path + ": " + std::strerror(errno);
+        return copy;
+    }
+    copy.ok = true;
+    copy.sha256 = digest.hex();
+    return copy;
+}
+
+}  // namespace cli
