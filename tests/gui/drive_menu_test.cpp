@@ -1,5 +1,6 @@
-// The window menu's Drive A: submenu: closed while the program is at work, the drives found
-// with drive A: marked, and a new image file chosen there that the next format goes to.
+// The window menu's Drive A: submenu: closed while the program is at work or holds the drive,
+// the drives found with drive A: marked, and a new image file chosen there that the next
+// format goes to.
 #include <QAction>
 #include <QFile>
 #include <QLineEdit>
@@ -10,6 +11,7 @@
 #include <QtTest/QTest>
 
 #include "gui_support.h"
+#include "platform/exclusive_hold.h"
 #include "platform/floppy_drives.h"
 #include "res/resources.h"
 #include "support/fake_sysfs.h"
@@ -70,6 +72,11 @@ TEST_F(DriveMenuTest, ImageChosenThereIsWhereTheFormatGoes) {
         });
         EXPECT_EQ(QFile(image).size(), 1474560);
         EXPECT_TRUE(openDriveMenu().contains(QStringLiteral("* ") + image));
+        {
+            const auto held = platform::ExclusiveHold::driveA();  // as a build or format holds it
+            ASSERT_TRUE(held.held());
+            EXPECT_TRUE(openDriveMenu().isEmpty());
+        }
 
         // The format-only kind formats that image and names it before erasing.
         QTest::mouseClick(controlWidget<QRadioButton>(w, IDC_RADIO_FORMAT), Qt::LeftButton);

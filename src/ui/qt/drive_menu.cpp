@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include "platform/diskette_image.h"
+#include "platform/exclusive_hold.h"
 #include "platform/floppy_drives.h"
 #include "ui/qt/dialog_window.h"
 
@@ -62,8 +63,9 @@ QString startFolder() {
 DriveMenu::DriveMenu(QMenu& menu, bool usable) {
     QMenu* submenu = menu.addMenu(QStringLiteral("&Drive A:"));
     submenu->setObjectName(QStringLiteral("driveMenu"));
-    // A drive named on the command line outranks anything chosen here.
-    if (!usable || !platform::driveASelection().named.empty()) {
+    // A drive named on the command line outranks anything chosen here, and a build or a
+    // format that holds drive A: keeps it.
+    if (!usable || !platform::driveASelection().named.empty() || platform::anyDriveHeldHere()) {
         submenu->menuAction()->setEnabled(false);
         return;
     }
