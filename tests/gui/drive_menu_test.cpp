@@ -19,9 +19,10 @@
 namespace guitest {
 namespace {
 
-// The submenu's entries as Alt+Space shows them, a checked one with "* " before it; none
-// when the submenu is disabled. `then` runs on the window menu before it is closed.
-QStringList openDriveMenu(const std::function<void(QMenu*, QAction*)>& then = {}) {
+// The submenu's entries as the window menu shows them, a checked one with "* " before it;
+// none when the submenu is disabled. `then` runs on the window menu before it is closed. The
+// menu is opened as Alt+Space opens it, without depending on where the keyboard is.
+QStringList openDriveMenu(QWidget* window, const std::function<void(QMenu*, QAction*)>& then = {}) {
     QStringList entries;
     whenPopup("window menu", menuNamed(QStringLiteral("systemMenu")), [&](QWidget* w) {
         auto* menu = qobject_cast<QMenu*>(w);
@@ -33,7 +34,7 @@ QStringList openDriveMenu(const std::function<void(QMenu*, QAction*)>& then = {}
         if (then) return then(menu, drive);
         menu->close();
     });
-    pressKey(Qt::Key_Space, Qt::AltModifier);
+    qobject_cast<qtui::DialogWindow*>(window)->showSystemMenu();
     return entries;
 }
 
@@ -49,16 +50,16 @@ TEST_F(DriveMenuTest, ImageChosenThereIsWhereTheFormatGoes) {
     CCrisisDlg dlg;
     whenModal("main dialog", dialogOf(res::kIddCrisisDialog), [&](QWidget* w) {
         dlg.EnableControls(FALSE);  // as a build does from its format to its end
-        EXPECT_TRUE(openDriveMenu().isEmpty());
+        EXPECT_TRUE(openDriveMenu(w).isEmpty());
         dlg.EnableControls(TRUE);
-        const QStringList entries = openDriveMenu();
+        const QStringList entries = openDriveMenu(w);
         ASSERT_EQ(entries.size(), 7) << entries.join(QLatin1Char('|')).toStdString();
         EXPECT_TRUE(entries[1].startsWith(QStringLiteral("/dev/sdb, TEAC FD-05PUB (write-prot")));
         EXPECT_TRUE(entries[2].startsWith(QStringLiteral("/dev/sdc, Y-E DATA USB FDU (no disk")));
         EXPECT_EQ(entries[4], QStringLiteral("* %1 (QUENVOL_DRIVE_A)").arg(fromEnv));
 
         // A new name in the chooser: a blank 1.44 MB image is made there and is drive A:.
-        openDriveMenu([&](QMenu* menu, QAction* drive) {
+        openDriveMenu(w, [&](QMenu* menu, QAction* drive) {
             whenPopup("Drive A: submenu", menuNamed(QStringLiteral("driveMenu")), [&](QWidget* s) {
                 whenModal("image chooser", folderChooser(), [&](QWidget* chooser) {
                     auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
@@ -71,11 +72,11 @@ TEST_F(DriveMenuTest, ImageChosenThereIsWhereTheFormatGoes) {
             EXPECT_TRUE(chooseMenuEntry(menu, drive->text()));
         });
         EXPECT_EQ(QFile(image).size(), 1474560);
-        EXPECT_TRUE(openDriveMenu().contains(QStringLiteral("* ") + image));
+        EXPECT_TRUE(openDriveMenu(w).contains(QStringLiteral("* ") + image));
         {
             const auto held = platform::ExclusiveHold::driveA();  // as a build or format holds it
             ASSERT_TRUE(held.held());
-            EXPECT_TRUE(openDriveMenu().isEmpty());
+            EXPECT_TRUE(openDriveMenu(w).isEmpty());
         }
 
         // The format-only kind formats that image and names it before erasing.
@@ -83,7 +84,10 @@ TEST_F(DriveMenuTest, ImageChosenThereIsWhereTheFormatGoes) {
         whenModal("format dialog", formatDialog(), [&](QWidget* f) {
             whenModal("warning", messageBox(), [&](QWidget* box) {
                 warning = qobject_cast<QMessageBox*>(box)->text();
-                whenModal("report", messageBox(), [](QWidget*) { pressKey(Qt::Key_Return); });
+                whenModal("report", messageBox(), [](QWidget* r) {
+                    QTest::mouseClick(qobject_cast<QMessageBox*>(r)->button(QMessageBox::Ok),
+                                      Qt::LeftButton);
+                });
                 QTest::mouseClick(qobject_cast<QMessageBox*>(box)->button(QMessageBox::Ok),
                                   Qt::LeftButton);
             });
@@ -91,7 +95,7 @@ TEST_F(DriveMenuTest, ImageChosenThereIsWhereTheFormatGoes) {
             QTest::mouseClick(f->findChild<QPushButton*>(QStringLiteral("close")), Qt::LeftButton);
         });
         QTest::mouseClick(controlWidget<QPushButton>(w, IDC_START), Qt::LeftButton);
-        pressKey(Qt::Key_Escape);
+        qobject_cast<qtui::DialogWindow*>(w)->reject();
     });
     EXPECT_EQ(runMain(dlg), IDCANCEL);
     unsetenv("QUENVOL_SYSFS");
