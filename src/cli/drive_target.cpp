@@ -1,8 +1,6 @@
 #include "cli/drive_target.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -34,22 +32,12 @@ std::string roughSize(std::uint64_t bytes) {
 }  // namespace
 
 std::string announceDrive(const DriveTarget& target) {
-    std::string text = "Drive A: is " + target.path;
-    if (!target.description.empty()) text += ", " + target.description;
-    return text + ", " + platform::groupThousands(target.bytes) + " bytes";
+    return "Drive A: is " + platform::nameDrive(target.path, target.description, target.bytes);
 }
 
 std::string createBlankImage(const std::string& path) {
-    // O_EXCL: an existing file, link or device at the path is never touched.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return std::strerror(errno);
-    std::string error;
-    if (::ftruncate(fd, static_cast<off_t>(kBlankImageBytes)) != 0 || ::fsync(fd) != 0) {
-        error = std::strerror(errno);
-    }
-    if (::close(fd) != 0 && error.empty()) error = std::strerror(errno);
-    if (!error.empty()) ::unlink(path.c_str());
-    return error;
+    const auto made = platform::createBlankDiskette(path);
+    return made ? std::string() : made.message();
 }
 
 DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
@@ -103,8 +91,7 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
         target.state = DriveTarget::State::Ready;
         target.bytes = (*opened)->sizeBytes();
         if ((*opened)->isBlockDevice()) {
-            const auto found = platform::floppyDriveAt(platform::findFloppyDrives(), target.path);
-            target.description = found ? found->description() : "block device";
+            target.description = platform::describeBlockDevice(target.path);
         }
         return target;
     }

@@ -6,9 +6,11 @@
 #include <optional>
 #include <string>
 
+#include "platform/diskette_image.h"
+
 namespace cli {
 
-inline constexpr unsigned long kBlankImageBytes = 1474560;  // a 1.44 MB diskette
+inline constexpr unsigned long kBlankImageBytes = platform::kBlankDisketteBytes;
 
 struct DriveTarget {
     enum class State {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "platform/diskette_image.h"
 #include "platform/drive_a.h"
 
 namespace platform {
@@ -128,6 +129,9 @@ Result<DriveAMedium> probeDriveA() {
     medium.bytes = (*drive)->sizeBytes();
     medium.geometry = (*drive)->geometry();
     medium.description = describeMedium(medium.bytes);
+    medium.name = nameDrive(medium.path,
+                            (*drive)->isBlockDevice() ? describeBlockDevice(medium.path) : "",
+                            medium.bytes);
     return medium;
 }
 

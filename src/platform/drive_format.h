@@ -17,6 +17,7 @@ struct DriveAMedium {
     std::uint64_t bytes = 0;  // size of the medium
     fat::Geometry geometry{};
     std::string description;  // "3.5\", 1.44MB, 512 bytes/sector"
+    std::string name;         // "/dev/sdb, TEAC FD-05PUB, 1,474,560 bytes" (nameDrive)
 };
 
 // The capacity list's entry for a medium of `bytes` bytes; "Unknown capacity" for sizes that

@@ -209,4 +209,12 @@ bool driveHeldHere(int fd) {
                        [&](const HeldDrive& d) { return sameDrive(d, candidate); });
 }
 
+bool anyDriveHeldHere() {
+    HeldDrives& held = heldDrives();
+    std::lock_guard<std::mutex> guard(held.mutex);
+    const pid_t self = ::getpid();
+    return std::any_of(held.drives.begin(), held.drives.end(),
+                       [self](const HeldDrive& d) { return d.owner == self; });
+}
+
 }  // namespace platform

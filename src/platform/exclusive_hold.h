@@ -69,5 +69,7 @@ struct BuildHold {
 
 // True when `fd` is open on the file or device of a drive A: that this process holds.
 bool driveHeldHere(int fd);
+// True while this process holds any drive A:, that is while a build or a format runs.
+bool anyDriveHeldHere();
 
 }  // namespace platform

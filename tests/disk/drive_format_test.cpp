@@ -14,6 +14,7 @@
 #include "../platform/platform_fixture.h"
 #include "fat/failing_device.h"
 #include "fat/memory_device.h"
+#include "support/fake_sysfs.h"
 #include "support/fat_tools.h"
 
 namespace {
@@ -106,6 +107,7 @@ TEST_F(DriveFormatTest, ProbeNamesTheMediumWithoutWritingIt) {
     EXPECT_EQ(medium->description, "3.5\", 1.44MB, 512 bytes/sector");
     EXPECT_EQ(medium->bytes, kImageBytes);
     EXPECT_EQ(medium->path, driveImage().string());
+    EXPECT_EQ(medium->name, driveImage().string() + ", 1,474,560 bytes");
     EXPECT_TRUE(readBytes(driveImage()) == before);
 
     // A write-protected diskette still shows its capacity.
@@ -117,6 +119,28 @@ TEST_F(DriveFormatTest, ProbeNamesTheMediumWithoutWritingIt) {
     auto empty = platform::probeDriveA();
     ASSERT_FALSE(empty);
     EXPECT_TRUE(startsWith(empty.message(), "There is no diskette in drive A:")) << empty.message();
+}
+
+// A floppy drive is named by its device, vendor and model: a loop device over the image
+// stands for a USB floppy drive that a made-up sysfs describes. Needs loop devices.
+TEST_F(DriveFormatTest, ProbeNamesAFloppyDeviceByItsModel) {
+    makeImage();
+    const auto attach = fattools::runTool({"losetup", "-f", "--show", driveImage().string()});
+    const std::string device = attach.output.substr(0, attach.output.find('\n'));
+    if (attach.exitCode != 0 || !startsWith(device, "/dev/loop")) {
+        GTEST_SKIP() << "no loop device: " << attach.output;
+    }
+    struct Detach {
+        std::string device;
+        ~Detach() { fattools::runTool({"losetup", "-d", device}); }
+    } detach{device};
+    fakesysfs::addDisk(m_dir / "sys", {device.substr(5), "2880", "1", "0", "TEAC", "FD-05PUB",
+                                       "pci0000:00/usb1/1-1:1.0", "08 04"});
+    platformtest::ScopedEnv sysfs("QUENVOL_SYSFS", (m_dir / "sys").string());
+    pointDriveAt(device);
+    auto medium = platform::probeDriveA();
+    ASSERT_TRUE(medium) << medium.message();
+    EXPECT_EQ(medium->name, device + ", TEAC FD-05PUB, 1,474,560 bytes");
 }
 
 TEST_F(DriveFormatTest, MediumNamesAndGroupedNumbers) {

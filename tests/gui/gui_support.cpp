@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "app/CrisisApp.h"
+#include "platform/floppy_drives.h"
 
 namespace guitest {
 namespace {
@@ -209,6 +210,7 @@ void GuiTest::TearDown() {
     QApplication::processEvents();
     AfxSetBackend(nullptr);
     theApp.m_pMainWnd = nullptr;
+    platform::setDriveASelection({});  // a drive chosen in the window menu holds for one test
     EXPECT_EQ(chdir(m_previousDir.c_str()), 0);
 }
 

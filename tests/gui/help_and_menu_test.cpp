@@ -186,7 +186,8 @@ TEST_F(SystemMenuTest, AltSpaceMenuOpensAboutBox) {
             for (QAction* a : qobject_cast<QMenu*>(menu)->actions())
                 entries << (a->isSeparator() ? QStringLiteral("-") : a->text());
             EXPECT_EQ(entries, (QStringList{QStringLiteral("&Close\tAlt+F4"), QStringLiteral("-"),
-                                            QStringLiteral("&About Quenvol...")}));
+                                            QStringLiteral("&About Quenvol..."),
+                                            QStringLiteral("-"), QStringLiteral("&Drive A:")}));
             whenModal("About box", dialogOf(res::kIddAboutBox), [&](QWidget* about) {
                 aboutShown = true;
                 EXPECT_EQ(about->windowTitle(), QStringLiteral("About Quenvol"));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "platform/diskette_image.h"
 #include "platform/drive_a.h"
 #include "platform_fixture.h"
 #include "support/fake_sysfs.h"
@@ -103,6 +104,51 @@ TEST_F(FloppyDrivesTest, DriveAIsChosenInOrder) {
     EXPECT_EQ(platform::driveAPath(), "/dev/sdb");
     platform::setDriveASelection({.named = driveImage().string(), .chosenThisRun = {}});
     EXPECT_EQ(platform::driveAPath(), driveImage().string());
+}
+
+// An image file chosen for drive A: is taken when it is of a diskette's size, made blank where
+// nothing is, and otherwise refused without a byte changed or created.
+TEST_F(FloppyDrivesTest, ImageFilesForDriveAAreTakenMadeOrRefused) {
+    using platformtest::patternBytes;
+    const auto big = patternBytes(1474560 + 512, 2);
+    platformtest::writeBytes(m_dir / "ok.img", patternBytes(737280, 1));
+    platformtest::writeBytes(m_dir / "big.img", big);
+    fs::create_directory(m_dir / "folder");
+    ASSERT_EQ(::mkfifo((m_dir / "pipe").c_str(), 0600), 0);
+    fs::create_symlink(m_dir / "gone.img", m_dir / "dangling.img");
+    struct Case {
+        std::string name;
+        std::uint64_t bytes;  // 0: refused
+        std::string why;
+    };
+    const std::vector<Case> cases = {
+        {"ok.img", 737280, ""},
+        {"new.img", 1474560, ""},
+        {"big.img", 0, " holds 1,475,072 bytes, which is no diskette's size"},
+        {"folder", 0, " is a folder, not a diskette image file."},
+        {"pipe", 0, " is a pipe, not a diskette image file."},
+        {"dangling.img", 0, "could not be created at "},
+        {"no/such/folder.img", 0, "could not be created at "},
+    };
+    for (const Case& c : cases) {
+        const auto image = platform::takeDisketteImage(c.name);  // relative to the scratch folder
+        ASSERT_EQ(image.ok(), c.bytes != 0) << c.name << ": " << image.message();
+        if (!image) {
+            EXPECT_NE(image.message().find(c.why), std::string::npos) << image.message();
+            continue;
+        }
+        EXPECT_EQ(image->path, (m_dir / c.name).string());
+        EXPECT_EQ(image->bytes, c.bytes) << c.name;
+        EXPECT_EQ(image->created, c.name == "new.img") << c.name;
+        EXPECT_EQ(fs::file_size(m_dir / c.name), c.bytes) << c.name;
+    }
+    EXPECT_EQ(platformtest::readBytes(m_dir / "big.img"), big);
+    EXPECT_FALSE(fs::exists(m_dir / "gone.img")) << "a link's target must never be created";
+
+    // What a block device is called before it is erased.
+    platformtest::ScopedEnv sysfs("QUENVOL_SYSFS", (m_dir / "sys").string());
+    EXPECT_EQ(platform::describeBlockDevice("/dev/sdb"), "TEAC FD-05PUB");
+    EXPECT_EQ(platform::describeBlockDevice("/dev/sda"), "block device");
 }
 
 }  // namespace

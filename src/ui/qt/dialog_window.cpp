@@ -20,10 +20,13 @@
 #include <QStyle>
 #include <QStyleOption>
 #include <QWhatsThis>
+#include <algorithm>
 #include <climits>
+#include <optional>
 
 #include "framework/help.h"
 #include "framework/input.h"
+#include "ui/qt/drive_menu.h"
 #include "ui/qt/icon_image.h"
 
 namespace qtui {
@@ -503,8 +506,24 @@ void DialogWindow::showSystemMenu() {
         else
             add(toQString(item.text), item.id);
     }
-    if (QAction* chosen = menu.exec(mapToGlobal(QPoint(0, 0))))
-        afx::userSysCommand(m_dialog, chosen->data().toUInt());
+    // The program's main window also says which drive is drive A:, but not while the program
+    // is at work: a build holds drive A: from its format to its end.
+    std::optional<DriveMenu> driveMenu;
+    if (AfxGetMainWnd() == &m_dialog) {
+        menu.addSeparator();
+        driveMenu.emplace(menu, !atWork());
+    }
+    QAction* chosen = menu.exec(mapToGlobal(QPoint(0, 0)));
+    if (!chosen || (driveMenu && driveMenu->handle(chosen, this))) return;
+    afx::userSysCommand(m_dialog, chosen->data().toUInt());
+}
+
+bool DialogWindow::atWork() const {
+    // The program disables controls while it works; the template says which are meant to be
+    // enabled.
+    return std::any_of(m_controls.begin(), m_controls.end(), [](const Control& control) {
+        return !(control.hwnd->style & res::kWsDisabled) && !control.hwnd->enabled;
+    });
 }
 
 void DialogWindow::reject() {

@@ -42,8 +42,11 @@ class DialogWindow : public QDialog {
     void applyState(HWND hwnd, StateChange what);
     // Draws an icon while the dialog paints itself.
     void drawIcon(int x, int y, HICON icon);
-    // The system menu's stand-in: Close and the entries the program appended.
+    // The system menu's stand-in: Close and the entries the program appended; for the main
+    // window, the Drive A: submenu too.
     void showSystemMenu();
+    // A control that the template enables is disabled: the program is at work.
+    bool atWork() const;
 
   public slots:
     // A request to close the window from outside the framework goes through its Close.

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "fat/fat12.h"
+#include "platform/drive_a.h"
 #include "platform/drive_format.h"
 
 namespace qtui {
@@ -190,10 +191,16 @@ void FormatDialog::refreshMedium() {
 }
 
 bool FormatDialog::confirmErase() {
+    // Named as it is now: the diskette or the drive may have changed since the dialog opened.
+    const auto medium = platform::probeDriveA();
+    const std::string driveA = medium ? medium->name : platform::driveAPath();
     QMessageBox box(QMessageBox::Warning, kTitle,
-                    QStringLiteral("Formatting erases everything on the diskette in drive A:."),
+                    QStringLiteral("Formatting erases everything on the diskette in drive A:.\n"
+                                   "Drive A: is %1.")
+                        .arg(fromStd(driveA)),
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setObjectName(QStringLiteral("formatWarning"));
+    box.setTextFormat(Qt::PlainText);  // a path is never markup
     box.setInformativeText(
         QStringLiteral("Click OK to format the diskette, or Cancel to leave it as it is."));
     box.setDefaultButton(QMessageBox::Cancel);

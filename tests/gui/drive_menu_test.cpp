@@ -1,0 +1,111 @@
+// The window menu's Drive A: submenu: closed while the program is at work or holds the drive,
+// the drives found with drive A: marked, and a new image file chosen there that the next
+// format goes to.
+#include <QAction>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest/QTest>
+
+#include "gui_support.h"
+#include "platform/exclusive_hold.h"
+#include "platform/floppy_drives.h"
+#include "res/resources.h"
+#include "support/fake_sysfs.h"
+
+namespace guitest {
+namespace {
+
+// The submenu's entries as the window menu shows them, a checked one with "* " before it;
+// none when the submenu is disabled. `then` runs on the window menu before it is closed. The
+// menu is opened as Alt+Space opens it, without depending on where the keyboard is.
+QStringList openDriveMenu(QWidget* window, const std::function<void(QMenu*, QAction*)>& then = {}) {
+    QStringList entries;
+    whenPopup("window menu", menuNamed(QStringLiteral("systemMenu")), [&](QWidget* w) {
+        auto* menu = qobject_cast<QMenu*>(w);
+        QAction* drive = menu->actions().last();
+        ASSERT_TRUE(drive->menu() && drive->text() == QStringLiteral("&Drive A:"));
+        for (QAction* a : drive->menu()->actions())
+            if (drive->isEnabled())
+                entries << (a->isChecked() ? QStringLiteral("* ") : QString()) + a->text();
+        if (then) return then(menu, drive);
+        menu->close();
+    });
+    qobject_cast<qtui::DialogWindow*>(window)->showSystemMenu();
+    return entries;
+}
+
+class DriveMenuTest : public GuiTest {};
+
+TEST_F(DriveMenuTest, ImageChosenThereIsWhereTheFormatGoes) {
+    QTemporaryDir sysfs;
+    fakesysfs::addMachine(sysfs.path().toStdString());
+    setenv("QUENVOL_SYSFS", qPrintable(sysfs.path()), 1);
+    const QString fromEnv = QString::fromLocal8Bit(qgetenv("QUENVOL_DRIVE_A"));
+    const QString image = m_startDir.filePath(QStringLiteral("rescue.img"));
+    QString warning;
+    CCrisisDlg dlg;
+    whenModal("main dialog", dialogOf(res::kIddCrisisDialog), [&](QWidget* w) {
+        dlg.EnableControls(FALSE);  // as a build does from its format to its end
+        EXPECT_TRUE(openDriveMenu(w).isEmpty());
+        dlg.EnableControls(TRUE);
+        const QStringList entries = openDriveMenu(w);
+        ASSERT_EQ(entries.size(), 7) << entries.join(QLatin1Char('|')).toStdString();
+        EXPECT_TRUE(entries[1].startsWith(QStringLiteral("/dev/sdb, TEAC FD-05PUB (write-prot")));
+        EXPECT_TRUE(entries[2].startsWith(QStringLiteral("/dev/sdc, Y-E DATA USB FDU (no disk")));
+        EXPECT_EQ(entries[4], QStringLiteral("* %1 (QUENVOL_DRIVE_A)").arg(fromEnv));
+
+        // A new name in the chooser: a blank 1.44 MB image is made there and is drive A:.
+        openDriveMenu(w, [&](QMenu* menu, QAction* drive) {
+            whenPopup("Drive A: submenu", menuNamed(QStringLiteral("driveMenu")), [&](QWidget* s) {
+                whenModal("image chooser", folderChooser(), [&](QWidget* chooser) {
+                    auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                    ASSERT_NE(name, nullptr);
+                    name->setText(image);
+                    QTest::keyClick(name, Qt::Key_Return);
+                });
+                EXPECT_TRUE(chooseMenuEntry(s, QStringLiteral("Diskette &image file...")));
+            });
+            EXPECT_TRUE(chooseMenuEntry(menu, drive->text()));
+        });
+        EXPECT_EQ(QFile(image).size(), 1474560);
+        EXPECT_TRUE(openDriveMenu(w).contains(QStringLiteral("* ") + image));
+        {
+            const auto held = platform::ExclusiveHold::driveA();  // as a build or format holds it
+            ASSERT_TRUE(held.held());
+            EXPECT_TRUE(openDriveMenu(w).isEmpty());
+        }
+
+        // The format-only kind formats that image and names it before erasing.
+        QTest::mouseClick(controlWidget<QRadioButton>(w, IDC_RADIO_FORMAT), Qt::LeftButton);
+        whenModal("format dialog", formatDialog(), [&](QWidget* f) {
+            whenModal("warning", messageBox(), [&](QWidget* box) {
+                warning = qobject_cast<QMessageBox*>(box)->text();
+                whenModal("report", messageBox(), [](QWidget* r) {
+                    QTest::mouseClick(qobject_cast<QMessageBox*>(r)->button(QMessageBox::Ok),
+                                      Qt::LeftButton);
+                });
+                QTest::mouseClick(qobject_cast<QMessageBox*>(box)->button(QMessageBox::Ok),
+                                  Qt::LeftButton);
+            });
+            QTest::mouseClick(f->findChild<QPushButton*>(QStringLiteral("start")), Qt::LeftButton);
+            QTest::mouseClick(f->findChild<QPushButton*>(QStringLiteral("close")), Qt::LeftButton);
+        });
+        QTest::mouseClick(controlWidget<QPushButton>(w, IDC_START), Qt::LeftButton);
+        qobject_cast<qtui::DialogWindow*>(w)->reject();
+    });
+    EXPECT_EQ(runMain(dlg), IDCANCEL);
+    unsetenv("QUENVOL_SYSFS");
+    EXPECT_TRUE(warning.endsWith(QStringLiteral("Drive A: is %1, 1,474,560 bytes.").arg(image)))
+        << warning.toStdString();
+    QFile formatted(image);
+    ASSERT_TRUE(formatted.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(formatted.read(512).endsWith("\x55\xAA"));
+    EXPECT_FALSE(QFile::exists(fromEnv)) << "the image QUENVOL_DRIVE_A names is left alone";
+}
+
+}  // namespace
+}  // namespace guitest
