@@ -67,6 +67,13 @@ void BuildHarness::useSampleProject() {
     ASSERT_TRUE(fs::exists(projectDir() / "partnum.mak"));
 }
 
+void BuildHarness::useFreshSamples() {
+    for (const auto& entry : fs::directory_iterator(startDir())) fs::remove(entry.path());
+    for (const auto& entry : fs::directory_iterator(projectDir())) fs::remove(entry.path());
+    useSampleKit();
+    useSampleProject();
+}
+
 void BuildHarness::blankDiskette() {
     putBytes(driveImage(), Bytes(kDisketteBytes, 0));
     console::FormatChoice choice;

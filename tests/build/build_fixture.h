@@ -75,6 +75,8 @@ class BuildHarness : public dialogtest::DialogHarness {
     void useSampleKit();
     // The sample project (part number Q7A) into the project folder.
     void useSampleProject();
+    // Both folders emptied and filled again from the samples, for a table's next case.
+    void useFreshSamples();
     static fs::path sampleKit();
     static fs::path sampleProject();
 

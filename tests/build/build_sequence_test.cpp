@@ -503,10 +503,7 @@ TEST_F(BuildSequence, ADisketteThatDiffersFromItsSourcesIsNoSuccess) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        for (const auto& entry : fs::directory_iterator(startDir())) fs::remove(entry.path());
-        for (const auto& entry : fs::directory_iterator(projectDir())) fs::remove(entry.path());
-        useSampleKit();
-        useSampleProject();
+        useFreshSamples();
         blankDiskette();
         bool boot = false;
         recorder().onStatus = [&](const std::string& text) {
@@ -553,10 +550,7 @@ TEST_F(BuildSequence, ABootSectorForAnotherMediumIsRefusedBeforeAnythingIsWritte
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        for (const auto& entry : fs::directory_iterator(startDir())) fs::remove(entry.path());
-        for (const auto& entry : fs::directory_iterator(projectDir())) fs::remove(entry.path());
-        useSampleKit();
-        useSampleProject();
+        useFreshSamples();
         if (c.crisboot) putBytes(startDir() / "crisboot.bin", *c.crisboot);
         blankDiskette();
         putBytes(driveImage(), Bytes(c.bytes, 0));
