@@ -181,7 +181,7 @@ void CCrisisDlg::EnableControls(BOOL bEnable) {
 }
 
 void CCrisisDlg::SetOutcome(build::Outcome::Kind kind, std::string file, std::string detail,
-                            fat::Failure failure) {
+                            base::Failure failure) {
     m_outcome.kind = kind;
     m_outcome.failure = failure;
     m_outcome.file = std::move(file);

@@ -112,7 +112,7 @@ public:
     build::Record m_record;
     std::vector<build::ReadBackFile> m_readBack;
     void SetOutcome(build::Outcome::Kind kind, std::string file = {}, std::string detail = {},
-                    fat::Failure failure = fat::Failure::Other);
+                    base::Failure failure = base::Failure::Other);
 };
 
 // Control ids of template 102.

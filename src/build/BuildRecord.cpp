@@ -125,14 +125,14 @@ void CCrisisDlg::FinishRecord() {
             break;
     }
     // The kind underneath names what the user has to change, whatever step it stopped.
-    if (o.kind != Kind::Succeeded && (o.failure == fat::Failure::WriteProtected ||
-                                      o.failure == fat::Failure::PermissionDenied)) {
+    if (o.kind != Kind::Succeeded && (o.failure == base::Failure::WriteProtected ||
+                                      o.failure == base::Failure::PermissionDenied)) {
         r.failureKind = build::failureKindName(o.failure);
     }
 }
 
 void CCrisisDlg::LogBuild() {
-    const fat::Status logged = build::appendBuildLog(build::recordJson(m_record));
+    const base::Status logged = build::appendBuildLog(build::recordJson(m_record));
     if (logged) return;
     // The diskette is what it is; only the record of it is missing.
     const std::string text = " The build log could not be written:\n " + logged.message() +

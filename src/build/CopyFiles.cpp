@@ -35,9 +35,9 @@ std::string HostPath(const std::string& windowsName) {
     return mapped ? mapped->hostPath : windowsName;
 }
 
-fat::Result<platform::StagingArea> OpenStartDir(const char* startDir) {
+base::Result<platform::StagingArea> OpenStartDir(const char* startDir) {
     auto mapped = platform::mapWindowsName(startDir);
-    if (!mapped) return mapped.status();
+    if (!mapped) return mapped.error();
     return platform::StagingArea::open(mapped->hostPath);
 }
 
@@ -95,7 +95,7 @@ int CCrisisDlg::CopyFilesToDisk() {
         return 0;
     };
     auto failed = [&](const std::string& file, const std::string& detail, std::string message,
-                      fat::Failure kind = fat::Failure::Other) {
+                      base::Failure kind = base::Failure::Other) {
         area.reset();
         SetOutcome(build::Outcome::Kind::CopyFailed, file, detail, kind);
         AfxMessageBox(message.c_str(), MB_OK);
@@ -137,7 +137,7 @@ int CCrisisDlg::CopyFilesToDisk() {
             if (copy.source.IsEmpty() || !PathFileExistsA(copy.source)) continue;
             if (platform::interrupted()) return interrupted();
             const std::string source = HostPath(copy.source.str());
-            const fat::Status status = area->stage(source, copy.destination);
+            const base::Status status = area->stage(source, copy.destination);
             if (platform::interrupted()) return interrupted();
             // A short copy would go onto the diskette as if it were the file: stop here,
             // before the first file is copied to the diskette.
@@ -204,7 +204,7 @@ int CCrisisDlg::CopyFilesToDisk() {
     // A signal before the commit leaves the diskette without any of the batch.
     if (platform::interrupted()) return stopped();
     // The batch reaches the medium here; when it cannot, none of its files is on the diskette.
-    if (fat::Status done = copies.finish(); !done) {
+    if (base::Status done = copies.finish(); !done) {
         const std::string file = files[std::min(firstInBatch, files.size() - 1)];
         return failed(file, done.message(), build::CopyFailedMessage(file), done.kind());
     }
@@ -214,7 +214,7 @@ int CCrisisDlg::CopyFilesToDisk() {
     if (area) {
         // Something changed under the build: the read-back judges the diskette first, and
         // the build reports what was left unless that has said more.
-        const fat::Status finished = area->finish();
+        const base::Status finished = area->finish();
         area.reset();
         if (!finished) m_stagingLeft = finished.message();
     }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fat/result.h"
+#include "base/result.h"
 
 namespace build {
 
@@ -30,7 +30,7 @@ struct Outcome {
     std::string file;    // the file concerned, as the message names it
     std::string detail;  // what failed underneath: the file, the operation, the system's words
     // The kind of that failure underneath (write protection, permission...), for exit statuses.
-    fat::Failure failure = fat::Failure::Other;
+    base::Failure failure = base::Failure::Other;
     int serial = 0;      // grows with every outcome, so that a reader can tell a new one
 };
 

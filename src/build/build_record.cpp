@@ -19,33 +19,36 @@
 namespace build {
 namespace {
 
-fat::Status makeFolders(const std::string& path) {
+base::Status makeFolders(const std::string& path) {
     for (std::size_t at = 1; at <= path.size(); ++at) {
         if (at != path.size() && path[at] != '/') continue;
         const std::string part = path.substr(0, at);
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            return fat::Status::failure("cannot create the folder " + part + ": " +
+            return base::Status::failure("cannot create the folder " + part + ": " +
                                         std::strerror(errno));
         }
     }
-    return fat::Status::success();
+    return base::Status::success();
 }
 
 }  // namespace
 
-const char* failureKindName(fat::Failure failure) {
+const char* failureKindName(base::Failure failure) {
     switch (failure) {
-        case fat::Failure::NoMedium:
+        case base::Failure::NoMedium:
             return "no-diskette";
-        case fat::Failure::NotDiskette:
+        case base::Failure::NotDiskette:
             return "not-a-diskette";
-        case fat::Failure::WriteProtected:
+        case base::Failure::WriteProtected:
             return "write-protected";
-        case fat::Failure::PermissionDenied:
+        case base::Failure::PermissionDenied:
             return "no-permission";
-        case fat::Failure::Busy:
+        case base::Failure::Busy:
             return "in-use";
-        case fat::Failure::Other:
+        case base::Failure::NoRoom:
+        case base::Failure::IoError:
+        case base::Failure::BadData:
+        case base::Failure::Other:
             break;
     }
     return "other";
@@ -145,26 +148,26 @@ std::string buildLogPath() {
     return {};
 }
 
-fat::Status appendBuildLog(const std::string& line) {
+base::Status appendBuildLog(const std::string& line) {
     const std::string path = buildLogPath();
     if (path.empty()) {
-        return fat::Status::failure("neither XDG_STATE_HOME nor a home folder is known");
+        return base::Status::failure("neither XDG_STATE_HOME nor a home folder is known");
     }
     if (auto made = makeFolders(path.substr(0, path.rfind('/'))); !made) return made;
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return fat::Status::failure("cannot open " + path + ": " + std::strerror(errno));
+    if (fd < 0) return base::Status::failure("cannot open " + path + ": " + std::strerror(errno));
     const std::string text = line + "\n";
     // One write: with O_APPEND the line lands whole at the end, whoever else appends.
     const ssize_t n = ::write(fd, text.data(), text.size());
     const int error = errno;
     const bool closed = ::close(fd) == 0;
-    if (n < 0) return fat::Status::failure("cannot write " + path + ": " + std::strerror(error));
+    if (n < 0) return base::Status::failure("cannot write " + path + ": " + std::strerror(error));
     if (static_cast<std::size_t>(n) != text.size()) {
-        return fat::Status::failure("cannot write " + path + ": only " + std::to_string(n) +
+        return base::Status::failure("cannot write " + path + ": only " + std::to_string(n) +
                                     " of " + std::to_string(text.size()) + " bytes were written");
     }
-    if (!closed) return fat::Status::failure("cannot write " + path + ": " + std::strerror(errno));
-    return fat::Status::success();
+    if (!closed) return base::Status::failure("cannot write " + path + ": " + std::strerror(errno));
+    return base::Status::success();
 }
 
 DriveDigest digestDriveA(bool whole) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fat/result.h"
+#include "base/result.h"
 
 namespace build {
 
@@ -56,7 +56,7 @@ struct Record {
 };
 
 // The failure kinds of a record, by the kind of failure underneath.
-const char* failureKindName(fat::Failure failure);
+const char* failureKindName(base::Failure failure);
 
 // "2026-12-07T20:41:19Z".
 std::string utcNow();
@@ -70,7 +70,7 @@ std::string buildLogPath();
 
 // Appends `line` and a line break to the build log in one write of a file opened for
 // appending, so that lines of builds running at once never interleave. Creates the folders.
-fat::Status appendBuildLog(const std::string& line);
+base::Status appendBuildLog(const std::string& line);
 
 // SHA-256 of sector 0 and, with `whole` (or for an image file, always), of every sector of
 // drive A:, read past every cache.

@@ -37,9 +37,9 @@ Expectation expectationOf(const Written& written) {
     for (const WrittenFile& file : written.files) {
         // A source that has grown past any diskette since it was copied is not read whole.
         auto opened = platform::HostFile::openRead(file.source);
-        auto length = opened ? opened->length() : fat::Result<std::uint64_t>(opened.status());
+        auto length = opened ? opened->length() : base::Result<std::uint64_t>(opened.error());
         auto bytes = length && *length > platform::kLargestDisketteBytes
-                         ? fat::Result<std::vector<std::uint8_t>>(fat::Status::failure(
+                         ? base::Result<std::vector<std::uint8_t>>(base::Status::failure(
                                "it now holds " + platform::groupThousands(*length) + " bytes"))
                          : platform::readWholeFile(file.source);
         if (!bytes) {

@@ -61,18 +61,21 @@ int checkVerification(CliPolicy& policy) {
 
 
 // The exit status a failure of this kind calls for, where the kind decides.
-int statusOfKind(fat::Failure failure, int otherwise) {
+int statusOfKind(base::Failure failure, int otherwise) {
     switch (failure) {
-        case fat::Failure::NoMedium:
+        case base::Failure::NoMedium:
             return kExitNoDiskette;
-        case fat::Failure::WriteProtected:
-        case fat::Failure::PermissionDenied:
+        case base::Failure::WriteProtected:
+        case base::Failure::PermissionDenied:
             return kExitNoAccess;
-        case fat::Failure::Busy:
+        case base::Failure::Busy:
             return kExitInUse;
-        case fat::Failure::NotDiskette:
+        case base::Failure::NotDiskette:
             return kExitUsage;
-        case fat::Failure::Other:
+        case base::Failure::NoRoom:
+        case base::Failure::IoError:
+        case base::Failure::BadData:
+        case base::Failure::Other:
             break;
     }
     return otherwise;
@@ -204,7 +207,7 @@ int run(int argc, char** argv) {
                 copy.message);
             build::describeDriveA(record);
             record.backup = backup;
-            fail(record, copy.failure == fat::Failure::Other ? "backup-failed"
+            fail(record, copy.failure == base::Failure::Other ? "backup-failed"
                                                              : build::failureKindName(copy.failure),
                  copy.message);
             return finish(record, options, statusOfKind(copy.failure, kExitStopped), building);
@@ -255,7 +258,7 @@ int run(int argc, char** argv) {
             record.message = "drive A: is in use by another build or program";
         } else if (format.formatted == 0 || !format.error.empty()) {
             status = statusOfKind(format.errorKind, kExitStopped);
-            fail(record, format.errorKind == fat::Failure::Other
+            fail(record, format.errorKind == base::Failure::Other
                              ? "format-failed"
                              : build::failureKindName(format.errorKind),
                  format.error.empty() ? "the diskette was not formatted" : format.error);

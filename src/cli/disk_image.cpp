@@ -49,8 +49,8 @@ ImageCopy copyDriveAToFile(const std::string& path, bool skipBad) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
         copy.message = "cannot create " + path + ": " + std::strerror(errno);
-        copy.failure = errno == EACCES || errno == EPERM ? fat::Failure::PermissionDenied
-                                                         : fat::Failure::Other;
+        copy.failure = errno == EACCES || errno == EPERM ? base::Failure::PermissionDenied
+                                                         : base::Failure::Other;
         return copy;
     }
     auto abandon = [&](std::string why) {

@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "fat/result.h"
+#include "base/result.h"
 
 namespace cli {
 
 struct ImageCopy {
     bool ok = false;
     std::string message;        // what failed, for a failed copy
-    fat::Failure failure = fat::Failure::Other;
+    base::Failure failure = base::Failure::Other;
     std::uint64_t bytes = 0;
     std::string sha256;         // of the bytes written to the file
     std::vector<std::uint32_t> unreadableSectors;

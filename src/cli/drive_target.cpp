@@ -97,11 +97,11 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
     }
     const std::string& why = opened.message();
     // A drive closed to this user is no usage error: the dialog says so, naming the way out.
-    if (opened.kind() == fat::Failure::PermissionDenied) {
+    if (opened.kind() == base::Failure::PermissionDenied) {
         target.state = DriveTarget::State::Empty;
         return target;
     }
-    if (opened.kind() == fat::Failure::NoMedium) {
+    if (opened.kind() == base::Failure::NoMedium) {
         target.state = DriveTarget::State::Empty;
         target.message = why;
         struct stat st {};
@@ -111,7 +111,7 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
         return target;
     }
     target.message = why;
-    if (opened.kind() == fat::Failure::NotDiskette) {
+    if (opened.kind() == base::Failure::NotDiskette) {
         target.message +=
             "; drive A: must be a diskette image (1,474,560 bytes for 1.44 MB, at "
             "most 2,949,120) or a floppy block device";

@@ -81,12 +81,12 @@ BOOL CCrisisDlg::CheckFloppy() {
     // A drive that is there but closed to this user is no empty drive: say what is true.
     if (auto denied = platform::driveAAccessDenied()) {
         SetOutcome(build::Outcome::Kind::NoAccess, denied->path, denied->detail,
-                   fat::Failure::PermissionDenied);
+                   base::Failure::PermissionDenied);
         AfxMessageBox(build::NoAccessMessage(denied->path, denied->wayOut).c_str(),
                       MB_OK | MB_ICONHAND);
         return FALSE;
     }
-    SetOutcome(build::Outcome::Kind::NoDiskette, {}, {}, fat::Failure::NoMedium);
+    SetOutcome(build::Outcome::Kind::NoDiskette, {}, {}, base::Failure::NoMedium);
     AfxMessageBox(" There is no floppy in drive A:, insert a floppy and press Start Button again.\t",
                   MB_OK | MB_ICONHAND);
     return FALSE;
@@ -113,7 +113,7 @@ BOOL CCrisisDlg::CheckBootImage() {
         auto medium = platform::probeDriveA();
         if (!medium) {
             why = medium.message();
-        } else if (fat::Status fits = fat::checkBootImage(image, medium->geometry); !fits) {
+        } else if (base::Status fits = fat::checkBootImage(image, medium->geometry); !fits) {
             why = "crisboot.bin does not fit the " + medium->description +
                   " diskette in drive A:: " + fits.message();
         } else {
@@ -146,7 +146,7 @@ BOOL CCrisisDlg::UpdateBootSector() {
             // The volume was mounted for the copy, which checked it against the medium's size.
             auto layout =
                 fat::readBootSectorLayout(current, std::numeric_limits<std::uint32_t>::max());
-            fat::Status fits = layout ? fat::checkBootImage(image, *layout) : layout.status();
+            base::Status fits = layout ? fat::checkBootImage(image, *layout) : layout.status();
             if (!fits) {
                 why = "crisboot.bin does not fit the volume on the diskette: " + fits.message();
             } else {
@@ -156,7 +156,7 @@ BOOL CCrisisDlg::UpdateBootSector() {
                 // whether it reached the medium: the diskette is built only once it has.
                 if (!floppy.WriteSector(0, bytes)) {
                     why = "sector 0 of drive A: could not be written";
-                } else if (fat::Status flushed = platform::flushDriveA(); !flushed) {
+                } else if (base::Status flushed = platform::flushDriveA(); !flushed) {
                     why = "sector 0 of drive A: " + flushed.message();
                 } else {
                     m_written.bootSector = sector;

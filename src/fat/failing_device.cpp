@@ -5,6 +5,10 @@
 
 namespace fat {
 
+using base::Failure;
+using base::Result;
+using base::Status;
+
 void FailingDevice::failAfterSectorsWritten(std::uint32_t sectors, Mode mode) {
     m_limit = sectors;
     m_mode = mode;

@@ -6,7 +6,7 @@
 #include <optional>
 #include <set>
 
-#include "fat/result.h"
+#include "base/result.h"
 #include "fat/sector_device.h"
 
 namespace fat {
@@ -36,9 +36,9 @@ class FailingDevice : public SectorDevice {
     void resetCounters();
 
     std::uint32_t sectorCount() const override { return m_inner->sectorCount(); }
-    Status read(std::uint32_t first, std::uint32_t count, std::uint8_t* out) override;
-    Status write(std::uint32_t first, std::uint32_t count, const std::uint8_t* in) override;
-    Status flush() override;
+    base::Status read(std::uint32_t first, std::uint32_t count, std::uint8_t* out) override;
+    base::Status write(std::uint32_t first, std::uint32_t count, const std::uint8_t* in) override;
+    base::Status flush() override;
 
   private:
     std::optional<std::uint32_t> firstBad(std::uint32_t first, std::uint32_t count) const;

@@ -12,6 +12,10 @@
 
 namespace fat {
 
+using base::Failure;
+using base::Result;
+using base::Status;
+
 namespace {
 
 constexpr std::array<Geometry, 5> kGeometries = {{
@@ -142,19 +146,18 @@ char toUpperAscii(char c) {
 }
 
 // A new label that fails the rule, in words.
-Status labelRefusal(std::string_view label, const LabelCheck& check) {
+base::Error labelRefusal(std::string_view label, const LabelCheck& check) {
     const std::string quoted = "volume label \"" + std::string(label) + "\"";
     switch (check.fault) {
         case LabelFault::TooLong:
-            return Status::failure(quoted + " is longer than 11 bytes");
+            return Status::failure(Failure::BadData, quoted + " is longer than 11 bytes");
         case LabelFault::LeadingBlank:
-            return Status::failure(quoted + " begins with a blank");
+            return Status::failure(Failure::BadData, quoted + " begins with a blank");
         case LabelFault::BadCharacter:
-            return Status::failure(quoted + " holds a character not allowed in a label");
-        case LabelFault::None:
+        case LabelFault::None:  // only refused labels come here
             break;
     }
-    return Status::success();
+    return Status::failure(Failure::BadData, quoted + " holds a character not allowed in a label");
 }
 
 std::string displayName(const std::uint8_t* entry) {
@@ -341,7 +344,7 @@ std::string labelField(std::string_view label) {
 Result<FormatReport> format(SectorDevice& device, const FormatOptions& options) {
     const std::uint64_t bytes = std::uint64_t{device.sectorCount()} * kSectorSize;
     Result<Geometry> geometry = geometryForSize(bytes);
-    if (!geometry) return geometry.status();
+    if (!geometry) return geometry.error();
     const Geometry& g = *geometry;
     if (const LabelCheck check = checkVolumeLabel(options.label); !check.ok()) {
         return labelRefusal(options.label, check);
@@ -541,7 +544,7 @@ Result<Volume> Volume::mount(SectorDevice& device) {
         return Status::failure("mount: reading the boot sector: " + st.message());
     }
     Result<Geometry> layout = readBootSectorLayout(s, deviceSectors);
-    if (!layout) return layout.status();
+    if (!layout) return layout.error();
     const Geometry& g = *layout;
     const std::uint64_t dataStart = firstDataSector(g);
     const std::uint64_t clusters = (g.totalSectors - dataStart) / g.sectorsPerCluster;
@@ -746,7 +749,7 @@ Status Volume::removeEntry(std::size_t index, const std::vector<std::uint16_t>& 
 Status Volume::stageFile(std::string_view name, std::span<const std::uint8_t> data,
                          std::time_t when) {
     Result<std::string> shortName = toShortName(name);
-    if (!shortName) return shortName.status();
+    if (!shortName) return shortName.error();
     const std::string quoted = "\"" + std::string(name) + "\"";
     auto fail = [&](const Status& s) {
         return Status::failure("cannot write " + quoted + ": " + s.message());
@@ -867,7 +870,7 @@ Status Volume::writeFile(std::string_view name, std::span<const std::uint8_t> da
 
 Result<std::vector<std::uint8_t>> Volume::readFile(std::string_view name) const {
     Result<std::string> shortName = toShortName(name);
-    if (!shortName) return shortName.status();
+    if (!shortName) return shortName.error();
     const std::string quoted = "\"" + std::string(name) + "\"";
     const std::optional<std::size_t> index = findEntry(*shortName);
     if (!index) return Status::failure("file " + quoted + " not found");
@@ -878,7 +881,7 @@ Result<std::vector<std::uint8_t>> Volume::readFile(std::string_view name) const 
     const std::uint32_t size = load32(entry + dirent::kFileSize);
     if (size == 0) return std::vector<std::uint8_t>();
     Result<std::vector<std::uint16_t>> chain = chainOf(load16(entry + dirent::kFirstCluster), name);
-    if (!chain) return chain.status();
+    if (!chain) return chain.error();
     const std::uint64_t needed = (std::uint64_t{size} + clusterBytes() - 1) / clusterBytes();
     if (chain->size() < needed) {
         return Status::failure("file " + quoted + " is " + std::to_string(size) +
@@ -906,7 +909,7 @@ Result<std::vector<std::uint8_t>> Volume::readFile(std::string_view name) const 
 
 Status Volume::removeFile(std::string_view name) {
     Result<std::string> shortName = toShortName(name);
-    if (!shortName) return shortName.status();
+    if (!shortName) return shortName.error();
     const std::string quoted = "\"" + std::string(name) + "\"";
     auto fail = [&](const Status& s) {
         return failAndReload(Status::failure("cannot remove " + quoted + ": " + s.message()));

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fat/result.h"
+#include "base/result.h"
 #include "fat/sector_device.h"
 
 namespace fat {
@@ -30,7 +30,7 @@ struct Geometry {
 };
 
 // The geometry for a medium of `bytes` bytes; fails for sizes that are no diskette format.
-Result<Geometry> geometryForSize(std::uint64_t bytes);
+base::Result<Geometry> geometryForSize(std::uint64_t bytes);
 
 struct FormatOptions {
     std::string label;                    // volume label; empty gives "NO NAME"
@@ -48,7 +48,7 @@ struct FormatReport {
 };
 
 // Writes a fresh, empty FAT12 volume over the whole device.
-Result<FormatReport> format(SectorDevice& device, const FormatOptions& options);
+base::Result<FormatReport> format(SectorDevice& device, const FormatOptions& options);
 
 // One entry of the root directory as the user sees it.
 struct FileInfo {
@@ -69,31 +69,31 @@ struct FileInfo {
 class Volume {
   public:
     // Reads and checks the boot sector, the FATs and the root directory.
-    static Result<Volume> mount(SectorDevice& device);
+    static base::Result<Volume> mount(SectorDevice& device);
 
     // Creates or replaces a file in the root directory and makes it durable: stageFile,
     // commit and a flush. `name` is a DOS name such as "minidos.sys" (stored in capitals);
     // `when` gives the entry's date and time. A bad name, too little room or a full root
     // directory fail before anything is written.
-    Status writeFile(std::string_view name, std::span<const std::uint8_t> data, std::time_t when);
+    base::Status writeFile(std::string_view name, std::span<const std::uint8_t> data, std::time_t when);
     // Writes a file's data into clusters nothing names and keeps its chain and entry in memory
     // until commit(), so that files staged one after another need one commit between them.
     // Lookups here see the staged file at once; the medium shows the old one (or none) until
     // the commit. Where the old file must make room first it is removed, durably, before its
     // clusters take new data (a crash then leaves the file absent).
-    Status stageFile(std::string_view name, std::span<const std::uint8_t> data, std::time_t when);
+    base::Status stageFile(std::string_view name, std::span<const std::uint8_t> data, std::time_t when);
     // Puts what was staged on the medium: the new chains, a flush; the entries; and where
     // files were replaced, a flush and then their old clusters freed. The last writes are left
     // for the caller's flush. A failure gives up what was staged.
-    Status commit();
+    base::Status commit();
     bool hasStaged() const;
     // Fails when the medium no longer holds the boot sector and tables this volume has written,
     // for instance when the diskette was changed between two calls.
-    Status checkMedium() const;
+    base::Status checkMedium() const;
 
-    Result<std::vector<std::uint8_t>> readFile(std::string_view name) const;
+    base::Result<std::vector<std::uint8_t>> readFile(std::string_view name) const;
     // Commits what was staged, then removes the file: its entry, a flush, its clusters, a flush.
-    Status removeFile(std::string_view name);
+    base::Status removeFile(std::string_view name);
     std::vector<FileInfo> list() const;
     // The entry of a file or directory, looked up as writeFile would; none for a bad name.
     std::optional<FileInfo> find(std::string_view name) const;
@@ -106,17 +106,17 @@ class Volume {
     std::uint32_t clusterBytes() const;
     std::optional<std::size_t> findEntry(const std::string& shortName) const;
     std::optional<std::size_t> findFreeEntry() const;
-    Result<std::vector<std::uint16_t>> chainOf(std::uint16_t first, std::string_view name) const;
+    base::Result<std::vector<std::uint16_t>> chainOf(std::uint16_t first, std::string_view name) const;
     std::vector<std::uint16_t> allocate(const std::vector<std::uint8_t>& fat,
                                         std::uint32_t count) const;
-    Status writeClusters(const std::vector<std::uint16_t>& chain, const std::uint8_t* data);
-    Status writeFatChanges(const std::vector<std::uint8_t>& before,
+    base::Status writeClusters(const std::vector<std::uint16_t>& chain, const std::uint8_t* data);
+    base::Status writeFatChanges(const std::vector<std::uint8_t>& before,
                            const std::vector<std::uint8_t>& after);
-    Status writeRootChanges(const std::vector<std::uint8_t>& before,
+    base::Status writeRootChanges(const std::vector<std::uint8_t>& before,
                             const std::vector<std::uint8_t>& after);
-    Status removeEntry(std::size_t index, const std::vector<std::uint16_t>& chain);
+    base::Status removeEntry(std::size_t index, const std::vector<std::uint16_t>& chain);
     bool isStagedEntry(std::size_t index) const;
-    Status failAndReload(Status failure);
+    base::Status failAndReload(base::Status failure);
     SectorDevice* m_device;
     Geometry m_geometry{};
     std::uint32_t m_firstRootSector = 0;
@@ -134,7 +134,7 @@ class Volume {
 };
 
 // "minidos.sys" -> "MINIDOS SYS" (11 bytes); fails for names that are no valid 8.3 name.
-Result<std::string> toShortName(std::string_view name);
+base::Result<std::string> toShortName(std::string_view name);
 
 // ---- Volume labels: the one rule, for the command line, the format dialog and the formatter.
 //
@@ -165,14 +165,14 @@ std::string labelField(std::string_view label);
 
 // The layout a boot sector describes, checked as mounting checks it: the 0x55AA signature,
 // 512 bytes a sector, and FAT12 tables and a data area that fit in `deviceSectors`.
-Result<Geometry> readBootSectorLayout(std::span<const std::uint8_t> sector,
+base::Result<Geometry> readBootSectorLayout(std::span<const std::uint8_t> sector,
                                       std::uint32_t deviceSectors);
 
 // Whether a boot-sector image can be sector 0 of a volume laid out as `layout`: a whole
 // sector, the 0x55AA signature, 512 bytes a sector, and sectors a cluster, reserved sectors,
 // FAT count, root entries, total sectors, media byte, sectors a FAT, sectors a track and heads
 // all as `layout` has them. Fails naming the first field that differs.
-Status checkBootImage(std::span<const std::uint8_t> image, const Geometry& layout);
+base::Status checkBootImage(std::span<const std::uint8_t> image, const Geometry& layout);
 
 // The sector to write for `image` over `current` (both 512 bytes): the image, with the serial
 // number and the label of the volume now on the diskette when both carry the extended

@@ -6,6 +6,10 @@
 
 namespace fat {
 
+using base::Failure;
+using base::Result;
+using base::Status;
+
 MemoryDevice::MemoryDevice(std::uint32_t sectors) : m_bytes(std::size_t{sectors} * kSectorSize) {}
 
 MemoryDevice::MemoryDevice(std::vector<std::uint8_t> image) : m_bytes(std::move(image)) {

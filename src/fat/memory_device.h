@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "fat/result.h"
+#include "base/result.h"
 #include "fat/sector_device.h"
 
 namespace fat {
@@ -18,19 +18,19 @@ class MemoryDevice : public SectorDevice {
     explicit MemoryDevice(std::vector<std::uint8_t> image);
 
     // Loads or saves the whole image as a file.
-    static Result<MemoryDevice> loadFile(const std::string& path);
-    Status saveFile(const std::string& path) const;
+    static base::Result<MemoryDevice> loadFile(const std::string& path);
+    base::Status saveFile(const std::string& path) const;
 
     std::uint32_t sectorCount() const override;
-    Status read(std::uint32_t first, std::uint32_t count, std::uint8_t* out) override;
-    Status write(std::uint32_t first, std::uint32_t count, const std::uint8_t* in) override;
-    Status flush() override { return Status::success(); }
+    base::Status read(std::uint32_t first, std::uint32_t count, std::uint8_t* out) override;
+    base::Status write(std::uint32_t first, std::uint32_t count, const std::uint8_t* in) override;
+    base::Status flush() override { return base::Status::success(); }
 
     const std::vector<std::uint8_t>& bytes() const { return m_bytes; }
     std::vector<std::uint8_t>& bytes() { return m_bytes; }
 
   private:
-    Status checkRange(const char* what, std::uint32_t first, std::uint32_t count) const;
+    base::Status checkRange(const char* what, std::uint32_t first, std::uint32_t count) const;
     std::vector<std::uint8_t> m_bytes;
 };
 

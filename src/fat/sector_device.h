@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fat/result.h"
+#include "base/result.h"
 
 namespace fat {
 
@@ -16,10 +16,10 @@ public:
     // Number of 512-byte sectors on the medium.
     virtual std::uint32_t sectorCount() const = 0;
     // Transfers `count` consecutive sectors starting at `first`; a range past the end fails.
-    virtual Status read(std::uint32_t first, std::uint32_t count, std::uint8_t* out) = 0;
-    virtual Status write(std::uint32_t first, std::uint32_t count, const std::uint8_t* in) = 0;
+    virtual base::Status read(std::uint32_t first, std::uint32_t count, std::uint8_t* out) = 0;
+    virtual base::Status write(std::uint32_t first, std::uint32_t count, const std::uint8_t* in) = 0;
     // Makes every completed write durable on the medium.
-    virtual Status flush() = 0;
+    virtual base::Status flush() = 0;
 };
 
 }  // namespace fat

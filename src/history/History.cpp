@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/CrisisDlg.h"
-#include "fat/result.h"
+#include "base/result.h"
 #include "framework/afxfile.h"
 #include "platform/host_file.h"
 #include "platform/win_path.h"
@@ -71,12 +71,12 @@ class SettingsText {
 };
 
 // The Windows directory, or why it is not known.
-fat::Result<std::string> windowsDirectory() {
+base::Result<std::string> windowsDirectory() {
     char buffer[MAX_PATH];
     const UINT length = GetWindowsDirectoryA(buffer, MAX_PATH);
-    if (length == 0) return fat::Status::failure(platform::lastErrorMessage());
+    if (length == 0) return base::Status::failure(platform::lastErrorMessage());
     if (length >= static_cast<UINT>(MAX_PATH)) {
-        return fat::Status::failure("the settings folder's name is longer than " +
+        return base::Status::failure("the settings folder's name is longer than " +
                                     std::to_string(MAX_PATH - 1) + " characters");
     }
     return std::string(buffer, length);
@@ -84,13 +84,13 @@ fat::Result<std::string> windowsDirectory() {
 
 // "<Windows directory>\quenvol.ini", built as the original does in a MAX_PATH buffer; a
 // name cut short by the buffer would be another file, so it counts as no name at all.
-fat::Result<std::string> settingsPath() {
+base::Result<std::string> settingsPath() {
     auto folder = windowsDirectory();
-    if (!folder) return folder.status();
+    if (!folder) return folder.error();
     char path[MAX_PATH];
     const int length = std::snprintf(path, sizeof path, "%s\\quenvol.ini", folder->c_str());
     if (length < 0 || length >= MAX_PATH) {
-        return fat::Status::failure("the settings file's name \"" + *folder +
+        return base::Status::failure("the settings file's name \"" + *folder +
                                     "\\quenvol.ini\" is longer than " +
                                     std::to_string(MAX_PATH - 1) + " characters");
     }
@@ -99,9 +99,9 @@ fat::Result<std::string> settingsPath() {
 
 // Makes the Windows directory and any missing folder above it, private to the user as
 // configuration folders are.
-fat::Status createFolder(const std::string& windowsName) {
+base::Status createFolder(const std::string& windowsName) {
     auto mapped = platform::mapWindowsName(windowsName);
-    if (!mapped) return mapped.status();
+    if (!mapped) return mapped.error();
     const std::string& path = mapped->hostPath;
     for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
         const std::string prefix = path.substr(0, end);
@@ -109,12 +109,12 @@ fat::Status createFolder(const std::string& windowsName) {
         // EEXIST: another copy of the program made it in between, which is as good.
         if (::stat(prefix.c_str(), &info) != 0 && ::mkdir(prefix.c_str(), 0700) != 0 &&
             errno != EEXIST) {
-            return fat::Status::failure("the folder \"" + prefix +
+            return base::Status::failure("the folder \"" + prefix +
                                         "\" cannot be created: " + std::strerror(errno));
         }
         if (end == std::string::npos) break;
     }
-    return fat::Status::success();
+    return base::Status::success();
 }
 
 // The four lines, oldest first, each ended by CR LF.
@@ -130,11 +130,11 @@ std::vector<std::uint8_t> settingsBytes(const CString (&history)[4]) {
 
 // Writes the file whole or not at all: a crash, a full disk or a second copy of the program
 // saving at the same moment leaves either the old content or the new.
-fat::Status saveSettings(const CString (&history)[4]) {
+base::Status saveSettings(const CString (&history)[4]) {
     auto folder = windowsDirectory();
-    if (!folder) return folder.status();
+    if (!folder) return folder.error();
     auto path = settingsPath();
-    if (!path) return path.status();
+    if (!path) return path.error();
     if (auto made = createFolder(*folder); !made) return made;
     const std::vector<std::uint8_t> bytes = settingsBytes(history);
     return platform::replaceFileAtomically(*path, bytes);

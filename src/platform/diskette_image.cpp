@@ -15,8 +15,8 @@
 namespace platform {
 namespace {
 
-using fat::Result;
-using fat::Status;
+using base::Result;
+using base::Status;
 
 std::string kindOf(mode_t mode) {
     if (S_ISDIR(mode)) return "a folder";

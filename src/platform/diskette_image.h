@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "fat/result.h"
+#include "base/result.h"
 
 namespace platform {
 
@@ -14,7 +14,7 @@ inline constexpr std::uint64_t kBlankDisketteBytes = 1474560;  // a 1.44 MB disk
 // Creates a zero-filled 1.44 MB image at `path`. Anything already there (a file, a link, even
 // a dangling one) is left alone and the call fails; the failure's message is the system's
 // reason ("File exists").
-fat::Status createBlankDiskette(const std::string& path);
+base::Status createBlankDiskette(const std::string& path);
 
 struct DisketteImage {
     std::string path;  // absolute
@@ -25,7 +25,7 @@ struct DisketteImage {
 // An image file chosen to be drive A:: an existing regular file of a diskette's size is taken
 // as it is, and where nothing exists a blank 1.44 MB image is created. Folders, devices,
 // pipes and files of any other size are refused, untouched, with a sentence that says why.
-fat::Result<DisketteImage> takeDisketteImage(const std::string& path);
+base::Result<DisketteImage> takeDisketteImage(const std::string& path);
 
 // "/dev/sdb, TEAC FD-05PUB, 1,474,560 bytes" for a device, "/tmp/a.img, 1,474,560 bytes" for
 // an image file (an empty description).

@@ -23,9 +23,9 @@
 namespace platform {
 namespace {
 
-using fat::Failure;
-using fat::Result;
-using fat::Status;
+using base::Failure;
+using base::Result;
+using base::Status;
 
 constexpr std::size_t kDirectAlignment = 4096;
 
@@ -33,20 +33,20 @@ std::string errnoText(int error) {
     return std::strerror(error);
 }
 
-Status noDiskette(const std::string& path, const std::string& why) {
+base::Error noDiskette(const std::string& path, const std::string& why) {
     return Status::failure(Failure::NoMedium, "no diskette in drive A: (" + path + " " + why + ")");
 }
 
-Status notDiskette(const std::string& path, const std::string& why) {
+base::Error notDiskette(const std::string& path, const std::string& why) {
     return Status::failure(Failure::NotDiskette, "not a diskette: " + path + " " + why);
 }
 
-Status writeProtected(const std::string& path) {
+base::Error writeProtected(const std::string& path) {
     return Status::failure(Failure::WriteProtected, "write-protected: the diskette in drive A: (" +
                                                         path + ") cannot be written");
 }
 
-Status busy(const std::string& path) {
+base::Error busy(const std::string& path) {
     return Status::failure(Failure::Busy,
                            "busy: drive A: (" + path + ") is mounted or in use by another program");
 }
@@ -85,7 +85,7 @@ std::string wayOutFor(const struct stat& info, bool writing) {
 
 // The device (or image) is there but this user may not open it: say who may, so that the user
 // knows the way out.
-Status permissionDenied(const std::string& path, const struct stat& info, bool writing) {
+base::Error permissionDenied(const std::string& path, const struct stat& info, bool writing) {
     return Status::failure(Failure::PermissionDenied,
                            "permission denied: this user may not open drive A: (" + path +
                                ") for " + (writing ? "writing" : "reading") + "; " +
@@ -132,7 +132,7 @@ DriveFaults* g_faults = nullptr;
 // Writes made since the last successful flush, in any session on drive A:.
 bool g_unflushed = false;
 
-Status ioError(const char* what, std::uint64_t offset, const std::string& path) {
+base::Error ioError(const char* what, std::uint64_t offset, const std::string& path) {
     return Status::failure(std::string(what) + " error at byte " + std::to_string(offset) +
                            " of drive A: (" + path + "): " + errnoText(EIO));
 }
@@ -157,7 +157,7 @@ std::string driveAPath() {
 
 std::optional<DriveAccessDenied> driveAAccessDenied() {
     auto opened = DriveA::open();
-    if (opened || opened.kind() != fat::Failure::PermissionDenied) return std::nullopt;
+    if (opened || opened.kind() != base::Failure::PermissionDenied) return std::nullopt;
     DriveAccessDenied denied;
     denied.path = driveAPath();
     denied.detail = opened.message();
@@ -270,7 +270,7 @@ Result<std::unique_ptr<DriveA>> DriveA::open(const DriveOpenOptions& options) {
 
     if (wantWrite && options.exclusive) {
         Status held = drive->lock();
-        if (!held) return held;
+        if (!held) return held.error();
     }
     return drive;
 }
@@ -299,7 +299,7 @@ Status DriveA::read(std::uint32_t first, std::uint32_t count, std::uint8_t* out)
     if (!range) return range;
     std::size_t bytes = std::size_t{count} * fat::kSectorSize;
     auto got = readAt(std::uint64_t{first} * fat::kSectorSize, out, bytes);
-    if (!got) return got.status();
+    if (!got) return got.error();
     if (*got != bytes) {
         return Status::failure("short read at sector " + std::to_string(first) + " of drive A: (" +
                                std::to_string(*got) + " of " + std::to_string(bytes) + " bytes)");
@@ -312,7 +312,7 @@ Status DriveA::write(std::uint32_t first, std::uint32_t count, const std::uint8_
     if (!range) return range;
     std::size_t bytes = std::size_t{count} * fat::kSectorSize;
     auto put = writeAt(std::uint64_t{first} * fat::kSectorSize, in, bytes);
-    if (!put) return put.status();
+    if (!put) return put.error();
     if (*put != bytes) {
         return Status::failure("short write at sector " + std::to_string(first) + " of drive A: (" +
                                std::to_string(*put) + " of " + std::to_string(bytes) + " bytes)");
@@ -365,7 +365,7 @@ Result<std::size_t> DriveA::writeAt(std::uint64_t offset, const void* in, std::s
         if (m_openedForReading) {
             return Status::failure("drive A: (" + m_path + ") was opened for reading only");
         }
-        return m_whyReadOnly;
+        return m_whyReadOnly.error();
     }
     // Cut at the end of the medium: an image file must never grow.
     if (offset >= m_size) return std::size_t{0};
@@ -378,7 +378,7 @@ Result<std::size_t> DriveA::writeAt(std::uint64_t offset, const void* in, std::s
     bool heldHere = false;
     if (!m_locked) {
         Status held = lock();
-        if (!held) return held;
+        if (!held) return held.error();
         heldHere = true;
     }
     ssize_t n;

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "fat/fat12.h"
-#include "fat/result.h"
+#include "base/result.h"
 #include "fat/sector_device.h"
 
 namespace platform {
@@ -55,16 +55,16 @@ struct DriveOpenOptions {
 // drive A:", "not a diskette", "write-protected", "permission denied", "busy".
 class DriveA final : public fat::SectorDevice {
   public:
-    static fat::Result<std::unique_ptr<DriveA>> open(const DriveOpenOptions& options = {});
+    static base::Result<std::unique_ptr<DriveA>> open(const DriveOpenOptions& options = {});
     ~DriveA() override;
     DriveA(const DriveA&) = delete;
     DriveA& operator=(const DriveA&) = delete;
 
     std::uint32_t sectorCount() const override;
-    fat::Status read(std::uint32_t first, std::uint32_t count, std::uint8_t* out) override;
+    base::Status read(std::uint32_t first, std::uint32_t count, std::uint8_t* out) override;
     // Needs the drive held exclusively; takes it for this call when it is not held already.
-    fat::Status write(std::uint32_t first, std::uint32_t count, const std::uint8_t* in) override;
-    fat::Status flush() override;
+    base::Status write(std::uint32_t first, std::uint32_t count, const std::uint8_t* in) override;
+    base::Status flush() override;
     // Whether this program has written to drive A: since its last successful flush.
     static bool hasUnflushedWrites();
     // Whether drive A:'s path still names what this session opened.
@@ -72,12 +72,12 @@ class DriveA final : public fat::SectorDevice {
 
     // Byte-level transfers at `offset` for the raw volume, cut at the end of the medium; the
     // count actually transferred is returned, 0 at the end.
-    fat::Result<std::size_t> readAt(std::uint64_t offset, void* out, std::size_t bytes);
-    fat::Result<std::size_t> writeAt(std::uint64_t offset, const void* in, std::size_t bytes);
+    base::Result<std::size_t> readAt(std::uint64_t offset, void* out, std::size_t bytes);
+    base::Result<std::size_t> writeAt(std::uint64_t offset, const void* in, std::size_t bytes);
 
     // Exclusive hold of the drive; fails "busy" when another program or a mount holds it.
     // Succeeds at once while this process holds the drive for a build (exclusive_hold.h).
-    fat::Status lock();
+    base::Status lock();
     void unlock();
     bool locked() const { return m_locked; }
     // Drops cached pages so that the next read goes to the medium.
@@ -91,7 +91,7 @@ class DriveA final : public fat::SectorDevice {
 
   private:
     DriveA() = default;
-    fat::Status transferCheck(std::uint32_t first, std::uint32_t count) const;
+    base::Status transferCheck(std::uint32_t first, std::uint32_t count) const;
 
     std::string m_path;
     int m_fd = -1;
@@ -103,7 +103,7 @@ class DriveA final : public fat::SectorDevice {
     bool m_blockDevice = false;
     bool m_direct = false;
     bool m_dropBeforeRead = false;
-    fat::Status m_whyReadOnly = fat::Status::success();  // opened for writing, got reading only
+    base::Status m_whyReadOnly = base::Status::success();  // opened for writing, got reading only
     std::uint64_t m_size = 0;
     fat::Geometry m_geometry{};
 };

@@ -27,15 +27,15 @@ DriveACopies* DriveACopies::current() {
     return g_current;
 }
 
-fat::Result<fat::Volume*> DriveACopies::volume() {
+base::Result<fat::Volume*> DriveACopies::volume() {
     if (m_volume) {
-        fat::Status same = m_drive->stillAtPath()
+        base::Status same = m_drive->stillAtPath()
                                ? m_volume->checkMedium()
-                               : fat::Status::failure("its path names another file or device");
+                               : base::Status::failure("its path names another file or device");
         if (!same) {
             m_volume.reset();
             m_drive.reset();
-            return fat::Status::failure("drive A: changed while files were copied to it: " +
+            return base::Status::failure("drive A: changed while files were copied to it: " +
                                         same.message());
         }
         return m_volume.get();
@@ -43,10 +43,10 @@ fat::Result<fat::Volume*> DriveACopies::volume() {
     DriveOpenOptions options;
     options.access = DriveAccess::Write;
     auto drive = DriveA::open(options);
-    if (!drive) return drive.status();
+    if (!drive) return drive.error();
     auto volume = fat::Volume::mount(**drive);
     if (!volume) {
-        return fat::Status::failure("the diskette in drive A: holds no usable FAT12 volume: " +
+        return base::Status::failure("the diskette in drive A: holds no usable FAT12 volume: " +
                                     volume.message());
     }
     m_drive = std::move(*drive);
@@ -54,9 +54,9 @@ fat::Result<fat::Volume*> DriveACopies::volume() {
     return m_volume.get();
 }
 
-fat::Status DriveACopies::finish() {
-    if (!m_active || !m_volume) return fat::Status::success();
-    fat::Status done = m_volume->commit();
+base::Status DriveACopies::finish() {
+    if (!m_active || !m_volume) return base::Status::success();
+    base::Status done = m_volume->commit();
     if (done && DriveA::hasUnflushedWrites()) done = m_drive->flush();
     m_volume.reset();
     m_drive.reset();
@@ -69,13 +69,13 @@ void DriveACopies::abandon() {
     m_drive.reset();
 }
 
-fat::Status flushDriveA() {
-    if (!DriveA::hasUnflushedWrites()) return fat::Status::success();
+base::Status flushDriveA() {
+    if (!DriveA::hasUnflushedWrites()) return base::Status::success();
     DriveOpenOptions options;
     options.access = DriveAccess::Write;
     options.exclusive = false;
     auto drive = DriveA::open(options);
-    if (!drive) return drive.status();
+    if (!drive) return drive.error();
     return (*drive)->flush();
 }
 

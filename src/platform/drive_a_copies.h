@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "fat/fat12.h"
-#include "fat/result.h"
+#include "base/result.h"
 
 namespace platform {
 
@@ -28,7 +28,7 @@ class DriveACopies {
 
     // Puts the staged copies on the medium (fat::Volume::commit), flushes and lets go of the
     // drive. Later copies start a new batch.
-    fat::Status finish();
+    base::Status finish();
     // Lets go of the drive without putting the staged copies on the medium: their data stays
     // in clusters that nothing names, and the diskette shows none of them.
     void abandon();
@@ -37,7 +37,7 @@ class DriveACopies {
     static DriveACopies* current();
     // The volume copies are staged on: drive A: opened and mounted at the first copy, and at
     // every later one checked to still hold what was written.
-    fat::Result<fat::Volume*> volume();
+    base::Result<fat::Volume*> volume();
 
   private:
     std::unique_ptr<DriveA> m_drive;
@@ -47,6 +47,6 @@ class DriveACopies {
 
 // Makes every write this program made to drive A: durable; does nothing when nothing has been
 // written since the last successful flush.
-fat::Status flushDriveA();
+base::Status flushDriveA();
 
 }  // namespace platform

@@ -10,8 +10,8 @@
 namespace platform {
 namespace {
 
-using fat::Result;
-using fat::Status;
+using base::Result;
+using base::Status;
 
 struct MediumName {
     std::uint64_t bytes;
@@ -25,32 +25,35 @@ constexpr MediumName kMediumNames[] = {
 };
 
 // The drive's refusals, each turned into what the user should do about it.
-Status refusal(const Status& opened) {
-    const std::string& why = opened.message();
+base::Error refusal(const base::Error& opened) {
+    const std::string& why = opened.detail();
     std::string sentence;
     switch (opened.kind()) {
-        case fat::Failure::NoMedium:
+        case base::Failure::NoMedium:
             sentence = "There is no diskette in drive A:. Insert a diskette and try again.";
             break;
-        case fat::Failure::NotDiskette:
+        case base::Failure::NotDiskette:
             sentence = "Drive A: does not hold a diskette, so nothing was formatted.";
             break;
-        case fat::Failure::WriteProtected:
+        case base::Failure::WriteProtected:
             sentence =
                 "The diskette in drive A: is write-protected. Remove the write protection and try "
                 "again.";
             break;
-        case fat::Failure::PermissionDenied:
+        case base::Failure::PermissionDenied:
             sentence =
                 "You have no permission to use drive A:. Join the group that owns the drive, or "
                 "run the program with access to it, then try again.";
             break;
-        case fat::Failure::Busy:
+        case base::Failure::Busy:
             sentence =
                 "Drive A: is in use by another program or is mounted. Close that program or "
                 "unmount the drive, then try again.";
             break;
-        case fat::Failure::Other:
+        case base::Failure::NoRoom:
+        case base::Failure::IoError:
+        case base::Failure::BadData:
+        case base::Failure::Other:
             sentence = "Drive A: could not be opened for formatting.";
             break;
     }
@@ -123,7 +126,7 @@ Result<DriveAMedium> probeDriveA() {
     DriveOpenOptions options;
     options.access = DriveAccess::Read;
     auto drive = DriveA::open(options);
-    if (!drive) return refusal(drive.status());
+    if (!drive) return refusal(drive.error());
     DriveAMedium medium;
     medium.path = (*drive)->path();
     medium.bytes = (*drive)->sizeBytes();
@@ -158,7 +161,7 @@ Result<fat::FormatReport> formatDriveA(const fat::FormatOptions& options) {
     // just written: O_DIRECT on a block device, the cache dropped before each read of an image.
     open.bypassCache = !options.quick;
     auto drive = DriveA::open(open);
-    if (!drive) return refusal(drive.status());
+    if (!drive) return refusal(drive.error());
     // The formatter flushes the drive before it reports success.
     return formatMedium(**drive, options);
 }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fat/fat12.h"
-#include "fat/result.h"
+#include "base/result.h"
 #include "fat/sector_device.h"
 
 namespace platform {
@@ -25,15 +25,15 @@ struct DriveAMedium {
 std::string describeMedium(std::uint64_t bytes);
 
 // Looks at drive A: without writing to it or holding it.
-fat::Result<DriveAMedium> probeDriveA();
+base::Result<DriveAMedium> probeDriveA();
 
 // Formats drive A:, held exclusively for the whole format. Refuses an empty drive, a medium
 // that is not a diskette, a write-protected diskette and a drive in use, before any byte is
 // written. A format that fails part-way reports the failure, never success.
-fat::Result<fat::FormatReport> formatDriveA(const fat::FormatOptions& options);
+base::Result<fat::FormatReport> formatDriveA(const fat::FormatOptions& options);
 
 // The format itself on any device, with failures worded as formatDriveA words them.
-fat::Result<fat::FormatReport> formatMedium(fat::SectorDevice& device,
+base::Result<fat::FormatReport> formatMedium(fat::SectorDevice& device,
                                             const fat::FormatOptions& options);
 
 // "1,457,664": a byte count grouped in thousands, as the reports show it.

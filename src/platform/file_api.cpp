@@ -28,7 +28,7 @@ BOOL failWith(std::string message) {
 }
 
 // Keeps the kind (write protection, permission, no medium) for the caller to decide on.
-BOOL failWith(fat::Failure kind, std::string message) {
+BOOL failWith(base::Failure kind, std::string message) {
     platform::setLastError(kind, std::move(message));
     return FALSE;
 }
@@ -54,7 +54,7 @@ BOOL stageOnDiskette(platform::DriveACopies& copies, const std::vector<std::uint
     if (failIfExists && (*volume)->find(diskName)) {
         return failWith("\"" + diskName + "\" already exists on the diskette in drive A:");
     }
-    const fat::Status staged = (*volume)->stageFile(diskName, content, std::time(nullptr));
+    const base::Status staged = (*volume)->stageFile(diskName, content, std::time(nullptr));
     if (!staged) {
         return failWith(staged.kind(), "\"" + diskName + "\" could not be written to drive A: " +
                                            staged.message());
@@ -88,7 +88,7 @@ BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool
         return failWith("\"" + diskName + "\" already exists on the diskette in drive A:");
     }
     // writeFile makes the file durable before it reports success.
-    const fat::Status written = volume->writeFile(diskName, *content, std::time(nullptr));
+    const base::Status written = volume->writeFile(diskName, *content, std::time(nullptr));
     if (!written)
         return failWith(written.kind(), "\"" + diskName + "\" could not be written to drive A: " +
                                             written.message());
@@ -124,11 +124,11 @@ BOOL copyOnHost(const std::string& source, const std::string& target, bool failI
         auto got = from->read(chunk.data(), chunk.size());
         if (!got) return abandon(got.message());
         if (*got == 0) break;
-        fat::Status put = into->write(chunk.data(), *got);
+        base::Status put = into->write(chunk.data(), *got);
         if (!put) return abandon(put.message());
     }
     const std::string written = into->path();
-    fat::Status closed = into->close();
+    base::Status closed = into->close();
     if (!closed) {
         ::unlink(written.c_str());
         return failWith("copying \"" + from->path() + "\" to \"" + to->hostPath +
@@ -143,7 +143,7 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     if (lpExistingFileName == nullptr || lpNewFileName == nullptr) return failWith("no file name");
     auto target = platform::mapWindowsName(lpNewFileName);
     // A failed copy to drive A: puts the batch's earlier copies on the diskette at once.
-    auto fail = [&](std::string message, fat::Failure kind = fat::Failure::Other) {
+    auto fail = [&](std::string message, base::Failure kind = base::Failure::Other) {
         platform::DriveACopies* copies = platform::DriveACopies::current();
         if (target && target->where == WindowsName::Where::DriveA && copies != nullptr) {
             (void)copies->finish();
@@ -173,7 +173,7 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
         if (platform::DriveACopies* copies = platform::DriveACopies::current()) {
             auto volume = copies->volume();
             if (!volume) return failWith(volume.message());
-            const fat::Status removed = (*volume)->removeFile(mapped->diskName);  // flushes
+            const base::Status removed = (*volume)->removeFile(mapped->diskName);  // flushes
             return removed ? succeeded() : failWith(removed.message());
         }
         platform::DriveOpenOptions options;
@@ -182,7 +182,7 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
         if (!drive) return failWith(drive.message());
         auto volume = fat::Volume::mount(**drive);
         if (!volume) return failWith(volume.message());
-        const fat::Status removed = volume->removeFile(mapped->diskName);  // flushes
+        const base::Status removed = volume->removeFile(mapped->diskName);  // flushes
         return removed ? succeeded() : failWith(removed.message());
     }
     struct stat info {};

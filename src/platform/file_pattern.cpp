@@ -50,16 +50,16 @@ std::string NamePattern::describe() const {
     return m_chars;
 }
 
-fat::Result<std::string> findFirstMatch(std::string_view prefix, const NamePattern& pattern,
+base::Result<std::string> findFirstMatch(std::string_view prefix, const NamePattern& pattern,
                                         bool nonEmptyOnly) {
     std::string folder;
     if (prefix.empty()) {
         folder = ".";
     } else {
         auto mapped = mapWindowsName(prefix);
-        if (!mapped) return mapped.status();
+        if (!mapped) return mapped.error();
         if (mapped->where != WindowsName::Where::Host) {
-            return fat::Status::failure("\"" + std::string(prefix) +
+            return base::Status::failure("\"" + std::string(prefix) +
                                         "\": names on drive A: are not looked up");
         }
         folder = mapped->hostPath;
@@ -67,7 +67,7 @@ fat::Result<std::string> findFirstMatch(std::string_view prefix, const NamePatte
 
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
     if (!dir) {
-        return fat::Status::failure("the folder \"" + folder + "\" cannot be read");
+        return base::Status::failure("the folder \"" + folder + "\" cannot be read");
     }
     std::string best;
     while (const dirent* entry = ::readdir(dir.get())) {
@@ -83,7 +83,7 @@ fat::Result<std::string> findFirstMatch(std::string_view prefix, const NamePatte
         best = std::string(candidate);
     }
     if (best.empty()) {
-        return fat::Status::failure("no file in \"" + folder + "\" matches \"" +
+        return base::Status::failure("no file in \"" + folder + "\" matches \"" +
                                     pattern.describe() + "\"");
     }
     return std::string(prefix) + best;

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fat/result.h"
+#include "base/result.h"
 
 namespace platform {
 
@@ -34,7 +34,7 @@ class NamePattern {
 // several do; with `nonEmptyOnly`, an empty file does not count. `folder` is a Windows folder
 // name ending in a separator, or empty for the current directory; the result is `folder`
 // followed by the real name. Fails when the folder cannot be read or nothing matches.
-fat::Result<std::string> findFirstMatch(std::string_view folder, const NamePattern& pattern,
+base::Result<std::string> findFirstMatch(std::string_view folder, const NamePattern& pattern,
                                         bool nonEmptyOnly);
 
 }  // namespace platform

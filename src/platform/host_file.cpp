@@ -36,12 +36,12 @@ ssize_t writeSome(int fd, const std::string& path, const std::uint8_t* data, std
     return ::write(fd, data, bytes);
 }
 
-using fat::Result;
-using fat::Status;
+using base::Result;
+using base::Status;
 
 Result<std::string> hostPathOf(std::string_view windowsName) {
     auto mapped = mapWindowsName(windowsName);
-    if (!mapped) return mapped.status();
+    if (!mapped) return mapped.error();
     if (mapped->where != WindowsName::Where::Host) {
         return Status::failure("\"" + std::string(windowsName) +
                                "\" is on drive A: and cannot be opened as a file");
@@ -49,7 +49,7 @@ Result<std::string> hostPathOf(std::string_view windowsName) {
     return mapped->hostPath;
 }
 
-Status cannotOpen(const std::string& path, const std::string& why) {
+base::Error cannotOpen(const std::string& path, const std::string& why) {
     return Status::failure("\"" + path + "\" cannot be opened: " + why);
 }
 
@@ -178,7 +178,7 @@ HostFaults* currentHostFaults() {
 
 Result<HostFile> HostFile::openRead(std::string_view windowsName) {
     auto path = hostPathOf(windowsName);
-    if (!path) return path.status();
+    if (!path) return path.error();
     // O_NONBLOCK keeps a pipe from stalling the open; the type check below refuses it.
     int fd = ::open(path->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return cannotOpen(*path, std::strerror(errno));
@@ -192,7 +192,7 @@ Result<HostFile> HostFile::openRead(std::string_view windowsName) {
 
 Result<HostFile> HostFile::create(std::string_view windowsName) {
     auto path = hostPathOf(windowsName);
-    if (!path) return path.status();
+    if (!path) return path.error();
     struct stat info {};
     if (::stat(path->c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
         return cannotOpen(*path, "it is not a regular file");
@@ -282,12 +282,12 @@ Status HostFile::close() {
 
 Result<std::vector<std::uint8_t>> readWholeFile(std::string_view windowsName) {
     auto file = HostFile::openRead(windowsName);
-    if (!file) return file.status();
+    if (!file) return file.error();
     auto size = file->length();
-    if (!size) return size.status();
+    if (!size) return size.error();
     std::vector<std::uint8_t> content(static_cast<std::size_t>(*size));
     auto got = file->read(content.data(), content.size());
-    if (!got) return got.status();
+    if (!got) return got.error();
     // A file that changes while it is read is taken as far as it went.
     content.resize(*got);
     return content;
@@ -295,10 +295,10 @@ Result<std::vector<std::uint8_t>> readWholeFile(std::string_view windowsName) {
 
 Status replaceFileAtomically(std::string_view windowsName, std::span<const std::uint8_t> content) {
     auto named = hostPathOf(windowsName);
-    if (!named) return named.status();
+    if (!named) return named.error();
     // A link (a dotfile manager's, say) stays a link: its target is what is replaced.
     auto resolved = finalTarget(*named);
-    if (!resolved) return resolved.status();
+    if (!resolved) return resolved.error();
     const std::string& path = *resolved;
     struct stat existing {};
     const bool replacing = ::stat(path.c_str(), &existing) == 0;
@@ -308,7 +308,7 @@ Status replaceFileAtomically(std::string_view windowsName, std::span<const std::
     removeAbandonedTemporaries(path);
 
     auto created = createTemporary(path);
-    if (!created) return created.status();
+    if (!created) return created.error();
     HostFile file(created->fd, created->path);
     const std::string temporary = created->path;
     // mkstemp makes the file private: give it the old file's owner and permissions, or those

@@ -9,16 +9,16 @@
 #include <string_view>
 #include <vector>
 
-#include "fat/result.h"
+#include "base/result.h"
 
 namespace platform {
 
 class HostFile {
   public:
     // An existing regular file, for reading.
-    static fat::Result<HostFile> openRead(std::string_view windowsName);
+    static base::Result<HostFile> openRead(std::string_view windowsName);
     // Created, or emptied when it exists (under its existing spelling), for writing.
-    static fat::Result<HostFile> create(std::string_view windowsName);
+    static base::Result<HostFile> create(std::string_view windowsName);
 
     HostFile(HostFile&& other) noexcept;
     HostFile& operator=(HostFile&& other) noexcept;
@@ -29,24 +29,24 @@ class HostFile {
     bool isOpen() const { return m_fd >= 0; }
     const std::string& path() const { return m_path; }
     // The whole size in bytes; callers that keep 32 bits cut it themselves.
-    fat::Result<std::uint64_t> length() const;
+    base::Result<std::uint64_t> length() const;
     // Up to `bytes` bytes from the current position; 0 at the end.
-    fat::Result<std::size_t> read(void* out, std::size_t bytes);
-    fat::Status write(const void* in, std::size_t bytes);
-    fat::Status close();
+    base::Result<std::size_t> read(void* out, std::size_t bytes);
+    base::Status write(const void* in, std::size_t bytes);
+    base::Status close();
 
   private:
-    friend fat::Status replaceFileAtomically(std::string_view, std::span<const std::uint8_t>);
+    friend base::Status replaceFileAtomically(std::string_view, std::span<const std::uint8_t>);
     HostFile(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
     int m_fd = -1;
     std::string m_path;
 };
 
 // Writes all of `bytes` to the open file `fd` (named `path` in failures), as HostFile::write.
-fat::Status writeAll(int fd, const std::string& path, const void* in, std::size_t bytes);
+base::Status writeAll(int fd, const std::string& path, const void* in, std::size_t bytes);
 
 // The whole content of an existing regular file.
-fat::Result<std::vector<std::uint8_t>> readWholeFile(std::string_view windowsName);
+base::Result<std::vector<std::uint8_t>> readWholeFile(std::string_view windowsName);
 
 // Replaces a file's content so that a crash leaves either the old or the new content: the
 // bytes go to a temporary file in the same folder, which is synced and renamed over it.
@@ -55,7 +55,7 @@ fat::Result<std::vector<std::uint8_t>> readWholeFile(std::string_view windowsNam
 //   the umask.
 // - The temporary is locked until it is renamed; temporaries beside the file that no running
 //   save holds were left by a save that was killed, and are removed first.
-fat::Status replaceFileAtomically(std::string_view windowsName,
+base::Status replaceFileAtomically(std::string_view windowsName,
                                   std::span<const std::uint8_t> content);
 
 }  // namespace platform

@@ -16,8 +16,8 @@
 namespace platform {
 namespace {
 
-using fat::Result;
-using fat::Status;
+using base::Result;
+using base::Status;
 
 constexpr char kJournalHeader[] = "quenvol-staging 1";
 constexpr char kJournalNext[] = ".quenvol-staging.new";
@@ -36,7 +36,7 @@ std::string asideFor(const std::string& name) {
     return std::string(kStagingJournal) + "." + lowered(name) + ".user";
 }
 
-Status failed(const std::string& what) {
+base::Error failed(const std::string& what) {
     return Status::failure(what + ": " + std::strerror(errno));
 }
 
@@ -150,7 +150,7 @@ Result<std::vector<StagingArea::Entry>> StagingArea::readJournal() const {
     ::close(fd);
     std::istringstream lines(content);
     std::string line;
-    const Status garbled =
+    const base::Error garbled =
         Status::failure(std::string("\"") + kStagingJournal + "\" is not a staging journal");
     if (!std::getline(lines, line) || line != kJournalHeader) return garbled;
     // Every name is one of ours or a spelling of one, in this folder: never a path.

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "fat/result.h"
+#include "base/result.h"
 
 namespace platform {
 
@@ -23,7 +23,7 @@ inline constexpr char kStagingJournal[] = ".quenvol-staging";
 class StagingArea {
   public:
     // The folder under its host path.
-    static fat::Result<StagingArea> open(const std::string& hostFolder);
+    static base::Result<StagingArea> open(const std::string& hostFolder);
 
     StagingArea(StagingArea&& other) noexcept;
     StagingArea& operator=(StagingArea&&) = delete;
@@ -36,7 +36,7 @@ class StagingArea {
     // temporaries are removed and the user's files it moved aside are put back, each only
     // while it is still what the journal recorded. Returns the names of what was found
     // otherwise and left alone; the journal is removed in any case.
-    fat::Result<std::vector<std::string>> recover();
+    base::Result<std::vector<std::string>> recover();
 
     // Those of `names` (and of the names this area would use for them) that are symbolic
     // links in the folder, under the spelling found there.
@@ -45,13 +45,13 @@ class StagingArea {
     // Stages the host file `source` as `name` (or the spelling of it the folder already holds),
     // moving a file of that name aside first. Fails if the copy cannot be made whole or the
     // build is interrupted meanwhile; what was done so far is still undone at the end.
-    fat::Status stage(const std::string& source, const std::string& name);
+    base::Status stage(const std::string& source, const std::string& name);
 
     // The names staged so far, as spelt in the folder.
     std::vector<std::string> stagedNames() const;
 
     // Removes the staged copies, puts the user's files back, then removes the journal.
-    fat::Status finish();
+    base::Status finish();
 
   private:
     struct Identity {
@@ -71,8 +71,8 @@ class StagingArea {
     };
 
     StagingArea(int folder, std::string path) : m_folder(folder), m_path(std::move(path)) {}
-    fat::Status writeJournal() const;
-    fat::Result<std::vector<Entry>> readJournal() const;
+    base::Status writeJournal() const;
+    base::Result<std::vector<Entry>> readJournal() const;
     // Undoes `entries`, reporting what is not as recorded into `leftAlone`.
     void undo(const std::vector<Entry>& entries, std::vector<std::string>* leftAlone) const;
     bool matches(const std::string& name, const Identity& identity, bool wholeIdentity) const;

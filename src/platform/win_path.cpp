@@ -13,8 +13,8 @@
 namespace platform {
 namespace {
 
-using fat::Result;
-using fat::Status;
+using base::Result;
+using base::Status;
 
 bool isSeparator(char c) {
     return c == '\\' || c == '/';
@@ -104,7 +104,7 @@ Result<WindowsName> mapWindowsName(std::string_view name) {
     std::string path = "/";
     if (!fromRoot) {
         auto cwd = currentDirectory();
-        if (!cwd) return cwd.status();
+        if (!cwd) return cwd.error();
         path = *cwd;
     }
     for (const std::string& part : parts) {

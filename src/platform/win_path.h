@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "fat/result.h"
+#include "base/result.h"
 
 namespace platform {
 
@@ -23,7 +23,7 @@ struct WindowsName {
 
 // Fails for an empty name, a NUL inside it, characters Windows refuses in names (* ? < > | "),
 // a drive other than A: or C:, or a folder below the diskette's root.
-fat::Result<WindowsName> mapWindowsName(std::string_view name);
+base::Result<WindowsName> mapWindowsName(std::string_view name);
 
 // The name of an entry in `folder` that equals `name` without regard to ASCII case: the exact
 // one if it exists, else the first in byte order; empty when there is none.

@@ -34,7 +34,7 @@ namespace platform {
 namespace {
 
 thread_local std::string t_lastError;
-thread_local fat::Failure t_lastErrorKind = fat::Failure::Other;
+thread_local base::Failure t_lastErrorKind = base::Failure::Other;
 
 struct Device {
     DeviceKind kind = DeviceKind::RawVolume;
@@ -108,13 +108,13 @@ DeviceHooks* g_hooks = nullptr;
 
 BOOL fail(std::string message) {
     t_lastError = std::move(message);
-    t_lastErrorKind = fat::Failure::Other;
+    t_lastErrorKind = base::Failure::Other;
     return FALSE;
 }
 
 BOOL succeed() {
     t_lastError.clear();
-    t_lastErrorKind = fat::Failure::Other;
+    t_lastErrorKind = base::Failure::Other;
     return TRUE;
 }
 
@@ -169,7 +169,7 @@ void biosDiskette(DIOC_REGISTERS& r) {
     auto opened = DriveA::open(options);
     if (!opened) {
         t_lastError = opened.message();
-        const bool protectedMedium = opened.kind() == fat::Failure::WriteProtected;
+        const bool protectedMedium = opened.kind() == base::Failure::WriteProtected;
         return finishBios(r, protectedMedium ? kWriteProtected : kNotReady, 0);
     }
     DriveA& medium = **opened;
@@ -187,11 +187,11 @@ void biosDiskette(DIOC_REGISTERS& r) {
         return finishBios(r, kSectorNotFound, 0);
     }
     auto* data = static_cast<std::uint8_t*>(buffer.data);
-    fat::Status done = writing ? medium.write(first, count, data) : medium.read(first, count, data);
+    base::Status done = writing ? medium.write(first, count, data) : medium.read(first, count, data);
     if (done && writing) done = medium.flush();
     if (!done) {
         t_lastError = done.message();
-        const bool protectedMedium = done.kind() == fat::Failure::WriteProtected;
+        const bool protectedMedium = done.kind() == base::Failure::WriteProtected;
         return finishBios(r, protectedMedium ? kWriteProtected : kControllerFailure, 0);
     }
     t_lastError.clear();
@@ -202,13 +202,13 @@ BOOL volumeControl(Device& device, DWORD code) {
     DriveA& drive = *device.drive;
     switch (code) {
         case FSCTL_LOCK_VOLUME: {
-            fat::Status held = drive.lock();
+            base::Status held = drive.lock();
             return held ? succeed() : fail(held.message());
         }
         case FSCTL_DISMOUNT_VOLUME: {
             // A flush with nothing to write still waits for the medium.
             const bool pending = drive.writable() && DriveA::hasUnflushedWrites();
-            fat::Status flushed = pending ? drive.flush() : fat::Status::success();
+            base::Status flushed = pending ? drive.flush() : base::Status::success();
             drive.dropCache(false);
             return flushed ? succeed() : fail(flushed.message());
         }
@@ -227,13 +227,13 @@ const std::string& lastErrorMessage() {
     return t_lastError;
 }
 void setLastErrorMessage(std::string message) {
-    setLastError(fat::Failure::Other, std::move(message));
+    setLastError(base::Failure::Other, std::move(message));
 }
-void setLastError(fat::Failure kind, std::string message) {
+void setLastError(base::Failure kind, std::string message) {
     t_lastError = std::move(message);
     t_lastErrorKind = kind;
 }
-fat::Failure lastErrorKind() {
+base::Failure lastErrorKind() {
     return t_lastErrorKind;
 }
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "fat/result.h"
+#include "base/result.h"
 
 using BOOL = int;
 using BYTE = std::uint8_t;
@@ -126,9 +126,9 @@ namespace platform {
 const std::string& lastErrorMessage();
 // Its kind, for code that decides on it (write protection, permission...); Other after a
 // success or a failure of no particular kind.
-fat::Failure lastErrorKind();
+base::Failure lastErrorKind();
 void setLastErrorMessage(std::string message);
-void setLastError(fat::Failure kind, std::string message);
+void setLastError(base::Failure kind, std::string message);
 
 // Makes a caller's buffer reachable through a 32-bit handle for as long as this object
 // lives; the BIOS emulation resolves reg_EBX through it and refuses anything else. Blocks from

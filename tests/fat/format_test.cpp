@@ -248,16 +248,16 @@ class ForgetfulDevice final : public fat::SectorDevice {
     ForgetfulDevice(MemoryDevice& inner, std::set<std::uint32_t> forgets)
         : m_inner(inner), m_forgets(std::move(forgets)) {}
     std::uint32_t sectorCount() const override { return m_inner.sectorCount(); }
-    fat::Status read(std::uint32_t first, std::uint32_t count, std::uint8_t* out) override {
-        fat::Status s = m_inner.read(first, count, out);
+    base::Status read(std::uint32_t first, std::uint32_t count, std::uint8_t* out) override {
+        base::Status s = m_inner.read(first, count, out);
         for (std::uint32_t n : m_forgets)
             if (n >= first && n < first + count) out[(n - first) * 512 + 17] ^= 0x40;
         return s;
     }
-    fat::Status write(std::uint32_t first, std::uint32_t count, const std::uint8_t* in) override {
+    base::Status write(std::uint32_t first, std::uint32_t count, const std::uint8_t* in) override {
         return m_inner.write(first, count, in);
     }
-    fat::Status flush() override { return fat::Status::success(); }
+    base::Status flush() override { return base::Status::success(); }
 
   private:
     MemoryDevice& m_inner;

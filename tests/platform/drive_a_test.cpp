@@ -144,7 +144,7 @@ TEST_F(DriveATest, ReadOnlyImageIsWriteProtectedAndUnchanged) {
     ASSERT_TRUE(readOnly) << readOnly.message();
     EXPECT_FALSE((*readOnly)->writable());
     std::vector<std::uint8_t> sector(512, 0xEE);
-    fat::Status refused = (*readOnly)->write(0, 1, sector.data());
+    base::Status refused = (*readOnly)->write(0, 1, sector.data());
     EXPECT_FALSE(refused);
     EXPECT_EQ(refused.message().rfind("write-protected", 0), 0u);
     EXPECT_FALSE((*reader)->write(0, 1, sector.data()));

@@ -12,7 +12,7 @@ std::function<void(HWND, UINT)> makeFormatAction(FormatChoice choice, FormatOutc
         FormatOutcome& out = outcome ? *outcome : ignored;
         ++out.shown;
         out.error.clear();
-        out.errorKind = fat::Failure::Other;
+        out.errorKind = base::Failure::Other;
         out.skipped = choice.action == FormatChoice::Action::Skip;
         if (out.skipped) return;
         if (drive != 0) {

@@ -24,7 +24,7 @@ struct FormatOutcome {
     bool skipped = false;                     // the last time, the diskette was left as it was
     std::optional<fat::FormatReport> report;  // the last successful format
     std::string error;  // the last failure in words; empty after a success or a skip
-    fat::Failure errorKind = fat::Failure::Other;  // and its kind
+    base::Failure errorKind = base::Failure::Other;  // and its kind
 };
 
 // The action for ScriptedPolicy::onFormat (or any policy's formatDrive). `outcome` may be null.

@@ -91,7 +91,7 @@ class FormatDialog final : public QDialog {
     bool confirmErase();
     void setBusy(bool busy);
     void showProgress(std::uint32_t done, std::uint32_t all);
-    void report(const fat::Result<fat::FormatReport>& result);
+    void report(const base::Result<fat::FormatReport>& result);
 
     unsigned m_drive;
     bool m_busy = false;
@@ -265,7 +265,7 @@ void FormatDialog::showProgress(std::uint32_t done, std::uint32_t all) {
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-void FormatDialog::report(const fat::Result<fat::FormatReport>& result) {
+void FormatDialog::report(const base::Result<fat::FormatReport>& result) {
     if (!result) {
         QString sentence;
         QString detail;

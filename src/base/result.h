@@ -1,0 +1,102 @@
+// Must-check results for every layer below the dialog. A failure carries a kind, for code that
+// has to decide what to do about it, and a detail that says what failed and where, for the
+// people who read the report. Sentences for the user are made at the edge, from the kind.
+#pragma once
+
+#include <cassert>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace base {
+
+// What kind of failure it was. Code decides on the kind, never on the detail's words.
+enum class Failure {
+    Other,
+    NoMedium,          // nothing in the drive
+    NotDiskette,       // something that is no diskette, never written
+    WriteProtected,    // the medium refuses writes
+    PermissionDenied,  // this user may not open the device or file
+    Busy,              // mounted or held by another program
+    NoRoom,            // the diskette or the host file system is full
+    IoError,           // a transfer failed
+    BadData,           // what was read makes no sense (a bad boot sector, a bad argument)
+};
+
+// A failure and nothing else: there is no way to make one that means success.
+class Error {
+public:
+    Error(Failure kind, std::string detail) : m_kind(kind), m_detail(std::move(detail)) {}
+    Failure kind() const { return m_kind; }
+    const std::string& detail() const { return m_detail; }
+
+private:
+    Failure m_kind;
+    std::string m_detail;
+};
+
+class [[nodiscard]] Status {
+public:
+    Status(Error error) : m_error(std::move(error)) {}  // NOLINT: implicit on purpose
+    static Status success() { return Status(); }
+    // A failure, to return as a Status or as any Result's failure.
+    static Error failure(std::string message) { return Error(Failure::Other, std::move(message)); }
+    static Error failure(Failure kind, std::string message) {
+        return Error(kind, std::move(message));
+    }
+
+    bool ok() const { return !m_error.has_value(); }
+    explicit operator bool() const { return ok(); }
+    // The detail of a failure; empty on success.
+    const std::string& message() const { return m_error ? m_error->detail() : empty(); }
+    Failure kind() const { return m_error ? m_error->kind() : Failure::Other; }
+    // The failure itself, to pass on as another result's failure. Only a failed status has one.
+    const Error& error() const {
+        assert(m_error.has_value() && "a successful status carries no error");
+        return *m_error;
+    }
+
+private:
+    Status() = default;
+    static const std::string& empty() {
+        static const std::string none;
+        return none;
+    }
+    std::optional<Error> m_error;
+};
+
+// A value or a failure. A Status does not convert: pass `status.error()`, which only a failed
+// status has, so that a success can never turn into a failure with no detail.
+template <class T>
+class [[nodiscard]] Result {
+public:
+    Result(T value) : m_value(std::move(value)) {}    // NOLINT: implicit on purpose
+    Result(Error error) : m_error(std::move(error)) {}  // NOLINT: implicit on purpose
+    Result(Status) = delete;
+
+    bool ok() const { return m_value.has_value(); }
+    explicit operator bool() const { return ok(); }
+    const std::string& message() const { return m_error ? m_error->detail() : empty(); }
+    Failure kind() const { return m_error ? m_error->kind() : Failure::Other; }
+    const Error& error() const {
+        assert(m_error.has_value() && "a result with a value carries no error");
+        return *m_error;
+    }
+    T& value() { return *m_value; }
+    const T& value() const { return *m_value; }
+    T* operator->() { return &*m_value; }
+    const T* operator->() const { return &*m_value; }
+    T& operator*() { return *m_value; }
+    const T& operator*() const { return *m_value; }
+    Status status() const { return m_error ? Status(*m_error) : Status::success(); }
+
+private:
+    static const std::string& empty() {
+        static const std::string none;
+        return none;
+    }
+    std::optional<T> m_value;
+    std::optional<Error> m_error;
+};
+
+}  // namespace base
