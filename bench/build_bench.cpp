@@ -35,7 +35,7 @@
 
 #include "drive_model.h"
 #include "fat/fat12.h"
-#include "fat/memory_device.h"
+#include "support/memory_device.h"
 #include "process.h"
 #include "transfer_log.h"
 

@@ -4,7 +4,7 @@
 #include <iterator>
 
 #include "fat/fat12.h"
-#include "fat/memory_device.h"
+#include "support/memory_device.h"
 #include "support/fat_tools.h"
 
 namespace buildtest {

@@ -8,7 +8,7 @@
 
 #include "build/build_fixture.h"
 #include "fat/fat12.h"
-#include "fat/memory_device.h"
+#include "support/memory_device.h"
 #include "support/fat_tools.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "cli/cli_process.h"
 #include "fat/fat12.h"
-#include "fat/memory_device.h"
+#include "support/memory_device.h"
 #include "support/dialog_harness.h"
 #include "support/fat_tools.h"
 

@@ -14,6 +14,7 @@
 #include "app/CrisisDlg.h"
 #include "framework/input.h"
 #include "platform/device_hooks.h"
+#include "support/scripted_policy.h"
 #include "ui/console/console_backend.h"
 
 namespace disktest {

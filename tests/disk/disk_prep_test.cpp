@@ -7,7 +7,7 @@
 #include "disk_prep_fixture.h"
 #include "fat/fat12.h"
 #include "fat/layout.h"
-#include "fat/memory_device.h"
+#include "support/memory_device.h"
 #include "framework/shell.h"
 #include "platform/drive_format.h"
 #include "support/fat_tools.h"

@@ -12,8 +12,8 @@
 #include <fstream>
 
 #include "../platform/platform_fixture.h"
-#include "fat/failing_device.h"
-#include "fat/memory_device.h"
+#include "support/failing_device.h"
+#include "support/memory_device.h"
 #include "support/fake_sysfs.h"
 #include "support/fat_tools.h"
 

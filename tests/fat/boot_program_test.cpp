@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fat/fat12.h"
-#include "fat/memory_device.h"
+#include "support/memory_device.h"
 #include "support/fat_tools.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // The memory device and the failing wrapper that other tests build on.
 #include <gtest/gtest.h>
 
-#include "fat/failing_device.h"
-#include "fat/memory_device.h"
+#include "support/failing_device.h"
+#include "support/memory_device.h"
 #include "support/fat_tools.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <set>
 
 #include "fat/endian.h"
-#include "fat/failing_device.h"
+#include "support/failing_device.h"
 #include "fat/fat12.h"
 #include "fat/layout.h"
-#include "fat/memory_device.h"
+#include "support/memory_device.h"
 #include "support/fat_tools.h"
 
 namespace {

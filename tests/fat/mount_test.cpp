@@ -8,7 +8,7 @@
 #include "fat/endian.h"
 #include "fat/fat12.h"
 #include "fat/layout.h"
-#include "fat/memory_device.h"
+#include "support/memory_device.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include "framework/afxwin.h"
 #include "framework/input.h"
+#include "support/scripted_policy.h"
 #include "ui/console/console_backend.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fat/fat12.h"
-#include "fat/memory_device.h"
+#include "support/memory_device.h"
 #include "hardening/build_fixture.h"
 #include "platform/device_hooks.h"
 #include "support/crash_states.h"

@@ -17,9 +17,10 @@
 #include "app/CrisisDlg.h"
 #include "fat/fat12.h"
 #include "fat/fat_table.h"
-#include "fat/memory_device.h"
+#include "support/memory_device.h"
 #include "framework/help.h"
 #include "res/resources.h"
+#include "support/scripted_policy.h"
 #include "ui/console/console_backend.h"
 
 namespace fuzzentry {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "fat/fat12.h"
-#include "fat/memory_device.h"
+#include "support/memory_device.h"
 #include "platform/drive_a.h"
 #include "platform/drive_a_copies.h"
 #include "platform/host_file.h"

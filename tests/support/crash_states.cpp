@@ -5,7 +5,7 @@
 #include <random>
 
 #include "fat/fat12.h"
-#include "fat/memory_device.h"
+#include "support/memory_device.h"
 
 namespace crash {
 namespace {

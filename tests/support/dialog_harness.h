@@ -30,6 +30,7 @@
 
 #include "app/CrisisDlg.h"
 #include "framework/input.h"
+#include "support/scripted_policy.h"
 #include "ui/console/console_backend.h"
 
 namespace dialogtest {

@@ -13,7 +13,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "fat/memory_device.h"
+#include "support/memory_device.h"
 
 namespace fattools {
 

@@ -3,8 +3,6 @@
 // quenvol-cli and the tests use it.
 #pragma once
 
-#include <deque>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -85,21 +83,6 @@ private:
     int m_waitShows = 0;
     int m_formatCalls = 0;
     int m_updates = 0;
-};
-
-// A policy that tests script: queued answers and actions, each used once, in order.
-class ScriptedPolicy : public Policy {
-public:
-    std::deque<int> answers;  // message-box answers; when empty: IDNO for a question, else IDOK
-    std::function<void(HWND, UINT)> onFormat;  // none: the diskette is left as it is
-    std::deque<std::function<INT_PTR(CFileDialog&)>> fileChoices;  // when empty: Cancel
-    std::deque<std::function<void(CDialog&)>> dialogScripts;       // when empty: Cancel
-    int unansweredQuestions = 0;  // message boxes that found no queued answer
-
-    int answerMessageBox(const std::string& text, const std::string& caption, UINT type) override;
-    void formatDrive(HWND owner, UINT drive) override;
-    INT_PTR chooseFile(CFileDialog& dialog) override;
-    void runDialog(CDialog& dialog) override;
 };
 
 }  // namespace console

@@ -27,7 +27,7 @@ struct FormatOutcome {
     base::Failure errorKind = base::Failure::Other;  // and its kind
 };
 
-// The action for ScriptedPolicy::onFormat (or any policy's formatDrive). `outcome` may be null.
+// The action for a policy's formatDrive. `outcome` may be null.
 std::function<void(HWND, UINT)> makeFormatAction(FormatChoice choice, FormatOutcome* outcome);
 
 // One line for the terminal: "Format complete: 1,457,664 bytes available on the diskette.",

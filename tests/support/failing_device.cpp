@@ -1,4 +1,4 @@
-#include "fat/failing_device.h"
+#include "support/failing_device.h"
 
 #include <algorithm>
 #include <string>

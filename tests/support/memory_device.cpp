@@ -1,4 +1,4 @@
-#include "fat/memory_device.h"
+#include "support/memory_device.h"
 
 #include <cstring>
 #include <fstream>
