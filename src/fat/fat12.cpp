@@ -175,6 +175,12 @@ bool isVisibleEntry(const std::uint8_t* entry) {
     return entry[0] != dirent::kDeletedMark && (attributes & dirent::kAttrVolumeLabel) == 0;
 }
 
+// The same failure with what was being done put in front of its detail: the kind stays the
+// device's (an I/O error, write protection...).
+base::Error within(const std::string& what, const Status& s) {
+    return Status::failure(s.kind(), what + s.message());
+}
+
 std::string hex(unsigned value, int digits) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%0*X", digits, value);
@@ -244,7 +250,8 @@ SectorCheck checkEverySector(SectorDevice& device, const Geometry& g,
         if (s) s = device.read(first, count, back.data());
         if (s && !std::all_of(back.begin(), back.begin() + std::size_t{count} * kSectorSize,
                               [](std::uint8_t b) { return b == 0; })) {
-            s = Status::failure("sector " + std::to_string(first) + " read back wrong");
+            s = Status::failure(Failure::IoError,
+                                "sector " + std::to_string(first) + " read back wrong");
         }
         if (!s && count == 1 && check.firstError.empty()) check.firstError = s.message();
         return s.ok();
@@ -276,34 +283,35 @@ Result<Geometry> geometryForSize(std::uint64_t bytes) {
     for (const Geometry& g : kGeometries) {
         if (std::uint64_t{g.totalSectors} * kSectorSize == bytes) return g;
     }
-    return Status::failure("a medium of " + std::to_string(bytes) +
-                           " bytes has no diskette format");
+    return Status::failure(Failure::NotDiskette, "a medium of " + std::to_string(bytes) +
+                                                     " bytes has no diskette format");
 }
 
 Result<std::string> toShortName(std::string_view name) {
     const std::string quoted = "\"" + std::string(name) + "\"";
-    if (name.empty()) return Status::failure("a file name is empty");
+    auto bad = [](const std::string& why) { return Status::failure(Failure::BadData, why); };
+    if (name.empty()) return bad("a file name is empty");
     const std::size_t dot = name.find('.');
     const std::string_view base = name.substr(0, dot);
     const std::string_view ext =
         dot == std::string_view::npos ? std::string_view{} : name.substr(dot + 1);
-    if (base.empty()) return Status::failure("file name " + quoted + " has no name before the dot");
+    if (base.empty()) return bad("file name " + quoted + " has no name before the dot");
     if (ext.find('.') != std::string_view::npos) {
-        return Status::failure("file name " + quoted + " has more than one dot");
+        return bad("file name " + quoted + " has more than one dot");
     }
     if (base.size() > 8 || ext.size() > 3) {
-        return Status::failure("file name " + quoted + " is longer than 8.3 characters");
+        return bad("file name " + quoted + " is longer than 8.3 characters");
     }
     std::string shortName(11, ' ');
     for (std::size_t i = 0; i < base.size(); ++i) {
         if (!isShortNameChar(static_cast<unsigned char>(base[i]))) {
-            return Status::failure("file name " + quoted + " holds a character not allowed");
+            return bad("file name " + quoted + " holds a character not allowed");
         }
         shortName[i] = toUpperAscii(base[i]);
     }
     for (std::size_t i = 0; i < ext.size(); ++i) {
         if (!isShortNameChar(static_cast<unsigned char>(ext[i]))) {
-            return Status::failure("file name " + quoted + " holds a character not allowed");
+            return bad("file name " + quoted + " holds a character not allowed");
         }
         shortName[8 + i] = toUpperAscii(ext[i]);
     }
@@ -360,11 +368,14 @@ Result<FormatReport> format(SectorDevice& device, const FormatOptions& options) 
     const std::uint32_t dataStart = firstDataSector(g);
     if (!options.quick) {
         SectorCheck check = checkEverySector(device, g, options);
-        if (!check.flushError.empty()) return Status::failure("format: " + check.flushError);
+        if (!check.flushError.empty()) {
+            return Status::failure(Failure::IoError, "format: " + check.flushError);
+        }
         if (!check.bad.empty() && check.bad.front() < dataStart) {
-            return Status::failure("format: sector " + std::to_string(check.bad.front()) +
-                                   " of the boot sector, FATs or root directory is unusable (" +
-                                   check.firstError + ")");
+            return Status::failure(Failure::IoError,
+                                   "format: sector " + std::to_string(check.bad.front()) +
+                                       " of the boot sector, FATs or root directory is unusable (" +
+                                       check.firstError + ")");
         }
         report.badSectors = std::move(check.bad);
     }
@@ -405,16 +416,15 @@ Result<FormatReport> format(SectorDevice& device, const FormatOptions& options) 
         if (Status s = device.write(rootStart, dataStart - rootStart,
                                     &system[std::size_t{rootStart} * kSectorSize]);
             !s) {
-            return Status::failure("format: writing the root directory: " + s.message());
+            return within("format: writing the root directory: ", s);
         }
-        if (Status s = device.flush(); !s) return Status::failure("format: " + s.message());
+        if (Status s = device.flush(); !s) return within("format: ", s);
         tablesEnd = rootStart;
     }
     if (Status s = device.write(0, tablesEnd, system.data()); !s) {
-        return Status::failure("format: writing the boot sector, FATs and root directory: " +
-                               s.message());
+        return within("format: writing the boot sector, FATs and root directory: ", s);
     }
-    if (Status s = device.flush(); !s) return Status::failure("format: " + s.message());
+    if (Status s = device.flush(); !s) return within("format: ", s);
     if (options.quick && options.progress) options.progress(g.totalSectors, g.totalSectors);
     report.capacityBytes =
         std::uint64_t{clusters - badClusters} * g.sectorsPerCluster * kSectorSize;
@@ -423,7 +433,9 @@ Result<FormatReport> format(SectorDevice& device, const FormatOptions& options) 
 
 Result<Geometry> readBootSectorLayout(std::span<const std::uint8_t> s,
                                       std::uint32_t deviceSectors) {
-    auto bad = [](const std::string& what) { return Status::failure("boot sector: " + what); };
+    auto bad = [](const std::string& what) {
+        return Status::failure(Failure::BadData, "boot sector: " + what);
+    };
     if (s.size() < kSectorSize) {
         return bad("only " + std::to_string(s.size()) + " bytes, a sector holds 512");
     }
@@ -484,16 +496,18 @@ Result<Geometry> readBootSectorLayout(std::span<const std::uint8_t> s,
 
 Status checkBootImage(std::span<const std::uint8_t> image, const Geometry& layout) {
     if (image.size() < kSectorSize) {
-        return Status::failure("it holds " + std::to_string(image.size()) +
-                               " bytes; a boot sector is 512");
+        return Status::failure(Failure::BadData, "it holds " + std::to_string(image.size()) +
+                                                     " bytes; a boot sector is 512");
     }
     if (load16(&image[boot::kSignature]) != boot::kSignatureValue) {
-        return Status::failure("it does not end in the boot-sector signature 0x55AA");
+        return Status::failure(Failure::BadData,
+                               "it does not end in the boot-sector signature 0x55AA");
     }
     if (load16(&image[boot::kBytesPerSector]) != kSectorSize) {
-        return Status::failure("bytes a sector is " +
-                               std::to_string(load16(&image[boot::kBytesPerSector])) +
-                               " in the image, 512 for the diskette");
+        return Status::failure(Failure::BadData,
+                               "bytes a sector is " +
+                                   std::to_string(load16(&image[boot::kBytesPerSector])) +
+                                   " in the image, 512 for the diskette");
     }
     std::uint32_t total = load16(&image[boot::kTotalSectors16]);
     if (total == 0) total = load32(&image[boot::kTotalSectors32]);
@@ -515,9 +529,10 @@ Status checkBootImage(std::span<const std::uint8_t> image, const Geometry& layou
     };
     for (const Field& f : fields) {
         if (f.image != f.volume) {
-            return Status::failure(std::string(f.what) + " is " + std::to_string(f.image) +
-                                   " in the image, " + std::to_string(f.volume) +
-                                   " for the diskette");
+            return Status::failure(Failure::BadData,
+                                   std::string(f.what) + " is " + std::to_string(f.image) +
+                                       " in the image, " + std::to_string(f.volume) +
+                                       " for the diskette");
         }
     }
     return Status::success();
@@ -536,41 +551,55 @@ std::vector<std::uint8_t> withVolumeIdentity(std::span<const std::uint8_t> image
     return sector;
 }
 
-Result<Volume> Volume::mount(SectorDevice& device) {
+namespace {
+
+// Reads sector 0 into `sector` and the layout it describes, checked against the medium.
+Result<Geometry> readVolumeLayout(SectorDevice& device, std::vector<std::uint8_t>& sector) {
     const std::uint32_t deviceSectors = device.sectorCount();
     if (deviceSectors == 0) return Status::failure("mount: the medium has no sectors");
-    std::array<std::uint8_t, kSectorSize> s{};
-    if (Status st = device.read(0, 1, s.data()); !st) {
-        return Status::failure("mount: reading the boot sector: " + st.message());
+    sector.assign(kSectorSize, 0);
+    if (Status st = device.read(0, 1, sector.data()); !st) {
+        return within("mount: reading the boot sector: ", st);
     }
-    Result<Geometry> layout = readBootSectorLayout(s, deviceSectors);
+    return readBootSectorLayout(sector, deviceSectors);
+}
+
+}  // namespace
+
+Result<Volume> Volume::mount(SectorDevice& device) {
+    std::vector<std::uint8_t> bootSector;
+    Result<Geometry> layout = readVolumeLayout(device, bootSector);
     if (!layout) return layout.error();
     const Geometry& g = *layout;
-    const std::uint64_t dataStart = firstDataSector(g);
-    const std::uint64_t clusters = (g.totalSectors - dataStart) / g.sectorsPerCluster;
-
     Volume volume(device);
     volume.m_geometry = g;
     volume.m_firstRootSector = firstRootSector(g);
-    volume.m_firstDataSector = static_cast<std::uint32_t>(dataStart);
-    volume.m_clusterCount = static_cast<std::uint32_t>(clusters);
-    volume.m_fat.resize(std::size_t{g.sectorsPerFat} * kSectorSize);
-    if (Status st = device.read(g.reservedSectors, g.sectorsPerFat, volume.m_fat.data()); !st) {
-        return Status::failure("mount: reading the FAT: " + st.message());
-    }
-    if (volume.m_fat[0] != g.media) {
-        return Status::failure("FAT: first byte " + hex(volume.m_fat[0], 2) +
-                               " does not match the media descriptor " + hex(g.media, 2));
-    }
-    volume.m_root.resize(std::size_t{g.rootEntries} * dirent::kSize);
-    if (Status st = device.read(volume.m_firstRootSector, rootSectors(g), volume.m_root.data());
-        !st) {
-        return Status::failure("mount: reading the root directory: " + st.message());
-    }
-    volume.m_bootSector.assign(s.begin(), s.end());
-    volume.m_fatOnMedium = volume.m_fat;
-    volume.m_rootOnMedium = volume.m_root;
+    volume.m_firstDataSector = firstDataSector(g);
+    volume.m_clusterCount = clusterCount(g);
+    volume.m_bootSector = std::move(bootSector);
+    if (Status st = volume.loadTables(); !st) return st.error();
     return volume;
+}
+
+// Reads the first FAT and the root directory of the layout the boot sector gave.
+Status Volume::loadTables() {
+    const Geometry& g = m_geometry;
+    m_fat.resize(std::size_t{g.sectorsPerFat} * kSectorSize);
+    if (Status st = m_device->read(g.reservedSectors, g.sectorsPerFat, m_fat.data()); !st) {
+        return within("mount: reading the FAT: ", st);
+    }
+    if (m_fat[0] != g.media) {
+        return Status::failure(Failure::BadData, "FAT: first byte " + hex(m_fat[0], 2) +
+                                                     " does not match the media descriptor " +
+                                                     hex(g.media, 2));
+    }
+    m_root.resize(std::size_t{g.rootEntries} * dirent::kSize);
+    if (Status st = m_device->read(m_firstRootSector, rootSectors(g), m_root.data()); !st) {
+        return within("mount: reading the root directory: ", st);
+    }
+    m_fatOnMedium = m_fat;
+    m_rootOnMedium = m_root;
+    return Status::success();
 }
 
 std::uint32_t Volume::clusterBytes() const {
@@ -609,8 +638,9 @@ Result<std::vector<std::uint16_t>> Volume::chainOf(std::uint16_t first,
     std::uint16_t n = first;
     while (true) {
         if (n < cluster::kFirstData || n >= m_clusterCount + cluster::kFirstData || seen[n]) {
-            return Status::failure("the cluster chain of " + std::string(name) +
-                                   " is broken at cluster " + std::to_string(n));
+            return Status::failure(Failure::BadData, "the cluster chain of " + std::string(name) +
+                                                         " is broken at cluster " +
+                                                         std::to_string(n));
         }
         seen[n] = true;
         chain.push_back(n);
@@ -640,7 +670,7 @@ Status Volume::writeClusters(const std::vector<std::uint16_t>& chain, const std:
             m_firstDataSector + (chain[i] - cluster::kFirstData) * perCluster;
         const auto count = static_cast<std::uint32_t>((j - i) * perCluster);
         if (Status s = m_device->write(first, count, data + i * clusterBytes()); !s) {
-            return Status::failure("writing the data: " + s.message());
+            return within("writing the data: ", s);
         }
         i = j;
     }
@@ -665,8 +695,7 @@ Status Volume::writeFatChanges(const std::vector<std::uint8_t>& before,
             while (j < m_geometry.sectorsPerFat && differs(j)) ++j;
             if (Status s = m_device->write(base + i, j - i, &after[std::size_t{i} * kSectorSize]);
                 !s) {
-                return Status::failure("writing FAT " + std::to_string(copy + 1) + ": " +
-                                       s.message());
+                return within("writing FAT " + std::to_string(copy + 1) + ": ", s);
             }
             i = j;
         }
@@ -683,7 +712,7 @@ Status Volume::writeRootChanges(const std::vector<std::uint8_t>& before,
         if (Status s = m_device->write(m_firstRootSector + static_cast<std::uint32_t>(sector), 1,
                                        &after[at]);
             !s) {
-            return Status::failure("writing the root directory: " + s.message());
+            return within("writing the root directory: ", s);
         }
     }
     return Status::success();
@@ -750,16 +779,34 @@ Status Volume::stageFile(std::string_view name, std::span<const std::uint8_t> da
                          std::time_t when) {
     Result<std::string> shortName = toShortName(name);
     if (!shortName) return shortName.error();
+    const std::string what = "cannot write \"" + std::string(name) + "\": ";
+    Result<Placement> place = placeFile(*shortName, name, data.size());
+    if (!place) return place.error();
+    if (Status s = freeOldIfNeeded(*place, what); !s) return s;
+    // The data goes to clusters that nothing on the medium names; the chain and the entry stay
+    // in memory until commit().
+    Result<std::vector<std::uint16_t>> chain = writeChain(place->clusters, data);
+    if (!chain) return within(what, chain.status());
+    const std::uint16_t first = chain->empty() ? cluster::kFree : chain->front();
+    if (Status s = stageEntry(place->slot, *shortName, first, data.size(), when, what); !s) {
+        return s;
+    }
+    m_pendingFree.insert(m_pendingFree.end(), place->oldChain.begin(), place->oldChain.end());
+    return Status::success();
+}
+
+// Where a file goes: the slot of the file it replaces or a free one, and whether there is room
+// for it. Refuses before anything is written: a directory of that name, a full root
+// directory, too little room even with the old file's clusters.
+Result<Volume::Placement> Volume::placeFile(const std::string& shortName, std::string_view name,
+                                            std::size_t bytes) {
     const std::string quoted = "\"" + std::string(name) + "\"";
-    auto fail = [&](const Status& s) {
-        return Status::failure("cannot write " + quoted + ": " + s.message());
-    };
-    std::optional<std::size_t> existing = findEntry(*shortName);
+    std::optional<std::size_t> existing = findEntry(shortName);
     // Staged twice: the first version goes onto the medium before it is replaced.
     if (existing && isStagedEntry(*existing)) {
-        if (Status s = commit(); !s) return fail(s);
+        if (Status s = commit(); !s) return within("cannot write " + quoted + ": ", s);
     }
-    std::vector<std::uint16_t> oldChain;
+    Placement place;
     if (existing) {
         const std::uint8_t* entry = &m_root[*existing * dirent::kSize];
         if (entry[dirent::kAttributes] & dirent::kAttrDirectory) {
@@ -767,77 +814,99 @@ Status Volume::stageFile(std::string_view name, std::span<const std::uint8_t> da
         }
         Result<std::vector<std::uint16_t>> chain =
             chainOf(load16(entry + dirent::kFirstCluster), name);
-        if (!chain) return Status::failure("cannot replace " + quoted + ": " + chain.message());
-        oldChain = std::move(*chain);
+        if (!chain) return within("cannot replace " + quoted + ": ", chain.status());
+        place.oldChain = std::move(*chain);
     }
     const std::optional<std::size_t> slot = existing ? existing : findFreeEntry();
-    if (!slot) return Status::failure("cannot write " + quoted + ": the root directory is full");
-    const std::uint64_t needed64 = (data.size() + clusterBytes() - 1) / clusterBytes();
-    std::uint64_t freeClusters = freeBytes() / clusterBytes();
-    const std::uint64_t room = freeClusters + m_pendingFree.size() + oldChain.size();
-    if (needed64 > room || data.size() > 0xFFFFFFFFu) {
-        return Status::failure("cannot write " + quoted + ": it needs " +
-                               std::to_string(needed64 * clusterBytes()) + " bytes, " +
-                               std::to_string(room * clusterBytes()) + " are free");
+    if (!slot) {
+        return Status::failure(Failure::NoRoom,
+                               "cannot write " + quoted + ": the root directory is full");
     }
-    const auto needed = static_cast<std::uint32_t>(needed64);
-    // The clusters of files replaced earlier come free once their new entries are durable.
-    if (needed > freeClusters && !m_pendingFree.empty()) {
-        if (Status s = commit(); !s) return fail(s);
+    const std::uint64_t needed = (bytes + clusterBytes() - 1) / clusterBytes();
+    const std::uint64_t freeClusters = freeBytes() / clusterBytes();
+    const std::uint64_t room = freeClusters + m_pendingFree.size() + place.oldChain.size();
+    if (needed > room || bytes > 0xFFFFFFFFu) {
+        return Status::failure(Failure::NoRoom,
+                               "cannot write " + quoted + ": it needs " +
+                                   std::to_string(needed * clusterBytes()) + " bytes, " +
+                                   std::to_string(room * clusterBytes()) + " are free");
+    }
+    place.slot = *slot;
+    place.replaces = existing.has_value();
+    place.clusters = static_cast<std::uint32_t>(needed);
+    return place;
+}
+
+// Frees clusters for a file that does not fit beside what is there: the clusters of files
+// replaced earlier come free once their new entries are durable; then, without room for old
+// and new side by side, the old file goes first, durably, so that its clusters can take the
+// new data.
+Status Volume::freeOldIfNeeded(Placement& place, const std::string& what) {
+    std::uint64_t freeClusters = freeBytes() / clusterBytes();
+    if (place.clusters > freeClusters && !m_pendingFree.empty()) {
+        if (Status s = commit(); !s) return within(what, s);
         freeClusters = freeBytes() / clusterBytes();
     }
-    // Without room for old and new side by side, the old file goes first, durably, so that
-    // its clusters can take the new data.
-    if (existing && needed > freeClusters) {
-        if (Status s = commit(); !s) return fail(s);
-        if (Status s = removeEntry(*existing, oldChain); !s) return failAndReload(fail(s));
-        oldChain.clear();
+    if (place.replaces && place.clusters > freeClusters) {
+        if (Status s = commit(); !s) return within(what, s);
+        if (Status s = removeEntry(place.slot, place.oldChain); !s) {
+            return failAndReload(within(what, s));
+        }
+        place.oldChain.clear();
     }
+    return Status::success();
+}
 
-    // The data goes to clusters that nothing on the medium names; the chain and the entry stay
-    // in memory until commit().
-    const std::vector<std::uint16_t> chain = allocate(m_fat, needed);
+// Writes `data` into `clusters` free clusters and chains them in the FAT held in memory.
+Result<std::vector<std::uint16_t>> Volume::writeChain(std::uint32_t clusters,
+                                                      std::span<const std::uint8_t> data) {
+    const std::vector<std::uint16_t> chain = allocate(m_fat, clusters);
     if (!chain.empty()) {
-        std::vector<std::uint8_t> padded(std::size_t{needed} * clusterBytes(), 0);
+        std::vector<std::uint8_t> padded(std::size_t{clusters} * clusterBytes(), 0);
         std::copy(data.begin(), data.end(), padded.begin());
-        if (Status s = writeClusters(chain, padded.data()); !s) return fail(s);
+        if (Status s = writeClusters(chain, padded.data()); !s) return s.error();
     }
     for (std::size_t i = 0; i < chain.size(); ++i) {
         setFatEntry(m_fat, chain[i], i + 1 < chain.size() ? chain[i + 1] : cluster::kEndOfChain);
     }
+    return chain;
+}
+
+// Fills the file's directory entry in memory; the medium sees it at the commit.
+Status Volume::stageEntry(std::size_t slot, const std::string& shortName,
+                          std::uint16_t firstCluster, std::size_t bytes, std::time_t when,
+                          const std::string& what) {
     // Taking the slot of the end-of-directory mark moves the mark on by one: whatever stale
     // entries lie beyond it must stay out of sight rather than come back as files. Marking a
     // slot past the end changes nothing visible, so a mark in another sector goes out at once.
-    const std::size_t next = *slot + 1;
-    if (m_root[*slot * dirent::kSize] == dirent::kEndMark && next < m_root.size() / dirent::kSize &&
+    const std::size_t next = slot + 1;
+    if (m_root[slot * dirent::kSize] == dirent::kEndMark && next < m_root.size() / dirent::kSize &&
         m_root[next * dirent::kSize] != dirent::kEndMark) {
         m_root[next * dirent::kSize] = dirent::kEndMark;
-        if (next * dirent::kSize / kSectorSize != *slot * dirent::kSize / kSectorSize) {
+        if (next * dirent::kSize / kSectorSize != slot * dirent::kSize / kSectorSize) {
             std::vector<std::uint8_t> marked = m_rootOnMedium;
             marked[next * dirent::kSize] = dirent::kEndMark;
             if (Status s = writeRootChanges(m_rootOnMedium, marked); !s) {
-                return failAndReload(fail(s));
+                return failAndReload(within(what, s));
             }
             m_rootOnMedium = std::move(marked);
         }
     }
-    std::uint8_t* entry = &m_root[*slot * dirent::kSize];
+    std::uint8_t* entry = &m_root[slot * dirent::kSize];
     std::fill(entry, entry + dirent::kSize, 0);
-    std::memcpy(entry + dirent::kName, shortName->data(), 11);
+    std::memcpy(entry + dirent::kName, shortName.data(), 11);
     if (entry[0] == dirent::kDeletedMark) entry[0] = dirent::kEscapedE5;
     entry[dirent::kAttributes] = dirent::kAttrArchive;
     stampEntry(entry, when);
-    store16(entry + dirent::kFirstCluster, chain.empty() ? cluster::kFree : chain.front());
-    store32(entry + dirent::kFileSize, static_cast<std::uint32_t>(data.size()));
-    m_pendingFree.insert(m_pendingFree.end(), oldChain.begin(), oldChain.end());
+    store16(entry + dirent::kFirstCluster, firstCluster);
+    store32(entry + dirent::kFileSize, static_cast<std::uint32_t>(bytes));
     return Status::success();
 }
 
 Status Volume::commit() {
     if (!hasStaged()) return Status::success();
     auto fail = [&](const Status& s) {
-        return failAndReload(
-            Status::failure("putting the staged files on the medium: " + s.message()));
+        return failAndReload(within("putting the staged files on the medium: ", s));
     };
     // The new chains name no file yet: they go out with the data, and both become durable
     // before any entry points at them.
@@ -863,8 +932,8 @@ Status Volume::writeFile(std::string_view name, std::span<const std::uint8_t> da
                          std::time_t when) {
     if (Status s = stageFile(name, data, when); !s) return s;
     const std::string what = "cannot write \"" + std::string(name) + "\": ";
-    if (Status s = commit(); !s) return Status::failure(what + s.message());
-    if (Status s = m_device->flush(); !s) return failAndReload(Status::failure(what + s.message()));
+    if (Status s = commit(); !s) return within(what, s);
+    if (Status s = m_device->flush(); !s) return failAndReload(within(what, s));
     return Status::success();
 }
 
@@ -884,9 +953,10 @@ Result<std::vector<std::uint8_t>> Volume::readFile(std::string_view name) const 
     if (!chain) return chain.error();
     const std::uint64_t needed = (std::uint64_t{size} + clusterBytes() - 1) / clusterBytes();
     if (chain->size() < needed) {
-        return Status::failure("file " + quoted + " is " + std::to_string(size) +
-                               " bytes, but its cluster chain holds " +
-                               std::to_string(chain->size() * clusterBytes()));
+        return Status::failure(Failure::BadData,
+                               "file " + quoted + " is " + std::to_string(size) +
+                                   " bytes, but its cluster chain holds " +
+                                   std::to_string(chain->size() * clusterBytes()));
     }
     chain->resize(needed);
     std::vector<std::uint8_t> bytes(needed * clusterBytes());
@@ -899,7 +969,7 @@ Result<std::vector<std::uint8_t>> Volume::readFile(std::string_view name) const 
         if (Status s = m_device->read(first, static_cast<std::uint32_t>((j - i) * perCluster),
                                       &bytes[i * clusterBytes()]);
             !s) {
-            return Status::failure("reading " + quoted + ": " + s.message());
+            return within("reading " + quoted + ": ", s);
         }
         i = j;
     }
@@ -912,19 +982,18 @@ Status Volume::removeFile(std::string_view name) {
     if (!shortName) return shortName.error();
     const std::string quoted = "\"" + std::string(name) + "\"";
     auto fail = [&](const Status& s) {
-        return failAndReload(Status::failure("cannot remove " + quoted + ": " + s.message()));
+        return failAndReload(within("cannot remove " + quoted + ": ", s));
     };
     if (!findEntry(*shortName)) return Status::failure("cannot remove " + quoted + ": not found");
     // The root sector written below would carry staged entries along.
-    if (Status s = commit(); !s)
-        return Status::failure("cannot remove " + quoted + ": " + s.message());
+    if (Status s = commit(); !s) return within("cannot remove " + quoted + ": ", s);
     const std::optional<std::size_t> index = findEntry(*shortName);
     const std::uint8_t* entry = &m_root[*index * dirent::kSize];
     if (entry[dirent::kAttributes] & dirent::kAttrDirectory) {
         return Status::failure("cannot remove " + quoted + ": it is a directory");
     }
     Result<std::vector<std::uint16_t>> chain = chainOf(load16(entry + dirent::kFirstCluster), name);
-    if (!chain) return Status::failure("cannot remove " + quoted + ": " + chain.message());
+    if (!chain) return within("cannot remove " + quoted + ": ", chain.status());
     if (Status s = removeEntry(*index, *chain); !s) return fail(s);
     if (Status s = m_device->flush(); !s) return fail(s);
     return Status::success();

@@ -101,7 +101,25 @@ class Volume {
     const Geometry& geometry() const { return m_geometry; }
 
   private:
+    // Where a file being staged goes: its directory slot, the clusters it needs, and the chain
+    // of the file it replaces until that chain is freed.
+    struct Placement {
+        std::size_t slot = 0;
+        bool replaces = false;
+        std::uint32_t clusters = 0;
+        std::vector<std::uint16_t> oldChain;
+    };
+
     explicit Volume(SectorDevice& device) : m_device(&device) {}
+    base::Status loadTables();
+    base::Result<Placement> placeFile(const std::string& shortName, std::string_view name,
+                                      std::size_t bytes);
+    base::Status freeOldIfNeeded(Placement& place, const std::string& what);
+    base::Result<std::vector<std::uint16_t>> writeChain(std::uint32_t clusters,
+                                                        std::span<const std::uint8_t> data);
+    base::Status stageEntry(std::size_t slot, const std::string& shortName,
+                            std::uint16_t firstCluster, std::size_t bytes, std::time_t when,
+                            const std::string& what);
 
     std::uint32_t clusterBytes() const;
     std::optional<std::size_t> findEntry(const std::string& shortName) const;

@@ -70,6 +70,7 @@ TEST(MountTest, EachBadFieldHasItsOwnMessage) {
         auto volume = Volume::mount(device);
         ASSERT_FALSE(volume.ok());
         EXPECT_NE(volume.message().find(c.message), std::string::npos) << volume.message();
+        EXPECT_EQ(volume.kind(), base::Failure::BadData);
     }
 }
 

@@ -228,6 +228,7 @@ TEST_F(VolumeTest, FileThatCannotFitChangesNothing) {
     auto status = volume.writeFile("SECOND", pattern(700000, 2), kWhen);
     ASSERT_FALSE(status.ok());
     EXPECT_NE(status.message().find("SECOND"), std::string::npos) << status.message();
+    EXPECT_EQ(status.kind(), base::Failure::NoRoom);
     // Replacing FIRST by a file larger than the whole disk fails the same way.
     EXPECT_FALSE(volume.writeFile("FIRST", pattern(kEmptyFree + 1), kWhen).ok());
     EXPECT_EQ(m_memory.bytes(), before);
@@ -249,6 +250,7 @@ TEST_F(VolumeTest, FullRootDirectoryRefusesAnotherFile) {
     auto status = volume.writeFile("ONEMORE", pattern(10), kWhen);
     ASSERT_FALSE(status.ok());
     EXPECT_NE(status.message().find("root directory is full"), std::string::npos);
+    EXPECT_EQ(status.kind(), base::Failure::NoRoom);
     EXPECT_EQ(m_memory.bytes(), before);
     // Replacing one of them still works.
     ASSERT_TRUE(volume.writeFile("F7", pattern(3000, 2), kWhen).ok());
@@ -335,6 +337,8 @@ TEST_F(VolumeTest, DeviceFailingAfterNSectorsGivesAFailure) {
             if (!status.ok()) {
                 EXPECT_NE(status.message().find("\"FILE.BIN\""), std::string::npos)
                     << status.message();
+                // The device's kind comes through whatever the volume was doing.
+                EXPECT_EQ(status.kind(), base::Failure::IoError);
             }
         }
     }

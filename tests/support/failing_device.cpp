@@ -38,10 +38,13 @@ std::optional<std::uint32_t> FailingDevice::firstBad(std::uint32_t first,
 
 Status FailingDevice::read(std::uint32_t first, std::uint32_t count, std::uint8_t* out) {
     ++m_readCalls;
-    if (m_stopped)
-        return Status::failure("read of sector " + std::to_string(first) + ": no medium");
+    if (m_stopped) {
+        return Status::failure(Failure::IoError,
+                               "read of sector " + std::to_string(first) + ": no medium");
+    }
     if (auto bad = firstBad(first, count)) {
-        return Status::failure("read of sector " + std::to_string(*bad) + " failed");
+        return Status::failure(Failure::IoError,
+                               "read of sector " + std::to_string(*bad) + " failed");
     }
     Status s = m_inner->read(first, count, out);
     if (s) m_sectorsRead += count;
@@ -50,8 +53,10 @@ Status FailingDevice::read(std::uint32_t first, std::uint32_t count, std::uint8_
 
 Status FailingDevice::write(std::uint32_t first, std::uint32_t count, const std::uint8_t* in) {
     ++m_writeCalls;
-    if (m_stopped)
-        return Status::failure("write of sector " + std::to_string(first) + ": no medium");
+    if (m_stopped) {
+        return Status::failure(Failure::IoError,
+                               "write of sector " + std::to_string(first) + ": no medium");
+    }
     std::uint64_t allowed = count;
     if (m_limit) allowed = std::min<std::uint64_t>(allowed, *m_limit);
     if (auto bad = firstBad(first, count)) allowed = std::min<std::uint64_t>(allowed, *bad - first);
@@ -62,14 +67,15 @@ Status FailingDevice::write(std::uint32_t first, std::uint32_t count, const std:
     }
     if (allowed < count) {
         if (m_mode == Mode::Stop && m_limit && *m_limit == 0) m_stopped = true;
-        return Status::failure("write of sector " + std::to_string(first + allowed) + " failed");
+        return Status::failure(Failure::IoError,
+                               "write of sector " + std::to_string(first + allowed) + " failed");
     }
     return Status::success();
 }
 
 Status FailingDevice::flush() {
     ++m_flushCalls;
-    if (m_stopped) return Status::failure("flush: no medium");
+    if (m_stopped) return Status::failure(Failure::IoError, "flush: no medium");
     return m_inner->flush();
 }
 

@@ -41,10 +41,11 @@ std::uint32_t MemoryDevice::sectorCount() const {
 
 Status MemoryDevice::checkRange(const char* what, std::uint32_t first, std::uint32_t count) const {
     if (std::uint64_t{first} + count > sectorCount()) {
-        return Status::failure(std::string(what) + " of sectors " + std::to_string(first) + ".." +
-                               std::to_string(std::uint64_t{first} + count) +
-                               " past the end of a " + std::to_string(sectorCount()) +
-                               "-sector image");
+        return Status::failure(Failure::BadData,
+                               std::string(what) + " of sectors " + std::to_string(first) + ".." +
+                                   std::to_string(std::uint64_t{first} + count) +
+                                   " past the end of a " + std::to_string(sectorCount()) +
+                                   "-sector image");
     }
     return Status::success();
 }
