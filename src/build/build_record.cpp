@@ -33,7 +33,7 @@ base::Status makeFolders(const std::string& path) {
 
 }  // namespace
 
-const char* failureKindName(base::Failure failure) {
+const char* failureKindName(base::Failure failure, const char* unnamed) {
     switch (failure) {
         case base::Failure::NoMedium:
             return "no-diskette";
@@ -51,7 +51,7 @@ const char* failureKindName(base::Failure failure) {
         case base::Failure::Other:
             break;
     }
-    return "other";
+    return unnamed;
 }
 
 std::string utcNow() {

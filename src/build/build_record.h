@@ -55,8 +55,9 @@ struct Record {
     bool digestWholeDevice = false;
 };
 
-// The failure kinds of a record, by the kind of failure underneath.
-const char* failureKindName(base::Failure failure);
+// The failure kinds of a record, by the kind of failure underneath; `unnamed` for the kinds the
+// record has no word of its own for (no room, I/O error, bad data, other).
+const char* failureKindName(base::Failure failure, const char* unnamed = "other");
 
 // "2026-12-07T20:41:19Z".
 std::string utcNow();

@@ -207,9 +207,7 @@ int run(int argc, char** argv) {
                 copy.message);
             build::describeDriveA(record);
             record.backup = backup;
-            fail(record, copy.failure == base::Failure::Other ? "backup-failed"
-                                                             : build::failureKindName(copy.failure),
-                 copy.message);
+            fail(record, build::failureKindName(copy.failure, "backup-failed"), copy.message);
             return finish(record, options, statusOfKind(copy.failure, kExitStopped), building);
         }
         backup.sha256 = copy.sha256;
@@ -258,9 +256,7 @@ int run(int argc, char** argv) {
             record.message = "drive A: is in use by another build or program";
         } else if (format.formatted == 0 || !format.error.empty()) {
             status = statusOfKind(format.errorKind, kExitStopped);
-            fail(record, format.errorKind == base::Failure::Other
-                             ? "format-failed"
-                             : build::failureKindName(format.errorKind),
+            fail(record, build::failureKindName(format.errorKind, "format-failed"),
                  format.error.empty() ? "the diskette was not formatted" : format.error);
         } else {
             record.outcome = "formatted";

@@ -127,14 +127,47 @@ struct AlignedBuffer {
     std::uint8_t* data;
 };
 
+// What is at drive A:'s path, refused unless it can be a diskette: a block device, or a
+// regular file of a diskette's size.
+Result<struct stat> examine(const std::string& path) {
+    struct stat before {};
+    if (::stat(path.c_str(), &before) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return noDiskette(path, "does not exist");
+        return Status::failure("cannot examine drive A: (" + path + "): " + errnoText(errno));
+    }
+    if (!S_ISREG(before.st_mode) && !S_ISBLK(before.st_mode)) {
+        return notDiskette(path, kindOf(before.st_mode));
+    }
+    const auto bytes = static_cast<std::uint64_t>(before.st_size);
+    if (S_ISREG(before.st_mode) && !isDisketteSize(bytes)) {
+        return notDiskette(
+            path, "holds " + groupThousands(bytes) + " bytes, which is no diskette format");
+    }
+    return before;
+}
+
+// Why open(2) refused drive A:, as the kind of refusal it is.
+base::Error openRefusal(const std::string& path, const struct stat& before, int error,
+                        bool writing) {
+    if (error == ENOENT || error == ENXIO || error == ENOMEDIUM || error == ENODEV) {
+        return noDiskette(path, errnoText(error));
+    }
+    if (error == EROFS) return writeProtected(path);
+    // A missing permission is no write protection: the way out is another.
+    if (error == EACCES || error == EPERM) return permissionDenied(path, before, writing);
+    if (error == EBUSY) return busy(path);
+    return Status::failure("cannot open drive A: (" + path + "): " + errnoText(error));
+}
+
 DriveFaults* g_faults = nullptr;
 
 // Writes made since the last successful flush, in any session on drive A:.
 bool g_unflushed = false;
 
 base::Error ioError(const char* what, std::uint64_t offset, const std::string& path) {
-    return Status::failure(std::string(what) + " error at byte " + std::to_string(offset) +
-                           " of drive A: (" + path + "): " + errnoText(EIO));
+    return Status::failure(Failure::IoError, std::string(what) + " error at byte " +
+                                                 std::to_string(offset) + " of drive A: (" + path +
+                                                 "): " + errnoText(EIO));
 }
 
 }  // namespace
@@ -176,103 +209,93 @@ bool isDisketteSize(std::uint64_t bytes) {
 Result<std::unique_ptr<DriveA>> DriveA::open(const DriveOpenOptions& options) {
     std::unique_ptr<DriveA> drive(new DriveA());
     drive->m_path = driveAPath();
-    const std::string& path = drive->m_path;
-
     // Look before opening: opening a device node of the wrong kind can have effects of its own.
-    struct stat before {};
-    if (::stat(path.c_str(), &before) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return noDiskette(path, "does not exist");
-        return Status::failure("cannot examine drive A: (" + path + "): " + errnoText(errno));
+    Result<struct stat> before = examine(drive->m_path);
+    if (!before) return before.error();
+    drive->m_writable = options.access == DriveAccess::Write;
+    drive->m_openedForReading = !drive->m_writable;
+    if (Status s = drive->openDescriptor(*before, options); !s) return s.error();
+    if (Status s = drive->measureMedium(options); !s) return s.error();
+    drive->m_dropBeforeRead = options.bypassCache && !drive->m_direct;
+    if (drive->m_writable && options.exclusive) {
+        Status held = drive->lock();
+        if (!held) return held.error();
     }
-    if (!S_ISREG(before.st_mode) && !S_ISBLK(before.st_mode)) {
-        return notDiskette(path, kindOf(before.st_mode));
-    }
-    if (S_ISREG(before.st_mode) && !isDisketteSize(static_cast<std::uint64_t>(before.st_size))) {
-        return notDiskette(path, "holds " + groupThousands(static_cast<std::uint64_t>(before.st_size)) +
-                                     " bytes, which is no diskette format");
-    }
+    return drive;
+}
 
-    bool wantWrite = options.access == DriveAccess::Write;
+void DriveA::readOnlyBecause(base::Error why) {
+    m_writable = false;
+    m_whyReadOnly = std::move(why);
+}
+
+// Opens what `before` describes, for writing where the session wants it and the medium allows
+// it, and checks that what was opened is what was examined.
+Status DriveA::openDescriptor(const struct stat& before, const DriveOpenOptions& options) {
     // An image without any write permission stands for a diskette with its tab set, even for
     // the superuser, whom the permission bits would not stop.
-    if (wantWrite && S_ISREG(before.st_mode) &&
+    if (m_writable && S_ISREG(before.st_mode) &&
         (before.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-        if (!options.readOnlyFallback) return writeProtected(path);
-        wantWrite = false;
-        drive->m_whyReadOnly = writeProtected(path);
+        if (!options.readOnlyFallback) return writeProtected(m_path);
+        readOnlyBecause(writeProtected(m_path));
     }
-
-    int flags = O_CLOEXEC | O_NONBLOCK | (wantWrite ? O_RDWR : O_RDONLY);
-    bool direct = options.bypassCache && S_ISBLK(before.st_mode);
-    if (direct) flags |= O_DIRECT;
-    int fd = ::open(path.c_str(), flags);
-    if (fd < 0 && wantWrite && (errno == EROFS || errno == EACCES || errno == EPERM) &&
+    int flags = O_CLOEXEC | O_NONBLOCK | (m_writable ? O_RDWR : O_RDONLY);
+    m_direct = options.bypassCache && S_ISBLK(before.st_mode);
+    if (m_direct) flags |= O_DIRECT;
+    int fd = ::open(m_path.c_str(), flags);
+    if (fd < 0 && m_writable && (errno == EROFS || errno == EACCES || errno == EPERM) &&
         options.readOnlyFallback) {
-        drive->m_whyReadOnly =
-            errno == EROFS ? writeProtected(path) : permissionDenied(path, before, true);
-        wantWrite = false;
-        fd = ::open(path.c_str(), (flags & ~O_RDWR) | O_RDONLY);
+        readOnlyBecause(errno == EROFS ? writeProtected(m_path)
+                                       : permissionDenied(m_path, before, true));
+        fd = ::open(m_path.c_str(), (flags & ~O_RDWR) | O_RDONLY);
     }
-    if (fd < 0) {
-        int error = errno;
-        if (error == ENOENT || error == ENXIO || error == ENOMEDIUM || error == ENODEV) {
-            return noDiskette(path, errnoText(error));
-        }
-        if (error == EROFS) return writeProtected(path);
-        // A missing permission is no write protection: the way out is another.
-        if (error == EACCES || error == EPERM) return permissionDenied(path, before, wantWrite);
-        if (error == EBUSY) return busy(path);
-        return Status::failure("cannot open drive A: (" + path + "): " + errnoText(error));
-    }
-    drive->m_fd = fd;
+    if (fd < 0) return openRefusal(m_path, before, errno, m_writable);
+    m_fd = fd;
 
     // The thing opened must be the thing examined.
     struct stat after {};
     if (::fstat(fd, &after) != 0 || after.st_dev != before.st_dev ||
         after.st_ino != before.st_ino || (after.st_mode & S_IFMT) != (before.st_mode & S_IFMT)) {
-        return Status::failure("drive A: (" + path + ") changed while it was being opened");
+        return Status::failure("drive A: (" + m_path + ") changed while it was being opened");
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    m_blockDevice = S_ISBLK(after.st_mode);
+    if (!m_blockDevice) m_size = static_cast<std::uint64_t>(after.st_size);
+    return Status::success();
+}
 
-    drive->m_blockDevice = S_ISBLK(after.st_mode);
-    if (drive->m_blockDevice) {
-        std::uint64_t bytes = 0;
-        if (::ioctl(fd, BLKGETSIZE64, &bytes) != 0) {
-            return noDiskette(path, "reports no medium: " + errnoText(errno));
-        }
-        // A removable drive opened without a diskette in shows a medium of no size.
-        if (bytes == 0) return noDiskette(path, "holds no medium");
-        if (!isDisketteSize(bytes)) {
-            return notDiskette(
-                path, "holds " + std::to_string(bytes) + " bytes, which is no diskette format");
-        }
-        int readOnly = 0;
-        if (wantWrite && ::ioctl(fd, BLKROGET, &readOnly) == 0 && readOnly != 0) {
-            if (!options.readOnlyFallback) return writeProtected(path);
-            wantWrite = false;
-            drive->m_whyReadOnly = writeProtected(path);
-        }
-        drive->m_size = bytes;
-    } else {
-        drive->m_size = static_cast<std::uint64_t>(after.st_size);
-        if (!isDisketteSize(drive->m_size)) {
-            return notDiskette(path, "holds " + groupThousands(drive->m_size) +
-                                         " bytes, which is no diskette format");
-        }
+// The medium's size, which must be a diskette format's, and the layout that goes with it.
+Status DriveA::measureMedium(const DriveOpenOptions& options) {
+    if (m_blockDevice) {
+        if (Status s = measureBlockDevice(options); !s) return s;
+    } else if (!isDisketteSize(m_size)) {
+        return notDiskette(
+            m_path, "holds " + groupThousands(m_size) + " bytes, which is no diskette format");
     }
-    auto geometry = fat::geometryForSize(drive->m_size);
-    if (!geometry) return notDiskette(path, geometry.message());
-    drive->m_geometry = *geometry;
-    drive->m_writable = wantWrite;
-    drive->m_openedForReading = options.access == DriveAccess::Read;
-    drive->m_direct = direct;
-    drive->m_dropBeforeRead = options.bypassCache && !direct;
+    auto geometry = fat::geometryForSize(m_size);
+    if (!geometry) return notDiskette(m_path, geometry.message());
+    m_geometry = *geometry;
+    return Status::success();
+}
 
-    if (wantWrite && options.exclusive) {
-        Status held = drive->lock();
-        if (!held) return held.error();
+Status DriveA::measureBlockDevice(const DriveOpenOptions& options) {
+    std::uint64_t bytes = 0;
+    if (::ioctl(m_fd, BLKGETSIZE64, &bytes) != 0) {
+        return noDiskette(m_path, "reports no medium: " + errnoText(errno));
     }
-    return drive;
+    // A removable drive opened without a diskette in shows a medium of no size.
+    if (bytes == 0) return noDiskette(m_path, "holds no medium");
+    if (!isDisketteSize(bytes)) {
+        return notDiskette(
+            m_path, "holds " + std::to_string(bytes) + " bytes, which is no diskette format");
+    }
+    int readOnly = 0;
+    if (m_writable && ::ioctl(m_fd, BLKROGET, &readOnly) == 0 && readOnly != 0) {
+        if (!options.readOnlyFallback) return writeProtected(m_path);
+        readOnlyBecause(writeProtected(m_path));
+    }
+    m_size = bytes;
+    return Status::success();
 }
 
 DriveA::~DriveA() {
@@ -286,10 +309,10 @@ std::uint32_t DriveA::sectorCount() const {
 
 Status DriveA::transferCheck(std::uint32_t first, std::uint32_t count) const {
     if (count == 0 || first >= sectorCount() || count > sectorCount() - first) {
-        return Status::failure("sectors " + std::to_string(first) + " to " +
-                               std::to_string(std::uint64_t{first} + count) +
-                               " lie outside the diskette in drive A: (" +
-                               std::to_string(sectorCount()) + " sectors)");
+        return Status::failure(Failure::BadData, "sectors " + std::to_string(first) + " to " +
+                                                     std::to_string(std::uint64_t{first} + count) +
+                                                     " lie outside the diskette in drive A: (" +
+                                                     std::to_string(sectorCount()) + " sectors)");
     }
     return Status::success();
 }
@@ -301,8 +324,9 @@ Status DriveA::read(std::uint32_t first, std::uint32_t count, std::uint8_t* out)
     auto got = readAt(std::uint64_t{first} * fat::kSectorSize, out, bytes);
     if (!got) return got.error();
     if (*got != bytes) {
-        return Status::failure("short read at sector " + std::to_string(first) + " of drive A: (" +
-                               std::to_string(*got) + " of " + std::to_string(bytes) + " bytes)");
+        return Status::failure(Failure::IoError, "short read at sector " + std::to_string(first) +
+                                                     " of drive A: (" + std::to_string(*got) +
+                                                     " of " + std::to_string(bytes) + " bytes)");
     }
     return Status::success();
 }
@@ -314,8 +338,9 @@ Status DriveA::write(std::uint32_t first, std::uint32_t count, const std::uint8_
     auto put = writeAt(std::uint64_t{first} * fat::kSectorSize, in, bytes);
     if (!put) return put.error();
     if (*put != bytes) {
-        return Status::failure("short write at sector " + std::to_string(first) + " of drive A: (" +
-                               std::to_string(*put) + " of " + std::to_string(bytes) + " bytes)");
+        return Status::failure(Failure::IoError, "short write at sector " + std::to_string(first) +
+                                                     " of drive A: (" + std::to_string(*put) +
+                                                     " of " + std::to_string(bytes) + " bytes)");
     }
     return Status::success();
 }
@@ -330,7 +355,7 @@ Result<std::size_t> DriveA::readAt(std::uint64_t offset, void* out, std::size_t 
     ssize_t n;
     if (m_direct) {
         if (offset % fat::kSectorSize != 0 || bytes % fat::kSectorSize != 0) {
-            return Status::failure("drive A: transfers whole sectors only");
+            return Status::failure(Failure::BadData, "drive A: transfers whole sectors only");
         }
         AlignedBuffer bounce(bytes);
         if (bounce.data == nullptr) return Status::failure("out of memory");
@@ -351,8 +376,9 @@ Result<std::size_t> DriveA::readAt(std::uint64_t offset, void* out, std::size_t 
             bytes);
     }
     if (n < 0) {
-        return Status::failure("read error at byte " + std::to_string(offset) + " of drive A: (" +
-                               m_path + "): " + errnoText(errno));
+        return Status::failure(Failure::IoError, "read error at byte " + std::to_string(offset) +
+                                                     " of drive A: (" + m_path +
+                                                     "): " + errnoText(errno));
     }
     if (g_faults != nullptr) {
         g_faults->wasRead(offset, static_cast<std::size_t>(n), m_direct || m_dropBeforeRead);
@@ -375,67 +401,60 @@ Result<std::size_t> DriveA::writeAt(std::uint64_t offset, const void* in, std::s
         bytes = std::min(bytes, g_faults->allowWrite(offset, bytes).value_or(bytes));
         if (bytes == 0 && wanted > 0) return ioError("write", offset, m_path);
     }
-    bool heldHere = false;
-    if (!m_locked) {
-        Status held = lock();
-        if (!held) return held.error();
-        heldHere = true;
+    Result<std::size_t> put = std::size_t{0};
+    {
+        const DriveLock hold(*this);
+        if (!hold.status()) return hold.status().error();
+        put = writeHeld(offset, in, bytes);
     }
-    ssize_t n;
+    if (!put) return put;
+    const std::size_t n = *put;
+    if (n > 0) g_unflushed = true;
+    if (g_faults != nullptr && n > 0) g_faults->written(offset, in, n);
+    if (bytes < wanted) return ioError("write", offset + bytes, m_path);
+    return n;
+}
+
+// The write itself, with the drive held: through an aligned copy when the cache is bypassed.
+Result<std::size_t> DriveA::writeHeld(std::uint64_t offset, const void* in, std::size_t bytes) {
+    const auto* source = static_cast<const std::uint8_t*>(in);
+    std::optional<AlignedBuffer> bounce;
     if (m_direct) {
         if (offset % fat::kSectorSize != 0 || bytes % fat::kSectorSize != 0) {
-            if (heldHere) unlock();
-            return Status::failure("drive A: transfers whole sectors only");
+            return Status::failure(Failure::BadData, "drive A: transfers whole sectors only");
         }
-        AlignedBuffer bounce(bytes);
-        if (bounce.data == nullptr) {
-            if (heldHere) unlock();
-            return Status::failure("out of memory");
-        }
-        std::memcpy(bounce.data, in, bytes);
-        n = transferAll(
-            [&](std::size_t done) {
-                return ::pwrite(m_fd, bounce.data + done, bytes - done,
-                                static_cast<off_t>(offset + done));
-            },
-            bytes);
-    } else {
-        const auto* source = static_cast<const std::uint8_t*>(in);
-        n = transferAll(
-            [&](std::size_t done) {
-                return ::pwrite(m_fd, source + done, bytes - done,
-                                static_cast<off_t>(offset + done));
-            },
-            bytes);
+        bounce.emplace(bytes);
+        if (bounce->data == nullptr) return Status::failure("out of memory");
+        std::memcpy(bounce->data, in, bytes);
+        source = bounce->data;
     }
-    int error = errno;
-    if (heldHere) unlock();
-    if (n < 0) {
-        if (error == EROFS) return writeProtected(m_path);
-        if (error == EPERM || error == EACCES) {
-            return Status::failure(Failure::PermissionDenied, "permission denied: drive A: (" +
-                                                                  m_path + ") refused the write");
-        }
-        return Status::failure("write error at byte " + std::to_string(offset) + " of drive A: (" +
-                               m_path + "): " + errnoText(error));
+    const ssize_t n = transferAll(
+        [&](std::size_t done) {
+            return ::pwrite(m_fd, source + done, bytes - done, static_cast<off_t>(offset + done));
+        },
+        bytes);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    const int error = errno;
+    if (error == EROFS) return writeProtected(m_path);
+    if (error == EPERM || error == EACCES) {
+        return Status::failure(Failure::PermissionDenied,
+                               "permission denied: drive A: (" + m_path + ") refused the write");
     }
-    if (n > 0) g_unflushed = true;
-    if (g_faults != nullptr && n > 0) {
-        g_faults->written(offset, in, static_cast<std::size_t>(n));
-    }
-    if (bytes < wanted) return ioError("write", offset + bytes, m_path);
-    return static_cast<std::size_t>(n);
+    return Status::failure(Failure::IoError, "write error at byte " + std::to_string(offset) +
+                                                 " of drive A: (" + m_path +
+                                                 "): " + errnoText(error));
 }
 
 Status DriveA::flush() {
     if (g_faults != nullptr && !g_faults->allowFlush()) {
-        return Status::failure("drive A: (" + m_path + ") could not be flushed: " + errnoText(EIO));
+        return Status::failure(Failure::IoError,
+                               "drive A: (" + m_path + ") could not be flushed: " + errnoText(EIO));
     }
     // The data is what must reach the medium; an image's size never changes, so the file's
     // times need not be journalled with every flush.
     if (::fdatasync(m_fd) != 0) {
-        return Status::failure("drive A: (" + m_path +
-                               ") could not be flushed: " + errnoText(errno));
+        return Status::failure(Failure::IoError, "drive A: (" + m_path +
+                                                     ") could not be flushed: " + errnoText(errno));
     }
     g_unflushed = false;
     if (g_faults != nullptr) g_faults->flushed();
@@ -501,6 +520,16 @@ void DriveA::unlock() {
         ::flock(m_fd, LOCK_UN);
     }
     m_locked = false;
+}
+
+DriveLock::DriveLock(DriveA& drive) : m_drive(drive) {
+    if (drive.locked()) return;
+    m_status = drive.lock();
+    m_took = m_status.ok();
+}
+
+DriveLock::~DriveLock() {
+    if (m_took) m_drive.unlock();
 }
 
 void DriveA::dropCache(bool flushFirst) {

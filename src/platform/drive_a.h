@@ -14,6 +14,8 @@
 #include "base/result.h"
 #include "fat/sector_device.h"
 
+struct stat;  // <sys/stat.h>, which only drive_a.cpp needs
+
 namespace platform {
 
 // The largest medium ever accepted: the 2.88 MB format.
@@ -91,7 +93,12 @@ class DriveA final : public fat::SectorDevice {
 
   private:
     DriveA() = default;
+    base::Status openDescriptor(const struct ::stat& before, const DriveOpenOptions& options);
+    base::Status measureMedium(const DriveOpenOptions& options);
+    base::Status measureBlockDevice(const DriveOpenOptions& options);
+    void readOnlyBecause(base::Error why);
     base::Status transferCheck(std::uint32_t first, std::uint32_t count) const;
+    base::Result<std::size_t> writeHeld(std::uint64_t offset, const void* in, std::size_t bytes);
 
     std::string m_path;
     int m_fd = -1;
@@ -106,6 +113,23 @@ class DriveA final : public fat::SectorDevice {
     base::Status m_whyReadOnly = base::Status::success();  // opened for writing, got reading only
     std::uint64_t m_size = 0;
     fat::Geometry m_geometry{};
+};
+
+// Holds drive A: exclusively while it lives: takes the hold unless the session has it already,
+// and gives back only what it took.
+class [[nodiscard]] DriveLock {
+  public:
+    explicit DriveLock(DriveA& drive);
+    ~DriveLock();
+    DriveLock(const DriveLock&) = delete;
+    DriveLock& operator=(const DriveLock&) = delete;
+    // Success while the drive is held; else why it could not be taken (busy...).
+    const base::Status& status() const { return m_status; }
+
+  private:
+    DriveA& m_drive;
+    bool m_took = false;
+    base::Status m_status = base::Status::success();
 };
 
 }  // namespace platform

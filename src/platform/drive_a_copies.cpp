@@ -46,8 +46,9 @@ base::Result<fat::Volume*> DriveACopies::volume() {
     if (!drive) return drive.error();
     auto volume = fat::Volume::mount(**drive);
     if (!volume) {
-        return base::Status::failure("the diskette in drive A: holds no usable FAT12 volume: " +
-                                    volume.message());
+        return base::Status::failure(
+            volume.kind(),
+            "the diskette in drive A: holds no usable FAT12 volume: " + volume.message());
     }
     m_drive = std::move(*drive);
     m_volume = std::make_unique<fat::Volume>(std::move(*volume));

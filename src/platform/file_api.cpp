@@ -81,9 +81,10 @@ BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool
     auto drive = platform::DriveA::open(options);
     if (!drive) return failWith(drive.kind(), drive.message());
     auto volume = fat::Volume::mount(**drive);
-    if (!volume)
-        return failWith("the diskette in drive A: holds no usable FAT12 volume: " +
-                        volume.message());
+    if (!volume) {
+        return failWith(volume.kind(), "the diskette in drive A: holds no usable FAT12 volume: " +
+                                           volume.message());
+    }
     if (failIfExists && volume->find(diskName)) {
         return failWith("\"" + diskName + "\" already exists on the diskette in drive A:");
     }

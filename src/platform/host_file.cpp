@@ -36,6 +36,7 @@ ssize_t writeSome(int fd, const std::string& path, const std::uint8_t* data, std
     return ::write(fd, data, bytes);
 }
 
+using base::Failure;
 using base::Result;
 using base::Status;
 
@@ -236,7 +237,9 @@ Result<std::size_t> HostFile::read(void* out, std::size_t bytes) {
         ssize_t n = ::read(m_fd, target + done, bytes - done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return Status::failure("read error in \"" + m_path + "\": " + std::strerror(errno));
+            const int error = errno;
+            return Status::failure(transferFailure(error),
+                                   "read error in \"" + m_path + "\": " + std::strerror(error));
         }
         if (n == 0) break;
         done += static_cast<std::size_t>(n);
@@ -249,6 +252,12 @@ Status HostFile::write(const void* in, std::size_t bytes) {
     return writeAll(m_fd, m_path, in, bytes);
 }
 
+base::Failure transferFailure(int error) {
+    if (error == ENOSPC || error == EDQUOT) return Failure::NoRoom;
+    if (error == EIO) return Failure::IoError;
+    return Failure::Other;
+}
+
 Status writeAll(int fd, const std::string& path, const void* in, std::size_t bytes) {
     const auto* source = static_cast<const std::uint8_t*>(in);
     std::size_t done = 0;
@@ -256,9 +265,11 @@ Status writeAll(int fd, const std::string& path, const void* in, std::size_t byt
         ssize_t n = writeSome(fd, path, source + done, bytes - done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return Status::failure("write error in \"" + path + "\" after " +
-                                   std::to_string(done) + " of " + std::to_string(bytes) +
-                                   " bytes: " + std::strerror(errno));
+            const int error = errno;
+            return Status::failure(transferFailure(error), "write error in \"" + path +
+                                                               "\" after " + std::to_string(done) +
+                                                               " of " + std::to_string(bytes) +
+                                                               " bytes: " + std::strerror(error));
         }
         if (n == 0) {
             return Status::failure("write error in \"" + path + "\": nothing more was taken after " +
@@ -275,7 +286,9 @@ Status HostFile::close() {
     int fd = m_fd;
     m_fd = -1;
     if (::close(fd) != 0) {
-        return Status::failure("\"" + m_path + "\" could not be closed: " + std::strerror(errno));
+        const int error = errno;
+        return Status::failure(transferFailure(error),
+                               "\"" + m_path + "\" could not be closed: " + std::strerror(error));
     }
     return Status::success();
 }
@@ -325,8 +338,10 @@ Status replaceFileAtomically(std::string_view windowsName, std::span<const std::
     ::fchmod(created->fd, mode);
     Status written = file.write(content.data(), content.size());
     if (written && ::fsync(created->fd) != 0) {
+        const int error = errno;
         written =
-            Status::failure("\"" + temporary + "\" could not be synced: " + std::strerror(errno));
+            Status::failure(transferFailure(error),
+                            "\"" + temporary + "\" could not be synced: " + std::strerror(error));
     }
     // Renamed while still locked, so that no other save takes it for abandoned meanwhile.
     if (written && ::rename(temporary.c_str(), path.c_str()) != 0) {

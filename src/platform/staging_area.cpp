@@ -37,7 +37,8 @@ std::string asideFor(const std::string& name) {
 }
 
 base::Error failed(const std::string& what) {
-    return Status::failure(what + ": " + std::strerror(errno));
+    const int error = errno;
+    return Status::failure(transferFailure(error), what + ": " + std::strerror(error));
 }
 
 // The name as spelt by an entry of the folder that equals it without regard to case, the
@@ -151,7 +152,8 @@ Result<std::vector<StagingArea::Entry>> StagingArea::readJournal() const {
     std::istringstream lines(content);
     std::string line;
     const base::Error garbled =
-        Status::failure(std::string("\"") + kStagingJournal + "\" is not a staging journal");
+        Status::failure(base::Failure::BadData,
+                        std::string("\"") + kStagingJournal + "\" is not a staging journal");
     if (!std::getline(lines, line) || line != kJournalHeader) return garbled;
     // Every name is one of ours or a spelling of one, in this folder: never a path.
     auto plainName = [](const std::string& name) {

@@ -15,8 +15,6 @@
 // "\\.\vwin32" runs the BIOS diskette service over drive A: (biosDiskette below).
 #include "platform/winapi.h"
 
-#include "platform/text_case.h"
-
 #include <sys/mman.h>
 
 #include <cctype>
@@ -25,10 +23,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string_view>
 
 #include "platform/device_hooks.h"
 #include "platform/drive_a.h"
+#include "platform/text_case.h"
 
 namespace platform {
 namespace {
@@ -41,6 +41,9 @@ struct Device {
     bool standIn = false;           // served by the hooks alone
     std::unique_ptr<DriveA> drive;  // the raw volume's open drive
     std::uint64_t position = 0;     // the raw volume's byte position
+    // Between FSCTL_LOCK_VOLUME and FSCTL_UNLOCK_VOLUME (or the handle's close): the hold.
+    // Declared after the drive, so that it is given back before the drive closes.
+    std::optional<DriveLock> hold;
 };
 
 // Handles are numbers from a table, never addresses, so that a forged or stale handle is
@@ -112,6 +115,13 @@ BOOL fail(std::string message) {
     return FALSE;
 }
 
+// Keeps the failure's kind for the caller to decide on.
+BOOL fail(const base::Error& error) {
+    t_lastError = error.detail();
+    t_lastErrorKind = error.kind();
+    return FALSE;
+}
+
 BOOL succeed() {
     t_lastError.clear();
     t_lastErrorKind = base::Failure::Other;
@@ -148,19 +158,19 @@ void biosDiskette(DIOC_REGISTERS& r) {
     const DWORD sector = clByte & 0x3Fu;
 
     if (drive != 0) {
-        t_lastError = "the BIOS service reaches drive A: (drive 0) only";
+        fail("the BIOS service reaches drive A: (drive 0) only");
         return finishBios(r, kBadCommand, 0);
     }
     if (function == 0x00) return finishBios(r, 0, 0);
     if ((function != 0x02 && function != 0x03) || count == 0) {
-        t_lastError = "unsupported BIOS diskette function";
+        fail("unsupported BIOS diskette function");
         return finishBios(r, kBadCommand, 0);
     }
     const bool writing = function == 0x03;
     const std::size_t bytes = std::size_t{count} * fat::kSectorSize;
     BufferView buffer = resolveBufferHandle(r.reg_EBX);
     if (buffer.data == nullptr || buffer.size < bytes) {
-        t_lastError = "the buffer handle in EBX names no buffer large enough";
+        fail("the buffer handle in EBX names no buffer large enough");
         return finishBios(r, kBadCommand, 0);
     }
 
@@ -168,7 +178,7 @@ void biosDiskette(DIOC_REGISTERS& r) {
     options.access = writing ? DriveAccess::Write : DriveAccess::Read;
     auto opened = DriveA::open(options);
     if (!opened) {
-        t_lastError = opened.message();
+        fail(opened.error());
         const bool protectedMedium = opened.kind() == base::Failure::WriteProtected;
         return finishBios(r, protectedMedium ? kWriteProtected : kNotReady, 0);
     }
@@ -177,24 +187,24 @@ void biosDiskette(DIOC_REGISTERS& r) {
     const DWORD perCylinder = DWORD{g.sectorsPerTrack} * g.heads;
     const DWORD cylinders = perCylinder == 0 ? 0 : g.totalSectors / perCylinder;
     if (sector < 1 || sector > g.sectorsPerTrack || head >= g.heads || cylinder >= cylinders) {
-        t_lastError = "cylinder " + std::to_string(cylinder) + ", head " + std::to_string(head) +
-                      ", sector " + std::to_string(sector) + " lies outside the diskette";
+        fail("cylinder " + std::to_string(cylinder) + ", head " + std::to_string(head) +
+             ", sector " + std::to_string(sector) + " lies outside the diskette");
         return finishBios(r, kSectorNotFound, 0);
     }
     const DWORD first = (cylinder * g.heads + head) * g.sectorsPerTrack + (sector - 1);
     if (first + count > medium.sectorCount()) {
-        t_lastError = "the transfer runs past the end of the diskette";
+        fail("the transfer runs past the end of the diskette");
         return finishBios(r, kSectorNotFound, 0);
     }
     auto* data = static_cast<std::uint8_t*>(buffer.data);
     base::Status done = writing ? medium.write(first, count, data) : medium.read(first, count, data);
     if (done && writing) done = medium.flush();
     if (!done) {
-        t_lastError = done.message();
+        fail(done.error());
         const bool protectedMedium = done.kind() == base::Failure::WriteProtected;
         return finishBios(r, protectedMedium ? kWriteProtected : kControllerFailure, 0);
     }
-    t_lastError.clear();
+    succeed();
     finishBios(r, 0, count);
 }
 
@@ -202,19 +212,23 @@ BOOL volumeControl(Device& device, DWORD code) {
     DriveA& drive = *device.drive;
     switch (code) {
         case FSCTL_LOCK_VOLUME: {
-            base::Status held = drive.lock();
-            return held ? succeed() : fail(held.message());
+            if (device.hold) return succeed();
+            device.hold.emplace(drive);
+            if (device.hold->status()) return succeed();
+            const base::Error refused = device.hold->status().error();
+            device.hold.reset();
+            return fail(refused);
         }
         case FSCTL_DISMOUNT_VOLUME: {
             // A flush with nothing to write still waits for the medium.
             const bool pending = drive.writable() && DriveA::hasUnflushedWrites();
             base::Status flushed = pending ? drive.flush() : base::Status::success();
             drive.dropCache(false);
-            return flushed ? succeed() : fail(flushed.message());
+            return flushed ? succeed() : fail(flushed.error());
         }
         case FSCTL_UNLOCK_VOLUME:
-            if (!drive.locked()) return fail("drive A: is not locked");
-            drive.unlock();
+            if (!device.hold) return fail("drive A: is not locked");
+            device.hold.reset();
             return succeed();
         default:
             return fail("unsupported control code for drive A:");
@@ -340,7 +354,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode
         options.readOnlyFallback = true;  // a write-protected diskette can still be read
         auto drive = platform::DriveA::open(options);
         if (!drive) {
-            platform::fail(drive.message());
+            platform::fail(drive.error());
             return INVALID_HANDLE_VALUE;
         }
         device->drive = std::move(*drive);
@@ -369,7 +383,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
         return platform::fail("drive A: transfers whole sectors only");
     }
     auto got = device->drive->readAt(device->position, lpBuffer, nNumberOfBytesToRead);
-    if (!got) return platform::fail(got.message());
+    if (!got) return platform::fail(got.error());
     device->position += *got;
     if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = static_cast<DWORD>(*got);
     return platform::succeed();
@@ -395,7 +409,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
         return platform::fail("drive A: transfers whole sectors only");
     }
     auto put = device->drive->writeAt(device->position, lpBuffer, nNumberOfBytesToWrite);
-    if (!put) return platform::fail(put.message());
+    if (!put) return platform::fail(put.error());
     device->position += *put;
     if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = static_cast<DWORD>(*put);
     return platform::succeed();

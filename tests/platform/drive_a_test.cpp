@@ -222,6 +222,39 @@ TEST_F(DriveATest, WriteSessionsExcludeEachOther) {
     EXPECT_TRUE((*unlocked)->write(0, 1, sector.data()));
 }
 
+// A lock guard takes the hold only where the session has none, and gives back only what it took.
+TEST_F(DriveATest, LockGuardGivesBackOnlyWhatItTook) {
+    makeImage();
+    DriveOpenOptions loose = forWriting();
+    loose.exclusive = false;
+    auto drive = DriveA::open(loose);
+    ASSERT_TRUE(drive) << drive.message();
+    DriveA& a = **drive;
+    {
+        const platform::DriveLock hold(a);
+        ASSERT_TRUE(hold.status()) << hold.status().message();
+        EXPECT_TRUE(a.locked());
+    }
+    EXPECT_FALSE(a.locked());
+    ASSERT_TRUE(a.lock());
+    { const platform::DriveLock hold(a); }
+    EXPECT_TRUE(a.locked()) << "the session's own hold was given back by a guard";
+    a.unlock();
+
+    const std::vector<std::uint8_t> sector(512, 3);
+    ASSERT_TRUE(a.write(0, 1, sector.data()));
+    EXPECT_FALSE(a.locked()) << "a write kept the hold it took for itself";
+    const int other = ::open(driveImage().c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    {
+        const platform::DriveLock hold(a);
+        EXPECT_EQ(hold.status().kind(), base::Failure::Busy);
+    }
+    EXPECT_FALSE(a.locked());
+    ::close(other);
+}
+
 TEST_F(DriveATest, BypassingTheCacheStillReadsTheMedium) {
     makeImage(737280);
     DriveOpenOptions options;

@@ -118,6 +118,7 @@ TEST_F(WinApiTest, RawVolumeLockIsExclusiveAndUnlockReleasesIt) {
     EXPECT_TRUE(control(first, FSCTL_LOCK_VOLUME));
     EXPECT_FALSE(control(second, FSCTL_LOCK_VOLUME));
     EXPECT_NE(platform::lastErrorMessage().find("busy"), std::string::npos);
+    EXPECT_EQ(platform::lastErrorKind(), base::Failure::Busy);
 
     // While the first holds the drive, the second cannot write to it either.
     const auto fresh = patternBytes(512, 4);
