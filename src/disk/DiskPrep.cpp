@@ -112,7 +112,7 @@ BOOL CCrisisDlg::CheckBootImage() {
         // The layout the formatter gives a medium of this size is what the volume will have.
         auto medium = platform::probeDriveA();
         if (!medium) {
-            why = medium.message();
+            why = shell::driveRefusalLine(medium.error());
         } else if (base::Status fits = fat::checkBootImage(image, medium->geometry); !fits) {
             why = "crisboot.bin does not fit the " + medium->description +
                   " diskette in drive A:: " + fits.message();

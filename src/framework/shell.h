@@ -1,7 +1,12 @@
-// The shell's format call, found at run time in its library as on the original platform.
+// The shell's format call, found at run time in its library as on the original platform, and
+// the words its format dialogs (windows and console) use for a format that failed.
 #pragma once
 
+#include <string>
+
+#include "base/result.h"
 #include "framework/afxwin.h"
+#include "platform/drive_format.h"
 
 inline constexpr UINT SHFMT_ID_DEFAULT = 0xFFFF;
 
@@ -17,3 +22,18 @@ BOOL FreeLibrary(HMODULE module);
 
 // Shows the format dialog for the drive (0 is A:) and returns when the user has closed it.
 DWORD SHFormatDrive(HWND owner, UINT drive, UINT formatId, UINT options);
+
+namespace shell {
+
+// The sentence for a format that failed, made from its stage and kind: what the user can do.
+std::string formatFailureSentence(const platform::FormatFailure& failure);
+// The detail that the dialog shows apart from the sentence; empty where the sentence holds it.
+std::string formatFailureDetail(const platform::FormatFailure& failure);
+// Both on one line, the detail in brackets: for a terminal, a tooltip and the build record.
+std::string formatFailureLine(const platform::FormatFailure& failure);
+// Drive A:'s refusal to be opened for a format (probeDriveA's failure), on one line.
+std::string driveRefusalLine(const base::Error& refusal);
+// The capacity list's entry when drive A: holds nothing that can be formatted.
+std::string shortRefusal(base::Failure kind);
+
+}  // namespace shell

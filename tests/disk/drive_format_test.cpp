@@ -12,10 +12,11 @@
 #include <fstream>
 
 #include "../platform/platform_fixture.h"
+#include "framework/shell.h"
 #include "support/failing_device.h"
-#include "support/memory_device.h"
 #include "support/fake_sysfs.h"
 #include "support/fat_tools.h"
+#include "support/memory_device.h"
 
 namespace {
 
@@ -46,10 +47,13 @@ class DriveFormatTest : public platformtest::PlatformTest {
             fs::is_regular_file(medium) ? readBytes(medium) : std::vector<std::uint8_t>{};
         auto report = platform::formatDriveA({});
         EXPECT_FALSE(report);
+        if (!report) {
+            EXPECT_EQ(report.failure().stage, platform::FormatStage::Opening);
+        }
         if (fs::is_regular_file(medium)) {
             EXPECT_TRUE(readBytes(medium) == before) << "a refused format changed the medium";
         }
-        return report.message();
+        return report ? std::string() : shell::formatFailureLine(report.failure());
     }
 };
 
@@ -118,7 +122,8 @@ TEST_F(DriveFormatTest, ProbeNamesTheMediumWithoutWritingIt) {
     fs::remove(driveImage());
     auto empty = platform::probeDriveA();
     ASSERT_FALSE(empty);
-    EXPECT_TRUE(startsWith(empty.message(), "There is no diskette in drive A:")) << empty.message();
+    const std::string refusal = shell::driveRefusalLine(empty.error());
+    EXPECT_TRUE(startsWith(refusal, "There is no diskette in drive A:")) << refusal;
 }
 
 // A floppy drive is named by its device, vendor and model: a loop device over the image
@@ -205,8 +210,8 @@ TEST_F(DriveFormatTest, BadLabelIsRefusedBeforeAnyWrite) {
     const auto before = readBytes(driveImage());
     auto report = platform::formatDriveA(options);
     ASSERT_FALSE(report);
-    EXPECT_TRUE(startsWith(report.message(), "Drive A: was not formatted: volume label"))
-        << report.message();
+    const std::string line = shell::formatFailureLine(report.failure());
+    EXPECT_TRUE(startsWith(line, "Drive A: was not formatted: volume label")) << line;
     EXPECT_TRUE(readBytes(driveImage()) == before);
 }
 
@@ -271,12 +276,14 @@ TEST(DriveFormatDeviceTest, FailureMidFormatIsNeverSuccess) {
         device.failAfterSectorsWritten(10);
         auto report = platform::formatMedium(device, {});
         ASSERT_FALSE(report);
-        EXPECT_EQ(report.message().rfind(
-                      "The format of drive A: failed: a write error at sectors 19 to 32. "
-                      "The diskette is not usable until it has been formatted again.",
-                      0),
+        EXPECT_EQ(report.failure().stage, platform::FormatStage::Writing);
+        EXPECT_EQ(report.kind(), base::Failure::IoError);
+        const std::string line = shell::formatFailureLine(report.failure());
+        EXPECT_EQ(line.rfind("The format of drive A: failed: a write error at sectors 19 to 32. "
+                             "The diskette is not usable until it has been formatted again.",
+                             0),
                   0u)
-            << report.message();
+            << line;
     }
     for (auto mode : {fat::FailingDevice::Mode::Fail, fat::FailingDevice::Mode::Stop}) {
         // A full format that loses the medium in the data area.
@@ -286,9 +293,72 @@ TEST(DriveFormatDeviceTest, FailureMidFormatIsNeverSuccess) {
         options.quick = false;
         auto report = platform::formatMedium(device, options);
         ASSERT_FALSE(report);
-        EXPECT_NE(report.message().find("The format of drive A: failed: a write error at sector"),
+        const std::string line = shell::formatFailureLine(report.failure());
+        EXPECT_NE(line.find("The format of drive A: failed: a write error at sector"),
                   std::string::npos)
-            << report.message();
+            << line;
+    }
+}
+
+// The dialogs' words come from the failure's stage and kind alone, never from the detail.
+TEST(FormatWordsTest, EachStageAndKindHasItsSentence) {
+    using base::Failure;
+    using platform::FailedTransfer;
+    using platform::FormatStage;
+    struct Refusal {
+        Failure kind;
+        const char* sentence;
+        const char* shortName;  // the capacity list's entry
+    };
+    const Refusal refusals[] = {
+        {Failure::NoMedium, "There is no diskette in drive A:. Insert a diskette and try again.",
+         "No diskette"},
+        {Failure::NotDiskette, "Drive A: does not hold a diskette, so nothing was formatted.",
+         "Not a diskette"},
+        {Failure::WriteProtected,
+         "The diskette in drive A: is write-protected. Remove the write protection and try again.",
+         "Unknown capacity"},
+        {Failure::PermissionDenied,
+         "You have no permission to use drive A:. Join the group that owns the drive, or run the "
+         "program with access to it, then try again.",
+         "Unknown capacity"},
+        {Failure::Busy,
+         "Drive A: is in use by another program or is mounted. Close that program or unmount the "
+         "drive, then try again.",
+         "Drive in use"},
+        {Failure::IoError, "Drive A: could not be opened for formatting.", "Unknown capacity"},
+        {Failure::Other, "Drive A: could not be opened for formatting.", "Unknown capacity"},
+    };
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.sentence);
+        const base::Error why(r.kind, "busy: a detail that names another kind");
+        const platform::FormatFailure failure{FormatStage::Opening, why, std::nullopt};
+        EXPECT_EQ(shell::formatFailureSentence(failure), r.sentence);
+        EXPECT_EQ(shell::formatFailureDetail(failure), why.detail());
+        EXPECT_EQ(shell::driveRefusalLine(why),
+                  std::string(r.sentence) + " [" + why.detail() + "]");
+        EXPECT_EQ(shell::shortRefusal(r.kind), r.shortName);
+    }
+
+    const platform::FormatFailure label{
+        FormatStage::Preparing, base::Error(Failure::BadData, "volume label \"X\" is bad"), {}};
+    EXPECT_EQ(shell::formatFailureLine(label),
+              "Drive A: was not formatted: volume label \"X\" is bad.");
+    EXPECT_EQ(shell::formatFailureDetail(label), "");
+
+    const std::string unusable = ". The diskette is not usable until it has been formatted again.";
+    const base::Error lost(Failure::IoError, "no medium");
+    const std::pair<std::optional<FailedTransfer>, std::string> stops[] = {
+        {FailedTransfer{FailedTransfer::Op::Read, 7, 1}, ": a read error at sector 7"},
+        {FailedTransfer{FailedTransfer::Op::Write, 19, 14}, ": a write error at sectors 19 to 32"},
+        {FailedTransfer{FailedTransfer::Op::Flush, 0, 0},
+         ": the last writes could not be completed"},
+        {std::nullopt, ""},
+    };
+    for (const auto& [transfer, where] : stops) {
+        const platform::FormatFailure failure{FormatStage::Writing, lost, transfer};
+        EXPECT_EQ(shell::formatFailureLine(failure),
+                  "The format of drive A: failed" + where + unusable + " [no medium]");
     }
 }
 

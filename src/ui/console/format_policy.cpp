@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "framework/shell.h"
 #include "platform/drive_format.h"
 
 namespace console {
@@ -26,7 +27,7 @@ std::function<void(HWND, UINT)> makeFormatAction(FormatChoice choice, FormatOutc
         options.quick = choice.action == FormatChoice::Action::Quick;
         auto report = platform::formatDriveA(options);
         if (!report) {
-            out.error = report.message();
+            out.error = shell::formatFailureLine(report.failure());
             out.errorKind = report.kind();
             return;
         }

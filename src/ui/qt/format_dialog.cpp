@@ -18,11 +18,12 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QValidator>
 #include <QVBoxLayout>
+#include <QValidator>
 #include <string>
 
 #include "fat/fat12.h"
+#include "framework/shell.h"
 #include "platform/drive_a.h"
 #include "platform/drive_format.h"
 
@@ -44,28 +45,6 @@ class LabelValidator final : public QValidator {
 
 QString fromStd(const std::string& text) {
     return QString::fromLocal8Bit(text.c_str());
-}
-
-// The engine's messages are a sentence followed by the detail in brackets; the box shows the
-// detail apart.
-void splitMessage(const std::string& message, QString& sentence, QString& detail) {
-    const std::size_t bracket = message.find(" [");
-    if (bracket == std::string::npos || message.back() != ']') {
-        sentence = fromStd(message);
-        detail.clear();
-        return;
-    }
-    sentence = fromStd(message.substr(0, bracket));
-    detail = fromStd(message.substr(bracket + 2, message.size() - bracket - 3));
-}
-
-// A short name for the capacity list when the drive holds nothing that can be formatted.
-QString shortRefusal(const std::string& message) {
-    if (message.rfind("There is no diskette", 0) == 0) return QStringLiteral("No diskette");
-    if (message.rfind("Drive A: does not hold a diskette", 0) == 0)
-        return QStringLiteral("Not a diskette");
-    if (message.rfind("Drive A: is in use", 0) == 0) return QStringLiteral("Drive in use");
-    return QStringLiteral("Unknown capacity");
 }
 
 class FormatDialog final : public QDialog {
@@ -91,7 +70,7 @@ class FormatDialog final : public QDialog {
     bool confirmErase();
     void setBusy(bool busy);
     void showProgress(std::uint32_t done, std::uint32_t all);
-    void report(const base::Result<fat::FormatReport>& result);
+    void report(const platform::FormatResult& result);
 
     unsigned m_drive;
     bool m_busy = false;
@@ -179,8 +158,8 @@ void FormatDialog::refreshMedium() {
     }
     auto medium = platform::probeDriveA();
     if (!medium) {
-        m_capacity->addItem(shortRefusal(medium.message()));
-        m_capacity->setToolTip(fromStd(medium.message()));
+        m_capacity->addItem(fromStd(shell::shortRefusal(medium.kind())));
+        m_capacity->setToolTip(fromStd(shell::driveRefusalLine(medium.error())));
         m_allocation->addItem(QStringLiteral("Default allocation size"));
         return;
     }
@@ -265,14 +244,13 @@ void FormatDialog::showProgress(std::uint32_t done, std::uint32_t all) {
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-void FormatDialog::report(const base::Result<fat::FormatReport>& result) {
+void FormatDialog::report(const platform::FormatResult& result) {
     if (!result) {
-        QString sentence;
-        QString detail;
-        splitMessage(result.message(), sentence, detail);
-        QMessageBox box(QMessageBox::Warning, kTitle, sentence, QMessageBox::Ok, this);
+        QMessageBox box(QMessageBox::Warning, kTitle,
+                        fromStd(shell::formatFailureSentence(result.failure())), QMessageBox::Ok,
+                        this);
         box.setObjectName(QStringLiteral("formatError"));
-        box.setInformativeText(detail);
+        box.setInformativeText(fromStd(shell::formatFailureDetail(result.failure())));
         box.exec();
         return;
     }
