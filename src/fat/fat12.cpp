@@ -349,70 +349,74 @@ std::string labelField(std::string_view label) {
     return field;
 }
 
-Result<FormatReport> format(SectorDevice& device, const FormatOptions& options) {
-    const std::uint64_t bytes = std::uint64_t{device.sectorCount()} * kSectorSize;
-    Result<Geometry> geometry = geometryForSize(bytes);
-    if (!geometry) return geometry.error();
-    const Geometry& g = *geometry;
-    if (const LabelCheck check = checkVolumeLabel(options.label); !check.ok()) {
-        return labelRefusal(options.label, check);
-    }
-    const std::string label = labelField(options.label);
-    const bool hasLabel = !options.label.empty();
-    const std::time_t clock = options.clock.value_or(std::time(nullptr));
-    const std::uint32_t serial =
-        options.serial.value_or(serialFromClock(clock, options.clock.has_value()));
+namespace {
 
-    FormatReport report;
-    report.geometry = g;
+// A full format's check of every sector: the bad sectors of the data area, or a failure when
+// the system area is unusable or cannot be made durable.
+Result<std::vector<std::uint32_t>> checkForFormat(SectorDevice& device, const Geometry& g,
+                                                  const FormatOptions& options) {
+    SectorCheck check = checkEverySector(device, g, options);
+    if (!check.flushError.empty()) {
+        return Status::failure(Failure::IoError, "format: " + check.flushError);
+    }
+    if (!check.bad.empty() && check.bad.front() < firstDataSector(g)) {
+        return Status::failure(Failure::IoError,
+                               "format: sector " + std::to_string(check.bad.front()) +
+                                   " of the boot sector, FATs or root directory is unusable (" +
+                                   check.firstError + ")");
+    }
+    return std::move(check.bad);
+}
+
+// The boot sector, the FAT copies and the root directory of a fresh volume.
+struct SystemArea {
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t badClusters = 0;  // clusters the FATs set aside for `badSectors`
+};
+
+SystemArea buildSystemArea(const Geometry& g, std::uint32_t serial, std::string_view label,
+                           std::time_t clock, const std::vector<std::uint32_t>& badSectors) {
     const std::uint32_t dataStart = firstDataSector(g);
-    if (!options.quick) {
-        SectorCheck check = checkEverySector(device, g, options);
-        if (!check.flushError.empty()) {
-            return Status::failure(Failure::IoError, "format: " + check.flushError);
-        }
-        if (!check.bad.empty() && check.bad.front() < dataStart) {
-            return Status::failure(Failure::IoError,
-                                   "format: sector " + std::to_string(check.bad.front()) +
-                                       " of the boot sector, FATs or root directory is unusable (" +
-                                       check.firstError + ")");
-        }
-        report.badSectors = std::move(check.bad);
-    }
-
-    // The system area: boot sector, the FAT copies and the root directory, written at once.
-    std::vector<std::uint8_t> system(std::size_t{dataStart} * kSectorSize, 0);
-    const auto bootSector = buildBootSector(g, serial, label);
-    std::copy(bootSector.begin(), bootSector.end(), system.begin());
+    SystemArea area;
+    area.bytes.assign(std::size_t{dataStart} * kSectorSize, 0);
+    const std::string field = labelField(label);
+    const auto bootSector = buildBootSector(g, serial, field);
+    std::copy(bootSector.begin(), bootSector.end(), area.bytes.begin());
     std::vector<std::uint8_t> fatBytes(std::size_t{g.sectorsPerFat} * kSectorSize, 0);
     setFatEntry(fatBytes, 0, static_cast<std::uint16_t>(0xF00 | g.media));
     setFatEntry(fatBytes, 1, cluster::kEndOfChain);
     const std::uint32_t clusters = clusterCount(g);
-    std::uint32_t badClusters = 0;
-    for (std::uint32_t s : report.badSectors) {
+    for (std::uint32_t s : badSectors) {
         const std::uint32_t n = (s - dataStart) / g.sectorsPerCluster + cluster::kFirstData;
         if (n >= clusters + cluster::kFirstData) continue;  // sectors past the last whole cluster
         if (fatEntry(fatBytes, n) != cluster::kBad) {
             setFatEntry(fatBytes, n, cluster::kBad);
-            ++badClusters;
+            ++area.badClusters;
         }
     }
     for (std::uint32_t copy = 0; copy < g.fatCount; ++copy) {
         std::copy(fatBytes.begin(), fatBytes.end(),
-                  system.begin() +
+                  area.bytes.begin() +
                       (g.reservedSectors + std::size_t{copy} * g.sectorsPerFat) * kSectorSize);
     }
-    if (hasLabel) {
-        std::uint8_t* entry = &system[std::size_t{firstRootSector(g)} * kSectorSize];
-        std::memcpy(entry + dirent::kName, label.data(), kLabelBytes);
+    if (!label.empty()) {
+        std::uint8_t* entry = &area.bytes[std::size_t{firstRootSector(g)} * kSectorSize];
+        std::memcpy(entry + dirent::kName, field.data(), kLabelBytes);
         entry[dirent::kAttributes] = dirent::kAttrVolumeLabel;
         stampEntry(entry, clock);
     }
-    // A quick format empties the root directory first, durably: until then its old entries
-    // would name clusters that the new FATs call free. A full format's check has done so.
+    return area;
+}
+
+// Puts the system area on the medium and makes it durable. A quick format empties the root
+// directory first, durably: until then its old entries would name clusters that the new FATs
+// call free. A full format's check has done so.
+Status writeSystemArea(SectorDevice& device, const Geometry& g,
+                       const std::vector<std::uint8_t>& system, bool quick) {
     const std::uint32_t rootStart = firstRootSector(g);
+    const std::uint32_t dataStart = firstDataSector(g);
     std::uint32_t tablesEnd = dataStart;
-    if (options.quick) {
+    if (quick) {
         if (Status s = device.write(rootStart, dataStart - rootStart,
                                     &system[std::size_t{rootStart} * kSectorSize]);
             !s) {
@@ -425,27 +429,44 @@ Result<FormatReport> format(SectorDevice& device, const FormatOptions& options) 
         return within("format: writing the boot sector, FATs and root directory: ", s);
     }
     if (Status s = device.flush(); !s) return within("format: ", s);
+    return Status::success();
+}
+
+}  // namespace
+
+// Choose the layout, check the medium (a full format), build the tables, write them, sync.
+Result<FormatReport> format(SectorDevice& device, const FormatOptions& options) {
+    const std::uint64_t bytes = std::uint64_t{device.sectorCount()} * kSectorSize;
+    Result<Geometry> geometry = geometryForSize(bytes);
+    if (!geometry) return geometry.error();
+    const Geometry& g = *geometry;
+    if (const LabelCheck check = checkVolumeLabel(options.label); !check.ok()) {
+        return labelRefusal(options.label, check);
+    }
+    const std::time_t clock = options.clock.value_or(std::time(nullptr));
+    const std::uint32_t serial =
+        options.serial.value_or(serialFromClock(clock, options.clock.has_value()));
+
+    FormatReport report;
+    report.geometry = g;
+    if (!options.quick) {
+        Result<std::vector<std::uint32_t>> bad = checkForFormat(device, g, options);
+        if (!bad) return bad.error();
+        report.badSectors = std::move(*bad);
+    }
+    const SystemArea area = buildSystemArea(g, serial, options.label, clock, report.badSectors);
+    if (Status s = writeSystemArea(device, g, area.bytes, options.quick); !s) return s.error();
     if (options.quick && options.progress) options.progress(g.totalSectors, g.totalSectors);
     report.capacityBytes =
-        std::uint64_t{clusters - badClusters} * g.sectorsPerCluster * kSectorSize;
+        std::uint64_t{clusterCount(g) - area.badClusters} * g.sectorsPerCluster * kSectorSize;
     return report;
 }
 
-Result<Geometry> readBootSectorLayout(std::span<const std::uint8_t> s,
-                                      std::uint32_t deviceSectors) {
-    auto bad = [](const std::string& what) {
-        return Status::failure(Failure::BadData, "boot sector: " + what);
-    };
-    if (s.size() < kSectorSize) {
-        return bad("only " + std::to_string(s.size()) + " bytes, a sector holds 512");
-    }
-    if (load16(&s[boot::kSignature]) != boot::kSignatureValue) {
-        return bad("signature " + hex(load16(&s[boot::kSignature]), 4) + " is not 0xAA55");
-    }
-    const std::uint16_t bytesPerSector = load16(&s[boot::kBytesPerSector]);
-    if (bytesPerSector != kSectorSize) {
-        return bad("bytes per sector is " + std::to_string(bytesPerSector) + ", not 512");
-    }
+namespace {
+
+// The boot sector's layout fields as they stand, read from a sector that has already been
+// checked to be one.
+Geometry bootSectorFields(std::span<const std::uint8_t> s) {
     Geometry g{};
     g.sectorsPerCluster = s[boot::kSectorsPerCluster];
     g.reservedSectors = load16(&s[boot::kReservedSectors]);
@@ -457,7 +478,17 @@ Result<Geometry> readBootSectorLayout(std::span<const std::uint8_t> s,
     g.sectorsPerFat = load16(&s[boot::kSectorsPerFat]);
     g.sectorsPerTrack = load16(&s[boot::kSectorsPerTrack]);
     g.heads = load16(&s[boot::kHeads]);
+    return g;
+}
 
+base::Error bootSectorFailure(const std::string& what) {
+    return Status::failure(Failure::BadData, "boot sector: " + what);
+}
+
+// Whether a layout read from a boot sector describes a FAT12 volume that fits in
+// `deviceSectors`, each field that does not refused with its own words.
+Status checkLayout(const Geometry& g, std::uint32_t deviceSectors) {
+    const auto bad = bootSectorFailure;
     if (g.sectorsPerCluster == 0 || (g.sectorsPerCluster & (g.sectorsPerCluster - 1)) != 0) {
         return bad("sectors per cluster is " + std::to_string(g.sectorsPerCluster) +
                    ", not a power of two");
@@ -491,6 +522,26 @@ Result<Geometry> readBootSectorLayout(std::span<const std::uint8_t> s,
         return bad(std::to_string(g.sectorsPerFat) + " sectors per FAT cannot hold " +
                    std::to_string(clusters) + " clusters");
     }
+    return Status::success();
+}
+
+}  // namespace
+
+Result<Geometry> readBootSectorLayout(std::span<const std::uint8_t> s,
+                                      std::uint32_t deviceSectors) {
+    const auto bad = bootSectorFailure;
+    if (s.size() < kSectorSize) {
+        return bad("only " + std::to_string(s.size()) + " bytes, a sector holds 512");
+    }
+    if (load16(&s[boot::kSignature]) != boot::kSignatureValue) {
+        return bad("signature " + hex(load16(&s[boot::kSignature]), 4) + " is not 0xAA55");
+    }
+    const std::uint16_t bytesPerSector = load16(&s[boot::kBytesPerSector]);
+    if (bytesPerSector != kSectorSize) {
+        return bad("bytes per sector is " + std::to_string(bytesPerSector) + ", not 512");
+    }
+    const Geometry g = bootSectorFields(s);
+    if (Status checked = checkLayout(g, deviceSectors); !checked) return checked.error();
     return g;
 }
 
