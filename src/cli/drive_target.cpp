@@ -42,8 +42,7 @@ std::string createBlankImage(const std::string& path) {
 
 DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
     DriveTarget target;
-    const char* fromEnv = std::getenv("QUENVOL_DRIVE_A");
-    const bool named = drive || (fromEnv && *fromEnv);
+    const bool named = drive || !platform::driveASetting().empty();
     // A drive named by an earlier run in this process counts no more.
     platform::setDriveASelection({});
     std::string path = drive ? *drive : platform::driveAPath();

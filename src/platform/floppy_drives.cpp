@@ -199,9 +199,13 @@ DriveAChoice chooseDriveA(const DriveASelection& selection, const std::string& e
     return {found.front().path, DriveASource::FirstDrive};
 }
 
-DriveAChoice currentDriveA() {
+std::string driveASetting() {
     const char* value = std::getenv("QUENVOL_DRIVE_A");
-    const std::string environment = value != nullptr ? value : "";
+    return value != nullptr ? value : "";
+}
+
+DriveAChoice currentDriveA() {
+    const std::string environment = driveASetting();
     std::vector<FloppyDrive> found;
     if (g_selection.named.empty() && g_selection.chosenThisRun.empty() && environment.empty()) {
         found = findFloppyDrives();

@@ -48,6 +48,8 @@ struct DriveASelection {
 };
 void setDriveASelection(DriveASelection selection);
 const DriveASelection& driveASelection();
+// The user's own setting for drive A:, QUENVOL_DRIVE_A; empty when unset.
+std::string driveASetting();
 
 enum class DriveASource {
     Named,               // the command line
