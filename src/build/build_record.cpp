@@ -1,37 +1,16 @@
 #include "build/build_record.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 #include "build/json_writer.h"
 #include "build/sha256.h"
 #include "platform/drive_a.h"
 #include "platform/floppy_drives.h"
+#include "platform/host_system.h"
 
 namespace build {
-namespace {
-
-base::Status makeFolders(const std::string& path) {
-    for (std::size_t at = 1; at <= path.size(); ++at) {
-        if (at != path.size() && path[at] != '/') continue;
-        const std::string part = path.substr(0, at);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            return base::Status::failure("cannot create the folder " + part + ": " +
-                                        std::strerror(errno));
-        }
-    }
-    return base::Status::success();
-}
-
-}  // namespace
 
 const char* failureKindName(base::Failure failure, const char* unnamed) {
     switch (failure) {
@@ -55,12 +34,7 @@ const char* failureKindName(base::Failure failure, const char* unnamed) {
 }
 
 std::string utcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    ::gmtime_r(&now, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
+    return platform::utcTimestamp();
 }
 
 std::string recordJson(const Record& r) {
@@ -153,21 +127,13 @@ base::Status appendBuildLog(const std::string& line) {
     if (path.empty()) {
         return base::Status::failure("neither XDG_STATE_HOME nor a home folder is known");
     }
-    if (auto made = makeFolders(path.substr(0, path.rfind('/'))); !made) return made;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return base::Status::failure("cannot open " + path + ": " + std::strerror(errno));
-    const std::string text = line + "\n";
-    // One write: with O_APPEND the line lands whole at the end, whoever else appends.
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    const int error = errno;
-    const bool closed = ::close(fd) == 0;
-    if (n < 0) return base::Status::failure("cannot write " + path + ": " + std::strerror(error));
-    if (static_cast<std::size_t>(n) != text.size()) {
-        return base::Status::failure("cannot write " + path + ": only " + std::to_string(n) +
-                                    " of " + std::to_string(text.size()) + " bytes were written");
+    std::string folder;
+    if (auto made = platform::makeFolders(path.substr(0, path.rfind('/')), folder); !made) {
+        return base::Status::failure(made.kind(),
+                                     "cannot create the folder " + folder + ": " + made.message());
     }
-    if (!closed) return base::Status::failure("cannot write " + path + ": " + std::strerror(errno));
-    return base::Status::success();
+    // One write of the line and its break, so that lines of builds at once never interleave.
+    return platform::appendToFile(path, line + "\n");
 }
 
 DriveDigest digestDriveA(bool whole) {

@@ -1,11 +1,8 @@
 // The framework's start-up: the command-line text, the help file's path, InitInstance.
-#include <climits>
 #include <string>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "framework/afxwin.h"
+#include "platform/host_system.h"
 
 namespace {
 
@@ -39,23 +36,18 @@ std::string AfxHelpPathFor(const std::string& programPath) {
 }
 
 std::string AfxFindHelpFile(const std::string& programPath, const std::string& dataFolder) {
-    const auto isFile = [](const std::string& path) {
-        struct stat st {};
-        return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-    };
     const std::string beside = AfxHelpPathFor(programPath);
-    if (isFile(beside) || dataFolder.empty()) return beside;
+    if (platform::isRegularFile(beside) || dataFolder.empty()) return beside;
     const std::string installed = dataFolder + "/quenvol.HLP";
-    return isFile(installed) ? installed : beside;
+    return platform::isRegularFile(installed) ? installed : beside;
 }
 
 namespace {
 
 std::string programFilePath(const char* argv0) {
-    char buffer[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n > 0) return std::string(buffer, static_cast<std::size_t>(n));
-    return argv0 ? argv0 : "";
+    std::string path = platform::programFilePath();
+    if (path.empty() && argv0) path = argv0;
+    return path;
 }
 
 std::string baseNameWithoutExtension(const std::string& path) {

@@ -1,0 +1,36 @@
+// What the dialog's operations and the framework ask of the host beyond files under Windows
+// names: the current folder, folders made on the way to a file, a path with its links
+// resolved, the program's own file, appending to a log, and the time of day.
+#pragma once
+
+#include <string>
+
+#include "base/result.h"
+
+namespace platform {
+
+// The process's current folder as a host path; empty when it cannot be found out.
+std::string currentDirectory();
+
+// Makes the folder `path` and every missing folder above it, private to the user (0700). A
+// folder that exists, or that another program makes at the same moment, is as good as made.
+// A failure's detail is the system's reason; `failedFolder` is set to the folder concerned.
+base::Status makeFolders(const std::string& path, std::string& failedFolder);
+
+// `path` with links and dots resolved, or `path` itself when it cannot be.
+std::string resolvedPath(const std::string& path);
+
+// A regular file (after links) is at `path`.
+bool isRegularFile(const std::string& path);
+
+// The running program's file, from the kernel; empty when it cannot be found out.
+std::string programFilePath();
+
+// Appends `text` to the file at `path` in one write, creating the file (0600) when it is not
+// there, never through a symbolic link. With many writers at once each text lands whole.
+base::Status appendToFile(const std::string& path, const std::string& text);
+
+// The current time in UTC as "2026-12-07T20:41:19Z".
+std::string utcTimestamp();
+
+}  // namespace platform
