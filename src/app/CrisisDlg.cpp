@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include <unistd.h>
-
 #include "app/AboutDlg.h"
+#include "app/messages.h"
+#include "platform/host_system.h"
 #include "res/resources.h"
 
 namespace {
@@ -92,14 +92,9 @@ BOOL CCrisisDlg::OnInitDialog() {
     const DWORD needed = GetCurrentDirectoryA(sizeof m_szStartDir, m_szStartDir);
     if (needed == 0 || needed >= sizeof m_szStartDir) {
         std::memset(m_szStartDir, 0, sizeof m_szStartDir);
-        char* cwd = getcwd(nullptr, 0);
-        const std::string where = cwd ? cwd : "(unknown)";
-        std::free(cwd);
-        AfxMessageBox((" The start directory cannot be used:\n" + where +
-                       "\n\n It must be at most 127 characters long. Start the program from a "
-                       "shorter folder.\t")
-                          .c_str(),
-                      MB_OK | MB_ICONHAND);
+        const std::string where = platform::currentDirectory();
+        SetOutcome(build::Outcome::Kind::StartDirRefused, where);
+        AfxMessageBox(texts::startDirTooLong(where).c_str(), MB_OK | MB_ICONHAND);
         EndDialog(IDCANCEL);
         return FALSE;
     }

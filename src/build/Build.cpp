@@ -1,7 +1,7 @@
 // The build sequence: presence check, project check, format, copy, boot sector, and the
 // question whether to build another diskette.
 #include "app/CrisisDlg.h"
-#include "build/messages.h"
+#include "app/messages.h"
 #include "platform/interrupts.h"
 
 namespace {
@@ -57,7 +57,7 @@ int CCrisisDlg::BuildSteps(BOOL withBootSector) {
         // A MINIDOS diskette without its boot sector looks complete but cannot start the
         // machine it was made to rescue, so that is never reported as a success.
         if (withBootSector && !UpdateBootSector()) {
-            AfxMessageBox(build::kBootSectorFailedMessage, MB_OK | MB_ICONHAND);
+            AfxMessageBox(texts::kBootSectorFailed, MB_OK | MB_ICONHAND);
             EnableControls(TRUE);
             return result;
         }
@@ -66,18 +66,11 @@ int CCrisisDlg::BuildSteps(BOOL withBootSector) {
             // Reported already, or the build is ending.
         } else if (!m_stagingLeft.empty()) {
             SetOutcome(build::Outcome::Kind::StartDirRefused, {}, m_stagingLeft);
-            AfxMessageBox(build::StartDirFailedMessage(m_stagingLeft).c_str(),
-                          MB_OK | MB_ICONHAND);
+            AfxMessageBox(texts::startDirFailed(m_stagingLeft).c_str(), MB_OK | MB_ICONHAND);
         } else {
             SetOutcome(build::Outcome::Kind::Succeeded);
-            AfxMessageBox(
-                "Crisis Recovery Diskette was Successfully Created. \n\n            PLEASE REMOVE "
-                "DISKETTE ! \n",
-                MB_OK | MB_ICONEXCLAMATION);
-            result = AfxMessageBox(
-                " Do you wish to create another Crisis Diskette ? \n\n If Yes, Please insert a "
-                "new diskette now.  \n\n",
-                MB_YESNO | MB_ICONQUESTION);
+            AfxMessageBox(texts::kSucceeded, MB_OK | MB_ICONEXCLAMATION);
+            result = AfxMessageBox(texts::kAnotherDiskette, MB_YESNO | MB_ICONQUESTION);
         }
     }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/CrisisDlg.h"
+#include "app/messages.h"
 
 namespace {
 
@@ -22,17 +23,14 @@ std::optional<platform::BuildHold> CCrisisDlg::HoldForBuild(BOOL bStartDir) {
     switch (hold.drive.state()) {
         case HoldState::HeldByAnotherBuild:
             m_bRefusedInUse = TRUE;
-            refuse(" Drive A: is in use by another build:\n " + hold.drive.path() +
-                   "\n\n Wait until that build has ended, then press Start again.\t");
+            refuse(texts::driveHeldByBuild(hold.drive.path()));
             return std::nullopt;
         case HoldState::InUse:
             m_bRefusedInUse = TRUE;
-            refuse(" Drive A: is mounted or in use by another program:\n " + hold.drive.path() +
-                   "\n\n Unmount it or end that program, then press Start again.\t");
+            refuse(texts::driveInUse(hold.drive.path()));
             return std::nullopt;
         case HoldState::Failed:
-            refuse(" Drive A: cannot be held for this build:\n " + hold.drive.path() + "\n " +
-                   hold.drive.detail() + "\t");
+            refuse(texts::driveNotHeld(hold.drive.path(), hold.drive.detail()));
             return std::nullopt;
         default:
             // Held, or nothing there to hold: the presence check (or the format dialog) says
@@ -47,13 +45,11 @@ std::optional<platform::BuildHold> CCrisisDlg::HoldForBuild(BOOL bStartDir) {
             return hold;
         case HoldState::HeldByAnotherBuild:
             m_bRefusedInUse = TRUE;
-            refuse(" The start directory is in use by another build:\n " + hold.startDir.path() +
-                   "\n\n Wait until that build has ended, then press Start again.\t");
+            refuse(texts::startDirHeldByBuild(hold.startDir.path()));
             return std::nullopt;
         default:
             // Staging there could not be kept apart from another build's.
-            refuse(" The start directory cannot be held for this build:\n " + hold.startDir.path() +
-                   "\n " + hold.startDir.detail() + "\t");
+            refuse(texts::startDirNotHeld(hold.startDir.path(), hold.startDir.detail()));
             return std::nullopt;
     }
 }

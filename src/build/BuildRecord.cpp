@@ -1,10 +1,9 @@
 // The record of a build: started with the build, finished while the build still holds drive
 // A:, and appended to the build log once the build's own messages have been shown.
-#include <climits>
-#include <cstdlib>
-
 #include "app/CrisisDlg.h"
+#include "app/messages.h"
 #include "build/image_candidates.h"
+#include "platform/host_system.h"
 #include "platform/win_path.h"
 
 namespace {
@@ -15,16 +14,10 @@ std::optional<std::string> hostPath(const std::string& windowsName) {
     return mapped->hostPath;
 }
 
-// The path with links and dots resolved, or the path itself when it cannot be.
-std::string resolved(const std::string& path) {
-    char buffer[PATH_MAX];
-    return ::realpath(path.c_str(), buffer) ? std::string(buffer) : path;
-}
-
 bool sameFile(const std::string& a, const CString& windowsName) {
     if (windowsName.IsEmpty()) return false;
     const auto other = hostPath(windowsName.str());
-    return other && resolved(a) == resolved(*other);
+    return other && platform::resolvedPath(a) == platform::resolvedPath(*other);
 }
 
 }  // namespace
@@ -44,7 +37,8 @@ void CCrisisDlg::FinishRecord() {
 
     if (!m_strProjectPath.IsEmpty()) {
         r.projectPath = m_strProjectPath.str();
-        if (auto host = hostPath(m_strProjectPath.str())) r.projectResolved = resolved(*host);
+        if (auto host = hostPath(m_strProjectPath.str()))
+            r.projectResolved = platform::resolvedPath(*host);
     }
     if (!m_strPartNum.IsEmpty()) r.partNumber = m_strPartNum.str();
 
@@ -135,7 +129,5 @@ void CCrisisDlg::LogBuild() {
     const base::Status logged = build::appendBuildLog(build::recordJson(m_record));
     if (logged) return;
     // The diskette is what it is; only the record of it is missing.
-    const std::string text = " The build log could not be written:\n " + logged.message() +
-                             "\n\n The diskette is not affected.\t";
-    AfxMessageBox(text.c_str(), MB_OK | MB_ICONEXCLAMATION);
+    AfxMessageBox(texts::buildLogFailed(logged.message()).c_str(), MB_OK | MB_ICONEXCLAMATION);
 }

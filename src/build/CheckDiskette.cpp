@@ -1,7 +1,7 @@
 // The diskette read back, past every cache, and compared with the files the build copied and
 // the sector it meant to write, before the build may call it a success.
 #include "app/CrisisDlg.h"
-#include "build/messages.h"
+#include "app/messages.h"
 #include "build/readback.h"
 
 BOOL CCrisisDlg::CheckDiskette() {
@@ -18,6 +18,6 @@ BOOL CCrisisDlg::CheckDiskette() {
         detail += d.text;
     }
     SetOutcome(build::Outcome::Kind::Differs, first.file, detail);
-    AfxMessageBox(build::DiffersMessage(first.file).c_str(), MB_OK | MB_ICONHAND);
+    AfxMessageBox(texts::differs(first.file).c_str(), MB_OK | MB_ICONHAND);
     return FALSE;
 }

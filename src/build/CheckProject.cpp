@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "app/CrisisDlg.h"
+#include "app/messages.h"
 #include "build/image_candidates.h"
 #include "framework/afxfile.h"
 
@@ -38,9 +39,8 @@ int CCrisisDlg::CheckProject() {
     AddPathToHistory();
     if (!CheckProjectFiles()) return 0;
 
-    const CString question = "The current selected folder for the project tip is:\t\n" +
-                             m_strProjectPath + "\n\nDo you want to proceed ?";
-    if (AfxMessageBox(question, MB_YESNO | MB_ICONQUESTION) == IDNO) {
+    const std::string question = texts::confirmProject(m_strProjectPath.str());
+    if (AfxMessageBox(question.c_str(), MB_YESNO | MB_ICONQUESTION) == IDNO) {
         SetOutcome(build::Outcome::Kind::Declined, m_strProjectPath.str());
         return 0;
     }
@@ -74,10 +74,7 @@ int CCrisisDlg::CheckProjectFiles() {
 
     SetOutcome(build::Outcome::Kind::ProjectRefused, m_strProjectPath.str(),
                "the project folder " + m_strProjectPath.str() + ": " + why);
-    AfxMessageBox(
-        "Project Path Must be Specified!\nThe folder must contain both BIOS.ROM and PLATFORM.BIN "
-        "files,\nor a BIOS.QVX file\n\nEnter Project Path or Select Browser.\t",
-        MB_OK);
+    AfxMessageBox(texts::kProjectRefused, MB_OK);
     if (CWnd* combo = GetDlgItem(IDC_COMBO_PATH)) combo->SetFocus();
     return 0;
 }

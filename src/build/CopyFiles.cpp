@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/CrisisDlg.h"
+#include "app/messages.h"
 #include "build/image_candidates.h"
-#include "build/messages.h"
 #include "platform/drive_a_copies.h"
 #include "platform/interrupts.h"
 #include "platform/staging_area.h"
@@ -47,14 +47,14 @@ BOOL CCrisisDlg::PrepareStartDir() {
     auto area = OpenStartDir(m_szStartDir);
     if (!area) {
         SetOutcome(build::Outcome::Kind::StartDirRefused, {}, area.message());
-        AfxMessageBox(build::StartDirFailedMessage(area.message()).c_str(), MB_OK | MB_ICONHAND);
+        AfxMessageBox(texts::startDirFailed(area.message()).c_str(), MB_OK | MB_ICONHAND);
         return FALSE;
     }
     // Looked at first: a link is neither followed nor removed, not even by the clean-up.
     const std::vector<std::string> links = area->linksAmong(kStagedNames);
     if (!links.empty()) {
         SetOutcome(build::Outcome::Kind::StartDirRefused, links.front(), "a symbolic link");
-        AfxMessageBox(build::LinkRefusedMessage(links).c_str(), MB_OK | MB_ICONHAND);
+        AfxMessageBox(texts::linkRefused(links).c_str(), MB_OK | MB_ICONHAND);
         return FALSE;
     }
     // No build holds the directory but this one: a journal there was left by one that ended
@@ -62,14 +62,13 @@ BOOL CCrisisDlg::PrepareStartDir() {
     auto leftAlone = area->recover();
     if (!leftAlone) {
         SetOutcome(build::Outcome::Kind::StartDirRefused, {}, leftAlone.message());
-        AfxMessageBox(build::StartDirFailedMessage(leftAlone.message()).c_str(),
-                      MB_OK | MB_ICONHAND);
+        AfxMessageBox(texts::startDirFailed(leftAlone.message()).c_str(), MB_OK | MB_ICONHAND);
         return FALSE;
     }
     if (!leftAlone->empty()) {
         SetOutcome(build::Outcome::Kind::StartDirRefused, leftAlone->front(),
                    "left by an interrupted build and changed since");
-        AfxMessageBox(build::LeftBehindMessage(*leftAlone).c_str(), MB_OK | MB_ICONHAND);
+        AfxMessageBox(texts::leftBehind(*leftAlone).c_str(), MB_OK | MB_ICONHAND);
         return FALSE;
     }
     return TRUE;
@@ -129,7 +128,7 @@ int CCrisisDlg::CopyFilesToDisk() {
         auto opened = OpenStartDir(m_szStartDir);
         if (!opened) {
             return failed(staging.front().destination, opened.message(),
-                          build::StartDirFailedMessage(opened.message()));
+                          texts::startDirFailed(opened.message()));
         }
         area.emplace(std::move(*opened));
         for (const Staging& copy : staging) {
@@ -143,7 +142,7 @@ int CCrisisDlg::CopyFilesToDisk() {
             // before the first file is copied to the diskette.
             if (!status) {
                 return failed(copy.destination, status.message(),
-                              build::CopyFailedMessage(copy.destination), status.kind());
+                              texts::copyFailed(copy.destination), status.kind());
             }
             stagedFrom.emplace_back(copy.destination, source);
             platform::pausePoint(std::string("staged ") + copy.destination);
@@ -177,7 +176,7 @@ int CCrisisDlg::CopyFilesToDisk() {
     };
     for (std::size_t i = 0; i < files.size(); ++i) {
         const CString name = files[i];
-        SetStatusText("Copying " + name + "...");
+        SetStatusText(texts::copying(name.str()).c_str());
         // Nothing to share out when no file has a length; the bar then stays where it is.
         if (total != 0) {
             const std::uint32_t step = (lengths[i] * kProgressSpan) / total;
@@ -196,7 +195,7 @@ int CCrisisDlg::CopyFilesToDisk() {
         // failed a write is not trusted with the rest, whichever file it was.
         const std::string why = platform::lastErrorMessage();
         if (!(name == "vgabios.exe") || PathFileExistsA(name)) {
-            return failed(name.str(), why, build::CopyFailedMessage(name.str()),
+            return failed(name.str(), why, texts::copyFailed(name.str()),
                           platform::lastErrorKind());
         }
         firstInBatch = i + 1;
@@ -206,7 +205,7 @@ int CCrisisDlg::CopyFilesToDisk() {
     // The batch reaches the medium here; when it cannot, none of its files is on the diskette.
     if (base::Status done = copies.finish(); !done) {
         const std::string file = files[std::min(firstInBatch, files.size() - 1)];
-        return failed(file, done.message(), build::CopyFailedMessage(file), done.kind());
+        return failed(file, done.message(), texts::copyFailed(file), done.kind());
     }
 
     // Whatever the file list, no staged copy outlives the build: the next project's diskette

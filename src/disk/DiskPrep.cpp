@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/CrisisDlg.h"
-#include "build/messages.h"
+#include "app/messages.h"
 #include "disk/FloppyAccess.h"
 #include "fat/fat12.h"
 #include "framework/afxfile.h"
@@ -82,13 +82,11 @@ BOOL CCrisisDlg::CheckFloppy() {
     if (auto denied = platform::driveAAccessDenied()) {
         SetOutcome(build::Outcome::Kind::NoAccess, denied->path, denied->detail,
                    base::Failure::PermissionDenied);
-        AfxMessageBox(build::NoAccessMessage(denied->path, denied->wayOut).c_str(),
-                      MB_OK | MB_ICONHAND);
+        AfxMessageBox(texts::noAccess(denied->path, denied->wayOut).c_str(), MB_OK | MB_ICONHAND);
         return FALSE;
     }
     SetOutcome(build::Outcome::Kind::NoDiskette, {}, {}, base::Failure::NoMedium);
-    AfxMessageBox(" There is no floppy in drive A:, insert a floppy and press Start Button again.\t",
-                  MB_OK | MB_ICONHAND);
+    AfxMessageBox(texts::kNoFloppy, MB_OK | MB_ICONHAND);
     return FALSE;
 }
 
@@ -121,7 +119,7 @@ BOOL CCrisisDlg::CheckBootImage() {
         }
     }
     SetOutcome(build::Outcome::Kind::BootSectorFailed, "crisboot.bin", why);
-    AfxMessageBox(build::kBootSectorFailedMessage, MB_OK | MB_ICONHAND);
+    AfxMessageBox(texts::kBootSectorFailed, MB_OK | MB_ICONHAND);
     return FALSE;
 }
 
@@ -129,7 +127,7 @@ BOOL CCrisisDlg::UpdateBootSector() {
     CFloppyAccess floppy;
     BOOL result = FALSE;
     BeginWaitCursor();
-    SetStatusText("Updating Boot Sector...");
+    SetStatusText(texts::kUpdatingBootSector);
 
     // Sector 0 is written only from a whole image that describes the volume now on the
     // diskette (which may not be the one the format would have made: it can have been left

@@ -1,21 +1,19 @@
 // The last four project folders: kept in the dialog, shown in the combo box's list, and
 // remembered from run to run in quenvol.ini in the Windows directory.
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/CrisisDlg.h"
+#include "app/messages.h"
 #include "base/result.h"
 #include "framework/afxfile.h"
 #include "platform/host_file.h"
+#include "platform/host_system.h"
 #include "platform/win_path.h"
 
 namespace {
@@ -102,17 +100,10 @@ base::Result<std::string> settingsPath() {
 base::Status createFolder(const std::string& windowsName) {
     auto mapped = platform::mapWindowsName(windowsName);
     if (!mapped) return mapped.error();
-    const std::string& path = mapped->hostPath;
-    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
-        const std::string prefix = path.substr(0, end);
-        struct stat info {};
-        // EEXIST: another copy of the program made it in between, which is as good.
-        if (::stat(prefix.c_str(), &info) != 0 && ::mkdir(prefix.c_str(), 0700) != 0 &&
-            errno != EEXIST) {
-            return base::Status::failure("the folder \"" + prefix +
-                                        "\" cannot be created: " + std::strerror(errno));
-        }
-        if (end == std::string::npos) break;
+    std::string folder;
+    if (auto made = platform::makeFolders(mapped->hostPath, folder); !made) {
+        return base::Status::failure(
+            made.kind(), "the folder \"" + folder + "\" cannot be created: " + made.message());
     }
     return base::Status::success();
 }
@@ -208,9 +199,7 @@ void CCrisisDlg::OnButtonClose() {
     // clicks, so a failure is told but never keeps the program from ending: a Close that
     // did not close would leave only Escape, which saves nothing either.
     if (auto saved = saveSettings(m_strHistory); !saved) {
-        const std::string text =
-            " The recent project folders could not be saved:\n " + saved.message() + "\t";
-        AfxMessageBox(text.c_str(), MB_OK | MB_ICONEXCLAMATION);
+        AfxMessageBox(texts::historyNotSaved(saved.message()).c_str(), MB_OK | MB_ICONEXCLAMATION);
     }
     DestroyWindow();
 }

@@ -1,0 +1,163 @@
+// The program's own texts: every message box the dialog shows and every status-line text, in
+// one place. The dialog's operations, quenvol-cli and the tests all take them from here; a
+// text is changed here and nowhere else (tests/app/messages_test.cpp holds each one against
+// its letters, spaces, tabs and line breaks, so that a change is always a deliberate one).
+//
+// These are sentences for people. No code decides anything by reading them: what a build came
+// to is in the dialog's outcome record (build/build_outcome.h).
+#pragma once
+
+#include <cctype>
+#include <string>
+#include <vector>
+
+namespace texts {
+
+// ---- The status line ----
+
+// While a file of the list is copied onto the diskette.
+inline std::string copying(const std::string& name) {
+    return "Copying " + name + "...";
+}
+
+inline constexpr char kUpdatingBootSector[] = "Updating Boot Sector...";
+
+// ---- The build's questions and its end ----
+
+// Before anything is written: is this the project folder meant?
+inline std::string confirmProject(const std::string& projectPath) {
+    return "The current selected folder for the project tip is:\t\n" + projectPath +
+           "\n\nDo you want to proceed ?";
+}
+
+inline constexpr char kSucceeded[] =
+    "Crisis Recovery Diskette was Successfully Created. \n\n            PLEASE REMOVE "
+    "DISKETTE ! \n";
+
+inline constexpr char kAnotherDiskette[] =
+    " Do you wish to create another Crisis Diskette ? \n\n If Yes, Please insert a new diskette "
+    "now.  \n\n";
+
+// ---- The diskette ----
+
+inline constexpr char kNoFloppy[] =
+    " There is no floppy in drive A:, insert a floppy and press Start Button again.\t";
+
+// Drive A: exists but this user may not open it; `wayOut` says what would let them.
+inline std::string noAccess(const std::string& device, std::string wayOut) {
+    if (!wayOut.empty()) wayOut[0] = static_cast<char>(std::toupper(wayOut[0]));
+    return " You have no permission to use drive A: (" + device + ").\n\n " + wayOut +
+           ". Then press Start Button again.\t";
+}
+
+inline constexpr char kBootSectorFailed[] =
+    " The boot sector could not be written to the diskette.\n\n The diskette will not start the "
+    "machine: create it again.\n";
+
+// The diskette read back after the copy does not hold what the build meant to write: `file` is
+// the first file that differs, crisboot.bin for sector 0, empty when nothing could be read.
+inline std::string differs(const std::string& file) {
+    if (file == "crisboot.bin") {
+        return " The boot sector on the diskette differs from crisboot.bin.\n\n Do not use this "
+               "diskette: create it again.\n";
+    }
+    if (file.empty()) {
+        return " The diskette in drive A: could not be read back.\n\n Do not use this diskette: "
+               "create it again.\n";
+    }
+    return " The file " + file +
+           " on the diskette does not match its source.\n\n Do not use this diskette: create it "
+           "again.\n";
+}
+
+// ---- The project folder and the copies ----
+
+inline constexpr char kProjectRefused[] =
+    "Project Path Must be Specified!\nThe folder must contain both BIOS.ROM and PLATFORM.BIN "
+    "files,\nor a BIOS.QVX file\n\nEnter Project Path or Select Browser.\t";
+
+inline std::string copyFailed(const std::string& name) {
+    return " Failed to copy " + name +
+           " file.\n\n  - Make sure Diskette format completed. \n  - Check if file exists. \n\n "
+           "When ready, try again.\n";
+}
+
+// ---- The start directory ----
+
+// The start directory does not fit its 128-character field; `where` is empty when not even
+// its name could be found out.
+inline std::string startDirTooLong(const std::string& where) {
+    return " The start directory cannot be used:\n" + (where.empty() ? "(unknown)" : where) +
+           "\n\n It must be at most 127 characters long. Start the program from a shorter "
+           "folder.\t";
+}
+
+// Names listed as one per line, each indented by one space.
+inline std::string nameLines(const std::vector<std::string>& names) {
+    std::string lines;
+    for (const std::string& name : names) lines += " " + name + "\n";
+    return lines;
+}
+
+// A symbolic link where the build would stage or remove a file: written through, it would
+// change a file elsewhere; removed, the user's link would be gone.
+inline std::string linkRefused(const std::vector<std::string>& links) {
+    return " The start directory holds a symbolic link where the build puts its files:\n" +
+           nameLines(links) +
+           "\n Nothing was written. Replace the link by the file itself, or remove it, then "
+           "press Start again.\t";
+}
+
+// A staging journal left by a build that ended early listed files that are no longer as it
+// left them: they may be the user's, so they stay, and this build stops to say so.
+inline std::string leftBehind(const std::vector<std::string>& names) {
+    return " A build that was interrupted left files in the start directory that have changed "
+           "since:\n" +
+           nameLines(names) +
+           "\n They were left as they are. Check them, then press Start again.\t";
+}
+
+// Staging or its clean-up in the start directory failed.
+inline std::string startDirFailed(const std::string& detail) {
+    return " The start directory could not be used for this build:\n " + detail +
+           "\n\n Nothing of yours there was changed. Press Start again when it is fixed.\t";
+}
+
+// ---- One build at a time ----
+
+inline std::string driveHeldByBuild(const std::string& drive) {
+    return " Drive A: is in use by another build:\n " + drive +
+           "\n\n Wait until that build has ended, then press Start again.\t";
+}
+
+inline std::string driveInUse(const std::string& drive) {
+    return " Drive A: is mounted or in use by another program:\n " + drive +
+           "\n\n Unmount it or end that program, then press Start again.\t";
+}
+
+inline std::string driveNotHeld(const std::string& drive, const std::string& detail) {
+    return " Drive A: cannot be held for this build:\n " + drive + "\n " + detail + "\t";
+}
+
+inline std::string startDirHeldByBuild(const std::string& folder) {
+    return " The start directory is in use by another build:\n " + folder +
+           "\n\n Wait until that build has ended, then press Start again.\t";
+}
+
+inline std::string startDirNotHeld(const std::string& folder, const std::string& detail) {
+    return " The start directory cannot be held for this build:\n " + folder + "\n " + detail +
+           "\t";
+}
+
+// ---- What the program keeps ----
+
+inline std::string buildLogFailed(const std::string& detail) {
+    return " The build log could not be written:\n " + detail +
+           "\n\n The diskette is not affected.\t";
+}
+
+inline std::string historyNotSaved(const std::string& detail) {
+    return " The recent project folders could not be saved:\n " + detail + "\t";
+}
+
+}  // namespace texts

@@ -1,0 +1,92 @@
+// The one place where the program's texts are written out letter for letter: every other test
+// takes them from app/messages.h, so this table is what keeps a change to one of them from
+// passing unnoticed. Spaces, tabs and line breaks count.
+#include "app/messages.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(Messages, EachTextIsExactlyAsWritten) {
+    struct Row {
+        const char* name;
+        std::string home;
+        std::string literal;
+    };
+    const std::vector<Row> rows = {
+        {"copying", texts::copying("bios.rom"), "Copying bios.rom..."},
+        {"updating boot sector", texts::kUpdatingBootSector, "Updating Boot Sector..."},
+        {"confirm project", texts::confirmProject("C:\\P"),
+         "The current selected folder for the project tip is:\t\nC:\\P\n\nDo you want to "
+         "proceed ?"},
+        {"succeeded", texts::kSucceeded,
+         "Crisis Recovery Diskette was Successfully Created. \n\n            PLEASE REMOVE "
+         "DISKETTE ! \n"},
+        {"another diskette", texts::kAnotherDiskette,
+         " Do you wish to create another Crisis Diskette ? \n\n If Yes, Please insert a new "
+         "diskette now.  \n\n"},
+        {"no floppy", texts::kNoFloppy,
+         " There is no floppy in drive A:, insert a floppy and press Start Button again.\t"},
+        {"no access", texts::noAccess("/dev/fd0", "join the group \"floppy\""),
+         " You have no permission to use drive A: (/dev/fd0).\n\n Join the group \"floppy\". "
+         "Then press Start Button again.\t"},
+        {"boot sector failed", texts::kBootSectorFailed,
+         " The boot sector could not be written to the diskette.\n\n The diskette will not start "
+         "the machine: create it again.\n"},
+        {"differs: boot sector", texts::differs("crisboot.bin"),
+         " The boot sector on the diskette differs from crisboot.bin.\n\n Do not use this "
+         "diskette: create it again.\n"},
+        {"differs: unreadable", texts::differs(""),
+         " The diskette in drive A: could not be read back.\n\n Do not use this diskette: create "
+         "it again.\n"},
+        {"differs: a file", texts::differs("bios.rom"),
+         " The file bios.rom on the diskette does not match its source.\n\n Do not use this "
+         "diskette: create it again.\n"},
+        {"project refused", texts::kProjectRefused,
+         "Project Path Must be Specified!\nThe folder must contain both BIOS.ROM and PLATFORM.BIN "
+         "files,\nor a BIOS.QVX file\n\nEnter Project Path or Select Browser.\t"},
+        {"copy failed", texts::copyFailed("vgabios.exe"),
+         " Failed to copy vgabios.exe file.\n\n  - Make sure Diskette format completed. \n  - "
+         "Check if file exists. \n\n When ready, try again.\n"},
+        {"start directory too long", texts::startDirTooLong("/s"),
+         " The start directory cannot be used:\n/s\n\n It must be at most 127 characters long. "
+         "Start the program from a shorter folder.\t"},
+        {"start directory unknown", texts::startDirTooLong(""),
+         " The start directory cannot be used:\n(unknown)\n\n It must be at most 127 characters "
+         "long. Start the program from a shorter folder.\t"},
+        {"link refused", texts::linkRefused({"bios.rom", "vgabios.exe"}),
+         " The start directory holds a symbolic link where the build puts its files:\n bios.rom\n"
+         " vgabios.exe\n\n Nothing was written. Replace the link by the file itself, or remove "
+         "it, then press Start again.\t"},
+        {"left behind", texts::leftBehind({"bios.rom"}),
+         " A build that was interrupted left files in the start directory that have changed "
+         "since:\n bios.rom\n\n They were left as they are. Check them, then press Start "
+         "again.\t"},
+        {"start directory failed", texts::startDirFailed("why"),
+         " The start directory could not be used for this build:\n why\n\n Nothing of yours "
+         "there was changed. Press Start again when it is fixed.\t"},
+        {"drive held by a build", texts::driveHeldByBuild("/i"),
+         " Drive A: is in use by another build:\n /i\n\n Wait until that build has ended, then "
+         "press Start again.\t"},
+        {"drive in use", texts::driveInUse("/i"),
+         " Drive A: is mounted or in use by another program:\n /i\n\n Unmount it or end that "
+         "program, then press Start again.\t"},
+        {"drive not held", texts::driveNotHeld("/i", "why"),
+         " Drive A: cannot be held for this build:\n /i\n why\t"},
+        {"start directory held by a build", texts::startDirHeldByBuild("/s"),
+         " The start directory is in use by another build:\n /s\n\n Wait until that build has "
+         "ended, then press Start again.\t"},
+        {"start directory not held", texts::startDirNotHeld("/s", "why"),
+         " The start directory cannot be held for this build:\n /s\n why\t"},
+        {"build log failed", texts::buildLogFailed("why"),
+         " The build log could not be written:\n why\n\n The diskette is not affected.\t"},
+        {"history not saved", texts::historyNotSaved("why"),
+         " The recent project folders could not be saved:\n why\t"},
+    };
+    for (const Row& row : rows) EXPECT_EQ(row.home, row.literal) << row.name;
+}
+
+}  // namespace
