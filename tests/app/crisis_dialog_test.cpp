@@ -1,12 +1,12 @@
 // The main dialog's own behaviour on the console backend: its state after start, the
 // enabling table, the status line and bar, Start by disk kind, help, the About box and
 // painting when minimised.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include "app/CrisisApp.h"
+#include "app/messages.h"
 #include "support/dialog_harness.h"
 
 namespace {
@@ -86,9 +86,9 @@ TEST_F(CrisisDialog, FilesInStartDirectoryLeaveThePathControlsAsTheyAre) {
 
 TEST_F(CrisisDialog, StatusLineIsReplacedNotAppended) {
     CCrisisDlg& dlg = createDialog();
-    dlg.SetStatusText("Copying minidos.sys...");
-    dlg.SetStatusText("Copying bios.rom...");
-    EXPECT_EQ(control(IDC_EDIT_STATUS)->text, "Copying bios.rom...");
+    dlg.SetStatusText(texts::copying("minidos.sys").c_str());
+    dlg.SetStatusText(texts::copying("bios.rom").c_str());
+    EXPECT_EQ(control(IDC_EDIT_STATUS)->text, texts::copying("bios.rom"));
     dlg.m_progress.SetPos(30);
     dlg.m_nProgressPos = 31;
     dlg.ResetStatus();

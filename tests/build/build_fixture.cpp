@@ -9,12 +9,6 @@
 
 namespace buildtest {
 
-std::string copyFailed(const std::string& name) {
-    return " Failed to copy " + name +
-           " file.\n\n  - Make sure Diskette format completed. \n  - Check if file exists. \n\n "
-           "When ready, try again.\n";
-}
-
 void RecordingBackend::stateChanged(HWND hwnd, StateChange what) {
     m_inner.stateChanged(hwnd, what);
     if (onStatus && what == StateChange::Text && hwnd->id == IDC_EDIT_STATUS) onStatus(hwnd->text);

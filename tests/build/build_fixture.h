@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/messages.h"
 #include "support/dialog_harness.h"
 #include "ui/console/format_policy.h"
 
@@ -17,25 +18,6 @@ namespace buildtest {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using Strings = std::vector<std::string>;
-
-// The system's texts, written out whole here so that a change of a single space shows.
-inline const std::string kConfirmHead = "The current selected folder for the project tip is:\t\n";
-inline const std::string kConfirmTail = "\n\nDo you want to proceed ?";
-inline const std::string kRefusal =
-    "Project Path Must be Specified!\nThe folder must contain both BIOS.ROM and PLATFORM.BIN "
-    "files,\nor a BIOS.QVX file\n\nEnter Project Path or Select Browser.\t";
-inline const std::string kSuccess =
-    "Crisis Recovery Diskette was Successfully Created. \n\n            PLEASE REMOVE DISKETTE ! "
-    "\n";
-inline const std::string kAnother =
-    " Do you wish to create another Crisis Diskette ? \n\n If Yes, Please insert a new diskette "
-    "now.  \n\n";
-inline const std::string kNoFloppy =
-    " There is no floppy in drive A:, insert a floppy and press Start Button again.\t";
-inline const std::string kBootSectorFailed =
-    " The boot sector could not be written to the diskette.\n\n The diskette will not start the "
-    "machine: create it again.\n";
-std::string copyFailed(const std::string& name);
 
 inline constexpr std::uint64_t kDisketteBytes = 1474560;
 inline constexpr std::uint64_t kFreeWhenEmpty = 1457664;  // 2,847 clusters of 512 bytes

@@ -21,8 +21,13 @@ namespace fs = std::filesystem;
 
 class BuildSequence : public BuildHarness {
   protected:
-    std::string confirmation() const {
-        return buildtest::kConfirmHead + projectDir().string() + buildtest::kConfirmTail;
+    std::string confirmation() const { return texts::confirmProject(projectDir().string()); }
+    // A status text as the recorder lists it, with the progress position at that moment.
+    static std::string copyingAt(const char* name, int pos) {
+        return texts::copying(name) + "@" + std::to_string(pos);
+    }
+    static std::string bootSectorAt(int pos) {
+        return texts::kUpdatingBootSector + ("@" + std::to_string(pos));
     }
     bool inStartDir(const char* name) const { return fs::exists(startDir() / name); }
 };
@@ -38,7 +43,8 @@ TEST_F(BuildSequence, CompleteBuildDeletesOnlyWhatItStaged) {
     blankDiskette();
     startBuild(0, {IDYES, IDOK, IDYES});
 
-    ASSERT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+    ASSERT_EQ(messageTexts(),
+              (Strings{confirmation(), texts::kSucceeded, texts::kAnotherDiskette}));
     expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
                          {"ZYPLET.EXE", startDir() / "zyplet.exe"},
                          {"PLATFORM.BIN", projectDir() / "platform.bin"},
@@ -55,7 +61,8 @@ TEST_F(BuildSequence, MinidosBuildFromTheSampleProject) {
     blankDiskette();
     startBuild(0, {IDYES, IDOK, IDYES});
 
-    ASSERT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+    ASSERT_EQ(messageTexts(),
+              (Strings{confirmation(), texts::kSucceeded, texts::kAnotherDiskette}));
     EXPECT_EQ(backend().messages()[0].type, 36u);
     EXPECT_EQ(backend().messages()[1].type, 48u);
     EXPECT_EQ(backend().messages()[2].type, 36u);
@@ -73,10 +80,10 @@ TEST_F(BuildSequence, MinidosBuildFromTheSampleProject) {
 
     // Each file's share of 97,172 bytes is added before it is copied.
     EXPECT_EQ(recorder().events,
-              (Strings{"bar=1", "Copying minidos.sys...@1", "bar=4", "Copying zyplet.exe...@4",
-                       "bar=10", "Copying platform.bin...@10", "bar=11",
-                       "Copying vgabios.exe...@11", "bar=16", "Copying bios.rom...@16", "bar=49",
-                       "bar=0", "Updating Boot Sector...@1", "bar=0"}));
+              (Strings{"bar=1", copyingAt("minidos.sys", 1), "bar=4", copyingAt("zyplet.exe", 4),
+                       "bar=10", copyingAt("platform.bin", 10), "bar=11",
+                       copyingAt("vgabios.exe", 11), "bar=16", copyingAt("bios.rom", 16), "bar=49",
+                       "bar=0", bootSectorAt(1), "bar=0"}));
 
     // The staged copies are gone, the kit's own files stay.
     EXPECT_FALSE(inStartDir("platform.bin"));
@@ -118,7 +125,8 @@ TEST_F(BuildSequence, FulldosKeepsTheBootSectorFormattingWrote) {
     };
     startBuild(1, {IDYES, IDOK, IDYES});
 
-    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+    EXPECT_EQ(messageTexts(),
+              (Strings{confirmation(), texts::kSucceeded, texts::kAnotherDiskette}));
     ASSERT_EQ(formatted.size(), 512u);
     EXPECT_EQ(sector0(), formatted);
     EXPECT_NE(sector0(), fileBytes(startDir() / "crisboot.bin"));
@@ -143,7 +151,8 @@ TEST_F(BuildSequence, LastImageStagedIsTheOneOnTheDiskette) {
     backend().clearRecords();
     policy().answers = {IDYES, IDOK, IDYES};
     click(IDC_START);
-    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+    EXPECT_EQ(messageTexts(),
+              (Strings{confirmation(), texts::kSucceeded, texts::kAnotherDiskette}));
     EXPECT_EQ(fattools::mtype(driveImage().string(), "BIOS.ROM"),
               fileBytes(projectDir() / "develQ7A.rom"));
     EXPECT_FALSE(inStartDir("bios.rom"));
@@ -155,7 +164,8 @@ TEST_F(BuildSequence, NoToAnotherDisketteSavesTheHistoryAndEnds) {
     useSampleProject();
     blankDiskette();
     startBuild(0, {IDYES, IDOK, IDNO});
-    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+    EXPECT_EQ(messageTexts(),
+              (Strings{confirmation(), texts::kSucceeded, texts::kAnotherDiskette}));
     EXPECT_TRUE(dialogDestroyed());
     EXPECT_EQ(dialogtest::readFile(settingsFile()),
               "\r\n\r\n\r\n" + projectDir().string() + "\r\n");
@@ -165,7 +175,7 @@ TEST_F(BuildSequence, NoDisketteShowsOnlyThePresenceMessage) {
     useSampleKit();
     useSampleProject();
     startBuild(0, {IDOK});
-    EXPECT_EQ(messageTexts(), Strings{buildtest::kNoFloppy});
+    EXPECT_EQ(messageTexts(), Strings{texts::kNoFloppy});
     EXPECT_EQ(backend().formatCalls(), 0);
     EXPECT_FALSE(fs::exists(driveImage()));
     EXPECT_FALSE(dialogDestroyed());
@@ -183,7 +193,7 @@ TEST_F(BuildSequence, RefusedFolderStopsBeforeFormatting) {
     fs::copy_file(sampleProject() / "develQ7A.rom", projectDir() / "develQ7A.rom");
     startBuild(0, {IDOK});
 
-    ASSERT_EQ(messageTexts(), Strings{buildtest::kRefusal});
+    ASSERT_EQ(messageTexts(), Strings{texts::kProjectRefused});
     EXPECT_EQ(backend().messages()[0].type, 0u);
     EXPECT_EQ(backend().formatCalls(), 0);
     EXPECT_EQ(fileBytes(driveImage()), Bytes(buildtest::kDisketteBytes, 0));
@@ -222,7 +232,7 @@ TEST_F(BuildSequence, StartDirectoryFilesAreUsedWithoutAsking) {
     policy().answers = {IDOK, IDYES};
     click(IDC_START);
 
-    EXPECT_EQ(messageTexts(), (Strings{buildtest::kSuccess, buildtest::kAnother}));
+    EXPECT_EQ(messageTexts(), (Strings{texts::kSucceeded, texts::kAnotherDiskette}));
     EXPECT_TRUE(dialog().m_bFilesInStartDir);
     EXPECT_EQ(std::vector<std::string>(std::begin(dialog().m_strHistory),
                                        std::end(dialog().m_strHistory)),
@@ -248,7 +258,7 @@ TEST_F(BuildSequence, FlashableImageAloneStopsTheFiveFileListAtPlatformBin) {
     fs::copy_file(sampleProject() / "flashabl.rom", projectDir() / "flashabl.rom");
     startBuild(0, {IDYES, IDOK});
 
-    ASSERT_EQ(messageTexts(), (Strings{confirmation(), buildtest::copyFailed("platform.bin")}));
+    ASSERT_EQ(messageTexts(), (Strings{confirmation(), texts::copyFailed("platform.bin")}));
     EXPECT_EQ(backend().messages()[1].type, 0u);
     // The failure is told while the wait cursor is still on.
     EXPECT_EQ(recorder().waitDepthAtMessage, (std::vector<int>{0, 1}));
@@ -270,7 +280,8 @@ TEST_F(BuildSequence, MissingVideoBiosIsPassedOver) {
     fs::remove(projectDir() / "vgabios.exe");
     blankDiskette();
     startBuild(0, {IDYES, IDOK, IDYES});
-    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+    EXPECT_EQ(messageTexts(),
+              (Strings{confirmation(), texts::kSucceeded, texts::kAnotherDiskette}));
     expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
                          {"ZYPLET.EXE", startDir() / "zyplet.exe"},
                          {"PLATFORM.BIN", projectDir() / "platform.bin"},
@@ -285,11 +296,11 @@ TEST_F(BuildSequence, FourFileListSharesProgressByLength) {
     blankDiskette();
     startBuild(1, {IDOK, IDYES});
 
-    EXPECT_EQ(messageTexts(), (Strings{buildtest::kSuccess, buildtest::kAnother}));
+    EXPECT_EQ(messageTexts(), (Strings{texts::kSucceeded, texts::kAnotherDiskette}));
     EXPECT_EQ(recorder().events,
-              (Strings{"bar=1", "Copying minidos.sys...@1", "bar=13", "Copying zyplet16.exe...@13",
-                       "bar=13", "Copying vgabios.exe...@13", "bar=13", "Copying bios.qvx...@13",
-                       "bar=50", "bar=0"}));
+              (Strings{"bar=1", copyingAt("minidos.sys", 1), "bar=13",
+                       copyingAt("zyplet16.exe", 13), "bar=13", copyingAt("vgabios.exe", 13),
+                       "bar=13", copyingAt("bios.qvx", 13), "bar=50", "bar=0"}));
     expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
                          {"ZYPLET16.EXE", startDir() / "ZYPLET16.EXE"},
                          {"BIOS.QVX", startDir() / "bios.qvx"}});
@@ -302,7 +313,8 @@ TEST_F(BuildSequence, FourFileListStagesTheFlashableImage) {
     useSampleProject();
     blankDiskette();
     startBuild(0, {IDYES, IDOK, IDYES});
-    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+    EXPECT_EQ(messageTexts(),
+              (Strings{confirmation(), texts::kSucceeded, texts::kAnotherDiskette}));
     expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
                          {"ZYPLET16.EXE", startDir() / "zyplet16.exe"},
                          {"VGABIOS.EXE", projectDir() / "vgabios.exe"},
@@ -321,7 +333,7 @@ TEST_F(BuildSequence, FourFileListWithoutFlashableImageStopsAtThePackagedImage) 
     fs::remove(projectDir() / "flashabl.rom");
     blankDiskette();
     startBuild(0, {IDYES, IDOK});
-    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::copyFailed("bios.qvx")}));
+    EXPECT_EQ(messageTexts(), (Strings{confirmation(), texts::copyFailed("bios.qvx")}));
     expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
                          {"ZYPLET16.EXE", startDir() / "zyplet16.exe"},
                          {"VGABIOS.EXE", projectDir() / "vgabios.exe"}});
@@ -338,11 +350,11 @@ TEST_F(BuildSequence, NothingToMeasureLeavesTheBarWhereItIs) {
     putBytes(startDir() / "bios.qvx", {});
     blankDiskette();
     startBuild(1, {IDOK, IDYES});
-    EXPECT_EQ(messageTexts(), (Strings{buildtest::kSuccess, buildtest::kAnother}));
-    EXPECT_EQ(
-        recorder().events,
-        (Strings{"bar=1", "Copying minidos.sys...@1", "bar=1", "Copying zyplet16.exe...@1", "bar=1",
-                 "Copying vgabios.exe...@1", "bar=1", "Copying bios.qvx...@1", "bar=1", "bar=0"}));
+    EXPECT_EQ(messageTexts(), (Strings{texts::kSucceeded, texts::kAnotherDiskette}));
+    EXPECT_EQ(recorder().events,
+              (Strings{"bar=1", copyingAt("minidos.sys", 1), "bar=1", copyingAt("zyplet16.exe", 1),
+                       "bar=1", copyingAt("vgabios.exe", 1), "bar=1", copyingAt("bios.qvx", 1),
+                       "bar=1", "bar=0"}));
     expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
                          {"ZYPLET16.EXE", startDir() / "zyplet16.exe"},
                          {"BIOS.QVX", startDir() / "bios.qvx"}});
@@ -354,7 +366,7 @@ TEST_F(BuildSequence, NothingToMeasureStillReportsAMissingFile) {
     putBytes(startDir() / "zyplet16.exe", {});
     blankDiskette();
     startBuild(1, {IDOK});
-    EXPECT_EQ(messageTexts(), Strings{buildtest::copyFailed("minidos.sys")});
+    EXPECT_EQ(messageTexts(), Strings{texts::copyFailed("minidos.sys")});
     EXPECT_EQ(fattools::mdirNames(driveImage().string()), Strings{});
     expectConsistentDiskette();
 }
@@ -369,9 +381,9 @@ TEST_F(BuildSequence, ProgressShareUsesThe32BitProduct) {
     blankDiskette();
     startBuild(1, {IDOK});
 
-    EXPECT_EQ(messageTexts(), Strings{buildtest::copyFailed("bios.qvx")});
+    EXPECT_EQ(messageTexts(), Strings{texts::copyFailed("bios.qvx")});
     ASSERT_GE(recorder().events.size(), 9u);
-    EXPECT_EQ(recorder().events[7], "Copying bios.qvx...@1");
+    EXPECT_EQ(recorder().events[7], copyingAt("bios.qvx", 1));
     EXPECT_EQ(recorder().events[8], "bar=3");
     expectConsistentDiskette();
 }
@@ -386,7 +398,8 @@ TEST_F(BuildSequence, FilesAlreadyOnTheDisketteAreReplaced) {
     ASSERT_TRUE(fattools::mcopyIn(image, "OTHER.TXT", patterned(700, 11)));
     startBuild(0, {IDYES, IDOK, IDYES});
 
-    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+    EXPECT_EQ(messageTexts(),
+              (Strings{confirmation(), texts::kSucceeded, texts::kAnotherDiskette}));
     EXPECT_EQ(m_format.formatted, 0) << "the format dialog was left without formatting";
     const auto names = fattools::mdirNames(image);
     ASSERT_TRUE(names.has_value());
@@ -409,7 +422,7 @@ TEST_F(BuildSequence, BiosImageTooBigForTheDisketteTakesBackWhatWasStaged) {
     blankDiskette();
     startBuild(0, {IDYES, IDOK});
 
-    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::copyFailed("bios.rom")}));
+    EXPECT_EQ(messageTexts(), (Strings{confirmation(), texts::copyFailed("bios.rom")}));
     expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
                          {"ZYPLET.EXE", startDir() / "zyplet.exe"},
                          {"PLATFORM.BIN", projectDir() / "platform.bin"},
@@ -443,7 +456,7 @@ TEST_F(BuildSequence, FullRootDirectoryStopsTheCopy) {
     }
     startBuild(0, {IDYES, IDOK});
 
-    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::copyFailed("platform.bin")}));
+    EXPECT_EQ(messageTexts(), (Strings{confirmation(), texts::copyFailed("platform.bin")}));
     const std::string image = driveImage().string();
     EXPECT_EQ(fattools::mtype(image, "MINIDOS.SYS"), fileBytes(startDir() / "minidos.sys"));
     EXPECT_EQ(fattools::mtype(image, "ZYPLET.EXE"), fileBytes(startDir() / "zyplet.exe"));
@@ -468,7 +481,7 @@ TEST_F(BuildSequence, UnwrittenBootSectorIsNeverCalledASuccess) {
     };
     startBuild(0, {IDYES, IDOK});
 
-    ASSERT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kBootSectorFailed}));
+    ASSERT_EQ(messageTexts(), (Strings{confirmation(), texts::kBootSectorFailed}));
     EXPECT_EQ(backend().messages()[1].type, 16u);
     EXPECT_EQ(sector0(), formatted);
     EXPECT_FALSE(dialogDestroyed());
@@ -482,24 +495,18 @@ TEST_F(BuildSequence, UnwrittenBootSectorIsNeverCalledASuccess) {
 
 // ---- what a build checks before it says "Successfully Created" ----
 
-const std::string kFileDiffers =
-    " on the diskette does not match its source.\n\n Do not use this diskette: create it again.\n";
-const std::string kBootSectorDiffers =
-    " The boot sector on the diskette differs from crisboot.bin.\n\n Do not use this diskette: "
-    "create it again.\n";
-
 // The diskette is read back and compared with the files the build copied from, never with a
 // staged copy: whatever changes in between is caught, and nothing is called a success.
 TEST_F(BuildSequence, ADisketteThatDiffersFromItsSourcesIsNoSuccess) {
     struct Case {
-        const char* when;  // the status text at which the change is made
+        std::string when;  // the status text at which the change is made
         const char* what;
         std::string message;
     };
     const std::vector<Case> cases = {
-        {"Copying bios.rom...", "start/bios.rom", " The file bios.rom" + kFileDiffers},
-        {"Copying zyplet.exe...", "start/minidos.sys", " The file minidos.sys" + kFileDiffers},
-        {"", "sector 0", kBootSectorDiffers},
+        {texts::copying("bios.rom"), "start/bios.rom", texts::differs("bios.rom")},
+        {texts::copying("zyplet.exe"), "start/minidos.sys", texts::differs("minidos.sys")},
+        {"", "sector 0", texts::differs("crisboot.bin")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -507,7 +514,7 @@ TEST_F(BuildSequence, ADisketteThatDiffersFromItsSourcesIsNoSuccess) {
         blankDiskette();
         bool boot = false;
         recorder().onStatus = [&](const std::string& text) {
-            boot = boot || text == "Updating Boot Sector...";
+            boot = boot || text == texts::kUpdatingBootSector;
             if (text != c.when || (text.empty() && !boot)) return;
             if (text.empty()) {
                 Bytes disk = fileBytes(driveImage());
@@ -557,7 +564,7 @@ TEST_F(BuildSequence, ABootSectorForAnotherMediumIsRefusedBeforeAnythingIsWritte
         m_format = {};
         backend().clearRecords();
         startBuild(0, {IDOK});
-        EXPECT_EQ(messageTexts(), Strings{buildtest::kBootSectorFailed});
+        EXPECT_EQ(messageTexts(), Strings{texts::kBootSectorFailed});
         EXPECT_EQ(m_format.shown, 0) << "the format dialog was opened";
         EXPECT_EQ(fileBytes(driveImage()), Bytes(c.bytes, 0));
         EXPECT_EQ(dialog().m_outcome.kind, build::Outcome::Kind::BootSectorFailed);
@@ -565,7 +572,8 @@ TEST_F(BuildSequence, ABootSectorForAnotherMediumIsRefusedBeforeAnythingIsWritte
 
         backend().clearRecords();
         startBuild(1, {IDYES, IDOK, IDNO});
-        EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+        EXPECT_EQ(messageTexts(),
+                  (Strings{confirmation(), texts::kSucceeded, texts::kAnotherDiskette}));
         const auto fsck = fattools::runFsck(driveImage().string());
         EXPECT_TRUE(fsck.clean) << fsck.output;
     }
@@ -583,7 +591,7 @@ TEST_F(BuildSequence, ABootSectorForAnotherVolumeIsNotWrittenOverIt) {
     ASSERT_EQ(made.exitCode, 0) << made.output;
     const Bytes before = sector0();
     startBuild(0, {IDYES, IDOK});
-    EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kBootSectorFailed}));
+    EXPECT_EQ(messageTexts(), (Strings{confirmation(), texts::kBootSectorFailed}));
     EXPECT_EQ(sector0(), before);
     EXPECT_NE(dialog().m_outcome.detail.find("sectors a cluster is 1 in the image, 2 for the diskette"), std::string::npos)
         << dialog().m_outcome.detail;
@@ -604,7 +612,8 @@ TEST_F(BuildSequence, ALabelledDisketteIsSoundForEitherKind) {
         policy().onFormat = console::makeFormatAction(choice, &m_format);
         backend().clearRecords();
         startBuild(kind, {IDYES, IDOK, IDNO});
-        EXPECT_EQ(messageTexts(), (Strings{confirmation(), buildtest::kSuccess, buildtest::kAnother}));
+        EXPECT_EQ(messageTexts(),
+                  (Strings{confirmation(), texts::kSucceeded, texts::kAnotherDiskette}));
         const Bytes boot = sector0();
         EXPECT_EQ(std::string(boot.begin() + 0x2B, boot.begin() + 0x36), "RESCUE 1   ");
         const auto fsck = fattools::runFsck(driveImage().string());

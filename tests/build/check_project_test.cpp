@@ -27,9 +27,7 @@ class ProjectCheck : public BuildHarness {
     void start(const std::string& name, const std::string& bytes) {
         writeFile(startDir() / name, bytes);
     }
-    std::string confirmation() const {
-        return buildtest::kConfirmHead + projectDir().string() + buildtest::kConfirmTail;
-    }
+    std::string confirmation() const { return texts::confirmProject(projectDir().string()); }
 };
 
 // ---- where the BIOS files are ----
@@ -60,7 +58,7 @@ TEST_F(ProjectCheck, EmptyPackagedImageSendsTheCheckToTheProject) {
     start("bios.qvx", "");
     EXPECT_EQ(dialog().CheckProject(), 0);
     EXPECT_FALSE(dialog().m_bFilesInStartDir);
-    EXPECT_EQ(messageTexts(), Strings{buildtest::kRefusal});
+    EXPECT_EQ(messageTexts(), Strings{texts::kProjectRefused});
 }
 
 TEST_F(ProjectCheck, StartDirectoryNamesAreFoundWithoutRegardToCase) {
@@ -84,7 +82,7 @@ TEST_F(ProjectCheck, RefusalMovesTheFocusToThePathAndKeepsTheHistory) {
     project("develQ7A.rom", "D");  // no partnum.mak: refused whatever else is there
     dialog().m_strProjectPath = projectDir().string() + "/";
     EXPECT_EQ(dialog().CheckProject(), 0);
-    ASSERT_EQ(messageTexts(), Strings{buildtest::kRefusal});
+    ASSERT_EQ(messageTexts(), Strings{texts::kProjectRefused});
     EXPECT_EQ(backend().messages()[0].type, 0u);
     EXPECT_TRUE(hasFocus(IDC_COMBO_PATH));
     EXPECT_TRUE(controlEnabled(IDC_COMBO_PATH));
@@ -108,7 +106,7 @@ TEST_F(ProjectCheck, PlatformFileWithoutAnyImageIsRefused) {
     project("testQ7B.rom", "T");  // another part number
     project("develQ7A.rom", "");  // empty counts as absent
     EXPECT_EQ(dialog().CheckProject(), 0);
-    EXPECT_EQ(messageTexts(), Strings{buildtest::kRefusal});
+    EXPECT_EQ(messageTexts(), Strings{texts::kProjectRefused});
 }
 
 TEST_F(ProjectCheck, EachImageCandidateIsEnoughWithThePlatformFile) {
@@ -133,7 +131,7 @@ TEST_F(ProjectCheck, PatternNeedsExactlyTwoAndThreeCharacters) {
     project("xyQ7A001.rom.bak", "I");
     fs::create_directories(projectDir() / "xyQ7A002.rom");  // a folder is no image
     EXPECT_EQ(dialog().CheckProject(), 0);
-    EXPECT_EQ(messageTexts(), Strings{buildtest::kRefusal});
+    EXPECT_EQ(messageTexts(), Strings{texts::kProjectRefused});
 }
 
 TEST_F(ProjectCheck, NoToTheConfirmationLeavesThePathControlsEnabled) {
@@ -226,7 +224,7 @@ TEST_F(ProjectCheck, PartNumberFileWithoutTheKeyIsRefused) {
     project("develQ7A.rom", "D");
     project("flashabl.rom", "F");
     EXPECT_EQ(dialog().CheckProject(), 0);
-    EXPECT_EQ(messageTexts(), Strings{buildtest::kRefusal});
+    EXPECT_EQ(messageTexts(), Strings{texts::kProjectRefused});
 }
 
 // ---- file lengths ----
@@ -299,7 +297,7 @@ TEST_F(ProjectCheck, PartNumberIsTextNotAPattern) {
         project("partnum.mak", std::string("PARTNUM = ") + partNumber + "\r\n");
         backend().clearRecords();
         EXPECT_EQ(dialog().CheckProject(), 0);
-        EXPECT_EQ(messageTexts(), Strings{buildtest::kRefusal});
+        EXPECT_EQ(messageTexts(), Strings{texts::kProjectRefused});
     }
     project("xyq?a000.rom", "");  // empty files never count
     project("zzq?a000.rom", "the image");

@@ -5,27 +5,29 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <csignal>
 
+#include "app/messages.h"
 #include "cli/cli_process.h"
 #include "support/dialog_harness.h"
 #include "support/fake_sysfs.h"
 #include "support/fat_tools.h"
+#include "support/message_shape.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using clitest::Scratch;
 
-const std::string kSuccess = "Crisis Recovery Diskette was Successfully Created. \n\n";
-const std::string kConfirm = "The current selected folder for the project tip is:\t\n";
-const std::string kNoFloppy =
-    " There is no floppy in drive A:, insert a floppy and press Start Button again.\t\n";
-const std::string kRefusal = "Project Path Must be Specified!\n";
+const std::string kSuccess = texts::kSucceeded;
+// The confirmation up to the project folder it names.
+const std::string kConfirm = textsupport::shapeOf(texts::confirmProject).head;
+const std::string kNoFloppy = texts::kNoFloppy + std::string("\n");
+const std::string kRefusal = texts::kProjectRefused;
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -86,9 +88,9 @@ TEST(CliRun, BuildsAVerifiedMinidosDiskette) {
     const auto r = s.run({"--create", "--yes", "--verify", "--drive", s.image(), s.project()});
     ASSERT_EQ(r.exitCode, 0) << r.output;
     EXPECT_TRUE(contains(r.output, "created a blank 1.44 MB diskette image at " + s.image()));
-    EXPECT_TRUE(contains(r.output, kConfirm + s.project() + "\n\nDo you want to proceed ?\n"));
+    EXPECT_TRUE(contains(r.output, texts::confirmProject(s.project()) + "\n"));
     EXPECT_TRUE(contains(r.output, kSuccess));
-    EXPECT_TRUE(contains(r.output, " Do you wish to create another Crisis Diskette ? \n"));
+    EXPECT_TRUE(contains(r.output, texts::kAnotherDiskette));
     EXPECT_TRUE(contains(r.output, "verify: 5 files and sector 0 on the diskette match"));
     EXPECT_LT(r.output.find("Drive A: is " + s.image() + ", 1,474,560 bytes\n"),
               r.output.find(kConfirm));
@@ -115,7 +117,7 @@ TEST(CliRun, FulldosKeepsTheFormattersBootSectorAndVerifiesTheFiles) {
         {"--kind", "fulldos", "--create", "--yes", "--verify", "--drive", s.image(), s.project()});
     ASSERT_EQ(r.exitCode, 0) << r.output;
     EXPECT_TRUE(contains(r.output, "verify: 5 files on the diskette match"));
-    EXPECT_FALSE(contains(r.output, "Updating Boot Sector..."));
+    EXPECT_FALSE(contains(r.output, texts::kUpdatingBootSector));
     const auto image = bytesOf(s.image());
     const auto crisboot = bytesOf(s.kit() + "/crisboot.bin");
     ASSERT_GE(image.size(), 512u);
@@ -138,7 +140,7 @@ TEST(CliRun, NoProjectWordsBuildsTheMostRecentProject) {
     ASSERT_EQ(s.run({"--create", "--yes", "--drive", s.image(), s.project()}).exitCode, 0);
     const auto again = s.run({"--yes", "--verify", "--drive", s.image()});
     EXPECT_EQ(again.exitCode, 0) << again.output;
-    EXPECT_TRUE(contains(again.output, kConfirm + s.project() + "\n"));
+    EXPECT_TRUE(contains(again.output, texts::confirmProject(s.project())));
 }
 
 TEST(CliRun, ProjectWordsAreJoinedByOneBlank) {
@@ -223,7 +225,7 @@ TEST(CliRun, NoFormatOnABlankImageFailsAtTheCopy) {
     Scratch s;
     const auto r = s.run({"--create", "--yes", "--no-format", "--drive", s.image(), s.project()});
     EXPECT_EQ(r.exitCode, 1) << r.output;
-    EXPECT_TRUE(contains(r.output, " Failed to copy minidos.sys file.\n")) << r.output;
+    EXPECT_TRUE(contains(r.output, texts::copyFailed("minidos.sys"))) << r.output;
     EXPECT_TRUE(allZero(bytesOf(s.image())));
 }
 
@@ -241,11 +243,20 @@ TEST(CliRun, MessagesWithoutACauseAreFollowedByTheCause) {
     const std::string empty = s.root() + "/empty";
     fs::create_directories(empty);
     const std::vector<Case> cases = {
-        {"project", {}, empty, kRefusal,
+        {"project",
+         {},
+         empty,
+         kRefusal,
          "cause: the project folder " + empty + ": partnum.mak cannot be opened: "},
-        {"copy", {"--no-format"}, "", " Failed to copy minidos.sys file.\n",
+        {"copy",
+         {"--no-format"},
+         "",
+         texts::copyFailed("minidos.sys"),
          "cause: the diskette in drive A: holds no usable FAT12 volume"},
-        {"boot sector", {}, "", " The boot sector could not be written to the diskette.\n",
+        {"boot sector",
+         {},
+         "",
+         texts::kBootSectorFailed,
          "cause: crisboot.bin holds 0 bytes; a boot sector is 512"},
     };
     for (const Case& c : cases) {
@@ -289,9 +300,10 @@ TEST(CliRun, ADriveClosedToTheUserIsReportedAsPermission) {
     const auto before = bytesOf(s.image());
     const auto build = s.run({"--yes", "--drive", s.image(), s.project()});
     EXPECT_EQ(build.exitCode, 4) << build.output;
-    EXPECT_TRUE(contains(build.output, " You have no permission to use drive A: (" + s.image() +
-                                           ").\n\n It belongs to the group \"root\""))
-        << build.output;
+    const auto wayOut = textsupport::findComposed(
+        build.output, [&](const std::string& w) { return texts::noAccess(s.image(), w); });
+    ASSERT_TRUE(wayOut.has_value()) << build.output;
+    EXPECT_TRUE(wayOut->starts_with("It belongs to the group \"root\"")) << build.output;
     EXPECT_FALSE(contains(build.output, "write-protected")) << build.output;
     EXPECT_FALSE(contains(build.output, kNoFloppy)) << build.output;
     EXPECT_FALSE(contains(build.output, kConfirm)) << build.output;
@@ -326,14 +338,14 @@ TEST(CliRun, OnATerminalTheConfirmationIsAsked) {
         EXPECT_EQ(count(yes.output, prompt), 1u);
         // A terminal gets the progress line, redrawn in place.
         EXPECT_TRUE(contains(yes.output, "\r\033[K[")) << yes.output;
-        EXPECT_TRUE(contains(yes.output, "] Copying bios.rom..."));
+        EXPECT_TRUE(contains(yes.output, "] " + texts::copying("bios.rom")));
     }
     for (const std::string reply : {"n\n", "\n", "maybe\n"}) {
         Scratch s;
         const auto no =
             s.runOnTerminal({"--create", "--drive", s.image(), s.project()}, prompt, reply);
         EXPECT_EQ(no.exitCode, 6) << no.output;
-        EXPECT_FALSE(contains(no.output, "Copying"));
+        EXPECT_FALSE(contains(no.output, textsupport::shapeOf(texts::copying).head));
         EXPECT_TRUE(allZero(bytesOf(s.image())));
     }
 }
@@ -343,8 +355,8 @@ TEST(CliRun, WithoutATerminalProgressIsOneLinePerStep) {
     const auto r = s.run({"--create", "--yes", "--drive", s.image(), s.project()});
     ASSERT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(count(r.output, "\r"), 0u);
-    EXPECT_EQ(count(r.output, "\nCopying bios.rom...\n"), 1u);
-    EXPECT_EQ(count(r.output, "\nUpdating Boot Sector...\n"), 1u);
+    EXPECT_EQ(count(r.output, "\n" + texts::copying("bios.rom") + "\n"), 1u);
+    EXPECT_EQ(count(r.output, "\n" + std::string(texts::kUpdatingBootSector) + "\n"), 1u);
 }
 
 TEST(CliRun, FormatOnlyFormatsWithTheLabel) {
@@ -429,7 +441,7 @@ TEST(CliRun, ASecondBuildIsRefusedWhileTheFirstHoldsTheDriveOrTheStartDirectory)
     fs::copy(s.project(), other);
     std::ofstream(other + "/testQ7A.rom", std::ios::binary) << std::string(40000, 'X');
     std::ofstream(other + "/platform.bin", std::ios::binary) << "another platform";
-    const std::string driveInUse = " Drive A: is in use by another build:\n " + s.image() + "\n";
+    const std::string driveInUse = texts::driveHeldByBuild(s.image());
     struct Second {
         const Scratch& kit;
         std::vector<std::string> args;
@@ -440,7 +452,7 @@ TEST(CliRun, ASecondBuildIsRefusedWhileTheFirstHoldsTheDriveOrTheStartDirectory)
         {t, {"--kind", "format", "--drive", s.image()}, driveInUse},
         {s,
          {"--create", "--yes", "--drive", t.image(), other},
-         " The start directory is in use by another build:\n " + s.kit() + "\n"},
+         texts::startDirHeldByBuild(s.kit())},
     };
     const auto first = s.runOnTerminal(
         {"--create", "--verify", "--drive", s.image(), s.project()}, "Proceed? [y/N] ", "y\n", [&] {
@@ -512,9 +524,7 @@ TEST(CliRun, AStagedCopyChangedAfterAKillIsLeftAloneAndNamed) {
     std::ofstream(s.kit() + "/bios.rom", std::ios::binary) << "changed by the user";
     const auto next = s.run({"--yes", "--drive", s.image(), s.project()});
     EXPECT_EQ(next.exitCode, 1) << next.output;
-    EXPECT_TRUE(contains(next.output, " A build that was interrupted left files in the start "
-                                      "directory that have changed since:\n bios.rom\n"))
-        << next.output;
+    EXPECT_TRUE(contains(next.output, texts::leftBehind({"bios.rom"}))) << next.output;
     EXPECT_EQ(snapshot(s.kit()).at("bios.rom"), "changed by the user");
     EXPECT_FALSE(fs::exists(s.kit() + "/platform.bin"));
     EXPECT_FALSE(fs::exists(s.kit() + "/.quenvol-staging"));
@@ -533,9 +543,7 @@ TEST(CliRun, ALinkInTheStartDirectoryRefusesTheBuild) {
         const auto before = snapshot(s.kit());
         const auto r = s.run({"--create", "--yes", "--drive", s.image(), s.project()});
         EXPECT_EQ(r.exitCode, 1) << r.output;
-        EXPECT_TRUE(contains(r.output, " The start directory holds a symbolic link where the "
-                                       "build puts its files:\n " + name + "\n"))
-            << r.output;
+        EXPECT_TRUE(contains(r.output, texts::linkRefused({name}))) << r.output;
         EXPECT_EQ(snapshot(s.kit()), before);
         std::ifstream in(target);
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not the program's");

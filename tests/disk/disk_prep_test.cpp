@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/messages.h"
 #include "disk_prep_fixture.h"
 #include "fat/fat12.h"
 #include "fat/layout.h"
@@ -20,9 +21,6 @@ using platformtest::patternBytes;
 using platformtest::readBytes;
 using platformtest::writeBytes;
 namespace fs = std::filesystem;
-
-const char kNoFloppy[] =
-    " There is no floppy in drive A:, insert a floppy and press Start Button again.\t";
 
 // ---- CheckFloppy ----
 
@@ -60,7 +58,7 @@ TEST_P(CheckFloppyTest, ThreeFailuresShowTheMessageOnce) {
     EXPECT_EQ(readsWhenShown, 3) << "the message follows the third failure";
     EXPECT_EQ(hooks.reads, 3);
     ASSERT_EQ(backend.messages().size(), 1u);
-    EXPECT_EQ(backend.messages()[0].text, kNoFloppy);
+    EXPECT_EQ(backend.messages()[0].text, texts::kNoFloppy);
     EXPECT_EQ(backend.messages()[0].type, 16u);
     EXPECT_EQ(backend.messages()[0].caption, "quenvol");
     EXPECT_EQ(hooks.writes, 0);
@@ -70,7 +68,7 @@ TEST_P(CheckFloppyTest, EmptyDriveShowsTheMessage) {
     fs::remove(driveImage());
     EXPECT_EQ(dlg->CheckFloppy(), FALSE);
     ASSERT_EQ(backend.messages().size(), 1u);
-    EXPECT_EQ(backend.messages()[0].text, kNoFloppy);
+    EXPECT_EQ(backend.messages()[0].text, texts::kNoFloppy);
     EXPECT_FALSE(fs::exists(driveImage()));
 }
 
@@ -94,7 +92,7 @@ class UpdateBootSectorTest : public DiskPrepTest {
         writeBytes(driveImage(), device.bytes());
         m_before = readBytes(driveImage());
         // Leftovers of a copy step, which the update must clear.
-        dlg->SetStatusText("Copying BIOS.ROM...");
+        dlg->SetStatusText(texts::copying("BIOS.ROM").c_str());
         dlg->m_progress.SetPos(37);
         dlg->m_nProgressPos = 37;
         policy.statusTexts.clear();
@@ -134,8 +132,8 @@ TEST_F(UpdateBootSectorTest, ImageOfExactlyOneSectorIsWrittenAsItIs) {
     hooks.onEachWrite = [&] { statusDuringWrite = statusText(); };
     EXPECT_EQ(dlg->UpdateBootSector(), TRUE);
     EXPECT_EQ(hooks.writes, 1);
-    EXPECT_EQ(statusDuringWrite, "Updating Boot Sector...");
-    EXPECT_EQ(policy.statusTexts, (std::vector<std::string>{"Updating Boot Sector...", ""}));
+    EXPECT_EQ(statusDuringWrite, texts::kUpdatingBootSector);
+    EXPECT_EQ(policy.statusTexts, (std::vector<std::string>{texts::kUpdatingBootSector, ""}));
     expectSectorZero(image);
     EXPECT_EQ(dlg->m_written.bootSector, image) << "the sector the read-back will expect";
     expectStatusReset();
@@ -206,7 +204,7 @@ TEST_F(UpdateBootSectorTest, MissingImageLeavesSectorZeroAlone) {
     EXPECT_EQ(dlg->UpdateBootSector(), FALSE);
     EXPECT_EQ(hooks.writes, 0);
     EXPECT_TRUE(readBytes(driveImage()) == m_before);
-    EXPECT_EQ(policy.statusTexts, (std::vector<std::string>{"Updating Boot Sector...", ""}));
+    EXPECT_EQ(policy.statusTexts, (std::vector<std::string>{texts::kUpdatingBootSector, ""}));
     expectStatusReset();
 }
 

@@ -6,8 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QIcon>
 #include <QGroupBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -20,6 +20,7 @@
 
 #include "app/CrisisApp.h"
 #include "app/CrisisDlg.h"
+#include "app/messages.h"
 #include "gui_support.h"
 #include "res/resources.h"
 #include "ui/qt/icon_image.h"
@@ -400,7 +401,7 @@ TEST_F(MainDialogTest, StatusLineAndProgressBarShowChangesAtOnce) {
 
         // No event is processed between the change and the look at the window.
         const QImage idle = shownImage(w);
-        dlg.SetStatusText("Copying MINIDOS.SYS...");
+        dlg.SetStatusText(texts::copying("MINIDOS.SYS").c_str());
         const QImage copying = shownImage(w);
         EXPECT_NE(copying.copy(statusArea), idle.copy(statusArea));
         EXPECT_EQ(copying.copy(barArea), idle.copy(barArea));

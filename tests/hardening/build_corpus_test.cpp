@@ -297,7 +297,7 @@ TEST_F(BuildCorpus, RandomBuildsAreReportedTruthfullyAndLeaveSoundDiskettes) {
         if (s.failsAt) {
             ++refused;
             EXPECT_FALSE(run.reportedSuccess);
-            EXPECT_NE(std::find(texts.begin(), texts.end(), copyFailedText(*s.failsAt)),
+            EXPECT_NE(std::find(texts.begin(), texts.end(), texts::copyFailed(*s.failsAt)),
                       texts.end())
                 << "no failure report naming " << *s.failsAt;
         } else {

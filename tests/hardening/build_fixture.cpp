@@ -6,12 +6,6 @@ namespace hardening {
 
 namespace fs = std::filesystem;
 
-std::string copyFailedText(const std::string& name) {
-    return " Failed to copy " + name +
-           " file.\n\n  - Make sure Diskette format completed. \n  - Check if file exists. "
-           "\n\n When ready, try again.\n";
-}
-
 const Bytes& sampleBootSector() {
     static const Bytes bytes =
         fattools::readBytes(std::string(QUENVOL_SAMPLE_KIT_DIR) + "/crisboot.bin")
@@ -72,7 +66,7 @@ BuildRun BuildFixture::runBuild(int kind, console::FormatChoice::Action format,
     click(IDC_START);
     run.messages = backend().messages();
     for (const console::MessageRecord& message : run.messages) {
-        if (message.text == kSuccessText) run.reportedSuccess = true;
+        if (message.text == texts::kSucceeded) run.reportedSuccess = true;
     }
     run.outcome = dialog().m_outcome;
     destroyDialog();

@@ -8,20 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "app/messages.h"
 #include "support/dialog_harness.h"
 #include "ui/console/format_policy.h"
 
 namespace hardening {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// The success report of a build, as the user reads it.
-inline constexpr char kSuccessText[] =
-    "Crisis Recovery Diskette was Successfully Created. \n\n            PLEASE REMOVE "
-    "DISKETTE ! \n";
-
-// The failure report naming a file that could not be copied.
-std::string copyFailedText(const std::string& name);
 
 // The sample kit's boot-sector image.
 const Bytes& sampleBootSector();

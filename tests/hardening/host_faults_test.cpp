@@ -60,7 +60,7 @@ class HostFaults : public BuildFixture {
         EXPECT_EQ(run.outcome.kind, build::Outcome::Kind::CopyFailed);
         const std::set<std::string> staged = {"vgabios.exe", "platform.bin", "bios.rom"};
         EXPECT_EQ(staged.count(run.outcome.file), 1u) << run.outcome.file;
-        EXPECT_EQ(run.messages.back().text, copyFailedText(run.outcome.file));
+        EXPECT_EQ(run.messages.back().text, texts::copyFailed(run.outcome.file));
         EXPECT_NE(run.outcome.detail.find(why), std::string::npos) << run.outcome.detail;
         EXPECT_EQ(fattools::mdirNames(image), std::vector<std::string>())
             << "files reached the diskette after a failed staging copy";

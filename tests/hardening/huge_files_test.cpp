@@ -110,7 +110,7 @@ TEST_F(HugeFiles, FileOfGigabytesToCopyIsRefusedWithTheCopyMessage) {
                   const BuildRun run = runBuild(0, console::FormatChoice::Action::Quick);
                   if (run.reportedSuccess) return 2;
                   return !run.messages.empty() &&
-                                 run.messages.back().text == copyFailedText("bios.rom")
+                                 run.messages.back().text == texts::copyFailed("bios.rom")
                              ? 0
                              : 1;
               }),

@@ -61,10 +61,11 @@ const char* modeName(FailingMedium::Mode mode) {
     return mode == FailingMedium::Mode::Fail ? "fail" : "stop";
 }
 
-// Reports of a build that stopped on a diskette error.
-bool isFailureReport(const std::string& text) {
-    return text.rfind(" Failed to copy ", 0) == 0 ||
-           text.rfind(" The boot sector could not be written", 0) == 0;
+// The report of a build that stopped on a diskette error, by the outcome it recorded.
+std::optional<std::string> failureReport(const build::Outcome& outcome) {
+    if (outcome.kind == build::Outcome::Kind::CopyFailed) return texts::copyFailed(outcome.file);
+    if (outcome.kind == build::Outcome::Kind::BootSectorFailed) return texts::kBootSectorFailed;
+    return std::nullopt;
 }
 
 struct Scenario {
@@ -149,9 +150,11 @@ class WriteFaults : public BuildFixture {
                 }
                 EXPECT_TRUE(medium.tripped);
                 EXPECT_FALSE(run.reportedSuccess) << "a failed build was reported as a success";
-                const bool told = std::any_of(
-                    run.messages.begin(), run.messages.end(),
-                    [](const console::MessageRecord& m) { return isFailureReport(m.text); });
+                const auto report = failureReport(run.outcome);
+                const bool told = report && std::any_of(run.messages.begin(), run.messages.end(),
+                                                        [&](const console::MessageRecord& m) {
+                                                            return m.text == *report;
+                                                        });
                 EXPECT_TRUE(told) << "the failure was not reported";
                 checkConsistentOrRepairable();
                 if (!HasFailure()) ++survived;
@@ -261,9 +264,9 @@ TEST_F(WriteFaults, AFailedWriteForTheVideoBiosStopsTheBuild) {
         EXPECT_TRUE(medium.tripped);
         EXPECT_FALSE(run.reportedSuccess);
         ASSERT_FALSE(run.messages.empty());
-        EXPECT_TRUE(isFailureReport(run.messages.back().text)) << run.messages.back().text;
+        EXPECT_EQ(run.messages.back().text, failureReport(run.outcome).value_or("(no report)"));
         if (area.named) {
-            EXPECT_EQ(run.messages.back().text, copyFailedText(area.named));
+            EXPECT_EQ(run.messages.back().text, texts::copyFailed(area.named));
         }
         checkConsistentOrRepairable();
     }
@@ -280,7 +283,7 @@ TEST_F(WriteFaults, WriteProtectedDisketteIsRefusedWithAMessage) {
     EXPECT_FALSE(run.reportedSuccess);
     EXPECT_NE(run.format.error.find("write-protected"), std::string::npos) << run.format.error;
     ASSERT_FALSE(run.messages.empty());
-    EXPECT_EQ(run.messages.back().text, copyFailedText("minidos.sys"));
+    EXPECT_EQ(run.messages.back().text, texts::copyFailed("minidos.sys"));
     EXPECT_EQ(fattools::readBytes(image), before) << "a write-protected diskette was changed";
 }
 
@@ -305,7 +308,7 @@ TEST_F(WriteFaults, WriteProtectedDeviceIsRefusedWithAMessage) {
     EXPECT_FALSE(run.reportedSuccess);
     EXPECT_NE(run.format.error.find("write-protected"), std::string::npos) << run.format.error;
     ASSERT_FALSE(run.messages.empty());
-    EXPECT_EQ(run.messages.back().text, copyFailedText("minidos.sys"));
+    EXPECT_EQ(run.messages.back().text, texts::copyFailed("minidos.sys"));
     EXPECT_EQ(fattools::readBytes(image), before) << "a write-protected diskette was changed";
 }
 

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "app/messages.h"
 #include "support/dialog_harness.h"
+#include "support/message_shape.h"
 
 namespace {
 
@@ -306,9 +308,10 @@ TEST_F(HistoryTest, SettingsFolderThatIsAFileIsToldAndTheDialogStillCloses) {
     EXPECT_EQ(readFile(settingsDir()), "not a folder");
     ASSERT_EQ(backend().messages().size(), 1u);
     const auto& box = backend().messages().front();
-    EXPECT_NE(box.text.find("could not be saved"), std::string::npos) << box.text;
-    EXPECT_NE(box.text.find(settingsDir().string()), std::string::npos) << box.text;
-    EXPECT_NE(box.text.find("Not a directory"), std::string::npos) << box.text;
+    const auto detail = textsupport::findComposed(box.text, texts::historyNotSaved);
+    ASSERT_TRUE(detail.has_value()) << box.text;
+    EXPECT_NE(detail->find(settingsDir().string()), std::string::npos) << box.text;
+    EXPECT_NE(detail->find("Not a directory"), std::string::npos) << box.text;
     EXPECT_EQ(box.caption, "quenvol");
     EXPECT_EQ(box.icon, MB_ICONEXCLAMATION);
 }
