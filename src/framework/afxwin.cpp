@@ -364,26 +364,12 @@ void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
 void DDX_Radio(CDataExchange* pDX, int id, int& value) {
     HWND dialog = pDX->m_pDlgWnd->m_hWnd;
     if (!dialog) return;
-    std::vector<HWND> group;
-    bool inGroup = false;
-    for (const auto& child : dialog->children) {
-        if (!inGroup) {
-            if (child->id == id) {
-                inGroup = true;
-                group.push_back(child.get());
-            }
-            continue;
-        }
-        if (child->kind != res::ControlKind::AutoRadioButton || (child->style & res::kWsGroup)) break;
-        group.push_back(child.get());
-    }
+    // The value numbers the radio buttons of the group that begins with control `id`.
+    const std::vector<HWND> group = afx::radioGroupOf(afx::findControl(dialog, id));
     if (pDX->m_bSaveAndValidate) {
-        value = -1;
-        for (std::size_t i = 0; i < group.size(); ++i)
-            if (group[i]->checked) {
-                value = static_cast<int>(i);
-                break;
-            }
+        const auto checked =
+            std::find_if(group.begin(), group.end(), [](HWND radio) { return radio->checked; });
+        value = checked == group.end() ? -1 : static_cast<int>(checked - group.begin());
         return;
     }
     for (std::size_t i = 0; i < group.size(); ++i)
@@ -494,7 +480,7 @@ INT_PTR CDialog::DoModal() {
 void CDialog::RunInitDialog() {
     if (!OnInitDialog() || !m_root || m_root->destroyed || m_root->ended) return;
     for (const auto& child : m_root->children)
-        if ((child->style & res::kWsTabStop) && child->enabled && child->visible) {
+        if (afx::isTabStop(child.get())) {
             FromHandle(child.get())->SetFocus();
             break;
         }

@@ -104,23 +104,10 @@ bool isTextControl(ControlKind kind) {
            kind == ControlKind::GroupBox;
 }
 
-// Where the control's radio group starts and ends (one past) in the dialog's children.
-std::pair<std::size_t, std::size_t> groupAround(const WindowObject& dialog, std::size_t index) {
-    std::size_t first = index;
-    while (first > 0 && !(dialog.children[first]->style & res::kWsGroup)) --first;
-    std::size_t end = index + 1;
-    while (end < dialog.children.size() && !(dialog.children[end]->style & res::kWsGroup)) ++end;
-    return {first, end};
-}
-
 std::size_t indexOf(const WindowObject& dialog, HWND control) {
     for (std::size_t i = 0; i < dialog.children.size(); ++i)
         if (dialog.children[i].get() == control) return i;
     return dialog.children.size();
-}
-
-bool usable(HWND w) {
-    return w && w->enabled && w->visible && !w->destroyed;
 }
 
 // An enabled edit field answers a right click with its own editing menu (Cut, Copy,
@@ -631,14 +618,14 @@ bool DialogWindow::handleKey(QKeyEvent* event) {
 }
 
 void DialogWindow::moveInRadioGroup(HWND from, bool forward) {
-    const std::size_t index = indexOf(*m_root, from);
-    if (index >= m_root->children.size()) return;
-    const auto [first, end] = groupAround(*m_root, index);
-    const std::size_t n = end - first;
+    const std::vector<HWND> group = afx::radioGroupOf(from);
+    const auto at = std::find(group.begin(), group.end(), from);
+    if (at == group.end()) return;
+    const std::size_t index = static_cast<std::size_t>(at - group.begin());
+    const std::size_t n = group.size();
     for (std::size_t step = 1; step < n; ++step) {
-        const std::size_t i = first + (index - first + (forward ? step : n - step)) % n;
-        HWND candidate = m_root->children[i].get();
-        if (candidate->kind == ControlKind::AutoRadioButton && usable(candidate)) {
+        HWND candidate = group[(index + (forward ? step : n - step)) % n];
+        if (afx::acceptsInput(candidate)) {
             afx::userClick(candidate);
             return;
         }
@@ -657,14 +644,11 @@ HWND DialogWindow::nextTabStop(HWND from, bool forward) const {
         else
             i = (start + (forward ? step : n - step)) % n;
         HWND candidate = children[i].get();
-        if (!(candidate->style & res::kWsTabStop) || !usable(candidate)) continue;
+        if (!afx::isTabStop(candidate)) continue;
         if (candidate->kind == ControlKind::AutoRadioButton) {
             // Tab enters a radio group at its checked button.
-            const auto [first, end] = groupAround(*m_root, i);
-            for (std::size_t k = first; k < end; ++k) {
-                HWND member = children[k].get();
-                if (member->kind == ControlKind::AutoRadioButton && member->checked &&
-                    usable(member)) {
+            for (HWND member : afx::radioGroupOf(candidate)) {
+                if (member->checked && afx::acceptsInput(member)) {
                     candidate = member;
                     break;
                 }
