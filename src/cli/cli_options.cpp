@@ -41,110 +41,136 @@ std::string checkLabel(const std::string& label) {
     return {};
 }
 
-bool parseKind(const std::string& text, DiskKind& kind) {
-    if (text == "minidos")
-        kind = DiskKind::Minidos;
-    else if (text == "fulldos")
-        kind = DiskKind::Fulldos;
-    else if (text == "format")
-        kind = DiskKind::FormatOnly;
-    else
-        return false;
-    return true;
-}
+// The disk kinds by their names on the command line, in the radio group's order.
+struct KindName {
+    DiskKind kind;
+    const char* name;
+};
+constexpr KindName kKindNames[] = {
+    {DiskKind::Minidos, "minidos"},
+    {DiskKind::Fulldos, "fulldos"},
+    {DiskKind::FormatOnly, "format"},
+};
 
 }  // namespace
 
 const char* kindName(DiskKind kind) {
-    switch (kind) {
-        case DiskKind::Minidos:
-            return "minidos";
-        case DiskKind::Fulldos:
-            return "fulldos";
-        case DiskKind::FormatOnly:
-            return "format";
-    }
+    for (const KindName& entry : kKindNames)
+        if (entry.kind == kind) return entry.name;
     return "?";
 }
 
-
 namespace {
 
-enum OptionId {
-    kOptKind = 'k',
-    kOptDrive = 'd',
-    kOptYes = 'y',
-    kOptQuiet = 'q',
-    kOptJson = 'j',
-    kOptHelp = 'h',
-    kOptVersion = 'V',
-    kOptListDrives = 1000,
-    kOptCreate,
-    kOptNoFormat,
-    kOptFull,
-    kOptLabel,
-    kOptVerify,
-    kOptBackup,
-    kOptBackupSkipBad,
-    kOptSaveImage,
-};
+// What an option with a value does to the options: the sentence saying why the value is
+// refused, or an empty text. `name` is the option's long name.
+using TakeValue = std::string (*)(Options& o, const std::string& value, const char* name);
 
-// The one table of options: the parser and --help are both made from it.
+std::string takeKind(Options& o, const std::string& value, const char*) {
+    for (const KindName& entry : kKindNames) {
+        if (value == entry.name) {
+            o.kind = entry.kind;
+            return {};
+        }
+    }
+    return "unknown disk kind \"" + value + "\" (use minidos, fulldos or format)";
+}
+
+std::string takeDrive(Options& o, const std::string& value, const char* name) {
+    if (value.empty()) return std::string("the option --") + name + " needs a path";
+    o.drive = value;
+    return {};
+}
+
+std::string takeLabel(Options& o, const std::string& value, const char*) {
+    std::string error = checkLabel(value);
+    if (error.empty()) o.label = value;
+    return error;
+}
+
+template <std::optional<std::string> Options::*File>
+std::string takeFile(Options& o, const std::string& value, const char* name) {
+    if (value.empty()) return std::string("the option --") + name + " needs a file name";
+    o.*File = value;
+    return {};
+}
+
+// The one table of options: the parser and --help are both made from it. An option either
+// takes a value (`value` names it, `take` reads it) or switches `flag` on.
 struct OptionSpec {
     const char* name;
-    int id;              // the short form when it is a letter
-    const char* value;   // the value's name, or null for an option without one
-    const char* help;    // lines after the first are indented under it
+    char letter;        // the short form, or 0 for none
+    const char* value;  // the value's name, or null for an option without one
+    const char* help;   // lines after the first are indented under it
+    TakeValue take = nullptr;
+    bool Options::*flag = nullptr;
 };
 
 constexpr OptionSpec kOptions[] = {
-    {"kind", kOptKind, "KIND", "minidos (default), fulldos, or format (only format the diskette)"},
-    {"drive", kOptDrive, "PATH",
+    {"kind", 'k', "KIND", "minidos (default), fulldos, or format (only format the diskette)",
+     takeKind},
+    {"drive", 'd', "PATH",
      "drive A:: a 1.44 MB image file or a floppy block device\n"
      "(default: $QUENVOL_DRIVE_A, else the floppy drive found, the\n"
-     "first with a diskette in when there are several, else /dev/fd0)"},
-    {"list-drives", kOptListDrives, nullptr,
+     "first with a diskette in when there are several, else /dev/fd0)",
+     takeDrive},
+    {"list-drives", 0, nullptr,
      "list the floppy drives, one a line: device, size in bytes,\n"
-     "vendor and model, access, and A: on drive A:'s line"},
-    {"create", kOptCreate, nullptr,
+     "vendor and model, access, and A: on drive A:'s line",
+     nullptr, &Options::listDrives},
+    {"create", 0, nullptr,
      "first create a blank 1.44 MB image at the --drive path when\n"
-     "nothing exists there (an existing file is never replaced)"},
-    {"yes", kOptYes, nullptr,
+     "nothing exists there (an existing file is never replaced)",
+     nullptr, &Options::create},
+    {"yes", 'y', nullptr,
      "answer Yes to the project folder confirmation; without it the\n"
      "question is asked on the terminal, or answered No when standard\n"
-     "input is not a terminal"},
-    {"no-format", kOptNoFormat, nullptr, "leave the diskette as it is instead of formatting it"},
-    {"full", kOptFull, nullptr, "full format (every sector written and read back); default quick"},
-    {"label", kOptLabel, "TEXT",
+     "input is not a terminal",
+     nullptr, &Options::yes},
+    {"no-format", 0, nullptr, "leave the diskette as it is instead of formatting it", nullptr,
+     &Options::noFormat},
+    {"full", 0, nullptr, "full format (every sector written and read back); default quick", nullptr,
+     &Options::full},
+    {"label", 0, "TEXT",
      "volume label of the formatted diskette: at most 11 ASCII\n"
-     "letters, digits, blanks and !#$%&'()-@^_`{}~"},
-    {"verify", kOptVerify, nullptr,
+     "letters, digits, blanks and !#$%&'()-@^_`{}~",
+     takeLabel},
+    {"verify", 0, nullptr,
      "after a successful build, read every copied file and the boot\n"
      "sector back from the diskette and compare them with their sources\n"
-     "once more (the build itself does so before it reports success)"},
-    {"backup", kOptBackup, "FILE",
+     "once more (the build itself does so before it reports success)",
+     nullptr, &Options::verify},
+    {"backup", 0, "FILE",
      "before anything is written, read the whole diskette into FILE,\n"
-     "which must not exist; a read error stops the build"},
-    {"backup-skip-bad", kOptBackupSkipBad, nullptr,
+     "which must not exist; a read error stops the build",
+     takeFile<&Options::backup>},
+    {"backup-skip-bad", 0, nullptr,
      "with --backup: read on past unreadable sectors, fill them with\n"
-     "zeros in FILE and list them"},
-    {"save-image", kOptSaveImage, "FILE",
-     "only read drive A: whole into FILE (which must not exist); no build"},
-    {"json", kOptJson, nullptr,
+     "zeros in FILE and list them",
+     nullptr, &Options::backupSkipBad},
+    {"save-image", 0, "FILE", "only read drive A: whole into FILE (which must not exist); no build",
+     takeFile<&Options::saveImage>},
+    {"json", 'j', nullptr,
      "write one JSON object describing the run to standard output at\n"
-     "the end, also when it fails (fields in README)"},
-    {"quiet", kOptQuiet, nullptr, "print only errors (and the report of --json)"},
-    {"help", kOptHelp, nullptr, "show this text and exit"},
-    {"version", kOptVersion, nullptr, "show the version and exit"},
+     "the end, also when it fails (fields in README)",
+     nullptr, &Options::json},
+    {"quiet", 'q', nullptr, "print only errors (and the report of --json)", nullptr,
+     &Options::quiet},
+    {"help", 'h', nullptr, "show this text and exit", nullptr, &Options::help},
+    {"version", 'V', nullptr, "show the version and exit", nullptr, &Options::version},
 };
 
-bool isShort(int id) {
-    return id > 0 && id < 128;
+constexpr int kFirstLongOnlyId = 1000;
+
+// What getopt_long returns for the option: its letter, else a number past every letter.
+int idOf(const OptionSpec& spec) {
+    return spec.letter != 0 ? spec.letter
+                            : kFirstLongOnlyId + static_cast<int>(&spec - std::begin(kOptions));
 }
 
 const OptionSpec* specOf(int id) {
     for (const OptionSpec& spec : kOptions)
-        if (spec.id == id) return &spec;
+        if (idOf(spec) == id) return &spec;
     return nullptr;
 }
 
@@ -156,144 +182,145 @@ std::vector<std::string> longNamesStartingWith(const std::string& prefix) {
     return names;
 }
 
+// Why getopt_long refused the long option `arg`, in our words.
+std::string refusalOfLong(const std::string& arg, bool missingValue) {
+    const std::string given = arg.substr(2, arg.find('=') - 2);
+    const auto matches = longNamesStartingWith(given);
+    const bool exact = std::find(matches.begin(), matches.end(), given) != matches.end();
+    const std::string meant = exact ? given : matches.empty() ? given : matches.front();
+    if (missingValue) return "the option --" + meant + " needs a value";
+    if (matches.size() > 1 && !exact) {
+        std::string list;
+        for (const auto& m : matches) list += (list.empty() ? "--" : ", --") + m;
+        return "the option \"" + arg + "\" is ambiguous: it could be " + list;
+    }
+    if (!matches.empty() && arg.find('=') != std::string::npos)
+        return "the option --" + meant + " takes no value";
+    return "unknown option \"" + arg + "\"";
+}
+
 // Why getopt_long refused `arg`, in our words (its own messages are switched off).
 std::string refusal(const std::string& arg, int optopt, bool missingValue) {
-    if (arg.starts_with("--")) {
-        const std::string given = arg.substr(2, arg.find('=') - 2);
-        const auto matches = longNamesStartingWith(given);
-        std::string exact;
-        for (const auto& m : matches)
-            if (m == given) exact = m;
-        if (missingValue) return "the option --" + (exact.empty() ? matches.front() : exact) +
-                                 " needs a value";
-        if (matches.size() > 1 && exact.empty()) {
-            std::string list;
-            for (const auto& m : matches) list += (list.empty() ? "--" : ", --") + m;
-            return "the option \"" + arg + "\" is ambiguous: it could be " + list;
-        }
-        if (!matches.empty() && arg.find('=') != std::string::npos) {
-            return "the option --" + (exact.empty() ? matches.front() : exact) +
-                   " takes no value";
-        }
-        return "unknown option \"" + arg + "\"";
-    }
+    if (arg.starts_with("--")) return refusalOfLong(arg, missingValue);
     if (missingValue) {
         const OptionSpec* spec = specOf(optopt);
-        return std::string("the option -") + char(optopt) + (spec ? " (--" + std::string(spec->name) + ")" : "") +
-               " needs a value";
+        return std::string("the option -") + char(optopt) +
+               (spec ? " (--" + std::string(spec->name) + ")" : "") + " needs a value";
     }
     return std::string("unknown option \"-") + char(optopt) + "\"";
+}
+
+// The table in getopt_long's terms.
+struct GetoptTables {
+    std::string shortOptions = ":";  // report a missing value apart from an unknown option
+    std::vector<option> longOptions;
+};
+
+GetoptTables getoptTables() {
+    GetoptTables tables;
+    for (const OptionSpec& spec : kOptions) {
+        if (spec.letter != 0) {
+            tables.shortOptions += spec.letter;
+            if (spec.value) tables.shortOptions += ':';
+        }
+        tables.longOptions.push_back(
+            {spec.name, spec.value ? required_argument : no_argument, nullptr, idOf(spec)});
+    }
+    tables.longOptions.push_back({nullptr, 0, nullptr, 0});
+    return tables;
+}
+
+// The arguments as getopt_long wants them: a program name first, writable words, a null.
+class ArgumentVector {
+  public:
+    explicit ArgumentVector(const std::vector<std::string>& args) : m_words{"quenvol-cli"} {
+        m_words.insert(m_words.end(), args.begin(), args.end());
+        for (auto& word : m_words) m_argv.push_back(word.data());
+        m_argv.push_back(nullptr);
+    }
+    int argc() const { return static_cast<int>(m_words.size()); }
+    char** argv() { return m_argv.data(); }
+    const char* operator[](int i) const { return m_argv[static_cast<std::size_t>(i)]; }
+
+  private:
+    std::vector<std::string> m_words;
+    std::vector<char*> m_argv;
+};
+
+// Reads the options into `o`, and the words that are not options into its project words.
+// Returns why the arguments are refused, or an empty text.
+std::string readOptions(ArgumentVector& args, Options& o) {
+    const GetoptTables tables = getoptTables();
+    // Options may come anywhere; "--" ends them. The state is reset for every call.
+    optind = 0;
+    opterr = 0;
+    for (;;) {
+        const int before = optind == 0 ? 1 : optind;
+        const int id = getopt_long(args.argc(), args.argv(), tables.shortOptions.c_str(),
+                                   tables.longOptions.data(), nullptr);
+        if (id == -1) break;
+        if (id == '?' || id == ':') {
+            // The word that was refused: the one getopt_long has just passed over.
+            std::string arg = args[std::clamp(optind - 1, before, args.argc() - 1)];
+            if (!arg.starts_with("-")) arg = args[before];
+            return refusal(arg, optopt, id == ':');
+        }
+        const OptionSpec* spec = specOf(id);
+        if (spec == nullptr) continue;
+        if (spec->flag) o.*(spec->flag) = true;
+        if (spec->take) {
+            if (std::string error = spec->take(o, optarg ? optarg : "", spec->name); !error.empty())
+                return error;
+        }
+    }
+    for (int i = optind; i < args.argc(); ++i) o.projectWords.push_back(args[i]);
+    return {};
+}
+
+// Combinations that would silently do nothing of what was asked: why, or an empty text.
+std::string conflictOf(const Options& o) {
+    const bool reading = o.saveImage.has_value();
+    if (o.noFormat && o.full)
+        return "--full chooses how to format, but --no-format leaves the diskette as it is";
+    if (o.noFormat && !o.label.empty())
+        return "--label names the formatted volume, but --no-format leaves the diskette as it is";
+    if (o.noFormat && o.kind == DiskKind::FormatOnly)
+        return "--no-format with --kind format leaves nothing to do";
+    if (o.listDrives && (o.create || !o.projectWords.empty() || reading || o.backup))
+        return "--list-drives only lists the floppy drives; it builds nothing";
+    if (o.verify && o.kind == DiskKind::FormatOnly)
+        return "--verify checks a built diskette; --kind format builds none";
+    if (o.backupSkipBad && !o.backup) return "--backup-skip-bad goes with --backup FILE";
+    if (reading && (o.backup || o.create || o.verify || o.noFormat || o.full || !o.label.empty() ||
+                    !o.projectWords.empty()))
+        return "--save-image only reads drive A: into a file; it builds nothing";
+    return {};
+}
+
+// One option's entry in --help: its forms, then its help from the column on, each line of it.
+std::string optionHelp(const OptionSpec& spec) {
+    constexpr std::size_t kColumn = 24;
+    std::string head =
+        spec.letter != 0 ? std::string("  -") + spec.letter + ", --" : std::string("      --");
+    head += spec.name;
+    if (spec.value) head += std::string(" ") + spec.value;
+    head += head.size() + 1 < kColumn ? std::string(kColumn - head.size(), ' ')
+                                      : "\n" + std::string(kColumn, ' ');
+    std::string help = spec.help;
+    for (std::size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1))
+        help.insert(at + 1, std::string(kColumn, ' '));
+    return head + help + "\n";
 }
 
 }  // namespace
 
 ParsedArguments parseArguments(const std::vector<std::string>& args) {
     ParsedArguments parsed;
-    Options& o = parsed.options;
-
-    std::string shortOptions = ":";  // report a missing value apart from an unknown option
-    std::vector<option> longOptions;
-    for (const OptionSpec& spec : kOptions) {
-        if (isShort(spec.id)) {
-            shortOptions += char(spec.id);
-            if (spec.value) shortOptions += ':';
-        }
-        longOptions.push_back({spec.name, spec.value ? required_argument : no_argument, nullptr,
-                               spec.id});
-    }
-    longOptions.push_back({nullptr, 0, nullptr, 0});
-
-    std::vector<std::string> words{"quenvol-cli"};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    const int argc = static_cast<int>(words.size());
-
-    // Options may come anywhere; "--" ends them. The state is reset for every call.
-    optind = 0;
-    opterr = 0;
-    for (;;) {
-        const int before = optind == 0 ? 1 : optind;
-        const int id = getopt_long(argc, argv.data(), shortOptions.c_str(), longOptions.data(),
-                                   nullptr);
-        if (id == -1) break;
-        if (id == '?' || id == ':') {
-            // The word that was refused: the one getopt_long has just passed over.
-            const int at = std::clamp(optind - 1, before, argc - 1);
-            std::string arg = argv[static_cast<std::size_t>(at)];
-            if (!arg.starts_with("-")) arg = argv[static_cast<std::size_t>(before)];
-            parsed.error = refusal(arg, optopt, id == ':');
-            return parsed;
-        }
-        const std::string value = optarg ? optarg : "";
-        switch (id) {
-            case kOptKind:
-                if (!parseKind(value, o.kind)) {
-                    parsed.error =
-                        "unknown disk kind \"" + value + "\" (use minidos, fulldos or format)";
-                    return parsed;
-                }
-                break;
-            case kOptDrive:
-                if (value.empty()) {
-                    parsed.error = "the option --drive needs a path";
-                    return parsed;
-                }
-                o.drive = value;
-                break;
-            case kOptLabel:
-                if (auto error = checkLabel(value); !error.empty()) {
-                    parsed.error = error;
-                    return parsed;
-                }
-                o.label = value;
-                break;
-            case kOptBackup:
-            case kOptSaveImage:
-                if (value.empty()) {
-                    parsed.error = std::string("the option --") + specOf(id)->name +
-                                   " needs a file name";
-                    return parsed;
-                }
-                (id == kOptBackup ? o.backup : o.saveImage) = value;
-                break;
-            case kOptCreate: o.create = true; break;
-            case kOptYes: o.yes = true; break;
-            case kOptNoFormat: o.noFormat = true; break;
-            case kOptFull: o.full = true; break;
-            case kOptVerify: o.verify = true; break;
-            case kOptListDrives: o.listDrives = true; break;
-            case kOptBackupSkipBad: o.backupSkipBad = true; break;
-            case kOptJson: o.json = true; break;
-            case kOptQuiet: o.quiet = true; break;
-            case kOptHelp: o.help = true; break;
-            case kOptVersion: o.version = true; break;
-            default: break;
-        }
-    }
-    for (int i = optind; i < argc; ++i) o.projectWords.push_back(argv[static_cast<std::size_t>(i)]);
-
-    if (o.help || o.version) return parsed;
-    // Combinations that would silently do nothing of what was asked.
-    const bool reading = o.saveImage.has_value();
-    if (o.noFormat && o.full) {
-        parsed.error = "--full chooses how to format, but --no-format leaves the diskette as it is";
-    } else if (o.noFormat && !o.label.empty()) {
-        parsed.error =
-            "--label names the formatted volume, but --no-format leaves the diskette as it is";
-    } else if (o.noFormat && o.kind == DiskKind::FormatOnly) {
-        parsed.error = "--no-format with --kind format leaves nothing to do";
-    } else if (o.listDrives && (o.create || !o.projectWords.empty() || reading || o.backup)) {
-        parsed.error = "--list-drives only lists the floppy drives; it builds nothing";
-    } else if (o.verify && o.kind == DiskKind::FormatOnly) {
-        parsed.error = "--verify checks a built diskette; --kind format builds none";
-    } else if (o.backupSkipBad && !o.backup) {
-        parsed.error = "--backup-skip-bad goes with --backup FILE";
-    } else if (reading && (o.backup || o.create || o.verify || o.noFormat || o.full ||
-                           !o.label.empty() || !o.projectWords.empty())) {
-        parsed.error = "--save-image only reads drive A: into a file; it builds nothing";
-    }
+    ArgumentVector argv(args);
+    parsed.error = readOptions(argv, parsed.options);
+    // --help and --version are answered whatever else was asked.
+    if (parsed.error.empty() && !parsed.options.help && !parsed.options.version)
+        parsed.error = conflictOf(parsed.options);
     return parsed;
 }
 
@@ -305,19 +332,7 @@ std::string usageText() {
         "joined by single blanks, are the project path; none means the most recent one.\n"
         "Long options may be shortened to any unambiguous beginning.\n"
         "\n";
-    constexpr std::size_t kColumn = 24;
-    for (const OptionSpec& spec : kOptions) {
-        std::string head = isShort(spec.id) ? std::string("  -") + char(spec.id) + ", --"
-                                            : std::string("      --");
-        head += spec.name;
-        if (spec.value) head += std::string(" ") + spec.value;
-        head += head.size() + 1 < kColumn ? std::string(kColumn - head.size(), ' ') : "\n" + std::string(kColumn, ' ');
-        std::string help = spec.help;
-        for (std::size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1)) {
-            help.insert(at + 1, std::string(kColumn, ' '));
-        }
-        text += head + help + "\n";
-    }
+    for (const OptionSpec& spec : kOptions) text += optionHelp(spec);
     text +=
         "      --              end of options: the words after it are the project path\n"
         "\n"

@@ -30,6 +30,8 @@ struct Options {
     bool version = false;
     // Joined by single blanks they are the dialog's command-line text.
     std::vector<std::string> projectWords;
+
+    bool operator==(const Options&) const = default;
 };
 
 struct ParsedArguments {

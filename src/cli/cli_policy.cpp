@@ -5,16 +5,16 @@
 
 #include "app/CrisisDlg.h"
 #include "framework/input.h"
+#include "res/resources.h"
 
 namespace cli {
 namespace {
 
-constexpr int kMainDialogTemplate = 102;
 constexpr int kBarWidth = 20;
 
 bool isMainDialogControl(HWND hwnd, int id) {
     return hwnd && hwnd->id == id && hwnd->parent && hwnd->parent->dialogTemplate &&
-           hwnd->parent->dialogTemplate->id == kMainDialogTemplate;
+           hwnd->parent->dialogTemplate->id == res::kIddCrisisDialog;
 }
 
 int radioFor(DiskKind kind) {

@@ -37,110 +37,165 @@ void notify(HWND hwnd, StateChange what) {
     if (hwnd && !hwnd->destroyed) AfxBackend().stateChanged(hwnd, what);
 }
 
-// The built-in behaviour of the control windows.
+// The built-in behaviour of the control windows, one function for each message that changes
+// a control. Each returns what the message returns.
+
+const char* textOf(LPARAM lParam) {
+    return lParam ? reinterpret_cast<const char*>(lParam) : "";
+}
+
+LRESULT setText(HWND w, const char* text) {
+    w->text = text;
+    w->selStart = w->selEnd = 0;
+    if (w->kind == res::ControlKind::ComboBox) w->curSel = -1;
+    notify(w, StateChange::Text);
+    return TRUE;
+}
+
+// Selects from `start` to `end` (past the text: to its end); a start of -1 removes the
+// selection and leaves the caret.
+LRESULT setSelection(HWND w, int start, int end) {
+    const int len = static_cast<int>(w->text.size());
+    if (start == -1) {
+        w->selStart = w->selEnd;
+    } else {
+        if (end < 0 || end > len) end = len;
+        start = std::clamp(start, 0, len);
+        w->selStart = std::min(start, end);
+        w->selEnd = std::max(start, end);
+    }
+    notify(w, StateChange::Selection);
+    return 0;
+}
+
+LRESULT replaceSelection(HWND w, const char* text) {
+    const auto start = static_cast<std::size_t>(w->selStart);
+    const auto end = static_cast<std::size_t>(w->selEnd);
+    w->text.replace(start, end - start, text);
+    w->selStart = w->selEnd = static_cast<int>(start + std::strlen(text));
+    notify(w, StateChange::Text);
+    return 0;
+}
+
+LRESULT setCheck(HWND w, bool checked) {
+    w->checked = checked;
+    notify(w, StateChange::Checked);
+    return 0;
+}
+
+LRESULT addItem(HWND w, const char* text) {
+    w->items.emplace_back(text);
+    notify(w, StateChange::Items);
+    return static_cast<LRESULT>(w->items.size() - 1);
+}
+
+LRESULT resetItems(HWND w) {
+    w->items.clear();
+    w->curSel = -1;
+    w->text.clear();
+    notify(w, StateChange::Items);
+    return TRUE;
+}
+
+// Selects the item at `index` and shows its text; an index outside the list clears both.
+LRESULT selectItem(HWND w, LRESULT index) {
+    if (index < 0 || index >= static_cast<LRESULT>(w->items.size())) {
+        w->curSel = -1;
+        w->text.clear();
+        notify(w, StateChange::Text);
+        return CB_ERR;
+    }
+    w->curSel = static_cast<int>(index);
+    w->text = w->items[static_cast<std::size_t>(index)];
+    notify(w, StateChange::Text);
+    return index;
+}
+
+// Selects the first item after `after` (round the end) that begins with `prefix`, ignoring case.
+LRESULT selectItemByPrefix(HWND w, LRESULT after, const std::string& prefix) {
+    const auto n = static_cast<LRESULT>(w->items.size());
+    for (LRESULT k = 0; k < n; ++k) {
+        const LRESULT i = ((after < 0 ? -1 : after) + 1 + k) % n;
+        if (platform::startsWithIgnoringCase(w->items[static_cast<std::size_t>(i)], prefix))
+            return selectItem(w, i);
+    }
+    return CB_ERR;
+}
+
+LRESULT setRange(HWND w, LPARAM range) {
+    const LRESULT previous =
+        MAKELPARAM(static_cast<UINT>(w->rangeMin), static_cast<UINT>(w->rangeMax));
+    w->rangeMin = static_cast<short>(LOWORD(static_cast<DWORD_PTR>(range)));
+    w->rangeMax = static_cast<short>(HIWORD(static_cast<DWORD_PTR>(range)));
+    w->pos = std::clamp(w->pos, w->rangeMin, std::max(w->rangeMin, w->rangeMax));
+    notify(w, StateChange::Progress);
+    return previous;
+}
+
+LRESULT setPosition(HWND w, int pos) {
+    const int previous = w->pos;
+    w->pos = std::clamp(pos, w->rangeMin, std::max(w->rangeMin, w->rangeMax));
+    notify(w, StateChange::Progress);
+    return previous;
+}
+
 LRESULT controlProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+    const auto wide = static_cast<LPARAM>(wParam);  // wParam as the signed number it carries
     switch (message) {
         case WM_SETTEXT:
-            w->text = lParam ? reinterpret_cast<const char*>(lParam) : "";
-            w->selStart = w->selEnd = 0;
-            if (w->kind == res::ControlKind::ComboBox) w->curSel = -1;
-            notify(w, StateChange::Text);
-            return TRUE;
-        case EM_SETSEL: {
-            const int len = static_cast<int>(w->text.size());
-            int start = static_cast<int>(static_cast<LPARAM>(wParam));
-            int end = static_cast<int>(lParam);
-            if (start == -1) {  // remove the selection, caret stays
-                w->selStart = w->selEnd;
-            } else {
-                if (end < 0 || end > len) end = len;
-                start = std::clamp(start, 0, len);
-                w->selStart = std::min(start, end);
-                w->selEnd = std::max(start, end);
-            }
-            notify(w, StateChange::Selection);
-            return 0;
-        }
+            return setText(w, textOf(lParam));
+        case EM_SETSEL:
+            return setSelection(w, static_cast<int>(wide), static_cast<int>(lParam));
         case EM_SCROLLCARET:
             return TRUE;
-        case EM_REPLACESEL: {
-            const char* text = lParam ? reinterpret_cast<const char*>(lParam) : "";
-            const auto start = static_cast<std::size_t>(w->selStart);
-            const auto end = static_cast<std::size_t>(w->selEnd);
-            w->text.replace(start, end - start, text);
-            w->selStart = w->selEnd = static_cast<int>(start + std::strlen(text));
-            notify(w, StateChange::Text);
-            return 0;
-        }
+        case EM_REPLACESEL:
+            return replaceSelection(w, textOf(lParam));
         case BM_GETCHECK:
             return w->checked ? 1 : 0;
         case BM_SETCHECK:
-            w->checked = wParam != 0;
-            notify(w, StateChange::Checked);
-            return 0;
+            return setCheck(w, wParam != 0);
         case CB_ADDSTRING:
-            w->items.emplace_back(lParam ? reinterpret_cast<const char*>(lParam) : "");
-            notify(w, StateChange::Items);
-            return static_cast<LRESULT>(w->items.size() - 1);
+            return addItem(w, textOf(lParam));
         case CB_RESETCONTENT:
-            w->items.clear();
-            w->curSel = -1;
-            w->text.clear();
-            notify(w, StateChange::Items);
-            return TRUE;
+            return resetItems(w);
         case CB_GETCOUNT:
             return static_cast<LRESULT>(w->items.size());
         case CB_GETCURSEL:
             return w->curSel;
-        case CB_SETCURSEL: {
-            const auto index = static_cast<LRESULT>(static_cast<LPARAM>(wParam));
-            if (index < 0 || index >= static_cast<LRESULT>(w->items.size())) {
-                w->curSel = -1;
-                w->text.clear();
-                notify(w, StateChange::Text);
-                return CB_ERR;
-            }
-            w->curSel = static_cast<int>(index);
-            w->text = w->items[static_cast<std::size_t>(index)];
-            notify(w, StateChange::Text);
-            return index;
-        }
-        case CB_SELECTSTRING: {
-            const std::string prefix = lParam ? reinterpret_cast<const char*>(lParam) : "";
-            const auto n = static_cast<LRESULT>(w->items.size());
-            const LRESULT after = static_cast<LRESULT>(static_cast<LPARAM>(wParam));
-            for (LRESULT k = 0; k < n; ++k) {
-                const LRESULT i = ((after < 0 ? -1 : after) + 1 + k) % n;
-                if (platform::startsWithIgnoringCase(w->items[static_cast<std::size_t>(i)], prefix)) {
-                    w->curSel = static_cast<int>(i);
-                    w->text = w->items[static_cast<std::size_t>(i)];
-                    notify(w, StateChange::Text);
-                    return i;
-                }
-            }
-            return CB_ERR;
-        }
-        case PBM_SETRANGE: {
-            const LRESULT previous = MAKELPARAM(static_cast<UINT>(w->rangeMin),
-                                                static_cast<UINT>(w->rangeMax));
-            w->rangeMin = static_cast<short>(LOWORD(static_cast<DWORD_PTR>(lParam)));
-            w->rangeMax = static_cast<short>(HIWORD(static_cast<DWORD_PTR>(lParam)));
-            w->pos = std::clamp(w->pos, w->rangeMin, std::max(w->rangeMin, w->rangeMax));
-            notify(w, StateChange::Progress);
-            return previous;
-        }
-        case PBM_SETPOS: {
-            const int previous = w->pos;
-            w->pos = std::clamp(static_cast<int>(static_cast<LPARAM>(wParam)), w->rangeMin,
-                                std::max(w->rangeMin, w->rangeMax));
-            notify(w, StateChange::Progress);
-            return previous;
-        }
+        case CB_SETCURSEL:
+            return selectItem(w, static_cast<LRESULT>(wide));
+        case CB_SELECTSTRING:
+            return selectItemByPrefix(w, static_cast<LRESULT>(wide), textOf(lParam));
+        case PBM_SETRANGE:
+            return setRange(w, lParam);
+        case PBM_SETPOS:
+            return setPosition(w, static_cast<int>(wide));
         case PBM_GETPOS:
             return w->pos;
         default:
             return 0;
     }
+}
+
+// A control window as its template describes it, in the state a new dialog starts with.
+std::unique_ptr<WindowObject> makeControl(const res::ControlTemplate& c, WindowObject& dialog) {
+    auto w = std::make_unique<WindowObject>();
+    w->id = c.id;
+    w->kind = c.kind;
+    w->text = c.kind == res::ControlKind::StaticIcon || c.kind == res::ControlKind::ComboBox ||
+                      c.kind == res::ControlKind::Edit
+                  ? std::string()
+                  : c.text;
+    w->style = c.style;
+    w->helpId = c.helpId;
+    w->x = c.x;
+    w->y = c.y;
+    w->cx = c.cx;
+    w->cy = c.cy;
+    w->enabled = (c.style & res::kWsDisabled) == 0;
+    w->visible = (c.style & res::kWsVisible) != 0;
+    w->parent = &dialog;
+    return w;
 }
 
 std::vector<CDialog*>& activeDialogs() {
@@ -364,26 +419,12 @@ void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
 void DDX_Radio(CDataExchange* pDX, int id, int& value) {
     HWND dialog = pDX->m_pDlgWnd->m_hWnd;
     if (!dialog) return;
-    std::vector<HWND> group;
-    bool inGroup = false;
-    for (const auto& child : dialog->children) {
-        if (!inGroup) {
-            if (child->id == id) {
-                inGroup = true;
-                group.push_back(child.get());
-            }
-            continue;
-        }
-        if (child->kind != res::ControlKind::AutoRadioButton || (child->style & res::kWsGroup)) break;
-        group.push_back(child.get());
-    }
+    // The value numbers the radio buttons of the group that begins with control `id`.
+    const std::vector<HWND> group = afx::radioGroupOf(afx::findControl(dialog, id));
     if (pDX->m_bSaveAndValidate) {
-        value = -1;
-        for (std::size_t i = 0; i < group.size(); ++i)
-            if (group[i]->checked) {
-                value = static_cast<int>(i);
-                break;
-            }
+        const auto checked =
+            std::find_if(group.begin(), group.end(), [](HWND radio) { return radio->checked; });
+        value = checked == group.end() ? -1 : static_cast<int>(checked - group.begin());
         return;
     }
     for (std::size_t i = 0; i < group.size(); ++i)
@@ -438,25 +479,7 @@ void CDialog::buildWindows() {
     root.hasSystemMenu = (t->style & res::kWsSysMenu) != 0;
     // Until a backend measures its window: dialog units at a 6 x 13 pixel base.
     root.client = {0, 0, t->cx * 6 / 4, t->cy * 13 / 8};
-    for (const auto& c : t->controls) {
-        auto w = std::make_unique<WindowObject>();
-        w->id = c.id;
-        w->kind = c.kind;
-        w->text = c.kind == res::ControlKind::StaticIcon || c.kind == res::ControlKind::ComboBox ||
-                          c.kind == res::ControlKind::Edit
-                      ? std::string()
-                      : c.text;
-        w->style = c.style;
-        w->helpId = c.helpId;
-        w->x = c.x;
-        w->y = c.y;
-        w->cx = c.cx;
-        w->cy = c.cy;
-        w->enabled = (c.style & res::kWsDisabled) == 0;
-        w->visible = (c.style & res::kWsVisible) != 0;
-        w->parent = &root;
-        root.children.push_back(std::move(w));
-    }
+    for (const auto& c : t->controls) root.children.push_back(makeControl(c, root));
 }
 
 BOOL CDialog::Create() {
@@ -494,7 +517,7 @@ INT_PTR CDialog::DoModal() {
 void CDialog::RunInitDialog() {
     if (!OnInitDialog() || !m_root || m_root->destroyed || m_root->ended) return;
     for (const auto& child : m_root->children)
-        if ((child->style & res::kWsTabStop) && child->enabled && child->visible) {
+        if (afx::isTabStop(child.get())) {
             FromHandle(child.get())->SetFocus();
             break;
         }

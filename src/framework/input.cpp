@@ -1,6 +1,33 @@
 #include "framework/input.h"
 
+#include <algorithm>
+
 namespace afx {
+
+bool acceptsInput(HWND control) {
+    return control && !control->destroyed && control->enabled && control->visible;
+}
+
+bool isTabStop(HWND control) {
+    return acceptsInput(control) && (control->style & res::kWsTabStop) != 0;
+}
+
+std::vector<HWND> radioGroupOf(HWND control) {
+    std::vector<HWND> group;
+    if (!control || !control->parent) return group;
+    const auto& siblings = control->parent->children;
+    const auto at = std::find_if(siblings.begin(), siblings.end(), [control](const auto& sibling) {
+        return sibling.get() == control;
+    });
+    if (at == siblings.end()) return group;
+    auto first = at;
+    while (first != siblings.begin() && !((*first)->style & res::kWsGroup)) --first;
+    auto end = std::next(at);
+    while (end != siblings.end() && !((*end)->style & res::kWsGroup)) ++end;
+    for (auto it = first; it != end; ++it)
+        if ((*it)->kind == res::ControlKind::AutoRadioButton) group.push_back(it->get());
+    return group;
+}
 
 HWND rootOf(HWND hwnd) {
     while (hwnd && !hwnd->isDialog && hwnd->parent) hwnd = hwnd->parent;
@@ -31,8 +58,6 @@ bool isPushButton(HWND w) {
     return w && (w->kind == res::ControlKind::PushButton || w->kind == res::ControlKind::DefPushButton);
 }
 
-bool accepts(HWND w) { return w && !w->destroyed && w->enabled && w->visible; }
-
 void sendClicked(HWND dialog, HWND control) {
     SendMessageA(dialog, WM_COMMAND, static_cast<WPARAM>(control->id & 0xFFFF) | (BN_CLICKED << 16),
                  reinterpret_cast<LPARAM>(control));
@@ -47,25 +72,12 @@ bool mouseTransparent(HWND w) {
 }  // namespace
 
 void userClick(HWND control) {
-    if (!accepts(control)) return;
+    if (!acceptsInput(control)) return;
     HWND dialog = rootOf(control);
     if (control->kind == res::ControlKind::AutoRadioButton) {
         // The automatic radio button checks itself and clears the rest of its group.
-        const auto& siblings = dialog->children;
-        std::size_t first = 0, index = 0;
-        for (std::size_t i = 0; i < siblings.size(); ++i) {
-            if (siblings[i]->style & res::kWsGroup) first = i;
-            if (siblings[i].get() == control) {
-                index = i;
-                break;
-            }
-        }
-        for (std::size_t i = first; i < siblings.size(); ++i) {
-            HWND w = siblings[i].get();
-            if (i > first && (w->style & res::kWsGroup)) break;
-            if (w->kind == res::ControlKind::AutoRadioButton)
-                SendMessageA(w, BM_SETCHECK, i == index ? 1 : 0, 0);
-        }
+        for (HWND member : radioGroupOf(control))
+            SendMessageA(member, BM_SETCHECK, member == control ? 1 : 0, 0);
     }
     if (!mouseTransparent(control)) CWnd::FromHandle(control)->SetFocus();
     if (isPushButton(control) || control->kind == res::ControlKind::AutoRadioButton)
@@ -78,12 +90,12 @@ void userKey(CDialog& dialog, Key key) {
     switch (key) {
         case Key::Enter: {
             HWND focus = root->focus;
-            if (isPushButton(focus) && accepts(focus)) {
+            if (isPushButton(focus) && acceptsInput(focus)) {
                 sendClicked(root, focus);
                 return;
             }
             for (const auto& child : root->children)
-                if (child->kind == res::ControlKind::DefPushButton && accepts(child.get())) {
+                if (child->kind == res::ControlKind::DefPushButton && acceptsInput(child.get())) {
                     sendClicked(root, child.get());
                     return;
                 }
@@ -109,13 +121,13 @@ void userSetFocus(HWND control) {
 }
 
 void userSetText(HWND control, const std::string& text) {
-    if (!accepts(control)) return;
+    if (!acceptsInput(control)) return;
     control->text = text;
     if (control->kind == res::ControlKind::ComboBox) control->curSel = -1;
 }
 
 void userSelectItem(HWND combo, int index) {
-    if (!accepts(combo) || index < 0 || index >= static_cast<int>(combo->items.size())) return;
+    if (!acceptsInput(combo) || index < 0 || index >= static_cast<int>(combo->items.size())) return;
     combo->curSel = index;
     combo->text = combo->items[static_cast<std::size_t>(index)];
 }
@@ -132,7 +144,7 @@ void userContextMenu(CDialog& dialog, HWND control, POINT screen) {
     HWND root = dialog.m_hWnd;
     if (!root || root->destroyed) return;
     HWND target = control;
-    if (!target || !accepts(target) || mouseTransparent(target)) target = root;
+    if (!target || !acceptsInput(target) || mouseTransparent(target)) target = root;
     SendMessageA(root, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(target),
                  MAKELPARAM(static_cast<UINT>(screen.x), static_cast<UINT>(screen.y)));
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "framework/afxwin.h"
 
@@ -29,6 +30,17 @@ void userHelpClick(HWND control);
 void userContextMenu(CDialog& dialog, HWND control, POINT screen = {0, 0});
 // A system-menu command (the About entry, SC_CLOSE from the caption's close box or Alt+F4).
 void userSysCommand(CDialog& dialog, UINT command);
+
+// The dialog manager's rules about controls, for every backend and the framework itself.
+// A control takes the user's clicks, keys and typing: it exists, is enabled and is shown.
+bool acceptsInput(HWND control);
+// Tab stops at the control: it has WS_TABSTOP and takes input.
+bool isTabStop(HWND control);
+// The automatic radio buttons of the control's group, in template order. A group starts at a
+// control with WS_GROUP (or at the dialog's first control) and runs up to the next one; a
+// click checks one of its radio buttons and clears the others, DDX_Radio numbers them, and
+// the arrow keys move among them.
+std::vector<HWND> radioGroupOf(HWND control);
 
 // The dialog that `hwnd` belongs to.
 HWND rootOf(HWND hwnd);

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <regex>
+#include <sstream>
+
 using cli::DiskKind;
 using cli::parseArguments;
 
@@ -136,4 +140,36 @@ TEST(CliOptions, UsageNamesEveryOption) {
           "man quenvol-cli"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
+}
+
+TEST(CliOptions, EveryOptionInTheHelpParsesInBothFormsAndSetsSomething) {
+    const std::map<std::string, std::string> sampleValue = {
+        {"KIND", "fulldos"}, {"PATH", "/tmp/a.img"}, {"TEXT", "RESCUE"}, {"FILE", "f.img"}};
+    std::istringstream usage(cli::usageText());
+    int seen = 0;
+    for (std::string line; std::getline(usage, line);) {
+        // "  -k, --kind KIND   ..." or "      --create   ...": one option's entry.
+        std::smatch m;
+        const std::regex entry("^  (?:-(.), |    )--([a-z-]+)(?: ([A-Z]+))?");
+        if (!std::regex_search(line, m, entry)) continue;
+        const std::string name = m[2], letter = m[1], valueName = m[3];
+        SCOPED_TRACE(name);
+        std::vector<std::string> value;
+        if (!valueName.empty()) value.push_back(sampleValue.at(valueName));
+        // --help (or --version for --help itself) keeps combinations from being refused.
+        const std::string other = name == "help" ? "-V" : "-h";
+        auto withOther = [&](const std::string& form) {
+            std::vector<std::string> args{other, form};
+            args.insert(args.end(), value.begin(), value.end());
+            return parseArguments(args);
+        };
+        const auto longForm = withOther("--" + name);
+        ASSERT_TRUE(longForm.ok()) << longForm.error;
+        EXPECT_FALSE(longForm.options == parseArguments({other}).options);
+        if (!letter.empty()) {
+            EXPECT_EQ(withOther("-" + letter).options, longForm.options);
+        }
+        ++seen;
+    }
+    EXPECT_EQ(seen, 16);
 }

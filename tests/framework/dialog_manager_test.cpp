@@ -182,6 +182,50 @@ TEST_F(DialogManager, RightClicksReachTheControlOrTheDialog) {
                                                     "context:dialog", "context:dialog"}));
 }
 
+// A group runs from one WS_GROUP control to the next, whatever lies between its radio buttons;
+// a click, DDX_Radio and the arrow keys all take it from radioGroupOf.
+TEST(DialogRules, RadioGroupsRunFromOneGroupMarkToTheNext) {
+    using res::ControlKind;
+    WindowObject dialog;
+    dialog.isDialog = true;
+    const struct {
+        ControlKind kind;
+        std::uint32_t style;
+    } children[] = {
+        {ControlKind::StaticText, 0},                                     // 0: before any mark
+        {ControlKind::AutoRadioButton, res::kWsGroup | res::kWsTabStop},  // 1
+        {ControlKind::StaticText, 0},                                     // 2: inside the group
+        {ControlKind::AutoRadioButton, 0},                                // 3
+        {ControlKind::GroupBox, res::kWsGroup},                           // 4
+        {ControlKind::AutoRadioButton, res::kWsGroup},                    // 5: alone
+    };
+    std::vector<HWND> w;
+    for (const auto& c : children) {
+        auto child = std::make_unique<WindowObject>();
+        child->kind = c.kind;
+        child->style = c.style;
+        child->parent = &dialog;
+        w.push_back(child.get());
+        dialog.children.push_back(std::move(child));
+    }
+    EXPECT_EQ(afx::radioGroupOf(w[0]), std::vector<HWND>{});
+    EXPECT_EQ(afx::radioGroupOf(w[2]), (std::vector<HWND>{w[1], w[3]}));
+    EXPECT_EQ(afx::radioGroupOf(w[3]), (std::vector<HWND>{w[1], w[3]}));
+    EXPECT_EQ(afx::radioGroupOf(w[5]), std::vector<HWND>{w[5]});
+    w[5]->checked = true;
+    afx::userClick(w[1]);
+    afx::userClick(w[3]);
+    EXPECT_TRUE(w[3]->checked && w[5]->checked);
+    EXPECT_FALSE(w[1]->checked);
+
+    EXPECT_TRUE(afx::isTabStop(w[1]) && afx::acceptsInput(w[2]));
+    EXPECT_FALSE(afx::isTabStop(w[3]) || afx::acceptsInput(nullptr));
+    w[1]->visible = false;
+    w[2]->enabled = false;
+    w[3]->destroyed = true;
+    EXPECT_FALSE(afx::isTabStop(w[1]) || afx::acceptsInput(w[2]) || afx::acceptsInput(w[3]));
+}
+
 TEST(MessageBoxIcon, PlainTypesGetTheirIcon) {
     EXPECT_EQ(afx::messageBoxIcon(MB_OK), MB_ICONEXCLAMATION);
     EXPECT_EQ(afx::messageBoxIcon(MB_YESNO), MB_ICONQUESTION);

@@ -104,23 +104,10 @@ bool isTextControl(ControlKind kind) {
            kind == ControlKind::GroupBox;
 }
 
-// Where the control's radio group starts and ends (one past) in the dialog's children.
-std::pair<std::size_t, std::size_t> groupAround(const WindowObject& dialog, std::size_t index) {
-    std::size_t first = index;
-    while (first > 0 && !(dialog.children[first]->style & res::kWsGroup)) --first;
-    std::size_t end = index + 1;
-    while (end < dialog.children.size() && !(dialog.children[end]->style & res::kWsGroup)) ++end;
-    return {first, end};
-}
-
 std::size_t indexOf(const WindowObject& dialog, HWND control) {
     for (std::size_t i = 0; i < dialog.children.size(); ++i)
         if (dialog.children[i].get() == control) return i;
     return dialog.children.size();
-}
-
-bool usable(HWND w) {
-    return w && w->enabled && w->visible && !w->destroyed;
 }
 
 // An enabled edit field answers a right click with its own editing menu (Cut, Copy,
@@ -145,6 +132,116 @@ QString nameFromLabel(const std::string& text) {
 void setComboText(QComboBox* combo, HWND control) {
     combo->setCurrentIndex(control->curSel);
     if (combo->isEditable()) combo->setEditText(toQString(control->text));
+}
+
+// The widget of each kind of control, showing the control's state; the user's input on it goes
+// to the framework. `owner` is the dialog's window.
+
+QWidget* makePushButton(HWND control, QWidget* owner) {
+    auto* button = new QPushButton(toQString(control->text), owner);
+    // Enter is the dialog manager's business: no button presses itself on Enter.
+    button->setAutoDefault(false);
+    button->setDefault(control->kind == ControlKind::DefPushButton);
+    QObject::connect(button, &QPushButton::clicked, owner, [control] { afx::userClick(control); });
+    return button;
+}
+
+QWidget* makeRadioButton(HWND control, QWidget* owner) {
+    auto* radio = new DialogRadioButton(toQString(control->text), owner);
+    radio->setAutoExclusive(false);
+    radio->setChecked(control->checked);
+    QObject::connect(radio, &QRadioButton::clicked, owner, [control] { afx::userClick(control); });
+    return radio;
+}
+
+QWidget* makeGroupBox(HWND control, QWidget* owner) {
+    auto* group = new DialogGroupBox(toQString(control->text), owner);
+    group->setAttribute(Qt::WA_TransparentForMouseEvents);
+    return group;
+}
+
+QWidget* makeLabel(HWND control, QWidget* owner) {
+    auto* label = new QLabel(toQString(control->text), owner);
+    label->setTextFormat(Qt::PlainText);
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    return label;
+}
+
+QWidget* makeIcon(QWidget* owner) {
+    auto* label = new QLabel(owner);
+    label->setPixmap(QPixmap::fromImage(iconImage(res::applicationIcon(), 32)));
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    return label;
+}
+
+// What the user types into `edit` is the control's text.
+void reportTyping(QLineEdit* edit, HWND control, QWidget* owner) {
+    QObject::connect(edit, &QLineEdit::textEdited, owner, [control](const QString& typed) {
+        afx::userSetText(control, typed.toStdString());
+    });
+}
+
+QWidget* makeEdit(HWND control, QWidget* owner) {
+    auto* edit = new QLineEdit(toQString(control->text), owner);
+    edit->setReadOnly((control->style & res::kEsReadOnly) != 0);
+    edit->setFrame((control->style & res::kWsBorder) != 0);
+    reportTyping(edit, control, owner);
+    return edit;
+}
+
+QWidget* makeComboBox(HWND control, QWidget* owner) {
+    auto* combo = new QComboBox(owner);
+    combo->setEditable((control->style & 0x3) == res::kCbsDropDown);
+    for (const auto& item : control->items) combo->addItem(toQString(item));
+    if (combo->isEditable()) {
+        // The list only offers texts: nothing typed is added to it or completed.
+        combo->setInsertPolicy(QComboBox::NoInsert);
+        combo->setCompleter(nullptr);
+        combo->lineEdit()->setContextMenuPolicy(Qt::DefaultContextMenu);
+        reportTyping(combo->lineEdit(), control, owner);
+    }
+    setComboText(combo, control);
+    QObject::connect(combo, &QComboBox::activated, owner,
+                     [control](int index) { afx::userSelectItem(control, index); });
+    return combo;
+}
+
+QWidget* makeListBox(HWND control, QWidget* owner) {
+    auto* list = new QListWidget(owner);
+    for (const auto& item : control->items) list->addItem(toQString(item));
+    return list;
+}
+
+QWidget* makeProgressBar(HWND control, QWidget* owner) {
+    auto* bar = new QProgressBar(owner);
+    bar->setTextVisible(false);
+    bar->setRange(control->rangeMin, control->rangeMax);
+    bar->setValue(control->pos);
+    return bar;
+}
+
+void showText(HWND control, QWidget* widget) {
+    if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        button->setText(toQString(control->text));
+    else if (auto* group = qobject_cast<QGroupBox*>(widget))
+        group->setTitle(toQString(control->text));
+    else if (auto* label = qobject_cast<QLabel*>(widget))
+        label->setText(toQString(control->text));
+    else if (auto* edit = qobject_cast<QLineEdit*>(widget))
+        edit->setText(toQString(control->text));
+    else if (auto* combo = qobject_cast<QComboBox*>(widget))
+        setComboText(combo, control);
+}
+
+void showItems(HWND control, QWidget* widget) {
+    if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        combo->clear();
+        for (const auto& item : control->items) combo->addItem(toQString(item));
+        setComboText(combo, control);
+    } else if (auto* list = qobject_cast<QListWidget*>(widget)) {
+        list->clear();
+        for (const auto& item : control->items) list->addItem(toQString(item));
+    }
 }
 
 }  // namespace
@@ -220,81 +317,26 @@ HWND DialogWindow::controlAt(const QPoint& pos) const {
 }
 
 QWidget* DialogWindow::createWidget(HWND control) {
-    const QString text = toQString(control->text);
     switch (control->kind) {
         case ControlKind::PushButton:
-        case ControlKind::DefPushButton: {
-            auto* button = new QPushButton(text, this);
-            // Enter is the dialog manager's business: no button presses itself on Enter.
-            button->setAutoDefault(false);
-            button->setDefault(control->kind == ControlKind::DefPushButton);
-            connect(button, &QPushButton::clicked, this, [control] { afx::userClick(control); });
-            return button;
-        }
-        case ControlKind::AutoRadioButton: {
-            auto* radio = new DialogRadioButton(text, this);
-            radio->setAutoExclusive(false);
-            radio->setChecked(control->checked);
-            connect(radio, &QRadioButton::clicked, this, [control] { afx::userClick(control); });
-            return radio;
-        }
-        case ControlKind::GroupBox: {
-            auto* group = new DialogGroupBox(text, this);
-            group->setAttribute(Qt::WA_TransparentForMouseEvents);
-            return group;
-        }
-        case ControlKind::StaticText: {
-            auto* label = new QLabel(text, this);
-            label->setTextFormat(Qt::PlainText);
-            label->setAttribute(Qt::WA_TransparentForMouseEvents);
-            return label;
-        }
-        case ControlKind::StaticIcon: {
-            auto* label = new QLabel(this);
-            label->setPixmap(QPixmap::fromImage(iconImage(res::applicationIcon(), 32)));
-            label->setAttribute(Qt::WA_TransparentForMouseEvents);
-            return label;
-        }
-        case ControlKind::Edit: {
-            auto* edit = new QLineEdit(text, this);
-            edit->setReadOnly((control->style & res::kEsReadOnly) != 0);
-            edit->setFrame((control->style & res::kWsBorder) != 0);
-            connect(edit, &QLineEdit::textEdited, this, [control](const QString& typed) {
-                afx::userSetText(control, typed.toStdString());
-            });
-            return edit;
-        }
-        case ControlKind::ComboBox: {
-            auto* combo = new QComboBox(this);
-            combo->setEditable((control->style & 0x3) == res::kCbsDropDown);
-            for (const auto& item : control->items) combo->addItem(toQString(item));
-            if (combo->isEditable()) {
-                // The list only offers texts: nothing typed is added to it or completed.
-                combo->setInsertPolicy(QComboBox::NoInsert);
-                combo->setCompleter(nullptr);
-                combo->lineEdit()->setContextMenuPolicy(Qt::DefaultContextMenu);
-                connect(combo->lineEdit(), &QLineEdit::textEdited, this,
-                        [control](const QString& typed) {
-                            afx::userSetText(control, typed.toStdString());
-                        });
-            }
-            setComboText(combo, control);
-            connect(combo, &QComboBox::activated, this,
-                    [control](int index) { afx::userSelectItem(control, index); });
-            return combo;
-        }
-        case ControlKind::ListBox: {
-            auto* list = new QListWidget(this);
-            for (const auto& item : control->items) list->addItem(toQString(item));
-            return list;
-        }
-        case ControlKind::ProgressBar: {
-            auto* bar = new QProgressBar(this);
-            bar->setTextVisible(false);
-            bar->setRange(control->rangeMin, control->rangeMax);
-            bar->setValue(control->pos);
-            return bar;
-        }
+        case ControlKind::DefPushButton:
+            return makePushButton(control, this);
+        case ControlKind::AutoRadioButton:
+            return makeRadioButton(control, this);
+        case ControlKind::GroupBox:
+            return makeGroupBox(control, this);
+        case ControlKind::StaticText:
+            return makeLabel(control, this);
+        case ControlKind::StaticIcon:
+            return makeIcon(this);
+        case ControlKind::Edit:
+            return makeEdit(control, this);
+        case ControlKind::ComboBox:
+            return makeComboBox(control, this);
+        case ControlKind::ListBox:
+            return makeListBox(control, this);
+        case ControlKind::ProgressBar:
+            return makeProgressBar(control, this);
     }
     return new QWidget(this);
 }
@@ -403,54 +445,48 @@ void DialogWindow::applyFocus() {
 }
 
 void DialogWindow::applyState(HWND hwnd, StateChange what) {
-    if (hwnd == m_root) {
-        switch (what) {
-            case StateChange::Text:
-                setWindowTitle(toQString(m_root->text));
-                break;
-            case StateChange::Enabled:
-                setEnabled(m_root->enabled);
-                break;
-            case StateChange::Icon: {
-                // The application's own icon comes from the icon theme when it is there.
-                const auto ownOrNone = [](HICON i) {
-                    return i == nullptr || i == &res::applicationIcon();
-                };
-                QIcon icon;
-                if ((m_root->bigIcon || m_root->smallIcon) && ownOrNone(m_root->bigIcon) &&
-                    ownOrNone(m_root->smallIcon)) {
-                    icon = applicationQIcon();
-                } else {
-                    if (m_root->bigIcon)
-                        icon.addPixmap(QPixmap::fromImage(iconImage(*m_root->bigIcon, 32)));
-                    if (m_root->smallIcon)
-                        icon.addPixmap(QPixmap::fromImage(iconImage(*m_root->smallIcon, 16)));
-                }
-                if (!icon.isNull()) setWindowIcon(icon);
-                break;
-            }
-            default:
-                break;  // the system menu is built each time it opens
-        }
-        return;
+    if (hwnd == m_root)
+        applyDialogState(what);
+    else if (QWidget* widget = widgetOf(hwnd))
+        applyControlState(hwnd, widget, what);
+}
+
+void DialogWindow::applyDialogState(StateChange what) {
+    switch (what) {
+        case StateChange::Text:
+            setWindowTitle(toQString(m_root->text));
+            break;
+        case StateChange::Enabled:
+            setEnabled(m_root->enabled);
+            break;
+        case StateChange::Icon:
+            applyIcon();
+            break;
+        default:
+            break;  // the system menu is built each time it opens
     }
-    if (QWidget* widget = widgetOf(hwnd)) applyControlState(hwnd, widget, what);
+}
+
+void DialogWindow::applyIcon() {
+    // The application's own icon comes from the icon theme when it is there.
+    const auto ownOrNone = [](HICON i) { return i == nullptr || i == &res::applicationIcon(); };
+    QIcon icon;
+    if ((m_root->bigIcon || m_root->smallIcon) && ownOrNone(m_root->bigIcon) &&
+        ownOrNone(m_root->smallIcon)) {
+        icon = applicationQIcon();
+    } else {
+        if (m_root->bigIcon) icon.addPixmap(QPixmap::fromImage(iconImage(*m_root->bigIcon, 32)));
+        if (m_root->smallIcon)
+            icon.addPixmap(QPixmap::fromImage(iconImage(*m_root->smallIcon, 16)));
+    }
+    if (!icon.isNull()) setWindowIcon(icon);
 }
 
 void DialogWindow::applyControlState(HWND control, QWidget* widget, StateChange what) {
     const QSignalBlocker blocker(widget);
     switch (what) {
         case StateChange::Text:
-            if (auto* button = qobject_cast<QAbstractButton*>(widget))
-                button->setText(toQString(control->text));
-            else if (auto* group = qobject_cast<QGroupBox*>(widget))
-                group->setTitle(toQString(control->text));
-            else if (auto* label = qobject_cast<QLabel*>(widget))
-                label->setText(toQString(control->text));
-            else if (auto* edit = qobject_cast<QLineEdit*>(widget))
-                edit->setText(toQString(control->text));
-            else if (auto* combo = qobject_cast<QComboBox*>(widget))
-                setComboText(combo, control);
+            showText(control, widget);
             break;
         case StateChange::Enabled:
             widget->setEnabled(control->enabled);
@@ -460,14 +496,7 @@ void DialogWindow::applyControlState(HWND control, QWidget* widget, StateChange 
                 button->setChecked(control->checked);
             break;
         case StateChange::Items:
-            if (auto* combo = qobject_cast<QComboBox*>(widget)) {
-                combo->clear();
-                for (const auto& item : control->items) combo->addItem(toQString(item));
-                setComboText(combo, control);
-            } else if (auto* list = qobject_cast<QListWidget*>(widget)) {
-                list->clear();
-                for (const auto& item : control->items) list->addItem(toQString(item));
-            }
+            showItems(control, widget);
             break;
         case StateChange::Selection:
             if (auto* edit = qobject_cast<QLineEdit*>(widget))
@@ -569,30 +598,11 @@ bool DialogWindow::handleKey(QKeyEvent* event) {
             afx::userKey(m_dialog, afx::Key::Escape);
             return true;
         case Qt::Key_F1:
-            if (mods & Qt::ShiftModifier) {
-                // The keyboard's way to the caption's help button.
-                if (m_root->exStyle & res::kWsExContextHelp) QWhatsThis::enterWhatsThisMode();
-            } else {
-                afx::userKey(m_dialog, afx::Key::F1);
-            }
-            return true;
+            return handleHelpKey(mods);
         case Qt::Key_Menu:
+            return handleMenuKey();
         case Qt::Key_F10:
-            if (event->key() == Qt::Key_F10 && mods != Qt::ShiftModifier) return false;
-            if (QWidget* focus = QApplication::focusWidget(); focus && focus->window() == this) {
-                if (auto* combo = qobject_cast<QComboBox*>(focus); combo && combo->lineEdit())
-                    focus = combo->lineEdit();
-                const QPoint at = focus->rect().center();
-                if (hasEditMenu(focus)) {
-                    QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, at,
-                                                focus->mapToGlobal(at));
-                    QApplication::sendEvent(focus, &menuEvent);
-                    return true;
-                }
-            }
-            // The keyboard's context menu concerns the focused control; it has no point.
-            afx::userContextMenu(m_dialog, m_root->focus, POINT{-1, -1});
-            return true;
+            return mods == Qt::ShiftModifier && handleMenuKey();
         case Qt::Key_F4:
             if (mods != Qt::AltModifier) return false;
             afx::userSysCommand(m_dialog, SC_CLOSE);
@@ -603,46 +613,70 @@ bool DialogWindow::handleKey(QKeyEvent* event) {
             showSystemMenu();
             return true;
         case Qt::Key_Tab:
-        case Qt::Key_Backtab: {
+        case Qt::Key_Backtab:
             if (mods & (Qt::ControlModifier | Qt::AltModifier)) return false;
-            const bool forward = event->key() == Qt::Key_Tab && !(mods & Qt::ShiftModifier);
-            HWND next = nextTabStop(m_root->focus, forward);
-            if (next && next != m_root->focus) {
-                CWnd::FromHandle(next)->SetFocus();
-                if (auto* combo = qobject_cast<QComboBox*>(widgetOf(next));
-                    combo && combo->lineEdit())
-                    combo->lineEdit()->selectAll();
-            }
+            moveToTabStop(event->key() == Qt::Key_Tab && !(mods & Qt::ShiftModifier));
             return true;
-        }
         case Qt::Key_Up:
         case Qt::Key_Left:
         case Qt::Key_Down:
-        case Qt::Key_Right: {
-            HWND focus = m_root->focus;
-            if (mods != Qt::NoModifier || !focus || focus->kind != ControlKind::AutoRadioButton)
-                return false;
-            moveInRadioGroup(focus, event->key() == Qt::Key_Down || event->key() == Qt::Key_Right);
-            return true;
-        }
+        case Qt::Key_Right:
+            return mods == Qt::NoModifier &&
+                   moveInRadioGroup(event->key() == Qt::Key_Down || event->key() == Qt::Key_Right);
         default:
             return false;
     }
 }
 
-void DialogWindow::moveInRadioGroup(HWND from, bool forward) {
-    const std::size_t index = indexOf(*m_root, from);
-    if (index >= m_root->children.size()) return;
-    const auto [first, end] = groupAround(*m_root, index);
-    const std::size_t n = end - first;
-    for (std::size_t step = 1; step < n; ++step) {
-        const std::size_t i = first + (index - first + (forward ? step : n - step)) % n;
-        HWND candidate = m_root->children[i].get();
-        if (candidate->kind == ControlKind::AutoRadioButton && usable(candidate)) {
-            afx::userClick(candidate);
-            return;
+bool DialogWindow::handleHelpKey(Qt::KeyboardModifiers mods) {
+    if (mods & Qt::ShiftModifier) {
+        // The keyboard's way to the caption's help button.
+        if (m_root->exStyle & res::kWsExContextHelp) QWhatsThis::enterWhatsThisMode();
+    } else {
+        afx::userKey(m_dialog, afx::Key::F1);
+    }
+    return true;
+}
+
+bool DialogWindow::handleMenuKey() {
+    if (QWidget* focus = QApplication::focusWidget(); focus && focus->window() == this) {
+        if (auto* combo = qobject_cast<QComboBox*>(focus); combo && combo->lineEdit())
+            focus = combo->lineEdit();
+        const QPoint at = focus->rect().center();
+        if (hasEditMenu(focus)) {
+            QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, at, focus->mapToGlobal(at));
+            QApplication::sendEvent(focus, &menuEvent);
+            return true;
         }
     }
+    // The keyboard's context menu concerns the focused control; it has no point.
+    afx::userContextMenu(m_dialog, m_root->focus, POINT{-1, -1});
+    return true;
+}
+
+void DialogWindow::moveToTabStop(bool forward) {
+    HWND next = nextTabStop(m_root->focus, forward);
+    if (!next || next == m_root->focus) return;
+    CWnd::FromHandle(next)->SetFocus();
+    if (auto* combo = qobject_cast<QComboBox*>(widgetOf(next)); combo && combo->lineEdit())
+        combo->lineEdit()->selectAll();
+}
+
+bool DialogWindow::moveInRadioGroup(bool forward) {
+    HWND from = m_root->focus;
+    if (!from || from->kind != ControlKind::AutoRadioButton) return false;
+    const std::vector<HWND> group = afx::radioGroupOf(from);
+    const auto at = std::find(group.begin(), group.end(), from);
+    const std::size_t index = static_cast<std::size_t>(at - group.begin());
+    const std::size_t n = group.size();
+    for (std::size_t step = 1; at != group.end() && step < n; ++step) {
+        HWND candidate = group[(index + (forward ? step : n - step)) % n];
+        if (afx::acceptsInput(candidate)) {
+            afx::userClick(candidate);
+            break;
+        }
+    }
+    return true;
 }
 
 HWND DialogWindow::nextTabStop(HWND from, bool forward) const {
@@ -657,14 +691,11 @@ HWND DialogWindow::nextTabStop(HWND from, bool forward) const {
         else
             i = (start + (forward ? step : n - step)) % n;
         HWND candidate = children[i].get();
-        if (!(candidate->style & res::kWsTabStop) || !usable(candidate)) continue;
+        if (!afx::isTabStop(candidate)) continue;
         if (candidate->kind == ControlKind::AutoRadioButton) {
             // Tab enters a radio group at its checked button.
-            const auto [first, end] = groupAround(*m_root, i);
-            for (std::size_t k = first; k < end; ++k) {
-                HWND member = children[k].get();
-                if (member->kind == ControlKind::AutoRadioButton && member->checked &&
-                    usable(member)) {
+            for (HWND member : afx::radioGroupOf(candidate)) {
+                if (member->checked && afx::acceptsInput(member)) {
                     candidate = member;
                     break;
                 }

@@ -74,11 +74,20 @@ class DialogWindow : public QDialog {
     void watch(QWidget* widget);
     HWND controlOf(QObject* object) const;
     bool handleKey(QKeyEvent* event);
+    // F1 asks for help on the focused control; Shift+F1 is the caption's help button.
+    bool handleHelpKey(Qt::KeyboardModifiers mods);
+    // The context-menu key (and Shift+F10): an edit field's own menu, else the dialog's.
+    bool handleMenuKey();
+    void moveToTabStop(bool forward);
     void handleContextMenu(QEvent* event);
     void handleWhatsThis(QObject* watched, QEvent* event);
-    void moveInRadioGroup(HWND from, bool forward);
+    // An arrow key on a focused radio button clicks the next one of its group that takes input;
+    // false when the focus is on no radio button.
+    bool moveInRadioGroup(bool forward);
     HWND nextTabStop(HWND from, bool forward) const;
     void applyFocus();
+    void applyDialogState(StateChange what);
+    void applyIcon();
     void applyControlState(HWND control, QWidget* widget, StateChange what);
 
     CDialog& m_dialog;
