@@ -154,7 +154,7 @@ void CliPolicy::formatDrive(HWND owner, UINT drive) {
     }
     console::makeFormatAction(choice, &m_format)(owner, drive);
     const std::string said = console::describeOutcome(m_format);
-    if (!m_format.error.empty()) {
+    if (m_format.failed) {
         std::fprintf(m_terminal.err, "quenvol-cli: the format failed: %s\n", said.c_str());
     } else if (!m_options.quiet) {
         std::fprintf(m_terminal.err, "%s\n", said.c_str());

@@ -340,6 +340,8 @@ TEST_F(FormatOnlyTest, EmptyDriveGetsNoMessageFromTheProgram) {
     startFormatOnly({console::FormatChoice::Action::Quick, ""});
     EXPECT_EQ(outcome.shown, 1);
     EXPECT_EQ(outcome.formatted, 0);
+    EXPECT_TRUE(outcome.failed);
+    EXPECT_EQ(outcome.errorKind, base::Failure::NoMedium);
     EXPECT_EQ(outcome.error.rfind("There is no diskette in drive A:", 0), 0u) << outcome.error;
     EXPECT_EQ(console::describeOutcome(outcome), outcome.error);
     expectDialogReady();
@@ -373,6 +375,7 @@ TEST(FormatPolicyTest, OnlyDriveAIsFormatted) {
     format(nullptr, 1);
     EXPECT_EQ(outcome.shown, 1);
     EXPECT_EQ(outcome.formatted, 0);
+    EXPECT_TRUE(outcome.failed);
     EXPECT_EQ(outcome.error, "Only drive A: can be formatted; drive number 1 was asked for.");
     EXPECT_EQ(console::describeOutcome(console::FormatOutcome{}),
               "The diskette was not formatted.");

@@ -12,12 +12,14 @@ std::function<void(HWND, UINT)> makeFormatAction(FormatChoice choice, FormatOutc
         FormatOutcome ignored;
         FormatOutcome& out = outcome ? *outcome : ignored;
         ++out.shown;
+        out.failed = false;
         out.error.clear();
         out.errorKind = base::Failure::Other;
         out.skipped = choice.action == FormatChoice::Action::Skip;
         if (out.skipped) return;
         if (drive != 0) {
             // The shell's call names drives by number; only A: is ever a diskette here.
+            out.failed = true;
             out.error = "Only drive A: can be formatted; drive number " + std::to_string(drive) +
                         " was asked for.";
             return;
@@ -27,6 +29,7 @@ std::function<void(HWND, UINT)> makeFormatAction(FormatChoice choice, FormatOutc
         options.quick = choice.action == FormatChoice::Action::Quick;
         auto report = platform::formatDriveA(options);
         if (!report) {
+            out.failed = true;
             out.error = shell::formatFailureLine(report.failure());
             out.errorKind = report.kind();
             return;
@@ -39,7 +42,7 @@ std::function<void(HWND, UINT)> makeFormatAction(FormatChoice choice, FormatOutc
 std::string describeOutcome(const FormatOutcome& outcome) {
     if (outcome.shown == 0) return "The diskette was not formatted.";
     if (outcome.skipped) return "The diskette in drive A: was left as it was.";
-    if (!outcome.error.empty()) return outcome.error;
+    if (outcome.failed) return outcome.error;
     if (!outcome.report) return "The diskette was not formatted.";
     std::string text =
         "Format complete: " + platform::groupThousands(outcome.report->capacityBytes) +

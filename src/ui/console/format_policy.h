@@ -23,8 +23,9 @@ struct FormatOutcome {
     int formatted = 0;                        // formats that succeeded
     bool skipped = false;                     // the last time, the diskette was left as it was
     std::optional<fat::FormatReport> report;  // the last successful format
-    std::string error;  // the last failure in words; empty after a success or a skip
-    base::Failure errorKind = base::Failure::Other;  // and its kind
+    bool failed = false;  // the last time, the format was tried and failed
+    std::string error;    // that failure in words, for people
+    base::Failure errorKind = base::Failure::Other;  // and its kind, for code
 };
 
 // The action for a policy's formatDrive. `outcome` may be null.
