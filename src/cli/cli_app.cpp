@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,109 @@ bool errorTerminal() {
     return ::isatty(STDERR_FILENO) == 1 && !(term && std::strcmp(term, "dumb") == 0);
 }
 
+// --help, --version and --list-drives answer and end the run; nothing else is done.
+std::optional<int> answerInformation(const Options& options) {
+    if (options.help) {
+        std::fputs(usageText().c_str(), stdout);
+        return kExitSuccess;
+    }
+    if (options.version) {
+        std::fputs(versionText().c_str(), stdout);
+        return kExitSuccess;
+    }
+    if (options.listDrives) {
+        listDrives(options.drive, stdout, stderr);
+        return kExitSuccess;
+    }
+    return std::nullopt;
+}
+
+// --save-image: the diskette in drive A: copied to a file, and nothing else.
+int saveDriveA(build::Record& record, const Options& options) {
+    const ImageCopy copy = copyDriveAToFile(*options.saveImage, false);
+    record.digestWholeDevice = false;
+    build::describeDriveA(record);
+    if (!copy.ok) {
+        say("drive A: could not be saved: " + copy.message);
+        fail(record, build::failureKindName(copy.failure), copy.message);
+        return finish(record, options, statusOfKind(copy.failure, kExitStopped), false);
+    }
+    note("drive A: saved to " + *options.saveImage + " (" + platform::groupThousands(copy.bytes) +
+         " bytes, SHA-256 " + copy.sha256 + ")");
+    record.diskSha256 = copy.sha256;
+    record.outcome = "saved";
+    return finish(record, options, kExitSuccess, false);
+}
+
+// --backup: the diskette saved before anything is written to it. A backup that fails ends the
+// run with its exit status, before anything is written.
+std::optional<int> backUpDriveA(build::Record& record, const Options& options, bool building) {
+    const ImageCopy copy = copyDriveAToFile(*options.backup, options.backupSkipBad);
+    build::RecordBackup backup{*options.backup, std::nullopt, copy.unreadableSectors};
+    if (!copy.ok) {
+        say("the diskette in drive A: could not be backed up, so nothing was written to it: " +
+            copy.message);
+        build::describeDriveA(record);
+        record.backup = backup;
+        fail(record, build::failureKindName(copy.failure, "backup-failed"), copy.message);
+        return finish(record, options, statusOfKind(copy.failure, kExitStopped), building);
+    }
+    backup.sha256 = copy.sha256;
+    record.backup = backup;
+    record.digestWholeDevice = true;
+    note("the diskette in drive A: was saved to " + *options.backup + " before anything was " +
+         "written (" + platform::groupThousands(copy.bytes) + " bytes, SHA-256 " + copy.sha256 +
+         ")");
+    if (!copy.unreadableSectors.empty()) {
+        say("unreadable sectors, filled with zeros in " + *options.backup + ": " +
+            sectorList(copy.unreadableSectors));
+    }
+    return std::nullopt;
+}
+
+// The dialog program's start-up and dialog, run on the console backend under the policy.
+void runDialog(CliPolicy& policy, const Options& options, const char* programName) {
+    console::ConsoleBackend backend(policy);
+    BackendInstall install(&backend);
+    // The program's name and the project words: start-up turns them into the command-line
+    // text by the same rule as for the dialog program.
+    std::string name = programName != nullptr ? programName : "quenvol-cli";
+    std::vector<char*> startArgs{name.data()};
+    std::vector<std::string> words = options.projectWords;
+    for (auto& word : words) startArgs.push_back(word.data());
+    startArgs.push_back(nullptr);
+    AfxWinMain(static_cast<int>(startArgs.size() - 1), startArgs.data());
+}
+
+// What a format-only run came to, recorded and turned into its exit status.
+int finishFormatOnly(build::Record& record, const Options& options, const CliPolicy& policy) {
+    const auto& format = policy.formatOutcome();
+    int status = kExitSuccess;
+    if (policy.refusedInUse()) {
+        status = kExitInUse;
+        record.outcome = "refused";
+        record.failureKind = "in-use";
+        record.message = "drive A: is in use by another build or program";
+    } else if (format.formatted == 0 || format.failed) {
+        status = statusOfKind(format.errorKind, kExitStopped);
+        fail(record, build::failureKindName(format.errorKind, "format-failed"),
+             format.failed ? format.error : "the diskette was not formatted");
+    } else {
+        record.outcome = "formatted";
+    }
+    build::describeDriveA(record);
+    return finish(record, options, status, false);
+}
+
+// What a build came to: the dialog's build has logged its record itself.
+int finishBuild(const build::Record& before, const Options& options, CliPolicy& policy) {
+    build::Record built = policy.record();
+    int status = statusOfBuild(policy.outcome(), policy.refusedInUse());
+    if (status == kExitSuccess && options.verify) status = checkVerification(policy);
+    if (built.started.empty()) built = before;  // the dialog never started a build
+    return finish(built, options, status, false);
+}
+
 }  // namespace
 
 int run(int argc, char** argv) {
@@ -155,18 +259,7 @@ int run(int argc, char** argv) {
     }
     const Options& options = parsed.options;
     g_quiet = options.quiet;
-    if (options.help) {
-        std::fputs(usageText().c_str(), stdout);
-        return kExitSuccess;
-    }
-    if (options.version) {
-        std::fputs(versionText().c_str(), stdout);
-        return kExitSuccess;
-    }
-    if (options.listDrives) {
-        listDrives(options.drive, stdout, stderr);
-        return kExitSuccess;
-    }
+    if (auto answered = answerInformation(options)) return *answered;
 
     build::Record record = runRecord(options, started);
     const bool building = !options.saveImage && options.kind != DiskKind::FormatOnly;
@@ -182,44 +275,9 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", announceDrive(target).c_str());
     }
 
-    if (options.saveImage) {
-        const ImageCopy copy = copyDriveAToFile(*options.saveImage, false);
-        record.digestWholeDevice = false;
-        build::describeDriveA(record);
-        if (!copy.ok) {
-            say("drive A: could not be saved: " + copy.message);
-            fail(record, build::failureKindName(copy.failure), copy.message);
-            return finish(record, options, statusOfKind(copy.failure, kExitStopped), false);
-        }
-        note("drive A: saved to " + *options.saveImage + " (" +
-             platform::groupThousands(copy.bytes) + " bytes, SHA-256 " + copy.sha256 + ")");
-        record.diskSha256 = copy.sha256;
-        record.outcome = "saved";
-        return finish(record, options, kExitSuccess, false);
-    }
-
+    if (options.saveImage) return saveDriveA(record, options);
     if (options.backup && target.state == DriveTarget::State::Ready) {
-        const ImageCopy copy = copyDriveAToFile(*options.backup, options.backupSkipBad);
-        build::RecordBackup backup{*options.backup, std::nullopt, copy.unreadableSectors};
-        if (!copy.ok) {
-            // Nothing has been written yet, and nothing will be.
-            say("the diskette in drive A: could not be backed up, so nothing was written to it: " +
-                copy.message);
-            build::describeDriveA(record);
-            record.backup = backup;
-            fail(record, build::failureKindName(copy.failure, "backup-failed"), copy.message);
-            return finish(record, options, statusOfKind(copy.failure, kExitStopped), building);
-        }
-        backup.sha256 = copy.sha256;
-        record.backup = backup;
-        record.digestWholeDevice = true;
-        note("the diskette in drive A: was saved to " + *options.backup + " before anything was " +
-             "written (" + platform::groupThousands(copy.bytes) + " bytes, SHA-256 " +
-             copy.sha256 + ")");
-        if (!copy.unreadableSectors.empty()) {
-            say("unreadable sectors, filled with zeros in " + *options.backup + ": " +
-                sectorList(copy.unreadableSectors));
-        }
+        if (auto ended = backUpDriveA(record, options, building)) return *ended;
     }
 
     // theApp is the dialog program's own application object; start-up runs it.
@@ -233,43 +291,10 @@ int run(int argc, char** argv) {
     terminal.inIsTerminal = ::isatty(STDIN_FILENO) == 1;
     CliPolicy policy(options, terminal);
     policy.setRecordBase(record);
-    console::ConsoleBackend backend(policy);
-    {
-        BackendInstall install(&backend);
-        // The program's name and the project words: start-up turns them into the
-        // command-line text by the same rule as for the dialog program.
-        std::string name = argc > 0 ? argv[0] : "quenvol-cli";
-        std::vector<char*> startArgs{name.data()};
-        std::vector<std::string> words = options.projectWords;
-        for (auto& word : words) startArgs.push_back(word.data());
-        startArgs.push_back(nullptr);
-        AfxWinMain(static_cast<int>(startArgs.size() - 1), startArgs.data());
-    }
+    runDialog(policy, options, argc > 0 ? argv[0] : nullptr);
 
-    if (options.kind == DiskKind::FormatOnly) {
-        const auto& format = policy.formatOutcome();
-        int status = kExitSuccess;
-        if (policy.refusedInUse()) {
-            status = kExitInUse;
-            record.outcome = "refused";
-            record.failureKind = "in-use";
-            record.message = "drive A: is in use by another build or program";
-        } else if (format.formatted == 0 || !format.error.empty()) {
-            status = statusOfKind(format.errorKind, kExitStopped);
-            fail(record, build::failureKindName(format.errorKind, "format-failed"),
-                 format.error.empty() ? "the diskette was not formatted" : format.error);
-        } else {
-            record.outcome = "formatted";
-        }
-        build::describeDriveA(record);
-        return finish(record, options, status, false);
-    }
-    // The dialog's build has logged its record itself.
-    build::Record built = policy.record();
-    int status = statusOfBuild(policy.outcome(), policy.refusedInUse());
-    if (status == kExitSuccess && options.verify) status = checkVerification(policy);
-    if (built.started.empty()) built = record;  // the dialog never started a build
-    return finish(built, options, status, false);
+    if (options.kind == DiskKind::FormatOnly) return finishFormatOnly(record, options, policy);
+    return finishBuild(record, options, policy);
 }
 
 }  // namespace cli
