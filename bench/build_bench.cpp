@@ -35,8 +35,8 @@
 
 #include "drive_model.h"
 #include "fat/fat12.h"
-#include "support/memory_device.h"
 #include "process.h"
+#include "support/memory_device.h"
 #include "transfer_log.h"
 
 namespace fs = std::filesystem;

@@ -20,7 +20,7 @@ struct RunOutcome {
     int exitStatus = -1;  // -1 when the program could not be started or died of a signal
     std::string how;      // "exit status 1", "killed by signal 11", "cannot run mformat: ..."
     std::chrono::nanoseconds elapsed{};
-    long maxRssKiB = 0;  // the child's own peak resident set, from wait4
+    long maxRssKiB = 0;              // the child's own peak resident set, from wait4
     std::chrono::nanoseconds cpu{};  // the child's user and system time, from wait4
 };
 

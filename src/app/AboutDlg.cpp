@@ -4,4 +4,6 @@
 
 CAboutDlg::CAboutDlg() : CDialog(res::kIddAboutBox) {}
 
-void CAboutDlg::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(pDX); }
+void CAboutDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+}

@@ -4,7 +4,7 @@
 #include "framework/afxwin.h"
 
 class CAboutDlg : public CDialog {
-public:
+  public:
     CAboutDlg();
     void DoDataExchange(CDataExchange* pDX) override;
 };

@@ -4,7 +4,7 @@
 #include "framework/afxwin.h"
 
 class CCrisisApp : public CWinApp {
-public:
+  public:
     CCrisisApp();
     BOOL InitInstance() override;
 };

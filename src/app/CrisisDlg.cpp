@@ -24,7 +24,9 @@ CCrisisDlg::CCrisisDlg(CWnd* pParent) : CDialog(res::kIddCrisisDialog, pParent) 
 
 CCrisisDlg::~CCrisisDlg() = default;
 
-void CCrisisDlg::SetCmdLine(CString strCmdLine) { m_strCmdLine = strCmdLine; }
+void CCrisisDlg::SetCmdLine(CString strCmdLine) {
+    m_strCmdLine = strCmdLine;
+}
 
 const DWORD* CCrisisDlg::HelpIds() {
     static const std::vector<DWORD> ids = [] {
@@ -131,11 +133,19 @@ void CCrisisDlg::OnPaint() {
     dc.DrawIcon(x, y, m_hIcon);
 }
 
-HCURSOR CCrisisDlg::OnQueryDragIcon() { return m_hIcon; }
+HCURSOR CCrisisDlg::OnQueryDragIcon() {
+    return m_hIcon;
+}
 
-void CCrisisDlg::OnRadioMinidos() { m_nDiskKind = 0; }
-void CCrisisDlg::OnRadioFulldos() { m_nDiskKind = 1; }
-void CCrisisDlg::OnRadioFormat() { m_nDiskKind = 2; }
+void CCrisisDlg::OnRadioMinidos() {
+    m_nDiskKind = 0;
+}
+void CCrisisDlg::OnRadioFulldos() {
+    m_nDiskKind = 1;
+}
+void CCrisisDlg::OnRadioFormat() {
+    m_nDiskKind = 2;
+}
 
 void CCrisisDlg::OnStart() {
     int result = IDYES;
@@ -160,7 +170,9 @@ void CCrisisDlg::OnStart() {
     }
 }
 
-void CCrisisDlg::OnOK() { OnStart(); }
+void CCrisisDlg::OnOK() {
+    OnStart();
+}
 
 void CCrisisDlg::EnableControls(BOOL bEnable) {
     m_btnClose.EnableWindow(bEnable);

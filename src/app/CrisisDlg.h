@@ -11,7 +11,7 @@
 #include "platform/exclusive_hold.h"
 
 class CCrisisDlg : public CDialog {
-public:
+  public:
     explicit CCrisisDlg(CWnd* pParent = nullptr);
     ~CCrisisDlg() override;
 

@@ -25,18 +25,18 @@ enum class Failure {
 
 // A failure and nothing else: there is no way to make one that means success.
 class Error {
-public:
+  public:
     Error(Failure kind, std::string detail) : m_kind(kind), m_detail(std::move(detail)) {}
     Failure kind() const { return m_kind; }
     const std::string& detail() const { return m_detail; }
 
-private:
+  private:
     Failure m_kind;
     std::string m_detail;
 };
 
 class [[nodiscard]] Status {
-public:
+  public:
     Status(Error error) : m_error(std::move(error)) {}  // NOLINT: implicit on purpose
     static Status success() { return Status(); }
     // A failure, to return as a Status or as any Result's failure.
@@ -56,7 +56,7 @@ public:
         return *m_error;
     }
 
-private:
+  private:
     Status() = default;
     static const std::string& empty() {
         static const std::string none;
@@ -69,8 +69,8 @@ private:
 // status has, so that a success can never turn into a failure with no detail.
 template <class T>
 class [[nodiscard]] Result {
-public:
-    Result(T value) : m_value(std::move(value)) {}    // NOLINT: implicit on purpose
+  public:
+    Result(T value) : m_value(std::move(value)) {}      // NOLINT: implicit on purpose
     Result(Error error) : m_error(std::move(error)) {}  // NOLINT: implicit on purpose
     Result(Status) = delete;
 
@@ -90,7 +90,7 @@ public:
     const T& operator*() const { return *m_value; }
     Status status() const { return m_error ? Status(*m_error) : Status::success(); }
 
-private:
+  private:
     static const std::string& empty() {
         static const std::string none;
         return none;

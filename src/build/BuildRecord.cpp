@@ -71,7 +71,8 @@ void CCrisisDlg::FinishRecord() {
 
     using Kind = build::Outcome::Kind;
     const build::Outcome& o = m_outcome;
-    if (o.kind == Kind::Succeeded || o.kind == Kind::Differs) r.readBackPassed = o.kind == Kind::Succeeded;
+    if (o.kind == Kind::Succeeded || o.kind == Kind::Differs)
+        r.readBackPassed = o.kind == Kind::Succeeded;
     auto fail = [&](const char* outcome, const char* kind, std::string message) {
         r.outcome = outcome;
         r.failureKind = kind;

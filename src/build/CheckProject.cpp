@@ -61,10 +61,10 @@ int CCrisisDlg::CheckProjectFiles() {
         }
         if (GetFileLength(m_strProjectPath + "\\flashabl.rom") != 0) return 1;
         const std::string pn = m_strPartNum.str();
-        why = platformFile ? "no BIOS image for part number \"" + pn + "\" (??" + pn +
-                                 "???.rom, devel" + pn + ".rom, test" + pn +
-                                 ".rom) and no flashabl.rom"
-                           : "no platform.bin and no flashabl.rom";
+        why = platformFile
+                  ? "no BIOS image for part number \"" + pn + "\" (??" + pn + "???.rom, devel" +
+                        pn + ".rom, test" + pn + ".rom) and no flashabl.rom"
+                  : "no platform.bin and no flashabl.rom";
     } else {
         CFile file;
         why = file.Open(m_strProjectPath + "\\partnum.mak", CFile::modeRead)

@@ -114,10 +114,9 @@ int CCrisisDlg::CopyFilesToDisk() {
             staging.push_back({m_strProjectPath + "\\platform.bin", "platform.bin"});
             // Of the images found, the test image wins, then the development image, then the
             // first candidate: only that one is staged.
-            const CString images[] = {
-                build::TestImageCandidate(m_strProjectPath, m_strPartNum),
-                build::DevelImageCandidate(m_strProjectPath, m_strPartNum),
-                build::FirstImageCandidate(m_strProjectPath, m_strPartNum)};
+            const CString images[] = {build::TestImageCandidate(m_strProjectPath, m_strPartNum),
+                                      build::DevelImageCandidate(m_strProjectPath, m_strPartNum),
+                                      build::FirstImageCandidate(m_strProjectPath, m_strPartNum)};
             for (const CString& image : images) {
                 if (!image.IsEmpty() && PathFileExistsA(image)) {
                     staging.push_back({image, "bios.rom"});

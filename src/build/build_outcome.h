@@ -31,7 +31,7 @@ struct Outcome {
     std::string detail;  // what failed underneath: the file, the operation, the system's words
     // The kind of that failure underneath (write protection, permission...), for exit statuses.
     base::Failure failure = base::Failure::Other;
-    int serial = 0;      // grows with every outcome, so that a reader can tell a new one
+    int serial = 0;  // grows with every outcome, so that a reader can tell a new one
 };
 
 // A file the build put on the diskette, and the file it was first copied from: the kit's

@@ -16,8 +16,8 @@ inline constexpr int kRecordSchema = 1;
 inline constexpr char kProgramVersion[] = "1.0";
 
 struct RecordFile {
-    std::string name;    // on the diskette, as the file list spells it
-    std::string source;  // host path it was copied from
+    std::string name;                    // on the diskette, as the file list spells it
+    std::string source;                  // host path it was copied from
     std::optional<std::uint64_t> bytes;  // as read back from the diskette
     std::optional<std::string> sha256;   // of the bytes read back
 };

@@ -71,7 +71,8 @@ std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expecta
         }
         if (readBack) readBack->push_back({file.name, onDisk->size(), sha256Hex(*onDisk)});
         if (onDisk->size() != file.bytes.size()) {
-            report.push_back({file.name, file.name + " holds " + platform::groupThousands(onDisk->size()) +
+            report.push_back({file.name, file.name + " holds " +
+                                             platform::groupThousands(onDisk->size()) +
                                              " bytes on the diskette, " + file.origin + " holds " +
                                              platform::groupThousands(file.bytes.size())});
             continue;

@@ -27,7 +27,7 @@ struct Difference {
 struct Expectation {
     std::vector<ExpectedFile> files;
     std::optional<std::vector<std::uint8_t>> bootSector;  // 512 bytes, MINIDOS only
-    std::vector<Difference> problems;  // sources that could not be read
+    std::vector<Difference> problems;                     // sources that could not be read
 };
 
 // What the read-back found on the diskette for each file it could read.

@@ -12,13 +12,13 @@
 #include "app/CrisisApp.h"
 #include "app/CrisisDlg.h"
 #include "build/build_record.h"
-#include "cli/disk_image.h"
-#include "platform/drive_format.h"
 #include "cli/cli_options.h"
 #include "cli/cli_policy.h"
+#include "cli/disk_image.h"
 #include "cli/drive_target.h"
 #include "cli/list_drives.h"
 #include "cli/verify.h"
+#include "platform/drive_format.h"
 #include "ui/console/console_backend.h"
 
 namespace cli {
@@ -59,7 +59,6 @@ int checkVerification(CliPolicy& policy) {
     }
     return kExitSuccess;
 }
-
 
 // The exit status a failure of this kind calls for, where the kind decides.
 int statusOfKind(base::Failure failure, int otherwise) {

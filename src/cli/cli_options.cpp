@@ -18,8 +18,9 @@ std::string checkLabel(const std::string& label) {
         case fat::LabelFault::None:
             return {};
         case fat::LabelFault::TooLong: {
-            const bool ascii = std::all_of(label.begin(), label.end(),
-                                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+            const bool ascii = std::all_of(label.begin(), label.end(), [](char c) {
+                return static_cast<unsigned char>(c) < 0x80;
+            });
             return quoted + (ascii ? " has " : " takes ") + std::to_string(check.bytes) +
                    (ascii ? " characters" : " bytes") + "; a label holds at most " +
                    std::to_string(fat::kLabelBytes);

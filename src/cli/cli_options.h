@@ -21,7 +21,7 @@ struct Options {
     std::string label;
     bool verify = false;
     bool listDrives = false;
-    std::optional<std::string> backup;     // the old diskette is read into this file first
+    std::optional<std::string> backup;  // the old diskette is read into this file first
     bool backupSkipBad = false;
     std::optional<std::string> saveImage;  // only read drive A: into this file
     bool json = false;

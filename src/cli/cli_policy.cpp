@@ -86,8 +86,8 @@ int CliPolicy::answerMessageBox(const std::string& text, const std::string&, UIN
     // a success it asks for another diskette, before that only about the project folder.
     const bool anotherDiskette = yesNo && outcome == Kind::Succeeded;
     const bool asking = yesNo && !anotherDiskette && !m_options.yes && m_terminal.inIsTerminal;
-    const bool failure = outcome != Kind::None && outcome != Kind::Succeeded &&
-                         outcome != Kind::Declined;
+    const bool failure =
+        outcome != Kind::None && outcome != Kind::Succeeded && outcome != Kind::Declined;
     if (!m_options.quiet || asking || failure || (type & MB_ICONMASK) == MB_ICONHAND) {
         std::fprintf(m_terminal.err, "%s\n", text.c_str());
         tellCause();
@@ -112,8 +112,8 @@ void CliPolicy::tellCause() {
     using Kind = build::Outcome::Kind;
     const bool causeless = outcome.kind == Kind::CopyFailed ||
                            outcome.kind == Kind::ProjectRefused ||
-                           outcome.kind == Kind::BootSectorFailed || outcome.kind == Kind::Differs ||
-                           outcome.kind == Kind::StartDirRefused;
+                           outcome.kind == Kind::BootSectorFailed ||
+                           outcome.kind == Kind::Differs || outcome.kind == Kind::StartDirRefused;
     if (!causeless || outcome.detail.empty()) return;
     m_causeTold = outcome.serial;
     std::fprintf(m_terminal.err, "cause: %s\n", outcome.detail.c_str());

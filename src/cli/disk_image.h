@@ -11,10 +11,10 @@ namespace cli {
 
 struct ImageCopy {
     bool ok = false;
-    std::string message;        // what failed, for a failed copy
+    std::string message;  // what failed, for a failed copy
     base::Failure failure = base::Failure::Other;
     std::uint64_t bytes = 0;
-    std::string sha256;         // of the bytes written to the file
+    std::string sha256;  // of the bytes written to the file
     std::vector<std::uint32_t> unreadableSectors;
 };
 

@@ -22,7 +22,7 @@ constexpr SIZE_T kSectorBytes = 512;
 
 // A fresh, zero-filled sector buffer for one operation.
 class SectorBuffer {
-public:
+  public:
     SectorBuffer() : m_block(VirtualAlloc(nullptr, kSectorBytes, MEM_COMMIT, PAGE_READWRITE)) {}
     ~SectorBuffer() {
         if (m_block) VirtualFree(m_block, 0, MEM_RELEASE);
@@ -36,7 +36,7 @@ public:
         m_block = nullptr;
     }
 
-private:
+  private:
     LPVOID m_block;
 };
 
@@ -62,7 +62,8 @@ bool ReadBootImage(std::vector<std::uint8_t>& image, std::string& why) {
         return false;
     }
     if (total < kSectorBytes) {
-        why = "crisboot.bin holds " + platform::groupThousands(total) + " bytes; a boot sector is 512";
+        why = "crisboot.bin holds " + platform::groupThousands(total) +
+              " bytes; a boot sector is 512";
         return false;
     }
     return true;

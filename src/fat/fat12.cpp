@@ -591,7 +591,8 @@ Status checkBootImage(std::span<const std::uint8_t> image, const Geometry& layou
 
 std::vector<std::uint8_t> withVolumeIdentity(std::span<const std::uint8_t> image,
                                              std::span<const std::uint8_t> current) {
-    std::vector<std::uint8_t> sector(image.begin(), image.begin() + std::min(image.size(), kSectorSize));
+    std::vector<std::uint8_t> sector(image.begin(),
+                                     image.begin() + std::min(image.size(), kSectorSize));
     sector.resize(kSectorSize, 0);
     // Without the extended signature these bytes are boot code, which must stay as it is.
     if (current.size() >= kSectorSize && sector[boot::kExtSignature] == boot::kExtSignatureValue &&

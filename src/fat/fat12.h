@@ -75,13 +75,15 @@ class Volume {
     // commit and a flush. `name` is a DOS name such as "minidos.sys" (stored in capitals);
     // `when` gives the entry's date and time. A bad name, too little room or a full root
     // directory fail before anything is written.
-    base::Status writeFile(std::string_view name, std::span<const std::uint8_t> data, std::time_t when);
+    base::Status writeFile(std::string_view name, std::span<const std::uint8_t> data,
+                           std::time_t when);
     // Writes a file's data into clusters nothing names and keeps its chain and entry in memory
     // until commit(), so that files staged one after another need one commit between them.
     // Lookups here see the staged file at once; the medium shows the old one (or none) until
     // the commit. Where the old file must make room first it is removed, durably, before its
     // clusters take new data (a crash then leaves the file absent).
-    base::Status stageFile(std::string_view name, std::span<const std::uint8_t> data, std::time_t when);
+    base::Status stageFile(std::string_view name, std::span<const std::uint8_t> data,
+                           std::time_t when);
     // Puts what was staged on the medium: the new chains, a flush; the entries; and where
     // files were replaced, a flush and then their old clusters freed. The last writes are left
     // for the caller's flush. A failure gives up what was staged.
@@ -124,14 +126,15 @@ class Volume {
     std::uint32_t clusterBytes() const;
     std::optional<std::size_t> findEntry(const std::string& shortName) const;
     std::optional<std::size_t> findFreeEntry() const;
-    base::Result<std::vector<std::uint16_t>> chainOf(std::uint16_t first, std::string_view name) const;
+    base::Result<std::vector<std::uint16_t>> chainOf(std::uint16_t first,
+                                                     std::string_view name) const;
     std::vector<std::uint16_t> allocate(const std::vector<std::uint8_t>& fat,
                                         std::uint32_t count) const;
     base::Status writeClusters(const std::vector<std::uint16_t>& chain, const std::uint8_t* data);
     base::Status writeFatChanges(const std::vector<std::uint8_t>& before,
-                           const std::vector<std::uint8_t>& after);
+                                 const std::vector<std::uint8_t>& after);
     base::Status writeRootChanges(const std::vector<std::uint8_t>& before,
-                            const std::vector<std::uint8_t>& after);
+                                  const std::vector<std::uint8_t>& after);
     base::Status removeEntry(std::size_t index, const std::vector<std::uint16_t>& chain);
     bool isStagedEntry(std::size_t index) const;
     base::Status failAndReload(base::Status failure);
@@ -184,7 +187,7 @@ std::string labelField(std::string_view label);
 // The layout a boot sector describes, checked as mounting checks it: the 0x55AA signature,
 // 512 bytes a sector, and FAT12 tables and a data area that fit in `deviceSectors`.
 base::Result<Geometry> readBootSectorLayout(std::span<const std::uint8_t> sector,
-                                      std::uint32_t deviceSectors);
+                                            std::uint32_t deviceSectors);
 
 // Whether a boot-sector image can be sector 0 of a volume laid out as `layout`: a whole
 // sector, the 0x55AA signature, 512 bytes a sector, and sectors a cluster, reserved sectors,

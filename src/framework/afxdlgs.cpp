@@ -32,7 +32,8 @@ INT_PTR CFileDialog::DoModal() {
 
 std::string CFileDialog::FileNameField() const {
     constexpr int kFileNameField = 1152;  // edt1
-    if (HWND field = m_hWnd ? afx::findControl(m_hWnd, kFileNameField) : nullptr) return field->text;
+    if (HWND field = m_hWnd ? afx::findControl(m_hWnd, kFileNameField) : nullptr)
+        return field->text;
     return m_initialName;
 }
 

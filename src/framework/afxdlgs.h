@@ -24,7 +24,7 @@ struct OPENFILENAME {
 };
 
 class CFileDialog : public CDialog {
-public:
+  public:
     CFileDialog(BOOL openFileDialog, const char* defExt = nullptr, const char* fileName = nullptr,
                 DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, const char* filter = nullptr,
                 CWnd* parentWnd = nullptr);
@@ -41,7 +41,7 @@ public:
 
     OPENFILENAME m_ofn;
 
-private:
+  private:
     BOOL m_bOpenFileDialog;
     char m_szFileName[MAX_PATH] = {};
     std::string m_initialName;

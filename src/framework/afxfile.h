@@ -9,7 +9,7 @@
 #include "platform/winapi.h"
 
 class CFile {
-public:
+  public:
     enum OpenFlags : UINT {
         modeRead = 0x0000,
         modeWrite = 0x0001,
@@ -38,7 +38,7 @@ public:
     // Why the last call failed.
     const std::string& LastError() const { return m_error; }
 
-private:
+  private:
     std::optional<platform::HostFile> m_file;
     std::string m_error;
 };

@@ -26,7 +26,9 @@ CString CString::Right(int count) const {
     return CString(m_s.substr(m_s.size() - static_cast<std::size_t>(count)));
 }
 
-CString CString::Mid(int first) const { return Mid(first, GetLength()); }
+CString CString::Mid(int first) const {
+    return Mid(first, GetLength());
+}
 
 CString CString::Mid(int first, int count) const {
     if (first < 0) first = 0;

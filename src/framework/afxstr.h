@@ -5,11 +5,11 @@
 #include <string_view>
 
 class CString {
-public:
+  public:
     CString() = default;
     CString(const char* text) : m_s(text ? text : "") {}  // NOLINT: implicit like the original
-    CString(std::string text) : m_s(std::move(text)) {}    // NOLINT
-    CString(std::string_view text) : m_s(text) {}          // NOLINT
+    CString(std::string text) : m_s(std::move(text)) {}   // NOLINT
+    CString(std::string_view text) : m_s(text) {}         // NOLINT
     CString(const char* text, int count) : m_s(text, count > 0 ? count : 0) {}
 
     int GetLength() const { return static_cast<int>(m_s.size()); }
@@ -50,6 +50,6 @@ public:
     friend bool operator==(const CString& a, const CString& b) { return a.m_s == b.m_s; }
     friend bool operator==(const CString& a, const char* b) { return a.m_s == b; }
 
-private:
+  private:
     std::string m_s;
 };

@@ -12,7 +12,7 @@ namespace {
 // Keeps the program running without a window system: answers every question with its
 // safest button and shows nothing.
 class NullBackend : public Backend {
-public:
+  public:
     void runModal(CDialog& dialog) override {
         dialog.RunInitDialog();
         if (!dialog.HasEnded()) dialog.EndDialog(IDCANCEL);
@@ -215,12 +215,18 @@ Backend& AfxBackend() {
     return g_backend ? *g_backend : fallback;
 }
 
-void AfxSetBackend(Backend* backend) { g_backend = backend; }
+void AfxSetBackend(Backend* backend) {
+    g_backend = backend;
+}
 
 // ---- CCmdTarget, CMenu ----
 
-void CCmdTarget::BeginWaitCursor() { AfxBackend().setWaitCursor(true); }
-void CCmdTarget::EndWaitCursor() { AfxBackend().setWaitCursor(false); }
+void CCmdTarget::BeginWaitCursor() {
+    AfxBackend().setWaitCursor(true);
+}
+void CCmdTarget::EndWaitCursor() {
+    AfxBackend().setWaitCursor(false);
+}
 
 BOOL CMenu::AppendMenu(UINT flags, UINT_PTR id, const char* text) {
     if (!m_owner) return FALSE;
@@ -260,7 +266,8 @@ const MessageMap& CWnd::GetMessageMap() const {
 }
 
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_COMMAND) return OnCommand(wParam, lParam) ? 0 : DefWindowProc(message, wParam, lParam);
+    if (message == WM_COMMAND)
+        return OnCommand(wParam, lParam) ? 0 : DefWindowProc(message, wParam, lParam);
     for (const auto& entry : GetMessageMap())
         if (entry.message == message) return entry.handler(*this, wParam, lParam);
     return DefWindowProc(message, wParam, lParam);
@@ -284,9 +291,13 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void CWnd::DoDataExchange(CDataExchange*) {}
 
-CWnd* CWnd::GetDlgItem(int id) const { return FromHandle(afx::findControl(m_hWnd, id)); }
+CWnd* CWnd::GetDlgItem(int id) const {
+    return FromHandle(afx::findControl(m_hWnd, id));
+}
 
-int CWnd::GetDlgCtrlID() const { return m_hWnd ? m_hWnd->id : 0; }
+int CWnd::GetDlgCtrlID() const {
+    return m_hWnd ? m_hWnd->id : 0;
+}
 
 BOOL CWnd::EnableWindow(BOOL enable) {
     if (!m_hWnd) return FALSE;
@@ -296,7 +307,9 @@ BOOL CWnd::EnableWindow(BOOL enable) {
     return wasDisabled;
 }
 
-BOOL CWnd::IsWindowEnabled() const { return m_hWnd && m_hWnd->enabled ? TRUE : FALSE; }
+BOOL CWnd::IsWindowEnabled() const {
+    return m_hWnd && m_hWnd->enabled ? TRUE : FALSE;
+}
 
 CWnd* CWnd::SetFocus() {
     if (!m_hWnd) return nullptr;
@@ -317,7 +330,9 @@ void CWnd::SetWindowText(const char* text) {
     SendMessage(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text ? text : ""));
 }
 
-void CWnd::GetWindowText(CString& text) const { text = m_hWnd ? CString(m_hWnd->text) : CString(); }
+void CWnd::GetWindowText(CString& text) const {
+    text = m_hWnd ? CString(m_hWnd->text) : CString();
+}
 
 CString CWnd::GetWindowText() const {
     CString text;
@@ -329,7 +344,9 @@ void CWnd::SetDlgItemText(int id, const char* text) {
     if (CWnd* item = GetDlgItem(id)) item->SetWindowText(text);
 }
 
-BOOL CWnd::IsIconic() const { return m_hWnd && m_hWnd->iconic ? TRUE : FALSE; }
+BOOL CWnd::IsIconic() const {
+    return m_hWnd && m_hWnd->iconic ? TRUE : FALSE;
+}
 
 void CWnd::GetClientRect(RECT* rect) const {
     if (rect) *rect = m_hWnd ? m_hWnd->client : RECT{0, 0, 0, 0};
@@ -363,22 +380,33 @@ void CWnd::CenterWindow(CWnd*) {}
 
 // ---- controls ----
 
-int CButton::GetCheck() const { return static_cast<int>(SendMessageA(m_hWnd, BM_GETCHECK, 0, 0)); }
-void CButton::SetCheck(int check) { SendMessageA(m_hWnd, BM_SETCHECK, static_cast<WPARAM>(check), 0); }
+int CButton::GetCheck() const {
+    return static_cast<int>(SendMessageA(m_hWnd, BM_GETCHECK, 0, 0));
+}
+void CButton::SetCheck(int check) {
+    SendMessageA(m_hWnd, BM_SETCHECK, static_cast<WPARAM>(check), 0);
+}
 
 void CEdit::SetSel(int start, int end, BOOL) {
     SendMessageA(m_hWnd, EM_SETSEL, static_cast<WPARAM>(static_cast<LPARAM>(start)), end);
 }
 void CEdit::ReplaceSel(const char* text, BOOL canUndo) {
-    SendMessageA(m_hWnd, EM_REPLACESEL, static_cast<WPARAM>(canUndo), reinterpret_cast<LPARAM>(text));
+    SendMessageA(m_hWnd, EM_REPLACESEL, static_cast<WPARAM>(canUndo),
+                 reinterpret_cast<LPARAM>(text));
 }
 
-void CComboBox::ResetContent() { SendMessageA(m_hWnd, CB_RESETCONTENT, 0, 0); }
+void CComboBox::ResetContent() {
+    SendMessageA(m_hWnd, CB_RESETCONTENT, 0, 0);
+}
 int CComboBox::AddString(const char* text) {
     return static_cast<int>(SendMessageA(m_hWnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)));
 }
-int CComboBox::GetCount() const { return static_cast<int>(SendMessageA(m_hWnd, CB_GETCOUNT, 0, 0)); }
-int CComboBox::GetCurSel() const { return static_cast<int>(SendMessageA(m_hWnd, CB_GETCURSEL, 0, 0)); }
+int CComboBox::GetCount() const {
+    return static_cast<int>(SendMessageA(m_hWnd, CB_GETCOUNT, 0, 0));
+}
+int CComboBox::GetCurSel() const {
+    return static_cast<int>(SendMessageA(m_hWnd, CB_GETCURSEL, 0, 0));
+}
 int CComboBox::SetCurSel(int index) {
     return static_cast<int>(
         SendMessageA(m_hWnd, CB_SETCURSEL, static_cast<WPARAM>(static_cast<LPARAM>(index)), 0));
@@ -404,7 +432,9 @@ int CProgressCtrl::SetPos(int pos) {
     return static_cast<int>(
         SendMessageA(m_hWnd, PBM_SETPOS, static_cast<WPARAM>(static_cast<LPARAM>(pos)), 0));
 }
-int CProgressCtrl::GetPos() const { return static_cast<int>(SendMessageA(m_hWnd, PBM_GETPOS, 0, 0)); }
+int CProgressCtrl::GetPos() const {
+    return static_cast<int>(SendMessageA(m_hWnd, PBM_GETPOS, 0, 0));
+}
 
 // ---- data exchange ----
 
@@ -548,7 +578,9 @@ void CDialog::OnOK() {
     EndDialog(IDOK);
 }
 
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+void CDialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
 
 LRESULT CDialog::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -607,7 +639,9 @@ CWinApp::~CWinApp() {
     if (g_app == this) g_app = m_previous;
 }
 
-BOOL CWinApp::InitInstance() { return TRUE; }
+BOOL CWinApp::InitInstance() {
+    return TRUE;
+}
 
 HICON CWinApp::LoadIcon(int id) const {
     return id == res::kIdrMainFrame ? &res::applicationIcon() : nullptr;
@@ -627,12 +661,18 @@ void CWinApp::SetStartupInfo(std::string appName, std::string cmdLine, std::stri
     m_pszHelpFilePath = m_helpPath.c_str();
 }
 
-CWinApp* AfxGetApp() { return g_app; }
+CWinApp* AfxGetApp() {
+    return g_app;
+}
 
-CWnd* AfxGetMainWnd() { return g_app ? g_app->m_pMainWnd : nullptr; }
+CWnd* AfxGetMainWnd() {
+    return g_app ? g_app->m_pMainWnd : nullptr;
+}
 
 void AfxEnableControlContainer() {}
-BOOL Enable3dControlsStatic() { return TRUE; }
+BOOL Enable3dControlsStatic() {
+    return TRUE;
+}
 
 int AfxMessageBox(const char* text, UINT type, UINT) {
     const char* caption = g_app ? g_app->m_pszAppName : "";

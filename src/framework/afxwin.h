@@ -25,23 +25,23 @@ struct MessageMapEntry {
 using MessageMap = std::vector<MessageMapEntry>;
 
 class CCmdTarget {
-public:
+  public:
     virtual ~CCmdTarget() = default;
     void BeginWaitCursor();
     void EndWaitCursor();
 };
 
 class CMenu {
-public:
+  public:
     explicit CMenu(HWND owner) : m_owner(owner) {}
     BOOL AppendMenu(UINT flags, UINT_PTR id = 0, const char* text = nullptr);
 
-private:
+  private:
     HWND m_owner;
 };
 
 class CWnd : public CCmdTarget {
-public:
+  public:
     CWnd() = default;
     CWnd(const CWnd&) = delete;
     CWnd& operator=(const CWnd&) = delete;
@@ -80,26 +80,26 @@ public:
     virtual void DoDataExchange(CDataExchange* pDX);
     virtual BOOL OnCommand(WPARAM wParam, LPARAM lParam);
 
-protected:
+  protected:
     friend class CDataExchange;
     std::unique_ptr<CMenu> m_systemMenu;
 };
 
 // Control classes: thin views over the control windows.
 class CButton : public CWnd {
-public:
+  public:
     int GetCheck() const;
     void SetCheck(int check);
 };
 
 class CEdit : public CWnd {
-public:
+  public:
     void SetSel(int start, int end, BOOL noScroll = FALSE);
     void ReplaceSel(const char* text, BOOL canUndo = FALSE);
 };
 
 class CComboBox : public CWnd {
-public:
+  public:
     void ResetContent();
     int AddString(const char* text);
     int GetCount() const;
@@ -110,15 +110,16 @@ public:
 };
 
 class CProgressCtrl : public CWnd {
-public:
+  public:
     void SetRange(short lower, short upper);
     int SetPos(int pos);
     int GetPos() const;
 };
 
 class CDataExchange {
-public:
-    CDataExchange(CWnd* dlg, BOOL saveAndValidate) : m_bSaveAndValidate(saveAndValidate), m_pDlgWnd(dlg) {}
+  public:
+    CDataExchange(CWnd* dlg, BOOL saveAndValidate)
+        : m_bSaveAndValidate(saveAndValidate), m_pDlgWnd(dlg) {}
     BOOL m_bSaveAndValidate;
     CWnd* m_pDlgWnd;
 };
@@ -133,7 +134,7 @@ void DDX_Radio(CDataExchange* pDX, int id, int& value);
 void DDX_CBString(CDataExchange* pDX, int id, CString& value);
 
 class CDialog : public CWnd {
-public:
+  public:
     explicit CDialog(int templateId, CWnd* parent = nullptr);
     ~CDialog() override;
 
@@ -157,14 +158,14 @@ public:
     bool HasEnded() const { return m_root && (m_root->ended || m_root->destroyed); }
     INT_PTR Result() const { return m_root ? m_root->result : -1; }
 
-protected:
+  protected:
     void SetTemplateId(int id) { m_templateId = id; }
     // Makes the windows and initialises them without a loop of the dialog's own; a chooser
     // shown by the backend runs in between. FinishWindows marks them gone.
     void BeginWindows();
     void FinishWindows();
 
-private:
+  private:
     void buildWindows();
 
     int m_templateId;
@@ -178,18 +179,18 @@ struct PaintContext {
 };
 
 class CPaintDC {
-public:
+  public:
     explicit CPaintDC(CWnd* wnd) : m_context{wnd->m_hWnd} {}
     HDC GetSafeHdc() { return &m_context; }
     operator HDC() { return &m_context; }  // NOLINT
     BOOL DrawIcon(int x, int y, HICON icon);
 
-private:
+  private:
     PaintContext m_context;
 };
 
 class CWinApp : public CCmdTarget {
-public:
+  public:
     explicit CWinApp(const char* appName = nullptr);
     ~CWinApp() override;
 
@@ -206,7 +207,7 @@ public:
     // Start-up state; set by AfxWinMain, or by tests.
     void SetStartupInfo(std::string appName, std::string cmdLine, std::string helpPath);
 
-private:
+  private:
     std::string m_appName, m_cmdLine, m_helpPath;
     CWinApp* m_previous = nullptr;  // the application object this one stands in for
 };

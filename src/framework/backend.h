@@ -35,22 +35,22 @@ struct WindowObject {
     bool visible = true;
     bool destroyed = false;
 
-    bool checked = false;             // radio buttons
-    std::vector<std::string> items;   // combo box list
-    int curSel = -1;                  // combo box
-    int selStart = 0, selEnd = 0;     // edit field selection
-    int rangeMin = 0, rangeMax = 100; // progress bar
-    int pos = 0;                      // progress bar
+    bool checked = false;              // radio buttons
+    std::vector<std::string> items;    // combo box list
+    int curSel = -1;                   // combo box
+    int selStart = 0, selEnd = 0;      // edit field selection
+    int rangeMin = 0, rangeMax = 100;  // progress bar
+    int pos = 0;                       // progress bar
 
     WindowObject* parent = nullptr;
     std::vector<std::unique_ptr<WindowObject>> children;  // dialogs: template order
-    CWnd* wnd = nullptr;  // the dialog object, or the control member bound to it
+    CWnd* wnd = nullptr;              // the dialog object, or the control member bound to it
     std::unique_ptr<CWnd> permanent;  // wrapper handed out by GetDlgItem when nothing is bound
 
     // Dialogs only.
     HWND focus = nullptr;
     bool iconic = false;
-    RECT client{0, 0, 0, 0};   // client rectangle in pixels, kept by the backend
+    RECT client{0, 0, 0, 0};  // client rectangle in pixels, kept by the backend
     HICON bigIcon = nullptr;
     HICON smallIcon = nullptr;
     bool hasSystemMenu = false;
@@ -65,7 +65,7 @@ struct WindowObject {
 enum class StateChange { Text, Enabled, Checked, Items, Selection, Progress, Focus, Icon, Menu };
 
 class Backend {
-public:
+  public:
     virtual ~Backend() = default;
 
     // Shows the dialog (its window objects exist already), runs `dialog.RunInitDialog()`,

@@ -108,9 +108,9 @@ const HelpTopic* AfxFindHelpTopic(const std::vector<HelpTopic>& topics, std::uin
 BOOL WinHelpA(HWND hwnd, const char* helpFile, UINT command, ULONG_PTR data) {
     const auto topics = AfxReadHelpTopics(helpFile);
     if (!topics) {
-        AfxBackend().showHelp(hwnd, std::string("Cannot open the help file ") +
-                                        (helpFile ? helpFile : "") + ".",
-                              command);
+        AfxBackend().showHelp(
+            hwnd, std::string("Cannot open the help file ") + (helpFile ? helpFile : "") + ".",
+            command);
         return FALSE;
     }
     if (command != HELP_WM_HELP && command != HELP_CONTEXTMENU) {

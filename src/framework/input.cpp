@@ -55,7 +55,8 @@ UINT messageBoxIcon(UINT type) {
 namespace {
 
 bool isPushButton(HWND w) {
-    return w && (w->kind == res::ControlKind::PushButton || w->kind == res::ControlKind::DefPushButton);
+    return w &&
+           (w->kind == res::ControlKind::PushButton || w->kind == res::ControlKind::DefPushButton);
 }
 
 void sendClicked(HWND dialog, HWND control) {
@@ -108,7 +109,7 @@ void userKey(CDialog& dialog, Key key) {
         case Key::F1: {
             HWND focus = root->focus ? root->focus : root;
             HELPINFO info{sizeof(HELPINFO), HELPINFO_WINDOW, focus->isDialog ? 0 : focus->id, focus,
-                          focus->helpId, {0, 0}};
+                          focus->helpId,    {0, 0}};
             SendMessageA(root, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
             return;
         }
@@ -135,8 +136,8 @@ void userSelectItem(HWND combo, int index) {
 void userHelpClick(HWND control) {
     if (!control || control->destroyed) return;
     HWND root = rootOf(control);
-    HELPINFO info{sizeof(HELPINFO), HELPINFO_WINDOW, control->isDialog ? 0 : control->id, control,
-                  control->helpId, {0, 0}};
+    HELPINFO info{sizeof(HELPINFO), HELPINFO_WINDOW, control->isDialog ? 0 : control->id,
+                  control,          control->helpId, {0, 0}};
     SendMessageA(root, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
 }
 

@@ -1,9 +1,9 @@
 #include "framework/shell.h"
 
-#include "platform/text_case.h"
-
 #include <cctype>
 #include <string>
+
+#include "platform/text_case.h"
 
 struct ModuleObject {
     int loads = 0;

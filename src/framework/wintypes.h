@@ -113,8 +113,12 @@ inline constexpr UINT HELP_WM_HELP = 0x000C;
 
 inline constexpr UINT ID_HELP = 0xE146;
 
-inline constexpr UINT LOWORD(DWORD_PTR v) { return static_cast<UINT>(v & 0xFFFF); }
-inline constexpr UINT HIWORD(DWORD_PTR v) { return static_cast<UINT>((v >> 16) & 0xFFFF); }
+inline constexpr UINT LOWORD(DWORD_PTR v) {
+    return static_cast<UINT>(v & 0xFFFF);
+}
+inline constexpr UINT HIWORD(DWORD_PTR v) {
+    return static_cast<UINT>((v >> 16) & 0xFFFF);
+}
 inline constexpr LPARAM MAKELPARAM(UINT low, UINT high) {
     return static_cast<LPARAM>((low & 0xFFFF) | ((high & 0xFFFF) << 16));
 }

@@ -75,7 +75,7 @@ base::Result<std::string> windowsDirectory() {
     if (length == 0) return base::Status::failure(platform::lastErrorMessage());
     if (length >= static_cast<UINT>(MAX_PATH)) {
         return base::Status::failure("the settings folder's name is longer than " +
-                                    std::to_string(MAX_PATH - 1) + " characters");
+                                     std::to_string(MAX_PATH - 1) + " characters");
     }
     return std::string(buffer, length);
 }
@@ -89,8 +89,8 @@ base::Result<std::string> settingsPath() {
     const int length = std::snprintf(path, sizeof path, "%s\\quenvol.ini", folder->c_str());
     if (length < 0 || length >= MAX_PATH) {
         return base::Status::failure("the settings file's name \"" + *folder +
-                                    "\\quenvol.ini\" is longer than " +
-                                    std::to_string(MAX_PATH - 1) + " characters");
+                                     "\\quenvol.ini\" is longer than " +
+                                     std::to_string(MAX_PATH - 1) + " characters");
     }
     return std::string(path, static_cast<std::size_t>(length));
 }

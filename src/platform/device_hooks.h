@@ -101,8 +101,7 @@ class HostFaults {
     // How many leading bytes of a write of `bytes` at `offset` into `path` reach the file;
     // nullopt lets all through. A write that gets no byte through fails with error().
     virtual std::optional<std::size_t> allowWrite(const std::string& /*path*/,
-                                                  std::uint64_t /*offset*/,
-                                                  std::size_t /*bytes*/) {
+                                                  std::uint64_t /*offset*/, std::size_t /*bytes*/) {
         return std::nullopt;
     }
     virtual int error() const;  // ENOSPC unless a test says otherwise

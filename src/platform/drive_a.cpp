@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <pwd.h>
 #include <linux/fs.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>

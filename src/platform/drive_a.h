@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "fat/fat12.h"
 #include "base/result.h"
+#include "fat/fat12.h"
 #include "fat/sector_device.h"
 
 struct stat;  // <sys/stat.h>, which only drive_a.cpp needs

@@ -30,13 +30,13 @@ DriveACopies* DriveACopies::current() {
 base::Result<fat::Volume*> DriveACopies::volume() {
     if (m_volume) {
         base::Status same = m_drive->stillAtPath()
-                               ? m_volume->checkMedium()
-                               : base::Status::failure("its path names another file or device");
+                                ? m_volume->checkMedium()
+                                : base::Status::failure("its path names another file or device");
         if (!same) {
             m_volume.reset();
             m_drive.reset();
             return base::Status::failure("drive A: changed while files were copied to it: " +
-                                        same.message());
+                                         same.message());
         }
         return m_volume.get();
     }

@@ -11,8 +11,8 @@
 
 #include <memory>
 
-#include "fat/fat12.h"
 #include "base/result.h"
+#include "fat/fat12.h"
 
 namespace platform {
 

@@ -85,9 +85,9 @@ Result<DriveAMedium> probeDriveA() {
     medium.bytes = (*drive)->sizeBytes();
     medium.geometry = (*drive)->geometry();
     medium.description = describeMedium(medium.bytes);
-    medium.name = nameDrive(medium.path,
-                            (*drive)->isBlockDevice() ? describeBlockDevice(medium.path) : "",
-                            medium.bytes);
+    medium.name =
+        nameDrive(medium.path, (*drive)->isBlockDevice() ? describeBlockDevice(medium.path) : "",
+                  medium.bytes);
     return medium;
 }
 

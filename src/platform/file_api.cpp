@@ -68,7 +68,8 @@ BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool
     struct stat info {};
     if (::stat(source.c_str(), &info) == 0 &&
         static_cast<std::uint64_t>(info.st_size) > platform::kLargestDisketteBytes) {
-        return failWith("\"" + source + "\" holds " + platform::groupThousands(static_cast<std::uint64_t>(info.st_size)) +
+        return failWith("\"" + source + "\" holds " +
+                        platform::groupThousands(static_cast<std::uint64_t>(info.st_size)) +
                         " bytes, more than any diskette");
     }
     auto content = platform::readWholeFile(source);
@@ -212,8 +213,7 @@ BOOL PathFileExistsA(LPCSTR pszPath) {
         if (!drive) return failWith(drive.message());
         auto volume = fat::Volume::mount(**drive);
         if (!volume) return failWith(volume.message());
-        return volume->find(mapped->diskName) ? succeeded()
-                                                   : failWith("no such file on drive A:");
+        return volume->find(mapped->diskName) ? succeeded() : failWith("no such file on drive A:");
     }
     struct stat info {};
     if (::stat(mapped->hostPath.c_str(), &info) != 0) {

@@ -51,7 +51,7 @@ std::string NamePattern::describe() const {
 }
 
 base::Result<std::string> findFirstMatch(std::string_view prefix, const NamePattern& pattern,
-                                        bool nonEmptyOnly) {
+                                         bool nonEmptyOnly) {
     std::string folder;
     if (prefix.empty()) {
         folder = ".";
@@ -60,7 +60,7 @@ base::Result<std::string> findFirstMatch(std::string_view prefix, const NamePatt
         if (!mapped) return mapped.error();
         if (mapped->where != WindowsName::Where::Host) {
             return base::Status::failure("\"" + std::string(prefix) +
-                                        "\": names on drive A: are not looked up");
+                                         "\": names on drive A: are not looked up");
         }
         folder = mapped->hostPath;
     }
@@ -84,7 +84,7 @@ base::Result<std::string> findFirstMatch(std::string_view prefix, const NamePatt
     }
     if (best.empty()) {
         return base::Status::failure("no file in \"" + folder + "\" matches \"" +
-                                    pattern.describe() + "\"");
+                                     pattern.describe() + "\"");
     }
     return std::string(prefix) + best;
 }

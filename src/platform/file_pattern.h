@@ -35,6 +35,6 @@ class NamePattern {
 // name ending in a separator, or empty for the current directory; the result is `folder`
 // followed by the real name. Fails when the folder cannot be read or nothing matches.
 base::Result<std::string> findFirstMatch(std::string_view folder, const NamePattern& pattern,
-                                        bool nonEmptyOnly);
+                                         bool nonEmptyOnly);
 
 }  // namespace platform

@@ -25,8 +25,9 @@ ssize_t writeSome(int fd, const std::string& path, const std::uint8_t* data, std
     if (g_hostFaults != nullptr) {
         const off_t at = ::lseek(fd, 0, SEEK_CUR);
         const std::size_t allowed = std::min(
-            bytes, g_hostFaults->allowWrite(path, at < 0 ? 0 : static_cast<std::uint64_t>(at), bytes)
-                       .value_or(bytes));
+            bytes,
+            g_hostFaults->allowWrite(path, at < 0 ? 0 : static_cast<std::uint64_t>(at), bytes)
+                .value_or(bytes));
         if (allowed == 0 && bytes > 0) {
             errno = g_hostFaults->error();
             return -1;
@@ -272,9 +273,9 @@ Status writeAll(int fd, const std::string& path, const void* in, std::size_t byt
                                                                " bytes: " + std::strerror(error));
         }
         if (n == 0) {
-            return Status::failure("write error in \"" + path + "\": nothing more was taken after " +
-                                   std::to_string(done) + " of " + std::to_string(bytes) +
-                                   " bytes");
+            return Status::failure("write error in \"" + path +
+                                   "\": nothing more was taken after " + std::to_string(done) +
+                                   " of " + std::to_string(bytes) + " bytes");
         }
         done += static_cast<std::size_t>(n);
     }

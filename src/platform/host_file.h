@@ -60,6 +60,6 @@ base::Result<std::vector<std::uint8_t>> readWholeFile(std::string_view windowsNa
 // - The temporary is locked until it is renamed; temporaries beside the file that no running
 //   save holds were left by a save that was killed, and are removed first.
 base::Status replaceFileAtomically(std::string_view windowsName,
-                                  std::span<const std::uint8_t> content);
+                                   std::span<const std::uint8_t> content);
 
 }  // namespace platform

@@ -1,7 +1,5 @@
 #include "platform/win_path.h"
 
-#include "platform/text_case.h"
-
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +7,8 @@
 #include <cctype>
 #include <memory>
 #include <vector>
+
+#include "platform/text_case.h"
 
 namespace platform {
 namespace {

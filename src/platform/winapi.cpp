@@ -197,7 +197,8 @@ void biosDiskette(DIOC_REGISTERS& r) {
         return finishBios(r, kSectorNotFound, 0);
     }
     auto* data = static_cast<std::uint8_t*>(buffer.data);
-    base::Status done = writing ? medium.write(first, count, data) : medium.read(first, count, data);
+    base::Status done =
+        writing ? medium.write(first, count, data) : medium.read(first, count, data);
     if (done && writing) done = medium.flush();
     if (!done) {
         fail(done.error());

@@ -108,12 +108,12 @@ IconImage drawDiskette(int size) {
     };
     for (int y = 1; y < 15; ++y)
         for (int x = 1; x < 15; ++x) {
-            if (x == 14 && y == 1) continue;  // the clipped corner
-            std::uint8_t c = 4;               // navy body
-            if (y <= 5 && x >= 4 && x <= 11) c = 7;               // shutter
-            if (y >= 2 && y <= 4 && x >= 9 && x <= 10) c = 0;     // hub opening
-            if (y >= 8 && y <= 14 && x >= 3 && x <= 12) c = 15;   // label
-            if (y >= 9 && y <= 13 && (x == 7 || x == 8)) c = 9;  // cross, upright
+            if (x == 14 && y == 1) continue;                       // the clipped corner
+            std::uint8_t c = 4;                                    // navy body
+            if (y <= 5 && x >= 4 && x <= 11) c = 7;                // shutter
+            if (y >= 2 && y <= 4 && x >= 9 && x <= 10) c = 0;      // hub opening
+            if (y >= 8 && y <= 14 && x >= 3 && x <= 12) c = 15;    // label
+            if (y >= 9 && y <= 13 && (x == 7 || x == 8)) c = 9;    // cross, upright
             if ((y == 10 || y == 11) && x >= 5 && x <= 10) c = 9;  // cross, bar
             if (x == 1 || y == 14 || (x == 14 && y > 1) || (y == 1 && x < 14)) c = 8;
             set(x, y, c);
@@ -138,18 +138,19 @@ std::string loadString(int id) {
 
 const std::vector<HelpIdPair>& crisisHelpTable() {
     static const std::vector<HelpIdPair> table = {
-        {1004, crisisHelpId(1004)}, {1007, crisisHelpId(1007)}, {1006, crisisHelpId(1006)},
-        {1000, crisisHelpId(1000)}, {1008, crisisHelpId(1008)}, {1005, crisisHelpId(1005)},
-        {1002, crisisHelpId(1002)}, {1003, crisisHelpId(1003)}, {1001, crisisHelpId(1001)},
-        {0, 0},
+        {1004, crisisHelpId(1004)}, {1007, crisisHelpId(1007)},
+        {1006, crisisHelpId(1006)}, {1000, crisisHelpId(1000)},
+        {1008, crisisHelpId(1008)}, {1005, crisisHelpId(1005)},
+        {1002, crisisHelpId(1002)}, {1003, crisisHelpId(1003)},
+        {1001, crisisHelpId(1001)}, {0, 0},
     };
     return table;
 }
 
 const Icon& applicationIcon() {
     static const Icon icon = {
-        {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080, 0x008080, 0xC0C0C0,
-         0x808080, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF},
+        {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080, 0x008080, 0xC0C0C0, 0x808080,
+         0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF},
         {drawDiskette(32), drawDiskette(16)},
     };
     return icon;

@@ -34,12 +34,12 @@ enum class ControlKind {
 };
 
 struct ControlTemplate {
-    int id;                 // -1 for controls without an id
+    int id;  // -1 for controls without an id
     ControlKind kind;
-    std::string text;       // caption; for an icon control the icon's resource number as text
-    int x, y, cx, cy;       // dialog units
-    std::uint32_t style;    // WS_ and kind-specific bits
-    std::uint32_t helpId;   // context help id, 0 for none
+    std::string text;      // caption; for an icon control the icon's resource number as text
+    int x, y, cx, cy;      // dialog units
+    std::uint32_t style;   // WS_ and kind-specific bits
+    std::uint32_t helpId;  // context help id, 0 for none
 };
 
 struct DialogTemplate {
@@ -47,7 +47,7 @@ struct DialogTemplate {
     std::string caption;
     std::string fontName;
     int fontPointSize;
-    int cx, cy;             // dialog units
+    int cx, cy;  // dialog units
     std::uint32_t style;
     std::uint32_t exStyle;
     std::vector<ControlTemplate> controls;  // template order, also the tab order

@@ -152,7 +152,7 @@ TEST_F(CrisisDialog, RightClickGivesTheHelpMenuOfEnabledControlsOnly) {
     afx::userContextMenu(dlg, control(IDC_START));
     afx::userContextMenu(dlg, control(IDC_PROGRESS));
     afx::userContextMenu(dlg, control(IDC_BUTTON_BROWSE));  // disabled: the dialog's
-    afx::userContextMenu(dlg, nullptr);                      // background
+    afx::userContextMenu(dlg, nullptr);                     // background
     dlg.EnableControls(FALSE);
     afx::userContextMenu(dlg, control(IDC_EDIT_STATUS));  // not excluded here
     const auto& help = backend().help();

@@ -4,8 +4,8 @@
 #include <iterator>
 
 #include "fat/fat12.h"
-#include "support/memory_device.h"
 #include "support/fat_tools.h"
+#include "support/memory_device.h"
 
 namespace buildtest {
 

@@ -8,14 +8,14 @@
 
 #include "build/build_fixture.h"
 #include "fat/fat12.h"
-#include "support/memory_device.h"
 #include "support/fat_tools.h"
+#include "support/memory_device.h"
 
 namespace {
 
 using buildtest::BuildHarness;
-using buildtest::kDisketteBytes;
 using buildtest::Bytes;
+using buildtest::kDisketteBytes;
 using buildtest::Strings;
 namespace fs = std::filesystem;
 
@@ -549,8 +549,10 @@ TEST_F(BuildSequence, ABootSectorForAnotherMediumIsRefusedBeforeAnythingIsWritte
     Bytes unsigned_ = kit;
     unsigned_[511] = 0;
     const std::vector<Case> cases = {
-        {"360 KB", 368640, {}},          {"720 KB", 737280, {}},
-        {"1.2 MB", 1228800, {}},         {"2.88 MB", 2949120, {}},
+        {"360 KB", 368640, {}},
+        {"720 KB", 737280, {}},
+        {"1.2 MB", 1228800, {}},
+        {"2.88 MB", 2949120, {}},
         {"empty image", kDisketteBytes, Bytes()},
         {"short image", kDisketteBytes, Bytes(kit.begin(), kit.begin() + 100)},
         {"no signature", kDisketteBytes, unsigned_},
@@ -593,7 +595,9 @@ TEST_F(BuildSequence, ABootSectorForAnotherVolumeIsNotWrittenOverIt) {
     startBuild(0, {IDYES, IDOK});
     EXPECT_EQ(messageTexts(), (Strings{confirmation(), texts::kBootSectorFailed}));
     EXPECT_EQ(sector0(), before);
-    EXPECT_NE(dialog().m_outcome.detail.find("sectors a cluster is 1 in the image, 2 for the diskette"), std::string::npos)
+    EXPECT_NE(
+        dialog().m_outcome.detail.find("sectors a cluster is 1 in the image, 2 for the diskette"),
+        std::string::npos)
         << dialog().m_outcome.detail;
     const auto fsck = fattools::runFsck(image);
     EXPECT_TRUE(fsck.clean) << fsck.output;

@@ -276,7 +276,8 @@ TEST_F(ProjectCheck, PatternTakesTheFirstMatchInByteOrder) {
     ASSERT_TRUE(found) << found.message();
     EXPECT_EQ(*found, folder + "\\ABq7a999.ROM");
 
-    auto none = platform::findFirstMatch(folder + "\\", platform::NamePattern::wildcards("??Q7B???.rom"), true);
+    auto none = platform::findFirstMatch(folder + "\\",
+                                         platform::NamePattern::wildcards("??Q7B???.rom"), true);
     EXPECT_FALSE(none);
     auto noFolder = platform::findFirstMatch(folder + "/missing\\", q7a, true);
     EXPECT_FALSE(noFolder);

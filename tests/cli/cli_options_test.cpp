@@ -81,7 +81,10 @@ TEST(CliOptions, BadArgumentsAreNamedInTheMessage) {
         {{"--label", "TWELVE_CHARS"}, "has 12 characters; a label holds at most 11"},
         {{"--label", " LEADING"}, "begins with a blank"},
         {{"--label", "A.B"}, "holds '.'"},
-        {{"--label", "\xE5" "BC"}, "holds the byte 0xE5"},
+        {{"--label",
+          "\xE5"
+          "BC"},
+         "holds the byte 0xE5"},
         {{"--label", "CAF\xC3\x89"}, "holds the byte 0xC3"},
         {{"--label", "\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89"}, "takes 12 bytes"},
         {{"--no-format", "--full"}, "--no-format leaves the diskette as it is"},

@@ -7,17 +7,17 @@
 
 #include <functional>
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace clitest {
 
 struct CliRun {
-    int exitCode = -1;   // -1 when the program did not end normally
-    std::string output;  // standard error (and standard output), in order
-    int signal = 0;      // the signal that ended it, 0 when none did
-    bool paused = false; // it reached the point runInterrupted named
+    int exitCode = -1;    // -1 when the program did not end normally
+    std::string output;   // standard error (and standard output), in order
+    int signal = 0;       // the signal that ended it, 0 when none did
+    bool paused = false;  // it reached the point runInterrupted named
 };
 
 // A scratch folder under /tmp with kit/ (a copy of the sample kit), config/, and the paths

@@ -70,7 +70,8 @@ TEST(CliReport, JsonReportAgreesWithTheDisketteAndTheBackupWithTheOldDiskette) {
     const auto before = fattools::readBytes(s.image());
     ASSERT_TRUE(before);
     const std::string backup = s.root() + "/old.img";
-    const auto r = s.run({"-jqy", "--backup", backup, "-d", s.image(), "-k", "minidos", s.project()});
+    const auto r =
+        s.run({"-jqy", "--backup", backup, "-d", s.image(), "-k", "minidos", s.project()});
     ASSERT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(fattools::readBytes(backup), before);
     const std::string json = jsonLine(r.output);
@@ -129,7 +130,7 @@ TEST(CliReport, BuildLogHoldsOneWholeLineForEveryBuild) {
     Scratch s, t;
     t.useStateHome(s.stateHome());
     ASSERT_EQ(s.run({"--create", "-y", "-d", s.image(), s.project()}).exitCode, 0);
-    EXPECT_EQ(s.run({"-y", "-d", s.image(), s.root()}).exitCode, 1);     // refused
+    EXPECT_EQ(s.run({"-y", "-d", s.image(), s.root()}).exitCode, 1);              // refused
     EXPECT_EQ(s.run({"-y", "-d", s.root() + "/none", s.project()}).exitCode, 3);  // failed
     auto other = std::async(std::launch::async, [&] {
         return t.run({"--create", "-y", "-d", t.image(), t.project()}).exitCode;

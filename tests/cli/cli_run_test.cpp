@@ -492,8 +492,8 @@ TEST(CliRun, AnInterruptedBuildLeavesTheStartDirectoryAsItWas) {
             const auto before = snapshot(s.kit());
             const std::string other = otherProject(s);
 
-            const auto r = s.runInterrupted({"--create", "--yes", "--drive", s.image(), s.project()},
-                                            point, signal);
+            const auto r = s.runInterrupted(
+                {"--create", "--yes", "--drive", s.image(), s.project()}, point, signal);
             ASSERT_TRUE(r.paused) << r.output;
             EXPECT_EQ(r.signal, signal) << r.output;
             EXPECT_FALSE(contains(r.output, kSuccess)) << r.output;
@@ -561,8 +561,8 @@ TEST(CliRun, TheUsersOwnFilesInTheStartDirectoryAreKept) {
             std::ofstream(s.kit() + "/" + name, std::ios::binary) << "the user's own " << name;
             const auto before = snapshot(s.kit());
             // Without a format the blank image takes no file: the build fails after staging.
-            std::vector<std::string> args = {"--create", "--yes", "--verify", "--drive", s.image(),
-                                             s.project()};
+            std::vector<std::string> args = {"--create", "--yes",   "--verify",
+                                             "--drive",  s.image(), s.project()};
             if (!succeed) args.insert(args.begin(), "--no-format");
             const auto r = s.run(args);
             EXPECT_EQ(r.exitCode, succeed ? 0 : 1) << r.output;
@@ -592,9 +592,10 @@ TEST(CliRun, UsageErrorsExitWithTwoHelpAndVersionWithZero) {
     EXPECT_TRUE(contains(help.output, " 5  drive A: or the start directory is in use by another"));
     const auto version = s.run({"--version"});
     EXPECT_EQ(version.exitCode, 0);
-    EXPECT_TRUE(version.output.starts_with("quenvol-cli (Quenvol) 1.0\n"
-                                           "Copyright (c) 2026 The Quenvol developers\n"
-                                           "License MIT"))
+    EXPECT_TRUE(
+        version.output.starts_with("quenvol-cli (Quenvol) 1.0\n"
+                                   "Copyright (c) 2026 The Quenvol developers\n"
+                                   "License MIT"))
         << version.output;
     EXPECT_FALSE(fs::exists(s.settingsFile()));
 }

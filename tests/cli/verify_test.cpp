@@ -9,9 +9,9 @@
 
 #include "cli/cli_process.h"
 #include "fat/fat12.h"
-#include "support/memory_device.h"
 #include "support/dialog_harness.h"
 #include "support/fat_tools.h"
+#include "support/memory_device.h"
 
 namespace {
 
@@ -129,8 +129,10 @@ TEST(VerifySources, AreTheFilesTheBuildRecordedReadNow) {
     EXPECT_EQ(expected.files[1].origin, dir.file("testQ7A.rom"));
     EXPECT_EQ(expected.bootSector, written.bootSector);
     ASSERT_EQ(expected.problems.size(), 1u);
-    EXPECT_TRUE(expected.problems[0].starts_with("verify: platform.bin cannot be compared: its "
-                                                 "source " + dir.file("gone.bin")))
+    EXPECT_TRUE(
+        expected.problems[0].starts_with("verify: platform.bin cannot be compared: its "
+                                         "source " +
+                                         dir.file("gone.bin")))
         << expected.problems[0];
 }
 

@@ -8,10 +8,10 @@
 #include "disk_prep_fixture.h"
 #include "fat/fat12.h"
 #include "fat/layout.h"
-#include "support/memory_device.h"
 #include "framework/shell.h"
 #include "platform/drive_format.h"
 #include "support/fat_tools.h"
+#include "support/memory_device.h"
 #include "ui/console/format_policy.h"
 
 namespace {
@@ -173,10 +173,14 @@ TEST_F(UpdateBootSectorTest, ImagesThatDoNotFitTheVolumeAreRefused) {
         {"short", bootImage(4, 100), "holds 100 bytes"},
         {"one byte short", bootImage(4, 511), "holds 511 bytes"},
         {"no signature", with(511, 0x00), "signature 0x55AA"},
-        {"1 KB sectors", with(fat::boot::kBytesPerSector + 1, 0x04), "bytes a sector is 1024 in the image"},
-        {"720 KB media byte", with(fat::boot::kMedia, 0xF9), "media byte is 249 in the image, 240 for"},
-        {"720 KB FAT size", with(fat::boot::kSectorsPerFat, 3), "sectors a FAT is 3 in the image, 9 for"},
-        {"2.88 MB clusters", with(fat::boot::kSectorsPerCluster, 2), "sectors a cluster is 2 in the image, 1 for"},
+        {"1 KB sectors", with(fat::boot::kBytesPerSector + 1, 0x04),
+         "bytes a sector is 1024 in the image"},
+        {"720 KB media byte", with(fat::boot::kMedia, 0xF9),
+         "media byte is 249 in the image, 240 for"},
+        {"720 KB FAT size", with(fat::boot::kSectorsPerFat, 3),
+         "sectors a FAT is 3 in the image, 9 for"},
+        {"2.88 MB clusters", with(fat::boot::kSectorsPerCluster, 2),
+         "sectors a cluster is 2 in the image, 1 for"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

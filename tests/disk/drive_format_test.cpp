@@ -172,7 +172,8 @@ TEST_F(DriveFormatTest, WrongSizedImagesAreRefusedAndLeftUnchanged) {
         writeBytes(driveImage(), patternBytes(size, 5));
         const std::string message = refusedFormat(driveImage());
         EXPECT_TRUE(startsWith(message, "Drive A: does not hold a diskette")) << message;
-        EXPECT_NE(message.find(platform::groupThousands(size) + " bytes"), std::string::npos) << message;
+        EXPECT_NE(message.find(platform::groupThousands(size) + " bytes"), std::string::npos)
+            << message;
         EXPECT_EQ(fs::file_size(driveImage()), size);
     }
 }

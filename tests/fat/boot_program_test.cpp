@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "fat/fat12.h"
-#include "support/memory_device.h"
 #include "support/fat_tools.h"
+#include "support/memory_device.h"
 
 namespace {
 

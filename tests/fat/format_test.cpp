@@ -6,11 +6,11 @@
 #include <set>
 
 #include "fat/endian.h"
-#include "support/failing_device.h"
 #include "fat/fat12.h"
 #include "fat/layout.h"
-#include "support/memory_device.h"
+#include "support/failing_device.h"
 #include "support/fat_tools.h"
+#include "support/memory_device.h"
 
 namespace {
 
@@ -142,7 +142,10 @@ TEST(FormatTest, LabelGoesToBootSectorAndRootDirectory) {
 
 TEST(FormatTest, BadLabelsFailBeforeWriting) {
     // Bytes over 0x7F are refused, so a label never begins with 0xE5, a free entry's mark.
-    for (const char* label : {"TWELVE CHARS", "A.B", " LEAD", "STAR*", "\xE5" "BC", "CAF\xC9"}) {
+    for (const char* label : {"TWELVE CHARS", "A.B", " LEAD", "STAR*",
+                              "\xE5"
+                              "BC",
+                              "CAF\xC9"}) {
         MemoryDevice device(2880);
         FormatOptions options = fixedOptions();
         options.label = label;

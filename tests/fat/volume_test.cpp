@@ -5,11 +5,11 @@
 #include <cstring>
 
 #include "fat/endian.h"
-#include "support/failing_device.h"
 #include "fat/fat12.h"
 #include "fat/layout.h"
-#include "support/memory_device.h"
+#include "support/failing_device.h"
 #include "support/fat_tools.h"
+#include "support/memory_device.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "framework/afxstr.h"
+
+#include <gtest/gtest.h>
 
 TEST(CString, LeftAndRightClampTheirCount) {
     const CString text("abcdef");

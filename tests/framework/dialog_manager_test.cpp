@@ -14,7 +14,7 @@ namespace {
 
 // Template 102 with handlers that only record what reached them.
 class RecordingDialog : public CDialog {
-public:
+  public:
     RecordingDialog() : CDialog(102) {}
     std::vector<std::string> events;
     int kind = -1;
@@ -49,7 +49,7 @@ public:
 };
 
 class DialogManager : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         AfxSetBackend(&backend);
         ASSERT_TRUE(dlg.Create());
@@ -174,10 +174,10 @@ TEST_F(DialogManager, ProgressPositionStaysInRange) {
 }
 
 TEST_F(DialogManager, RightClicksReachTheControlOrTheDialog) {
-    afx::userContextMenu(dlg, dlg.item(1006));   // enabled button
-    afx::userContextMenu(dlg, dlg.item(1004));   // disabled: the dialog gets it
-    afx::userContextMenu(dlg, dlg.item(-1));     // static text is transparent to the mouse
-    afx::userContextMenu(dlg, nullptr);          // background
+    afx::userContextMenu(dlg, dlg.item(1006));  // enabled button
+    afx::userContextMenu(dlg, dlg.item(1004));  // disabled: the dialog gets it
+    afx::userContextMenu(dlg, dlg.item(-1));    // static text is transparent to the mouse
+    afx::userContextMenu(dlg, nullptr);         // background
     EXPECT_EQ(dlg.events, (std::vector<std::string>{"context:1006", "context:dialog",
                                                     "context:dialog", "context:dialog"}));
 }

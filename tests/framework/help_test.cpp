@@ -1,12 +1,12 @@
 // The help file's topics: what starts a topic, what is text, and that no content ends the
 // program; the shipped file's contents topic lists every other topic.
+#include "framework/help.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "framework/help.h"
 
 namespace {
 

@@ -55,7 +55,10 @@ TEST(CommandLine, StartUpHandsOverExactlyWhatFollowsTheProgramName) {
 
 TEST(CommandLine, ApplicationObjectIsRestoredAfterATemporaryOne) {
     CWinApp* const before = AfxGetApp();
-    { CWinApp temporary; EXPECT_EQ(AfxGetApp(), &temporary); }
+    {
+        CWinApp temporary;
+        EXPECT_EQ(AfxGetApp(), &temporary);
+    }
     EXPECT_EQ(AfxGetApp(), before);
 }
 

@@ -199,11 +199,12 @@ TEST_F(FormatDialogTest, TheLabelFieldFollowsTheFileSystemsRule) {
     ASSERT_TRUE(writeFile(m_image, patternBytes(kImageBytes)));
     bool checked = false;
     whenModal("format dialog", formatDialog(), [&checked](QWidget* f) {
-        const QValidator* rule = f->findChild<QLineEdit*>(QStringLiteral("volumeLabel"))->validator();
+        const QValidator* rule =
+            f->findChild<QLineEdit*>(QStringLiteral("volumeLabel"))->validator();
         ASSERT_NE(rule, nullptr);
         const std::pair<QString, bool> cases[] = {
-            {QStringLiteral("rescue 1"), true},     {QStringLiteral("{X}~!#$%&'("), true},
-            {QStringLiteral(" LEADING"), false},    {QStringLiteral("A.B"), false},
+            {QStringLiteral("rescue 1"), true},      {QStringLiteral("{X}~!#$%&'("), true},
+            {QStringLiteral(" LEADING"), false},     {QStringLiteral("A.B"), false},
             {QStringLiteral("TWELVE CHARS"), false}, {QString::fromUtf8("CAF\u00c9"), false},
             {QString::fromUtf8("\u00e5BC"), false},
         };

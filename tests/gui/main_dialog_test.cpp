@@ -480,8 +480,9 @@ TEST_F(MainDialogTest, WindowIconComesFromTheIconThemeElseTheDrawnOne) {
         ASSERT_TRUE(QDir().mkpath(apps));
         QFile index(theme + "/hicolor/index.theme");
         ASSERT_TRUE(index.open(QIODevice::WriteOnly));
-        index.write("[Icon Theme]\nName=hicolor\nDirectories=48x48/apps\n\n"
-                    "[48x48/apps]\nSize=48\nType=Fixed\n");
+        index.write(
+            "[Icon Theme]\nName=hicolor\nDirectories=48x48/apps\n\n"
+            "[48x48/apps]\nSize=48\nType=Fixed\n");
         index.close();
         QImage green(48, 48, QImage::Format_ARGB32);
         green.fill(QColor(0, 255, 0));

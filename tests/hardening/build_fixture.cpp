@@ -52,7 +52,7 @@ void BuildFixture::writeProjectFiles(const std::map<std::string, Bytes>& files) 
 }
 
 BuildRun BuildFixture::runBuild(int kind, console::FormatChoice::Action format,
-                               const std::string& label) {
+                                const std::string& label) {
     BuildRun run;
     backend().clearRecords();
     policy().answers.clear();

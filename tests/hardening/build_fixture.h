@@ -35,7 +35,8 @@ class BuildFixture : public dialogtest::DialogHarness {
     void writeProjectFiles(const std::map<std::string, Bytes>& files);
     // One build of `kind` (0 MINIDOS, 1 FULLDOS) from the project folder, the folder
     // confirmed and the format dialog answered with `format`.
-    BuildRun runBuild(int kind, console::FormatChoice::Action format, const std::string& label = "");
+    BuildRun runBuild(int kind, console::FormatChoice::Action format,
+                      const std::string& label = "");
 };
 
 // Deterministic pseudo-random bytes.

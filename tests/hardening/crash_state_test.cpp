@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "fat/fat12.h"
-#include "support/memory_device.h"
 #include "hardening/build_fixture.h"
 #include "platform/device_hooks.h"
 #include "support/crash_states.h"
 #include "support/fat_tools.h"
+#include "support/memory_device.h"
 
 namespace hardening {
 namespace {

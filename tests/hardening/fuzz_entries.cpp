@@ -17,9 +17,9 @@
 #include "app/CrisisDlg.h"
 #include "fat/fat12.h"
 #include "fat/fat_table.h"
-#include "support/memory_device.h"
 #include "framework/help.h"
 #include "res/resources.h"
+#include "support/memory_device.h"
 #include "support/scripted_policy.h"
 #include "ui/console/console_backend.h"
 

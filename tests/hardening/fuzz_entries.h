@@ -40,10 +40,8 @@ struct Target {
     Entry entry;
 };
 inline constexpr Target kTargets[] = {
-    {"part_number", checkPartNumber},
-    {"settings_load", checkSettingsLoad},
-    {"help_file", checkHelpFile},
-    {"mount", checkMount},
+    {"part_number", checkPartNumber}, {"settings_load", checkSettingsLoad},
+    {"help_file", checkHelpFile},     {"mount", checkMount},
     {"fat_entry", checkFatEntries},
 };
 

@@ -4,13 +4,13 @@
 #include <cstring>
 
 #include "fat/fat12.h"
-#include "support/memory_device.h"
 #include "platform/drive_a.h"
 #include "platform/drive_a_copies.h"
 #include "platform/host_file.h"
 #include "platform/winapi.h"
 #include "platform_fixture.h"
 #include "support/fat_tools.h"
+#include "support/memory_device.h"
 
 namespace {
 

@@ -11,7 +11,7 @@ namespace console {
 
 // A policy that tests script: queued answers and actions, each used once, in order.
 class ScriptedPolicy : public Policy {
-public:
+  public:
     std::deque<int> answers;  // message-box answers; when empty: IDNO for a question, else IDOK
     std::function<void(HWND, UINT)> onFormat;  // none: the diskette is left as it is
     std::deque<std::function<INT_PTR(CFileDialog&)>> fileChoices;  // when empty: Cancel

@@ -36,7 +36,9 @@ void ConsoleBackend::formatDrive(HWND owner, UINT drive) {
     m_policy.formatDrive(owner, drive);
 }
 
-INT_PTR ConsoleBackend::runFileDialog(CFileDialog& dialog) { return m_policy.chooseFile(dialog); }
+INT_PTR ConsoleBackend::runFileDialog(CFileDialog& dialog) {
+    return m_policy.chooseFile(dialog);
+}
 
 void ConsoleBackend::clearRecords() {
     m_messages.clear();

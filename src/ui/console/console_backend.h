@@ -14,15 +14,15 @@ namespace console {
 struct MessageRecord {
     std::string text;
     std::string caption;
-    UINT type;    // as the program asked for it
-    UINT icon;    // the icon shown (type 0 shows the exclamation icon)
-    int answer;   // the button pressed
+    UINT type;   // as the program asked for it
+    UINT icon;   // the icon shown (type 0 shows the exclamation icon)
+    int answer;  // the button pressed
 };
 
 struct HelpRecord {
     int controlId;  // 0 for none
     std::string topic;
-    UINT command;   // HELP_WM_HELP (pop-up topic) or HELP_CONTEXTMENU (the help menu)
+    UINT command;  // HELP_WM_HELP (pop-up topic) or HELP_CONTEXTMENU (the help menu)
 };
 
 struct DrawRecord {
@@ -32,7 +32,7 @@ struct DrawRecord {
 
 // What the user does whenever the program waits for an answer.
 class Policy {
-public:
+  public:
     virtual ~Policy() = default;
     virtual int answerMessageBox(const std::string& text, const std::string& caption,
                                  UINT type) = 0;
@@ -47,7 +47,7 @@ public:
 };
 
 class ConsoleBackend : public Backend {
-public:
+  public:
     explicit ConsoleBackend(Policy& policy) : m_policy(policy) {}
 
     void runModal(CDialog& dialog) override;
@@ -73,7 +73,7 @@ public:
     int updates() const { return m_updates; }
     void clearRecords();
 
-private:
+  private:
     Policy& m_policy;
     std::vector<MessageRecord> m_messages;
     std::vector<HelpRecord> m_help;

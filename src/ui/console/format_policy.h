@@ -23,8 +23,8 @@ struct FormatOutcome {
     int formatted = 0;                        // formats that succeeded
     bool skipped = false;                     // the last time, the diskette was left as it was
     std::optional<fat::FormatReport> report;  // the last successful format
-    bool failed = false;  // the last time, the format was tried and failed
-    std::string error;    // that failure in words, for people
+    bool failed = false;                      // the last time, the format was tried and failed
+    std::string error;                        // that failure in words, for people
     base::Failure errorKind = base::Failure::Other;  // and its kind, for code
 };
 
