@@ -1,7 +1,7 @@
 // The program's own texts: every message box the dialog shows and every status-line text, in
-// one place. The dialog's operations, quenvol-cli and the tests all take them from here; a
-// text is changed here and nowhere else (tests/app/messages_test.cpp holds each one against
-// its letters, spaces, tabs and line breaks, so that a change is always a deliberate one).
+// one place. The dialog's operations and the tests take them from here; a text is changed here
+// and nowhere else (tests/app/messages_test.cpp holds each one against its letters, spaces,
+// tabs and line breaks, so that a change is always a deliberate one).
 //
 // These are sentences for people. No code decides anything by reading them: what a build came
 // to is in the dialog's outcome record (build/build_outcome.h).
