@@ -41,6 +41,34 @@ base::Result<platform::StagingArea> OpenStartDir(const char* startDir) {
     return platform::StagingArea::open(mapped->hostPath);
 }
 
+// A file the build copies from the project folder into the start directory, and its name there.
+struct Staging {
+    CString source;
+    const char* destination;
+};
+
+// What the build stages for the project: the video BIOS program, and either the flashable
+// image or the platform file with the one BIOS image that would win (the test image, then the
+// development image, then the first candidate).
+std::vector<Staging> StagingPlan(const CString& project, const CString& partNum, bool zyplet16) {
+    std::vector<Staging> staging{{project + "\\vgabios.exe", "vgabios.exe"}};
+    if (zyplet16) {
+        staging.push_back({project + "\\flashabl.rom", "bios.qvx"});
+        return staging;
+    }
+    staging.push_back({project + "\\platform.bin", "platform.bin"});
+    const CString images[] = {build::TestImageCandidate(project, partNum),
+                              build::DevelImageCandidate(project, partNum),
+                              build::FirstImageCandidate(project, partNum)};
+    for (const CString& image : images) {
+        if (!image.IsEmpty() && PathFileExistsA(image)) {
+            staging.push_back({image, "bios.rom"});
+            break;
+        }
+    }
+    return staging;
+}
+
 }  // namespace
 
 BOOL CCrisisDlg::PrepareStartDir() {
@@ -103,27 +131,7 @@ int CCrisisDlg::CopyFilesToDisk() {
         return 0;
     };
     if (!m_bFilesInStartDir) {
-        struct Staging {
-            CString source;
-            const char* destination;
-        };
-        std::vector<Staging> staging{{m_strProjectPath + "\\vgabios.exe", "vgabios.exe"}};
-        if (zyplet16) {
-            staging.push_back({m_strProjectPath + "\\flashabl.rom", "bios.qvx"});
-        } else {
-            staging.push_back({m_strProjectPath + "\\platform.bin", "platform.bin"});
-            // Of the images found, the test image wins, then the development image, then the
-            // first candidate: only that one is staged.
-            const CString images[] = {build::TestImageCandidate(m_strProjectPath, m_strPartNum),
-                                      build::DevelImageCandidate(m_strProjectPath, m_strPartNum),
-                                      build::FirstImageCandidate(m_strProjectPath, m_strPartNum)};
-            for (const CString& image : images) {
-                if (!image.IsEmpty() && PathFileExistsA(image)) {
-                    staging.push_back({image, "bios.rom"});
-                    break;
-                }
-            }
-        }
+        const std::vector<Staging> staging = StagingPlan(m_strProjectPath, m_strPartNum, zyplet16);
         auto opened = OpenStartDir(m_szStartDir);
         if (!opened) {
             return failed(staging.front().destination, opened.message(),
