@@ -41,25 +41,31 @@ base::Error failed(const std::string& what) {
     return Status::failure(transferFailure(error), what + ": " + std::strerror(error));
 }
 
+// The names of the folder's entries; none when it cannot be listed.
+std::vector<std::string> namesIn(int folder) {
+    std::vector<std::string> names;
+    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0) return names;
+    DIR* entries = ::fdopendir(listing);
+    if (entries == nullptr) {
+        ::close(listing);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(entries)) names.emplace_back(entry->d_name);
+    ::closedir(entries);
+    return names;
+}
+
 // The name as spelt by an entry of the folder that equals it without regard to case, the
 // exact one first; the name itself when there is none.
 std::string spellingIn(int folder, const std::string& name) {
     struct stat info {};
     if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) return name;
-    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listing < 0) return name;
-    DIR* entries = ::fdopendir(listing);
-    if (entries == nullptr) {
-        ::close(listing);
-        return name;
-    }
     std::string found;
     const std::string wanted = lowered(name);
-    while (const dirent* entry = ::readdir(entries)) {
-        const std::string candidate = entry->d_name;
+    for (const std::string& candidate : namesIn(folder)) {
         if (lowered(candidate) == wanted && (found.empty() || candidate < found)) found = candidate;
     }
-    ::closedir(entries);
     return found.empty() ? name : found;
 }
 
@@ -272,15 +278,7 @@ std::vector<std::string> StagingArea::linksAmong(const std::vector<std::string>&
         wanted.push_back(asideFor(name));
     }
     std::vector<std::string> links;
-    const int listing = ::openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listing < 0) return links;
-    DIR* entries = ::fdopendir(listing);
-    if (entries == nullptr) {
-        ::close(listing);
-        return links;
-    }
-    while (const dirent* entry = ::readdir(entries)) {
-        const std::string name = entry->d_name;
+    for (const std::string& name : namesIn(m_folder)) {
         bool ours = false;
         for (const std::string& w : wanted) ours = ours || lowered(name) == w;
         struct stat info {};
@@ -289,7 +287,6 @@ std::vector<std::string> StagingArea::linksAmong(const std::vector<std::string>&
             links.push_back(name);
         }
     }
-    ::closedir(entries);
     return links;
 }
 
