@@ -9,22 +9,12 @@
 
 #include "build/sha256.h"
 #include "platform/drive_a.h"
+#include "platform/host_file.h"
 
 namespace cli {
 namespace {
 
 constexpr std::uint32_t kChunkSectors = 36;  // two tracks of a 1.44 MB diskette
-
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -82,8 +72,9 @@ ImageCopy copyDriveAToFile(const std::string& path, bool skipBad) {
             }
         }
         const std::size_t size = std::size_t{count} * fat::kSectorSize;
-        if (!writeAll(fd, chunk.data(), size)) {
-            return abandon("cannot write " + path + ": " + std::strerror(errno));
+        if (auto wrote = platform::writeAll(fd, path, chunk.data(), size); !wrote) {
+            copy.failure = wrote.kind();
+            return abandon(wrote.message());
         }
         digest.add(std::span(chunk.data(), size));
         copy.bytes += size;
