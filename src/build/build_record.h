@@ -40,7 +40,7 @@ struct RecordBootCheck {
     bool ran = false;
     std::optional<bool> bootable;  // none: the firmware's screen said neither
     std::string screen;            // the text screen at the end
-    std::uint64_t seconds = 0;     // how long the machine ran, whole seconds rounded up
+    std::uint64_t seconds = 0;     // how long the machine ran, in whole seconds
     std::uint64_t limitSeconds = 0;
     bool endedByGuest = false;  // the guest ended the run before the time was up
     std::optional<std::string> screenPng;

@@ -20,6 +20,7 @@
 
 #include "cli/disk_image.h"
 #include "platform/host_file.h"
+#include "platform/interrupts.h"
 
 namespace cli {
 namespace {
@@ -112,14 +113,34 @@ class Emulator {
         // The firmware's own log port: what it says, also after a guest has cleared the screen.
         const std::string firmware = "file,id=firmware,path=" + escapeOption(work / "firmware.txt");
         // Software emulation only, no network, no drive but the diskette, no display.
-        std::vector<std::string> args{program,    "-nodefaults", "-no-user-config",
-                                      "-accel",   "tcg",         "-M",
-                                      "pc",       "-m",          "16",
-                                      "-vga",     "std",         "-drive",
-                                      drive,      "-boot",       "a",
-                                      "-display", "none",        "-nic",
-                                      "none",     "-no-reboot",  "-serial",
-                                      serial,     "-monitor",    "stdio"};
+        std::vector<std::string> args{program,
+                                      "-nodefaults",
+                                      "-no-user-config",
+                                      "-accel",
+                                      "tcg",
+                                      "-M",
+                                      "pc",
+                                      "-m",
+                                      "16",
+                                      "-vga",
+                                      "std",
+                                      "-drive",
+                                      drive,
+                                      "-boot",
+                                      "a",
+                                      "-display",
+                                      "none",
+                                      "-nic",
+                                      "none",
+                                      "-no-reboot",
+                                      "-serial",
+                                      serial,
+                                      "-monitor",
+                                      "stdio",
+                                      "-chardev",
+                                      firmware,
+                                      "-device",
+                                      "isa-debugcon,iobase=0x402,chardev=firmware"};
         std::vector<char*> argv;
         for (auto& arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
@@ -416,7 +437,9 @@ std::string pngOfPpm(const std::string& ppm) {
     return png;
 }
 
-BootCheck bootCheckDriveA(const BootCheckRequest& request) {
+namespace {
+
+BootCheck runBootCheck(const BootCheckRequest& request) {
     BootCheck result;
     result.record.limitSeconds = request.seconds;
     const std::string program = findEmulator();
@@ -450,6 +473,7 @@ BootCheck bootCheckDriveA(const BootCheckRequest& request) {
     bool alive = true;
     while (Clock::now() < limit) {
         if (!(alive = emulator.running())) break;
+        if (platform::interrupted()) return fail("interrupted");
         if (readWhole(serialPath).find(kGuestEndMarker) != std::string::npos) {
             result.record.endedByGuest = true;
             break;
@@ -503,6 +527,16 @@ BootCheck bootCheckDriveA(const BootCheckRequest& request) {
         }
     }
     result.state = BootCheck::State::Ran;
+    return result;
+}
+
+}  // namespace
+
+BootCheck bootCheckDriveA(const BootCheckRequest& request) {
+    // SIGINT or SIGTERM ends the check; the emulator and the temporary copy go first.
+    platform::InterruptCatch interrupts;
+    BootCheck result = runBootCheck(request);
+    interrupts.raiseCaught();
     return result;
 }
 
