@@ -256,7 +256,7 @@ TEST(CliRun, MessagesWithoutACauseAreFollowedByTheCause) {
         {"boot sector",
          {},
          "",
-         texts::kBootSectorFailed,
+         texts::bootImageUnusable(s.kit(), "crisboot.bin holds 0 bytes; a boot sector is 512"),
          "cause: crisboot.bin holds 0 bytes; a boot sector is 512"},
     };
     for (const Case& c : cases) {
