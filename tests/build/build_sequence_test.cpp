@@ -1,8 +1,10 @@
 // Whole builds through the Start button: the diskette image that results, every message the
 // user sees, the status line and progress bar, and the start directory afterwards.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <optional>
 
@@ -274,6 +276,41 @@ TEST_F(BuildSequence, FlashableImageAloneIsRefusedByTheFiveFileKit) {
     EXPECT_TRUE(controlEnabled(IDC_BUTTON_CLOSE));
     EXPECT_TRUE(hasFocus(IDC_START));
     EXPECT_FALSE(dialogDestroyed());
+}
+
+// A file that merely exists is not a BIOS file: an empty, a folder or a pipe in the test
+// image's place gives way to the development image, on the diskette and in the record.
+TEST_F(BuildSequence, OnlyNonEmptyRegularImagesReachTheDiskette) {
+    const std::vector<std::pair<const char*, std::function<void(const fs::path&)>>> cases = {
+        {"empty", [](const fs::path& p) { putBytes(p, {}); }},
+        {"folder",
+         [](const fs::path& p) {
+             fs::remove(p);
+             fs::create_directories(p);
+         }},
+        {"pipe",
+         [](const fs::path& p) {
+             fs::remove(p);
+             ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0);
+         }},
+    };
+    for (const auto& [what, replace] : cases) {
+        SCOPED_TRACE(what);
+        useFreshSamples();
+        replace(projectDir() / "testQ7A.rom");
+        blankDiskette();
+        m_format = {};
+        backend().clearRecords();
+        startBuild(0, {IDYES, IDOK, IDYES});
+        EXPECT_EQ(messageTexts(),
+                  (Strings{confirmation(), texts::kSucceeded, texts::kAnotherDiskette}));
+        expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
+                             {"ZYPLET.EXE", startDir() / "zyplet.exe"},
+                             {"PLATFORM.BIN", projectDir() / "platform.bin"},
+                             {"VGABIOS.EXE", projectDir() / "vgabios.exe"},
+                             {"BIOS.ROM", projectDir() / "develQ7A.rom"}});
+        EXPECT_EQ(dialog().m_record.imageRule, std::optional<std::string>("devel"));
+    }
 }
 
 TEST_F(BuildSequence, MissingVideoBiosIsPassedOver) {

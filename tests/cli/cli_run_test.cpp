@@ -317,6 +317,20 @@ TEST(CliRun, ADriveClosedToTheUserIsReportedAsPermission) {
     EXPECT_EQ(bytesOf(s.image()), before);
 }
 
+// An immutable image refuses every user, root and its owner included: the way out is the
+// attribute, not a user.
+TEST(CliRun, AnImmutableImageIsNamedAsSuch) {
+    Scratch s;
+    ASSERT_EQ(s.run({"--kind", "format", "--create", "--drive", s.image()}).exitCode, 0);
+    if (fattools::runTool({"chattr", "+i", s.image()}).exitCode != 0)
+        GTEST_SKIP() << "the immutable attribute cannot be set here";
+    const auto format = s.run({"--kind", "format", "--drive", s.image()});
+    fattools::runTool({"chattr", "-i", s.image()});
+    EXPECT_EQ(format.exitCode, 4) << format.output;
+    EXPECT_TRUE(contains(format.output, "immutable attribute")) << format.output;
+    EXPECT_FALSE(contains(format.output, "only its owner")) << format.output;
+}
+
 TEST(CliRun, WithoutATerminalTheConfirmationIsAnsweredNo) {
     Scratch s;
     const auto r = s.run({"--create", "--drive", s.image(), s.project()}, "y\n");
