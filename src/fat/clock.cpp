@@ -11,8 +11,9 @@ class UtcClock final : public LocalClock {
     std::optional<LocalTime> localTime(std::time_t when) const override {
         using namespace std::chrono;
         // Years 1 to 9999 only: the calendar types hold no more, and a stamp far less.
-        if (when < -62'135'596'800LL || when > 253'402'300'799LL) return std::nullopt;
-        const seconds since{static_cast<long long>(when)};
+        const long long at = when;  // 32 bits wide on some systems
+        if (at < -62'135'596'800LL || at > 253'402'300'799LL) return std::nullopt;
+        const seconds since{at};
         const sys_days day = floor<days>(sys_seconds{since});
         const year_month_day date{day};
         const hh_mm_ss<seconds> time{since - day.time_since_epoch()};
