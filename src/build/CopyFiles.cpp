@@ -218,7 +218,7 @@ int CCrisisDlg::CopyFilesToDisk() {
             // before the first file is copied to the diskette.
             if (!status) {
                 return failed(copy.destination, status.message(),
-                              texts::copyFailed(copy.destination), status.kind());
+                              texts::copyFailed(copy.destination), status.error().kind());
             }
             stagedFrom.emplace_back(copy.destination, source);
             platform::pausePoint(std::string("staged ") + copy.destination);
@@ -287,7 +287,7 @@ int CCrisisDlg::CopyFilesToDisk() {
     // The batch reaches the medium here; when it cannot, none of its files is on the diskette.
     if (base::Status done = copies.finish(); !done) {
         const std::string file = files[std::min(firstInBatch, files.size() - 1)];
-        return failed(file, done.message(), texts::copyFailed(file), done.kind());
+        return failed(file, done.message(), texts::copyFailed(file), done.error().kind());
     }
 
     // Whatever the file list, no staged copy outlives the build: the next project's diskette

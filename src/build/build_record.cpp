@@ -183,7 +183,7 @@ base::Status appendBuildLog(const std::string& line) {
     }
     std::string folder;
     if (auto made = platform::makeFolders(path.substr(0, path.rfind('/')), folder); !made) {
-        return base::Status::failure(made.kind(),
+        return base::Status::failure(made.error().kind(),
                                      "cannot create the folder " + folder + ": " + made.message());
     }
     // One write of the line and its break, so that lines of builds at once never interleave.
