@@ -27,6 +27,7 @@ std::function<void(HWND, UINT)> makeFormatAction(FormatChoice choice, FormatOutc
         fat::FormatOptions options;
         options.label = choice.label;
         options.quick = choice.action == FormatChoice::Action::Quick;
+        options.progress = choice.progress;
         auto report = platform::formatDriveA(options);
         if (!report) {
             out.failed = true;

@@ -15,6 +15,8 @@ struct FormatChoice {
     enum class Action { Skip, Quick, Full };
     Action action = Action::Quick;
     std::string label;  // volume label, at most 11 characters; stored in capitals
+    // Called as the format goes on with (sectors done, sectors in all), track by track.
+    std::function<void(std::uint32_t, std::uint32_t)> progress;
 };
 
 // What the format dialog did, over all the times it was shown.
