@@ -120,7 +120,8 @@ CliPolicy::CliPolicy(const Options& options, Terminal terminal, RunHooks hooks)
       m_hooks(std::move(hooks)) {}
 
 bool CliPolicy::moreToBuild() const {
-    return m_options.count == 0 || m_diskettes < m_options.count;
+    // Asked outside a press of Start, the question is about the first diskette.
+    return m_options.count == 0 || std::max(m_diskettes, 1u) < m_options.count;
 }
 
 bool CliPolicy::askToErase(const std::string& drive) {
@@ -214,7 +215,7 @@ int CliPolicy::askOnTerminal(const char* question) {
 void CliPolicy::formatDrive(HWND owner, UINT drive) {
     console::FormatChoice choice;
     choice.label = m_options.label;
-    choice.progress = [this](std::uint32_t done, std::uint32_t total) {
+    auto progress = [this](std::uint32_t done, std::uint32_t total) {
         m_display.work({"formatting", "", done, total, "sectors"});
     };
     if (m_options.noFormat)
@@ -230,7 +231,7 @@ void CliPolicy::formatDrive(HWND owner, UINT drive) {
                      m_options.full ? "full" : "quick");
         std::fflush(m_terminal.err);
     }
-    console::makeFormatAction(choice, &m_format)(owner, drive);
+    console::makeFormatAction(choice, &m_format, progress)(owner, drive);
     m_display.status({});
     m_display.clear();
     const std::string said = console::describeOutcome(m_format);

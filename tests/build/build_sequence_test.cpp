@@ -29,6 +29,9 @@ class BuildSequence : public BuildHarness {
     static std::string bootSectorAt(int pos) {
         return texts::kUpdatingBootSector + ("@" + std::to_string(pos));
     }
+    static std::string readingBackAt(int pos) {
+        return texts::kReadingBack + ("@" + std::to_string(pos));
+    }
     bool inStartDir(const char* name) const { return fs::exists(startDir() / name); }
 };
 
@@ -83,7 +86,7 @@ TEST_F(BuildSequence, MinidosBuildFromTheSampleProject) {
               (Strings{"bar=1", copyingAt("minidos.sys", 1), "bar=4", copyingAt("zyplet.exe", 4),
                        "bar=10", copyingAt("platform.bin", 10), "bar=11",
                        copyingAt("vgabios.exe", 11), "bar=16", copyingAt("bios.rom", 16), "bar=49",
-                       "bar=0", bootSectorAt(1), "bar=0"}));
+                       "bar=0", bootSectorAt(1), "bar=0", readingBackAt(1), "bar=0"}));
 
     // The staged copies are gone, the kit's own files stay.
     EXPECT_FALSE(inStartDir("platform.bin"));
@@ -297,10 +300,11 @@ TEST_F(BuildSequence, FourFileListSharesProgressByLength) {
     startBuild(1, {IDOK, IDYES});
 
     EXPECT_EQ(messageTexts(), (Strings{texts::kSucceeded, texts::kAnotherDiskette}));
-    EXPECT_EQ(recorder().events,
-              (Strings{"bar=1", copyingAt("minidos.sys", 1), "bar=13",
-                       copyingAt("zyplet16.exe", 13), "bar=13", copyingAt("vgabios.exe", 13),
-                       "bar=13", copyingAt("bios.qvx", 13), "bar=50", "bar=0"}));
+    EXPECT_EQ(
+        recorder().events,
+        (Strings{"bar=1", copyingAt("minidos.sys", 1), "bar=13", copyingAt("zyplet16.exe", 13),
+                 "bar=13", copyingAt("vgabios.exe", 13), "bar=13", copyingAt("bios.qvx", 13),
+                 "bar=50", "bar=0", readingBackAt(1), "bar=0"}));
     expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
                          {"ZYPLET16.EXE", startDir() / "ZYPLET16.EXE"},
                          {"BIOS.QVX", startDir() / "bios.qvx"}});
@@ -354,7 +358,7 @@ TEST_F(BuildSequence, NothingToMeasureLeavesTheBarWhereItIs) {
     EXPECT_EQ(recorder().events,
               (Strings{"bar=1", copyingAt("minidos.sys", 1), "bar=1", copyingAt("zyplet16.exe", 1),
                        "bar=1", copyingAt("vgabios.exe", 1), "bar=1", copyingAt("bios.qvx", 1),
-                       "bar=1", "bar=0"}));
+                       "bar=1", "bar=0", readingBackAt(1), "bar=0"}));
     expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
                          {"ZYPLET16.EXE", startDir() / "zyplet16.exe"},
                          {"BIOS.QVX", startDir() / "bios.qvx"}});

@@ -136,18 +136,25 @@ TEST(CliOptions, HelpAndVersionWinOverConflicts) {
 
 TEST(CliOptions, UsageNamesEveryOption) {
     const std::string usage = cli::usageText();
-    for (const char* option :
-         {"-k, --kind", "-d, --drive", "--create", "-y, --yes", "--no-format", "--full", "--label",
-          "--verify", "-h, --help", "-V, --version", "-q, --quiet", "-j, --json", "--backup FILE",
-          "--backup-skip-bad", "--save-image FILE", "PROJECT_PATH", " 6  the project folder",
-          "man quenvol-cli"}) {
+    for (const char* option : {"-k, --kind",        "-d, --drive",
+                               "--create",          "-y, --yes",
+                               "--no-format",       "--full",
+                               "--label",           "--verify",
+                               "-h, --help",        "-V, --version",
+                               "-q, --quiet",       "-j, --json",
+                               "--backup FILE",     "--backup-skip-bad",
+                               "--save-image FILE", "--plan",
+                               "--count N",         "--progress MODE",
+                               "PROJECT_PATH",      " 6  the project folder",
+                               "man quenvol-cli"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
 }
 
 TEST(CliOptions, EveryOptionInTheHelpParsesInBothFormsAndSetsSomething) {
     const std::map<std::string, std::string> sampleValue = {
-        {"KIND", "fulldos"}, {"PATH", "/tmp/a.img"}, {"TEXT", "RESCUE"}, {"FILE", "f.img"}};
+        {"KIND", "fulldos"}, {"PATH", "/tmp/a.img"}, {"TEXT", "RESCUE"},
+        {"FILE", "f.img"},   {"MODE", "json"},       {"N", "3"}};
     std::istringstream usage(cli::usageText());
     int seen = 0;
     for (std::string line; std::getline(usage, line);) {
@@ -174,5 +181,5 @@ TEST(CliOptions, EveryOptionInTheHelpParsesInBothFormsAndSetsSomething) {
         }
         ++seen;
     }
-    EXPECT_EQ(seen, 16);
+    EXPECT_EQ(seen, 19);
 }
