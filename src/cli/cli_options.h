@@ -27,7 +27,9 @@ struct Options {
     bool listDrives = false;
     std::optional<std::string> backup;  // the old diskette is read into this file first
     bool backupSkipBad = false;
-    std::optional<std::string> saveImage;  // only read drive A: into this file
+    std::optional<std::string> saveImage;   // only read drive A: into this file
+    std::optional<unsigned> bootCheck;      // seconds in the emulator after the build (or alone)
+    std::optional<std::string> bootScreen;  // a PNG of the emulated screen at the end
     bool json = false;
     ProgressMode progress = ProgressMode::Auto;
     bool plan = false;   // only say what a build would do; drive A: is not touched
