@@ -21,6 +21,8 @@ inline std::string copying(const std::string& name) {
 }
 
 inline constexpr char kUpdatingBootSector[] = "Updating Boot Sector...";
+// The status line while the built diskette is read back and compared with its sources.
+inline constexpr char kReadingBack[] = "Reading the diskette back...";
 
 // ---- The build's questions and its end ----
 

@@ -97,7 +97,7 @@ BOOL CCrisisDlg::CheckStartDir() {
         std::vector<std::string> names;
         for (const Staging& copy : staging) names.emplace_back(copy.destination);
         if (base::Status room = platform::checkStagingRoom(startDir, names); !room)
-            return refuse({}, room.message(), room.kind());
+            return refuse({}, room.message(), room.error().kind());
     }
 
     // Each file as the copy will take it; one that cannot be opened is the copy's to report.
@@ -250,9 +250,12 @@ int CCrisisDlg::CopyFilesToDisk() {
         copies.abandon();
         return interrupted();
     };
+    std::uint64_t copied = 0;  // bytes of the files before this one, for the progress line
     for (std::size_t i = 0; i < files.size(); ++i) {
         const CString name = files[i];
         SetStatusText(texts::copying(name.str()).c_str());
+        AfxBackend().workProgress({"copying", name.str(), copied, total, "bytes"});
+        copied += lengths[i];
         // Nothing to share out when no file has a length; the bar then stays where it is.
         if (total != 0) {
             const std::uint32_t step = (lengths[i] * kProgressSpan) / total;
@@ -282,6 +285,7 @@ int CCrisisDlg::CopyFilesToDisk() {
         }
         firstInBatch = i + 1;
     }
+    AfxBackend().workProgress({"copying", "", copied, total, "bytes"});
     // A signal before the commit leaves the diskette without any of the batch.
     if (platform::interrupted()) return stopped();
     // The batch reaches the medium here; when it cannot, none of its files is on the diskette.

@@ -13,6 +13,7 @@
 #include "app/CrisisDlg.h"
 #include "build/build_record.h"
 #include "cli/boot_check.h"
+#include "cli/build_plan.h"
 #include "cli/cli_options.h"
 #include "cli/cli_policy.h"
 #include "cli/disk_image.h"
@@ -45,7 +46,7 @@ class BackendInstall {
     BackendInstall& operator=(const BackendInstall&) = delete;
 };
 
-int checkVerification(CliPolicy& policy) {
+int checkVerification(const CliPolicy& policy) {
     if (!policy.written() || policy.written()->files.empty()) {
         say("verify: the copy to the diskette was not observed, so there is nothing to compare");
         return kExitStopped;
@@ -154,7 +155,10 @@ std::optional<int> answerInformation(const Options& options) {
         return kExitSuccess;
     }
     if (options.listDrives) {
-        listDrives(options.drive, stdout, stderr);
+        if (options.json)
+            listDrivesJson(options.drive, stdout);
+        else
+            listDrives(options.drive, stdout, stderr);
         return kExitSuccess;
     }
     return std::nullopt;
@@ -321,7 +325,7 @@ int finishFormatOnly(build::Record& record, const Options& options, const CliPol
 }
 
 // What a build came to: the dialog's build has logged its record itself.
-int finishBuild(const build::Record& before, const Options& options, CliPolicy& policy) {
+int finishBuild(const build::Record& before, const Options& options, const CliPolicy& policy) {
     build::Record built = policy.record();
     int status = statusOfBuild(policy.outcome(), policy.refusedInUse());
     if (status == kExitSuccess && options.verify) status = checkVerification(policy);
@@ -344,6 +348,12 @@ int run(int argc, char** argv) {
     const Options& options = parsed.options;
     g_quiet = options.quiet;
     if (auto answered = answerInformation(options)) return *answered;
+    if (options.plan) {
+        // Before drive A: is looked at: the plan needs no diskette and opens no device.
+        const BuildPlan plan = planBuild(options);
+        std::fputs((options.json ? planJson(plan) + "\n" : planText(plan)).c_str(), stdout);
+        return plan.stops.empty() ? kExitSuccess : kExitStopped;
+    }
 
     build::Record record = runRecord(options, started);
     const bool building = !options.saveImage && options.kind != DiskKind::FormatOnly;
@@ -376,10 +386,45 @@ int run(int argc, char** argv) {
     Terminal terminal;
     terminal.errIsTerminal = errorTerminal();
     terminal.inIsTerminal = ::isatty(STDIN_FILENO) == 1;
-    CliPolicy policy(options, terminal);
+    CliPolicy* running = nullptr;
+    RunHooks hooks;
+    // Asked again for every diskette of a row: each is another diskette to erase.
+    hooks.mayErase = [&] {
+        const auto name = nameDriveANow(target.path);
+        return !name || running->askToErase(*name);
+    };
+    hooks.afterStart = [&](const CliPolicy& policy) {
+        build::Record before = record;
+        if (options.kind == DiskKind::FormatOnly) return finishFormatOnly(before, options, policy);
+        return finishBuild(before, options, policy);
+    };
+    hooks.awaitNext = [&](unsigned number) {
+        const std::string which =
+            options.count == 0 ? std::to_string(number)
+                               : std::to_string(number) + " of " + std::to_string(options.count);
+        auto announce = [&] {
+            say("diskette " + which + ": take the diskette out of drive A: and insert the next " +
+                "one (or replace the image file " + target.path + "); waiting...");
+        };
+        if (awaitNewMedium(target.path, announce)) return true;
+        say("interrupted while waiting for diskette " + which + "; " + std::to_string(number - 1) +
+            " built");
+        return false;
+    };
+    CliPolicy policy(options, terminal, hooks);
+    running = &policy;
     policy.setRecordBase(record);
     runDialog(policy, options, argc > 0 ? argv[0] : nullptr);
 
+    if (policy.eraseDeclined()) {
+        record.outcome = "declined";
+        record.failureKind = "declined";
+        record.message = "the question before drive A: is erased was answered No";
+        build::describeDriveA(record);
+        return finish(record, options, kExitDeclined, false);
+    }
+    if (policy.diskettes() > 0) return policy.status();
+    // The dialog never pressed Start: what it came to is told as for a single diskette.
     if (options.kind == DiskKind::FormatOnly) return finishFormatOnly(record, options, policy);
     return finishBuild(record, options, policy);
 }

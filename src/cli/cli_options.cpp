@@ -97,6 +97,31 @@ std::string takeFile(Options& o, const std::string& value, const char* name) {
     return {};
 }
 
+std::string takeProgress(Options& o, const std::string& value, const char*) {
+    if (value == "auto")
+        o.progress = ProgressMode::Auto;
+    else if (value == "plain")
+        o.progress = ProgressMode::Plain;
+    else if (value == "json")
+        o.progress = ProgressMode::Json;
+    else
+        return "unknown progress display \"" + value + "\" (use auto, plain or json)";
+    return {};
+}
+
+std::string takeCount(Options& o, const std::string& value, const char*) {
+    const bool digits =
+        !value.empty() && value.size() <= 6 &&
+        std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!digits) {
+        return "the option --count needs a number of diskettes (0 builds until interrupted), "
+               "not \"" +
+               value + "\"";
+    }
+    o.count = static_cast<unsigned>(std::stoul(value));
+    return {};
+}
+
 std::string takeBootCheck(Options& o, const std::string& value, const char* name) {
     if (value.empty()) {
         o.bootCheck = kBootCheckDefaultSeconds;
@@ -141,9 +166,9 @@ constexpr OptionSpec kOptions[] = {
      "nothing exists there (an existing file is never replaced)",
      nullptr, &Options::create},
     {"yes", 'y', nullptr,
-     "answer Yes to the project folder confirmation; without it the\n"
-     "question is asked on the terminal, or answered No when standard\n"
-     "input is not a terminal",
+     "answer Yes to the question before drive A: is erased and to the\n"
+     "project folder confirmation; without it they are asked on the\n"
+     "terminal, or answered No when standard input is not a terminal",
      nullptr, &Options::yes},
     {"no-format", 0, nullptr, "leave the diskette as it is instead of formatting it", nullptr,
      &Options::noFormat},
@@ -179,6 +204,20 @@ constexpr OptionSpec kOptions[] = {
      "write one JSON object describing the run to standard output at\n"
      "the end, also when it fails (fields in README)",
      nullptr, &Options::json},
+    {"progress", 0, "MODE",
+     "auto (default: one line redrawn on a terminal, else plain lines),\n"
+     "plain, or json (one object a line on standard output: step,\n"
+     "item, done, total, unit)",
+     takeProgress},
+    {"plan", 0, nullptr,
+     "only say what a build would do: drive A:, the kind, each file with\n"
+     "its source, size and why it was chosen, whether all fits, what\n"
+     "would stop the build; drive A: is not touched (--json: an object)",
+     nullptr, &Options::plan},
+    {"count", 0, "N",
+     "build N diskettes in a row (0: until interrupted), waiting for a\n"
+     "new diskette in drive A: (or a replaced image file) between them",
+     takeCount},
     {"quiet", 'q', nullptr, "print only errors (and the report of --json)", nullptr,
      &Options::quiet},
     {"help", 'h', nullptr, "show this text and exit", nullptr, &Options::help},
@@ -318,6 +357,11 @@ std::string conflictOf(const Options& o) {
         return "--list-drives only lists the floppy drives; it builds nothing";
     if (o.verify && o.kind == DiskKind::FormatOnly)
         return "--verify checks a built diskette; --kind format builds none";
+    if (o.plan && (reading || o.backup || o.create || o.verify || o.count != 1 || o.listDrives))
+        return "--plan only says what a build would do; it touches no diskette";
+    if (o.count != 1 && (reading || o.backup || o.listDrives))
+        return "--count builds diskettes in a row; it goes with neither --backup nor "
+               "--save-image nor --list-drives";
     if (o.backupSkipBad && !o.backup) return "--backup-skip-bad goes with --backup FILE";
     if (reading && (o.backup || o.create || o.verify || o.noFormat || o.full || !o.label.empty() ||
                     !o.projectWords.empty()))
@@ -374,7 +418,8 @@ std::string usageText() {
         "      --              end of options: the words after it are the project path\n"
         "\n"
         "Message boxes are written to standard error; the question about another diskette\n"
-        "is answered No, so the list of recent project folders is saved. Every build is\n"
+        "is answered Yes until --count is reached, then No, so the list of recent project\n"
+        "folders is saved. Every build is\n"
         "recorded as one JSON line in $XDG_STATE_HOME/quenvol/builds.jsonl\n"
         "(default ~/.local/state/quenvol/builds.jsonl).\n"
         "\n"

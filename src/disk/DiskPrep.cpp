@@ -134,6 +134,7 @@ BOOL CCrisisDlg::UpdateBootSector() {
     BOOL result = FALSE;
     BeginWaitCursor();
     SetStatusText(texts::kUpdatingBootSector);
+    AfxBackend().workProgress({"boot-sector", "crisboot.bin", 0, 1, "sectors"});
 
     // Sector 0 is written only from a whole image that describes the volume now on the
     // diskette (which may not be the one the format would have made: it can have been left

@@ -3,6 +3,7 @@
 // back through the functions in framework/input.h.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +65,16 @@ struct WindowObject {
 // What changed in a window, so that a backend updates only that.
 enum class StateChange { Text, Enabled, Checked, Items, Selection, Progress, Focus, Icon, Menu };
 
+// How far a long step of a build has got, for a backend that shows more than the status line
+// and the progress bar (the console's progress line and its JSON lines).
+struct WorkProgress {
+    const char* step = "";  // "formatting", "copying", "boot-sector", "reading-back"
+    std::string item;       // the file the step works on, where it works on one
+    std::uint64_t done = 0;
+    std::uint64_t total = 0;
+    const char* unit = "bytes";  // "bytes" or "sectors"
+};
+
 class Backend {
   public:
     virtual ~Backend() = default;
@@ -97,6 +108,8 @@ class Backend {
     virtual void updateNow(HWND hwnd) = 0;
     // Draws an icon into a paint context of the window.
     virtual void drawIcon(HWND hwnd, int x, int y, HICON icon) = 0;
+    // A long step went on; the windows show it through the status line and progress bar.
+    virtual void workProgress(const WorkProgress&) {}
 };
 
 // The backend in use; the program's entry point installs one before start-up.

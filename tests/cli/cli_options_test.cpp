@@ -169,6 +169,9 @@ TEST(CliOptions, UsageNamesEveryOption) {
                                "--backup FILE",
                                "--backup-skip-bad",
                                "--save-image FILE",
+                               "--plan",
+                               "--count N",
+                               "--progress MODE",
                                "PROJECT_PATH",
                                " 6  the project folder",
                                "--boot-check[=SECONDS]",
@@ -181,7 +184,8 @@ TEST(CliOptions, UsageNamesEveryOption) {
 
 TEST(CliOptions, EveryOptionInTheHelpParsesInBothFormsAndSetsSomething) {
     const std::map<std::string, std::string> sampleValue = {
-        {"KIND", "fulldos"}, {"PATH", "/tmp/a.img"}, {"TEXT", "RESCUE"}, {"FILE", "f.img"}};
+        {"KIND", "fulldos"}, {"PATH", "/tmp/a.img"}, {"TEXT", "RESCUE"},
+        {"FILE", "f.img"},   {"MODE", "json"},       {"N", "3"}};
     std::istringstream usage(cli::usageText());
     int seen = 0;
     for (std::string line; std::getline(usage, line);) {
@@ -208,5 +212,5 @@ TEST(CliOptions, EveryOptionInTheHelpParsesInBothFormsAndSetsSomething) {
         }
         ++seen;
     }
-    EXPECT_EQ(seen, 18);
+    EXPECT_EQ(seen, 21);
 }

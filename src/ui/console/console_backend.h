@@ -45,6 +45,8 @@ class Policy {
     virtual void runDialog(CDialog& dialog) = 0;
     // Every change of a control's state, for a policy that shows progress.
     virtual void stateChanged(HWND, StateChange) {}
+    // How far a long step of a build has got.
+    virtual void workProgress(const WorkProgress&) {}
 };
 
 class ConsoleBackend : public Backend {
@@ -64,6 +66,7 @@ class ConsoleBackend : public Backend {
     INT_PTR runFileDialog(CFileDialog& dialog) override;
     void updateNow(HWND) override { ++m_updates; }
     void drawIcon(HWND, int x, int y, HICON icon) override { m_draws.push_back({x, y, icon}); }
+    void workProgress(const WorkProgress& work) override { m_policy.workProgress(work); }
 
     const std::vector<MessageRecord>& messages() const { return m_messages; }
     const std::vector<HelpRecord>& help() const { return m_help; }
