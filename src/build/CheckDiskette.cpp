@@ -9,6 +9,7 @@ BOOL CCrisisDlg::CheckDiskette() {
     const std::vector<build::Difference> differences =
         build::compareDriveA(build::expectationOf(m_written), &m_readBack);
     EndWaitCursor();
+    m_readBackPassed = differences.empty();
     if (differences.empty()) return TRUE;
 
     const build::Difference& first = differences.front();
