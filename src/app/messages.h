@@ -57,6 +57,15 @@ inline constexpr char kBootSectorFailed[] =
     " The boot sector could not be written to the diskette.\n\n The diskette will not start the "
     "machine: create it again.\n";
 
+// crisboot.bin in the start directory is missing, short or made for another medium: found
+// before anything was written, so the diskette is as it was.
+inline std::string bootImageUnusable(const std::string& startDir, const std::string& detail) {
+    return " The boot sector image crisboot.bin in the start directory cannot be used:\n " +
+           startDir + "\n " + detail +
+           "\n\n Nothing was written. Put the kit's crisboot.bin there, then press Start "
+           "again.\t";
+}
+
 // The diskette read back after the copy does not hold what the build meant to write: `file` is
 // the first file that differs, crisboot.bin for sector 0, empty when nothing could be read.
 inline std::string differs(const std::string& file) {
@@ -167,6 +176,16 @@ inline std::string notPutBack(const std::vector<platform::StagingLeftover>& left
            leftoverLines(left) + kLeftoverWayOut;
 }
 
+// What the build would stage, or a file of the list, cannot go onto any diskette of the
+// medium in drive A:, or the start directory cannot take the staged copies; found before the
+// diskette is erased.
+inline std::string startDirUnfit(const std::string& startDir, const std::string& detail) {
+    return " The files for this diskette cannot be prepared in the start directory:\n " + startDir +
+           "\n " + detail +
+           "\n\n Nothing was erased. Press Start again when it is "
+           "fixed.\t";
+}
+
 // Staging or its clean-up in the start directory failed.
 inline std::string startDirFailed(const std::string& detail) {
     return " The start directory could not be used for this build:\n " + detail +
@@ -180,8 +199,10 @@ inline std::string driveHeldByBuild(const std::string& drive) {
            "\n\n Wait until that build has ended, then press Start again.\t";
 }
 
-inline std::string driveInUse(const std::string& drive) {
+// `how`, when known, says how it is in use: under another name, or locked by a program.
+inline std::string driveInUse(const std::string& drive, const std::string& how = {}) {
     return " Drive A: is mounted or in use by another program:\n " + drive +
+           (how.empty() ? "" : "\n " + how) +
            "\n\n Unmount it or end that program, then press Start again.\t";
 }
 

@@ -38,6 +38,14 @@ TEST(Messages, EachTextIsExactlyAsWritten) {
         {"boot sector failed", texts::kBootSectorFailed,
          " The boot sector could not be written to the diskette.\n\n The diskette will not start "
          "the machine: create it again.\n"},
+        {"boot image unusable", texts::bootImageUnusable("/k", "crisboot.bin holds 3 bytes"),
+         " The boot sector image crisboot.bin in the start directory cannot be used:\n /k\n "
+         "crisboot.bin holds 3 bytes\n\n Nothing was written. Put the kit's crisboot.bin there, "
+         "then press Start again.\t"},
+        {"start directory unfit", texts::startDirUnfit("/k", "bios.rom is too large"),
+         " The files for this diskette cannot be prepared in the start directory:\n /k\n "
+         "bios.rom is too large\n\n Nothing was erased. Press Start again when it is "
+         "fixed.\t"},
         {"differs: boot sector", texts::differs("crisboot.bin"),
          " The boot sector on the diskette differs from crisboot.bin.\n\n Do not use this "
          "diskette: create it again.\n"},
@@ -92,6 +100,9 @@ TEST(Messages, EachTextIsExactlyAsWritten) {
         {"drive in use", texts::driveInUse("/i"),
          " Drive A: is mounted or in use by another program:\n /i\n\n Unmount it or end that "
          "program, then press Start again.\t"},
+        {"drive in use, and how", texts::driveInUse("/i", "how"),
+         " Drive A: is mounted or in use by another program:\n /i\n how\n\n Unmount it or end "
+         "that program, then press Start again.\t"},
         {"drive not held", texts::driveNotHeld("/i", "why"),
          " Drive A: cannot be held for this build:\n /i\n why\t"},
         {"start directory held by a build", texts::startDirHeldByBuild("/s"),
