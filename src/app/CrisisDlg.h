@@ -10,6 +10,7 @@
 #include "build/readback.h"
 #include "framework/afxwin.h"
 #include "platform/exclusive_hold.h"
+#include "platform/staging_area.h"
 
 class CCrisisDlg : public CDialog {
   public:
@@ -111,7 +112,9 @@ class CCrisisDlg : public CDialog {
     build::Written m_written;
     // What the build's clean-up found changed in the start directory and left there; a build
     // that leaves anything is no success.
-    std::string m_stagingLeft;
+    std::vector<platform::StagingLeftover> m_stagingLeft;
+    // Whether the read-back ran and what it found; none while it has not run.
+    std::optional<bool> m_readBackPassed;
     // What a program knows before a build (its name, a backup it made), and the last build's
     // record with the files as the read-back found them.
     build::Record m_recordBase;

@@ -8,8 +8,11 @@
 #pragma once
 
 #include <cctype>
+#include <cstring>
 #include <string>
 #include <vector>
+
+#include "platform/staging_area.h"
 
 namespace texts {
 
@@ -119,13 +122,60 @@ inline std::string linkRefused(const std::vector<std::string>& links) {
            "press Start again.\t";
 }
 
-// A staging journal left by a build that ended early listed files that are no longer as it
-// left them: they may be the user's, so they stay, and this build stops to say so.
-inline std::string leftBehind(const std::vector<std::string>& names) {
-    return " A build that was interrupted left files in the start directory that have changed "
-           "since:\n" +
-           nameLines(names) +
-           "\n They were left as they are. Check them, then press Start again.\t";
+// What the build found in the start directory that is not as its journal recorded, one line
+// each: what the file is and what to do with it.
+inline std::string leftoverLines(const std::vector<platform::StagingLeftover>& left) {
+    using What = platform::StagingLeftover::What;
+    std::string lines;
+    for (const platform::StagingLeftover& l : left) {
+        const std::string why =
+            l.error != 0 ? std::string(" (") + std::strerror(l.error) + ")" : std::string();
+        lines += "  " + l.name + ": ";
+        switch (l.what) {
+            case What::Copy:
+                lines += l.error != 0 ? "the build's copy, which could not be removed" + why
+                                      : std::string(
+                                            "the build's copy, changed since, or a file "
+                                            "put there since");
+                lines += "; delete it unless it is yours";
+                if (!l.other.empty()) lines += " (your own is " + l.other + ")";
+                break;
+            case What::Partial:
+                lines += "a temporary name of the build's" +
+                         (l.error != 0 ? ", which could not be removed" + why : "") + "; delete it";
+                break;
+            case What::UsersFile:
+                lines += "your own " + l.other + ", moved aside by the build" +
+                         (l.error != 0 ? ", which could not be put back" + why : "") +
+                         "; rename it back to " + l.other + " once that name is free";
+                break;
+            case What::Journal:
+                lines += "the build's record of what it staged, which cannot be used: " +
+                         (l.other.empty() ? std::string(std::strerror(l.error)) : l.other);
+                break;
+        }
+        lines += "\n";
+    }
+    return lines;
+}
+
+inline constexpr char kLeftoverWayOut[] =
+    "\n No build uses the start directory until you have decided. When each file is as you "
+    "want it, delete .quenvol-staging there, then press Start again.\t";
+
+// A staging journal left by a build that ended early names files that are no longer as it
+// left them (or it cannot be read): they may be the user's, so they stay, and so does the
+// journal, until the user has decided.
+inline std::string leftBehind(const std::vector<platform::StagingLeftover>& left) {
+    return " A build that was interrupted left files in the start directory that it cannot "
+           "tell from yours:\n" +
+           leftoverLines(left) + kLeftoverWayOut;
+}
+
+// This build's clean-up could not put the start directory back as it was.
+inline std::string notPutBack(const std::vector<platform::StagingLeftover>& left) {
+    return " The start directory could not be put back as it was after this build:\n" +
+           leftoverLines(left) + kLeftoverWayOut;
 }
 
 // What the build would stage, or a file of the list, cannot go onto any diskette of the

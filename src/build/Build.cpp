@@ -6,7 +6,7 @@
 
 namespace {
 
-// True when SIGINT or SIGTERM asked the build to end: it ends before its next step.
+// True when SIGINT, SIGTERM or SIGHUP asked the build to end: it ends before its next step.
 bool Interrupted(CCrisisDlg& dialog) {
     if (!platform::interrupted()) return false;
     dialog.SetOutcome(build::Outcome::Kind::Interrupted);
@@ -30,6 +30,7 @@ int CCrisisDlg::BuildHeld(BOOL withBootSector) {
     m_outcome.failure = base::Failure::Other;
     m_written = {};
     m_stagingLeft.clear();
+    m_readBackPassed.reset();
     StartRecord(withBootSector ? "minidos" : "fulldos");
     {
         const auto hold = HoldForBuild(TRUE);
@@ -66,8 +67,9 @@ int CCrisisDlg::BuildSteps(BOOL withBootSector) {
         if (!CheckDiskette() || Interrupted(*this)) {
             // Reported already, or the build is ending.
         } else if (!m_stagingLeft.empty()) {
-            SetOutcome(build::Outcome::Kind::StartDirRefused, {}, m_stagingLeft);
-            AfxMessageBox(texts::startDirFailed(m_stagingLeft).c_str(), MB_OK | MB_ICONHAND);
+            SetOutcome(build::Outcome::Kind::StartDirRefused, m_stagingLeft.front().name,
+                       texts::leftoverLines(m_stagingLeft));
+            AfxMessageBox(texts::notPutBack(m_stagingLeft).c_str(), MB_OK | MB_ICONHAND);
         } else {
             SetOutcome(build::Outcome::Kind::Succeeded);
             AfxMessageBox(texts::kSucceeded, MB_OK | MB_ICONEXCLAMATION);

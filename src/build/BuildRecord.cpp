@@ -3,6 +3,7 @@
 #include "app/CrisisDlg.h"
 #include "app/messages.h"
 #include "platform/host_system.h"
+#include "platform/interrupts.h"
 #include "platform/win_path.h"
 
 namespace {
@@ -52,8 +53,8 @@ void CCrisisDlg::FinishRecord() {
 
     using Kind = build::Outcome::Kind;
     const build::Outcome& o = m_outcome;
-    if (o.kind == Kind::Succeeded || o.kind == Kind::Differs)
-        r.readBackPassed = o.kind == Kind::Succeeded;
+    // What the read-back found, whatever the build came to after it.
+    r.readBackPassed = m_readBackPassed;
     auto fail = [&](const char* outcome, const char* kind, std::string message) {
         r.outcome = outcome;
         r.failureKind = kind;
@@ -88,7 +89,8 @@ void CCrisisDlg::FinishRecord() {
             fail("refused", "start-directory", "the start directory cannot be used for staging");
             break;
         case Kind::Interrupted:
-            fail("failed", "interrupted", "SIGINT or SIGTERM ended the build");
+            fail("failed", "interrupted",
+                 std::string(platform::interruptSignalName()) + " ended the build");
             break;
         case Kind::None:
             if (m_bRefusedInUse) {
@@ -110,6 +112,7 @@ void CCrisisDlg::FinishRecord() {
 void CCrisisDlg::LogBuild() {
     const base::Status logged = build::appendBuildLog(build::recordJson(m_record));
     if (logged) return;
-    // The diskette is what it is; only the record of it is missing.
-    AfxMessageBox(texts::buildLogFailed(logged.message()).c_str(), MB_OK | MB_ICONEXCLAMATION);
+    // The diskette is what it is; only the record of it is missing, which is an error all the
+    // same (shown even where only errors are).
+    AfxMessageBox(texts::buildLogFailed(logged.message()).c_str(), MB_OK | MB_ICONHAND);
 }

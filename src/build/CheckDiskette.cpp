@@ -16,6 +16,7 @@ BOOL CCrisisDlg::CheckDiskette() {
         build::compareDriveA(build::expectationOf(m_written), &m_readBack, progress);
     EndWaitCursor();
     ResetStatus();
+    m_readBackPassed = differences.empty();
     if (differences.empty()) return TRUE;
 
     const build::Difference& first = differences.front();

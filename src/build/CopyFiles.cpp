@@ -148,15 +148,17 @@ BOOL CCrisisDlg::PrepareStartDir() {
     }
     // No build holds the directory but this one: a journal there was left by one that ended
     // before its clean-up, and its copies would pass for the user's own files.
-    auto leftAlone = area->recover();
+    auto leftAlone = area->recover(kStagedNames);
     if (!leftAlone) {
         SetOutcome(build::Outcome::Kind::StartDirRefused, {}, leftAlone.message());
         AfxMessageBox(texts::startDirFailed(leftAlone.message()).c_str(), MB_OK | MB_ICONHAND);
         return FALSE;
     }
+    // Until the user has decided, no build takes them for the user's own files.
     if (!leftAlone->empty()) {
-        SetOutcome(build::Outcome::Kind::StartDirRefused, leftAlone->front(),
-                   "left by an interrupted build and changed since");
+        SetOutcome(
+            build::Outcome::Kind::StartDirRefused, leftAlone->front().name,
+            "left by an interrupted build and changed since:\n" + texts::leftoverLines(*leftAlone));
         AfxMessageBox(texts::leftBehind(*leftAlone).c_str(), MB_OK | MB_ICONHAND);
         return FALSE;
     }
@@ -209,6 +211,15 @@ int CCrisisDlg::CopyFilesToDisk() {
                           texts::startDirFailed(opened.message()));
         }
         area.emplace(std::move(*opened));
+        // Recorded in the journal, all of them, before the first is staged.
+        std::vector<std::pair<std::string, std::string>> planned;
+        for (const Staging& copy : staging)
+            planned.emplace_back(HostPath(copy.source.str()), copy.destination);
+        if (platform::interrupted()) return interrupted();
+        if (const base::Status status = area->plan(planned); !status) {
+            return failed(staging.front().destination, status.message(),
+                          texts::copyFailed(staging.front().destination), status.error().kind());
+        }
         for (const Staging& copy : staging) {
             if (platform::interrupted()) return interrupted();
             const std::string source = HostPath(copy.source.str());
@@ -300,8 +311,8 @@ int CCrisisDlg::CopyFilesToDisk() {
         // Something changed under the build: the read-back judges the diskette first, and
         // the build reports what was left unless that has said more.
         const base::Status finished = area->finish();
+        if (!finished) m_stagingLeft = area->leftovers();
         area.reset();
-        if (!finished) m_stagingLeft = finished.message();
     }
 
     EndWaitCursor();

@@ -23,7 +23,7 @@ struct Outcome {
         BootSectorFailed,  // crisboot.bin does not fit the diskette, or sector 0 was not written
         Differs,           // the diskette read back does not match the build's sources
         StartDirRefused,   // a link where files are staged, or files an earlier build left
-        Interrupted,       // SIGINT or SIGTERM ended the build
+        Interrupted,       // SIGINT, SIGTERM or SIGHUP ended the build
         Succeeded,
     };
     Kind kind = Kind::None;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include "cli/list_drives.h"
 #include "cli/verify.h"
 #include "platform/drive_format.h"
+#include "platform/interrupts.h"
 #include "ui/console/console_backend.h"
 
 namespace cli {
@@ -46,15 +48,26 @@ class BackendInstall {
     BackendInstall& operator=(const BackendInstall&) = delete;
 };
 
-int checkVerification(const CliPolicy& policy) {
+// A difference goes into the record as well as onto standard error.
+int checkVerification(const CliPolicy& policy, build::Record& record) {
+    auto differs = [&](const std::string& message) {
+        record.outcome = "failed";
+        record.failureKind = "verify-differs";
+        record.message = message;
+        return kExitStopped;
+    };
     if (!policy.written() || policy.written()->files.empty()) {
         say("verify: the copy to the diskette was not observed, so there is nothing to compare");
-        return kExitStopped;
+        return differs("the copy to the diskette was not observed, so there is nothing to compare");
     }
     const Expectation expectation = cli::expectationOf(*policy.written());
     const auto differences = verifyDriveA(expectation);
     for (const auto& line : differences) std::fprintf(stderr, "%s\n", line.c_str());
-    if (!differences.empty()) return kExitStopped;
+    if (!differences.empty()) {
+        std::string message;
+        for (const auto& line : differences) message += (message.empty() ? "" : "; ") + line;
+        return differs(message);
+    }
     if (!g_quiet) {
         std::fprintf(stderr, "verify: %zu files%s on the diskette match their sources\n",
                      expectation.files.size(), expectation.bootSector ? " and sector 0" : "");
@@ -125,6 +138,12 @@ void fail(build::Record& record, const char* kind, const std::string& message) {
 int finish(build::Record& record, const Options& options, int status, bool log) {
     if (record.ended.empty()) record.ended = build::utcNow();
     if (record.outcome.empty()) record.outcome = status == kExitSuccess ? "built" : "failed";
+    // A run that did not succeed always says why in its record.
+    if (status != kExitSuccess && !record.failureKind) {
+        record.failureKind = "other";
+        if (!record.message)
+            record.message = "the run ended with exit status " + std::to_string(status);
+    }
     const std::string json = build::recordJson(record);
     if (log) {
         if (auto logged = build::appendBuildLog(json); !logged) {
@@ -132,8 +151,13 @@ int finish(build::Record& record, const Options& options, int status, bool log) 
         }
     }
     if (options.json) {
-        std::fputs((json + "\n").c_str(), stdout);
-        std::fflush(stdout);
+        // A report that does not reach standard output (closed, full) is lost: an error.
+        const bool printed = std::fputs((json + "\n").c_str(), stdout) >= 0;
+        if (std::fflush(stdout) != 0 || !printed || std::ferror(stdout)) {
+            say(std::string("the report could not be written to standard output: ") +
+                std::strerror(errno));
+            if (status == kExitSuccess) status = kExitStopped;
+        }
     }
     return status;
 }
@@ -327,9 +351,21 @@ int finishFormatOnly(build::Record& record, const Options& options, const CliPol
 // What a build came to: the dialog's build has logged its record itself.
 int finishBuild(const build::Record& before, const Options& options, const CliPolicy& policy) {
     build::Record built = policy.record();
-    int status = statusOfBuild(policy.outcome(), policy.refusedInUse());
-    if (status == kExitSuccess && options.verify) status = checkVerification(policy);
-    if (built.started.empty()) built = before;  // the dialog never started a build
+    const build::Outcome& outcome = policy.outcome();
+    int status = statusOfBuild(outcome, policy.refusedInUse());
+    if (built.started.empty()) {
+        // The dialog never started a build: what stopped it is in its outcome.
+        built = before;
+        if (outcome.kind == build::Outcome::Kind::StartDirRefused) {
+            built.outcome = "refused";
+            built.failureKind = "start-directory";
+            built.message = !outcome.detail.empty()
+                                ? outcome.detail
+                                : "the start directory " + outcome.file +
+                                      " cannot be used: it must be at most 127 characters long";
+        }
+    }
+    if (status == kExitSuccess && options.verify) status = checkVerification(policy, built);
     if (status == kExitSuccess && options.bootCheck) status = bootCheckAfter(built, options);
     return finish(built, options, status, false);
 }
@@ -414,19 +450,27 @@ int run(int argc, char** argv) {
     CliPolicy policy(options, terminal, hooks);
     running = &policy;
     policy.setRecordBase(record);
+    // A signal that ends the build ends the program only once the report is out.
+    platform::deferInterruptRaise();
     runDialog(policy, options, argc > 0 ? argv[0] : nullptr);
 
+    int status;
     if (policy.eraseDeclined()) {
         record.outcome = "declined";
         record.failureKind = "declined";
         record.message = "the question before drive A: is erased was answered No";
         build::describeDriveA(record);
-        return finish(record, options, kExitDeclined, false);
+        status = finish(record, options, kExitDeclined, false);
+    } else if (policy.diskettes() > 0) {
+        status = policy.status();
+    } else if (options.kind == DiskKind::FormatOnly) {
+        // The dialog never pressed Start: what it came to is told as for a single diskette.
+        status = finishFormatOnly(record, options, policy);
+    } else {
+        status = finishBuild(record, options, policy);
     }
-    if (policy.diskettes() > 0) return policy.status();
-    // The dialog never pressed Start: what it came to is told as for a single diskette.
-    if (options.kind == DiskKind::FormatOnly) return finishFormatOnly(record, options, policy);
-    return finishBuild(record, options, policy);
+    platform::raiseDeferredInterrupt();
+    return status;
 }
 
 }  // namespace cli

@@ -199,9 +199,17 @@ Result<HostFile> HostFile::create(std::string_view windowsName) {
     if (::stat(path->c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
         return cannotOpen(*path, "it is not a regular file");
     }
-    int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // O_NONBLOCK: a pipe put there since the look above fails the open (no reader) or the
+    // type check below, and never stalls the program.
+    int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0 && errno == ENXIO) return cannotOpen(*path, "it is not a regular file");
     if (fd < 0) return cannotOpen(*path, std::strerror(errno));
-    return HostFile(fd, *path);
+    HostFile file(fd, *path);
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        return cannotOpen(*path, "it is not a regular file");
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return file;
 }
 
 HostFile::HostFile(HostFile&& other) noexcept : m_fd(other.m_fd), m_path(std::move(other.m_path)) {

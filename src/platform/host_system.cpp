@@ -2,13 +2,17 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+
+#include "platform/device_hooks.h"
 
 namespace platform {
 namespace {
@@ -74,27 +78,65 @@ std::string programFilePath() {
 }
 
 base::Status appendToFile(const std::string& path, const std::string& text) {
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
+    // O_NONBLOCK: a pipe under the file's name neither stalls the open nor takes the text; the
+    // type check below refuses it (a pipe without a reader already fails the open: ENXIO).
+    const int fd = ::open(path.c_str(),
+                          O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    struct stat info {};
+    if (fd < 0 && errno != ENXIO) {
         const int error = errno;
         return systemError(error, "cannot open " + path + ": " + std::strerror(error));
     }
-    // One write: with O_APPEND the text lands whole at the end, whoever else appends.
-    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (fd >= 0) ::close(fd);
+        return base::Status::failure("cannot write " + path + ": it is not a regular file");
+    }
+    // Appenders of ours take turns, so that a line cut short can be taken back whole before
+    // anyone appends after it. A lock nobody lets go of is given a second, never a hang.
+    constexpr int kLockTries = 100;
+    int tries = 0;
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || ++tries == kLockTries) {
+            ::close(fd);
+            return base::Status::failure(base::Failure::Busy,
+                                         "cannot write " + path + ": another program holds it");
+        }
+        ::usleep(10000);
+    }
+    std::string line = text;
+    // A line cut short by a crash of some earlier writer is never continued: a line of its own.
+    char last = '\n';
+    if (::fstat(fd, &info) == 0 && info.st_size > 0 &&
+        ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n') {
+        line.insert(line.begin(), '\n');
+    }
+    std::size_t allowed = line.size();
+    if (HostFaults* faults = currentHostFaults()) {
+        allowed = std::min(
+            allowed, faults->allowWrite(path, static_cast<std::uint64_t>(info.st_size), line.size())
+                         .value_or(allowed));
+    }
+    errno = allowed == 0 ? currentHostFaults()->error() : 0;
+    const ssize_t n = allowed == 0 ? -1 : ::write(fd, line.data(), allowed);
     const int error = errno;
-    const bool closed = ::close(fd) == 0;
-    if (n < 0) return systemError(error, "cannot write " + path + ": " + std::strerror(error));
-    if (static_cast<std::size_t>(n) != text.size()) {
-        return base::Status::failure(
+    base::Status status = base::Status::success();
+    if (n < 0) {
+        status = systemError(error, "cannot write " + path + ": " + std::strerror(error));
+    } else if (static_cast<std::size_t>(n) != line.size()) {
+        status = base::Status::failure(
             base::Failure::NoRoom, "cannot write " + path + ": only " + std::to_string(n) + " of " +
-                                       std::to_string(text.size()) + " bytes were written");
+                                       std::to_string(line.size()) + " bytes were written");
     }
-    if (!closed) {
+    // The line whole or not at all: what a short write put there is taken back.
+    if (!status && n > 0 && ::ftruncate(fd, info.st_size) != 0) {
+        status = base::Status::failure(status.error().kind(),
+                                       status.message() + ", and the part written stays");
+    }
+    if (::close(fd) != 0 && status) {
         const int closeError = errno;
-        return systemError(closeError, "cannot write " + path + ": " + std::strerror(closeError));
+        status = systemError(closeError, "cannot write " + path + ": " + std::strerror(closeError));
     }
-    return base::Status::success();
+    return status;
 }
 
 std::string utcTimestamp() {

@@ -27,7 +27,9 @@ bool isRegularFile(const std::string& path);
 std::string programFilePath();
 
 // Appends `text` to the file at `path` in one write, creating the file (0600) when it is not
-// there, never through a symbolic link. With many writers at once each text lands whole.
+// there, never through a symbolic link, never to anything but a regular file. With many
+// writers at once each text lands whole; a write cut short is taken back, and a text never
+// continues a last line that an earlier writer left without its line break.
 base::Status appendToFile(const std::string& path, const std::string& text);
 
 // The current time in UTC as "2026-12-07T20:41:19Z".

@@ -9,6 +9,10 @@ namespace {
 
 volatile std::sig_atomic_t g_signal = 0;
 int g_catches = 0;
+bool g_deferred = false;  // raiseCaught keeps the signal for raiseDeferredInterrupt
+int g_pending = 0;
+
+void raiseAgain(int signal);
 
 extern "C" void recordSignal(int signal) {
     g_signal = signal;
@@ -27,6 +31,8 @@ InterruptCatch::InterruptCatch() {
     action.sa_flags = 0;
     ::sigaction(SIGINT, &action, &m_previousInt);
     ::sigaction(SIGTERM, &action, &m_previousTerm);
+    // A closed terminal or SSH session ends the build as SIGTERM does.
+    ::sigaction(SIGHUP, &action, &m_previousHup);
 }
 
 InterruptCatch::~InterruptCatch() {
@@ -34,6 +40,7 @@ InterruptCatch::~InterruptCatch() {
     if (!m_outer) return;
     ::sigaction(SIGINT, &m_previousInt, nullptr);
     ::sigaction(SIGTERM, &m_previousTerm, nullptr);
+    ::sigaction(SIGHUP, &m_previousHup, nullptr);
 }
 
 void InterruptCatch::raiseCaught() {
@@ -41,8 +48,31 @@ void InterruptCatch::raiseCaught() {
     if (!m_outer || signal == 0) return;
     // A signal the program was started to ignore (nohup, a background job) ends the build
     // only.
-    const struct sigaction& before = signal == SIGINT ? m_previousInt : m_previousTerm;
+    const struct sigaction& before = signal == SIGINT   ? m_previousInt
+                                     : signal == SIGHUP ? m_previousHup
+                                                        : m_previousTerm;
     if (before.sa_handler == SIG_IGN) return;
+    if (g_deferred) {
+        g_pending = signal;
+        return;
+    }
+    raiseAgain(signal);
+}
+
+void deferInterruptRaise() {
+    g_deferred = true;
+}
+
+void raiseDeferredInterrupt() {
+    const int signal = g_pending;
+    g_pending = 0;
+    g_deferred = false;
+    if (signal != 0) raiseAgain(signal);
+}
+
+namespace {
+
+void raiseAgain(int signal) {
     struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
     sigemptyset(&fallback.sa_mask);
@@ -54,8 +84,23 @@ void InterruptCatch::raiseCaught() {
     ::raise(signal);
 }
 
+}  // namespace
+
 int interruptSignal() {
     return g_signal;
+}
+
+const char* interruptSignalName() {
+    switch (g_signal) {
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
+        default:
+            return "";
+    }
 }
 
 void pausePoint(std::string_view name) {

@@ -1,4 +1,4 @@
-// SIGINT and SIGTERM during a build: caught for the build's span, so that the build ends at
+// SIGINT, SIGTERM and SIGHUP during a build: caught for the build's span, so that the build ends at
 // its next safe point (its staged copies removed, the user's files put back, drive A:
 // released), and then raised again with the default action, so that the program's exit
 // status is the signal's. The handler only records the signal.
@@ -23,11 +23,19 @@ class InterruptCatch {
   private:
     struct sigaction m_previousInt {};
     struct sigaction m_previousTerm {};
+    struct sigaction m_previousHup {};
     bool m_outer = false;  // builds do not nest, but a second catch must not undo the first
 };
 
+// A program that reports after the build (quenvol-cli's --json) has raiseCaught keep the
+// signal, and raises it itself once the report is out.
+void deferInterruptRaise();
+void raiseDeferredInterrupt();
+
 // The signal that asked the build to end, 0 while none has.
 int interruptSignal();
+// "SIGINT", "SIGTERM" or "SIGHUP" for the signal caught; empty while none has been.
+const char* interruptSignalName();
 inline bool interrupted() {
     return interruptSignal() != 0;
 }

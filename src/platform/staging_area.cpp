@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
+#include <utility>
 
 #include "platform/host_file.h"
 #include "platform/interrupts.h"
@@ -19,7 +21,7 @@ namespace {
 using base::Result;
 using base::Status;
 
-constexpr char kJournalHeader[] = "quenvol-staging 1";
+constexpr char kJournalHeader[] = "quenvol-staging 2";
 constexpr char kJournalNext[] = ".quenvol-staging.new";
 
 std::string lowered(std::string text) {
@@ -34,6 +36,55 @@ std::string temporaryFor(const std::string& name) {
 
 std::string asideFor(const std::string& name) {
     return std::string(kStagingJournal) + "." + lowered(name) + ".user";
+}
+
+// Where a user's file goes that cannot go back under its name: a name the user sees.
+std::string keptFor(const std::string& name) {
+    return name + ".yours";
+}
+
+constexpr std::size_t kChunk = 64 * 1024;
+
+// FNV-1a over the bytes: enough to tell a copy of the build's from any other file of that
+// size, which is all the journal asks of it.
+struct Digest {
+    std::uint64_t value = 14695981039346656037ull;
+    std::uint64_t size = 0;
+    void add(const char* data, std::size_t bytes) {
+        for (std::size_t i = 0; i < bytes; ++i) {
+            value ^= static_cast<unsigned char>(data[i]);
+            value *= 1099511628211ull;
+        }
+        size += bytes;
+    }
+};
+
+// The digest of what `fd` holds from its start; nullopt when it cannot be read.
+std::optional<Digest> digestOf(int fd) {
+    Digest digest;
+    std::vector<char> chunk(kChunk);
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, chunk.data(), chunk.size(), at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) return digest;
+        digest.add(chunk.data(), static_cast<std::size_t>(n));
+        at += n;
+    }
+}
+
+// A regular file under `name` in the folder, opened for reading without blocking on a pipe
+// and without following a link; -1 (errno set) otherwise.
+int openRegular(int folder, const std::string& name) {
+    const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
 }
 
 base::Error failed(const std::string& what) {
@@ -90,6 +141,7 @@ StagingArea::StagingArea(StagingArea&& other) noexcept
     : m_folder(other.m_folder),
       m_path(std::move(other.m_path)),
       m_entries(std::move(other.m_entries)),
+      m_left(std::move(other.m_left)),
       m_journalWritten(other.m_journalWritten) {
     other.m_folder = -1;
     other.m_entries.clear();
@@ -102,15 +154,25 @@ StagingArea::~StagingArea() {
     ::close(m_folder);
 }
 
-Status StagingArea::writeJournal() const {
+std::optional<StagingArea::Identity> StagingArea::identityOf(const std::string& name) const {
+    const int fd = openRegular(m_folder, name);
+    if (fd < 0) return std::nullopt;
+    const auto digest = digestOf(fd);
+    ::close(fd);
+    if (!digest) return std::nullopt;
+    return Identity{digest->size, digest->value, true};
+}
+
+// The journal is made whole under a draft name, synced and renamed into place, and the folder
+// synced: two flushes, after which what it records may happen.
+Status StagingArea::writeJournal(const std::vector<Entry>& entries) const {
     std::ostringstream text;
     text << kJournalHeader << "\n";
-    for (const Entry& e : m_entries) {
+    for (const Entry& e : entries) {
         text << "entry " << e.name << ' ' << e.temporary << ' ' << (e.aside.empty() ? "-" : e.aside)
-             << ' ' << e.userFile.device << ' ' << e.userFile.inode << ' ' << e.userFile.size << ' '
-             << e.userFile.mtime << ' ' << e.userFile.known << ' ' << e.copy.device << ' '
-             << e.copy.inode << ' ' << e.copy.size << ' ' << e.copy.mtime << ' ' << e.copy.known
-             << ' ' << e.whole << "\n";
+             << ' ' << (e.kept.empty() ? "-" : e.kept) << ' ' << e.userFile.known << ' '
+             << e.userFile.size << ' ' << e.userFile.digest << ' ' << e.copy.size << ' '
+             << e.copy.digest << "\n";
     }
     const std::string content = text.str();
     ::unlinkat(m_folder, kJournalNext, 0);
@@ -138,136 +200,210 @@ Status StagingArea::writeJournal() const {
     return Status::success();
 }
 
-Result<std::vector<StagingArea::Entry>> StagingArea::readJournal() const {
+Result<std::vector<StagingArea::Entry>> StagingArea::readJournal(
+    const std::vector<std::string>& stageable) const {
     std::vector<Entry> entries;
-    const int fd = ::openat(m_folder, kStagingJournal, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const auto garbled = [](const std::string& why) {
+        return Status::failure(base::Failure::BadData, why);
+    };
+    // Without blocking: a pipe under the journal's name would hold the build forever.
+    const int fd =
+        ::openat(m_folder, kStagingJournal, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT) return entries;
-        return failed(std::string("\"") + kStagingJournal + "\" cannot be read");
+        return failed("it cannot be opened");
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return garbled("it is not a regular file");
     }
     std::string content;
     char chunk[4096];
+    bool unread = false;
     for (;;) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
+        unread = n < 0;
         if (n <= 0) break;
         content.append(chunk, static_cast<std::size_t>(n));
-        if (content.size() > 64 * 1024) break;  // far more than any build writes
+        if (content.size() > 64 * 1024) return garbled("it is far larger than any build writes");
     }
     ::close(fd);
+    if (unread) return garbled("it cannot be read");
+    if (content.empty()) return garbled("it is empty");
     std::istringstream lines(content);
     std::string line;
-    const base::Error garbled =
-        Status::failure(base::Failure::BadData,
-                        std::string("\"") + kStagingJournal + "\" is not a staging journal");
-    if (!std::getline(lines, line) || line != kJournalHeader) return garbled;
-    // Every name is one of ours or a spelling of one, in this folder: never a path.
-    auto plainName = [](const std::string& name) {
-        return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+    if (!std::getline(lines, line) || line != kJournalHeader) {
+        return garbled("it is not a staging journal of this program");
+    }
+    // Every name is one the build stages, as spelt in this folder: never a path, never a
+    // file of the kit's.
+    auto stagedName = [&](const std::string& name) {
+        for (const std::string& allowed : stageable)
+            if (lowered(allowed) == lowered(name) && name.find('/') == std::string::npos)
+                return true;
+        return false;
     };
     while (std::getline(lines, line)) {
         std::istringstream fields(line);
         std::string tag;
         Entry e;
-        fields >> tag >> e.name >> e.temporary >> e.aside >> e.userFile.device >>
-            e.userFile.inode >> e.userFile.size >> e.userFile.mtime >> e.userFile.known >>
-            e.copy.device >> e.copy.inode >> e.copy.size >> e.copy.mtime >> e.copy.known >> e.whole;
-        if (!fields || tag != "entry" || !plainName(e.name) ||
+        fields >> tag >> e.name >> e.temporary >> e.aside >> e.kept >> e.userFile.known >>
+            e.userFile.size >> e.userFile.digest >> e.copy.size >> e.copy.digest;
+        if (!fields || tag != "entry" || !stagedName(e.name) ||
             e.temporary != temporaryFor(e.name) ||
-            (e.aside != "-" && e.aside != asideFor(e.name))) {
-            return garbled;
+            (e.aside != "-" && e.aside != asideFor(e.name)) ||
+            (e.kept != "-" && e.kept != keptFor(e.name))) {
+            return garbled("it is damaged or names files the build does not stage");
         }
+        e.copy.known = true;
         if (e.aside == "-") e.aside.clear();
+        if (e.kept == "-") e.kept.clear();
         entries.push_back(e);
     }
+    if (!content.ends_with('\n')) return garbled("it is cut short");
     return entries;
 }
 
-bool StagingArea::matches(const std::string& name, const Identity& identity,
-                          bool wholeIdentity) const {
-    struct stat info {};
-    if (!identity.known || ::fstatat(m_folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(info.st_mode)) {
-        return false;
-    }
-    if (info.st_dev != identity.device || info.st_ino != identity.inode) return false;
-    if (!wholeIdentity) return true;
-    const std::int64_t mtime =
-        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-    return static_cast<std::uint64_t>(info.st_size) == identity.size && mtime == identity.mtime;
-}
-
-void StagingArea::undo(const std::vector<Entry>& entries,
-                       std::vector<std::string>* leftAlone) const {
+bool StagingArea::undo(const std::vector<Entry>& entries,
+                       std::vector<StagingLeftover>& left) const {
+    using What = StagingLeftover::What;
     auto exists = [this](const std::string& name, struct stat* info) {
         return ::fstatat(m_folder, name.c_str(), info, AT_SYMLINK_NOFOLLOW) == 0;
     };
-    auto leave = [leftAlone](const std::string& name) {
-        for (const std::string& already : *leftAlone)
-            if (already == name) return;
-        leftAlone->push_back(name);
-    };
+    std::vector<Entry> unsettled;
+    std::vector<std::size_t> toKeep;  // indices into `unsettled` whose user's file moves
     for (auto e = entries.rbegin(); e != entries.rend(); ++e) {
+        const std::size_t before = left.size();
         struct stat info {};
-        // The copy while it was made: ours by device and inode (its size was still growing),
-        // or, made but not yet recorded, empty.
+        // The copy while it was made: the journal names it, and only the build makes it.
         if (exists(e->temporary, &info)) {
-            const bool ours = e->copy.known ? matches(e->temporary, e->copy, false)
-                                            : S_ISREG(info.st_mode) && info.st_size == 0;
-            if (ours) {
-                ::unlinkat(m_folder, e->temporary.c_str(), 0);
-            } else {
-                leave(e->temporary);
+            if (!S_ISREG(info.st_mode)) {
+                left.push_back({What::Partial, e->temporary, {}, 0});
+            } else if (::unlinkat(m_folder, e->temporary.c_str(), 0) != 0) {
+                left.push_back({What::Partial, e->temporary, {}, errno});
             }
         }
-        // The copy in place: ours only while it is exactly as it was when it became whole.
+        // Where the user's own file is now, if the build moved it.
+        std::string userAt;
+        if (!e->aside.empty() && exists(e->aside, &info)) userAt = e->aside;
+        if (userAt.empty() && !e->kept.empty() && exists(e->kept, &info)) userAt = e->kept;
+        // The name: the build's copy goes; the user's own file, never moved, stays.
         bool nameFree = !exists(e->name, &info);
-        if (!nameFree && e->whole && matches(e->name, e->copy, true)) {
-            nameFree = ::unlinkat(m_folder, e->name.c_str(), 0) == 0;
+        if (!nameFree) {
+            const auto now = S_ISREG(info.st_mode) ? identityOf(e->name) : std::nullopt;
+            const bool isCopy = now && *now == e->copy;
+            const bool isUsers = now && e->userFile.known && *now == e->userFile;
+            if (isCopy && (!isUsers || !userAt.empty())) {
+                if (::unlinkat(m_folder, e->name.c_str(), 0) == 0) {
+                    nameFree = true;
+                } else {
+                    left.push_back({What::Copy, e->name, userAt, errno});
+                }
+            } else if (!isUsers) {
+                left.push_back({What::Copy, e->name, userAt, 0});
+            } else if (!userAt.empty()) {
+                left.push_back({What::Copy, e->name, userAt, 0});
+            }
         }
-        if (e->aside.empty()) {
-            // Nothing of the user's was here; a file that is there now and is not the copy
-            // was put there by someone else and stays, unremarked if it is the one found
-            // at the start.
-            if (!nameFree && !matches(e->name, e->userFile, true) && e->whole) leave(e->name);
-            continue;
+        Entry kept = *e;
+        if (!userAt.empty()) {
+            if (nameFree) {
+                // Back under its name, whatever its inode now: only the build puts a file
+                // under that hidden name, and only the user's.
+                if (renameNoReplace(m_folder, userAt, e->name) != 0)
+                    left.push_back({What::UsersFile, userAt, e->name, errno});
+            } else if (userAt == e->aside) {
+                // Not under a hidden name: beside the file in its way, under one the user sees.
+                kept.kept = keptFor(e->name);
+                toKeep.push_back(unsettled.size());
+                left.push_back({What::UsersFile, kept.kept, e->name, 0});
+            } else {
+                left.push_back({What::UsersFile, userAt, e->name, 0});
+            }
         }
-        if (!exists(e->aside, &info)) continue;  // never moved, or already back
-        if (!matches(e->aside, e->userFile, true)) {
-            leave(e->aside);
-            continue;
+        if (left.size() != before) unsettled.push_back(kept);
+    }
+    if (unsettled.empty()) {
+        // The renames back are durable before the journal that would redo them goes.
+        ::fsync(m_folder);
+        if (::unlinkat(m_folder, kStagingJournal, 0) != 0 && errno != ENOENT) {
+            left.push_back({What::Journal, kStagingJournal, {}, errno});
+            return false;
         }
-        if (!nameFree || renameNoReplace(m_folder, e->aside, e->name) != 0) {
-            leave(e->name);
-            leave(e->aside);
+        return true;
+    }
+    // The journal, naming only what is left, is in place before a user's file is moved to
+    // the name it gives; the next build looks under both names.
+    std::reverse(unsettled.begin(), unsettled.end());
+    for (std::size_t& i : toKeep) i = unsettled.size() - 1 - i;
+    const bool recorded = static_cast<bool>(writeJournal(unsettled));
+    for (const std::size_t i : toKeep) {
+        const Entry& e = unsettled[i];
+        if (!recorded || renameNoReplace(m_folder, e.aside, e.kept) != 0) {
+            const int error = recorded ? errno : EIO;
+            for (StagingLeftover& l : left) {
+                if (l.what == What::UsersFile && l.name == e.kept) {
+                    l.name = e.aside;
+                    l.error = error;
+                }
+            }
+        } else {
+            for (StagingLeftover& l : left)
+                if (l.what == What::Copy && l.other == e.aside) l.other = e.kept;
+        }
+    }
+    ::fsync(m_folder);
+    return false;
+}
+
+void StagingArea::rescueHidden(std::vector<StagingLeftover>& left) const {
+    using What = StagingLeftover::What;
+    const std::string prefix = std::string(kStagingJournal) + ".";
+    for (const std::string& entry : namesIn(m_folder)) {
+        if (!entry.starts_with(prefix) || entry == kJournalNext) continue;
+        const std::string rest = entry.substr(prefix.size());
+        if (rest.ends_with(".user") && rest.size() > 5) {
+            const std::string name = rest.substr(0, rest.size() - 5);
+            struct stat info {};
+            if (::fstatat(m_folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 &&
+                renameNoReplace(m_folder, entry, name) == 0) {
+                continue;  // back under its own name, which nothing held
+            }
+            const std::string visible = keptFor(name);
+            if (renameNoReplace(m_folder, entry, visible) == 0) {
+                left.push_back({What::UsersFile, visible, name, 0});
+            } else {
+                left.push_back({What::UsersFile, entry, name, errno});
+            }
+        } else {
+            left.push_back({What::Partial, entry, {}, 0});
         }
     }
     ::fsync(m_folder);
 }
 
-Result<std::vector<std::string>> StagingArea::recover() {
-    std::vector<std::string> leftAlone;
+Result<std::vector<StagingLeftover>> StagingArea::recover(
+    const std::vector<std::string>& stageable) {
+    std::vector<StagingLeftover> left;
     // A journal that was being replaced when the build ended is no more than a draft.
     struct stat info {};
     if (::fstatat(m_folder, kJournalNext, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(info.st_mode)) {
         ::unlinkat(m_folder, kJournalNext, 0);
     }
-    if (::fstatat(m_folder, kStagingJournal, &info, AT_SYMLINK_NOFOLLOW) != 0) return leftAlone;
-    auto entries = readJournal();
+    if (::fstatat(m_folder, kStagingJournal, &info, AT_SYMLINK_NOFOLLOW) != 0) return left;
+    auto entries = readJournal(stageable);
     if (!entries) {
-        // Not knowing what it recorded, nothing is touched, and it stays to say so.
-        leftAlone.push_back(kStagingJournal);
-        return leftAlone;
+        // Not knowing what it recorded, nothing it names is touched, and it stays to say so;
+        // only the user's files under the build's hidden names come back into sight.
+        left.push_back({StagingLeftover::What::Journal, kStagingJournal, entries.message(), 0});
+        rescueHidden(left);
+        return left;
     }
-    undo(*entries, &leftAlone);
-    // What is left is no longer what the journal describes: it has been reported, and the
-    // journal goes last.
-    if (::unlinkat(m_folder, kStagingJournal, 0) != 0 && errno != ENOENT) {
-        return failed(std::string("\"") + kStagingJournal + "\" cannot be removed");
-    }
-    ::fsync(m_folder);
-    return leftAlone;
+    undo(*entries, left);
+    return left;
 }
 
 std::vector<std::string> StagingArea::linksAmong(const std::vector<std::string>& names) const {
@@ -290,63 +426,80 @@ std::vector<std::string> StagingArea::linksAmong(const std::vector<std::string>&
     return links;
 }
 
-Status StagingArea::stage(const std::string& source, const std::string& name) {
-    Entry e;
-    e.name = spellingIn(m_folder, name);
-    e.temporary = temporaryFor(e.name);
-    for (const Entry& other : m_entries)
-        if (other.name == e.name) return Status::failure("\"" + e.name + "\" is staged already");
-
-    struct stat info {};
-    if (::fstatat(m_folder, e.temporary.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
-        return Status::failure("\"" + e.temporary + "\" is in the way of staging \"" + e.name +
-                               "\"");
-    }
-    if (::fstatat(m_folder, e.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (!S_ISREG(info.st_mode)) {
-            return Status::failure("\"" + e.name + "\" in the start directory is not a plain file");
-        }
-        e.aside = asideFor(e.name);
-        struct stat inTheWay {};
-        if (::fstatat(m_folder, e.aside.c_str(), &inTheWay, AT_SYMLINK_NOFOLLOW) == 0) {
-            return Status::failure("\"" + e.aside + "\" is in the way of keeping \"" + e.name +
+Status StagingArea::plan(const std::vector<std::pair<std::string, std::string>>& sourcesAndNames) {
+    std::vector<Entry> planned = m_entries;
+    for (const auto& [source, name] : sourcesAndNames) {
+        Entry e;
+        e.source = source;
+        e.name = spellingIn(m_folder, name);
+        e.temporary = temporaryFor(e.name);
+        for (const Entry& other : planned)
+            if (other.name == e.name)
+                return Status::failure("\"" + e.name + "\" is staged already");
+        struct stat info {};
+        if (::fstatat(m_folder, e.temporary.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+            return Status::failure("\"" + e.temporary + "\" is in the way of staging \"" + e.name +
                                    "\"");
         }
-        e.userFile = {
-            static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-            static_cast<std::uint64_t>(info.st_size),
-            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
-            true};
+        if (::fstatat(m_folder, e.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (!S_ISREG(info.st_mode)) {
+                return Status::failure("\"" + e.name +
+                                       "\" in the start directory is not a plain file");
+            }
+            e.aside = asideFor(e.name);
+            struct stat inTheWay {};
+            if (::fstatat(m_folder, e.aside.c_str(), &inTheWay, AT_SYMLINK_NOFOLLOW) == 0) {
+                return Status::failure("\"" + e.aside + "\" is in the way of keeping \"" + e.name +
+                                       "\"");
+            }
+            auto users = identityOf(e.name);
+            if (!users) return failed("\"" + e.name + "\" in the start directory cannot be read");
+            e.userFile = *users;
+        }
+        const int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (from < 0) return failed("\"" + source + "\" cannot be opened");
+        struct stat sourceInfo {};
+        if (::fstat(from, &sourceInfo) != 0 || !S_ISREG(sourceInfo.st_mode)) {
+            ::close(from);
+            return Status::failure("\"" + source + "\" is not a regular file");
+        }
+        const auto digest = digestOf(from);
+        ::close(from);
+        if (!digest) return failed("\"" + source + "\" cannot be read");
+        e.copy = {digest->size, digest->value, true};
+        planned.push_back(e);
     }
+    if (planned.size() == m_entries.size()) return Status::success();
+    // Recorded before anything is moved or made.
+    m_journalWritten = true;
+    if (Status written = writeJournal(planned); !written) return written;
+    m_entries = std::move(planned);
+    return Status::success();
+}
+
+Status StagingArea::stage(const std::string& source, const std::string& name) {
+    Entry* planned = nullptr;
+    for (Entry& e : m_entries)
+        if (e.source == source && lowered(e.name) == lowered(name) && !e.placed) planned = &e;
+    if (planned == nullptr) return Status::failure("\"" + name + "\" was not planned for staging");
+    Entry& entry = *planned;
+
     const int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (from < 0) return failed("\"" + source + "\" cannot be opened");
-    struct stat sourceInfo {};
-    if (::fstat(from, &sourceInfo) != 0 || !S_ISREG(sourceInfo.st_mode)) {
-        ::close(from);
-        return Status::failure("\"" + source + "\" is not a regular file");
-    }
-
-    // Recorded before anything is moved or made.
-    m_entries.push_back(e);
-    Entry& entry = m_entries.back();
-    m_journalWritten = true;
-    Status status = writeJournal();
-    if (status && !entry.aside.empty() && renameNoReplace(m_folder, entry.name, entry.aside) != 0) {
+    Status status = Status::success();
+    if (!entry.aside.empty() && renameNoReplace(m_folder, entry.name, entry.aside) != 0) {
         status = failed("\"" + entry.name + "\" cannot be moved aside");
     }
     int to = -1;
     if (status) {
-        ::fsync(m_folder);
+        // Not synced: nothing trusts a staged copy after a crash (the next build removes it,
+        // and the read-back compares the diskette with the sources).
         to = ::openat(m_folder, entry.temporary.c_str(),
                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (to < 0) status = failed("\"" + entry.temporary + "\" cannot be created");
     }
-    if (status && ::fstat(to, &info) == 0) {
-        entry.copy = {static_cast<std::uint64_t>(info.st_dev),
-                      static_cast<std::uint64_t>(info.st_ino), 0, 0, true};
-        status = writeJournal();
-    }
-    std::vector<char> chunk(64 * 1024);
+    std::vector<char> chunk(kChunk);
+    Digest copied;
     while (status) {
         if (interrupted()) {
             status = Status::failure("the build was interrupted");
@@ -359,51 +512,42 @@ Status StagingArea::stage(const std::string& source, const std::string& name) {
             break;
         }
         if (got == 0) break;
+        copied.add(chunk.data(), static_cast<std::size_t>(got));
         status = writeAll(to, m_path + "/" + entry.temporary, chunk.data(),
                           static_cast<std::size_t>(got));
     }
     ::close(from);
-    if (status && ::fsync(to) != 0) status = failed("\"" + entry.temporary + "\" cannot be synced");
-    if (status && ::fstat(to, &info) == 0) {
-        entry.copy.size = static_cast<std::uint64_t>(info.st_size);
-        entry.copy.mtime =
-            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-        entry.whole = true;
-        status = writeJournal();
+    // The journal knows the copy by the source's content when it was planned.
+    if (status && (copied.size != entry.copy.size || copied.value != entry.copy.digest)) {
+        status = Status::failure("\"" + source + "\" changed while it was being staged");
     }
     if (to >= 0 && ::close(to) != 0 && status)
         status = failed("\"" + entry.temporary + "\" cannot be closed");
     if (status && renameNoReplace(m_folder, entry.temporary, entry.name) != 0) {
         status = failed("\"" + entry.name + "\" cannot be put in place");
     }
-    if (status && ::fsync(m_folder) != 0) status = failed("the start directory cannot be synced");
+    if (status) entry.placed = true;
     return status;
 }
 
 std::vector<std::string> StagingArea::stagedNames() const {
     std::vector<std::string> names;
     for (const Entry& e : m_entries)
-        if (e.whole) names.push_back(e.name);
+        if (e.placed) names.push_back(e.name);
     return names;
 }
 
 Status StagingArea::finish() {
-    std::vector<std::string> leftAlone;
-    undo(m_entries, &leftAlone);
+    m_left.clear();
+    const bool journal = m_journalWritten;
+    m_journalWritten = false;
+    if (journal) undo(m_entries, m_left);
     m_entries.clear();
-    if (m_journalWritten) {
-        m_journalWritten = false;
-        if (::unlinkat(m_folder, kStagingJournal, 0) != 0 && errno != ENOENT) {
-            return failed(std::string("\"") + kStagingJournal + "\" cannot be removed");
-        }
-        ::fsync(m_folder);
-    }
-    if (leftAlone.empty()) return Status::success();
+    if (m_left.empty()) return Status::success();
     std::string names;
-    for (const std::string& name : leftAlone)
-        names += (names.empty() ? "\"" : ", \"") + name + "\"";
-    return Status::failure("the start directory's " + names +
-                           " changed during the build and stayed");
+    for (const StagingLeftover& l : m_left)
+        names += (names.empty() ? "\"" : ", \"") + l.name + "\"";
+    return Status::failure("the start directory's " + names + " could not be put back as it was");
 }
 
 }  // namespace platform

@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
 namespace {
 
 TEST(Messages, EachTextIsExactlyAsWritten) {
+    using Left = platform::StagingLeftover;
     struct Row {
         const char* name;
         std::string home;
@@ -69,10 +71,26 @@ TEST(Messages, EachTextIsExactlyAsWritten) {
          " The start directory holds a symbolic link where the build puts its files:\n bios.rom\n"
          " vgabios.exe\n\n Nothing was written. Replace the link by the file itself, or remove "
          "it, then press Start again.\t"},
-        {"left behind", texts::leftBehind({"bios.rom"}),
-         " A build that was interrupted left files in the start directory that have changed "
-         "since:\n bios.rom\n\n They were left as they are. Check them, then press Start "
-         "again.\t"},
+        {"left behind",
+         texts::leftBehind({{Left::What::Copy, "vgabios.exe", "vgabios.exe.yours", 0},
+                            {Left::What::UsersFile, "vgabios.exe.yours", "vgabios.exe", 0},
+                            {Left::What::Partial, ".quenvol-staging.bios.rom.part", "", 0},
+                            {Left::What::Journal, ".quenvol-staging", "it is empty", 0}}),
+         " A build that was interrupted left files in the start directory that it cannot tell "
+         "from yours:\n  vgabios.exe: the build's copy, changed since, or a file put there "
+         "since; delete it unless it is yours (your own is vgabios.exe.yours)\n  "
+         "vgabios.exe.yours: your own vgabios.exe, moved aside by the build; rename it back to "
+         "vgabios.exe once that name is free\n  .quenvol-staging.bios.rom.part: a temporary "
+         "name of the build's; delete it\n  .quenvol-staging: the build's record of what it "
+         "staged, which cannot be used: it is empty\n\n No build uses the start directory "
+         "until you have decided. When each file is as you want it, delete .quenvol-staging "
+         "there, then press Start again.\t"},
+        {"not put back", texts::notPutBack({{Left::What::Copy, "bios.rom", "", EROFS}}),
+         " The start directory could not be put back as it was after this build:\n  bios.rom: "
+         "the build's copy, which could not be removed (Read-only file system); delete it "
+         "unless it is yours\n\n No build uses the start directory until you have "
+         "decided. When each file is as you want it, delete .quenvol-staging there, then press "
+         "Start again.\t"},
         {"start directory failed", texts::startDirFailed("why"),
          " The start directory could not be used for this build:\n why\n\n Nothing of yours "
          "there was changed. Press Start again when it is fixed.\t"},

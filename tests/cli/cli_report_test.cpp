@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <sstream>
 
@@ -173,6 +175,54 @@ for line in open(sys.argv[1]):
     const auto r = s.run({"-y", "-d", s.image(), s.project()});
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_TRUE(textsupport::findComposed(r.output, texts::buildLogFailed)) << r.output;
+}
+
+}  // namespace
+
+namespace {
+
+// The log and the report stay whole and true where they used to be lost: a log that is a pipe
+// is refused at once and said even with --quiet, a torn last line of an earlier crash is not
+// continued, and a build ended by a signal still prints its report.
+TEST(CliReport, TheLogAndTheReportSurviveWhatUsedToLoseThem) {
+    Scratch s;
+    ASSERT_EQ(s.run({"--create", "--yes", "--kind", "format", "--drive", s.image()}).exitCode, 0);
+    fs::create_directories(s.stateHome() + "/quenvol");
+    struct Case {
+        std::string what;
+        std::function<void()> before;
+        std::string said;  // on standard error
+    };
+    const Case cases[] = {
+        {"a pipe as the log", [&] { ::mkfifo(s.buildLog().c_str(), 0600); },
+         "it is not a regular file"},
+        {"a torn last line",
+         [&] {
+             fs::remove(s.buildLog());
+             std::ofstream(s.buildLog()) << "{\"torn";
+         },
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.before();
+        const auto r = s.run({"-qy", "-d", s.image(), s.project()});
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_EQ(r.output.find(c.said) != std::string::npos, true) << r.output;
+    }
+    std::ifstream log(s.buildLog());
+    std::string torn, line;
+    std::getline(log, torn);
+    std::getline(log, line);
+    EXPECT_EQ(torn, "{\"torn");
+    EXPECT_TRUE(line.starts_with("{\"schema\":1")) << line;
+
+    const auto stopped =
+        s.runInterrupted({"-jy", "-d", s.image(), s.project()}, "staged bios.rom", SIGTERM);
+    EXPECT_EQ(stopped.signal, SIGTERM);
+    EXPECT_NE(jsonLine(stopped.output).find("\"kind\":\"interrupted\",\"message\":\"SIGTERM"),
+              std::string::npos)
+        << stopped.output;
 }
 
 }  // namespace

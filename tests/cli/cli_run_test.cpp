@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -17,6 +19,7 @@
 #include "app/messages.h"
 #include "cli/cli_process.h"
 #include "cli/drive_target.h"
+#include "platform/staging_area.h"
 #include "support/dialog_harness.h"
 #include "support/fake_sysfs.h"
 #include "support/fat_tools.h"
@@ -60,6 +63,8 @@ std::map<std::string, std::string> snapshot(const std::string& folder) {
         const std::string name = entry.path().filename();
         if (entry.is_symlink()) {
             entries[name] = "-> " + fs::read_symlink(entry.path()).string();
+        } else if (!entry.is_regular_file()) {
+            entries[name] = "(not a file)";  // a pipe would hold the test
         } else {
             const auto bytes = bytesOf(entry.path());
             entries[name] = std::string(bytes.begin(), bytes.end());
@@ -706,15 +711,15 @@ TEST(CliRun, AnImageMountedOrLockedElsewhereIsInUse) {
     EXPECT_EQ(s.run({"--yes", "--drive", second.path(), s.project()}).exitCode, 0);
 }
 
-// A build ended by a signal at any of its steps leaves the start directory as the user had it
-// (for SIGKILL, once the next build has undone what the journal recorded), no file on the
-// diskette and no success; the next build, of another project, puts that project's files
-// alone on the diskette.
+// A build ended by a signal (a closed terminal's SIGHUP too) at any of its steps leaves the
+// start directory as the user had it (for SIGKILL, once the next build has undone what the
+// journal recorded), its line in the build log, no file on the diskette and no success; the
+// next build, of another project, puts that project's files alone on the diskette.
 TEST(CliRun, AnInterruptedBuildLeavesTheStartDirectoryAsItWas) {
     const std::string points[] = {"staged vgabios.exe", "staged bios.rom", "copying platform.bin",
                                   "copying bios.rom"};
     for (const std::string& point : points) {
-        for (const int signal : {SIGINT, SIGTERM, SIGKILL}) {
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
             SCOPED_TRACE(point + ", signal " + std::to_string(signal));
             Scratch s;
             // The user's own video BIOS program, which the build stages over.
@@ -729,6 +734,12 @@ TEST(CliRun, AnInterruptedBuildLeavesTheStartDirectoryAsItWas) {
             EXPECT_FALSE(contains(r.output, kSuccess)) << r.output;
             if (signal != SIGKILL) {
                 EXPECT_EQ(snapshot(s.kit()), before);
+                std::ifstream log(s.buildLog());
+                std::string line, last;
+                while (std::getline(log, line)) last = line;
+                EXPECT_TRUE(
+                    contains(last, std::string("\"message\":\"SIG") + ::sigabbrev_np(signal)))
+                    << last;
             }
             // The copies made before the signal were never committed: the diskette lists none.
             EXPECT_EQ(fattools::mdirNames(s.image()), std::vector<std::string>{});
@@ -744,21 +755,106 @@ TEST(CliRun, AnInterruptedBuildLeavesTheStartDirectoryAsItWas) {
     }
 }
 
-// A copy that a killed build staged and the user changed since is not the build's to remove:
-// the next build names it and stops, and the one after goes on.
-TEST(CliRun, AStagedCopyChangedAfterAKillIsLeftAloneAndNamed) {
-    Scratch s;
-    const auto r = s.runInterrupted({"--create", "--yes", "--drive", s.image(), s.project()},
-                                    "staged bios.rom", SIGKILL);
-    ASSERT_TRUE(r.paused) << r.output;
-    std::ofstream(s.kit() + "/bios.rom", std::ios::binary) << "changed by the user";
-    const auto next = s.run({"--yes", "--drive", s.image(), s.project()});
-    EXPECT_EQ(next.exitCode, 1) << next.output;
-    EXPECT_TRUE(contains(next.output, texts::leftBehind({"bios.rom"}))) << next.output;
-    EXPECT_EQ(snapshot(s.kit()).at("bios.rom"), "changed by the user");
-    EXPECT_FALSE(fs::exists(s.kit() + "/platform.bin"));
-    EXPECT_FALSE(fs::exists(s.kit() + "/.quenvol-staging"));
-    EXPECT_EQ(s.run({"--yes", "--drive", s.image(), s.project()}).exitCode, 0);
+// What a killed build left is never taken for the user's own files: the next build puts right
+// what the journal vouches for (by content, so a copied folder is no obstacle) and refuses,
+// naming each file and what it is, while anything else is left; the user's own file is never
+// under a hidden name meanwhile, the journal stays until the user has decided, a journal that
+// cannot be read is named without a hang, and a forged one removes nothing of the kit's.
+TEST(CliRun, WhatAKilledBuildLeftIsNeverTakenForTheUsersOwnFiles) {
+    using Left = platform::StagingLeftover;
+    using What = Left::What;
+    const std::string journal = "/.quenvol-staging";
+    const Left aside = {What::UsersFile, "vgabios.exe.yours", "vgabios.exe", 0};
+    auto write = [](const std::string& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    };
+    // The user, once told: the build's copies go, their own file gets its name back.
+    auto settle = [](const Scratch& s) {
+        for (const char* name : {".quenvol-staging", "bios.rom", "platform.bin", "vgabios.exe"})
+            fs::remove(s.kit() + "/" + name);
+        fs::rename(s.kit() + "/vgabios.exe.yours", s.kit() + "/vgabios.exe");
+    };
+    struct Case {
+        std::string what;
+        std::function<void(const Scratch&)> after;  // done to the start directory after the kill
+        std::vector<Left> told;                     // none: the next build puts all right
+        std::function<void(const Scratch&)> decide;
+    };
+    const Case cases[] = {
+        {"the staged bios.rom changed",
+         [&](const Scratch& s) { write(s.kit() + "/bios.rom", "changed by the user"); },
+         {{What::Copy, "bios.rom", "", 0}},
+         [](const Scratch& s) { fs::remove(s.kit() + "/bios.rom"); }},
+        {"the staged vgabios.exe changed",
+         [&](const Scratch& s) { write(s.kit() + "/vgabios.exe", "changed by the user"); },
+         {{What::Copy, "vgabios.exe", "vgabios.exe.yours", 0}, aside},
+         [](const Scratch& s) {
+             fs::remove(s.kit() + "/vgabios.exe");
+             fs::rename(s.kit() + "/vgabios.exe.yours", s.kit() + "/vgabios.exe");
+         }},
+        {"the folder copied",
+         [](const Scratch& s) {
+             fs::rename(s.kit(), s.kit() + ".old");
+             fs::copy(s.kit() + ".old", s.kit(), fs::copy_options::recursive);
+             fs::remove_all(s.kit() + ".old");
+         },
+         {},
+         nullptr},
+        {"the journal emptied",
+         [&](const Scratch& s) { write(s.kit() + journal, ""); },
+         {{What::Journal, ".quenvol-staging", "it is empty", 0}, aside},
+         settle},
+        {"the journal a pipe",
+         [&](const Scratch& s) {
+             fs::remove(s.kit() + journal);
+             ::mkfifo((s.kit() + journal).c_str(), 0600);
+         },
+         {{What::Journal, ".quenvol-staging", "it is not a regular file", 0}, aside},
+         settle},
+        {"the journal a folder",
+         [&](const Scratch& s) {
+             fs::remove(s.kit() + journal);
+             fs::create_directory(s.kit() + journal);
+         },
+         {{What::Journal, ".quenvol-staging", "it is not a regular file", 0}, aside},
+         settle},
+        {"a forged entry naming minidos.sys",
+         [&](const Scratch& s) {
+             write(s.kit() + journal,
+                   "quenvol-staging 2\nentry minidos.sys .quenvol-staging.minidos.sys.part - - 0 "
+                   "0 0 0 0\n");
+         },
+         {{What::Journal, ".quenvol-staging",
+           "it is damaged or names files the build does not stage", 0},
+          aside},
+         settle},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scratch s;
+        write(s.kit() + "/vgabios.exe", "the user's own");
+        const auto before = snapshot(s.kit());
+        const auto r = s.runInterrupted({"--create", "--yes", "--drive", s.image(), s.project()},
+                                        "staged bios.rom", SIGKILL);
+        ASSERT_TRUE(r.paused) << r.output;
+        c.after(s);
+        const std::vector<std::string> args = {"--yes", "--drive", s.image(), s.project()};
+        const auto next = s.run(args);
+        if (!c.told.empty()) {
+            EXPECT_EQ(next.exitCode, 1) << next.output;
+            EXPECT_TRUE(contains(next.output, texts::leftBehind(c.told))) << next.output;
+            EXPECT_FALSE(contains(next.output, kConfirm)) << next.output;
+            for (const auto& [name, bytes] : snapshot(s.kit()))
+                EXPECT_FALSE(name.starts_with(".") && bytes == "the user's own") << name;
+            EXPECT_EQ(snapshot(s.kit()).at("minidos.sys"), before.at("minidos.sys"));
+            // Nothing is decided by pressing Start again.
+            EXPECT_EQ(s.run(args).exitCode, 1);
+            c.decide(s);
+        }
+        const auto last = s.run(args);
+        EXPECT_EQ(last.exitCode, 0) << last.output;
+        EXPECT_EQ(snapshot(s.kit()), before);
+    }
 }
 
 // A link where the build would stage or remove a file refuses the build before the diskette
