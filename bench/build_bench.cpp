@@ -9,8 +9,11 @@
 //
 // The defaults are the programs and sample folders of the build tree it was built in. The
 // times are taken twice unless --scratch says where: with the images in memory (/dev/shm)
-// and on disk ($TMPDIR, else /tmp). Each run starts from a fresh blank image made untimed;
-// the pipeline ends with one fdatasync of the image, so that both leave a durable diskette.
+// and on disk ($TMPDIR, else /tmp); the start directory and the settings and state folders
+// are on disk ($TMPDIR, else /tmp) in both. Each run starts from a fresh blank image made
+// untimed; the pipeline ends with one fdatasync of the image, so that both leave a durable
+// diskette. The runs the drive model replays are recorded on a loop device where one can be
+// made (as the superuser), so that drive A: is a block device as a floppy drive is.
 
 #include <fcntl.h>
 #include <sys/statfs.h>
@@ -243,7 +246,10 @@ Options parseOptions(int argc, char** argv) {
                 "needed, the time a 1.44 MB drive would take for a build, a build near\n"
                 "capacity and the two formats against the least, and the peak memory.\n"
                 "The images go to a fresh folder under each DIR, timed in each (default:\n"
-                "/dev/shm and $TMPDIR or /tmp), removed at the end unless --keep is given.\n"
+                "/dev/shm and $TMPDIR or /tmp), the start directory, settings and state\n"
+                "folders under $TMPDIR or /tmp; all removed at the end unless --keep is given.\n"
+                "The drive model replays runs on a loop device (as root; else the image runs\n"
+                "taken as a device's). strace, where installed, counts flushes and system calls.\n"
                 "--model-only leaves out the timings; --json prints every figure as one JSON\n"
                 "object on standard output (the text goes to standard error).\n");
             std::exit(0);
