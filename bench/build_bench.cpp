@@ -16,6 +16,8 @@
 // made (as the superuser), so that drive A: is a block device as a floppy drive is.
 
 #include <fcntl.h>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
@@ -163,7 +165,7 @@ void printJson() {
     std::printf("\n]}\n");
 }
 
-// Loop devices attached so far, detached again when the bench stops.
+// Loop devices attached so far without autoclear, detached again when the bench stops.
 std::vector<std::string> g_loops;
 
 void detachLoop(const std::string& loop) {
@@ -659,19 +661,40 @@ void printTimings(const Timings& t, const Scratch& s) {
     figure("build_cpu_" + where + "_mtools_pipeline", median(t.pipeCpuMs), "ms");
 }
 
+// A loop device over an image, held open: it detaches itself when the last holder closes
+// it, so that no loop device is left behind when the bench is stopped, however.
+struct Loop {
+    std::string path;
+    int fd = -1;
+};
+
+void release(Loop& loop) {
+    if (loop.fd >= 0) ::close(loop.fd);
+    loop.fd = -1;
+    if (std::find(g_loops.begin(), g_loops.end(), loop.path) != g_loops.end()) {
+        detachLoop(loop.path);
+    }
+}
+
 // A loop device over `image`, or none where none can be made (not the superuser, no loop
 // driver, no losetup).
-std::optional<std::string> attachLoop(const Scratch& s, const fs::path& image) {
+std::optional<Loop> attachLoop(const Scratch& s, const fs::path& image) {
     if (!bench::findOnPath("losetup")) return std::nullopt;
     bench::RunSpec spec;
     spec.argv = {"losetup", "--find", "--show", image.string()};
     spec.outputFile = (s.logs / "losetup.log").string();
     if (bench::runProcess(spec).exitStatus != 0) return std::nullopt;
     std::ifstream in(spec.outputFile);
-    std::string loop;
-    std::getline(in, loop);
-    if (loop.rfind("/dev/", 0) != 0) return std::nullopt;
-    g_loops.push_back(loop);
+    Loop loop;
+    std::getline(in, loop.path);
+    if (loop.path.rfind("/dev/", 0) != 0) return std::nullopt;
+    g_loops.push_back(loop.path);
+    loop.fd = ::open(loop.path.c_str(), O_RDONLY | O_CLOEXEC);
+    loop_info64 info{};
+    if (loop.fd >= 0 && ::ioctl(loop.fd, LOOP_GET_STATUS64, &info) == 0) {
+        info.lo_flags |= LO_FLAGS_AUTOCLEAR;
+        if (::ioctl(loop.fd, LOOP_SET_STATUS64, &info) == 0) std::erase(g_loops, loop.path);
+    }
     return loop;
 }
 
@@ -688,12 +711,12 @@ bench::RecordedRun recordOn(const Scratch& s, const std::string& name,
     const std::string tag = name + (target == Target::Device ? "-device" : "");
     const fs::path image = s.root / (tag + ".img");
     makeBlankImage(image);
-    std::optional<std::string> loop;
+    std::optional<Loop> loop;
     if (target == Target::Device) loop = attachLoop(s, image);
-    args.insert(args.begin(), {"--drive", loop ? *loop : image.string()});
+    args.insert(args.begin(), {"--drive", loop ? loop->path : image.string()});
     const std::string log = (s.logs / (tag + ".log")).string();
     bench::RecordedRun run = bench::recordRun(args, s.kit.string(), cliEnv(s), log);
-    if (loop) detachLoop(*loop);
+    if (loop) release(*loop);
     if (!run.how.empty()) die(run.how);
     if (run.exitStatus != 0) {
         die("the recorded run '" + tag + "' stopped (exit status " +
