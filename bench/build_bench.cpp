@@ -616,27 +616,32 @@ struct Timings {
     long pipelineRssKiB = 0;
 };
 
-// Alternates the two ways, each on a fresh blank image, after one untimed build of each so
-// that both start from a warm cache.
-Timings timeBoth(const Options& options, const Scratch& s, const Sample& sample) {
-    const fs::path cliImage = s.images / "cli.img";
-    const fs::path pipeImage = s.images / "pipeline.img";
-    (void)timeCli(options, s, sample, cliImage);
-    (void)timePipeline(s, sample, pipeImage);
-    Timings t;
-    for (int run = 0; run < options.runs; ++run) {
-        const Timed cli = timeCli(options, s, sample, cliImage);
-        const Timed pipe = timePipeline(s, sample, pipeImage);
-        t.cliMs.push_back(milliseconds(cli.elapsed));
-        t.pipeMs.push_back(milliseconds(pipe.elapsed));
-        t.cliCpuMs.push_back(milliseconds(cli.cpu));
-        t.pipeCpuMs.push_back(milliseconds(pipe.cpu));
-        t.cliRssKiB.push_back(static_cast<double>(cli.maxRssKiB));
-        t.pipelineRssKiB = std::max(t.pipelineRssKiB, pipe.maxRssKiB);
+// One alternating run: each round builds once each way in each image folder, each on a fresh
+// blank image, so that every figure sees the same load; after one untimed build of each, so
+// that all start from a warm cache.
+std::vector<Timings> timeAll(const Options& options, const std::vector<Scratch>& scratches,
+                             const Sample& sample) {
+    std::vector<Timings> all(scratches.size());
+    for (int run = -1; run < options.runs; ++run) {
+        for (std::size_t i = 0; i < scratches.size(); ++i) {
+            const Scratch& s = scratches[i];
+            const Timed cli = timeCli(options, s, sample, s.images / "cli.img");
+            const Timed pipe = timePipeline(s, sample, s.images / "pipeline.img");
+            if (run < 0) continue;
+            Timings& t = all[i];
+            t.cliMs.push_back(milliseconds(cli.elapsed));
+            t.pipeMs.push_back(milliseconds(pipe.elapsed));
+            t.cliCpuMs.push_back(milliseconds(cli.cpu));
+            t.pipeCpuMs.push_back(milliseconds(pipe.cpu));
+            t.cliRssKiB.push_back(static_cast<double>(cli.maxRssKiB));
+            t.pipelineRssKiB = std::max(t.pipelineRssKiB, pipe.maxRssKiB);
+        }
     }
-    removeImage(cliImage);
-    removeImage(pipeImage);
-    return t;
+    for (const Scratch& s : scratches) {
+        removeImage(s.images / "cli.img");
+        removeImage(s.images / "pipeline.img");
+    }
+    return all;
 }
 
 void printTimings(const Timings& t, const Scratch& s) {
@@ -892,7 +897,8 @@ int main(int argc, char** argv) {
         std::size(kSampleFiles), static_cast<unsigned long long>(totalBytes));
     if (!options.modelOnly) {
         say("quenvol-cli --yes against mformat, %zu x mcopy -o, dd and sync --data; whole\n"
-            "processes, %d runs of each, alternating, a fresh blank image each run (untimed)\n\n",
+            "processes, %d runs of each in each image folder, all alternating in one run, a\n"
+            "fresh blank image each run (untimed)\n\n",
             std::size(kSampleFiles), options.runs);
     }
     std::fflush(g_text);
@@ -911,9 +917,10 @@ int main(int argc, char** argv) {
     std::vector<double> cliRss;
     long pipelineRss = 0;
     if (!options.modelOnly) {
-        for (const Scratch& s : scratches) {
-            const Timings t = timeBoth(options, s, sample);
-            printTimings(t, s);
+        const std::vector<Timings> timings = timeAll(options, scratches, sample);
+        for (std::size_t i = 0; i < scratches.size(); ++i) {
+            const Timings& t = timings[i];
+            printTimings(t, scratches[i]);
             cliRss.insert(cliRss.end(), t.cliRssKiB.begin(), t.cliRssKiB.end());
             pipelineRss = std::max(pipelineRss, t.pipelineRssKiB);
         }
