@@ -130,8 +130,10 @@ inline std::string driveHeldByBuild(const std::string& drive) {
            "\n\n Wait until that build has ended, then press Start again.\t";
 }
 
-inline std::string driveInUse(const std::string& drive) {
+// `how`, when known, says how it is in use: under another name, or locked by a program.
+inline std::string driveInUse(const std::string& drive, const std::string& how = {}) {
     return " Drive A: is mounted or in use by another program:\n " + drive +
+           (how.empty() ? "" : "\n " + how) +
            "\n\n Unmount it or end that program, then press Start again.\t";
 }
 

@@ -27,7 +27,7 @@ std::optional<platform::BuildHold> CCrisisDlg::HoldForBuild(BOOL bStartDir) {
             return std::nullopt;
         case HoldState::InUse:
             m_bRefusedInUse = TRUE;
-            refuse(texts::driveInUse(hold.drive.path()));
+            refuse(texts::driveInUse(hold.drive.path(), hold.drive.detail()));
             return std::nullopt;
         case HoldState::Failed:
             refuse(texts::driveNotHeld(hold.drive.path(), hold.drive.detail()));

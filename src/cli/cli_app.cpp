@@ -167,6 +167,7 @@ int saveDriveA(build::Record& record, const Options& options) {
     if (!copy.ok) {
         say("drive A: could not be saved: " + copy.message);
         fail(record, build::failureKindName(copy.failure), copy.message);
+        if (copy.failure == base::Failure::Busy) record.outcome = "refused";
         return finish(record, options, statusOfKind(copy.failure, kExitStopped), false);
     }
     note("drive A: saved to " + *options.saveImage + " (" + platform::groupThousands(copy.bytes) +
@@ -187,6 +188,7 @@ std::optional<int> backUpDriveA(build::Record& record, const Options& options, b
         build::describeDriveA(record);
         record.backup = backup;
         fail(record, build::failureKindName(copy.failure, "backup-failed"), copy.message);
+        if (copy.failure == base::Failure::Busy) record.outcome = "refused";
         return finish(record, options, statusOfKind(copy.failure, kExitStopped), building);
     }
     backup.sha256 = copy.sha256;
@@ -266,6 +268,8 @@ int run(int argc, char** argv) {
     if (target.state == DriveTarget::State::Unusable) {
         say(target.message);
         record.drivePath = target.path;
+        record.driveIsDevice = target.device;
+        record.driveBytes = target.measuredBytes;
         fail(record, "not-a-diskette", target.message);
         return finish(record, options, kExitUsage, building);
     }

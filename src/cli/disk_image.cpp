@@ -9,6 +9,7 @@
 
 #include "build/sha256.h"
 #include "platform/drive_a.h"
+#include "platform/exclusive_hold.h"
 #include "platform/host_file.h"
 
 namespace cli {
@@ -26,6 +27,27 @@ std::string sectorList(const std::vector<std::uint32_t>& sectors) {
 
 ImageCopy copyDriveAToFile(const std::string& path, bool skipBad) {
     ImageCopy copy;
+    // The hold a build takes: the copy never reads a diskette halfway through another build's
+    // writes, and a refusal leaves no file behind.
+    const auto hold = platform::ExclusiveHold::driveA();
+    switch (hold.state()) {
+        case platform::HoldState::HeldByAnotherBuild:
+            copy.failure = base::Failure::Busy;
+            copy.message = "drive A: (" + hold.path() + ") is in use by another build";
+            return copy;
+        case platform::HoldState::InUse:
+            copy.failure = base::Failure::Busy;
+            copy.message = "drive A: (" + hold.path() + ") is " +
+                           (hold.detail().empty() ? "mounted or in use by another program"
+                                                  : "in use: " + hold.detail());
+            return copy;
+        case platform::HoldState::Failed:
+            copy.message = "drive A: (" + hold.path() + ") cannot be held: " + hold.detail();
+            return copy;
+        default:
+            // Held, or nothing there: opening the drive says what is wrong with it.
+            break;
+    }
     platform::DriveOpenOptions options;
     options.access = platform::DriveAccess::Read;
     options.bypassCache = true;

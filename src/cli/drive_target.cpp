@@ -73,6 +73,10 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
 
     // The drive stays this one for the whole run, whatever is plugged in or set meanwhile.
     platform::setDriveASelection({.named = target.path, .chosenThisRun = {}});
+    if (const auto medium = platform::measureMediumAt(target.path)) {
+        target.device = medium->blockDevice;
+        target.measuredBytes = medium->bytes;
+    }
     struct stat st {};
     if (::stat(target.path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
         !platform::isDisketteSize(static_cast<std::uint64_t>(st.st_size))) {

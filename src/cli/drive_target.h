@@ -25,6 +25,10 @@ struct DriveTarget {
     // Ready only: the medium's size, and for a block device its vendor and model.
     std::uint64_t bytes = 0;
     std::string description;
+    // What was refused, for the record: whether it is a block device and its size, where it
+    // could be measured (Ready and Unusable).
+    bool device = false;
+    std::optional<std::uint64_t> measuredBytes;
 };
 
 // "Drive A: is /dev/sdb, TEAC FD-05PUB, 1,474,560 bytes": said before anything is erased.

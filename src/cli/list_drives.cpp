@@ -5,6 +5,43 @@
 namespace cli {
 namespace {
 
+// A field as it may stand in a line of tab-separated fields: control characters, the Unicode
+// line and paragraph separators and the backslash are written as escapes ("\t", "\n",
+// "\x1b", "\u2028", "\\"), so that no vendor, model or path can break a line or a field.
+std::string oneField(const std::string& text) {
+    std::string out;
+    char hex[8];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = [&](std::size_t k) {
+            return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
+        };
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c < 0x20 || c == 0x7F) {
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        } else if (c == 0xC2 && next(1) >= 0x80 && next(1) <= 0x9F) {
+            // C1 controls in UTF-8, NEL (U+0085) among them.
+            std::snprintf(hex, sizeof hex, "\\u%04x", next(1));
+            out += hex;
+            i += 1;
+        } else if (c == 0xE2 && next(1) == 0x80 && (next(2) == 0xA8 || next(2) == 0xA9)) {
+            out += next(2) == 0xA8 ? "\\u2028" : "\\u2029";
+            i += 2;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 std::string accessText(const platform::FloppyDrive& drive) {
     if (!drive.mayWrite) return "no access";
     return drive.readOnly ? "read-only" : "writable";
@@ -30,14 +67,14 @@ void listDrives(const std::optional<std::string>& drive, std::FILE* out, std::FI
     const auto marked = platform::floppyDriveAt(drives, driveA.path);
     for (const auto& d : drives) {
         const std::string size = d.mediumBytes ? std::to_string(*d.mediumBytes) : "unknown";
-        std::fprintf(out, "%s\t%s\t%s\t%s%s\n", d.path.c_str(), size.c_str(),
-                     d.description().c_str(), accessText(d).c_str(),
+        std::fprintf(out, "%s\t%s\t%s\t%s%s\n", oneField(d.path).c_str(), size.c_str(),
+                     oneField(d.description()).c_str(), accessText(d).c_str(),
                      marked && marked->name == d.name ? "\tA:" : "");
     }
     std::fflush(out);
     if (drives.empty()) std::fputs("quenvol-cli: no floppy drive found\n", err);
     if (!marked) {
-        std::fprintf(err, "quenvol-cli: drive A: is %s (%s)\n", driveA.path.c_str(),
+        std::fprintf(err, "quenvol-cli: drive A: is %s (%s)\n", oneField(driveA.path).c_str(),
                      whyDriveA(driveA.source).c_str());
     }
 }

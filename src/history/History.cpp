@@ -186,6 +186,9 @@ void CCrisisDlg::InitPathCombo() {
 void CCrisisDlg::AddPathToHistory() {
     if (m_strProjectPath.IsEmpty()) m_strProjectPath = m_strHistory[3];
     if (m_strProjectPath == m_strHistory[3]) return;
+    // The settings file holds one path a line: a path with a line break in it would come back
+    // as two entries, the next run's project among them. Such a path is built but not kept.
+    if (m_strProjectPath.str().find_first_of("\r\n") != std::string::npos) return;
     m_strHistory[0] = m_strHistory[1];
     m_strHistory[1] = m_strHistory[2];
     m_strHistory[2] = m_strHistory[3];

@@ -201,6 +201,20 @@ std::optional<DriveAccessDenied> driveAAccessDenied() {
     return denied;
 }
 
+std::optional<MediumSize> measureMediumAt(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    if (S_ISREG(info.st_mode)) return MediumSize{false, static_cast<std::uint64_t>(info.st_size)};
+    if (!S_ISBLK(info.st_mode)) return std::nullopt;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    std::uint64_t bytes = 0;
+    const bool measured = ::ioctl(fd, BLKGETSIZE64, &bytes) == 0;
+    ::close(fd);
+    if (!measured) return std::nullopt;
+    return MediumSize{true, bytes};
+}
+
 bool isDisketteSize(std::uint64_t bytes) {
     if (bytes == 0 || bytes > kLargestDisketteBytes || bytes % fat::kSectorSize != 0) return false;
     return fat::geometryForSize(bytes).ok();

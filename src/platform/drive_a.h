@@ -29,6 +29,15 @@ std::string driveAPath();
 // image of something else than a diskette.
 bool isDisketteSize(std::uint64_t bytes);
 
+// What is at `path` and how large, diskette or not: a block device's medium or a regular
+// file's size, so that a refusal can say what was refused. None for anything else, or for a
+// device that cannot be opened or measured.
+struct MediumSize {
+    bool blockDevice = false;
+    std::uint64_t bytes = 0;
+};
+std::optional<MediumSize> measureMediumAt(const std::string& path);
+
 // Drive A: is there but this user may not open it for reading: which device, and the way out
 // ("it belongs to the group \"disk\": join that group ..." or, where the group may not either,
 // its owner).

@@ -1,15 +1,23 @@
 #include "platform/exclusive_hold.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/loop.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <mutex>
+#include <optional>
+#include <sstream>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -66,6 +74,136 @@ int lockExclusively(int fd, int attempts) {
     }
 }
 
+// A small sysfs file whole, without the line end the kernel adds; none when unreadable.
+std::optional<std::string> sysfsText(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string value = text.str();
+    if (!value.empty() && value.back() == '\n') value.pop_back();
+    return value;
+}
+
+std::string blockSysfs(dev_t device) {
+    return "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+}
+
+// What a file is, as the kernel names a loop device's backing file.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The backing file of the loop device open at `fd`; none for any other device or an unbound
+// loop device.
+std::optional<FileIdentity> loopBacking(int fd) {
+    struct loop_info64 info {};
+    if (::ioctl(fd, LOOP_GET_STATUS64, &info) != 0) return std::nullopt;
+    return FileIdentity{static_cast<dev_t>(info.lo_device), static_cast<ino_t>(info.lo_inode)};
+}
+
+struct LoopDevice {
+    std::string node;  // "/dev/loop3"
+    dev_t device = 0;
+};
+
+// The bound loop devices whose backing file is `file`. A device this user may not open is
+// recognised by the path sysfs gives for its backing file.
+std::vector<LoopDevice> loopDevicesOver(const FileIdentity& file) {
+    std::vector<LoopDevice> found;
+    DIR* dir = ::opendir("/sys/block");
+    if (dir == nullptr) return found;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (!name.starts_with("loop")) continue;
+        const std::string sys = "/sys/block/" + name;
+        const auto backing = sysfsText(sys + "/loop/backing_file");
+        if (!backing) continue;  // not bound to a file
+        LoopDevice loop{"/dev/" + name, 0};
+        std::optional<FileIdentity> identity;
+        const int fd = ::open(loop.node.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        struct stat node {};
+        if (fd >= 0) {
+            identity = loopBacking(fd);
+            if (::fstat(fd, &node) == 0 && S_ISBLK(node.st_mode)) loop.device = node.st_rdev;
+            ::close(fd);
+        }
+        struct stat named {};
+        if (!identity && ::stat(backing->c_str(), &named) == 0) {
+            identity = FileIdentity{named.st_dev, named.st_ino};
+        }
+        if (loop.device == 0) {
+            unsigned majorNumber = 0, minorNumber = 0;
+            const auto numbers = sysfsText(sys + "/dev");
+            if (!numbers ||
+                std::sscanf(numbers->c_str(), "%u:%u", &majorNumber, &minorNumber) != 2) {
+                continue;
+            }
+            loop.device = makedev(majorNumber, minorNumber);
+        }
+        if (identity == file) found.push_back(std::move(loop));
+    }
+    ::closedir(dir);
+    return found;
+}
+
+// Whether the block device is mounted, as this process's mount table says.
+bool mountedHere(dev_t device) {
+    std::ifstream table("/proc/self/mountinfo");
+    const std::string numbers =
+        " " + std::to_string(major(device)) + ":" + std::to_string(minor(device)) + " ";
+    for (std::string line; std::getline(table, line);) {
+        if (line.find(numbers) != std::string::npos) return true;
+    }
+    return false;
+}
+
+// Record locks another program holds on the file: QEMU locks byte ranges of the images it
+// uses, and wine's LockFileEx is a record lock too. A shared lock of ours over the whole file
+// then keeps them from taking a lock for writing while we hold it.
+enum class RecordLocks { Free, HeldElsewhere, NotKnown };
+
+RecordLocks holdRecords(int fd) {
+    struct flock whole {};
+    whole.l_type = F_RDLCK;
+    whole.l_whence = SEEK_SET;  // from byte 0 to the end, whatever the end becomes
+    if (::fcntl(fd, F_OFD_SETLK, &whole) != 0) {
+        return errno == EAGAIN || errno == EACCES ? RecordLocks::HeldElsewhere
+                                                  : RecordLocks::NotKnown;
+    }
+    // Our own lock never conflicts with this probe: any lock it finds is another's.
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_GETLK, &probe) != 0) return RecordLocks::NotKnown;
+    return probe.l_type == F_UNLCK ? RecordLocks::Free : RecordLocks::HeldElsewhere;
+}
+
+// Every loop device over `file` but `except`, opened exclusively into `fds`; the refusal's
+// detail when one is mounted or held by another program.
+std::optional<std::string> claimLoopDevices(const FileIdentity& file, dev_t except,
+                                            std::vector<int>& fds) {
+    for (const LoopDevice& loop : loopDevicesOver(file)) {
+        if (loop.device == except) continue;
+        const int fd = ::open(loop.node.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC | O_NONBLOCK);
+        if (fd >= 0) {
+            fds.push_back(fd);
+            continue;
+        }
+        // A device this user may not open can still be seen to be mounted.
+        if (errno == EBUSY || mountedHere(loop.device)) {
+            return "the same medium is " + loop.node +
+                   ", which is mounted or held by another program";
+        }
+    }
+    return std::nullopt;
+}
+
+constexpr const char* kLockedByAnother =
+    "another program holds a lock on it (an emulator that uses it, for instance)";
+
 }  // namespace
 
 ExclusiveHold ExclusiveHold::driveA() {
@@ -99,12 +237,35 @@ ExclusiveHold ExclusiveHold::driveA() {
         if (error == EWOULDBLOCK) return refused(HoldState::HeldByAnotherBuild, "");
         return refused(HoldState::Failed, std::strerror(error));
     }
+    std::optional<FileIdentity> medium;
     if (blockDevice) {
+        // A loop device is its backing file: held as a build on the file would hold it, so
+        // that another build reaching the file by its name, or by another loop device, is
+        // told a build holds it.
+        medium = loopBacking(hold.m_fd);
+        const auto backing =
+            medium ? sysfsText(blockSysfs(opened.st_rdev) + "/loop/backing_file") : std::nullopt;
+        const int fd = backing ? ::open(backing->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
+        struct stat file {};
+        if (fd >= 0 && ::fstat(fd, &file) == 0 &&
+            FileIdentity{file.st_dev, file.st_ino} == *medium) {
+            hold.m_backingFd = fd;
+            if (const int error = lockExclusively(fd, 1)) {
+                if (error == EWOULDBLOCK) return refused(HoldState::HeldByAnotherBuild, "");
+                return refused(HoldState::Failed, std::strerror(error));
+            }
+            if (holdRecords(fd) == RecordLocks::HeldElsewhere) {
+                return refused(HoldState::InUse, "its image " + *backing + ": " + kLockedByAnother);
+            }
+        } else if (fd >= 0) {
+            ::close(fd);
+        }
+
         // Refused while the device is mounted or another program holds it exclusively.
         hold.m_exclusiveFd = ::open(path, O_RDONLY | O_EXCL | O_CLOEXEC | O_NONBLOCK);
         if (hold.m_exclusiveFd < 0) {
             const int error = errno;
-            if (error == EBUSY) return refused(HoldState::InUse, std::strerror(error));
+            if (error == EBUSY) return refused(HoldState::InUse, "");
             if (error == ENXIO || error == ENOMEDIUM || error == ENODEV || error == ENOENT) {
                 return refused(HoldState::Absent, std::strerror(error));
             }
@@ -113,6 +274,17 @@ ExclusiveHold ExclusiveHold::driveA() {
         struct stat exclusive {};
         if (::fstat(hold.m_exclusiveFd, &exclusive) != 0 || exclusive.st_rdev != opened.st_rdev) {
             return refused(HoldState::Failed, "it changed while it was being held");
+        }
+    } else {
+        medium = FileIdentity{opened.st_dev, opened.st_ino};
+    }
+    if (holdRecords(hold.m_fd) == RecordLocks::HeldElsewhere) {
+        return refused(HoldState::InUse, kLockedByAnother);
+    }
+    if (medium) {
+        if (auto inUse =
+                claimLoopDevices(*medium, blockDevice ? opened.st_rdev : 0, hold.m_loopFds)) {
+            return refused(HoldState::InUse, *inUse);
         }
     }
 
@@ -168,6 +340,8 @@ ExclusiveHold& ExclusiveHold::operator=(ExclusiveHold&& other) noexcept {
     m_detail = std::move(other.m_detail);
     m_fd = std::exchange(other.m_fd, -1);
     m_exclusiveFd = std::exchange(other.m_exclusiveFd, -1);
+    m_backingFd = std::exchange(other.m_backingFd, -1);
+    m_loopFds = std::exchange(other.m_loopFds, {});
     m_registered = std::exchange(other.m_registered, false);
     m_identityBlock = other.m_identityBlock;
     m_identityDevice = other.m_identityDevice;
@@ -191,10 +365,12 @@ void ExclusiveHold::release() {
         m_registered = false;
     }
     // Closing the descriptors gives up the flock and the exclusive open.
+    for (const int fd : m_loopFds) ::close(fd);
+    m_loopFds.clear();
+    if (m_backingFd >= 0) ::close(m_backingFd);
     if (m_exclusiveFd >= 0) ::close(m_exclusiveFd);
     if (m_fd >= 0) ::close(m_fd);
-    m_exclusiveFd = -1;
-    m_fd = -1;
+    m_backingFd = m_exclusiveFd = m_fd = -1;
     if (m_state == HoldState::Held) m_state = HoldState::None;
 }
 

@@ -8,12 +8,20 @@
 // build's own operations would be refused by its own hold: DriveA::lock() therefore takes a
 // drive held by this process as locked already (driveHeldHere).
 //
+// One medium is one drive whatever path reaches it: a loop device counts as its backing file,
+// and every loop device over the file held counts as that file. So the hold also takes the
+// backing file's flock, and an exclusive open of each loop device over it (which fails while
+// one is mounted); an image in which another program holds a record lock (an emulator using
+// it) is in use, and a shared record lock of ours over the whole file keeps such a program
+// from starting on it meanwhile.
+//
 // A folder is held by a flock on the folder itself, opened for reading, which needs no file of
 // ours in it and works where the folder is read-only.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -53,9 +61,11 @@ class ExclusiveHold {
     HoldState m_state = HoldState::None;
     std::string m_path;
     std::string m_detail;
-    int m_fd = -1;              // holds the flock
-    int m_exclusiveFd = -1;     // block devices: the O_EXCL open
-    bool m_registered = false;  // a drive, listed for driveHeldHere
+    int m_fd = -1;               // holds the flock
+    int m_exclusiveFd = -1;      // block devices: the O_EXCL open
+    int m_backingFd = -1;        // a loop device's backing file: its flock
+    std::vector<int> m_loopFds;  // the O_EXCL opens of the other loop devices over the medium
+    bool m_registered = false;   // a drive, listed for driveHeldHere
     bool m_identityBlock = false;
     std::uint64_t m_identityDevice = 0;
     std::uint64_t m_identityInode = 0;

@@ -74,6 +74,9 @@ TEST(Messages, EachTextIsExactlyAsWritten) {
         {"drive in use", texts::driveInUse("/i"),
          " Drive A: is mounted or in use by another program:\n /i\n\n Unmount it or end that "
          "program, then press Start again.\t"},
+        {"drive in use, and how", texts::driveInUse("/i", "how"),
+         " Drive A: is mounted or in use by another program:\n /i\n how\n\n Unmount it or end "
+         "that program, then press Start again.\t"},
         {"drive not held", texts::driveNotHeld("/i", "why"),
          " Drive A: cannot be held for this build:\n /i\n why\t"},
         {"start directory held by a build", texts::startDirHeldByBuild("/s"),

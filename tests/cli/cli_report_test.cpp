@@ -100,12 +100,17 @@ TEST(CliReport, EachExitStatusComesFromItsOwnCase) {
     ::chmod(locked.c_str(), 0444);  // a write-protected diskette, as the drive sees it
     const std::string empty = s.root() + "/empty-folder";
     fs::create_directories(empty);
+    // Too large for a diskette: refused, and recorded with what it is and its size.
+    const std::string large = s.root() + "/large.img";
+    std::ofstream(large).close();
+    fs::resize_file(large, 10 * 1024 * 1024);
+    const fattools::LoopDevice largeDevice(large);
     struct Case {
         std::vector<std::string> args;
         int status;
         std::string report;  // part of the JSON report
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {{"-y", "-d", s.image(), s.project()}, 0, "\"outcome\":\"built\""},
         {{"-k", "format", "-d", s.image()}, 0, "\"outcome\":\"formatted\""},
         {{"-y", "-d", s.image(), empty}, 1, "\"kind\":\"project-refused\""},
@@ -113,7 +118,15 @@ TEST(CliReport, EachExitStatusComesFromItsOwnCase) {
         {{"-y", "-d", locked, s.project()}, 4, "\"kind\":\"write-protected\""},
         {{"-y", "--no-format", "-d", locked, s.project()}, 4, "\"kind\":\"write-protected\""},
         {{"-d", s.image(), s.project()}, 6, "\"outcome\":\"declined\""},
+        {{"-y", "-d", large, s.project()},
+         2,
+         "\"device\":false,\"vendor\":null,\"model\":null,\"bytes\":10485760}"},
     };
+    if (!largeDevice.path().empty()) {
+        cases.push_back({{"-y", "-d", largeDevice.path(), s.project()},
+                         2,
+                         "\"device\":true,\"vendor\":\"\",\"model\":\"\",\"bytes\":10485760}"});
+    }
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
         args.push_back("--json");

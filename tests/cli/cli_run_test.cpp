@@ -1,5 +1,6 @@
 // quenvol-cli as a program: exit statuses, messages, the questions on a terminal, and what
 // it leaves on the diskette image and in the settings file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -400,10 +401,19 @@ std::string maskAccess(std::string out) {
 TEST(CliRun, ListDrivesShowsTheFloppyDrivesAndMarksDriveA) {
     Scratch s;
     fakesysfs::addMachine(s.root() + "/sys");
+    // A made-up tree can name a drive anything, and a maker's strings can hold any bytes: the
+    // line breaks of Unicode and a backslash too.
+    fakesysfs::addDisk(s.root() + "/sys", {"sd\nz", "2880", "1", "0",
+                                           "A\xE2\x80\xA8"
+                                           "B\\",
+                                           "C\xC2\x85"
+                                           "D",
+                                           "pci0000:00/usb1/1-5:1.0", "08 04"});
     const std::string lines =
         "/dev/fd0\tunknown\tfloppy controller drive\t*\n"
         "/dev/sdb\t1474560\tTEAC FD-05PUB\t*\tA:\n"
         "/dev/sdc\t0\tY-E DATA USB FDU\t*\n"
+        "/dev/sd\\nz\t1474560\tA\\u2028B\\\\ C\\u0085D\t*\n"
         "/dev/sdab\t737280\tunnamed drive\t*\n";
     std::string unmarked = lines;
     unmarked.erase(unmarked.find("\tA:"), 3);
@@ -474,6 +484,90 @@ TEST(CliRun, ASecondBuildIsRefusedWhileTheFirstHoldsTheDriveOrTheStartDirectory)
     const auto after = t.run({"--yes", "--drive", s.image(), other});
     EXPECT_EQ(after.exitCode, 0) << after.output;
     EXPECT_EQ(fattools::mtype(s.image(), "BIOS.ROM"), bytesOf(other + "/testQ7A.rom"));
+}
+
+// One medium is one drive whatever path reaches it: while a build waits at its confirmation
+// on an image or on a loop device over it, a build, a save or a backup through any other path
+// to that image (its name, either loop device) is refused with status 5, before it formats,
+// writes or creates anything.
+TEST(CliRun, OneMediumIsOneDriveWhateverPathReachesIt) {
+    if (::geteuid() != 0) GTEST_SKIP() << "attaching loop devices needs root";
+    Scratch s;
+    Scratch t;  // the second runs' own kit, so that only the drive is shared
+    const std::string other = otherProject(t);
+    ASSERT_EQ(s.run({"--create", "--kind", "format", "--drive", s.image()}).exitCode, 0);
+    const fattools::LoopDevice first(s.image());
+    const fattools::LoopDevice second(s.image());
+    if (first.path().empty() || second.path().empty()) GTEST_SKIP() << first.why();
+    const std::string saved = t.root() + "/saved.img";
+    for (const std::string& held : {s.image(), first.path()}) {
+        SCOPED_TRACE("held as " + held);
+        const auto r = s.runOnTerminal(
+            {"--verify", "--drive", held, s.project()}, "Proceed? [y/N] ", "y\n", [&] {
+                for (const std::string& path : {s.image(), first.path(), second.path()}) {
+                    if (path == held) continue;
+                    const std::vector<std::string> seconds[] = {
+                        {"--yes", "--drive", path, other},
+                        {"--save-image", saved, "--drive", path},
+                        {"--backup", saved, "--yes", "--drive", path, other},
+                    };
+                    for (const auto& args : seconds) {
+                        const auto refused = t.run(args);
+                        EXPECT_EQ(refused.exitCode, 5) << path << ": " << refused.output;
+                        EXPECT_FALSE(contains(refused.output, "Formatting")) << refused.output;
+                        EXPECT_FALSE(fs::exists(saved)) << path << ": " << refused.output;
+                    }
+                }
+            });
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_EQ(fattools::mtype(s.image(), "BIOS.ROM"), bytesOf(s.project() + "/testQ7A.rom"));
+    }
+}
+
+// An image that backs a mounted loop device, or in which another program holds a record lock
+// (as an emulator running from it does), is in use: refused with status 5 through every path
+// to it, the image untouched, and the message says how it is in use.
+TEST(CliRun, AnImageMountedOrLockedElsewhereIsInUse) {
+    if (::geteuid() != 0) GTEST_SKIP() << "attaching loop devices needs root";
+    Scratch s;
+    ASSERT_EQ(s.run({"--create", "--yes", "--drive", s.image(), s.project()}).exitCode, 0);
+    const fattools::LoopDevice first(s.image());
+    const fattools::LoopDevice second(s.image());
+    if (first.path().empty() || second.path().empty()) GTEST_SKIP() << first.why();
+    auto refusedEverywhere = [&](const std::string& how) {
+        const auto before = bytesOf(s.image());
+        for (const std::string& path : {s.image(), second.path()}) {
+            const auto r = s.run({"--yes", "--drive", path, s.project()});
+            EXPECT_EQ(r.exitCode, 5) << path << ": " << r.output;
+            EXPECT_TRUE(contains(r.output, how)) << path << ": " << r.output;
+        }
+        EXPECT_TRUE(bytesOf(s.image()) == before);
+    };
+
+    {
+        // Byte 100 as QEMU locks it: a shared lock on one byte of the image.
+        const int fd = ::open(s.image().c_str(), O_RDONLY | O_CLOEXEC);
+        struct flock range {};
+        range.l_type = F_RDLCK;
+        range.l_whence = SEEK_SET;
+        range.l_start = 100;
+        range.l_len = 1;
+        ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &range), 0) << std::strerror(errno);
+        refusedEverywhere("another program holds a lock on it");
+        ::close(fd);
+    }
+
+    // The kernel may lack FAT where the tests run; which file system is mounted does not matter.
+    const std::string mountPoint = s.root() + "/mnt";
+    fs::create_directories(mountPoint);
+    const auto made = fattools::runTool({"mkfs.ext2", "-q", "-F", first.path()});
+    const auto mounted = fattools::runTool({"mount", "-r", first.path(), mountPoint});
+    if (made.exitCode != 0 || mounted.exitCode != 0) {
+        GTEST_SKIP() << "the loop device cannot be mounted here: " << made.output << mounted.output;
+    }
+    refusedEverywhere("the same medium is " + first.path() + ", which is mounted");
+    fattools::runTool({"umount", mountPoint});
+    EXPECT_EQ(s.run({"--yes", "--drive", second.path(), s.project()}).exitCode, 0);
 }
 
 // A build ended by a signal at any of its steps leaves the start directory as the user had it

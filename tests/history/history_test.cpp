@@ -127,6 +127,15 @@ TEST_F(HistoryTest, FinalBackslashMakesADifferentPath) {
     EXPECT_EQ(roundTrip("\r\n\r\n\r\nC:\\W\r\n", "C:\\W\\"), "\r\n\r\nC:\\W\r\nC:\\W\\\r\n");
 }
 
+// The file holds one path a line: a path with a line break would come back as two entries,
+// or as one cut short, and the next run would build another folder. It is never kept.
+TEST_F(HistoryTest, APathWithALineBreakIsNeverKept) {
+    for (const std::string path : {"C:\\A\r\nC:\\B", "C:\\A\rB", "C:\\A\nB"}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(roundTrip(kFourPaths, path), kFourPaths);
+    }
+}
+
 TEST_F(HistoryTest, PathAlreadyInAnOlderSlotIsAddedAgain) {
     EXPECT_EQ(roundTrip(kFourPaths, "P2"), "P2\r\nP3\r\nP4\r\nP2\r\n");
     createDialog();

@@ -66,6 +66,21 @@ ToolRun runTool(const std::vector<std::string>& argv, int seconds) {
     return run;
 }
 
+LoopDevice::LoopDevice(const std::string& file) {
+    const ToolRun attach = runTool({"losetup", "-f", "--show", file});
+    // losetup may warn besides naming the device.
+    const auto at = attach.output.find("/dev/");
+    if (attach.exitCode == 0 && at != std::string::npos) {
+        m_path = attach.output.substr(at, attach.output.find('\n', at) - at);
+    } else {
+        m_why = "no loop device can be attached here: " + attach.output;
+    }
+}
+
+LoopDevice::~LoopDevice() {
+    if (!m_path.empty()) runTool({"losetup", "-d", m_path});
+}
+
 FsckResult runFsck(const std::string& image) {
     const ToolRun run = runTool({"/sbin/fsck.fat", "-n", image});
     FsckResult result;

@@ -23,6 +23,23 @@ struct ToolRun {
 // it after `seconds`.
 ToolRun runTool(const std::vector<std::string>& argv, int seconds = 30);
 
+// A loop device over `file` while the object lives (losetup -f), for tests that reach one
+// medium through a device too. path() is empty where none can be attached (not root, no loop
+// support); why() then says why, for the test's skip.
+class LoopDevice {
+  public:
+    explicit LoopDevice(const std::string& file);
+    ~LoopDevice();
+    LoopDevice(const LoopDevice&) = delete;
+    LoopDevice& operator=(const LoopDevice&) = delete;
+    const std::string& path() const { return m_path; }
+    const std::string& why() const { return m_why; }
+
+  private:
+    std::string m_path;
+    std::string m_why;
+};
+
 struct FsckResult {
     bool clean = false;  // exit status 0 and nothing the tool would change
     int exitCode = -1;
