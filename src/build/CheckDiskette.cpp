@@ -18,6 +18,6 @@ BOOL CCrisisDlg::CheckDiskette() {
         detail += d.text;
     }
     SetOutcome(build::Outcome::Kind::Differs, first.file, detail);
-    AfxMessageBox(texts::differs(first.file).c_str(), MB_OK | MB_ICONHAND);
+    ShowOutcome(texts::differs(first.file).c_str(), MB_OK | MB_ICONHAND);
     return FALSE;
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "cli/boot_check.h"
 #include "fat/fat12.h"
 
 namespace cli {
@@ -96,6 +97,21 @@ std::string takeFile(Options& o, const std::string& value, const char* name) {
     return {};
 }
 
+std::string takeBootCheck(Options& o, const std::string& value, const char* name) {
+    if (value.empty()) {
+        o.bootCheck = kBootCheckDefaultSeconds;
+        return {};
+    }
+    const bool digits =
+        value.size() <= 4 && value.find_first_not_of("0123456789") == std::string::npos;
+    const unsigned seconds = digits ? static_cast<unsigned>(std::stoul(value)) : 0;
+    if (seconds == 0 || seconds > kBootCheckMaxSeconds)
+        return std::string("the option --") + name + " takes a number of seconds from 1 to " +
+               std::to_string(kBootCheckMaxSeconds) + ", not \"" + value + "\"";
+    o.bootCheck = seconds;
+    return {};
+}
+
 // The one table of options: the parser and --help are both made from it. An option either
 // takes a value (`value` names it, `take` reads it) or switches `flag` on.
 struct OptionSpec {
@@ -105,6 +121,7 @@ struct OptionSpec {
     const char* help;   // lines after the first are indented under it
     TakeValue take = nullptr;
     bool Options::*flag = nullptr;
+    bool valueOptional = false;  // given only as --name=VALUE; --name alone takes the default
 };
 
 constexpr OptionSpec kOptions[] = {
@@ -151,6 +168,13 @@ constexpr OptionSpec kOptions[] = {
      nullptr, &Options::backupSkipBad},
     {"save-image", 0, "FILE", "only read drive A: whole into FILE (which must not exist); no build",
      takeFile<&Options::saveImage>},
+    {"boot-check", 0, "SECONDS",
+     "after a successful build, or alone on drive A: when no project\n"
+     "path is given, start the diskette in an emulated PC (qemu-system-i386)\n"
+     "for SECONDS (default 10) and report what its screen shows",
+     takeBootCheck, nullptr, true},
+    {"boot-screen", 0, "FILE", "with --boot-check: save the emulated screen at the end as a PNG",
+     takeFile<&Options::bootScreen>},
     {"json", 'j', nullptr,
      "write one JSON object describing the run to standard output at\n"
      "the end, also when it fails (fields in README)",
@@ -225,7 +249,10 @@ GetoptTables getoptTables() {
             if (spec.value) tables.shortOptions += ':';
         }
         tables.longOptions.push_back(
-            {spec.name, spec.value ? required_argument : no_argument, nullptr, idOf(spec)});
+            {spec.name,
+             spec.value ? (spec.valueOptional ? optional_argument : required_argument)
+                        : no_argument,
+             nullptr, idOf(spec)});
     }
     tables.longOptions.push_back({nullptr, 0, nullptr, 0});
     return tables;
@@ -295,6 +322,13 @@ std::string conflictOf(const Options& o) {
     if (reading && (o.backup || o.create || o.verify || o.noFormat || o.full || !o.label.empty() ||
                     !o.projectWords.empty()))
         return "--save-image only reads drive A: into a file; it builds nothing";
+    if (o.bootScreen && !o.bootCheck) return "--boot-screen goes with --boot-check";
+    if (o.bootCheck && (o.listDrives || reading))
+        return "--boot-check starts a diskette; --list-drives and --save-image do not make one";
+    if (o.bootCheck && o.projectWords.empty() &&
+        (o.create || o.verify || o.noFormat || o.full || !o.label.empty() || o.backup ||
+         o.kind != DiskKind::Minidos))
+        return "--boot-check without a project path only starts drive A:; it builds nothing";
     return {};
 }
 
@@ -304,7 +338,9 @@ std::string optionHelp(const OptionSpec& spec) {
     std::string head =
         spec.letter != 0 ? std::string("  -") + spec.letter + ", --" : std::string("      --");
     head += spec.name;
-    if (spec.value) head += std::string(" ") + spec.value;
+    if (spec.value)
+        head += (spec.valueOptional ? "[=" : " ") + std::string(spec.value) +
+                (spec.valueOptional ? "]" : "");
     head += head.size() + 1 < kColumn ? std::string(kColumn - head.size(), ' ')
                                       : "\n" + std::string(kColumn, ' ');
     std::string help = spec.help;
@@ -352,6 +388,10 @@ std::string usageText() {
         " 5  drive A: or the start directory is in use by another build (or drive A: is\n"
         "    mounted or held by another program); nothing was done, try again later\n"
         " 6  the project folder confirmation was answered No\n"
+        " 7  --boot-check: the emulated PC did not start the diskette, or the sample read\n"
+        "    its BIOS image differently\n"
+        " 8  --boot-check could not run: no emulator (Debian package qemu-system-x86), or\n"
+        "    drive A: could not be read\n"
         "\n"
         "Full documentation: man quenvol-cli, and the README (README.md in the source,\n"
         "/usr/share/doc/quenvol/README.md when installed).\n";

@@ -23,7 +23,9 @@ struct Options {
     bool listDrives = false;
     std::optional<std::string> backup;  // the old diskette is read into this file first
     bool backupSkipBad = false;
-    std::optional<std::string> saveImage;  // only read drive A: into this file
+    std::optional<std::string> saveImage;   // only read drive A: into this file
+    std::optional<unsigned> bootCheck;      // seconds in the emulator after the build (or alone)
+    std::optional<std::string> bootScreen;  // a PNG of the emulated screen at the end
     bool json = false;
     bool quiet = false;
     bool help = false;

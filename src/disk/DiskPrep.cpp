@@ -14,6 +14,7 @@
 #include "platform/drive_a.h"
 #include "platform/drive_a_copies.h"
 #include "platform/drive_format.h"
+#include "platform/win_path.h"
 
 namespace {
 
@@ -119,8 +120,12 @@ BOOL CCrisisDlg::CheckBootImage() {
             return TRUE;
         }
     }
+    // Nothing has been written: the fault is the kit's file, not the diskette's.
     SetOutcome(build::Outcome::Kind::BootSectorFailed, "crisboot.bin", why);
-    AfxMessageBox(texts::kBootSectorFailed, MB_OK | MB_ICONHAND);
+    auto startDir = platform::mapWindowsName(m_szStartDir);
+    AfxMessageBox(
+        texts::bootImageUnusable(startDir ? startDir->hostPath : m_szStartDir, why).c_str(),
+        MB_OK | MB_ICONHAND);
     return FALSE;
 }
 

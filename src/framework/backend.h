@@ -78,6 +78,14 @@ class Backend {
     // A modal message box; returns the button pressed.
     virtual int messageBox(HWND owner, const std::string& text, const std::string& caption,
                            UINT type) = 0;
+    // The same box with what failed underneath for people who want to know, kept apart from
+    // the text (a details area); a backend without one shows the text alone.
+    virtual int messageBoxWithDetails(HWND owner, const std::string& text,
+                                      const std::string& caption, UINT type,
+                                      const std::string& details) {
+        (void)details;
+        return messageBox(owner, text, caption, type);
+    }
     virtual void setWaitCursor(bool on) = 0;
     // Context help: a pop-up topic for a control, or the help context menu for it.
     virtual void showHelp(HWND control, const std::string& topic, UINT command) = 0;

@@ -257,7 +257,7 @@ TEST(CliRun, MessagesWithoutACauseAreFollowedByTheCause) {
         {"boot sector",
          {},
          "",
-         texts::kBootSectorFailed,
+         texts::bootImageUnusable(s.kit(), "crisboot.bin holds 0 bytes; a boot sector is 512"),
          "cause: crisboot.bin holds 0 bytes; a boot sector is 512"},
     };
     for (const Case& c : cases) {
@@ -316,6 +316,20 @@ TEST(CliRun, ADriveClosedToTheUserIsReportedAsPermission) {
     EXPECT_TRUE(contains(format.output, "You have no permission to use drive A:")) << format.output;
     EXPECT_FALSE(contains(format.output, "write-protected")) << format.output;
     EXPECT_EQ(bytesOf(s.image()), before);
+}
+
+// An immutable image refuses every user, root and its owner included: the way out is the
+// attribute, not a user.
+TEST(CliRun, AnImmutableImageIsNamedAsSuch) {
+    Scratch s;
+    ASSERT_EQ(s.run({"--kind", "format", "--create", "--drive", s.image()}).exitCode, 0);
+    if (fattools::runTool({"chattr", "+i", s.image()}).exitCode != 0)
+        GTEST_SKIP() << "the immutable attribute cannot be set here";
+    const auto format = s.run({"--kind", "format", "--drive", s.image()});
+    fattools::runTool({"chattr", "-i", s.image()});
+    EXPECT_EQ(format.exitCode, 4) << format.output;
+    EXPECT_TRUE(contains(format.output, "immutable attribute")) << format.output;
+    EXPECT_FALSE(contains(format.output, "only its owner")) << format.output;
 }
 
 TEST(CliRun, WithoutATerminalTheConfirmationIsAnsweredNo) {

@@ -14,9 +14,10 @@ namespace console {
 struct MessageRecord {
     std::string text;
     std::string caption;
-    UINT type;   // as the program asked for it
-    UINT icon;   // the icon shown (type 0 shows the exclamation icon)
-    int answer;  // the button pressed
+    UINT type;            // as the program asked for it
+    UINT icon;            // the icon shown (type 0 shows the exclamation icon)
+    int answer;           // the button pressed
+    std::string details;  // shown apart from the text; empty for none
 };
 
 struct HelpRecord {
@@ -55,6 +56,8 @@ class ConsoleBackend : public Backend {
     void stateChanged(HWND hwnd, StateChange what) override { m_policy.stateChanged(hwnd, what); }
     int messageBox(HWND owner, const std::string& text, const std::string& caption,
                    UINT type) override;
+    int messageBoxWithDetails(HWND owner, const std::string& text, const std::string& caption,
+                              UINT type, const std::string& details) override;
     void setWaitCursor(bool on) override;
     void showHelp(HWND control, const std::string& topic, UINT command) override;
     void formatDrive(HWND owner, UINT drive) override;
