@@ -9,10 +9,15 @@
 //
 // The defaults are the programs and sample folders of the build tree it was built in. The
 // times are taken twice unless --scratch says where: with the images in memory (/dev/shm)
-// and on disk ($TMPDIR, else /tmp). Each run starts from a fresh blank image made untimed;
-// the pipeline ends with one fdatasync of the image, so that both leave a durable diskette.
+// and on disk ($TMPDIR, else /tmp); the start directory and the settings and state folders
+// are on disk ($TMPDIR, else /tmp) in both. Each run starts from a fresh blank image made
+// untimed; the pipeline ends with one fdatasync of the image, so that both leave a durable
+// diskette. The runs the drive model replays are recorded on a loop device where one can be
+// made (as the superuser), so that drive A: is a block device as a floppy drive is.
 
 #include <fcntl.h>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
@@ -29,6 +34,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -46,11 +52,12 @@ namespace {
 constexpr long kTmpfsMagic = 0x01021994;
 
 // What a build should achieve.
-constexpr double kSpeedTarget = 5.0;            // times faster than the pipeline, at least
+constexpr double kSpeedTarget = 3.0;            // times faster than the pipeline, at least
 constexpr double kSectorRatioTarget = 1.1;      // sectors written per least needed, at most
 constexpr double kPeakMemoryTargetMiB = 10;     // resident set of one build, under
 constexpr double kBuildDriveRatioTarget = 1.3;  // modelled drive time per least, at most
 constexpr double kFullFormatRatioTarget = 1.1;  // likewise for a full format
+constexpr double kHostFlushTarget = 6;          // flushes of host files in one build, at most
 
 // A FULLDOS diskette near capacity: the sample project with a BIOS image of this size.
 constexpr std::size_t kNearCapacityImageBytes = 1'400'000;
@@ -158,8 +165,19 @@ void printJson() {
     std::printf("\n]}\n");
 }
 
+// Loop devices attached so far without autoclear, detached again when the bench stops.
+std::vector<std::string> g_loops;
+
+void detachLoop(const std::string& loop) {
+    bench::RunSpec spec;
+    spec.argv = {"losetup", "-d", loop};
+    (void)bench::runProcess(spec);
+    std::erase(g_loops, loop);
+}
+
 [[noreturn]] void die(const std::string& message) {
     std::fflush(stdout);
+    while (!g_loops.empty()) detachLoop(g_loops.back());
     std::fprintf(stderr, "quenvol-bench: %s\n", message.c_str());
     for (const std::string& root : g_scratchRoots) {
         std::fprintf(stderr, "quenvol-bench: images and logs left in %s\n", root.c_str());
@@ -172,6 +190,12 @@ bool inMemory(const std::string& dir) {
     return ::statfs(dir.c_str(), &info) == 0 && static_cast<long>(info.f_type) == kTmpfsMagic;
 }
 
+// Where the folders go: $TMPDIR, else /tmp.
+std::string diskFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+}
+
 std::vector<std::string> defaultScratch() {
     std::vector<std::string> dirs;
     std::error_code ec;
@@ -179,8 +203,7 @@ std::vector<std::string> defaultScratch() {
         inMemory("/dev/shm")) {
         dirs.push_back("/dev/shm");
     }
-    const char* tmp = std::getenv("TMPDIR");
-    const std::string disk = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    const std::string disk = diskFolder();
     if (dirs.empty() || !inMemory(disk)) dirs.push_back(disk);
     return dirs;
 }
@@ -225,7 +248,10 @@ Options parseOptions(int argc, char** argv) {
                 "needed, the time a 1.44 MB drive would take for a build, a build near\n"
                 "capacity and the two formats against the least, and the peak memory.\n"
                 "The images go to a fresh folder under each DIR, timed in each (default:\n"
-                "/dev/shm and $TMPDIR or /tmp), removed at the end unless --keep is given.\n"
+                "/dev/shm and $TMPDIR or /tmp), the start directory, settings and state\n"
+                "folders under $TMPDIR or /tmp; all removed at the end unless --keep is given.\n"
+                "The drive model replays runs on a loop device (as root; else the image runs\n"
+                "taken as a device's). strace, where installed, counts flushes and system calls.\n"
                 "--model-only leaves out the timings; --json prints every figure as one JSON\n"
                 "object on standard output (the text goes to standard error).\n");
             std::exit(0);
@@ -282,32 +308,44 @@ std::string checkImage(const fs::path& image, const Sample& sample) {
     return {};
 }
 
+// The folders a build uses besides drive A: (the start directory, the settings and state
+// folders), always on disk as a user's are, and a folder for the images, on disk or in memory.
 struct Scratch {
-    fs::path root;
+    fs::path root;    // the folders
+    fs::path images;  // where the images of this timing go
     fs::path kit;     // quenvol-cli's start directory
     fs::path staged;  // the pipeline's files under their diskette names
     fs::path config;  // quenvol-cli's settings folder
+    fs::path state;   // quenvol-cli's state folder, which holds the build log
     fs::path logs;
     fs::path bigProject;  // the sample project with a BIOS image that nearly fills a diskette
 };
 
-Scratch makeScratch(const std::string& under, const Sample& sample) {
+fs::path makeTemporaryFolder(const std::string& under) {
     std::string pattern = (fs::path(under) / "quenvol-bench.XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         die("cannot make a scratch folder under " + under + ": " + std::strerror(errno));
     }
+    const fs::path made = fs::canonical(pattern);
+    g_scratchRoots.push_back(made.string());
+    return made;
+}
+
+Scratch makeFolders(const std::string& under, const Sample& sample) {
     Scratch s;
-    s.root = fs::canonical(pattern);
-    g_scratchRoots.push_back(s.root.string());
+    s.root = makeTemporaryFolder(under);
+    s.images = s.root;
     s.kit = s.root / "kit";
     s.staged = s.root / "staged";
     s.config = s.root / "config";
+    s.state = s.root / "state";
     s.logs = s.root / "logs";
     s.bigProject = s.root / "big-project";
     fs::copy(sample.kit, s.kit, fs::copy_options::recursive);
     fs::copy(sample.project, s.bigProject, fs::copy_options::recursive);
     fs::create_directories(s.staged);
     fs::create_directories(s.config);
+    fs::create_directories(s.state);
     fs::create_directories(s.logs);
     for (const SampleFile& file : kSampleFiles) {
         fs::copy_file(sample.sourceOf(file), s.staged / file.diskName);
@@ -340,13 +378,18 @@ std::vector<std::string> cliArgs(const fs::path& image, const Sample& sample) {
     return {"--yes", "--drive", image.string(), sample.project.string()};
 }
 
+// The settings file and the build log go to the scratch folders, never to the user's own.
+std::vector<std::pair<std::string, std::string>> cliEnv(const Scratch& s) {
+    return {{"XDG_CONFIG_HOME", s.config.string()}, {"XDG_STATE_HOME", s.state.string()}};
+}
+
 bench::RunSpec cliRun(const Options& options, const Scratch& s, const Sample& sample,
                       const fs::path& image) {
     bench::RunSpec spec;
     spec.argv = {options.cli};
     for (std::string& arg : cliArgs(image, sample)) spec.argv.push_back(std::move(arg));
     spec.workingDir = s.kit.string();
-    spec.env = {{"XDG_CONFIG_HOME", s.config.string()}};
+    spec.env = cliEnv(s);
     spec.outputFile = (s.logs / "cli.log").string();
     return spec;
 }
@@ -487,38 +530,81 @@ struct Tally {
     }
 };
 
-// Writes and bytes that reached the image according to strace, or none without strace.
-std::optional<std::pair<std::uint64_t, std::uint64_t>> straceWrites(const Options& options,
-                                                                    const Scratch& s,
-                                                                    const Sample& sample) {
+// One build under strace, on an image in the timing's image folder.
+struct Traced {
+    std::uint64_t writeCalls = 0;  // on the image
+    std::uint64_t writeBytes = 0;
+    std::uint64_t hostFlushes = 0;   // fsync, fdatasync, syncfs or sync_file_range of a host file
+    std::uint64_t driveFlushes = 0;  // the same on the image
+    std::uint64_t systemCalls = 0;   // of every kind, from strace -c
+};
+
+bool isFlush(const std::string& call) {
+    return call == "fsync" || call == "fdatasync" || call == "syncfs" || call == "sync" ||
+           call == "sync_file_range" || call == "msync";
+}
+
+// The writes and flushes of a build according to strace, or none without strace.
+std::optional<Traced> straceBuild(const Options& options, const Scratch& s, const Sample& sample) {
     const auto strace = bench::findOnPath("strace");
     if (!strace) return std::nullopt;
-    const fs::path image = s.root / "traced.img";
-    makeBlankImage(image);
+    const fs::path image = s.images / "traced.img";
+    auto traceOnce = [&](std::vector<std::string> how, const std::string& log) {
+        makeBlankImage(image);
+        bench::RunSpec spec = cliRun(options, s, sample, image);
+        how.insert(how.begin(), *strace);
+        how.insert(how.end(), {"-o", log});
+        spec.argv.insert(spec.argv.begin(), how.begin(), how.end());
+        const bench::RunOutcome outcome = bench::runProcess(spec);
+        if (outcome.exitStatus != 0) {
+            die("quenvol-cli under strace stopped (" + outcome.how + "):\n" +
+                logText(spec.outputFile));
+        }
+    };
+    Traced traced;
     const std::string log = (s.logs / "strace.log").string();
-    bench::RunSpec spec = cliRun(options, s, sample, image);
-    spec.argv.insert(spec.argv.begin(), {*strace, "-f", "-qq", "-y", "-o", log, "-e",
-                                         "trace=write,pwrite64,writev,pwritev,pwritev2"});
-    const bench::RunOutcome outcome = bench::runProcess(spec);
-    if (outcome.exitStatus != 0) {
-        die("quenvol-cli under strace stopped (" + outcome.how + "):\n" + logText(spec.outputFile));
-    }
+    traceOnce({"-f", "-qq", "-y", "-e",
+               "trace=write,pwrite64,writev,pwritev,pwritev2,fsync,fdatasync,syncfs,sync,"
+               "sync_file_range,msync"},
+              log);
     // Lines look like: 123 pwrite64(3</path/traced.img>, "..."..., 512, 0) = 512
     const std::string tag = "<" + image.string() + ">";
     std::ifstream in(log);
-    std::uint64_t calls = 0;
-    std::uint64_t bytes = 0;
     for (std::string line; std::getline(in, line);) {
-        if (line.find(tag) == std::string::npos) continue;
+        const std::size_t open = line.find('(');
+        if (open == std::string::npos || line.find("resumed>") != std::string::npos) continue;
+        std::size_t start = line.find_last_of(' ', open);
+        start = start == std::string::npos ? 0 : start + 1;
+        const std::string call = line.substr(start, open - start);
+        const std::size_t fd = line.find('<', open);
+        const bool onImage = fd != std::string::npos && line.compare(fd, tag.size(), tag) == 0;
+        if (isFlush(call)) {
+            ++(onImage ? traced.driveFlushes : traced.hostFlushes);
+            continue;
+        }
+        if (!onImage) continue;
         const std::size_t eq = line.rfind(" = ");
         if (eq == std::string::npos) continue;
         const long long n = std::atoll(line.c_str() + eq + 3);
         if (n < 0) continue;
-        ++calls;
-        bytes += static_cast<std::uint64_t>(n);
+        ++traced.writeCalls;
+        traced.writeBytes += static_cast<std::uint64_t>(n);
+    }
+    // The summary ends with: 100.00  0.001  1  1031  12 total
+    const std::string summary = (s.logs / "strace-summary.log").string();
+    traceOnce({"-f", "-c"}, summary);
+    std::ifstream sums(summary);
+    for (std::string line; std::getline(sums, line);) {
+        if (line.size() < 5 || line.compare(line.size() - 5, 5, "total") != 0) continue;
+        double percent = 0, seconds = 0;
+        unsigned long long usecs = 0, calls = 0;
+        if (std::sscanf(line.c_str(), "%lf %lf %llu %llu", &percent, &seconds, &usecs, &calls) ==
+            4) {
+            traced.systemCalls = calls;
+        }
     }
     removeImage(image);
-    return std::make_pair(calls, bytes);
+    return traced;
 }
 
 struct Timings {
@@ -530,34 +616,39 @@ struct Timings {
     long pipelineRssKiB = 0;
 };
 
-// Alternates the two ways, each on a fresh blank image, after one untimed build of each so
-// that both start from a warm cache.
-Timings timeBoth(const Options& options, const Scratch& s, const Sample& sample) {
-    const fs::path cliImage = s.root / "cli.img";
-    const fs::path pipeImage = s.root / "pipeline.img";
-    (void)timeCli(options, s, sample, cliImage);
-    (void)timePipeline(s, sample, pipeImage);
-    Timings t;
-    for (int run = 0; run < options.runs; ++run) {
-        const Timed cli = timeCli(options, s, sample, cliImage);
-        const Timed pipe = timePipeline(s, sample, pipeImage);
-        t.cliMs.push_back(milliseconds(cli.elapsed));
-        t.pipeMs.push_back(milliseconds(pipe.elapsed));
-        t.cliCpuMs.push_back(milliseconds(cli.cpu));
-        t.pipeCpuMs.push_back(milliseconds(pipe.cpu));
-        t.cliRssKiB.push_back(static_cast<double>(cli.maxRssKiB));
-        t.pipelineRssKiB = std::max(t.pipelineRssKiB, pipe.maxRssKiB);
+// One alternating run: each round builds once each way in each image folder, each on a fresh
+// blank image, so that every figure sees the same load; after one untimed build of each, so
+// that all start from a warm cache.
+std::vector<Timings> timeAll(const Options& options, const std::vector<Scratch>& scratches,
+                             const Sample& sample) {
+    std::vector<Timings> all(scratches.size());
+    for (int run = -1; run < options.runs; ++run) {
+        for (std::size_t i = 0; i < scratches.size(); ++i) {
+            const Scratch& s = scratches[i];
+            const Timed cli = timeCli(options, s, sample, s.images / "cli.img");
+            const Timed pipe = timePipeline(s, sample, s.images / "pipeline.img");
+            if (run < 0) continue;
+            Timings& t = all[i];
+            t.cliMs.push_back(milliseconds(cli.elapsed));
+            t.pipeMs.push_back(milliseconds(pipe.elapsed));
+            t.cliCpuMs.push_back(milliseconds(cli.cpu));
+            t.pipeCpuMs.push_back(milliseconds(pipe.cpu));
+            t.cliRssKiB.push_back(static_cast<double>(cli.maxRssKiB));
+            t.pipelineRssKiB = std::max(t.pipelineRssKiB, pipe.maxRssKiB);
+        }
     }
-    removeImage(cliImage);
-    removeImage(pipeImage);
-    return t;
+    for (const Scratch& s : scratches) {
+        removeImage(s.images / "cli.img");
+        removeImage(s.images / "pipeline.img");
+    }
+    return all;
 }
 
 void printTimings(const Timings& t, const Scratch& s) {
-    const bool memory = inMemory(s.root.string());
+    const bool memory = inMemory(s.images.string());
     const std::string where = memory ? "memory" : "disk";
-    say("Build time with the images %s (%s), load average %s\n", memory ? "in memory" : "on disk",
-        s.root.c_str(), loadAverage().c_str());
+    say("Build time with the images %s (%s), the folders on disk (%s), load average %s\n",
+        memory ? "in memory" : "on disk", s.images.c_str(), s.root.c_str(), loadAverage().c_str());
     printTimes("quenvol-cli", t.cliMs);
     printTimes("mtools pipeline", t.pipeMs);
     const double speedUp = median(t.pipeMs) / median(t.cliMs);
@@ -575,26 +666,81 @@ void printTimings(const Timings& t, const Scratch& s) {
     figure("build_cpu_" + where + "_mtools_pipeline", median(t.pipeCpuMs), "ms");
 }
 
-// One run of quenvol-cli on a fresh blank image with every transfer on drive A: recorded.
+// A loop device over an image, held open: it detaches itself when the last holder closes
+// it, so that no loop device is left behind when the bench is stopped, however.
+struct Loop {
+    std::string path;
+    int fd = -1;
+};
+
+void release(Loop& loop) {
+    if (loop.fd >= 0) ::close(loop.fd);
+    loop.fd = -1;
+    if (std::find(g_loops.begin(), g_loops.end(), loop.path) != g_loops.end()) {
+        detachLoop(loop.path);
+    }
+}
+
+// A loop device over `image`, or none where none can be made (not the superuser, no loop
+// driver, no losetup).
+std::optional<Loop> attachLoop(const Scratch& s, const fs::path& image) {
+    if (!bench::findOnPath("losetup")) return std::nullopt;
+    bench::RunSpec spec;
+    spec.argv = {"losetup", "--find", "--show", image.string()};
+    spec.outputFile = (s.logs / "losetup.log").string();
+    if (bench::runProcess(spec).exitStatus != 0) return std::nullopt;
+    std::ifstream in(spec.outputFile);
+    Loop loop;
+    std::getline(in, loop.path);
+    if (loop.path.rfind("/dev/", 0) != 0) return std::nullopt;
+    g_loops.push_back(loop.path);
+    loop.fd = ::open(loop.path.c_str(), O_RDONLY | O_CLOEXEC);
+    loop_info64 info{};
+    if (loop.fd >= 0 && ::ioctl(loop.fd, LOOP_GET_STATUS64, &info) == 0) {
+        info.lo_flags |= LO_FLAGS_AUTOCLEAR;
+        if (::ioctl(loop.fd, LOOP_SET_STATUS64, &info) == 0) std::erase(g_loops, loop.path);
+    }
+    return loop;
+}
+
+enum class Target { ImageFile, Device };
+
+// How the device runs were recorded, for the text.
+std::string g_deviceRecording;
+
+// One run of quenvol-cli on a fresh blank image, with every transfer on drive A: recorded.
+// For a device the image is behind a loop device; where none can be made, the run on the
+// image is recorded and turned into what a device would have been sent.
 bench::RecordedRun recordOn(const Scratch& s, const std::string& name,
-                            std::vector<std::string> args) {
-    const fs::path image = s.root / (name + ".img");
+                            std::vector<std::string> args, Target target = Target::ImageFile) {
+    const std::string tag = name + (target == Target::Device ? "-device" : "");
+    const fs::path image = s.root / (tag + ".img");
     makeBlankImage(image);
-    args.insert(args.begin(), {"--drive", image.string()});
-    const std::string log = (s.logs / (name + ".log")).string();
-    bench::RecordedRun run =
-        bench::recordRun(args, s.kit.string(), {{"XDG_CONFIG_HOME", s.config.string()}}, log);
+    std::optional<Loop> loop;
+    if (target == Target::Device) loop = attachLoop(s, image);
+    args.insert(args.begin(), {"--drive", loop ? loop->path : image.string()});
+    const std::string log = (s.logs / (tag + ".log")).string();
+    bench::RecordedRun run = bench::recordRun(args, s.kit.string(), cliEnv(s), log);
+    if (loop) release(*loop);
     if (!run.how.empty()) die(run.how);
     if (run.exitStatus != 0) {
-        die("the recorded run '" + name + "' stopped (exit status " +
+        die("the recorded run '" + tag + "' stopped (exit status " +
             std::to_string(run.exitStatus) + "):\n" + logText(log));
+    }
+    if (target == Target::Device) {
+        if (loop) {
+            g_deviceRecording = "a loop device over a blank image";
+        } else {
+            g_deviceRecording = "no loop device could be made: the image file's record as a device";
+            run.transfers = bench::asOnDevice(run.transfers, kBlankImageBytes);
+        }
     }
     return run;
 }
 
 void printWrites(const Options& options, const Scratch& s, const Sample& sample,
                  const bench::RecordedRun& recorded) {
-    const fs::path image = s.root / "minidos.img";
+    const fs::path image = s.root / "minidos-device.img";
     if (std::string wrong = checkImage(image, sample); !wrong.empty()) {
         die("the recorded build's image is wrong: " + wrong);
     }
@@ -629,7 +775,8 @@ void printWrites(const Options& options, const Scratch& s, const Sample& sample,
     const double sectorRatio =
         static_cast<double>(all.sectors) / static_cast<double>(least.sectors);
     const double callRatio = static_cast<double>(all.calls) / static_cast<double>(least.calls);
-    say("Writes to drive A: in one build (recorded on the drive, in process)\n");
+    say("Writes to drive A: in one build (recorded on the drive, in process, on %s)\n",
+        g_deviceRecording.c_str());
     say("  sectors written %5llu   least %llu: system area %llu, file clusters %llu, "
         "sector 0\n",
         u(all.sectors), u(least.sectors), u(least.systemArea), u(least.fileSectors));
@@ -648,29 +795,45 @@ void printWrites(const Options& options, const Scratch& s, const Sample& sample,
     figure("sector_ratio", sectorRatio, "ratio", Figure::Bound::AtMost, kSectorRatioTarget);
     figure("write_calls", static_cast<double>(all.calls), "calls");
     figure("drive_flushes", recorded.flushes(), "flushes");
-    if (auto traced = straceWrites(options, s, sample)) {
+    if (auto traced = straceBuild(options, s, sample)) {
         const bool agrees =
-            traced->first == all.calls && traced->second == all.sectors * fat::kSectorSize;
-        say("  strace of a build: %llu write calls, %llu bytes on the image  (%s)\n",
-            u(traced->first), u(traced->second),
+            traced->writeCalls == all.calls && traced->writeBytes == all.sectors * fat::kSectorSize;
+        say("  strace of a build: %llu write calls, %llu bytes on the image  (%s)\n\n",
+            u(traced->writeCalls), u(traced->writeBytes),
             agrees ? "agrees" : "DIFFERS from the count above");
+        say("Waits and system calls of one build (strace -f, image in %s)\n", s.images.c_str());
+        say("  flushes of host files    %3llu   (target: at most %.0f)  %s\n",
+            u(traced->hostFlushes), kHostFlushTarget,
+            verdict(static_cast<double>(traced->hostFlushes) <= kHostFlushTarget));
+        say("  flushes of drive A:      %3llu\n", u(traced->driveFlushes));
+        say("  system calls            %4llu\n", u(traced->systemCalls));
+        figure("flushes_host", static_cast<double>(traced->hostFlushes), "flushes",
+               Figure::Bound::AtMost, kHostFlushTarget);
+        figure("flushes_drive_a", static_cast<double>(traced->driveFlushes), "flushes");
+        figure("system_calls", static_cast<double>(traced->systemCalls), "calls");
     } else {
-        say("  (strace is not installed: no cross-check of the count)\n");
+        say("  (strace is not installed: no cross-check of the count, no flushes or system "
+            "calls counted)\n");
     }
     say("\n");
     std::fflush(g_text);
 }
 
-// The transfers of a run through the drive model, against the least time for its sectors.
-void modelRun(const char* title, const std::string& name, const bench::RecordedRun& run,
-              Figure::Bound bound, double target) {
-    const bench::Modelled modelled = bench::replay(run.transfers);
-    // The least time counts a read-back only where the run reads back past the cache.
-    const bool readsBack =
-        std::any_of(run.transfers.begin(), run.transfers.end(), [](const bench::Transfer& t) {
-            return t.kind == bench::Transfer::Kind::Read && t.pastCache;
-        });
-    const double least = bench::leastMs(modelled.written, readsBack);
+std::uint32_t flushesIn(const std::vector<bench::Transfer>& transfers) {
+    return static_cast<std::uint32_t>(std::count_if(
+        transfers.begin(), transfers.end(),
+        [](const bench::Transfer& t) { return t.kind == bench::Transfer::Kind::Flush; }));
+}
+
+// The transfers of a device run through the drive model, against the least time for its
+// sectors; and apart, what the same run costs more on an image file.
+void modelRun(const char* title, const std::string& name, const bench::RecordedRun& device,
+              const bench::RecordedRun& imageFile, Figure::Bound bound, double target) {
+    const bench::Modelled modelled = bench::replay(device.transfers);
+    // The least time reads back what the run reads back past the cache, and nothing more.
+    const std::set<std::uint32_t> readBack = bench::readBackOf(device.transfers);
+    const bool readsBack = !readBack.empty();
+    const double least = bench::leastMs(modelled.written, readBack);
     const double ratio = modelled.ms / least;
     say("  %-27s %7.2f s   least %6.2f s   ratio %.2f", title, modelled.ms / 1000, least / 1000,
         ratio);
@@ -679,13 +842,30 @@ void modelRun(const char* title, const std::string& name, const bench::RecordedR
     }
     say("\n  %-27s %zu sectors written, %llu read from the medium, %u seeks, %u flushes\n", "",
         modelled.written.size(), static_cast<unsigned long long>(modelled.sectorsRead),
-        modelled.seeks, run.flushes());
+        modelled.seeks, device.flushes());
     if (!readsBack) {
         say("  %-27s (it reads nothing back past the cache: no read-back on either side)\n", "");
+    }
+    const bench::Modelled onImage = bench::replay(imageFile.transfers);
+    say("  %-27s on an image file: %.2f s, %lld sectors more read, %d flushes more\n", "",
+        onImage.ms / 1000,
+        static_cast<long long>(onImage.sectorsRead) - static_cast<long long>(modelled.sectorsRead),
+        static_cast<int>(imageFile.flushes()) - static_cast<int>(device.flushes()));
+    // Where the device run was recorded on a device, the image run turned into a device's
+    // must give the same transfers.
+    if (g_deviceRecording.rfind("a loop device", 0) == 0) {
+        const auto turned = bench::asOnDevice(imageFile.transfers, kBlankImageBytes);
+        const bench::Modelled asDevice = bench::replay(turned);
+        const bool agrees =
+            asDevice.sectorsRead == modelled.sectorsRead && asDevice.written == modelled.written &&
+            flushesIn(turned) == device.flushes() && std::abs(asDevice.ms - modelled.ms) < 1e-6;
+        say("  %-27s the image run taken as a device's %s the device run\n", "",
+            agrees ? "agrees with" : "DIFFERS from");
     }
     figure("drive_" + name + "_modelled", modelled.ms / 1000, "s");
     figure("drive_" + name + "_least", least / 1000, "s");
     figure("drive_" + name + "_ratio", ratio, "ratio", bound, target);
+    figure("drive_" + name + "_image_file_modelled", onImage.ms / 1000, "s");
 }
 
 }  // namespace
@@ -717,40 +897,57 @@ int main(int argc, char** argv) {
         std::size(kSampleFiles), static_cast<unsigned long long>(totalBytes));
     if (!options.modelOnly) {
         say("quenvol-cli --yes against mformat, %zu x mcopy -o, dd and sync --data; whole\n"
-            "processes, %d runs of each, alternating, a fresh blank image each run (untimed)\n\n",
+            "processes, %d runs of each in each image folder, all alternating in one run, a\n"
+            "fresh blank image each run (untimed)\n\n",
             std::size(kSampleFiles), options.runs);
     }
     std::fflush(g_text);
 
+    // The folders on disk, as a user's are; the images in each scratch folder.
+    const Scratch folders = makeFolders(diskFolder(), sample);
+    if (inMemory(folders.root.string())) {
+        say("(the folders are in memory: %s is no disk)\n", folders.root.c_str());
+    }
     std::vector<Scratch> scratches;
-    for (const std::string& under : options.scratch)
-        scratches.push_back(makeScratch(under, sample));
+    for (const std::string& under : options.scratch) {
+        Scratch s = folders;
+        s.images = makeTemporaryFolder(under);
+        scratches.push_back(s);
+    }
     std::vector<double> cliRss;
     long pipelineRss = 0;
     if (!options.modelOnly) {
-        for (const Scratch& s : scratches) {
-            const Timings t = timeBoth(options, s, sample);
-            printTimings(t, s);
+        const std::vector<Timings> timings = timeAll(options, scratches, sample);
+        for (std::size_t i = 0; i < scratches.size(); ++i) {
+            const Timings& t = timings[i];
+            printTimings(t, scratches[i]);
             cliRss.insert(cliRss.end(), t.cliRssKiB.begin(), t.cliRssKiB.end());
             pipelineRss = std::max(pipelineRss, t.pipelineRssKiB);
         }
     }
 
     const Scratch& s = scratches.front();
-    const bench::RecordedRun minidos = recordOn(s, "minidos", {"--yes", sample.project.string()});
+    const std::vector<std::string> minidosArgs = {"--yes", sample.project.string()};
+    const std::vector<std::string> fulldosArgs = {"--kind", "fulldos", "--yes",
+                                                  s.bigProject.string()};
+    const std::vector<std::string> quickArgs = {"--kind", "format"};
+    const std::vector<std::string> fullArgs = {"--kind", "format", "--full"};
+    const bench::RecordedRun minidos = recordOn(s, "minidos", minidosArgs, Target::Device);
     printWrites(options, s, sample, minidos);
 
     say("A 1.44 MB drive (80 cylinders, 2 heads, 18 sectors a track, 300 rpm, 3 ms a step,\n"
-        "15 ms to settle, 500 ms to spin up) doing what each run asked of drive A:, in order\n");
-    modelRun("sample MINIDOS build", "minidos", minidos, Figure::Bound::AtMost,
-             kBuildDriveRatioTarget);
-    modelRun("FULLDOS build near capacity", "fulldos_near_capacity",
-             recordOn(s, "fulldos", {"--kind", "fulldos", "--yes", s.bigProject.string()}),
+        "15 ms to settle, 500 ms to spin up) doing what each run asked of drive A: as a floppy\n"
+        "device (%s), in order\n",
+        g_deviceRecording.c_str());
+    modelRun("sample MINIDOS build", "minidos", minidos, recordOn(s, "minidos", minidosArgs),
              Figure::Bound::AtMost, kBuildDriveRatioTarget);
-    modelRun("quick format", "quick_format", recordOn(s, "quick", {"--kind", "format"}),
-             Figure::Bound::None, 0);
-    modelRun("full format", "full_format", recordOn(s, "full", {"--kind", "format", "--full"}),
-             Figure::Bound::AtMost, kFullFormatRatioTarget);
+    modelRun("FULLDOS build near capacity", "fulldos_near_capacity",
+             recordOn(s, "fulldos", fulldosArgs, Target::Device),
+             recordOn(s, "fulldos", fulldosArgs), Figure::Bound::AtMost, kBuildDriveRatioTarget);
+    modelRun("quick format", "quick_format", recordOn(s, "quick", quickArgs, Target::Device),
+             recordOn(s, "quick", quickArgs), Figure::Bound::None, 0);
+    modelRun("full format", "full_format", recordOn(s, "full", fullArgs, Target::Device),
+             recordOn(s, "full", fullArgs), Figure::Bound::AtMost, kFullFormatRatioTarget);
     say("\n");
 
     if (!options.modelOnly) {
@@ -766,12 +963,12 @@ int main(int argc, char** argv) {
                kPeakMemoryTargetMiB);
     }
 
-    for (const Scratch& scratch : scratches) {
+    for (const std::string& root : g_scratchRoots) {
         if (options.keep) {
-            say("\nImages and logs kept in %s\n", scratch.root.c_str());
+            say("\nImages and logs kept in %s\n", root.c_str());
         } else {
             std::error_code ec;
-            fs::remove_all(scratch.root, ec);
+            fs::remove_all(root, ec);
         }
     }
     if (options.json) printJson();

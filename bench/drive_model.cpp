@@ -119,13 +119,30 @@ Modelled replay(const std::vector<Transfer>& transfers, const DriveTimes& times)
     return result;
 }
 
-double leastMs(const std::set<std::uint32_t>& sectors, bool readBack, const DriveTimes& times) {
-    if (sectors.empty()) return 0;
-    // Needed sectors by track, tracks in order.
-    std::map<std::uint32_t, std::vector<std::uint32_t>> tracks;
-    for (std::uint32_t s : sectors) {
-        tracks[s / times.sectorsPerTrack].push_back(s % times.sectorsPerTrack);
+std::set<std::uint32_t> readBackOf(const std::vector<Transfer>& transfers) {
+    std::set<std::uint32_t> sectors;
+    bool writing = false;
+    for (const Transfer& t : transfers) {
+        writing = writing || t.kind == Transfer::Kind::Write;
+        if (!writing || t.kind != Transfer::Kind::Read || !t.pastCache) continue;
+        const auto first = static_cast<std::uint32_t>(t.offset / kSector);
+        const auto count = static_cast<std::uint32_t>((t.bytes + kSector - 1) / kSector);
+        for (std::uint32_t s = first; s < first + count; ++s) sectors.insert(s);
     }
+    return sectors;
+}
+
+double leastMs(const std::set<std::uint32_t>& sectors, const std::set<std::uint32_t>& readBack,
+               const DriveTimes& times) {
+    if (sectors.empty() && readBack.empty()) return 0;
+    // Needed sectors by track, tracks in order.
+    auto byTrack = [&](const std::set<std::uint32_t>& needed) {
+        std::map<std::uint32_t, std::vector<std::uint32_t>> tracks;
+        for (std::uint32_t s : needed) {
+            tracks[s / times.sectorsPerTrack].push_back(s % times.sectorsPerTrack);
+        }
+        return tracks;
+    };
     const double sectorMs = times.revolutionMs / times.sectorsPerTrack;
     // One pass over a track: the shortest arc that holds every needed sector.
     auto passMs = [&](const std::vector<std::uint32_t>& needed) {
@@ -147,8 +164,8 @@ double leastMs(const std::set<std::uint32_t>& sectors, bool readBack, const Driv
             cylinder = target;
         }
     };
-    for (int pass = 0; pass < (readBack ? 2 : 1); ++pass) {
-        for (const auto& [track, needed] : tracks) {
+    for (const auto* pass : {&sectors, &readBack}) {
+        for (const auto& [track, needed] : byTrack(*pass)) {
             goTo(track);
             ms += passMs(needed);
         }

@@ -40,8 +40,14 @@ struct Modelled {
 Modelled replay(const std::vector<Transfer>& transfers, const DriveTimes& drive = {});
 
 // The least time for writing `sectors` (each track's needed sectors in one pass, from wherever
-// the head arrives, tracks in order, steps between them, the spin-up first) and, with
-// `readBack`, reading them once more in track order after a step back to the first.
-double leastMs(const std::set<std::uint32_t>& sectors, bool readBack, const DriveTimes& drive = {});
+// the head arrives, tracks in order, steps between them, the spin-up first) and then reading
+// `readBack` (the sectors a run reads back from the medium) in the same way, after a step back
+// to the first of their tracks.
+double leastMs(const std::set<std::uint32_t>& sectors, const std::set<std::uint32_t>& readBack,
+               const DriveTimes& drive = {});
+
+// The sectors a run reads from the medium, past the cache, once it has begun writing: what it
+// reads back.
+std::set<std::uint32_t> readBackOf(const std::vector<Transfer>& transfers);
 
 }  // namespace bench

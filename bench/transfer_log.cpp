@@ -19,19 +19,28 @@ namespace {
 class Recorder final : public platform::DriveFaults {
   public:
     void written(std::uint64_t offset, const void*, std::size_t bytes) override {
-        m_transfers.push_back({Transfer::Kind::Write, false, offset, bytes});
+        m_transfers.push_back({Transfer::Kind::Write, false, false, offset, bytes});
     }
-    void flushed() override { m_transfers.push_back({Transfer::Kind::Flush, false, 0, 0}); }
+    // Drive A:'s flush asks first; the flush that dropping the cache makes does not.
+    bool allowFlush() override {
+        m_flushAsked = true;
+        return true;
+    }
+    void flushed() override {
+        m_transfers.push_back({Transfer::Kind::Flush, false, !m_flushAsked, 0, 0});
+        m_flushAsked = false;
+    }
     void wasRead(std::uint64_t offset, std::size_t bytes, bool pastCache) override {
-        m_transfers.push_back({Transfer::Kind::Read, pastCache, offset, bytes});
+        m_transfers.push_back({Transfer::Kind::Read, pastCache, false, offset, bytes});
     }
     void cacheDropped() override {
-        m_transfers.push_back({Transfer::Kind::DropCache, false, 0, 0});
+        m_transfers.push_back({Transfer::Kind::DropCache, false, false, 0, 0});
     }
     const std::vector<Transfer>& transfers() const { return m_transfers; }
 
   private:
     std::vector<Transfer> m_transfers;
+    bool m_flushAsked = false;
 };
 
 bool writeAll(int fd, const void* data, std::size_t bytes) {
@@ -87,8 +96,9 @@ bool readAll(int fd, void* data, std::size_t bytes) {
     const std::uint64_t head[2] = {static_cast<std::uint64_t>(status), recorder.transfers().size()};
     bool sent = writeAll(report, head, sizeof head);
     for (const Transfer& t : recorder.transfers()) {
-        const std::uint64_t record[3] = {static_cast<std::uint64_t>(t.kind) * 2 + t.pastCache,
-                                         t.offset, t.bytes};
+        const std::uint64_t record[3] = {
+            static_cast<std::uint64_t>(t.kind) * 4 + t.pastCache * 2u + t.forDrop, t.offset,
+            t.bytes};
         sent = sent && writeAll(report, record, sizeof record);
     }
     ::_exit(sent ? 0 : 126);
@@ -107,6 +117,43 @@ std::uint32_t RecordedRun::flushes() const {
     std::uint32_t n = 0;
     for (const Transfer& t : transfers) n += t.kind == Transfer::Kind::Flush;
     return n;
+}
+
+std::vector<Transfer> asOnDevice(const std::vector<Transfer>& onImage, std::uint64_t mediumBytes) {
+    using Kind = Transfer::Kind;
+    std::size_t lastWrite = 0;
+    for (std::size_t i = 0; i < onImage.size(); ++i)
+        if (onImage[i].kind == Kind::Write) lastWrite = i;
+    // The digest: after the last write, reads past the cache that go on from byte 0, each where
+    // the one before ended, to the end of the medium.
+    std::vector<bool> digest(onImage.size(), false);
+    for (std::size_t i = lastWrite; i < onImage.size(); ++i) {
+        const Transfer& t = onImage[i];
+        if (t.kind != Kind::Read || !t.pastCache || t.offset != 0) continue;
+        std::uint64_t end = 0;
+        std::size_t j = i;
+        std::vector<std::size_t> reads;
+        for (; j < onImage.size() && end < mediumBytes; ++j) {
+            const Transfer& u = onImage[j];
+            if (u.kind == Kind::DropCache) continue;
+            if (u.kind != Kind::Read || !u.pastCache || u.offset != end) break;
+            end += u.bytes;
+            reads.push_back(j);
+        }
+        if (end == mediumBytes) {
+            for (std::size_t r : reads) digest[r] = true;
+            break;
+        }
+    }
+    std::vector<Transfer> result;
+    for (std::size_t i = 0; i < onImage.size(); ++i) {
+        const Transfer& t = onImage[i];
+        if (digest[i] || t.kind == Kind::DropCache || (t.kind == Kind::Flush && t.forDrop)) {
+            continue;
+        }
+        result.push_back(t);
+    }
+    return result;
 }
 
 RecordedRun recordRun(const std::vector<std::string>& args, const std::string& workingDir,
@@ -136,8 +183,9 @@ RecordedRun recordRun(const std::vector<std::string>& args, const std::string& w
     for (std::uint64_t i = 0; complete && i < head[1]; ++i) {
         std::uint64_t record[3] = {};
         complete = readAll(channel[0], record, sizeof record);
-        result.transfers.push_back({static_cast<Transfer::Kind>(record[0] / 2),
-                                    (record[0] & 1) != 0, record[1], record[2]});
+        result.transfers.push_back({static_cast<Transfer::Kind>(record[0] / 4),
+                                    (record[0] & 2) != 0, (record[0] & 1) != 0, record[1],
+                                    record[2]});
     }
     ::close(channel[0]);
     int status = 0;

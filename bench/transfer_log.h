@@ -14,6 +14,7 @@ struct Transfer {
     enum class Kind : std::uint8_t { Write, Read, Flush, DropCache };
     Kind kind = Kind::Write;
     bool pastCache = false;    // reads only
+    bool forDrop = false;      // flushes only: made by dropping the cache, not asked for
     std::uint64_t offset = 0;  // bytes from the start of the medium
     std::uint64_t bytes = 0;
 };
@@ -26,6 +27,12 @@ struct RecordedRun {
     std::vector<Transfer> writes() const;
     std::uint32_t flushes() const;
 };
+
+// What the same run sends to a floppy block device, from its record on an image file of
+// `mediumBytes`: an image is read past the cache by a flush (where it was opened for writing)
+// and a drop of its cache before each read, a device by reads that bypass the cache; and an
+// image is read whole once more after the build for the build record's digest, a device not.
+std::vector<Transfer> asOnDevice(const std::vector<Transfer>& onImage, std::uint64_t mediumBytes);
 
 // Runs quenvol-cli's program with `args` (its options, without the program name) in a child
 // of this process, in `workingDir` with `env` set, and returns every transfer on drive A:.
