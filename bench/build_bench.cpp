@@ -930,8 +930,8 @@ int main(int argc, char** argv) {
     const std::vector<std::string> minidosArgs = {"--yes", sample.project.string()};
     const std::vector<std::string> fulldosArgs = {"--kind", "fulldos", "--yes",
                                                   s.bigProject.string()};
-    const std::vector<std::string> quickArgs = {"--kind", "format"};
-    const std::vector<std::string> fullArgs = {"--kind", "format", "--full"};
+    const std::vector<std::string> quickArgs = {"--kind", "format", "--yes"};
+    const std::vector<std::string> fullArgs = {"--kind", "format", "--full", "--yes"};
     const bench::RecordedRun minidos = recordOn(s, "minidos", minidosArgs, Target::Device);
     printWrites(options, s, sample, minidos);
 
