@@ -1,12 +1,15 @@
 # One entry point for setting up, building, testing and running Quenvol.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+WIN64_BUILD ?= build-win64
+WIN32_BUILD ?= build-win32
 JOBS       ?= $(shell nproc)
 CMAKE_OPTS ?=
 
 export CTEST_OUTPUT_ON_FAILURE = 1
 
-.PHONY: all setup configure build test test-asan run screenshots demo clean fuzz bench package
+.PHONY: all setup configure build test test-asan run screenshots demo clean fuzz bench package \
+        windows test-windows
 
 all: build
 
@@ -25,14 +28,37 @@ configure: setup $(BUILD)/build.ninja
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Every test, then every test again under AddressSanitizer and UndefinedBehaviorSanitizer.
-test: build test-asan
+# Every test, then every test again under AddressSanitizer and UndefinedBehaviorSanitizer, then
+# the portable core's tests cross-built for Windows under wine64.
+test: build test-asan test-windows
 	cd $(BUILD) && ctest -j $(JOBS) --timeout 600
 
 test-asan: setup $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest -j $(JOBS) --timeout 900
+
+# The portable core (base/, fat/) and its tests for Windows, 64- and 32-bit, cross-built with
+# mingw-w64. Only the 64-bit tests run (under wine64): 32-bit programs cannot run here.
+$(WIN64_BUILD)/build.ninja:
+	cmake -S cmake/windows -B $(WIN64_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	      --toolchain $(CURDIR)/cmake/mingw-w64-x86_64.cmake
+
+$(WIN32_BUILD)/build.ninja:
+	cmake -S cmake/windows -B $(WIN32_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	      --toolchain $(CURDIR)/cmake/mingw-w64-i686.cmake
+
+windows: setup $(WIN64_BUILD)/build.ninja $(WIN32_BUILD)/build.ninja
+	cmake --build $(WIN64_BUILD) -j $(JOBS)
+	cmake --build $(WIN32_BUILD) -j $(JOBS)
+
+# A wine prefix of the build tree's own, its server started before CTest lists the tests and
+# stopped after them, whatever they gave.
+test-windows: windows
+	sh cmake/windows/wine-prefix.sh $(CURDIR)/$(WIN64_BUILD)/wine
+	cd $(WIN64_BUILD) && export WINEPREFIX=$(CURDIR)/$(WIN64_BUILD)/wine WINEDEBUG=-all \
+	    WINEDLLOVERRIDES=winemenubuilder.exe=d && \
+	    { ctest -j $(JOBS) --timeout 300; status=$$?; wineserver -k; exit $$status; }
 
 # The Debian package, build/quenvol_<version>_<arch>.deb.
 package: build
@@ -68,4 +94,4 @@ bench: build
 	$(BUILD)/bench/quenvol-bench
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN64_BUILD) $(WIN32_BUILD)

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the sample files of examples/kit and examples/project.
+"""Writes the sample data files of examples/kit and examples/project (the kit's boot sector
+and MINIDOS.SYS are assembled at build time from examples/crisboot/).
 
 The files are committed; this script only records how they were made, so that they can
 be made again the same way. Every file begins with a readable SAMPLE marker. The binary
@@ -35,24 +36,9 @@ def binary_sample(marker: str, seed: str, size: int) -> bytes:
     return data
 
 
-def text_sample(lines: list[str], filler: str, filler_lines: int) -> bytes:
-    data = "".join(line + "\r\n" for line in lines)
-    data += "".join(f"{filler} {number:04d}\r\n" for number in range(1, filler_lines + 1))
-    return data.encode("ascii")
-
-
 def samples() -> dict[str, bytes]:
     pn = PART_NUMBER
     return {
-        "kit/minidos.sys": text_sample(
-            [
-                "SAMPLE placeholder for minidos.sys, the minimal DOS of a crisis diskette.",
-                "It comes from the Quenvol examples; it is not an operating system and",
-                "nothing loads or starts it. A real kit puts its minimal DOS here.",
-            ],
-            "minidos.sys sample filler line",
-            190,
-        ),
         "kit/zyplet.exe": binary_sample(
             "SAMPLE placeholder for zyplet.exe, the flash utility, from the Quenvol "
             "examples - not a program",

@@ -1,7 +1,9 @@
 #!/bin/sh
 # Rules the compiler cannot hold for us, over every C++ file of the product:
 # - includes name a layer's folder ("fat/fat12.h"), never a path that climbs out ("../");
-# - only platform/ and the command-line program's edge (cli/) include the system's headers.
+# - only platform/ and the command-line program's edge (cli/) include the system's headers;
+# - the portable layers (base/, fat/) call no POSIX function that the C++ headers let through
+#   (a time conversion, a file or process call): they build on every system unchanged.
 #   check-sources.sh <source root>
 set -eu
 root=$1
@@ -20,5 +22,12 @@ if [ -n "$posix" ]; then
     echo "$posix"
     status=1
 fi
-[ "$status" -eq 0 ] && echo "ok: no climbing include, system headers only in platform/ and cli/"
+posix_calls='localtime_r|gmtime_r|ctime_r|asctime_r|strerror_r|tzset|setenv|unsetenv|getenv|popen|fileno|fdopen|sigaction|getpid|mkstemp|realpath|strdup|strcasecmp|strncasecmp'
+calls=$(grep -rnE --include='*.cpp' --include='*.h' "(^|[^[:alnum:]_.>])(::)?($posix_calls)[[:space:]]*\(" "$root/src/base" "$root/src/fat" || true)
+if [ -n "$calls" ]; then
+    echo "system calls in the portable layers (base/, fat/):"
+    echo "$calls"
+    status=1
+fi
+[ "$status" -eq 0 ] && echo "ok: no climbing include, system headers only in platform/ and cli/, no system call in base/ and fat/"
 exit "$status"

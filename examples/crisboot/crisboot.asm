@@ -1,42 +1,43 @@
-; Sample boot sector for the Quenvol example kit (crisboot.bin).
+; Sample boot sector for the Quenvol example kit (crisboot.bin). A sample: it starts no
+; operating system.
 ;
-; It shows that a MINIDOS diskette starts from our own sector 0: it prints a banner on
-; the screen through the BIOS and on the first serial port, tells an emulator with an
-; exit device to stop, and halts. It loads no system.
+; It does what a system's boot sector does, with the sample system file: it prints a banner
+; on the screen, finds MINIDOS.SYS in the root directory, reads
+; it through the BIOS disk service by following its FAT12 chain (cylinder, head and sector
+; from the parameter block), and jumps to it at 0000:8000.
 ;
-; The parameter block must stay equal to what the FAT12 formatter writes for a
-; 1.44 MB diskette, because this sector replaces the formatted one and the volume
-; must stay readable afterwards.
+; The parameter block must stay equal to what the FAT12 formatter writes for the medium,
+; because the build checks this sector against the formatted one before it replaces it and
+; keeps only the formatted volume's serial number and label.
 ;
-; Assemble: nasm -f bin -o crisboot.bin crisboot.asm
+; Assemble: nasm -f bin -o crisboot.bin crisboot.asm            (1.44 MB diskette)
+;           nasm -f bin -DMEDIUM_720K -o crisboot.bin crisboot.asm  (720 KB diskette)
 
         bits    16
+        cpu     386
         org     0x7C00
 
-COM1            equ     0x3F8           ; first serial port's base
-UART_DATA       equ     COM1 + 0        ; transmit holding register; divisor low with DLAB
-UART_IER        equ     COM1 + 1        ; interrupt enable; divisor high with DLAB
-UART_FCR        equ     COM1 + 2        ; FIFO control
-UART_LCR        equ     COM1 + 3        ; line control
-UART_MCR        equ     COM1 + 4        ; modem control
-UART_LSR        equ     COM1 + 5        ; line status
-LSR_THR_EMPTY   equ     0x20
-LCR_DLAB        equ     0x80
-LCR_8N1         equ     0x03
-BAUD_DIVISOR    equ     12              ; 115200 / 12 = 9600 baud
-UART_WAIT_LOOPS equ     0xFFFF          ; never wait forever on a port that is not there
-
+SYSTEM_LOAD     equ     0x8000          ; MINIDOS.SYS is loaded and started here
+SYSTEM_END      equ     0xF000          ; and may not reach this far (a read error)
 EXIT_PORT       equ     0xF4            ; emulator's exit device; harmless elsewhere
 EXIT_VALUE      equ     0x10
 
-; ---------------------------------------------------------------------------------------
-; Boot sector header and parameters: 1.44 MB, 3.5-inch, FAT12.
-; ---------------------------------------------------------------------------------------
 start:
         jmp     short boot_code         ; 3 bytes: jump over the parameters
         nop
 oem_name        db      "QUENVOL "      ; 8 bytes
 bytes_per_sec   dw      512
+%ifdef MEDIUM_720K
+sec_per_clus    db      2
+reserved_secs   dw      1
+fat_count       db      2
+root_entries    dw      112             ; 7 sectors of 32-byte entries
+total_secs16    dw      1440            ; 80 cylinders x 2 heads x 9 sectors
+media           db      0xF9
+secs_per_fat    dw      3
+secs_per_track  dw      9
+head_count      dw      2
+%else
 sec_per_clus    db      1
 reserved_secs   dw      1               ; this sector
 fat_count       db      2
@@ -46,9 +47,10 @@ media           db      0xF0
 secs_per_fat    dw      9
 secs_per_track  dw      18
 head_count      dw      2
+%endif
 hidden_secs     dd      0
 total_secs32    dd      0               ; only used when total_secs16 is 0
-drive_number    db      0x00            ; first diskette drive
+drive_number    db      0x00            ; first diskette drive; the BIOS's drive is kept here
 reserved1       db      0
 ext_signature   db      0x29            ; serial, label and type follow
 volume_serial   dd      0x51564C31
@@ -59,9 +61,6 @@ fs_type         db      "FAT12   "      ; 8 bytes
 %error "the parameter block must end at offset 0x3E"
 %endif
 
-; ---------------------------------------------------------------------------------------
-; Boot code
-; ---------------------------------------------------------------------------------------
 boot_code:
         cli
         xor     ax, ax
@@ -73,82 +72,57 @@ boot_code:
         cld
         jmp     0x0000:.flat_cs         ; some BIOSes enter at 07C0:0000
 .flat_cs:
-        call    serial_init
+        mov     [drive_number], dl
         mov     si, banner
         call    print
 
-        ; Under an emulator with the exit device this ends the run; elsewhere it does nothing.
-        mov     al, EXIT_VALUE
-        out     EXIT_PORT, al
+        call    load_tables
+        jc      disk_error
+        mov     si, system_name
+        call    find_entry
+        mov     si, no_system
+        jc      stop
 
+        mov     ax, [di + 26]           ; first cluster
+        mov     bx, SYSTEM_LOAD
+.cluster:
+        call    check_cluster
+        jc      disk_error
+        push    ax
+        call    cluster_sector
+        movzx   cx, byte [sec_per_clus]
+        call    read_sectors
+        pop     ax
+        jc      disk_error
+        cmp     bx, SYSTEM_END
+        ja      disk_error              ; too large to start
+        call    next_cluster
+        cmp     ax, 0xFF8               ; the chain's end
+        jb      .cluster
+
+        mov     dl, [drive_number]
+        jmp     0x0000:SYSTEM_LOAD
+
+disk_error:
+        mov     si, read_failed
+stop:
+        call    print
+        mov     al, EXIT_VALUE          ; under an emulator with the exit device, the run ends
+        out     EXIT_PORT, al
 .halt:
         cli
         hlt
         jmp     .halt
 
-; Programs the UART directly, so that no BIOS serial service is needed.
-serial_init:
-        mov     dx, UART_IER
-        xor     al, al
-        out     dx, al                  ; no interrupts
-        mov     dx, UART_LCR
-        mov     al, LCR_DLAB
-        out     dx, al
-        mov     dx, UART_DATA
-        mov     al, BAUD_DIVISOR
-        out     dx, al
-        mov     dx, UART_IER
-        xor     al, al
-        out     dx, al                  ; divisor high byte
-        mov     dx, UART_LCR
-        mov     al, LCR_8N1
-        out     dx, al
-        mov     dx, UART_FCR
-        mov     al, 0x07                ; FIFO on, both FIFOs cleared
-        out     dx, al
-        mov     dx, UART_MCR
-        mov     al, 0x03                ; DTR and RTS
-        out     dx, al
-        ret
+%include "sample_io.inc"
 
-; Prints the NUL-terminated text at DS:SI on the screen and on COM1.
-print:
-        lodsb
-        test    al, al
-        jz      .done
-        call    put_char
-        jmp     print
-.done:
-        ret
+system_name     db      "MINIDOS SYS"
+banner          db      13, 10, "Quenvol sample boot sector", 13, 10, 0
+no_system       db      "No MINIDOS.SYS", 13, 10, 0
+read_failed     db      "MINIDOS.SYS unreadable", 13, 10, 0
 
-; Writes AL to the screen (BIOS teletype) and to COM1. Keeps SI.
-put_char:
-        push    ax
-        mov     ah, 0x0E
-        mov     bx, 0x0007              ; page 0, light grey
-        int     0x10
-        pop     ax
-
-        mov     bl, al
-        mov     dx, UART_LSR
-        mov     cx, UART_WAIT_LOOPS
-.wait:
-        in      al, dx
-        test    al, LSR_THR_EMPTY
-        jnz     .send
-        loop    .wait
-.send:
-        mov     dx, UART_DATA
-        mov     al, bl
-        out     dx, al
-        ret
-
-banner:
-        db      13, 10
-        db      "Quenvol sample crisis diskette", 13, 10
-        db      "This is a sample boot sector from the Quenvol examples; it loads no system.", 13, 10
-        db      0
-
-; ---------------------------------------------------------------------------------------
+%if ($ - start) > 510
+%error "the boot code does not fit in the sector"
+%endif
         times   510 - ($ - start) db 0
         dw      0xAA55

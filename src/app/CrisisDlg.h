@@ -6,6 +6,7 @@
 
 #include "build/build_outcome.h"
 #include "build/build_record.h"
+#include "build/image_candidates.h"
 #include "build/readback.h"
 #include "framework/afxwin.h"
 #include "platform/exclusive_hold.h"
@@ -38,6 +39,9 @@ class CCrisisDlg : public CDialog {
     // Once the start directory is held: what an interrupted build left there is undone, and
     // a symbolic link where files are staged refuses the build.
     BOOL PrepareStartDir();
+    // After the project check, before the format: the start directory can take what the
+    // build stages, and the diskette's files can fit on the medium in drive A:.
+    BOOL CheckStartDir();
     // The build's record (build/BuildRecord.cpp): begun with the build, finished while drive
     // A: is still held, then appended to the build log.
     int BuildSteps(BOOL withBootSector);
@@ -102,6 +106,8 @@ class CCrisisDlg : public CDialog {
 
     // What the last build came to, and what it wrote with the files it took them from.
     build::Outcome m_outcome;
+    // The BIOS files this build takes, as the project check chose them; staging copies these.
+    build::BiosChoice m_biosChoice;
     build::Written m_written;
     // What the build's clean-up found changed in the start directory and left there; a build
     // that leaves anything is no success.
@@ -113,6 +119,11 @@ class CCrisisDlg : public CDialog {
     std::vector<build::ReadBackFile> m_readBack;
     void SetOutcome(build::Outcome::Kind kind, std::string file = {}, std::string detail = {},
                     base::Failure failure = base::Failure::Other);
+    // A message box for the outcome just set: its text as given, and what failed underneath
+    // (the cause quenvol-cli prints after it) as the box's details.
+    int ShowOutcome(const char* text, UINT type) {
+        return AfxMessageBoxDetails(text, type, m_outcome.detail);
+    }
 };
 
 // Control ids of template 102.

@@ -21,6 +21,8 @@ inline std::string copying(const std::string& name) {
 }
 
 inline constexpr char kUpdatingBootSector[] = "Updating Boot Sector...";
+// The status line while the built diskette is read back and compared with its sources.
+inline constexpr char kReadingBack[] = "Reading the diskette back...";
 
 // ---- The build's questions and its end ----
 
@@ -53,6 +55,15 @@ inline std::string noAccess(const std::string& device, std::string wayOut) {
 inline constexpr char kBootSectorFailed[] =
     " The boot sector could not be written to the diskette.\n\n The diskette will not start the "
     "machine: create it again.\n";
+
+// crisboot.bin in the start directory is missing, short or made for another medium: found
+// before anything was written, so the diskette is as it was.
+inline std::string bootImageUnusable(const std::string& startDir, const std::string& detail) {
+    return " The boot sector image crisboot.bin in the start directory cannot be used:\n " +
+           startDir + "\n " + detail +
+           "\n\n Nothing was written. Put the kit's crisboot.bin there, then press Start "
+           "again.\t";
+}
 
 // The diskette read back after the copy does not hold what the build meant to write: `file` is
 // the first file that differs, crisboot.bin for sector 0, empty when nothing could be read.
@@ -115,6 +126,16 @@ inline std::string leftBehind(const std::vector<std::string>& names) {
            "since:\n" +
            nameLines(names) +
            "\n They were left as they are. Check them, then press Start again.\t";
+}
+
+// What the build would stage, or a file of the list, cannot go onto any diskette of the
+// medium in drive A:, or the start directory cannot take the staged copies; found before the
+// diskette is erased.
+inline std::string startDirUnfit(const std::string& startDir, const std::string& detail) {
+    return " The files for this diskette cannot be prepared in the start directory:\n " + startDir +
+           "\n " + detail +
+           "\n\n Nothing was erased. Press Start again when it is "
+           "fixed.\t";
 }
 
 // Staging or its clean-up in the start directory failed.

@@ -4,13 +4,24 @@
 #pragma once
 
 #include <cassert>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <utility>
 
 namespace base {
 
-// What kind of failure it was. Code decides on the kind, never on the detail's words.
+namespace detail {
+// Reading the value of a failure, or the failure of a success, is the caller's mistake. Debug
+// builds stop on the assertion, which names it; release builds stop too, rather than go on
+// with bytes that were never a value.
+inline void require(bool held) {
+    if (!held) std::abort();
+}
+}  // namespace detail
+
+// What kind of failure it was. Code decides on the kind, never on the detail's words. A
+// success has no kind: the results below answer std::nullopt when asked for one.
 enum class Failure {
     Other,
     NoMedium,          // nothing in the drive
@@ -49,10 +60,13 @@ class [[nodiscard]] Status {
     explicit operator bool() const { return ok(); }
     // The detail of a failure; empty on success.
     const std::string& message() const { return m_error ? m_error->detail() : empty(); }
-    Failure kind() const { return m_error ? m_error->kind() : Failure::Other; }
+    std::optional<Failure> kind() const {
+        return m_error ? std::optional(m_error->kind()) : std::nullopt;
+    }
     // The failure itself, to pass on as another result's failure. Only a failed status has one.
     const Error& error() const {
         assert(m_error.has_value() && "a successful status carries no error");
+        detail::require(m_error.has_value());
         return *m_error;
     }
 
@@ -77,20 +91,30 @@ class [[nodiscard]] Result {
     bool ok() const { return m_value.has_value(); }
     explicit operator bool() const { return ok(); }
     const std::string& message() const { return m_error ? m_error->detail() : empty(); }
-    Failure kind() const { return m_error ? m_error->kind() : Failure::Other; }
+    std::optional<Failure> kind() const {
+        return m_error ? std::optional(m_error->kind()) : std::nullopt;
+    }
     const Error& error() const {
         assert(m_error.has_value() && "a result with a value carries no error");
+        detail::require(m_error.has_value());
         return *m_error;
     }
-    T& value() { return *m_value; }
-    const T& value() const { return *m_value; }
-    T* operator->() { return &*m_value; }
-    const T* operator->() const { return &*m_value; }
-    T& operator*() { return *m_value; }
-    const T& operator*() const { return *m_value; }
+    // The value; only a successful result has one.
+    T& value() { return checked(*this); }
+    const T& value() const { return checked(*this); }
+    T* operator->() { return &value(); }
+    const T* operator->() const { return &value(); }
+    T& operator*() { return value(); }
+    const T& operator*() const { return value(); }
     Status status() const { return m_error ? Status(*m_error) : Status::success(); }
 
   private:
+    template <class Self>
+    static auto& checked(Self& self) {
+        assert(self.m_value.has_value() && "a failed result carries no value");
+        detail::require(self.m_value.has_value());
+        return *self.m_value;
+    }
     static const std::string& empty() {
         static const std::string none;
         return none;

@@ -49,6 +49,7 @@ int CCrisisDlg::BuildSteps(BOOL withBootSector) {
     // that is found out before anything is erased.
     if (withBootSector && !CheckBootImage()) return result;
     if (!CheckProject() || Interrupted(*this)) return result;
+    if (!CheckStartDir() || Interrupted(*this)) return result;
 
     EnableControls(FALSE);
     FormatFloppy();
@@ -57,7 +58,7 @@ int CCrisisDlg::BuildSteps(BOOL withBootSector) {
         // A MINIDOS diskette without its boot sector looks complete but cannot start the
         // machine it was made to rescue, so that is never reported as a success.
         if (withBootSector && !UpdateBootSector()) {
-            AfxMessageBox(texts::kBootSectorFailed, MB_OK | MB_ICONHAND);
+            ShowOutcome(texts::kBootSectorFailed, MB_OK | MB_ICONHAND);
             EnableControls(TRUE);
             return result;
         }

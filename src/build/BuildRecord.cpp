@@ -2,7 +2,6 @@
 // A:, and appended to the build log once the build's own messages have been shown.
 #include "app/CrisisDlg.h"
 #include "app/messages.h"
-#include "build/image_candidates.h"
 #include "platform/host_system.h"
 #include "platform/win_path.h"
 
@@ -12,12 +11,6 @@ std::optional<std::string> hostPath(const std::string& windowsName) {
     auto mapped = platform::mapWindowsName(windowsName);
     if (!mapped || mapped->where != platform::WindowsName::Where::Host) return std::nullopt;
     return mapped->hostPath;
-}
-
-bool sameFile(const std::string& a, const CString& windowsName) {
-    if (windowsName.IsEmpty()) return false;
-    const auto other = hostPath(windowsName.str());
-    return other && platform::resolvedPath(a) == platform::resolvedPath(*other);
 }
 
 }  // namespace
@@ -52,21 +45,9 @@ void CCrisisDlg::FinishRecord() {
         }
         r.files.push_back(entry);
         if (file.name != "bios.rom" && file.name != "bios.qvx") continue;
-        // Which rule chose the BIOS image: the file it was staged from tells.
+        // The rule that chose the file staging took, never one worked out again from paths.
         r.imageSource = file.source;
-        const CString& p = m_strProjectPath;
-        if (m_bFilesInStartDir)
-            r.imageRule = "start-directory";
-        else if (sameFile(file.source, p + "\\flashabl.rom"))
-            r.imageRule = "flashable";
-        else if (sameFile(file.source, build::TestImageCandidate(p, m_strPartNum)))
-            r.imageRule = "test";
-        else if (sameFile(file.source, build::DevelImageCandidate(p, m_strPartNum)))
-            r.imageRule = "devel";
-        else if (sameFile(file.source, build::FirstImageCandidate(p, m_strPartNum)))
-            r.imageRule = "part-number";
-        else
-            r.imageRule = "start-directory";
+        if (m_biosChoice.complete()) r.imageRule = m_biosChoice.rule;
     }
 
     using Kind = build::Outcome::Kind;

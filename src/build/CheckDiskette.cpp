@@ -6,9 +6,16 @@
 
 BOOL CCrisisDlg::CheckDiskette() {
     BeginWaitCursor();
+    // The read-back takes as long as the copies on a real drive: the status line says so, and
+    // the bar stays as the copies left it.
+    SetStatusText(texts::kReadingBack);
+    auto progress = [](const std::string& file, std::uint64_t done, std::uint64_t total) {
+        AfxBackend().workProgress({"reading-back", file, done, total, "bytes"});
+    };
     const std::vector<build::Difference> differences =
-        build::compareDriveA(build::expectationOf(m_written), &m_readBack);
+        build::compareDriveA(build::expectationOf(m_written), &m_readBack, progress);
     EndWaitCursor();
+    ResetStatus();
     if (differences.empty()) return TRUE;
 
     const build::Difference& first = differences.front();
@@ -18,6 +25,6 @@ BOOL CCrisisDlg::CheckDiskette() {
         detail += d.text;
     }
     SetOutcome(build::Outcome::Kind::Differs, first.file, detail);
-    AfxMessageBox(texts::differs(first.file).c_str(), MB_OK | MB_ICONHAND);
+    ShowOutcome(texts::differs(first.file).c_str(), MB_OK | MB_ICONHAND);
     return FALSE;
 }

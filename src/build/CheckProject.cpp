@@ -23,11 +23,11 @@ constexpr UINT kReadChunk = 4096;
 int CCrisisDlg::CheckProject() {
     SetCurrentDirectoryA(m_szStartDir);
 
-    if (GetFileLength("bios.rom") != 0 && GetFileLength("platform.bin") != 0) {
-        m_bFilesInStartDir = TRUE;
-        return 1;
-    }
-    if (GetFileLength("bios.qvx") != 0) {
+    // The flash utility decides the list, and with it which BIOS files the diskette needs: the
+    // start directory's own count only when they are what that list takes.
+    const build::FileList list = build::KitFileList();
+    m_biosChoice = build::StartDirBiosFiles(list);
+    if (m_biosChoice.complete()) {
         m_bFilesInStartDir = TRUE;
         return 1;
     }
@@ -50,22 +50,11 @@ int CCrisisDlg::CheckProject() {
 int CCrisisDlg::CheckProjectFiles() {
     std::string why;
     if (ReadPartNumber()) {
-        const bool platformFile = GetFileLength(m_strProjectPath + "\\platform.bin") != 0;
-        if (platformFile) {
-            const CString first = build::FirstImageCandidate(m_strProjectPath, m_strPartNum);
-            if (!first.IsEmpty() && GetFileLength(first) != 0) return 1;
-            if (GetFileLength(build::DevelImageCandidate(m_strProjectPath, m_strPartNum)) != 0)
-                return 1;
-            if (GetFileLength(build::TestImageCandidate(m_strProjectPath, m_strPartNum)) != 0)
-                return 1;
-        }
-        if (GetFileLength(m_strProjectPath + "\\flashabl.rom") != 0) return 1;
-        const std::string pn = m_strPartNum.str();
-        why = platformFile
-                  ? "no BIOS image for part number \"" + pn + "\" (??" + pn + "???.rom, devel" +
-                        pn + ".rom, test" + pn + ".rom) and no flashabl.rom"
-                  : "no platform.bin and no flashabl.rom";
+        m_biosChoice = build::ProjectBiosFiles(m_strProjectPath, m_strPartNum, m_biosChoice.list);
+        if (m_biosChoice.complete()) return 1;
+        why = m_biosChoice.missing;
     } else {
+        m_biosChoice = {};
         CFile file;
         why = file.Open(m_strProjectPath + "\\partnum.mak", CFile::modeRead)
                   ? std::string("partnum.mak holds no \"PARTNUM = \" key")
@@ -74,7 +63,7 @@ int CCrisisDlg::CheckProjectFiles() {
 
     SetOutcome(build::Outcome::Kind::ProjectRefused, m_strProjectPath.str(),
                "the project folder " + m_strProjectPath.str() + ": " + why);
-    AfxMessageBox(texts::kProjectRefused, MB_OK);
+    ShowOutcome(texts::kProjectRefused, MB_OK);
     if (CWnd* combo = GetDlgItem(IDC_COMBO_PATH)) combo->SetFocus();
     return 0;
 }

@@ -12,7 +12,9 @@
 #include "app/CrisisDlg.h"
 #include "app/messages.h"
 #include "build/image_candidates.h"
+#include "framework/afxfile.h"
 #include "platform/drive_a_copies.h"
+#include "platform/drive_format.h"
 #include "platform/interrupts.h"
 #include "platform/staging_area.h"
 #include "platform/win_path.h"
@@ -47,29 +49,88 @@ struct Staging {
     const char* destination;
 };
 
-// What the build stages for the project: the video BIOS program, and either the flashable
-// image or the platform file with the one BIOS image that would win (the test image, then the
-// development image, then the first candidate).
-std::vector<Staging> StagingPlan(const CString& project, const CString& partNum, bool zyplet16) {
-    std::vector<Staging> staging{{project + "\\vgabios.exe", "vgabios.exe"}};
-    if (zyplet16) {
-        staging.push_back({project + "\\flashabl.rom", "bios.qvx"});
-        return staging;
-    }
-    staging.push_back({project + "\\platform.bin", "platform.bin"});
-    const CString images[] = {build::TestImageCandidate(project, partNum),
-                              build::DevelImageCandidate(project, partNum),
-                              build::FirstImageCandidate(project, partNum)};
-    for (const CString& image : images) {
-        if (!image.IsEmpty() && PathFileExistsA(image)) {
-            staging.push_back({image, "bios.rom"});
-            break;
-        }
-    }
+// What the build stages for the project: the video BIOS program when the project has one, and
+// the BIOS files the choice took, nothing else: a start directory's own bios.rom or bios.qvx
+// never goes onto a diskette beside the project's files.
+std::vector<Staging> StagingPlan(const CString& project, const build::BiosChoice& choice) {
+    std::vector<Staging> staging;
+    if (const CString video = project + "\\vgabios.exe"; PathFileExistsA(video))
+        staging.push_back({video, "vgabios.exe"});
+    for (const build::ChosenFile& file : choice.files)
+        staging.push_back({file.source, file.destination});
     return staging;
 }
 
+// The BIOS files of the list; only these are refused empty on the diskette.
+bool IsBiosFile(const std::string& name) {
+    return name == "bios.rom" || name == "bios.qvx" || name == "platform.bin";
+}
+
+// Bytes the files of an empty volume of this layout may take, and its cluster size.
+std::pair<std::uint64_t, std::uint64_t> FileSpace(const fat::Geometry& g) {
+    constexpr std::uint64_t kSector = 512;
+    const std::uint64_t rootSectors = (std::uint64_t{g.rootEntries} * 32 + kSector - 1) / kSector;
+    const std::uint64_t system =
+        g.reservedSectors + std::uint64_t{g.fatCount} * g.sectorsPerFat + rootSectors;
+    const std::uint64_t cluster = std::uint64_t{g.sectorsPerCluster} * kSector;
+    const std::uint64_t data = g.totalSectors > system ? (g.totalSectors - system) * kSector : 0;
+    return {data / cluster * cluster, cluster};
+}
+
 }  // namespace
+
+BOOL CCrisisDlg::CheckStartDir() {
+    const bool zyplet16 = m_biosChoice.list == build::FileList::Zyplet16;
+    const std::span<const char* const> files = zyplet16
+                                                   ? std::span<const char* const>(kZyplet16List)
+                                                   : std::span<const char* const>(kZypletList);
+    std::vector<Staging> staging;
+    if (!m_biosChoice.fromStartDir) staging = StagingPlan(m_strProjectPath, m_biosChoice);
+    const std::string startDir = HostPath(m_szStartDir);
+    auto refuse = [&](const std::string& file, const std::string& detail, base::Failure kind) {
+        SetOutcome(build::Outcome::Kind::StartDirRefused, file, detail, kind);
+        AfxMessageBox(texts::startDirUnfit(startDir, detail).c_str(), MB_OK | MB_ICONHAND);
+        return FALSE;
+    };
+
+    if (!staging.empty()) {
+        std::vector<std::string> names;
+        for (const Staging& copy : staging) names.emplace_back(copy.destination);
+        if (base::Status room = platform::checkStagingRoom(startDir, names); !room)
+            return refuse({}, room.message(), room.error().kind());
+    }
+
+    // Each file as the copy will take it; one that cannot be opened is the copy's to report.
+    auto medium = platform::probeDriveA();
+    if (!medium) return TRUE;
+    const auto [space, cluster] = FileSpace(medium->geometry);
+    std::uint64_t total = 0;
+    for (const char* name : files) {
+        CString source = name;
+        for (const Staging& copy : staging)
+            if (std::string(copy.destination) == name) source = copy.source;
+        CFile file;
+        if (!file.Open(source, CFile::modeRead | CFile::typeBinary)) continue;
+        const std::uint64_t bytes = file.GetLength();
+        file.Close();
+        total += (bytes + cluster - 1) / cluster * cluster;
+        if (bytes > space) {
+            return refuse(name,
+                          source.str() + " holds " + platform::groupThousands(bytes) +
+                              " bytes; the " + medium->description + " diskette in drive A: has " +
+                              platform::groupThousands(space) + " for files",
+                          base::Failure::NoRoom);
+        }
+    }
+    if (total > space) {
+        return refuse({},
+                      "the diskette's files take " + platform::groupThousands(total) +
+                          " bytes; the " + medium->description + " diskette in drive A: has " +
+                          platform::groupThousands(space) + " for files",
+                      base::Failure::NoRoom);
+    }
+    return TRUE;
+}
 
 BOOL CCrisisDlg::PrepareStartDir() {
     auto area = OpenStartDir(m_szStartDir);
@@ -103,7 +164,8 @@ BOOL CCrisisDlg::PrepareStartDir() {
 }
 
 int CCrisisDlg::CopyFilesToDisk() {
-    const bool zyplet16 = PathFileExistsA("ZYPLET16.EXE") != FALSE;
+    const build::FileList list = build::KitFileList();
+    const bool zyplet16 = list == build::FileList::Zyplet16;
     const std::span<const char* const> files = zyplet16
                                                    ? std::span<const char* const>(kZyplet16List)
                                                    : std::span<const char* const>(kZypletList);
@@ -125,13 +187,22 @@ int CCrisisDlg::CopyFilesToDisk() {
                       base::Failure kind = base::Failure::Other) {
         area.reset();
         SetOutcome(build::Outcome::Kind::CopyFailed, file, detail, kind);
-        AfxMessageBox(message.c_str(), MB_OK);
+        ShowOutcome(message.c_str(), MB_OK);
         if (waiting) EndWaitCursor();
         ResetStatus();
         return 0;
     };
-    if (!m_bFilesInStartDir) {
-        const std::vector<Staging> staging = StagingPlan(m_strProjectPath, m_strPartNum, zyplet16);
+    // Chosen again by the same rule as at the check: the format dialog may have taken long
+    // enough for a file to be emptied, removed or replaced, and staging takes what is there now.
+    const bool fromStartDir = m_biosChoice.fromStartDir;
+    m_biosChoice = fromStartDir ? build::StartDirBiosFiles(list)
+                                : build::ProjectBiosFiles(m_strProjectPath, m_strPartNum, list);
+    if (!m_biosChoice.complete()) {
+        const char* first = zyplet16 ? "bios.qvx" : "platform.bin";
+        return failed(first, m_biosChoice.missing, texts::copyFailed(first));
+    }
+    if (!fromStartDir) {
+        const std::vector<Staging> staging = StagingPlan(m_strProjectPath, m_biosChoice);
         auto opened = OpenStartDir(m_szStartDir);
         if (!opened) {
             return failed(staging.front().destination, opened.message(),
@@ -139,8 +210,6 @@ int CCrisisDlg::CopyFilesToDisk() {
         }
         area.emplace(std::move(*opened));
         for (const Staging& copy : staging) {
-            // A source that is not there is passed over: the start directory may hold the file.
-            if (copy.source.IsEmpty() || !PathFileExistsA(copy.source)) continue;
             if (platform::interrupted()) return interrupted();
             const std::string source = HostPath(copy.source.str());
             const base::Status status = area->stage(source, copy.destination);
@@ -149,7 +218,7 @@ int CCrisisDlg::CopyFilesToDisk() {
             // before the first file is copied to the diskette.
             if (!status) {
                 return failed(copy.destination, status.message(),
-                              texts::copyFailed(copy.destination), status.kind());
+                              texts::copyFailed(copy.destination), status.error().kind());
             }
             stagedFrom.emplace_back(copy.destination, source);
             platform::pausePoint(std::string("staged ") + copy.destination);
@@ -181,9 +250,12 @@ int CCrisisDlg::CopyFilesToDisk() {
         copies.abandon();
         return interrupted();
     };
+    std::uint64_t copied = 0;  // bytes of the files before this one, for the progress line
     for (std::size_t i = 0; i < files.size(); ++i) {
         const CString name = files[i];
         SetStatusText(texts::copying(name.str()).c_str());
+        AfxBackend().workProgress({"copying", name.str(), copied, total, "bytes"});
+        copied += lengths[i];
         // Nothing to share out when no file has a length; the bar then stays where it is.
         if (total != 0) {
             const std::uint32_t step = (lengths[i] * kProgressSpan) / total;
@@ -194,6 +266,12 @@ int CCrisisDlg::CopyFilesToDisk() {
         if (platform::interrupted()) return stopped();
         platform::pausePoint("copying " + name.str());
         if (platform::interrupted()) return stopped();
+        // A BIOS file emptied after it was chosen would pass the read-back, which compares
+        // it with its own empty source.
+        if (IsBiosFile(name.str()) && lengths[i] == 0) {
+            return failed(name.str(), name.str() + " in the start directory is empty",
+                          texts::copyFailed(name.str()), base::Failure::BadData);
+        }
         if (CopyFileA(name, "a:\\" + name, FALSE)) {
             m_written.files.push_back({name.str(), sourceOf(files[i])});
             continue;
@@ -207,12 +285,13 @@ int CCrisisDlg::CopyFilesToDisk() {
         }
         firstInBatch = i + 1;
     }
+    AfxBackend().workProgress({"copying", "", copied, total, "bytes"});
     // A signal before the commit leaves the diskette without any of the batch.
     if (platform::interrupted()) return stopped();
     // The batch reaches the medium here; when it cannot, none of its files is on the diskette.
     if (base::Status done = copies.finish(); !done) {
         const std::string file = files[std::min(firstInBatch, files.size() - 1)];
-        return failed(file, done.message(), texts::copyFailed(file), done.kind());
+        return failed(file, done.message(), texts::copyFailed(file), done.error().kind());
     }
 
     // Whatever the file list, no staged copy outlives the build: the next project's diskette

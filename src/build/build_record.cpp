@@ -1,6 +1,7 @@
 #include "build/build_record.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -36,6 +37,58 @@ const char* failureKindName(base::Failure failure, const char* unnamed) {
 std::string utcNow() {
     return platform::utcTimestamp();
 }
+
+namespace {
+
+void writeBiosRead(JsonWriter& w, const std::optional<RecordBiosRead>& read) {
+    if (!read) {
+        w.null();
+        return;
+    }
+    char crc[9];
+    std::snprintf(crc, sizeof crc, "%08X", static_cast<unsigned>(read->crc32));
+    w.beginObject();
+    w.key("name").value(read->name);
+    w.key("bytes").value(read->bytes);
+    w.key("crc32").value(crc);
+    w.endObject();
+}
+
+void writeBootCheck(JsonWriter& w, const std::optional<RecordBootCheck>& check) {
+    w.key("boot_check");
+    if (!check) {
+        w.null();
+        return;
+    }
+    w.beginObject();
+    w.key("ran").value(check->ran);
+    w.key("bootable");
+    if (check->bootable)
+        w.value(*check->bootable);
+    else
+        w.null();
+    w.key("seconds").value(check->seconds);
+    w.key("limit_seconds").value(check->limitSeconds);
+    w.key("ended_by_guest").value(check->endedByGuest);
+    w.key("screen").value(check->screen);
+    w.key("screen_png").optional(check->screenPng);
+    w.key("message").optional(check->message);
+    w.key("bios_image").beginObject();
+    w.key("printed");
+    writeBiosRead(w, check->biosPrinted);
+    w.key("expected");
+    writeBiosRead(w, check->biosExpected);
+    w.key("intact");
+    if (check->biosIntact)
+        w.value(*check->biosIntact);
+    else
+        w.null();
+    w.key("verdict").optional(check->biosVerdict);
+    w.endObject();
+    w.endObject();
+}
+
+}  // namespace
 
 std::string recordJson(const Record& r) {
     JsonWriter w;
@@ -107,6 +160,7 @@ std::string recordJson(const Record& r) {
     } else {
         w.null();
     }
+    writeBootCheck(w, r.bootCheck);
     w.key("started").value(r.started);
     w.key("ended").value(r.ended);
     w.endObject();
@@ -129,7 +183,7 @@ base::Status appendBuildLog(const std::string& line) {
     }
     std::string folder;
     if (auto made = platform::makeFolders(path.substr(0, path.rfind('/')), folder); !made) {
-        return base::Status::failure(made.kind(),
+        return base::Status::failure(made.error().kind(),
                                      "cannot create the folder " + folder + ": " + made.message());
     }
     // One write of the line and its break, so that lines of builds at once never interleave.

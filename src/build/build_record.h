@@ -28,6 +28,30 @@ struct RecordBackup {
     std::vector<std::uint32_t> unreadableSectors;  // filled with zeros in the copy
 };
 
+// A BIOS image's name, size and CRC-32: as the booted sample printed it, or of the host file.
+struct RecordBiosRead {
+    std::string name;
+    std::uint64_t bytes = 0;
+    std::uint32_t crc32 = 0;
+};
+
+// quenvol-cli --boot-check: the diskette started in an emulated PC.
+struct RecordBootCheck {
+    bool ran = false;
+    std::optional<bool> bootable;  // none: the firmware's screen said neither
+    std::string screen;            // the text screen at the end
+    std::uint64_t seconds = 0;     // how long the machine ran, in whole seconds
+    std::uint64_t limitSeconds = 0;
+    bool endedByGuest = false;  // the guest ended the run before the time was up
+    std::optional<std::string> screenPng;
+    std::optional<std::string> message;  // why it did not run, or what went wrong with it
+    // The sample kit's check: what the booted machine printed against the chosen image.
+    std::optional<RecordBiosRead> biosPrinted;
+    std::optional<RecordBiosRead> biosExpected;
+    std::optional<bool> biosIntact;  // none: nothing to compare
+    std::optional<std::string> biosVerdict;
+};
+
 struct Record {
     std::string program = "quenvol";
     std::string kind;  // "minidos", "fulldos", "format"
@@ -50,6 +74,7 @@ struct Record {
     std::optional<std::string> failureKind;
     std::optional<std::string> message;
     std::optional<RecordBackup> backup;
+    std::optional<RecordBootCheck> bootCheck;
     std::string started, ended;  // RFC 3339, UTC
     // Not written: the program reads a device whole anyway (a backup), so its digest is cheap.
     bool digestWholeDevice = false;

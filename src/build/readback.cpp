@@ -55,14 +55,20 @@ Expectation expectationOf(const Written& written) {
 }
 
 std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expectation& expectation,
-                                        std::vector<ReadBackFile>* readBack) {
+                                        std::vector<ReadBackFile>* readBack,
+                                        const ReadBackProgress& progress) {
     std::vector<Difference> report = expectation.problems;
     auto volume = fat::Volume::mount(device);
     if (!volume) {
         report.push_back({"", "the diskette holds no readable FAT12 volume: " + volume.message()});
         return report;
     }
+    std::uint64_t total = expectation.bootSector ? kSectorBytes : 0;
+    for (const auto& file : expectation.files) total += file.bytes.size();
+    std::uint64_t done = 0;
     for (const auto& file : expectation.files) {
+        if (progress) progress(file.name, done, total);
+        done += file.bytes.size();
         auto onDisk = volume->readFile(file.name);
         if (!onDisk) {
             report.push_back(
@@ -85,6 +91,8 @@ std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expecta
         }
     }
     if (expectation.bootSector) {
+        if (progress) progress("crisboot.bin", done, total);
+        done += kSectorBytes;
         std::vector<std::uint8_t> sector(kSectorBytes);
         if (auto read = device.read(0, 1, sector.data()); !read) {
             report.push_back({"crisboot.bin", "sector 0 cannot be read: " + read.message()});
@@ -95,11 +103,13 @@ std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expecta
                                                   hexByte((*expectation.bootSector)[*at]) + ")"});
         }
     }
+    if (progress) progress("", done, total);
     return report;
 }
 
 std::vector<Difference> compareDriveA(const Expectation& expectation,
-                                      std::vector<ReadBackFile>* readBack) {
+                                      std::vector<ReadBackFile>* readBack,
+                                      const ReadBackProgress& progress) {
     platform::DriveOpenOptions options;
     options.access = platform::DriveAccess::Read;
     options.bypassCache = true;
@@ -109,7 +119,7 @@ std::vector<Difference> compareDriveA(const Expectation& expectation,
         report.push_back({"", "drive A: cannot be read: " + drive.message()});
         return report;
     }
-    return compareDiskette(**drive, expectation, readBack);
+    return compareDiskette(**drive, expectation, readBack, progress);
 }
 
 }  // namespace build

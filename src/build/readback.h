@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,15 +41,22 @@ struct ReadBackFile {
 // The sources' bytes as they are now.
 Expectation expectationOf(const Written& written);
 
+// (file being read, bytes compared so far, bytes to compare in all), before each file and once
+// at the end.
+using ReadBackProgress =
+    std::function<void(const std::string& file, std::uint64_t done, std::uint64_t total)>;
+
 // Every difference between the device and the expectation, problems first; empty when the
 // diskette holds exactly what is expected.
 // With `readBack`, the size and SHA-256 of every file read from the diskette go there.
 std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expectation& expectation,
-                                        std::vector<ReadBackFile>* readBack = nullptr);
+                                        std::vector<ReadBackFile>* readBack = nullptr,
+                                        const ReadBackProgress& progress = {});
 
 // The same for drive A:, read past every cache: O_DIRECT on a block device, the cached pages
 // dropped before each read of an image.
 std::vector<Difference> compareDriveA(const Expectation& expectation,
-                                      std::vector<ReadBackFile>* readBack = nullptr);
+                                      std::vector<ReadBackFile>* readBack = nullptr,
+                                      const ReadBackProgress& progress = {});
 
 }  // namespace build

@@ -12,6 +12,8 @@
 #include "app/CrisisApp.h"
 #include "app/CrisisDlg.h"
 #include "build/build_record.h"
+#include "cli/boot_check.h"
+#include "cli/build_plan.h"
 #include "cli/cli_options.h"
 #include "cli/cli_policy.h"
 #include "cli/disk_image.h"
@@ -44,7 +46,7 @@ class BackendInstall {
     BackendInstall& operator=(const BackendInstall&) = delete;
 };
 
-int checkVerification(CliPolicy& policy) {
+int checkVerification(const CliPolicy& policy) {
     if (!policy.written() || policy.written()->files.empty()) {
         say("verify: the copy to the diskette was not observed, so there is nothing to compare");
         return kExitStopped;
@@ -153,7 +155,10 @@ std::optional<int> answerInformation(const Options& options) {
         return kExitSuccess;
     }
     if (options.listDrives) {
-        listDrives(options.drive, stdout, stderr);
+        if (options.json)
+            listDrivesJson(options.drive, stdout);
+        else
+            listDrives(options.drive, stdout, stderr);
         return kExitSuccess;
     }
     return std::nullopt;
@@ -218,6 +223,86 @@ void runDialog(CliPolicy& policy, const Options& options, const char* programNam
     AfxWinMain(static_cast<int>(startArgs.size() - 1), startArgs.data());
 }
 
+// --boot-check: drive A: started in the emulator, what it showed said and kept in `record`.
+// Returns the exit status the check calls for.
+int bootCheck(build::Record& record, const Options& options) {
+    BootCheckRequest request;
+    request.seconds = *options.bootCheck;
+    request.screenFile = options.bootScreen;
+    request.expectedImage = record.imageSource;  // the sample's BIOS image check compares it
+    note("boot check: starting drive A: in an emulated PC for at most " +
+         std::to_string(request.seconds) + " s");
+    const BootCheck check = bootCheckDriveA(request);
+    record.bootCheck = check.record;
+    if (check.state != BootCheck::State::Ran) {
+        say("boot check: " + check.message);
+        return check.state == BootCheck::State::NoEmulator
+                   ? kExitNoBootCheck
+                   : statusOfKind(check.failure, kExitNoBootCheck);
+    }
+    const build::RecordBootCheck& r = check.record;
+    if (!g_quiet) {
+        std::fprintf(stderr, "boot check: the screen after %llu s:\n",
+                     static_cast<unsigned long long>(r.seconds));
+        // The screen text ends every line with a line break.
+        for (std::size_t at = 0, end; (end = r.screen.find('\n', at)) != std::string::npos;
+             at = end + 1)
+            std::fprintf(stderr, "  | %s\n", r.screen.substr(at, end - at).c_str());
+    }
+    if (!check.message.empty()) say("boot check: " + check.message);
+    int status = kExitSuccess;
+    if (!r.bootable) {
+        say("boot check: the firmware's screen does not say whether it started the diskette; a "
+            "longer --boot-check=SECONDS may tell");
+        status = kExitNotBooted;
+    } else if (!*r.bootable) {
+        say("boot check: the firmware found the diskette in drive A: not bootable");
+        status = kExitNotBooted;
+    } else {
+        note("boot check: the firmware started the diskette");
+    }
+    if (r.biosVerdict && r.biosIntact == false) {
+        say("boot check: " + *r.biosVerdict);
+        status = kExitNotBooted;
+    } else if (r.biosVerdict) {
+        note("boot check: " + *r.biosVerdict);
+    }
+    return status;
+}
+
+const char* bootOutcome(int status) {
+    return status == kExitSuccess ? "booted" : status == kExitNotBooted ? "not-bootable" : "failed";
+}
+
+// --boot-check after a build: the build has logged its line; the check gets one of its own.
+int bootCheckAfter(build::Record& built, const Options& options) {
+    build::Record line = built;
+    line.kind = "boot-check";
+    line.started = build::utcNow();
+    line.ended.clear();
+    const int status = bootCheck(built, options);
+    line.bootCheck = built.bootCheck;
+    line.outcome = bootOutcome(status);
+    line.ended = build::utcNow();
+    if (auto logged = build::appendBuildLog(build::recordJson(line)); !logged)
+        say("the build log could not be written: " + logged.message());
+    return status;
+}
+
+// --boot-check without a project path: drive A: only started, nothing built or written.
+int bootCheckAlone(build::Record& record, const Options& options) {
+    record.kind = "boot-check";
+    record.projectPath.reset();
+    build::describeDriveA(record);
+    const int status = bootCheck(record, options);
+    record.outcome = bootOutcome(status);
+    if (status != kExitSuccess && status != kExitNotBooted)
+        fail(record, "boot-check-failed",
+             record.bootCheck && record.bootCheck->message ? *record.bootCheck->message
+                                                           : "the boot check did not run");
+    return finish(record, options, status, true);
+}
+
 // What a format-only run came to, recorded and turned into its exit status.
 int finishFormatOnly(build::Record& record, const Options& options, const CliPolicy& policy) {
     const auto& format = policy.formatOutcome();
@@ -235,15 +320,17 @@ int finishFormatOnly(build::Record& record, const Options& options, const CliPol
         record.outcome = "formatted";
     }
     build::describeDriveA(record);
+    if (status == kExitSuccess && options.bootCheck) status = bootCheckAfter(record, options);
     return finish(record, options, status, false);
 }
 
 // What a build came to: the dialog's build has logged its record itself.
-int finishBuild(const build::Record& before, const Options& options, CliPolicy& policy) {
+int finishBuild(const build::Record& before, const Options& options, const CliPolicy& policy) {
     build::Record built = policy.record();
     int status = statusOfBuild(policy.outcome(), policy.refusedInUse());
     if (status == kExitSuccess && options.verify) status = checkVerification(policy);
     if (built.started.empty()) built = before;  // the dialog never started a build
+    if (status == kExitSuccess && options.bootCheck) status = bootCheckAfter(built, options);
     return finish(built, options, status, false);
 }
 
@@ -261,6 +348,12 @@ int run(int argc, char** argv) {
     const Options& options = parsed.options;
     g_quiet = options.quiet;
     if (auto answered = answerInformation(options)) return *answered;
+    if (options.plan) {
+        // Before drive A: is looked at: the plan needs no diskette and opens no device.
+        const BuildPlan plan = planBuild(options);
+        std::fputs((options.json ? planJson(plan) + "\n" : planText(plan)).c_str(), stdout);
+        return plan.stops.empty() ? kExitSuccess : kExitStopped;
+    }
 
     build::Record record = runRecord(options, started);
     const bool building = !options.saveImage && options.kind != DiskKind::FormatOnly;
@@ -279,6 +372,7 @@ int run(int argc, char** argv) {
     }
 
     if (options.saveImage) return saveDriveA(record, options);
+    if (options.bootCheck && options.projectWords.empty()) return bootCheckAlone(record, options);
     if (options.backup && target.state == DriveTarget::State::Ready) {
         if (auto ended = backUpDriveA(record, options, building)) return *ended;
     }
@@ -292,10 +386,45 @@ int run(int argc, char** argv) {
     Terminal terminal;
     terminal.errIsTerminal = errorTerminal();
     terminal.inIsTerminal = ::isatty(STDIN_FILENO) == 1;
-    CliPolicy policy(options, terminal);
+    CliPolicy* running = nullptr;
+    RunHooks hooks;
+    // Asked again for every diskette of a row: each is another diskette to erase.
+    hooks.mayErase = [&] {
+        const auto name = nameDriveANow(target.path);
+        return !name || running->askToErase(*name);
+    };
+    hooks.afterStart = [&](const CliPolicy& policy) {
+        build::Record before = record;
+        if (options.kind == DiskKind::FormatOnly) return finishFormatOnly(before, options, policy);
+        return finishBuild(before, options, policy);
+    };
+    hooks.awaitNext = [&](unsigned number) {
+        const std::string which =
+            options.count == 0 ? std::to_string(number)
+                               : std::to_string(number) + " of " + std::to_string(options.count);
+        auto announce = [&] {
+            say("diskette " + which + ": take the diskette out of drive A: and insert the next " +
+                "one (or replace the image file " + target.path + "); waiting...");
+        };
+        if (awaitNewMedium(target.path, announce)) return true;
+        say("interrupted while waiting for diskette " + which + "; " + std::to_string(number - 1) +
+            " built");
+        return false;
+    };
+    CliPolicy policy(options, terminal, hooks);
+    running = &policy;
     policy.setRecordBase(record);
     runDialog(policy, options, argc > 0 ? argv[0] : nullptr);
 
+    if (policy.eraseDeclined()) {
+        record.outcome = "declined";
+        record.failureKind = "declined";
+        record.message = "the question before drive A: is erased was answered No";
+        build::describeDriveA(record);
+        return finish(record, options, kExitDeclined, false);
+    }
+    if (policy.diskettes() > 0) return policy.status();
+    // The dialog never pressed Start: what it came to is told as for a single diskette.
     if (options.kind == DiskKind::FormatOnly) return finishFormatOnly(record, options, policy);
     return finishBuild(record, options, policy);
 }

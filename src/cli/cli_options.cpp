@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "cli/boot_check.h"
 #include "fat/fat12.h"
 
 namespace cli {
@@ -96,6 +97,46 @@ std::string takeFile(Options& o, const std::string& value, const char* name) {
     return {};
 }
 
+std::string takeProgress(Options& o, const std::string& value, const char*) {
+    if (value == "auto")
+        o.progress = ProgressMode::Auto;
+    else if (value == "plain")
+        o.progress = ProgressMode::Plain;
+    else if (value == "json")
+        o.progress = ProgressMode::Json;
+    else
+        return "unknown progress display \"" + value + "\" (use auto, plain or json)";
+    return {};
+}
+
+std::string takeCount(Options& o, const std::string& value, const char*) {
+    const bool digits =
+        !value.empty() && value.size() <= 6 &&
+        std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!digits) {
+        return "the option --count needs a number of diskettes (0 builds until interrupted), "
+               "not \"" +
+               value + "\"";
+    }
+    o.count = static_cast<unsigned>(std::stoul(value));
+    return {};
+}
+
+std::string takeBootCheck(Options& o, const std::string& value, const char* name) {
+    if (value.empty()) {
+        o.bootCheck = kBootCheckDefaultSeconds;
+        return {};
+    }
+    const bool digits =
+        value.size() <= 4 && value.find_first_not_of("0123456789") == std::string::npos;
+    const unsigned seconds = digits ? static_cast<unsigned>(std::stoul(value)) : 0;
+    if (seconds == 0 || seconds > kBootCheckMaxSeconds)
+        return std::string("the option --") + name + " takes a number of seconds from 1 to " +
+               std::to_string(kBootCheckMaxSeconds) + ", not \"" + value + "\"";
+    o.bootCheck = seconds;
+    return {};
+}
+
 // The one table of options: the parser and --help are both made from it. An option either
 // takes a value (`value` names it, `take` reads it) or switches `flag` on.
 struct OptionSpec {
@@ -105,6 +146,7 @@ struct OptionSpec {
     const char* help;   // lines after the first are indented under it
     TakeValue take = nullptr;
     bool Options::*flag = nullptr;
+    bool valueOptional = false;  // given only as --name=VALUE; --name alone takes the default
 };
 
 constexpr OptionSpec kOptions[] = {
@@ -124,9 +166,9 @@ constexpr OptionSpec kOptions[] = {
      "nothing exists there (an existing file is never replaced)",
      nullptr, &Options::create},
     {"yes", 'y', nullptr,
-     "answer Yes to the project folder confirmation; without it the\n"
-     "question is asked on the terminal, or answered No when standard\n"
-     "input is not a terminal",
+     "answer Yes to the question before drive A: is erased and to the\n"
+     "project folder confirmation; without it they are asked on the\n"
+     "terminal, or answered No when standard input is not a terminal",
      nullptr, &Options::yes},
     {"no-format", 0, nullptr, "leave the diskette as it is instead of formatting it", nullptr,
      &Options::noFormat},
@@ -151,10 +193,31 @@ constexpr OptionSpec kOptions[] = {
      nullptr, &Options::backupSkipBad},
     {"save-image", 0, "FILE", "only read drive A: whole into FILE (which must not exist); no build",
      takeFile<&Options::saveImage>},
+    {"boot-check", 0, "SECONDS",
+     "after a successful build, or alone on drive A: when no project\n"
+     "path is given, start the diskette in an emulated PC (qemu-system-i386)\n"
+     "for SECONDS (default 10) and report what its screen shows",
+     takeBootCheck, nullptr, true},
+    {"boot-screen", 0, "FILE", "with --boot-check: save the emulated screen at the end as a PNG",
+     takeFile<&Options::bootScreen>},
     {"json", 'j', nullptr,
      "write one JSON object describing the run to standard output at\n"
      "the end, also when it fails (fields in README)",
      nullptr, &Options::json},
+    {"progress", 0, "MODE",
+     "auto (default: one line redrawn on a terminal, else plain lines),\n"
+     "plain, or json (one object a line on standard output: step,\n"
+     "item, done, total, unit)",
+     takeProgress},
+    {"plan", 0, nullptr,
+     "only say what a build would do: drive A:, the kind, each file with\n"
+     "its source, size and why it was chosen, whether all fits, what\n"
+     "would stop the build; drive A: is not touched (--json: an object)",
+     nullptr, &Options::plan},
+    {"count", 0, "N",
+     "build N diskettes in a row (0: until interrupted), waiting for a\n"
+     "new diskette in drive A: (or a replaced image file) between them",
+     takeCount},
     {"quiet", 'q', nullptr, "print only errors (and the report of --json)", nullptr,
      &Options::quiet},
     {"help", 'h', nullptr, "show this text and exit", nullptr, &Options::help},
@@ -225,7 +288,10 @@ GetoptTables getoptTables() {
             if (spec.value) tables.shortOptions += ':';
         }
         tables.longOptions.push_back(
-            {spec.name, spec.value ? required_argument : no_argument, nullptr, idOf(spec)});
+            {spec.name,
+             spec.value ? (spec.valueOptional ? optional_argument : required_argument)
+                        : no_argument,
+             nullptr, idOf(spec)});
     }
     tables.longOptions.push_back({nullptr, 0, nullptr, 0});
     return tables;
@@ -291,10 +357,22 @@ std::string conflictOf(const Options& o) {
         return "--list-drives only lists the floppy drives; it builds nothing";
     if (o.verify && o.kind == DiskKind::FormatOnly)
         return "--verify checks a built diskette; --kind format builds none";
+    if (o.plan && (reading || o.backup || o.create || o.verify || o.count != 1 || o.listDrives))
+        return "--plan only says what a build would do; it touches no diskette";
+    if (o.count != 1 && (reading || o.backup || o.listDrives))
+        return "--count builds diskettes in a row; it goes with neither --backup nor "
+               "--save-image nor --list-drives";
     if (o.backupSkipBad && !o.backup) return "--backup-skip-bad goes with --backup FILE";
     if (reading && (o.backup || o.create || o.verify || o.noFormat || o.full || !o.label.empty() ||
                     !o.projectWords.empty()))
         return "--save-image only reads drive A: into a file; it builds nothing";
+    if (o.bootScreen && !o.bootCheck) return "--boot-screen goes with --boot-check";
+    if (o.bootCheck && (o.listDrives || reading))
+        return "--boot-check starts a diskette; --list-drives and --save-image do not make one";
+    if (o.bootCheck && o.projectWords.empty() &&
+        (o.create || o.verify || o.noFormat || o.full || !o.label.empty() || o.backup ||
+         o.kind != DiskKind::Minidos))
+        return "--boot-check without a project path only starts drive A:; it builds nothing";
     return {};
 }
 
@@ -304,7 +382,9 @@ std::string optionHelp(const OptionSpec& spec) {
     std::string head =
         spec.letter != 0 ? std::string("  -") + spec.letter + ", --" : std::string("      --");
     head += spec.name;
-    if (spec.value) head += std::string(" ") + spec.value;
+    if (spec.value)
+        head += (spec.valueOptional ? "[=" : " ") + std::string(spec.value) +
+                (spec.valueOptional ? "]" : "");
     head += head.size() + 1 < kColumn ? std::string(kColumn - head.size(), ' ')
                                       : "\n" + std::string(kColumn, ' ');
     std::string help = spec.help;
@@ -338,7 +418,8 @@ std::string usageText() {
         "      --              end of options: the words after it are the project path\n"
         "\n"
         "Message boxes are written to standard error; the question about another diskette\n"
-        "is answered No, so the list of recent project folders is saved. Every build is\n"
+        "is answered Yes until --count is reached, then No, so the list of recent project\n"
+        "folders is saved. Every build is\n"
         "recorded as one JSON line in $XDG_STATE_HOME/quenvol/builds.jsonl\n"
         "(default ~/.local/state/quenvol/builds.jsonl).\n"
         "\n"
@@ -352,6 +433,10 @@ std::string usageText() {
         " 5  drive A: or the start directory is in use by another build (or drive A: is\n"
         "    mounted or held by another program); nothing was done, try again later\n"
         " 6  the project folder confirmation was answered No\n"
+        " 7  --boot-check: the emulated PC did not start the diskette, or the sample read\n"
+        "    its BIOS image differently\n"
+        " 8  --boot-check could not run: no emulator (Debian package qemu-system-x86), or\n"
+        "    drive A: could not be read\n"
         "\n"
         "Full documentation: man quenvol-cli, and the README (README.md in the source,\n"
         "/usr/share/doc/quenvol/README.md when installed).\n";

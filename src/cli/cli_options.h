@@ -11,6 +11,10 @@ namespace cli {
 // The radio group's order: the value is the dialog's disk kind.
 enum class DiskKind { Minidos = 0, Fulldos = 1, FormatOnly = 2 };
 
+// How the steps of a run are shown: a line redrawn on a terminal (plain lines elsewhere),
+// always plain lines, or one JSON object a line on standard output for front-ends.
+enum class ProgressMode { Auto, Plain, Json };
+
 struct Options {
     DiskKind kind = DiskKind::Minidos;
     std::optional<std::string> drive;  // none: drive A: as the dialog finds it
@@ -23,8 +27,13 @@ struct Options {
     bool listDrives = false;
     std::optional<std::string> backup;  // the old diskette is read into this file first
     bool backupSkipBad = false;
-    std::optional<std::string> saveImage;  // only read drive A: into this file
+    std::optional<std::string> saveImage;   // only read drive A: into this file
+    std::optional<unsigned> bootCheck;      // seconds in the emulator after the build (or alone)
+    std::optional<std::string> bootScreen;  // a PNG of the emulated screen at the end
     bool json = false;
+    ProgressMode progress = ProgressMode::Auto;
+    bool plan = false;   // only say what a build would do; drive A: is not touched
+    unsigned count = 1;  // diskettes to build in a row; 0: until interrupted
     bool quiet = false;
     bool help = false;
     bool version = false;

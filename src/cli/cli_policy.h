@@ -3,7 +3,9 @@
 // progress display, and what the run achieved is kept for the exit status.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -15,25 +17,48 @@
 
 namespace cli {
 
-// The status line and the progress bar as one line on standard error: redrawn in place on a
-// terminal, else one plain line per status text, so that logs get no progress noise.
+// The steps of a build as one line on standard error: the status line's text (or the step),
+// a percentage and the time left, redrawn in place on a terminal; else one plain line per
+// status text, so that logs get no progress noise. In JSON mode every report of a step's
+// progress is also one object a line on `json`.
 class ProgressDisplay {
   public:
-    ProgressDisplay(std::FILE* out, bool terminal) : m_out(out), m_terminal(terminal) {}
+    using Clock = std::chrono::steady_clock;
+    ProgressDisplay(std::FILE* out, bool terminal, std::FILE* json = nullptr)
+        : m_out(out), m_terminal(terminal), m_json(json) {}
     void status(const std::string& text);
-    void progress(int pos, int max);
+    void work(const WorkProgress& work, Clock::time_point now = Clock::now());
     // Takes the progress line away before other output on a terminal.
     void clear();
 
   private:
-    void draw();
+    void draw(Clock::time_point now);
     std::FILE* m_out;
     bool m_terminal;
+    std::FILE* m_json;
     std::string m_text;
     std::string m_lastPrinted;
-    int m_pos = 0;
-    int m_max = 50;
+    std::string m_lastDrawn;
+    std::string m_step;  // the step the percentage belongs to, empty between steps
+    Clock::time_point m_stepStarted;
+    std::uint64_t m_done = 0;
+    std::uint64_t m_total = 0;
     bool m_shown = false;
+};
+
+// "42%  about 1:05 left": how far a step has got and, once it has run a second and got
+// somewhere, how long the rest will take at the pace so far.
+std::string progressText(std::uint64_t done, std::uint64_t total,
+                         std::chrono::milliseconds elapsed);
+
+// What the run does around each press of Start, supplied by the program.
+struct RunHooks {
+    // Before each diskette: whether drive A: may be erased (the question, or --yes).
+    std::function<bool()> mayErase;
+    // After each Start: the diskette's report; returns its exit status.
+    std::function<int(const class CliPolicy&)> afterStart;
+    // Between diskettes: waits for the next diskette `number`; false when none will come.
+    std::function<bool(unsigned number)> awaitNext;
 };
 
 struct Terminal {
@@ -45,13 +70,23 @@ struct Terminal {
 
 class CliPolicy : public console::Policy {
   public:
-    CliPolicy(const Options& options, Terminal terminal);
+    CliPolicy(const Options& options, Terminal terminal, RunHooks hooks = {});
 
     int answerMessageBox(const std::string& text, const std::string& caption, UINT type) override;
     void formatDrive(HWND owner, UINT drive) override;
     INT_PTR chooseFile(CFileDialog& dialog) override;
     void runDialog(CDialog& dialog) override;
     void stateChanged(HWND hwnd, StateChange what) override;
+    void workProgress(const WorkProgress& work) override;
+
+    // Asks on the terminal before drive A: (named as `drive`) is erased; --yes answers Yes,
+    // and without a terminal the answer is No.
+    bool askToErase(const std::string& drive);
+    // The exit status of the last diskette, and how many Start was pressed for.
+    int status() const { return m_status; }
+    unsigned diskettes() const { return m_diskettes; }
+    // The erase question was answered No.
+    bool eraseDeclined() const { return m_eraseDeclined; }
 
     // The build reported success.
     bool succeeded() const { return m_outcome.kind == build::Outcome::Kind::Succeeded; }
@@ -69,7 +104,11 @@ class CliPolicy : public console::Policy {
     const std::optional<build::Written>& written() const { return m_written; }
 
   private:
-    int askOnTerminal();
+    int askOnTerminal(const char* question = "Proceed? [y/N] ");
+    // One press of Start and what it came to.
+    void pressStart(CDialog& dialog);
+    // Another diskette is wanted after the one being built.
+    bool moreToBuild() const;
     // After a message of the dialog's own words that gives no cause: "cause: ...".
     void tellCause();
 
@@ -84,6 +123,10 @@ class CliPolicy : public console::Policy {
     build::Record m_record;
     build::Record m_recordBase;
     bool m_refusedInUse = false;
+    RunHooks m_hooks;
+    int m_status = 0;
+    unsigned m_diskettes = 0;
+    bool m_eraseDeclined = false;
 };
 
 }  // namespace cli

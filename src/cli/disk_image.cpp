@@ -54,7 +54,7 @@ ImageCopy copyDriveAToFile(const std::string& path, bool skipBad) {
     auto drive = platform::DriveA::open(options);
     if (!drive) {
         copy.message = drive.message();
-        copy.failure = drive.kind();
+        copy.failure = drive.error().kind();
         return copy;
     }
     // O_EXCL: an existing file, link or device at the path is never touched.
@@ -84,7 +84,7 @@ ImageCopy copyDriveAToFile(const std::string& path, bool skipBad) {
                 std::uint8_t* at = chunk.data() + std::size_t{s} * fat::kSectorSize;
                 if (auto read = device.read(first + s, 1, at); !read) {
                     if (!skipBad) {
-                        copy.failure = read.kind();
+                        copy.failure = read.error().kind();
                         return abandon("sector " + std::to_string(first + s) +
                                        " of drive A: cannot be read: " + read.message());
                     }
@@ -95,7 +95,7 @@ ImageCopy copyDriveAToFile(const std::string& path, bool skipBad) {
         }
         const std::size_t size = std::size_t{count} * fat::kSectorSize;
         if (auto wrote = platform::writeAll(fd, path, chunk.data(), size); !wrote) {
-            copy.failure = wrote.kind();
+            copy.failure = wrote.error().kind();
             return abandon(wrote.message());
         }
         digest.add(std::span(chunk.data(), size));

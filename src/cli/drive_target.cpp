@@ -7,10 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "platform/drive_a.h"
 #include "platform/drive_format.h"
 #include "platform/floppy_drives.h"
+#include "platform/interrupts.h"
 
 namespace cli {
 namespace {
@@ -29,7 +31,63 @@ std::string roughSize(std::uint64_t bytes) {
     return text;
 }
 
+// What tells one diskette in drive A: from the next.
+struct MediumLook {
+    bool present = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::int64_t mtimeNs = 0;
+    std::int64_t ctimeNs = 0;
+    off_t size = 0;
+    bool sameFileAs(const MediumLook& o) const {
+        return device == o.device && inode == o.inode && mtimeNs == o.mtimeNs &&
+               ctimeNs == o.ctimeNs && size == o.size;
+    }
+};
+
+MediumLook lookAt(const std::string& path) {
+    MediumLook look;
+    look.present = platform::DriveA::open().ok();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        look.device = st.st_dev;
+        look.inode = st.st_ino;
+        look.mtimeNs = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+        look.ctimeNs = std::int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+        look.size = st.st_size;
+    }
+    return look;
+}
+
 }  // namespace
+
+std::optional<std::string> nameDriveANow(const std::string& path) {
+    auto opened = platform::DriveA::open();
+    if (!opened) return std::nullopt;
+    const std::string description =
+        (*opened)->isBlockDevice() ? platform::describeBlockDevice(path) : std::string();
+    return platform::nameDrive(path, description, (*opened)->sizeBytes());
+}
+
+bool awaitNewMedium(const std::string& path, const std::function<void()>& announce) {
+    // Caught for the wait only: an interrupt ends the row of diskettes, not the program, so
+    // that the list of recent project folders is still saved.
+    platform::InterruptCatch interrupts;
+    const MediumLook before = lookAt(path);
+    bool emptied = !before.present;
+    if (announce) announce();
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        if (platform::interrupted()) return false;
+        const MediumLook now = lookAt(path);
+        if (!now.present) {
+            emptied = true;
+            continue;
+        }
+        // A block device's node stays as it is; only a medium taken out shows the change.
+        if (emptied || !now.sameFileAs(before)) return true;
+    }
+}
 
 std::string announceDrive(const DriveTarget& target) {
     return "Drive A: is " + platform::nameDrive(target.path, target.description, target.bytes);

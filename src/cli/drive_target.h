@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -38,6 +39,16 @@ std::string announceDrive(const DriveTarget& target);
 // there when `create` is set and nothing exists at that path, names it to the platform as
 // drive A: for the rest of the run, and looks at it without writing.
 DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create);
+
+// Drive A: as it is now, named for the question before it is erased ("/dev/sdb, TEAC
+// FD-05PUB, 1,474,560 bytes"); none when it holds no diskette that can be opened.
+std::optional<std::string> nameDriveANow(const std::string& path);
+
+// Waits until drive A: at `path` holds another diskette than now: a block device's medium
+// taken out and one put in, or an image file replaced (another file, or the same one
+// rewritten). `announce` is called once the diskette in the drive now has been looked at.
+// False when SIGINT or SIGTERM came first; the program then goes on.
+bool awaitNewMedium(const std::string& path, const std::function<void()>& announce);
 
 // Creates a zero-filled 1.44 MB image at `path`; fails when anything exists there already.
 // Returns an empty string on success, else the reason.

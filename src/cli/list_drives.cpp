@@ -1,5 +1,6 @@
 #include "cli/list_drives.h"
 
+#include "build/json_writer.h"
 #include "platform/floppy_drives.h"
 
 namespace cli {
@@ -58,6 +59,30 @@ std::string whyDriveA(platform::DriveASource source) {
     }
 }
 
+// How drive A: was chosen, as a word for scripts.
+const char* sourceName(platform::DriveASource source) {
+    using Source = platform::DriveASource;
+    switch (source) {
+        case Source::Named:
+            return "drive-option";
+        case Source::ChosenThisRun:
+            return "window-menu";
+        case Source::Environment:
+            return "environment";
+        case Source::OnlyDrive:
+            return "only-drive";
+        case Source::StillHoldsDiskette:
+            return "still-holds-diskette";
+        case Source::FirstWithDiskette:
+            return "first-with-diskette";
+        case Source::FirstDrive:
+            return "first-drive";
+        case Source::Default:
+            break;
+    }
+    return "default";
+}
+
 }  // namespace
 
 void listDrives(const std::optional<std::string>& drive, std::FILE* out, std::FILE* err) {
@@ -77,6 +102,31 @@ void listDrives(const std::optional<std::string>& drive, std::FILE* out, std::FI
         std::fprintf(err, "quenvol-cli: drive A: is %s (%s)\n", oneField(driveA.path).c_str(),
                      whyDriveA(driveA.source).c_str());
     }
+}
+
+void listDrivesJson(const std::optional<std::string>& drive, std::FILE* out) {
+    platform::setDriveASelection({.named = drive.value_or(""), .chosenThisRun = {}});
+    const auto drives = platform::findFloppyDrives();
+    const auto driveA = platform::currentDriveA();
+    const auto marked = platform::floppyDriveAt(drives, driveA.path);
+    build::JsonWriter json;
+    json.beginObject().key("drives").beginArray();
+    for (const auto& d : drives) {
+        json.beginObject().key("path").value(d.path).key("name").value(d.name).key("bytes");
+        if (d.mediumBytes)
+            json.value(*d.mediumBytes);
+        else
+            json.null();
+        json.key("vendor").value(d.vendor).key("model").value(d.model);
+        json.key("description").value(d.description()).key("access").value(accessText(d));
+        json.key("readOnly").value(d.readOnly).key("mayWrite").value(d.mayWrite);
+        json.key("driveA").value(marked && marked->name == d.name).endObject();
+    }
+    json.endArray().key("driveA").beginObject().key("path").value(driveA.path);
+    json.key("source").value(sourceName(driveA.source)).key("listed").value(marked.has_value());
+    json.endObject().endObject();
+    std::fprintf(out, "%s\n", json.text().c_str());
+    std::fflush(out);
 }
 
 }  // namespace cli

@@ -15,4 +15,10 @@ namespace cli {
 // A: not among them) goes to `err`. `drive` is --drive.
 void listDrives(const std::optional<std::string>& drive, std::FILE* out, std::FILE* err);
 
+// The same facts as one JSON object for scripts: {"drives": [{"path", "name", "bytes" (null
+// where the drive cannot tell), "vendor", "model", "description", "access", "readOnly",
+// "mayWrite", "driveA"}...], "driveA": {"path", "source", "listed"}}. Nothing goes to `err`:
+// what the lines' notes say is in the object.
+void listDrivesJson(const std::optional<std::string>& drive, std::FILE* out);
+
 }  // namespace cli

@@ -14,6 +14,7 @@
 #include "platform/drive_a.h"
 #include "platform/drive_a_copies.h"
 #include "platform/drive_format.h"
+#include "platform/win_path.h"
 
 namespace {
 
@@ -119,8 +120,12 @@ BOOL CCrisisDlg::CheckBootImage() {
             return TRUE;
         }
     }
+    // Nothing has been written: the fault is the kit's file, not the diskette's.
     SetOutcome(build::Outcome::Kind::BootSectorFailed, "crisboot.bin", why);
-    AfxMessageBox(texts::kBootSectorFailed, MB_OK | MB_ICONHAND);
+    auto startDir = platform::mapWindowsName(m_szStartDir);
+    AfxMessageBox(
+        texts::bootImageUnusable(startDir ? startDir->hostPath : m_szStartDir, why).c_str(),
+        MB_OK | MB_ICONHAND);
     return FALSE;
 }
 
@@ -129,6 +134,7 @@ BOOL CCrisisDlg::UpdateBootSector() {
     BOOL result = FALSE;
     BeginWaitCursor();
     SetStatusText(texts::kUpdatingBootSector);
+    AfxBackend().workProgress({"boot-sector", "crisboot.bin", 0, 1, "sectors"});
 
     // Sector 0 is written only from a whole image that describes the volume now on the
     // diskette (which may not be the one the format would have made: it can have been left

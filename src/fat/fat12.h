@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/result.h"
+#include "fat/clock.h"
 #include "fat/sector_device.h"
 
 namespace fat {
@@ -37,6 +38,8 @@ struct FormatOptions {
     bool quick = true;                    // system area only, or every sector written and read back
     std::optional<std::uint32_t> serial;  // fixed by tests; otherwise from the clock
     std::optional<std::time_t> clock;     // fixed by tests; otherwise the current time
+    // Gives the label entry's stamp in local time; none stamps it in UTC.
+    const LocalClock* localClock = nullptr;
     // Called now and then during a full format with (sectors done, sectors in all).
     std::function<void(std::uint32_t, std::uint32_t)> progress;
 };
@@ -68,8 +71,10 @@ struct FileInfo {
 // with its old or its new content, or gone, and at worst lost clusters, never a cross-link.
 class Volume {
   public:
-    // Reads and checks the boot sector, the FATs and the root directory.
-    static base::Result<Volume> mount(SectorDevice& device);
+    // Reads and checks the boot sector, the FATs and the root directory. `clock` stamps the
+    // entries of files written (the system's local clock, outside tests); it must outlive the
+    // volume.
+    static base::Result<Volume> mount(SectorDevice& device, const LocalClock& clock = utcClock());
 
     // Creates or replaces a file in the root directory and makes it durable: stageFile,
     // commit and a flush. `name` is a DOS name such as "minidos.sys" (stored in capitals);
@@ -112,7 +117,7 @@ class Volume {
         std::vector<std::uint16_t> oldChain;
     };
 
-    explicit Volume(SectorDevice& device) : m_device(&device) {}
+    Volume(SectorDevice& device, const LocalClock& clock) : m_device(&device), m_clock(&clock) {}
     base::Status loadTables();
     base::Result<Placement> placeFile(const std::string& shortName, std::string_view name,
                                       std::size_t bytes);
@@ -139,6 +144,7 @@ class Volume {
     bool isStagedEntry(std::size_t index) const;
     base::Status failAndReload(base::Status failure);
     SectorDevice* m_device;
+    const LocalClock* m_clock;
     Geometry m_geometry{};
     std::uint32_t m_firstRootSector = 0;
     std::uint32_t m_firstDataSector = 0;

@@ -680,3 +680,11 @@ int AfxMessageBox(const char* text, UINT type, UINT) {
     if (!activeDialogs().empty()) owner = activeDialogs().back()->m_hWnd;
     return AfxBackend().messageBox(owner, text ? text : "", caption, type);
 }
+
+int AfxMessageBoxDetails(const char* text, UINT type, const std::string& details) {
+    if (details.empty()) return AfxMessageBox(text, type);
+    const char* caption = g_app ? g_app->m_pszAppName : "";
+    HWND owner = nullptr;
+    if (!activeDialogs().empty()) owner = activeDialogs().back()->m_hWnd;
+    return AfxBackend().messageBoxWithDetails(owner, text ? text : "", caption, type, details);
+}

@@ -228,6 +228,9 @@ std::string AfxHelpPathFor(const std::string& programPath);
 std::string AfxFindHelpFile(const std::string& programPath, const std::string& dataFolder);
 
 int AfxMessageBox(const char* text, UINT type = MB_OK, UINT helpId = 0);
+// A message box whose text stays as given, with `details` shown apart from it; empty details
+// show the box alone.
+int AfxMessageBoxDetails(const char* text, UINT type, const std::string& details);
 void AfxEnableControlContainer();
 BOOL Enable3dControlsStatic();
 

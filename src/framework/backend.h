@@ -3,6 +3,7 @@
 // back through the functions in framework/input.h.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +65,16 @@ struct WindowObject {
 // What changed in a window, so that a backend updates only that.
 enum class StateChange { Text, Enabled, Checked, Items, Selection, Progress, Focus, Icon, Menu };
 
+// How far a long step of a build has got, for a backend that shows more than the status line
+// and the progress bar (the console's progress line and its JSON lines).
+struct WorkProgress {
+    const char* step = "";  // "formatting", "copying", "boot-sector", "reading-back"
+    std::string item;       // the file the step works on, where it works on one
+    std::uint64_t done = 0;
+    std::uint64_t total = 0;
+    const char* unit = "bytes";  // "bytes" or "sectors"
+};
+
 class Backend {
   public:
     virtual ~Backend() = default;
@@ -78,6 +89,14 @@ class Backend {
     // A modal message box; returns the button pressed.
     virtual int messageBox(HWND owner, const std::string& text, const std::string& caption,
                            UINT type) = 0;
+    // The same box with what failed underneath for people who want to know, kept apart from
+    // the text (a details area); a backend without one shows the text alone.
+    virtual int messageBoxWithDetails(HWND owner, const std::string& text,
+                                      const std::string& caption, UINT type,
+                                      const std::string& details) {
+        (void)details;
+        return messageBox(owner, text, caption, type);
+    }
     virtual void setWaitCursor(bool on) = 0;
     // Context help: a pop-up topic for a control, or the help context menu for it.
     virtual void showHelp(HWND control, const std::string& topic, UINT command) = 0;
@@ -89,6 +108,8 @@ class Backend {
     virtual void updateNow(HWND hwnd) = 0;
     // Draws an icon into a paint context of the window.
     virtual void drawIcon(HWND hwnd, int x, int y, HICON icon) = 0;
+    // A long step went on; the windows show it through the status line and progress bar.
+    virtual void workProgress(const WorkProgress&) {}
 };
 
 // The backend in use; the program's entry point installs one before start-up.

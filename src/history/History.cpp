@@ -103,7 +103,8 @@ base::Status createFolder(const std::string& windowsName) {
     std::string folder;
     if (auto made = platform::makeFolders(mapped->hostPath, folder); !made) {
         return base::Status::failure(
-            made.kind(), "the folder \"" + folder + "\" cannot be created: " + made.message());
+            made.error().kind(),
+            "the folder \"" + folder + "\" cannot be created: " + made.message());
     }
     return base::Status::success();
 }

@@ -71,8 +71,29 @@ std::string userName(uid_t uid) {
     return std::to_string(uid);
 }
 
+// The file's immutable or append-only attribute, which refuses a write to everyone, its owner
+// and root included; empty when it has neither (or is no file that can carry them).
+std::string writeRefusingAttribute(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
+    int flags = 0;
+    const bool known = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    ::close(fd);
+    if (known && (flags & FS_IMMUTABLE_FL)) return "immutable";
+    if (known && (flags & FS_APPEND_FL)) return "append-only";
+    return {};
+}
+
 // Who may open a device or file of these permissions, as a way out for a user who may not.
-std::string wayOutFor(const struct stat& info, bool writing) {
+std::string wayOutFor(const std::string& path, const struct stat& info, bool writing) {
+    // Asked only after a refusal, and a build always opens for writing: the attribute is the
+    // cause whatever the permissions say.
+    if (const std::string attribute = writeRefusingAttribute(path); !attribute.empty()) {
+        return "it carries the " + attribute +
+               " attribute, which no user may write through: remove it (chattr -" +
+               (attribute == "immutable" ? "i" : "a") + " " + path +
+               ", as root), or use another image";
+    }
     const mode_t needed = writing ? (S_IRGRP | S_IWGRP) : S_IRGRP;
     if ((info.st_mode & needed) == needed) {
         return "it belongs to the group \"" + groupName(info.st_gid) +
@@ -89,7 +110,7 @@ base::Error permissionDenied(const std::string& path, const struct stat& info, b
     return Status::failure(Failure::PermissionDenied,
                            "permission denied: this user may not open drive A: (" + path +
                                ") for " + (writing ? "writing" : "reading") + "; " +
-                               wayOutFor(info, writing));
+                               wayOutFor(path, info, writing));
 }
 
 std::string kindOf(mode_t mode) {
@@ -223,7 +244,7 @@ std::optional<DriveAccessDenied> driveAAccessDenied() {
     denied.detail = opened.message();
     struct stat info {};
     denied.wayOut = ::stat(denied.path.c_str(), &info) == 0
-                        ? wayOutFor(info, false)
+                        ? wayOutFor(denied.path, info, false)
                         : "run the program as a user with access to it";
     return denied;
 }

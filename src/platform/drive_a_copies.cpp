@@ -1,6 +1,7 @@
 #include "platform/drive_a_copies.h"
 
 #include "platform/drive_a.h"
+#include "platform/local_clock.h"
 
 namespace platform {
 namespace {
@@ -43,10 +44,10 @@ base::Result<fat::Volume*> DriveACopies::volume() {
     options.access = DriveAccess::Write;
     auto drive = DriveA::open(options);
     if (!drive) return drive.error();
-    auto volume = fat::Volume::mount(**drive);
+    auto volume = fat::Volume::mount(**drive, platform::localClock());
     if (!volume) {
         return base::Status::failure(
-            volume.kind(),
+            volume.error().kind(),
             "the diskette in drive A: holds no usable FAT12 volume: " + volume.message());
     }
     m_drive = std::move(*drive);

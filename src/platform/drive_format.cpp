@@ -6,6 +6,7 @@
 
 #include "platform/diskette_image.h"
 #include "platform/drive_a.h"
+#include "platform/local_clock.h"
 
 namespace platform {
 namespace {
@@ -91,7 +92,9 @@ Result<DriveAMedium> probeDriveA() {
     return medium;
 }
 
-FormatResult formatMedium(fat::SectorDevice& device, const fat::FormatOptions& options) {
+FormatResult formatMedium(fat::SectorDevice& device, const fat::FormatOptions& given) {
+    fat::FormatOptions options = given;
+    if (!options.localClock) options.localClock = &localClock();
     WatchedDevice watched(device);
     auto report = fat::format(watched, options);
     if (report) return std::move(*report);

@@ -15,6 +15,7 @@
 #include "platform/drive_a_copies.h"
 #include "platform/drive_format.h"
 #include "platform/host_file.h"
+#include "platform/local_clock.h"
 #include "platform/win_path.h"
 #include "platform/winapi.h"
 
@@ -50,14 +51,15 @@ DWORD copyOut(const std::string& text, char* buffer, std::size_t size) {
 BOOL stageOnDiskette(platform::DriveACopies& copies, const std::vector<std::uint8_t>& content,
                      const std::string& diskName, bool failIfExists) {
     auto volume = copies.volume();
-    if (!volume) return failWith(volume.kind(), volume.message());
+    if (!volume) return failWith(volume.error().kind(), volume.message());
     if (failIfExists && (*volume)->find(diskName)) {
         return failWith("\"" + diskName + "\" already exists on the diskette in drive A:");
     }
     const base::Status staged = (*volume)->stageFile(diskName, content, std::time(nullptr));
     if (!staged) {
-        return failWith(staged.kind(), "\"" + diskName + "\" could not be written to drive A: " +
-                                           staged.message());
+        return failWith(
+            staged.error().kind(),
+            "\"" + diskName + "\" could not be written to drive A: " + staged.message());
     }
     return succeeded();
 }
@@ -80,11 +82,12 @@ BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool
     platform::DriveOpenOptions options;
     options.access = platform::DriveAccess::Write;
     auto drive = platform::DriveA::open(options);
-    if (!drive) return failWith(drive.kind(), drive.message());
-    auto volume = fat::Volume::mount(**drive);
+    if (!drive) return failWith(drive.error().kind(), drive.message());
+    auto volume = fat::Volume::mount(**drive, platform::localClock());
     if (!volume) {
-        return failWith(volume.kind(), "the diskette in drive A: holds no usable FAT12 volume: " +
-                                           volume.message());
+        return failWith(
+            volume.error().kind(),
+            "the diskette in drive A: holds no usable FAT12 volume: " + volume.message());
     }
     if (failIfExists && volume->find(diskName)) {
         return failWith("\"" + diskName + "\" already exists on the diskette in drive A:");
@@ -92,8 +95,9 @@ BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool
     // writeFile makes the file durable before it reports success.
     const base::Status written = volume->writeFile(diskName, *content, std::time(nullptr));
     if (!written)
-        return failWith(written.kind(), "\"" + diskName + "\" could not be written to drive A: " +
-                                            written.message());
+        return failWith(
+            written.error().kind(),
+            "\"" + diskName + "\" could not be written to drive A: " + written.message());
     return succeeded();
 }
 
@@ -182,7 +186,7 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
         options.access = platform::DriveAccess::Write;
         auto drive = platform::DriveA::open(options);
         if (!drive) return failWith(drive.message());
-        auto volume = fat::Volume::mount(**drive);
+        auto volume = fat::Volume::mount(**drive, platform::localClock());
         if (!volume) return failWith(volume.message());
         const base::Status removed = volume->removeFile(mapped->diskName);  // flushes
         return removed ? succeeded() : failWith(removed.message());
@@ -211,7 +215,7 @@ BOOL PathFileExistsA(LPCSTR pszPath) {
         }
         auto drive = platform::DriveA::open();
         if (!drive) return failWith(drive.message());
-        auto volume = fat::Volume::mount(**drive);
+        auto volume = fat::Volume::mount(**drive, platform::localClock());
         if (!volume) return failWith(volume.message());
         return volume->find(mapped->diskName) ? succeeded() : failWith("no such file on drive A:");
     }

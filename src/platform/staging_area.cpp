@@ -407,3 +407,40 @@ Status StagingArea::finish() {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+Status checkStagingRoom(const std::string& hostFolder, const std::vector<std::string>& names) {
+    const std::string where = "the start directory \"" + hostFolder + "\"";
+    const int folder = ::open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return failed(where + " cannot be opened");
+    Status status = Status::success();
+    if (::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) != 0) {
+        status = failed(where + " cannot be written");
+    }
+    auto present = [folder](const std::string& name, struct stat* info) {
+        return ::fstatat(folder, name.c_str(), info, AT_SYMLINK_NOFOLLOW) == 0;
+    };
+    for (const std::string& wanted : names) {
+        if (!status) break;
+        const std::string name = spellingIn(folder, wanted);
+        struct stat info {};
+        if (present(name, &info) && !S_ISREG(info.st_mode)) {
+            status = Status::failure(base::Failure::BadData,
+                                     "\"" + name + "\" in " + where + " is not a plain file");
+        } else if (const std::string part = temporaryFor(name); present(part, &info)) {
+            status = Status::failure(
+                base::Failure::BadData,
+                "\"" + part + "\" in " + where + " is in the way of staging \"" + name + "\"");
+        } else if (const std::string aside = asideFor(name);
+                   present(aside, &info) && present(name, &info)) {
+            status = Status::failure(base::Failure::BadData,
+                                     "\"" + aside + "\" in " + where +
+                                         " is in the way of keeping your \"" + name + "\"");
+        }
+    }
+    ::close(folder);
+    return status;
+}
+
+}  // namespace platform

@@ -84,3 +84,12 @@ class StagingArea {
 };
 
 }  // namespace platform
+
+namespace platform {
+
+// Before anything is erased: whether a build could stage `names` in the start directory at
+// `hostFolder`. Fails, naming the folder, when it cannot be written or when something of
+// another kind, or a file under a name the staging keeps for itself, is in the way.
+base::Status checkStagingRoom(const std::string& hostFolder, const std::vector<std::string>& names);
+
+}  // namespace platform

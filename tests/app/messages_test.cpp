@@ -36,6 +36,14 @@ TEST(Messages, EachTextIsExactlyAsWritten) {
         {"boot sector failed", texts::kBootSectorFailed,
          " The boot sector could not be written to the diskette.\n\n The diskette will not start "
          "the machine: create it again.\n"},
+        {"boot image unusable", texts::bootImageUnusable("/k", "crisboot.bin holds 3 bytes"),
+         " The boot sector image crisboot.bin in the start directory cannot be used:\n /k\n "
+         "crisboot.bin holds 3 bytes\n\n Nothing was written. Put the kit's crisboot.bin there, "
+         "then press Start again.\t"},
+        {"start directory unfit", texts::startDirUnfit("/k", "bios.rom is too large"),
+         " The files for this diskette cannot be prepared in the start directory:\n /k\n "
+         "bios.rom is too large\n\n Nothing was erased. Press Start again when it is "
+         "fixed.\t"},
         {"differs: boot sector", texts::differs("crisboot.bin"),
          " The boot sector on the diskette differs from crisboot.bin.\n\n Do not use this "
          "diskette: create it again.\n"},

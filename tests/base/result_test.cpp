@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -33,9 +34,25 @@ TEST(ResultTest, AFailureKeepsItsKindAndDetailThroughEveryHop) {
     EXPECT_EQ(*value, 7);
 }
 
+// A success has no failure kind to report, so no test of a kind can mistake it for one.
+TEST(ResultTest, ASuccessReportsNoKind) {
+    const base::Result<int> value = 7;
+    EXPECT_EQ(value.kind(), std::nullopt);
+    EXPECT_EQ(base::Status::success().kind(), std::nullopt);
+    EXPECT_EQ(value.status().kind(), std::nullopt);
+    EXPECT_NE(base::Status::success().kind(), base::Failure::Other);
+}
+
 #ifndef NDEBUG
 TEST(ResultDeathTest, ASuccessHasNoErrorToPassOn) {
     EXPECT_DEATH((void)base::Status::success().error(), "carries no error");
+}
+
+TEST(ResultDeathTest, AFailureHasNoValueToRead) {
+    base::Result<std::string> failed = base::Status::failure(base::Failure::IoError, "sector 5");
+    EXPECT_DEATH((void)failed.value(), "carries no value");
+    EXPECT_DEATH((void)*failed, "carries no value");
+    EXPECT_DEATH((void)failed->size(), "carries no value");
 }
 #endif
 

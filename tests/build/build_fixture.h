@@ -33,6 +33,11 @@ class RecordingBackend : public Backend {
     void stateChanged(HWND hwnd, StateChange what) override;
     int messageBox(HWND owner, const std::string& text, const std::string& caption,
                    UINT type) override;
+    int messageBoxWithDetails(HWND owner, const std::string& text, const std::string& caption,
+                              UINT type, const std::string& details) override {
+        waitDepthAtMessage.push_back(m_inner.waitCursorDepth());
+        return m_inner.messageBoxWithDetails(owner, text, caption, type, details);
+    }
     void setWaitCursor(bool on) override { m_inner.setWaitCursor(on); }
     void showHelp(HWND c, const std::string& t, UINT cmd) override { m_inner.showHelp(c, t, cmd); }
     void formatDrive(HWND owner, UINT drive) override { m_inner.formatDrive(owner, drive); }

@@ -1,8 +1,10 @@
 // Whole builds through the Start button: the diskette image that results, every message the
 // user sees, the status line and progress bar, and the start directory afterwards.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <optional>
 
@@ -28,6 +30,9 @@ class BuildSequence : public BuildHarness {
     }
     static std::string bootSectorAt(int pos) {
         return texts::kUpdatingBootSector + ("@" + std::to_string(pos));
+    }
+    static std::string readingBackAt(int pos) {
+        return texts::kReadingBack + ("@" + std::to_string(pos));
     }
     bool inStartDir(const char* name) const { return fs::exists(startDir() / name); }
 };
@@ -78,12 +83,12 @@ TEST_F(BuildSequence, MinidosBuildFromTheSampleProject) {
     EXPECT_EQ(fattools::withoutVolumeIdentity(sector0()),
               fattools::withoutVolumeIdentity(fileBytes(startDir() / "crisboot.bin")));
 
-    // Each file's share of 97,172 bytes is added before it is copied.
+    // Each file's share of 90,988 bytes is added before it is copied.
     EXPECT_EQ(recorder().events,
-              (Strings{"bar=1", copyingAt("minidos.sys", 1), "bar=4", copyingAt("zyplet.exe", 4),
-                       "bar=10", copyingAt("platform.bin", 10), "bar=11",
-                       copyingAt("vgabios.exe", 11), "bar=16", copyingAt("bios.rom", 16), "bar=49",
-                       "bar=0", bootSectorAt(1), "bar=0"}));
+              (Strings{"bar=1", copyingAt("minidos.sys", 1), "bar=1", copyingAt("zyplet.exe", 1),
+                       "bar=7", copyingAt("platform.bin", 7), "bar=8", copyingAt("vgabios.exe", 8),
+                       "bar=13", copyingAt("bios.rom", 13), "bar=49", "bar=0", bootSectorAt(1),
+                       "bar=0", readingBackAt(1), "bar=0"}));
 
     // The staged copies are gone, the kit's own files stay.
     EXPECT_FALSE(inStartDir("platform.bin"));
@@ -251,20 +256,22 @@ TEST_F(BuildSequence, StartDirectoryFilesAreUsedWithoutAsking) {
     EXPECT_TRUE(controlEnabled(IDC_START));
 }
 
-TEST_F(BuildSequence, FlashableImageAloneStopsTheFiveFileListAtPlatformBin) {
+TEST_F(BuildSequence, FlashableImageAloneIsRefusedByTheFiveFileKit) {
     useSampleKit();
     blankDiskette();
     fs::copy_file(sampleProject() / "partnum.mak", projectDir() / "partnum.mak");
     fs::copy_file(sampleProject() / "flashabl.rom", projectDir() / "flashabl.rom");
-    startBuild(0, {IDYES, IDOK});
+    // A stale image of the start directory's own never makes up for the project's.
+    putBytes(startDir() / "bios.rom", patterned(700, 2));
+    startBuild(0, {IDOK});
 
-    ASSERT_EQ(messageTexts(), (Strings{confirmation(), texts::copyFailed("platform.bin")}));
-    EXPECT_EQ(backend().messages()[1].type, 0u);
-    // The failure is told while the wait cursor is still on.
-    EXPECT_EQ(recorder().waitDepthAtMessage, (std::vector<int>{0, 1}));
-    EXPECT_EQ(backend().waitCursorDepth(), 0);
-    expectDisketteFiles(
-        {{"MINIDOS.SYS", startDir() / "minidos.sys"}, {"ZYPLET.EXE", startDir() / "zyplet.exe"}});
+    ASSERT_EQ(messageTexts(), Strings{texts::kProjectRefused});
+    EXPECT_EQ(m_format.shown, 0) << "the diskette was offered for erasing";
+    EXPECT_EQ(fileBytes(driveImage()), Bytes(kDisketteBytes, 0));
+    // The box holds what the kit needs as its details, the text as it always was.
+    EXPECT_EQ(backend().messages()[0].details, dialog().m_outcome.detail);
+    EXPECT_NE(dialog().m_outcome.detail.find("zyplet.exe takes platform.bin"), std::string::npos)
+        << dialog().m_outcome.detail;
     EXPECT_EQ(control(IDC_EDIT_STATUS)->text, "");
     EXPECT_EQ(control(IDC_PROGRESS)->pos, 0);
     EXPECT_EQ(dialog().m_nProgressPos, 1);
@@ -272,6 +279,41 @@ TEST_F(BuildSequence, FlashableImageAloneStopsTheFiveFileListAtPlatformBin) {
     EXPECT_TRUE(controlEnabled(IDC_BUTTON_CLOSE));
     EXPECT_TRUE(hasFocus(IDC_START));
     EXPECT_FALSE(dialogDestroyed());
+}
+
+// A file that merely exists is not a BIOS file: an empty, a folder or a pipe in the test
+// image's place gives way to the development image, on the diskette and in the record.
+TEST_F(BuildSequence, OnlyNonEmptyRegularImagesReachTheDiskette) {
+    const std::vector<std::pair<const char*, std::function<void(const fs::path&)>>> cases = {
+        {"empty", [](const fs::path& p) { putBytes(p, {}); }},
+        {"folder",
+         [](const fs::path& p) {
+             fs::remove(p);
+             fs::create_directories(p);
+         }},
+        {"pipe",
+         [](const fs::path& p) {
+             fs::remove(p);
+             ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0);
+         }},
+    };
+    for (const auto& [what, replace] : cases) {
+        SCOPED_TRACE(what);
+        useFreshSamples();
+        replace(projectDir() / "testQ7A.rom");
+        blankDiskette();
+        m_format = {};
+        backend().clearRecords();
+        startBuild(0, {IDYES, IDOK, IDYES});
+        EXPECT_EQ(messageTexts(),
+                  (Strings{confirmation(), texts::kSucceeded, texts::kAnotherDiskette}));
+        expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
+                             {"ZYPLET.EXE", startDir() / "zyplet.exe"},
+                             {"PLATFORM.BIN", projectDir() / "platform.bin"},
+                             {"VGABIOS.EXE", projectDir() / "vgabios.exe"},
+                             {"BIOS.ROM", projectDir() / "develQ7A.rom"}});
+        EXPECT_EQ(dialog().m_record.imageRule, std::optional<std::string>("devel"));
+    }
 }
 
 TEST_F(BuildSequence, MissingVideoBiosIsPassedOver) {
@@ -297,10 +339,11 @@ TEST_F(BuildSequence, FourFileListSharesProgressByLength) {
     startBuild(1, {IDOK, IDYES});
 
     EXPECT_EQ(messageTexts(), (Strings{texts::kSucceeded, texts::kAnotherDiskette}));
-    EXPECT_EQ(recorder().events,
-              (Strings{"bar=1", copyingAt("minidos.sys", 1), "bar=13",
-                       copyingAt("zyplet16.exe", 13), "bar=13", copyingAt("vgabios.exe", 13),
-                       "bar=13", copyingAt("bios.qvx", 13), "bar=50", "bar=0"}));
+    EXPECT_EQ(
+        recorder().events,
+        (Strings{"bar=1", copyingAt("minidos.sys", 1), "bar=13", copyingAt("zyplet16.exe", 13),
+                 "bar=13", copyingAt("vgabios.exe", 13), "bar=13", copyingAt("bios.qvx", 13),
+                 "bar=50", "bar=0", readingBackAt(1), "bar=0"}));
     expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
                          {"ZYPLET16.EXE", startDir() / "ZYPLET16.EXE"},
                          {"BIOS.QVX", startDir() / "bios.qvx"}});
@@ -326,44 +369,36 @@ TEST_F(BuildSequence, FourFileListStagesTheFlashableImage) {
     EXPECT_FALSE(inStartDir("platform.bin"));
 }
 
-TEST_F(BuildSequence, FourFileListWithoutFlashableImageStopsAtThePackagedImage) {
+TEST_F(BuildSequence, FourFileListWithoutFlashableImageIsRefusedBeforeTheFormat) {
     useSampleKit();
     fs::rename(startDir() / "zyplet.exe", startDir() / "zyplet16.exe");
     useSampleProject();
     fs::remove(projectDir() / "flashabl.rom");
     blankDiskette();
-    startBuild(0, {IDYES, IDOK});
-    EXPECT_EQ(messageTexts(), (Strings{confirmation(), texts::copyFailed("bios.qvx")}));
-    expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
-                         {"ZYPLET16.EXE", startDir() / "zyplet16.exe"},
-                         {"VGABIOS.EXE", projectDir() / "vgabios.exe"}});
-    EXPECT_FALSE(inStartDir("vgabios.exe")) << "a failed build takes back what it staged";
+    startBuild(0, {IDOK});
+    EXPECT_EQ(messageTexts(), Strings{texts::kProjectRefused});
+    EXPECT_EQ(m_format.shown, 0);
+    EXPECT_FALSE(inStartDir("vgabios.exe"));
 }
 
-TEST_F(BuildSequence, NothingToMeasureLeavesTheBarWhereItIs) {
-    // bios.rom and platform.bin set the flag, ZYPLET16.EXE still chooses the four-file list,
-    // and every file of that list is empty or missing.
+TEST_F(BuildSequence, StartDirectoryFilesOfTheOtherListDoNotCount) {
+    // bios.rom and platform.bin are the five-file list's; ZYPLET16.EXE calls for an image
+    // that is empty here, so the project folder (empty) is looked at and refused.
     putBytes(startDir() / "bios.rom", patterned(10, 5));
     putBytes(startDir() / "platform.bin", patterned(10, 6));
     putBytes(startDir() / "minidos.sys", {});
     putBytes(startDir() / "zyplet16.exe", {});
     putBytes(startDir() / "bios.qvx", {});
     blankDiskette();
-    startBuild(1, {IDOK, IDYES});
-    EXPECT_EQ(messageTexts(), (Strings{texts::kSucceeded, texts::kAnotherDiskette}));
-    EXPECT_EQ(recorder().events,
-              (Strings{"bar=1", copyingAt("minidos.sys", 1), "bar=1", copyingAt("zyplet16.exe", 1),
-                       "bar=1", copyingAt("vgabios.exe", 1), "bar=1", copyingAt("bios.qvx", 1),
-                       "bar=1", "bar=0"}));
-    expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
-                         {"ZYPLET16.EXE", startDir() / "zyplet16.exe"},
-                         {"BIOS.QVX", startDir() / "bios.qvx"}});
+    startBuild(1, {IDOK});
+    EXPECT_EQ(messageTexts(), Strings{texts::kProjectRefused});
+    EXPECT_FALSE(dialog().m_bFilesInStartDir);
+    EXPECT_EQ(m_format.shown, 0);
 }
 
-TEST_F(BuildSequence, NothingToMeasureStillReportsAMissingFile) {
+TEST_F(BuildSequence, AMissingKitFileIsReportedByItsCopy) {
     putBytes(startDir() / "bios.rom", patterned(10, 5));
     putBytes(startDir() / "platform.bin", patterned(10, 6));
-    putBytes(startDir() / "zyplet16.exe", {});
     blankDiskette();
     startBuild(1, {IDOK});
     EXPECT_EQ(messageTexts(), Strings{texts::copyFailed("minidos.sys")});
@@ -373,18 +408,23 @@ TEST_F(BuildSequence, NothingToMeasureStillReportsAMissingFile) {
 
 TEST_F(BuildSequence, ProgressShareUsesThe32BitProduct) {
     // 90,000,000 × 50 wraps at 2^32 to 205,032,704, a share of 2 rather than 49. The file is
-    // sparse and too big for the diskette, so its copy then fails.
+    // sparse and too big for the diskette: a build refuses it before the format, so the copy
+    // is called by itself here, and fails.
     putBytes(startDir() / "minidos.sys", patterned(1000, 8));
     putBytes(startDir() / "ZYPLET16.EXE", {});
     putBytes(startDir() / "bios.qvx", {});
     fs::resize_file(startDir() / "bios.qvx", 90000000);
-    blankDiskette();
-    startBuild(1, {IDOK});
+    formattedDiskette();
+    createDialog(projectDir().string());
+    ASSERT_EQ(dialog().CheckProject(), 1);
+    EXPECT_EQ(dialog().CopyFilesToDisk(), 0);
 
     EXPECT_EQ(messageTexts(), Strings{texts::copyFailed("bios.qvx")});
-    ASSERT_GE(recorder().events.size(), 9u);
-    EXPECT_EQ(recorder().events[7], copyingAt("bios.qvx", 1));
-    EXPECT_EQ(recorder().events[8], "bar=3");
+    const Strings& events = recorder().events;
+    const auto at = std::find(events.begin(), events.end(), copyingAt("bios.qvx", 1));
+    ASSERT_NE(at, events.end());
+    ASSERT_NE(at + 1, events.end());
+    EXPECT_EQ(*(at + 1), "bar=3");
     expectConsistentDiskette();
 }
 
@@ -422,11 +462,15 @@ TEST_F(BuildSequence, BiosImageTooBigForTheDisketteTakesBackWhatWasStaged) {
     blankDiskette();
     startBuild(0, {IDYES, IDOK});
 
-    EXPECT_EQ(messageTexts(), (Strings{confirmation(), texts::copyFailed("bios.rom")}));
-    expectDisketteFiles({{"MINIDOS.SYS", startDir() / "minidos.sys"},
-                         {"ZYPLET.EXE", startDir() / "zyplet.exe"},
-                         {"PLATFORM.BIN", projectDir() / "platform.bin"},
-                         {"VGABIOS.EXE", startDir() / "vgabios.exe"}});
+    // Found before the format: nothing was staged, nothing erased.
+    ASSERT_EQ(messageTexts().size(), 2u);
+    EXPECT_EQ(messageTexts()[1],
+              texts::startDirUnfit(startDir().string(), dialog().m_outcome.detail));
+    EXPECT_NE(dialog().m_outcome.detail.find("testQ7A.rom holds 1,500,000 bytes"),
+              std::string::npos)
+        << dialog().m_outcome.detail;
+    EXPECT_EQ(m_format.shown, 0);
+    EXPECT_EQ(fileBytes(driveImage()), Bytes(kDisketteBytes, 0));
     EXPECT_FALSE(inStartDir("bios.rom"));
     EXPECT_FALSE(inStartDir("platform.bin"));
     EXPECT_EQ(fileBytes(startDir() / "vgabios.exe"), patterned(5000, 12));
@@ -566,7 +610,9 @@ TEST_F(BuildSequence, ABootSectorForAnotherMediumIsRefusedBeforeAnythingIsWritte
         m_format = {};
         backend().clearRecords();
         startBuild(0, {IDOK});
-        EXPECT_EQ(messageTexts(), Strings{texts::kBootSectorFailed});
+        // The kit's file is named as the cause; the diskette is not blamed.
+        EXPECT_EQ(messageTexts(), Strings{texts::bootImageUnusable(startDir().string(),
+                                                                   dialog().m_outcome.detail)});
         EXPECT_EQ(m_format.shown, 0) << "the format dialog was opened";
         EXPECT_EQ(fileBytes(driveImage()), Bytes(c.bytes, 0));
         EXPECT_EQ(dialog().m_outcome.kind, build::Outcome::Kind::BootSectorFailed);

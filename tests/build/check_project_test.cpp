@@ -1,8 +1,10 @@
 // The project folder check, the part-number read, file lengths and the "??" image pattern,
 // called on the dialog directly.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
+#include <vector>
 
 #include "build/build_fixture.h"
 #include "build/image_candidates.h"
@@ -46,6 +48,7 @@ TEST_F(ProjectCheck, StartDirectoryImageAndPlatformFilePassAtOnce) {
 }
 
 TEST_F(ProjectCheck, EmptyPlatformFileFallsBackToThePackagedImage) {
+    start("zyplet16.exe", "Z");  // the kit whose list takes the packaged image
     start("bios.rom", "R");
     start("platform.bin", "");
     start("bios.qvx", "Q");
@@ -69,6 +72,7 @@ TEST_F(ProjectCheck, StartDirectoryNamesAreFoundWithoutRegardToCase) {
 }
 
 TEST_F(ProjectCheck, CheckRunsInTheStartDirectoryWhereverTheProcessIs) {
+    start("zyplet16.exe", "Z");
     start("bios.qvx", "Q");
     fs::current_path(projectDir());
     EXPECT_EQ(dialog().CheckProject(), 1);
@@ -91,6 +95,7 @@ TEST_F(ProjectCheck, RefusalMovesTheFocusToThePathAndKeepsTheHistory) {
 }
 
 TEST_F(ProjectCheck, FlashableImageAloneIsAccepted) {
+    start("zyplet16.exe", "Z");  // the four-file kit, which takes flashabl.rom
     project("partnum.mak", "PARTNUM = Q7A\r\n");
     project("flashabl.rom", "F");
     policy().answers = {IDYES};
@@ -135,6 +140,7 @@ TEST_F(ProjectCheck, PatternNeedsExactlyTwoAndThreeCharacters) {
 }
 
 TEST_F(ProjectCheck, NoToTheConfirmationLeavesThePathControlsEnabled) {
+    start("zyplet16.exe", "Z");  // the four-file kit, which takes flashabl.rom
     project("partnum.mak", "PARTNUM = Q7A\r\n");
     project("flashabl.rom", "F");
     policy().answers = {IDNO};
@@ -145,6 +151,7 @@ TEST_F(ProjectCheck, NoToTheConfirmationLeavesThePathControlsEnabled) {
 }
 
 TEST_F(ProjectCheck, FlagFromAnEarlierBuildDisablesThePathControls) {
+    start("zyplet16.exe", "Z");  // the four-file kit, which takes flashabl.rom
     dialog().m_bFilesInStartDir = TRUE;
     dialog().m_btnBrowse.EnableWindow(TRUE);
     dialog().m_comboPath.EnableWindow(TRUE);
@@ -159,6 +166,7 @@ TEST_F(ProjectCheck, FlagFromAnEarlierBuildDisablesThePathControls) {
 }
 
 TEST_F(ProjectCheck, EmptyPathTakesTheMostRecentHistoryEntry) {
+    start("zyplet16.exe", "Z");  // the four-file kit, which takes flashabl.rom
     project("partnum.mak", "PARTNUM = Q7A\r\n");
     project("flashabl.rom", "F");
     dialog().m_strProjectPath = "";  // the command line put the folder in the history
@@ -166,6 +174,122 @@ TEST_F(ProjectCheck, EmptyPathTakesTheMostRecentHistoryEntry) {
     EXPECT_EQ(dialog().CheckProject(), 1);
     EXPECT_EQ(dialog().m_strProjectPath.str(), projectDir().string());
 }
+
+// ---- the kit decides what the project must hold ----
+
+struct FitCase {
+    const char* title;
+    bool fourFileKit;
+    std::vector<std::pair<std::string, std::string>> startFiles, projectFiles;
+    std::string rule;   // empty: refused
+    std::string image;  // the file chosen for the diskette's image, by its name
+};
+
+void PrintTo(const FitCase& c, std::ostream* os) {
+    *os << c.title;
+}
+
+class KitFit : public ProjectCheck, public ::testing::WithParamInterface<FitCase> {};
+
+TEST_P(KitFit, OnlyNonEmptyFilesOfTheKitsListAreChosen) {
+    const FitCase& c = GetParam();
+    start(c.fourFileKit ? "zyplet16.exe" : "zyplet.exe", "Z");
+    for (const auto& [name, bytes] : c.startFiles) start(name, bytes);
+    project("partnum.mak", "PARTNUM = Q7A\r\n");
+    for (const auto& [name, bytes] : c.projectFiles) {
+        if (bytes == "<dir>") {
+            fs::create_directories(projectDir() / name);
+        } else if (bytes == "<fifo>") {
+            ASSERT_EQ(::mkfifo((projectDir() / name).c_str(), 0600), 0);
+        } else {
+            project(name, bytes);
+        }
+    }
+    policy().answers = {IDYES};
+    EXPECT_EQ(dialog().CheckProject(), c.rule.empty() ? 0 : 1);
+    EXPECT_EQ(dialog().m_biosChoice.rule, c.rule);
+    if (c.rule.empty()) {
+        EXPECT_EQ(messageTexts(), Strings{texts::kProjectRefused});
+        ASSERT_EQ(backend().messages().size(), 1u);
+        EXPECT_NE(
+            backend().messages()[0].details.find(c.fourFileKit ? "zyplet16.exe" : "zyplet.exe"),
+            std::string::npos)
+            << backend().messages()[0].details;
+        return;
+    }
+    ASSERT_NE(dialog().m_biosChoice.image(), nullptr);
+    const std::string source = dialog().m_biosChoice.image()->source.str();
+    EXPECT_EQ(source.substr(source.find_last_of("\\/") + 1), c.image) << source;
+    EXPECT_EQ(dialog().m_bFilesInStartDir != FALSE, c.rule == "start-directory");
+}
+
+using Files = std::vector<std::pair<std::string, std::string>>;
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KitFit,
+    ::testing::Values(
+        FitCase{"EmptyTestImageGivesWayToTheDevelopmentImage",
+                false,
+                {},
+                Files{{"platform.bin", "P"}, {"testQ7A.rom", ""}, {"develQ7A.rom", "D"}},
+                "devel",
+                "develQ7A.rom"},
+        FitCase{"EmptyCapitalImageGivesWayToThePattern",
+                false,
+                {},
+                Files{{"platform.bin", "P"}, {"TESTQ7A.ROM", ""}, {"xyQ7A001.rom", "X"}},
+                "part-number",
+                "xyQ7A001.rom"},
+        FitCase{"FolderInTheTestImagesPlace",
+                false,
+                {},
+                Files{{"platform.bin", "P"}, {"testQ7A.rom", "<dir>"}, {"develQ7A.rom", "D"}},
+                "devel",
+                "develQ7A.rom"},
+        FitCase{"PipeInTheTestImagesPlace",
+                false,
+                {},
+                Files{{"platform.bin", "P"}, {"testQ7A.rom", "<fifo>"}, {"develQ7A.rom", "D"}},
+                "devel",
+                "develQ7A.rom"},
+        FitCase{"TestImageWinsAsStagingAlwaysHad",
+                false,
+                {},
+                Files{{"platform.bin", "P"}, {"testQ7A.rom", "T"}, {"develQ7A.rom", "D"}},
+                "test",
+                "testQ7A.rom"},
+        FitCase{"EmptyPlatformFile",
+                false,
+                {},
+                Files{{"platform.bin", ""}, {"develQ7A.rom", "D"}},
+                "",
+                ""},
+        FitCase{"FlashableImageAloneForTheFiveFileKit",
+                false,
+                {},
+                Files{{"platform.bin", "P"}, {"flashabl.rom", "F"}},
+                "",
+                ""},
+        FitCase{"StaleStartDirectoryImageIsNoPartOfAProject", false, Files{{"bios.rom", "old"}},
+                Files{{"platform.bin", "P"}, {"flashabl.rom", "F"}}, "", ""},
+        FitCase{"ImageAndPlatformFileForTheFourFileKit",
+                true,
+                {},
+                Files{{"platform.bin", "P"}, {"develQ7A.rom", "D"}},
+                "",
+                ""},
+        FitCase{"EmptyFlashableImage", true, {}, Files{{"flashabl.rom", ""}}, "", ""},
+        FitCase{"EmptyPackagedImageInTheStartDirectory", true, Files{{"bios.qvx", ""}},
+                Files{{"flashabl.rom", "F"}}, "flashable", "flashabl.rom"},
+        FitCase{"FiveFileFilesInAFourFileStartDirectory", true,
+                Files{{"bios.rom", "R"}, {"platform.bin", "P"}}, Files{{"flashabl.rom", "F"}},
+                "flashable", "flashabl.rom"},
+        FitCase{"PackagedImageInAFourFileStartDirectory",
+                true,
+                Files{{"bios.qvx", "Q"}},
+                {},
+                "start-directory",
+                "bios.qvx"}),
+    [](const auto& info) { return std::string(info.param.title); });
 
 // ---- the part number ----
 

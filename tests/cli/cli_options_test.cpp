@@ -91,6 +91,13 @@ TEST(CliOptions, BadArgumentsAreNamedInTheMessage) {
         {{"--no-format", "--label", "X"}, "--no-format leaves the diskette as it is"},
         {{"--kind", "format", "--no-format"}, "leaves nothing to do"},
         {{"--kind", "format", "--verify"}, "--kind format builds none"},
+        {{"--boot-check=0"}, "from 1 to 3600, not \"0\""},
+        {{"--boot-check=3601"}, "from 1 to 3600"},
+        {{"--boot-check=soon"}, "not \"soon\""},
+        {{"--boot-screen", "s.png", "/p"}, "--boot-screen goes with --boot-check"},
+        {{"--boot-check", "--create"}, "without a project path only starts drive A:"},
+        {{"--boot-check", "--kind", "fulldos"}, "without a project path only starts drive A:"},
+        {{"--boot-check", "--save-image", "f"}, "do not make one"},
     };
     for (const auto& c : cases) {
         const auto parsed = parseArguments(c.args);
@@ -99,6 +106,17 @@ TEST(CliOptions, BadArgumentsAreNamedInTheMessage) {
         EXPECT_NE(parsed.error.find(c.says), std::string::npos)
             << "for " << c.args.front() << ": " << parsed.error;
     }
+}
+
+TEST(CliOptions, BootCheckTakesItsSecondsOnlyAfterAnEqualsSign) {
+    const auto plain = parseArguments({"--boot-check", "/p"});
+    ASSERT_TRUE(plain.ok()) << plain.error;
+    EXPECT_EQ(plain.options.bootCheck, 10u);
+    EXPECT_EQ(plain.options.projectWords, std::vector<std::string>{"/p"});
+    const auto timed = parseArguments({"--boot-check=45", "--boot-screen=s.png"});
+    ASSERT_TRUE(timed.ok()) << timed.error;
+    EXPECT_EQ(timed.options.bootCheck, 45u);
+    EXPECT_EQ(timed.options.bootScreen, "s.png");
 }
 
 TEST(CliOptions, ShortFormsBundlesAndAbbreviationsMeanTheLongOptions) {
@@ -136,18 +154,38 @@ TEST(CliOptions, HelpAndVersionWinOverConflicts) {
 
 TEST(CliOptions, UsageNamesEveryOption) {
     const std::string usage = cli::usageText();
-    for (const char* option :
-         {"-k, --kind", "-d, --drive", "--create", "-y, --yes", "--no-format", "--full", "--label",
-          "--verify", "-h, --help", "-V, --version", "-q, --quiet", "-j, --json", "--backup FILE",
-          "--backup-skip-bad", "--save-image FILE", "PROJECT_PATH", " 6  the project folder",
-          "man quenvol-cli"}) {
+    for (const char* option : {"-k, --kind",
+                               "-d, --drive",
+                               "--create",
+                               "-y, --yes",
+                               "--no-format",
+                               "--full",
+                               "--label",
+                               "--verify",
+                               "-h, --help",
+                               "-V, --version",
+                               "-q, --quiet",
+                               "-j, --json",
+                               "--backup FILE",
+                               "--backup-skip-bad",
+                               "--save-image FILE",
+                               "--plan",
+                               "--count N",
+                               "--progress MODE",
+                               "PROJECT_PATH",
+                               " 6  the project folder",
+                               "--boot-check[=SECONDS]",
+                               "--boot-screen FILE",
+                               " 8  --boot-check could not run",
+                               "man quenvol-cli"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
 }
 
 TEST(CliOptions, EveryOptionInTheHelpParsesInBothFormsAndSetsSomething) {
     const std::map<std::string, std::string> sampleValue = {
-        {"KIND", "fulldos"}, {"PATH", "/tmp/a.img"}, {"TEXT", "RESCUE"}, {"FILE", "f.img"}};
+        {"KIND", "fulldos"}, {"PATH", "/tmp/a.img"}, {"TEXT", "RESCUE"},
+        {"FILE", "f.img"},   {"MODE", "json"},       {"N", "3"}};
     std::istringstream usage(cli::usageText());
     int seen = 0;
     for (std::string line; std::getline(usage, line);) {
@@ -174,5 +212,5 @@ TEST(CliOptions, EveryOptionInTheHelpParsesInBothFormsAndSetsSomething) {
         }
         ++seen;
     }
-    EXPECT_EQ(seen, 16);
+    EXPECT_EQ(seen, 21);
 }

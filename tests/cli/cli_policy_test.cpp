@@ -62,12 +62,11 @@ TEST(ProgressDisplay, WithoutATerminalEachStatusTextIsOneLine) {
     MemoryOut out;
     cli::ProgressDisplay display(out.file(), false);
     display.status("Copying minidos.sys...");
-    display.progress(12, 50);
-    display.progress(20, 50);
+    display.work({"copying", "minidos.sys", 12, 50, "bytes"});
+    display.work({"copying", "minidos.sys", 20, 50, "bytes"});
     display.status("Copying bios.rom...");
-    display.progress(50, 50);
+    display.work({"copying", "bios.rom", 50, 50, "bytes"});
     display.status("");
-    display.progress(0, 50);
     display.status("Updating Boot Sector...");
     display.status("");
     display.status("Updating Boot Sector...");  // a new step, though the same text
@@ -76,19 +75,45 @@ TEST(ProgressDisplay, WithoutATerminalEachStatusTextIsOneLine) {
               "Updating Boot Sector...\n");
 }
 
-TEST(ProgressDisplay, OnATerminalOneLineIsRedrawnAndCleared) {
-    MemoryOut out;
-    cli::ProgressDisplay display(out.file(), true);
-    display.status("Copying bios.rom...");
-    display.progress(25, 50);
-    display.progress(60, 50);  // past the end: a full bar, never more
+TEST(ProgressDisplay, OnATerminalOneLineShowsTheStepItsShareAndTheTimeLeft) {
+    MemoryOut out, json;
+    cli::ProgressDisplay display(out.file(), true, json.file());
+    const auto t0 = cli::ProgressDisplay::Clock::time_point{};
+    using std::chrono::seconds;
+    display.work({"formatting", "", 0, 2880, "sectors"}, t0);
+    display.work({"formatting", "", 720, 2880, "sectors"}, t0 + seconds(10));
+    display.work({"formatting", "", 720, 2880, "sectors"}, t0 + seconds(10));  // drawn once
+    display.work({"formatting", "", 2880, 2880, "sectors"}, t0 + seconds(40));
+    display.status("");  // the format's end, as the policy says it
+    display.status("Reading the diskette back...");
     display.status("");
     display.clear();  // nothing shown: nothing to take away
     EXPECT_EQ(out.text(),
-              "\r\033[K[                    ] Copying bios.rom..."
-              "\r\033[K[##########          ] Copying bios.rom..."
-              "\r\033[K[####################] Copying bios.rom..."
-              "\r\033[K");
+              "\r\033[KFormatting drive A:  0%"
+              "\r\033[KFormatting drive A:  25%  about 0:30 left"
+              "\r\033[KFormatting drive A:  100%"
+              "\r\033[K\r\033[KReading the diskette back...\r\033[K");
+    EXPECT_EQ(json.text().substr(0, json.text().find('\n')),
+              R"({"step":"formatting","item":"","done":0,"total":2880,"unit":"sectors"})");
+}
+
+TEST(ProgressDisplay, TheTimeLeftFollowsThePaceSoFar) {
+    using std::chrono::milliseconds;
+    const struct {
+        std::uint64_t done, total;
+        milliseconds elapsed;
+        const char* text;
+    } cases[] = {
+        {0, 0, milliseconds(0), "100%"},      // nothing to do
+        {0, 100, milliseconds(5000), "0%"},   // no pace yet
+        {10, 100, milliseconds(900), "10%"},  // too early to tell
+        {50, 100, milliseconds(65000), "50%  about 1:05 left"},
+        {99, 100, milliseconds(1000), "99%"},    // under half a second left
+        {150, 100, milliseconds(3000), "100%"},  // past the end: never more
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(cli::progressText(c.done, c.total, c.elapsed), c.text)
+            << c.done << "/" << c.total;
 }
 
 class CliPolicyAnswers : public ::testing::Test {
@@ -124,7 +149,7 @@ TEST_F(CliPolicyAnswers, SuccessIsTakenFromTheOutcomeNotFromTheText) {
     EXPECT_FALSE(m_succeeded);
 }
 
-TEST_F(CliPolicyAnswers, AnotherDisketteIsAlwaysDeclined) {
+TEST_F(CliPolicyAnswers, AnotherDisketteIsYesOnlyWhileMoreAreToBeBuilt) {
     // The question after a successful build is known by the outcome, whatever its words.
     CCrisisDlg dialog;
     dialog.m_outcome.kind = build::Outcome::Kind::Succeeded;
@@ -132,8 +157,16 @@ TEST_F(CliPolicyAnswers, AnotherDisketteIsAlwaysDeclined) {
     CWnd* const before = app.m_pMainWnd;
     app.m_pMainWnd = &dialog;
     m_options.yes = true;
-    EXPECT_EQ(ask(kAnother, MB_YESNO | MB_ICONQUESTION, true, "y\n"), IDNO);
-    EXPECT_EQ(m_err.text(), kAnother + "\n");
+    // The first diskette of a row: one is the count, none is no count.
+    const struct {
+        unsigned count;
+        int answer;
+    } cases[] = {{1, IDNO}, {2, IDYES}, {0, IDYES}};
+    for (const auto& c : cases) {
+        m_options.count = c.count;
+        EXPECT_EQ(ask(kAnother, MB_YESNO | MB_ICONQUESTION, true, "n\n"), c.answer) << c.count;
+    }
+    EXPECT_EQ(m_err.text(), kAnother + "\n" + kAnother + "\n" + kAnother + "\n");
     app.m_pMainWnd = before;
 }
 

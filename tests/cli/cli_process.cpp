@@ -195,14 +195,17 @@ CliRun Scratch::runInterrupted(const std::vector<std::string>& args, const std::
 }
 
 CliRun Scratch::runOnTerminal(const std::vector<std::string>& args, const std::string& prompt,
-                              const std::string& reply,
-                              const std::function<void()>& whilePrompted) const {
+                              const std::string& reply, const std::function<void()>& whilePrompted,
+                              const std::string& typedAhead) const {
     CliRun result;
     const auto env = childEnvironment(config(), stateHome());
     int master = -1;
     const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
     if (pid < 0) return result;
     if (pid == 0) execCli(kit(), args, env, m_user);
+    if (!typedAhead.empty()) {
+        [[maybe_unused]] const auto written = ::write(master, typedAhead.data(), typedAhead.size());
+    }
     bool replied = false;
     drain(master, result.output, pid, [&] {
         if (!replied && result.output.find(prompt) != std::string::npos) {

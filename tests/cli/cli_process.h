@@ -45,10 +45,12 @@ class Scratch {
     // standard input is `input` through a pipe (not a terminal).
     CliRun run(const std::vector<std::string>& args, const std::string& input = "") const;
     // The same on a pseudo-terminal: `reply` is typed once `prompt` has appeared, after
-    // `whilePrompted` has run (the program waits at the prompt meanwhile).
+    // `whilePrompted` has run (the program waits at the prompt meanwhile); `typedAhead` is
+    // typed at once, for the questions before that prompt.
     CliRun runOnTerminal(const std::vector<std::string>& args, const std::string& prompt,
                          const std::string& reply,
-                         const std::function<void()>& whilePrompted = nullptr) const;
+                         const std::function<void()>& whilePrompted = nullptr,
+                         const std::string& typedAhead = "") const;
 
     // The same, stopped by the program itself where it reaches `pauseAt` (QUENVOL_PAUSE_AT),
     // then sent `signal` and let go on.

@@ -94,7 +94,7 @@ TEST(CliReport, JsonReportAgreesWithTheDisketteAndTheBackupWithTheOldDiskette) {
 // One real case for each exit status, with the outcome and failure kind of the report.
 TEST(CliReport, EachExitStatusComesFromItsOwnCase) {
     Scratch s;
-    ASSERT_EQ(s.run({"--create", "--kind", "format", "--drive", s.image()}).exitCode, 0);
+    ASSERT_EQ(s.run({"--create", "--yes", "--kind", "format", "--drive", s.image()}).exitCode, 0);
     const std::string locked = s.root() + "/locked.img";
     fs::copy_file(s.image(), locked);
     ::chmod(locked.c_str(), 0444);  // a write-protected diskette, as the drive sees it
@@ -112,7 +112,7 @@ TEST(CliReport, EachExitStatusComesFromItsOwnCase) {
     };
     std::vector<Case> cases = {
         {{"-y", "-d", s.image(), s.project()}, 0, "\"outcome\":\"built\""},
-        {{"-k", "format", "-d", s.image()}, 0, "\"outcome\":\"formatted\""},
+        {{"-y", "-k", "format", "-d", s.image()}, 0, "\"outcome\":\"formatted\""},
         {{"-y", "-d", s.image(), empty}, 1, "\"kind\":\"project-refused\""},
         {{"-y", "-d", s.root() + "/nothing.img", s.project()}, 3, "\"kind\":\"no-diskette\""},
         {{"-y", "-d", locked, s.project()}, 4, "\"kind\":\"write-protected\""},

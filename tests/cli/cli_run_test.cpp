@@ -11,9 +11,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
+#include <sstream>
 
 #include "app/messages.h"
 #include "cli/cli_process.h"
+#include "cli/drive_target.h"
 #include "support/dialog_harness.h"
 #include "support/fake_sysfs.h"
 #include "support/fat_tools.h"
@@ -257,7 +260,7 @@ TEST(CliRun, MessagesWithoutACauseAreFollowedByTheCause) {
         {"boot sector",
          {},
          "",
-         texts::kBootSectorFailed,
+         texts::bootImageUnusable(s.kit(), "crisboot.bin holds 0 bytes; a boot sector is 512"),
          "cause: crisboot.bin holds 0 bytes; a boot sector is 512"},
     };
     for (const Case& c : cases) {
@@ -292,7 +295,7 @@ TEST(CliRun, ADriveClosedToTheUserIsReportedAsPermission) {
             GTEST_SKIP() << dir << " is closed to other users, so the program cannot run as one";
     }
     Scratch s;
-    ASSERT_EQ(s.run({"--kind", "format", "--create", "--drive", s.image()}).exitCode, 0);
+    ASSERT_EQ(s.run({"--kind", "format", "--yes", "--create", "--drive", s.image()}).exitCode, 0);
     ASSERT_EQ(::chmod(s.image().c_str(), 0660), 0);  // root's and its group's
     for (const std::string& dir : {s.root(), s.kit(), s.config()}) {
         ASSERT_EQ(::chmod(dir.c_str(), 0777), 0);
@@ -310,7 +313,7 @@ TEST(CliRun, ADriveClosedToTheUserIsReportedAsPermission) {
     EXPECT_FALSE(contains(build.output, kConfirm)) << build.output;
 
     ASSERT_EQ(::chmod(s.image().c_str(), 0600), 0);  // root's alone: the owner is the way out
-    const auto format = s.run({"--kind", "format", "--drive", s.image()});
+    const auto format = s.run({"--kind", "format", "--yes", "--drive", s.image()});
     EXPECT_EQ(format.exitCode, 4) << format.output;
     EXPECT_TRUE(contains(format.output, "only its owner \"root\" may use it")) << format.output;
     EXPECT_TRUE(contains(format.output, "You have no permission to use drive A:")) << format.output;
@@ -318,37 +321,99 @@ TEST(CliRun, ADriveClosedToTheUserIsReportedAsPermission) {
     EXPECT_EQ(bytesOf(s.image()), before);
 }
 
-TEST(CliRun, WithoutATerminalTheConfirmationIsAnsweredNo) {
+// An immutable image refuses every user, root and its owner included: the way out is the
+// attribute, not a user.
+TEST(CliRun, AnImmutableImageIsNamedAsSuch) {
     Scratch s;
-    const auto r = s.run({"--create", "--drive", s.image(), s.project()}, "y\n");
-    EXPECT_EQ(r.exitCode, 6) << r.output;
-    EXPECT_TRUE(contains(r.output, kConfirm));
-    EXPECT_TRUE(contains(r.output, "answered No, as standard input is not a terminal"));
-    EXPECT_FALSE(contains(r.output, "Proceed?"));
-    // Declined before formatting: the blank image is untouched.
-    EXPECT_TRUE(allZero(bytesOf(s.image())));
+    ASSERT_EQ(s.run({"--kind", "format", "--create", "--yes", "--drive", s.image()}).exitCode, 0);
+    if (fattools::runTool({"chattr", "+i", s.image()}).exitCode != 0)
+        GTEST_SKIP() << "the immutable attribute cannot be set here";
+    const auto format = s.run({"--kind", "format", "--yes", "--drive", s.image()});
+    fattools::runTool({"chattr", "-i", s.image()});
+    EXPECT_EQ(format.exitCode, 4) << format.output;
+    EXPECT_TRUE(contains(format.output, "immutable attribute")) << format.output;
+    EXPECT_FALSE(contains(format.output, "only its owner")) << format.output;
+}
+
+TEST(CliRun, BeforeErasingDriveAOneQuestionNamesIt) {
+    const std::string erase = "Erase it? [y/N] ";
+    struct Case {
+        std::vector<std::string> args;  // the drive and the project follow
+        std::string reply;              // empty: no terminal
+        int exitCode;
+    };
+    const Case cases[] = {
+        {{}, "", 6},   {{"--kind", "format"}, "", 6},        {{}, "n\n", 6},
+        {{}, "\n", 6}, {{"--kind", "format"}, "maybe\n", 6}, {{"--kind", "format"}, "y\n", 0},
+    };
+    for (const Case& c : cases) {
+        Scratch s;
+        ASSERT_EQ(cli::createBlankImage(s.image()), "");
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--drive", s.image()});
+        if (c.args.empty()) args.push_back(s.project());
+        const auto r = c.reply.empty() ? s.run(args, "y\n") : s.runOnTerminal(args, erase, c.reply);
+        SCOPED_TRACE(r.output);
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_EQ(count(r.output, "Everything on drive A: (" + s.image() +
+                                      ", 1,474,560 bytes) will be erased."),
+                  1u);
+        EXPECT_EQ(count(r.output, erase), c.reply.empty() ? 0u : 1u);
+        EXPECT_EQ(contains(r.output, "answered No, as standard input is not a terminal"),
+                  c.reply.empty());
+        // Declined before the project question and before anything is written.
+        EXPECT_FALSE(contains(r.output, kConfirm));
+        EXPECT_EQ(allZero(bytesOf(s.image())), c.exitCode != 0);
+    }
 }
 
 TEST(CliRun, OnATerminalTheConfirmationIsAsked) {
     const std::string prompt = "Proceed? [y/N] ";
     {
         Scratch s;
-        const auto yes =
-            s.runOnTerminal({"--create", "--drive", s.image(), s.project()}, prompt, "y\n");
+        const auto yes = s.runOnTerminal({"--create", "--drive", s.image(), s.project()}, prompt,
+                                         "y\n", nullptr, "y\n");
         EXPECT_EQ(yes.exitCode, 0) << yes.output;
         EXPECT_EQ(count(yes.output, prompt), 1u);
-        // A terminal gets the progress line, redrawn in place.
-        EXPECT_TRUE(contains(yes.output, "\r\033[K[")) << yes.output;
-        EXPECT_TRUE(contains(yes.output, "] " + texts::copying("bios.rom")));
+        EXPECT_EQ(count(yes.output, "Erase it? [y/N] "), 1u);
+        // A terminal gets one line a step, redrawn in place, with its share done.
+        for (const std::string& line :
+             {std::string("Formatting drive A:  100%"), texts::copying("bios.rom") + "  100%",
+              std::string(texts::kReadingBack) + "  100%"})
+            EXPECT_TRUE(contains(yes.output, "\r\033[K" + line)) << line << yes.output;
     }
     for (const std::string reply : {"n\n", "\n", "maybe\n"}) {
         Scratch s;
-        const auto no =
-            s.runOnTerminal({"--create", "--drive", s.image(), s.project()}, prompt, reply);
+        const auto no = s.runOnTerminal({"--create", "--drive", s.image(), s.project()}, prompt,
+                                        reply, nullptr, "y\n");
         EXPECT_EQ(no.exitCode, 6) << no.output;
         EXPECT_FALSE(contains(no.output, textsupport::shapeOf(texts::copying).head));
         EXPECT_TRUE(allZero(bytesOf(s.image())));
     }
+}
+
+TEST(CliRun, ProgressAsJsonGivesEveryStepOnStandardOutput) {
+    Scratch s;
+    const auto r = s.run({"--create", "--yes", "-q", "--progress=json", "--full", "--drive",
+                          s.image(), s.project()});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    // Each step's last line, and that every line is one object with the five fields.
+    std::map<std::string, std::string> last;
+    std::istringstream lines(r.output);
+    const std::regex object(
+        R"re(^\{"step":"([a-z-]+)","item":"[^"]*","done":([0-9]+),"total":([0-9]+),"unit":"(bytes|sectors)"\}$)re");
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, object)) << line;
+        last[m[1]] = std::string(m[2]) + "/" + std::string(m[3]);
+    }
+    EXPECT_EQ(last["formatting"], "2880/2880");
+    // Every byte copied is read back, and sector 0 with them.
+    const std::string copied = last["copying"].substr(last["copying"].find('/') + 1);
+    EXPECT_EQ(last["copying"], copied + "/" + copied);
+    EXPECT_EQ(last["boot-sector"], "0/1");
+    const std::string read = std::to_string(std::stoul(copied) + 512);
+    EXPECT_EQ(last["reading-back"], read + "/" + read);
 }
 
 TEST(CliRun, WithoutATerminalProgressIsOneLinePerStep) {
@@ -363,7 +428,7 @@ TEST(CliRun, WithoutATerminalProgressIsOneLinePerStep) {
 TEST(CliRun, FormatOnlyFormatsWithTheLabel) {
     Scratch s;
     const auto r =
-        s.run({"--kind", "format", "--create", "--label", "rescue", "--drive", s.image()});
+        s.run({"--kind", "format", "--yes", "--create", "--label", "rescue", "--drive", s.image()});
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_TRUE(contains(r.output, "Format complete: 1,457,664 bytes available on the diskette."));
     const auto listing = fattools::runTool({"mdir", "-i", s.image(), "::"});
@@ -374,14 +439,14 @@ TEST(CliRun, FormatOnlyFormatsWithTheLabel) {
 
 TEST(CliRun, FormatOnlyWithoutADisketteFails) {
     Scratch s;
-    const auto r = s.run({"--kind", "format", "--drive", s.image()});
+    const auto r = s.run({"--kind", "format", "--yes", "--drive", s.image()});
     EXPECT_EQ(r.exitCode, 3) << r.output;
     EXPECT_TRUE(contains(r.output, "the format failed")) << r.output;
 }
 
 TEST(CliRun, FullFormatIsReported) {
     Scratch s;
-    const auto r = s.run({"--kind", "format", "--full", "--create", "--drive", s.image()});
+    const auto r = s.run({"--kind", "format", "--yes", "--full", "--create", "--drive", s.image()});
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_TRUE(contains(r.output, "Formatting drive A: (full format)..."));
     EXPECT_TRUE(fattools::runFsck(s.image()).clean);
@@ -439,6 +504,73 @@ TEST(CliRun, ListDrivesShowsTheFloppyDrivesAndMarksDriveA) {
         EXPECT_EQ(maskAccess(r.output), c.output);
     }
     EXPECT_EQ(s.run({"--list-drives", s.project()}).exitCode, 2);
+    // The same facts as one object.
+    dialogtest::ScopedEnv sysfs("QUENVOL_SYSFS", s.root() + "/sys");
+    const auto json = s.run({"--list-drives", "--json"});
+    EXPECT_EQ(json.exitCode, 0);
+    for (const char* fact :
+         {R"({"drives":[{"path":"/dev/fd0","name":"fd0","bytes":null,)",
+          R"({"path":"/dev/sdb","name":"sdb","bytes":1474560,"vendor":"TEAC","model":"FD-05PUB",)",
+          R"("description":"TEAC FD-05PUB",)", R"("driveA":true})",
+          R"("driveA":{"path":"/dev/sdb","source":"first-with-diskette","listed":true}})"})
+        EXPECT_TRUE(contains(json.output, fact)) << fact << json.output;
+    EXPECT_EQ(count(json.output, "\n"), 1u);
+}
+
+TEST(CliRun, ManyDiskettesInARowEachWaitForTheNext) {
+    Scratch s;
+    const auto r =
+        s.runOnTerminal({"--create", "--yes", "--count", "2", "--drive", s.image(), s.project()},
+                        "waiting...", "", [&] {
+                            // A new image in place of the built one, as a technician swaps
+                            // diskettes.
+                            const std::string next = s.root() + "/next.img";
+                            ASSERT_EQ(cli::createBlankImage(next), "");
+                            fs::rename(next, s.image());
+                        });
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(count(r.output, "Successfully Created"), 2u);
+    EXPECT_EQ(count(r.output, "diskette 2 of 2: take the diskette out"), 1u);
+    std::ifstream log(s.buildLog());
+    std::string line;
+    int built = 0;
+    while (std::getline(log, line)) built += contains(line, "\"outcome\":\"built\"") ? 1 : 0;
+    EXPECT_EQ(built, 2);
+    EXPECT_TRUE(fattools::runFsck(s.image()).clean);
+}
+
+TEST(CliRun, APlanSaysWhatABuildWouldDoWithoutADiskette) {
+    Scratch s;
+    const std::string big = s.root() + "/big";
+    fs::copy(s.project(), big);
+    std::ofstream(big + "/testQ7A.rom", std::ios::binary) << std::string(1500000, 'X');
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {{s.project()},
+         0,
+         {"drive A:  " + s.image() + " (nothing there)\n", "kind      minidos\n",
+          "file      bios.rom <- " + s.project() + "/testQ7A.rom, 65,536 bytes: the test image",
+          "fits      yes: ", "nothing would stop the build\n"}},
+        {{"--kind", "fulldos", "--json", s.project()},
+         0,
+         {R"("kind":"fulldos")",
+          R"("name":"platform.bin","source":")" + s.project() + R"(/platform.bin","bytes":2049,)",
+          R"("fits":true,"notes":["passed over: develQ7A.rom comes after testQ7A.rom"],"stops":[]})"}},
+        {{big}, 1, {"fits      no: ", "bytes; the diskette holds 1,457,664\n"}},
+        {{s.root() + "/none"}, 1, {"stop      the project folder " + s.root() + "/none: "}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"--plan", "--drive", s.image()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto r = s.run(args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.output;
+        for (const auto& line : c.lines) EXPECT_TRUE(contains(r.output, line)) << line << r.output;
+        EXPECT_FALSE(fs::exists(s.image()));  // drive A: is never touched
+    }
 }
 
 // While a build waits at its confirmation it holds drive A: and its start directory: a build
@@ -459,13 +591,14 @@ TEST(CliRun, ASecondBuildIsRefusedWhileTheFirstHoldsTheDriveOrTheStartDirectory)
     };
     const Second seconds[] = {
         {t, {"--yes", "--drive", s.image(), other}, driveInUse},
-        {t, {"--kind", "format", "--drive", s.image()}, driveInUse},
+        {t, {"--kind", "format", "--yes", "--drive", s.image()}, driveInUse},
         {s,
          {"--create", "--yes", "--drive", t.image(), other},
          texts::startDirHeldByBuild(s.kit())},
     };
     const auto first = s.runOnTerminal(
-        {"--create", "--verify", "--drive", s.image(), s.project()}, "Proceed? [y/N] ", "y\n", [&] {
+        {"--create", "--verify", "--drive", s.image(), s.project()}, "Proceed? [y/N] ", "y\n",
+        [&] {
             for (const Second& second : seconds) {
                 const auto r = second.kit.run(second.args);
                 EXPECT_EQ(r.exitCode, 5) << r.output;
@@ -473,7 +606,8 @@ TEST(CliRun, ASecondBuildIsRefusedWhileTheFirstHoldsTheDriveOrTheStartDirectory)
                 EXPECT_FALSE(contains(r.output, kConfirm)) << r.output;
                 EXPECT_FALSE(contains(r.output, "Formatting")) << r.output;
             }
-        });
+        },
+        "y\n");
     ASSERT_EQ(first.exitCode, 0) << first.output;
     EXPECT_TRUE(contains(first.output, "verify: 5 files and sector 0 on the diskette match"));
     EXPECT_EQ(fattools::mtype(s.image(), "BIOS.ROM"), bytesOf(s.project() + "/testQ7A.rom"));
@@ -495,7 +629,7 @@ TEST(CliRun, OneMediumIsOneDriveWhateverPathReachesIt) {
     Scratch s;
     Scratch t;  // the second runs' own kit, so that only the drive is shared
     const std::string other = otherProject(t);
-    ASSERT_EQ(s.run({"--create", "--kind", "format", "--drive", s.image()}).exitCode, 0);
+    ASSERT_EQ(s.run({"--create", "--yes", "--kind", "format", "--drive", s.image()}).exitCode, 0);
     const fattools::LoopDevice first(s.image());
     const fattools::LoopDevice second(s.image());
     if (first.path().empty() || second.path().empty()) GTEST_SKIP() << first.why();
@@ -503,7 +637,8 @@ TEST(CliRun, OneMediumIsOneDriveWhateverPathReachesIt) {
     for (const std::string& held : {s.image(), first.path()}) {
         SCOPED_TRACE("held as " + held);
         const auto r = s.runOnTerminal(
-            {"--verify", "--drive", held, s.project()}, "Proceed? [y/N] ", "y\n", [&] {
+            {"--verify", "--drive", held, s.project()}, "Proceed? [y/N] ", "y\n",
+            [&] {
                 for (const std::string& path : {s.image(), first.path(), second.path()}) {
                     if (path == held) continue;
                     const std::vector<std::string> seconds[] = {
@@ -518,7 +653,8 @@ TEST(CliRun, OneMediumIsOneDriveWhateverPathReachesIt) {
                         EXPECT_FALSE(fs::exists(saved)) << path << ": " << refused.output;
                     }
                 }
-            });
+            },
+            "y\n");
         ASSERT_EQ(r.exitCode, 0) << r.output;
         EXPECT_EQ(fattools::mtype(s.image(), "BIOS.ROM"), bytesOf(s.project() + "/testQ7A.rom"));
     }

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
+#include <optional>
+#include <tuple>
 
 #include "fat/endian.h"
 #include "fat/fat12.h"
@@ -91,8 +94,31 @@ TEST_F(VolumeTest, FilesOfEverySizeReadBackThroughMtools) {
     EXPECT_EQ(again.list()[4].size, 100000u);
 }
 
+// A clock of a zone far from UTC, so that a stamp taken from anywhere else shows.
+class FixedClock final : public fat::LocalClock {
+  public:
+    std::optional<fat::LocalTime> localTime(std::time_t when) const override {
+        if (when != kWhen) return std::nullopt;
+        return fat::LocalTime{2023, 11, 15, 9, 43, 21};
+    }
+};
+
+TEST(UtcClockTest, WorksOutTheCalendarWithoutTheSystem) {
+    const auto t = fat::utcClock().localTime(kWhen);  // 2023-11-14 22:13:20 UTC
+    ASSERT_TRUE(t.has_value());
+    EXPECT_EQ(std::tuple(t->year, t->month, t->day, t->hour, t->minute, t->second),
+              std::tuple(2023LL, 11, 14, 22, 13, 20));
+    const auto before = fat::utcClock().localTime(-1);
+    ASSERT_TRUE(before.has_value());
+    EXPECT_EQ(std::tuple(before->year, before->hour, before->second), std::tuple(1969LL, 23, 59));
+    EXPECT_FALSE(fat::utcClock().localTime(std::numeric_limits<std::time_t>::max()).has_value());
+}
+
 TEST_F(VolumeTest, EntryFieldsAreThoseOfAPlainShortNameFile) {
-    Volume volume = mounted();
+    const FixedClock clock;
+    auto mountedWithClock = Volume::mount(m_memory, clock);
+    ASSERT_TRUE(mountedWithClock.ok());
+    Volume volume = std::move(*mountedWithClock);
     ASSERT_TRUE(volume.writeFile("minidos.sys", pattern(700), kWhen).ok());
     ASSERT_TRUE(volume.writeFile("empty", {}, kWhen).ok());
     const std::uint8_t* e = &m_memory.bytes()[kRootOffset];
@@ -103,17 +129,16 @@ TEST_F(VolumeTest, EntryFieldsAreThoseOfAPlainShortNameFile) {
     EXPECT_EQ(fat::load16(e + fat::dirent::kFirstCluster), 2);
     EXPECT_EQ(fat::load32(e + fat::dirent::kFileSize), 700u);
 
-    std::tm tm{};
-    const std::time_t when = kWhen;
-    ASSERT_NE(localtime_r(&when, &tm), nullptr);
+    const fat::LocalTime tm = *clock.localTime(kWhen);
     const std::uint16_t date = fat::load16(e + fat::dirent::kWriteDate);
     const std::uint16_t time = fat::load16(e + fat::dirent::kWriteTime);
-    EXPECT_EQ((date >> 9) + 1980, tm.tm_year + 1900);
-    EXPECT_EQ((date >> 5) & 15, tm.tm_mon + 1);
-    EXPECT_EQ(date & 31, tm.tm_mday);
-    EXPECT_EQ(time >> 11, tm.tm_hour);
-    EXPECT_EQ((time >> 5) & 63, tm.tm_min);
-    EXPECT_EQ((time & 31) * 2, tm.tm_sec & ~1);
+    EXPECT_EQ((date >> 9) + 1980, tm.year);
+    EXPECT_EQ((date >> 5) & 15, tm.month);
+    EXPECT_EQ(date & 31, tm.day);
+    EXPECT_EQ(time >> 11, tm.hour);
+    EXPECT_EQ((time >> 5) & 63, tm.minute);
+    EXPECT_EQ((time & 31) * 2, tm.second & ~1);
+    EXPECT_EQ(e[fat::dirent::kCreateTenths], 100);  // the odd second
     EXPECT_EQ(fat::load16(e + fat::dirent::kCreateDate), date);
     EXPECT_EQ(fat::load16(e + fat::dirent::kCreateTime), time);
 

@@ -69,7 +69,8 @@ struct Scenario {
     std::map<std::string, Bytes> onDiskette;  // before the build, by capital name
 
     // The prediction.
-    std::optional<std::string> failsAt;       // the listed file whose copy must fail
+    std::optional<std::string> failsAt;  // the listed file whose copy must fail
+    bool tooLarge = false;  // the list cannot fit an empty diskette: refused before the format
     std::map<std::string, Bytes> afterBuild;  // the diskette's files, by capital name
     std::uint32_t freeClustersAfter = 0;
 };
@@ -199,10 +200,15 @@ Scenario makeScenario(Generator& g) {
                 {"vgabios.exe", vgabios},
                 {"bios.rom", image}};
     }
-    s.afterBuild = s.format ? std::map<std::string, Bytes>() : s.onDiskette;
+    std::uint32_t needed = 0;
+    for (const auto& [name, source] : list)
+        if (source) needed += clustersOf(source->size());
+    s.tooLarge = needed > kClusters;
+    s.afterBuild = s.format && !s.tooLarge ? std::map<std::string, Bytes>() : s.onDiskette;
     std::uint32_t free = kClusters;
     for (const auto& [name, bytes] : s.afterBuild) free -= clustersOf(bytes.size());
     for (const auto& [name, source] : list) {
+        if (s.tooLarge) break;
         const std::string onDisk = upper(name);
         const auto old = s.afterBuild.find(onDisk);
         const std::uint32_t oldClusters =
@@ -294,7 +300,13 @@ TEST_F(BuildCorpus, RandomBuildsAreReportedTruthfullyAndLeaveSoundDiskettes) {
         EXPECT_EQ(run.format.error, "");
         std::vector<std::string> texts;
         for (const auto& m : run.messages) texts.push_back(m.text);
-        if (s.failsAt) {
+        if (s.tooLarge) {
+            ++refused;
+            EXPECT_FALSE(run.reportedSuccess);
+            EXPECT_EQ(run.outcome.kind, build::Outcome::Kind::StartDirRefused)
+                << "a list too large for the diskette is refused before the format";
+            EXPECT_EQ(run.format.shown, 0);
+        } else if (s.failsAt) {
             ++refused;
             EXPECT_FALSE(run.reportedSuccess);
             EXPECT_NE(std::find(texts.begin(), texts.end(), texts::copyFailed(*s.failsAt)),
@@ -305,7 +317,7 @@ TEST_F(BuildCorpus, RandomBuildsAreReportedTruthfullyAndLeaveSoundDiskettes) {
             EXPECT_TRUE(run.reportedSuccess)
                 << "expected a diskette, got messages: " << (texts.size() > 1 ? texts[1] : "");
         }
-        checkImage(s, s.kind == 0 && !s.failsAt);
+        checkImage(s, s.kind == 0 && !s.failsAt && !s.tooLarge);
         checkNothingStagedLeft(s);
     }
     // Both outcomes must have been exercised for the run to mean anything.

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <set>
 
 #include "hardening/build_fixture.h"
@@ -152,6 +153,68 @@ TEST_F(HostFaults, AHostWriteFailingAtEachStepStopsTheBuild) {
             ++stopped;
         }
         EXPECT_GE(stopped, 3) << "the sample project stages three files";
+    }
+}
+
+// What the staging needs from the start directory, and a file too large for any diskette, are
+// found before the format: the diskette keeps what it held and the message names the start
+// directory and the cause.
+TEST_F(HostFaults, AStartDirectoryThatCannotTakeTheStagingIsRefusedBeforeTheFormat) {
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        const char* cause;  // a part of the detail
+    };
+    const fs::path start = startDir();
+    const std::vector<Case> cases = {
+        {"foreign file at a temporary name",
+         [&] {
+             ASSERT_TRUE(
+                 fattools::writeBytes((start / ".quenvol-staging.bios.rom.part").string(), {1}));
+         },
+         "is in the way of staging \"bios.rom\""},
+        {"folder where bios.rom is staged", [&] { fs::create_directories(start / "bios.rom"); },
+         "\"bios.rom\" in the start directory"},
+        {"foreign file where the user's file is kept",
+         [&] {
+             ASSERT_TRUE(fattools::writeBytes((start / "vgabios.exe").string(), {1}));
+             ASSERT_TRUE(
+                 fattools::writeBytes((start / ".quenvol-staging.vgabios.exe.user").string(), {2}));
+         },
+         "is in the way of keeping your \"vgabios.exe\""},
+        {"image too large for any diskette",
+         [&] { fs::resize_file(projectDir() / "testQ7A.rom", 3'000'000); },
+         "testQ7A.rom holds 3,000,000 bytes"},
+        {"read-only start directory",
+         [&] {
+             if (::mount("tmpfs", start.c_str(), "tmpfs", 0, "size=1m") != 0) return;
+             for (const auto& entry : fs::directory_iterator(QUENVOL_SAMPLE_KIT_DIR))
+                 fs::copy_file(entry.path(), start / entry.path().filename());
+             ASSERT_EQ(::mount("tmpfs", start.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr), 0)
+                 << std::strerror(errno);
+         },
+         "cannot be written"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::current_path(root());
+        freshFolders();
+        c.arrange();
+        if (HasFatalFailure()) return;
+        const bool mounted = fs::path(c.what) == "read-only start directory";
+        if (mounted && ::geteuid() != 0) continue;
+        fs::current_path(start);  // the dialog's start directory
+        const BuildRun run = runBuild(0, console::FormatChoice::Action::Quick);
+        fs::current_path(root());
+        if (mounted) ::umount(start.c_str());
+        EXPECT_FALSE(run.reportedSuccess);
+        EXPECT_EQ(run.format.shown, 0) << "the diskette was offered for erasing";
+        EXPECT_EQ(fattools::readBytes(driveImage().string()), Bytes(1474560, 0));
+        EXPECT_EQ(run.outcome.kind, build::Outcome::Kind::StartDirRefused);
+        EXPECT_NE(run.outcome.detail.find(c.cause), std::string::npos) << run.outcome.detail;
+        ASSERT_FALSE(run.messages.empty());
+        EXPECT_EQ(run.messages.back().text,
+                  texts::startDirUnfit(start.string(), run.outcome.detail));
     }
 }
 

@@ -14,7 +14,15 @@ void ConsoleBackend::runModal(CDialog& dialog) {
 int ConsoleBackend::messageBox(HWND, const std::string& text, const std::string& caption,
                                UINT type) {
     const int answer = m_policy.answerMessageBox(text, caption, type);
-    m_messages.push_back({text, caption, type, afx::messageBoxIcon(type), answer});
+    m_messages.push_back({text, caption, type, afx::messageBoxIcon(type), answer, {}});
+    return answer;
+}
+
+int ConsoleBackend::messageBoxWithDetails(HWND owner, const std::string& text,
+                                          const std::string& caption, UINT type,
+                                          const std::string& details) {
+    const int answer = messageBox(owner, text, caption, type);
+    m_messages.back().details = details;
     return answer;
 }
 

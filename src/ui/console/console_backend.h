@@ -14,9 +14,10 @@ namespace console {
 struct MessageRecord {
     std::string text;
     std::string caption;
-    UINT type;   // as the program asked for it
-    UINT icon;   // the icon shown (type 0 shows the exclamation icon)
-    int answer;  // the button pressed
+    UINT type;            // as the program asked for it
+    UINT icon;            // the icon shown (type 0 shows the exclamation icon)
+    int answer;           // the button pressed
+    std::string details;  // shown apart from the text; empty for none
 };
 
 struct HelpRecord {
@@ -44,6 +45,8 @@ class Policy {
     virtual void runDialog(CDialog& dialog) = 0;
     // Every change of a control's state, for a policy that shows progress.
     virtual void stateChanged(HWND, StateChange) {}
+    // How far a long step of a build has got.
+    virtual void workProgress(const WorkProgress&) {}
 };
 
 class ConsoleBackend : public Backend {
@@ -55,12 +58,15 @@ class ConsoleBackend : public Backend {
     void stateChanged(HWND hwnd, StateChange what) override { m_policy.stateChanged(hwnd, what); }
     int messageBox(HWND owner, const std::string& text, const std::string& caption,
                    UINT type) override;
+    int messageBoxWithDetails(HWND owner, const std::string& text, const std::string& caption,
+                              UINT type, const std::string& details) override;
     void setWaitCursor(bool on) override;
     void showHelp(HWND control, const std::string& topic, UINT command) override;
     void formatDrive(HWND owner, UINT drive) override;
     INT_PTR runFileDialog(CFileDialog& dialog) override;
     void updateNow(HWND) override { ++m_updates; }
     void drawIcon(HWND, int x, int y, HICON icon) override { m_draws.push_back({x, y, icon}); }
+    void workProgress(const WorkProgress& work) override { m_policy.workProgress(work); }
 
     const std::vector<MessageRecord>& messages() const { return m_messages; }
     const std::vector<HelpRecord>& help() const { return m_help; }

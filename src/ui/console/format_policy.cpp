@@ -7,8 +7,9 @@
 
 namespace console {
 
-std::function<void(HWND, UINT)> makeFormatAction(FormatChoice choice, FormatOutcome* outcome) {
-    return [choice = std::move(choice), outcome](HWND, UINT drive) {
+std::function<void(HWND, UINT)> makeFormatAction(FormatChoice choice, FormatOutcome* outcome,
+                                                 FormatProgress progress) {
+    return [choice = std::move(choice), outcome, progress = std::move(progress)](HWND, UINT drive) {
         FormatOutcome ignored;
         FormatOutcome& out = outcome ? *outcome : ignored;
         ++out.shown;
@@ -27,6 +28,7 @@ std::function<void(HWND, UINT)> makeFormatAction(FormatChoice choice, FormatOutc
         fat::FormatOptions options;
         options.label = choice.label;
         options.quick = choice.action == FormatChoice::Action::Quick;
+        options.progress = progress;
         auto report = platform::formatDriveA(options);
         if (!report) {
             out.failed = true;

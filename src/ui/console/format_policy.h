@@ -17,6 +17,9 @@ struct FormatChoice {
     std::string label;  // volume label, at most 11 characters; stored in capitals
 };
 
+// Called as a format goes on with (sectors done, sectors in all), track by track.
+using FormatProgress = std::function<void(std::uint32_t, std::uint32_t)>;
+
 // What the format dialog did, over all the times it was shown.
 struct FormatOutcome {
     int shown = 0;                            // times the program asked for the format dialog
@@ -29,7 +32,8 @@ struct FormatOutcome {
 };
 
 // The action for a policy's formatDrive. `outcome` may be null.
-std::function<void(HWND, UINT)> makeFormatAction(FormatChoice choice, FormatOutcome* outcome);
+std::function<void(HWND, UINT)> makeFormatAction(FormatChoice choice, FormatOutcome* outcome,
+                                                 FormatProgress progress = {});
 
 // One line for the terminal: "Format complete: 1,457,664 bytes available on the diskette.",
 // the failure, or that the diskette was left as it was.

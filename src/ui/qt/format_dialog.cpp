@@ -158,7 +158,7 @@ void FormatDialog::refreshMedium() {
     }
     auto medium = platform::probeDriveA();
     if (!medium) {
-        m_capacity->addItem(fromStd(shell::shortRefusal(medium.kind())));
+        m_capacity->addItem(fromStd(shell::shortRefusal(medium.error().kind())));
         m_capacity->setToolTip(fromStd(shell::driveRefusalLine(medium.error())));
         m_allocation->addItem(QStringLiteral("Default allocation size"));
         return;

@@ -97,11 +97,13 @@ QString chooserTitle(const CFileDialog& dialog) {
 
 }  // namespace
 
-int runMessageBox(QWidget* owner, const std::string& text, const std::string& caption, UINT type) {
+int runMessageBox(QWidget* owner, const std::string& text, const std::string& caption, UINT type,
+                  const std::string& details) {
     QMessageBox box(owner);
     box.setWindowTitle(QString::fromStdString(caption));
     box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromStdString(text));
+    if (!details.empty()) box.setDetailedText(QString::fromStdString(details));
     box.setIcon(boxIcon(afx::messageBoxIcon(type)));
     const ButtonSet set = buttonsFor(type);
     for (const auto button : set.buttons) box.addButton(button);

@@ -49,6 +49,15 @@ int QtBackend::messageBox(HWND owner, const std::string& text, const std::string
     return answer;
 }
 
+int QtBackend::messageBoxWithDetails(HWND owner, const std::string& text,
+                                     const std::string& caption, UINT type,
+                                     const std::string& details) {
+    QWidget* window = ownerWidget(owner);
+    const int answer = runMessageBox(window, text, caption, type, details);
+    reactivateOwner(window);
+    return answer;
+}
+
 void QtBackend::setWaitCursor(bool on) {
     if (on) {
         ++m_waitDepth;
