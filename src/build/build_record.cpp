@@ -220,7 +220,7 @@ DriveDigest digestDriveA(bool whole) {
 }
 
 void describeDriveA(Record& r) {
-    r.drivePath = platform::currentDriveA().path;
+    r.drivePath = platform::driveAPath();
     const DriveDigest digest = digestDriveA(r.digestWholeDevice);
     if (digest.opened) {
         r.driveIsDevice = digest.device;

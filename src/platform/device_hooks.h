@@ -71,7 +71,8 @@ class DriveFaults {
     virtual void written(std::uint64_t /*offset*/, const void* /*data*/, std::size_t /*bytes*/) {}
     // Every write before it is durable.
     virtual void flushed() {}
-    // A read; `pastCache` when it went to the medium whatever the host's cache held.
+    // A read; `pastCache` when what it returns is what is on the medium: read with the cache
+    // bypassed, or with the cache holding nothing this program wrote since it was dropped.
     virtual void wasRead(std::uint64_t /*offset*/, std::size_t /*bytes*/, bool /*pastCache*/) {}
     // The host's cache of the drive was emptied: the next reads go to the medium.
     virtual void cacheDropped() {}

@@ -185,6 +185,31 @@ DriveFaults* g_faults = nullptr;
 // Writes made since the last successful flush, in any session on drive A:.
 bool g_unflushed = false;
 
+// Writes made by any session, counted, and the count when the cache was last emptied of them:
+// until the next write, every read returns what is on the medium, so a session that must read
+// the medium drops the cache only when something was written since (or never before).
+std::uint64_t g_writes = 0;
+struct CacheDrop {
+    std::uint64_t writes = 0;
+    bool blockDevice = false;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+};
+std::optional<CacheDrop> g_lastDrop;
+
+// The one check that drive A:'s path still names the file or device a session or a build
+// took: a path that now names another one, or nothing, is refused with what it names.
+Status samePlace(const std::string& path, const struct stat& named, bool blockDevice,
+                 std::uint64_t device, std::uint64_t inode) {
+    const bool same =
+        blockDevice ? S_ISBLK(named.st_mode) && named.st_rdev == device
+                    : S_ISREG(named.st_mode) && named.st_dev == device && named.st_ino == inode;
+    if (same) return Status::success();
+    return Status::failure("drive A: (" + path + ") now names another " +
+                           (S_ISBLK(named.st_mode) ? "device" : "file") + " than the " +
+                           (blockDevice ? "device" : "image") + " in use");
+}
+
 base::Error ioError(const char* what, std::uint64_t offset, const std::string& path) {
     return Status::failure(Failure::IoError, std::string(what) + " error at byte " +
                                                  std::to_string(offset) + " of drive A: (" + path +
@@ -206,6 +231,8 @@ DriveFaults* currentDriveFaults() {
 }
 
 std::string driveAPath() {
+    // Within a build, drive A: is what the build's hold resolved when the build began.
+    if (auto held = driveAHeldHere()) return held->path;
     return currentDriveA().path;
 }
 
@@ -243,13 +270,23 @@ bool isDisketteSize(std::uint64_t bytes) {
 
 Result<std::unique_ptr<DriveA>> DriveA::open(const DriveOpenOptions& options) {
     std::unique_ptr<DriveA> drive(new DriveA());
-    drive->m_path = driveAPath();
+    // Within a build, the drive its hold resolved; the sessions borrow the hold's descriptors.
+    const std::optional<HeldDriveA> held = driveAHeldHere();
+    drive->m_path = held ? held->path : driveAPath();
     // Look before opening: opening a device node of the wrong kind can have effects of its own.
     Result<struct stat> before = examine(drive->m_path);
     if (!before) return before.error();
+    if (held && held->held) {
+        if (Status s =
+                samePlace(drive->m_path, *before, held->blockDevice, held->device, held->inode);
+            !s) {
+            return s.error();
+        }
+    }
     drive->m_writable = options.access == DriveAccess::Write;
     drive->m_openedForReading = !drive->m_writable;
-    if (Status s = drive->openDescriptor(*before, options); !s) return s.error();
+    const HeldDriveA* lender = held && held->held ? &*held : nullptr;
+    if (Status s = drive->openDescriptor(*before, options, lender); !s) return s.error();
     if (Status s = drive->measureMedium(options); !s) return s.error();
     drive->m_dropBeforeRead = options.bypassCache && !drive->m_direct;
     if (drive->m_writable && options.exclusive) {
@@ -265,8 +302,10 @@ void DriveA::readOnlyBecause(base::Error why) {
 }
 
 // Opens what `before` describes, for writing where the session wants it and the medium allows
-// it, and checks that what was opened is what was examined.
-Status DriveA::openDescriptor(const struct stat& before, const DriveOpenOptions& options) {
+// it, and checks that what was opened is what was examined. Within a build the hold's
+// descriptor serves where it allows what the session wants (`lender`).
+Status DriveA::openDescriptor(const struct stat& before, const DriveOpenOptions& options,
+                              const HeldDriveA* lender) {
     // An image without any write permission stands for a diskette with its tab set, even for
     // the superuser, whom the permission bits would not stop.
     if (m_writable && S_ISREG(before.st_mode) &&
@@ -274,8 +313,22 @@ Status DriveA::openDescriptor(const struct stat& before, const DriveOpenOptions&
         if (!options.readOnlyFallback) return writeProtected(m_path);
         readOnlyBecause(writeProtected(m_path));
     }
-    int flags = O_CLOEXEC | O_NONBLOCK | (m_writable ? O_RDWR : O_RDONLY);
     m_direct = options.bypassCache && S_ISBLK(before.st_mode);
+    m_blockDevice = S_ISBLK(before.st_mode);
+    if (lender != nullptr) {
+        const int fd = m_direct ? lender->directFd : lender->fd;
+        const bool fdWritable = m_direct ? lender->directWritable : lender->fdWritable;
+        // A session that may be refused writing opens on its own, to learn why.
+        if (fd >= 0 && (fdWritable || !m_writable)) {
+            m_fd = fd;
+            m_borrowed = true;
+            m_device = lender->device;
+            m_inode = lender->inode;
+            if (!m_blockDevice) m_size = static_cast<std::uint64_t>(before.st_size);
+            return Status::success();
+        }
+    }
+    int flags = O_CLOEXEC | O_NONBLOCK | (m_writable ? O_RDWR : O_RDONLY);
     if (m_direct) flags |= O_DIRECT;
     int fd = ::open(m_path.c_str(), flags);
     if (fd < 0 && m_writable && (errno == EROFS || errno == EACCES || errno == EPERM) &&
@@ -294,7 +347,8 @@ Status DriveA::openDescriptor(const struct stat& before, const DriveOpenOptions&
         return Status::failure("drive A: (" + m_path + ") changed while it was being opened");
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    m_blockDevice = S_ISBLK(after.st_mode);
+    m_device = m_blockDevice ? after.st_rdev : after.st_dev;
+    m_inode = m_blockDevice ? 0 : after.st_ino;
     if (!m_blockDevice) m_size = static_cast<std::uint64_t>(after.st_size);
     return Status::success();
 }
@@ -335,7 +389,7 @@ Status DriveA::measureBlockDevice(const DriveOpenOptions& options) {
 
 DriveA::~DriveA() {
     unlock();
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_fd >= 0 && !m_borrowed) ::close(m_fd);
 }
 
 std::uint32_t DriveA::sectorCount() const {
@@ -386,7 +440,11 @@ Result<std::size_t> DriveA::readAt(std::uint64_t offset, void* out, std::size_t 
     if (g_faults != nullptr && !g_faults->allowRead(offset, bytes)) {
         return ioError("read", offset, m_path);
     }
-    if (m_dropBeforeRead) dropCache();
+    if (m_dropBeforeRead && !dropCache()) {
+        return Status::failure(
+            Failure::IoError,
+            "drive A: (" + m_path + ") could not be flushed, so it cannot be read past the cache");
+    }
     ssize_t n;
     if (m_direct) {
         if (offset % fat::kSectorSize != 0 || bytes % fat::kSectorSize != 0) {
@@ -444,7 +502,10 @@ Result<std::size_t> DriveA::writeAt(std::uint64_t offset, const void* in, std::s
     }
     if (!put) return put;
     const std::size_t n = *put;
-    if (n > 0) g_unflushed = true;
+    if (n > 0) {
+        g_unflushed = true;
+        ++g_writes;
+    }
     if (g_faults != nullptr && n > 0) g_faults->written(offset, in, n);
     if (bytes < wanted) return ioError("write", offset + bytes, m_path);
     return n;
@@ -500,22 +561,23 @@ bool DriveA::hasUnflushedWrites() {
     return g_unflushed;
 }
 
-bool DriveA::stillAtPath() const {
-    struct stat named {};
-    struct stat ours {};
-    if (driveAPath() != m_path || ::stat(m_path.c_str(), &named) != 0 ||
-        ::fstat(m_fd, &ours) != 0) {
-        return false;
+Status DriveA::checkStillAtPath() const {
+    const std::string path = driveAPath();
+    if (path != m_path) {
+        return Status::failure("drive A: is now " + path + ", no longer " + m_path);
     }
-    return m_blockDevice ? named.st_rdev == ours.st_rdev
-                         : named.st_dev == ours.st_dev && named.st_ino == ours.st_ino;
+    struct stat named {};
+    if (::stat(m_path.c_str(), &named) != 0) {
+        return Status::failure("drive A: (" + m_path + ") is gone: " + errnoText(errno));
+    }
+    return samePlace(m_path, named, m_blockDevice, m_device, m_inode);
 }
 
 Status DriveA::lock() {
     if (m_locked) return Status::success();
     // A build of this process holds the drive: its hold keeps everyone else out, and a lock
     // of our own would be refused by it.
-    if (driveHeldHere(m_fd)) {
+    if (m_borrowed || driveHeldHere(m_fd)) {
         m_locked = true;
         m_lockedByHold = true;
         return Status::success();
@@ -567,14 +629,22 @@ DriveLock::~DriveLock() {
     if (m_took) m_drive.unlock();
 }
 
-void DriveA::dropCache(bool flushFirst) {
-    // Dirty pages are not dropped, so they are written first unless the caller just did.
-    if (flushFirst && m_writable && ::fdatasync(m_fd) == 0) {
+bool DriveA::dropCache() {
+    const CacheDrop now{g_writes, m_blockDevice, m_device, m_inode};
+    const bool dropped = g_lastDrop && g_lastDrop->writes == now.writes &&
+                         g_lastDrop->blockDevice == now.blockDevice &&
+                         g_lastDrop->device == now.device && g_lastDrop->inode == now.inode;
+    if (dropped) return true;
+    // Dirty pages are not dropped, so what is not yet flushed is written first.
+    if (g_unflushed && (g_faults == nullptr || g_faults->allowFlush()) && ::fdatasync(m_fd) == 0) {
         g_unflushed = false;
         if (g_faults != nullptr) g_faults->flushed();
     }
     ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_DONTNEED);
     if (g_faults != nullptr) g_faults->cacheDropped();
+    if (g_unflushed) return false;
+    g_lastDrop = now;
+    return true;
 }
 
 }  // namespace platform

@@ -18,6 +18,8 @@ struct stat;  // <sys/stat.h>, which only drive_a.cpp needs
 
 namespace platform {
 
+struct HeldDriveA;
+
 // The largest medium ever accepted: the 2.88 MB format.
 inline constexpr std::uint64_t kLargestDisketteBytes = 2949120;
 
@@ -58,7 +60,8 @@ struct DriveOpenOptions {
     // Write access only: open a write-protected medium for reading instead of refusing it.
     bool readOnlyFallback = false;
     // Read what is on the medium rather than what the page cache holds (O_DIRECT for block
-    // devices, cache dropped before each read of an image).
+    // devices; for an image, the cache dropped before a read whenever this program wrote to
+    // the drive since it was last dropped).
     bool bypassCache = false;
 };
 
@@ -78,8 +81,9 @@ class DriveA final : public fat::SectorDevice {
     base::Status flush() override;
     // Whether this program has written to drive A: since its last successful flush.
     static bool hasUnflushedWrites();
-    // Whether drive A:'s path still names what this session opened.
-    bool stillAtPath() const;
+    // Fails, saying what it names now, when drive A:'s path no longer names the file or
+    // device this session opened.
+    base::Status checkStillAtPath() const;
 
     // Byte-level transfers at `offset` for the raw volume, cut at the end of the medium; the
     // count actually transferred is returned, 0 at the end.
@@ -91,8 +95,10 @@ class DriveA final : public fat::SectorDevice {
     base::Status lock();
     void unlock();
     bool locked() const { return m_locked; }
-    // Drops cached pages so that the next read goes to the medium.
-    void dropCache(bool flushFirst = true);
+    // Makes the next reads return what is on the medium: drops the host's cached pages of the
+    // drive when this program wrote to it since they were last dropped (or never dropped
+    // them), flushing first what is not yet flushed. False when that flush failed.
+    bool dropCache();
 
     bool writable() const { return m_writable; }
     bool isBlockDevice() const { return m_blockDevice; }
@@ -102,7 +108,8 @@ class DriveA final : public fat::SectorDevice {
 
   private:
     DriveA() = default;
-    base::Status openDescriptor(const struct ::stat& before, const DriveOpenOptions& options);
+    base::Status openDescriptor(const struct ::stat& before, const DriveOpenOptions& options,
+                                const HeldDriveA* lender);
     base::Status measureMedium(const DriveOpenOptions& options);
     base::Status measureBlockDevice(const DriveOpenOptions& options);
     void readOnlyBecause(base::Error why);
@@ -111,7 +118,8 @@ class DriveA final : public fat::SectorDevice {
 
     std::string m_path;
     int m_fd = -1;
-    int m_exclusiveFd = -1;  // block devices: the O_EXCL descriptor that holds the device
+    bool m_borrowed = false;  // m_fd is the build's hold's, which closes it
+    int m_exclusiveFd = -1;   // block devices: the O_EXCL descriptor that holds the device
     bool m_locked = false;
     bool m_lockedByHold = false;  // held by this process's ExclusiveHold, not by this session
     bool m_writable = false;
@@ -121,6 +129,8 @@ class DriveA final : public fat::SectorDevice {
     bool m_dropBeforeRead = false;
     base::Status m_whyReadOnly = base::Status::success();  // opened for writing, got reading only
     std::uint64_t m_size = 0;
+    std::uint64_t m_device = 0;  // what was opened: the file system's or the device's number
+    std::uint64_t m_inode = 0;   // files only
     fat::Geometry m_geometry{};
 };
 

@@ -30,9 +30,8 @@ DriveACopies* DriveACopies::current() {
 
 base::Result<fat::Volume*> DriveACopies::volume() {
     if (m_volume) {
-        base::Status same = m_drive->stillAtPath()
-                                ? m_volume->checkMedium()
-                                : base::Status::failure("its path names another file or device");
+        base::Status same = m_drive->checkStillAtPath();
+        if (same) same = m_volume->checkMedium();
         if (!same) {
             m_volume.reset();
             m_drive.reset();

@@ -32,15 +32,15 @@ namespace {
 // opened under another spelling of the same image or device is recognised. A child made by
 // fork inherits the list but not the hold, so each entry names its process.
 struct HeldDrive {
-    bool blockDevice = false;
-    dev_t device = 0;  // files: the file system; block devices: the device itself
-    ino_t inode = 0;   // files only
+    HeldDriveA drive;
     pid_t owner = 0;
+    std::uint64_t pin = 0;
 };
 
 struct HeldDrives {
     std::mutex mutex;
     std::vector<HeldDrive> drives;
+    std::uint64_t lastPin = 0;
 };
 
 HeldDrives& heldDrives() {
@@ -48,14 +48,31 @@ HeldDrives& heldDrives() {
     return held;
 }
 
-HeldDrive identityOf(const struct stat& info) {
-    if (S_ISBLK(info.st_mode)) return {true, info.st_rdev, 0, ::getpid()};
-    return {false, info.st_dev, info.st_ino, ::getpid()};
+HeldDriveA identityOf(const struct stat& info) {
+    HeldDriveA drive;
+    drive.held = true;
+    drive.blockDevice = S_ISBLK(info.st_mode);
+    drive.device = drive.blockDevice ? info.st_rdev : info.st_dev;
+    drive.inode = drive.blockDevice ? 0 : info.st_ino;
+    return drive;
 }
 
-bool sameDrive(const HeldDrive& a, const HeldDrive& b) {
-    return a.blockDevice == b.blockDevice && a.device == b.device && a.inode == b.inode &&
-           a.owner == b.owner;
+bool sameDrive(const HeldDriveA& a, const HeldDriveA& b) {
+    return a.held && b.held && a.blockDevice == b.blockDevice && a.device == b.device &&
+           a.inode == b.inode;
+}
+
+// Opens `path` for reading and writing where that is allowed, else for reading only; -1 with
+// errno when neither. `writable` says which it got.
+int openForSessions(const char* path, int flags, bool& writable) {
+    int fd = ::open(path, flags | O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    writable = fd >= 0;
+    if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY)) {
+        fd = ::open(path, flags | O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    }
+    // The sessions that borrow it wait for the medium as their own descriptors would.
+    if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
 }
 
 // udev takes a brief shared flock on a block device while it looks at it after a change, so
@@ -218,20 +235,30 @@ ExclusiveHold ExclusiveHold::driveA() {
     };
 
     // Whatever cannot be held here cannot be read either: the presence check that follows
-    // says what is wrong with the drive.
+    // says what is wrong with the drive, the drive resolved here rather than another one.
+    auto absent = [&refused](std::string detail) {
+        ExclusiveHold empty = refused(HoldState::Absent, std::move(detail));
+        HeldDriveA unheld;
+        unheld.path = empty.m_path;
+        empty.pin(std::move(unheld));
+        return empty;
+    };
     struct stat named {};
-    if (::stat(path, &named) != 0) return refused(HoldState::Absent, std::strerror(errno));
+    if (::stat(path, &named) != 0) return absent(std::strerror(errno));
     if (!S_ISREG(named.st_mode) && !S_ISBLK(named.st_mode)) {
-        return refused(HoldState::Absent, "neither an image file nor a block device");
+        return absent("neither an image file nor a block device");
     }
-    hold.m_fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (hold.m_fd < 0) return refused(HoldState::Absent, std::strerror(errno));
+    bool fdWritable = false;
+    hold.m_fd = openForSessions(path, 0, fdWritable);
+    if (hold.m_fd < 0) return absent(std::strerror(errno));
     struct stat opened {};
     if (::fstat(hold.m_fd, &opened) != 0 || opened.st_dev != named.st_dev ||
         opened.st_ino != named.st_ino) {
         return refused(HoldState::Failed, "it changed while it was being held");
     }
     const bool blockDevice = S_ISBLK(opened.st_mode);
+    bool directWritable = false;
+    bool directUsable = true;
 
     if (const int error = lockExclusively(hold.m_fd, blockDevice ? kDeviceLockAttempts : 1)) {
         if (error == EWOULDBLOCK) return refused(HoldState::HeldByAnotherBuild, "");
@@ -261,13 +288,18 @@ ExclusiveHold ExclusiveHold::driveA() {
             ::close(fd);
         }
 
-        // Refused while the device is mounted or another program holds it exclusively.
-        hold.m_exclusiveFd = ::open(path, O_RDONLY | O_EXCL | O_CLOEXEC | O_NONBLOCK);
+        // Refused while the device is mounted or another program holds it exclusively. The
+        // same descriptor serves the build's reads past the page cache.
+        hold.m_exclusiveFd = openForSessions(path, O_EXCL | O_DIRECT, directWritable);
+        if (hold.m_exclusiveFd < 0 && errno == EINVAL) {
+            directUsable = false;  // the sessions that need O_DIRECT open their own
+            hold.m_exclusiveFd = openForSessions(path, O_EXCL, directWritable);
+        }
         if (hold.m_exclusiveFd < 0) {
             const int error = errno;
             if (error == EBUSY) return refused(HoldState::InUse, "");
             if (error == ENXIO || error == ENOMEDIUM || error == ENODEV || error == ENOENT) {
-                return refused(HoldState::Absent, std::strerror(error));
+                return absent(std::strerror(error));
             }
             return refused(HoldState::Failed, std::strerror(error));
         }
@@ -288,15 +320,24 @@ ExclusiveHold ExclusiveHold::driveA() {
         }
     }
 
-    HeldDrives& held = heldDrives();
-    std::lock_guard<std::mutex> guard(held.mutex);
-    held.drives.push_back(identityOf(opened));
-    hold.m_registered = true;
-    hold.m_identityDevice = blockDevice ? opened.st_rdev : opened.st_dev;
-    hold.m_identityInode = blockDevice ? 0 : opened.st_ino;
-    hold.m_identityBlock = blockDevice;
+    HeldDriveA drive = identityOf(opened);
+    drive.path = hold.m_path;
+    drive.fd = hold.m_fd;
+    drive.fdWritable = fdWritable;
+    if (blockDevice && directUsable) {
+        drive.directFd = hold.m_exclusiveFd;
+        drive.directWritable = directWritable;
+    }
+    hold.pin(std::move(drive));
     hold.m_state = HoldState::Held;
     return hold;
+}
+
+void ExclusiveHold::pin(HeldDriveA drive) {
+    HeldDrives& held = heldDrives();
+    std::lock_guard<std::mutex> guard(held.mutex);
+    m_pin = ++held.lastPin;
+    held.drives.push_back({std::move(drive), ::getpid(), m_pin});
 }
 
 ExclusiveHold ExclusiveHold::folder(const std::string& windowsName) {
@@ -342,10 +383,7 @@ ExclusiveHold& ExclusiveHold::operator=(ExclusiveHold&& other) noexcept {
     m_exclusiveFd = std::exchange(other.m_exclusiveFd, -1);
     m_backingFd = std::exchange(other.m_backingFd, -1);
     m_loopFds = std::exchange(other.m_loopFds, {});
-    m_registered = std::exchange(other.m_registered, false);
-    m_identityBlock = other.m_identityBlock;
-    m_identityDevice = other.m_identityDevice;
-    m_identityInode = other.m_identityInode;
+    m_pin = std::exchange(other.m_pin, 0);
     return *this;
 }
 
@@ -354,15 +392,11 @@ ExclusiveHold::~ExclusiveHold() {
 }
 
 void ExclusiveHold::release() {
-    if (m_registered) {
-        const HeldDrive mine{m_identityBlock, static_cast<dev_t>(m_identityDevice),
-                             static_cast<ino_t>(m_identityInode), ::getpid()};
+    if (m_pin != 0) {
         HeldDrives& held = heldDrives();
         std::lock_guard<std::mutex> guard(held.mutex);
-        auto found = std::find_if(held.drives.begin(), held.drives.end(),
-                                  [&](const HeldDrive& d) { return sameDrive(d, mine); });
-        if (found != held.drives.end()) held.drives.erase(found);
-        m_registered = false;
+        std::erase_if(held.drives, [&](const HeldDrive& d) { return d.pin == m_pin; });
+        m_pin = 0;
     }
     // Closing the descriptors gives up the flock and the exclusive open.
     for (const int fd : m_loopFds) ::close(fd);
@@ -378,11 +412,13 @@ bool driveHeldHere(int fd) {
     struct stat info {};
     if (fd < 0 || ::fstat(fd, &info) != 0) return false;
     if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) return false;
-    const HeldDrive candidate = identityOf(info);
+    const HeldDriveA candidate = identityOf(info);
     HeldDrives& held = heldDrives();
     std::lock_guard<std::mutex> guard(held.mutex);
-    return std::any_of(held.drives.begin(), held.drives.end(),
-                       [&](const HeldDrive& d) { return sameDrive(d, candidate); });
+    const pid_t self = ::getpid();
+    return std::any_of(held.drives.begin(), held.drives.end(), [&](const HeldDrive& d) {
+        return d.owner == self && sameDrive(d.drive, candidate);
+    });
 }
 
 bool anyDriveHeldHere() {
@@ -390,7 +426,17 @@ bool anyDriveHeldHere() {
     std::lock_guard<std::mutex> guard(held.mutex);
     const pid_t self = ::getpid();
     return std::any_of(held.drives.begin(), held.drives.end(),
-                       [self](const HeldDrive& d) { return d.owner == self; });
+                       [self](const HeldDrive& d) { return d.owner == self && d.drive.held; });
+}
+
+std::optional<HeldDriveA> driveAHeldHere() {
+    HeldDrives& held = heldDrives();
+    std::lock_guard<std::mutex> guard(held.mutex);
+    const pid_t self = ::getpid();
+    for (auto d = held.drives.rbegin(); d != held.drives.rend(); ++d) {
+        if (d->owner == self) return d->drive;
+    }
+    return std::nullopt;
 }
 
 }  // namespace platform

@@ -17,9 +17,15 @@
 //
 // A folder is held by a flock on the folder itself, opened for reading, which needs no file of
 // ours in it and works where the folder is read-only.
+//
+// The hold is also where a build resolves which image or device is drive A:, once: every
+// session within the build opens that path (driveAPath) and borrows the hold's descriptors
+// instead of opening the drive again, and a path that names another file or device than the
+// one held is refused (DriveA::checkStillHeld).
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +39,8 @@ enum class HoldState {
     InUse,               // drive A: is mounted or held by another program
     Failed,              // it is there but could not be locked; see detail()
 };
+
+struct HeldDriveA;
 
 class ExclusiveHold {
   public:
@@ -58,6 +66,8 @@ class ExclusiveHold {
   private:
     void release();
 
+    void pin(HeldDriveA drive);
+
     HoldState m_state = HoldState::None;
     std::string m_path;
     std::string m_detail;
@@ -65,11 +75,24 @@ class ExclusiveHold {
     int m_exclusiveFd = -1;      // block devices: the O_EXCL open
     int m_backingFd = -1;        // a loop device's backing file: its flock
     std::vector<int> m_loopFds;  // the O_EXCL opens of the other loop devices over the medium
-    bool m_registered = false;   // a drive, listed for driveHeldHere
-    bool m_identityBlock = false;
-    std::uint64_t m_identityDevice = 0;
-    std::uint64_t m_identityInode = 0;
+    std::uint64_t m_pin = 0;     // a drive: its entry in the list driveAHeldHere reads
 };
+
+// Drive A: as a build of this process resolved it when it took its hold.
+struct HeldDriveA {
+    std::string path;
+    bool held = false;  // false: nothing was there to hold (the presence check says why)
+    bool blockDevice = false;
+    std::uint64_t device = 0;  // files: the file system's number; block devices: the device's
+    std::uint64_t inode = 0;   // files only
+    int fd = -1;               // the hold's descriptor, open for writing where that is allowed
+    bool fdWritable = false;
+    int directFd = -1;  // block devices: the hold's descriptor that reads past the page cache
+    bool directWritable = false;
+};
+
+// The drive A: of the latest build of this process still running; none outside a build.
+std::optional<HeldDriveA> driveAHeldHere();
 
 // What one build holds: drive A: and, unless it only formats, its start directory.
 struct BuildHold {

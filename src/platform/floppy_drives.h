@@ -68,8 +68,9 @@ struct DriveAChoice {
 };
 
 // The rule on its inputs. `previous` is the found drive that was last drive A: while holding
-// a diskette: with several drives it stays drive A: as long as it holds one, so that a
-// diskette put into another drive during a build does not move drive A: under the build.
+// a diskette: with several drives it stays drive A: as long as it holds one, so that the next
+// diskette goes where the last one went. Within a build drive A: does not move at all: the
+// build's hold resolves it once (exclusive_hold.h).
 DriveAChoice chooseDriveA(const DriveASelection& selection, const std::string& environment,
                           const std::vector<FloppyDrive>& found, const std::string& previous);
 

@@ -224,7 +224,7 @@ BOOL volumeControl(Device& device, DWORD code) {
             // A flush with nothing to write still waits for the medium.
             const bool pending = drive.writable() && DriveA::hasUnflushedWrites();
             base::Status flushed = pending ? drive.flush() : base::Status::success();
-            drive.dropCache(false);
+            drive.dropCache();
             return flushed ? succeed() : fail(flushed.error());
         }
         case FSCTL_UNLOCK_VOLUME:

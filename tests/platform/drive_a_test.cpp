@@ -9,6 +9,7 @@
 
 #include <functional>
 
+#include "platform/device_hooks.h"
 #include "platform/exclusive_hold.h"
 #include "platform_fixture.h"
 #include "support/fat_tools.h"
@@ -325,3 +326,52 @@ TEST_F(DriveATest, BuildHoldsShutOutOtherProcessesButNotTheirOwnSessions) {
 }
 
 }  // namespace
+
+// Within a build, drive A: is what its hold resolved: every session borrows the hold's
+// descriptor instead of opening the drive again, reads past the cache drop it only when
+// something was written since, and a path that comes to name another file is refused.
+TEST_F(DriveATest, BuildSessionsUseTheDriveTheHoldResolved) {
+    makeImage();
+    const auto descriptorsOnImage = [&] {
+        std::size_t n = 0;
+        for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+            std::error_code ec;
+            n += fs::read_symlink(entry.path(), ec) == driveImage();
+        }
+        return n;
+    };
+    struct Drops : platform::DriveFaults {
+        int drops = 0;
+        void cacheDropped() override { ++drops; }
+    } counted;
+    const platform::ScopedDriveFaults faults(counted);
+    const ExclusiveHold hold = ExclusiveHold::driveA();
+    ASSERT_TRUE(hold.held()) << hold.detail();
+    const std::size_t held = descriptorsOnImage();
+
+    DriveOpenOptions pastCache;
+    pastCache.bypassCache = true;
+    const std::vector<std::uint8_t> sector(512, 9);
+    std::vector<std::uint8_t> back(512);
+    for (const int round : {1, 2}) {
+        auto writer = DriveA::open(forWriting());
+        ASSERT_TRUE(writer) << writer.message();
+        ASSERT_TRUE((*writer)->write(5, 1, sector.data()));
+        auto reader = DriveA::open(pastCache);
+        ASSERT_TRUE(reader) << reader.message();
+        EXPECT_EQ(descriptorsOnImage(), held);
+        for (std::uint32_t s : {0u, 100u, 5u}) ASSERT_TRUE((*reader)->read(s, 1, back.data()));
+        EXPECT_TRUE(back == sector);
+        EXPECT_EQ(counted.drops, round) << "one drop after each round's write";
+    }
+
+    // Another file renamed over the image: the build's sessions refuse it and touch neither.
+    const fs::path other = m_dir / "other.img";
+    writeBytes(other, patternBytes(1474560, 3));
+    fs::rename(other, driveImage());
+    auto replaced = DriveA::open(forWriting());
+    ASSERT_FALSE(replaced);
+    EXPECT_NE(replaced.message().find("now names another file"), std::string::npos)
+        << replaced.message();
+    EXPECT_TRUE(readBytes(driveImage()) == patternBytes(1474560, 3));
+}
