@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "fat/fat12.h"
+#include "framework/afxwin.h"
 
 namespace cli {
 namespace {
@@ -353,8 +354,10 @@ std::string usageText() {
         "    mounted or held by another program); nothing was done, try again later\n"
         " 6  the project folder confirmation was answered No\n"
         "\n"
-        "Full documentation: man quenvol-cli, and the README (README.md in the source,\n"
-        "/usr/share/doc/quenvol/README.md when installed).\n";
+        "Full documentation: man quenvol-cli, and " +
+        AfxInstalledDocFolder() +
+        "/README.md\n(the JSON report's fields); a sample kit and project folder in\n" +
+        AfxInstalledDataFolder() + "/examples.\n";
     return text;
 }
 
