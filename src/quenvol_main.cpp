@@ -1,21 +1,31 @@
 // The dialog program: Qt windows over the framework, then the framework's start-up.
 #include <QApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <cstdlib>
 
 #include "app/CrisisApp.h"
+#include "app/CrisisDlg.h"
 #include "res/resources.h"
 #include "ui/qt/icon_image.h"
+#include "ui/qt/kit_folder.h"
 #include "ui/qt/qt_backend.h"
 
 namespace {
 
 // For start-up tests only: with QUENVOL_TEST_PRESS_CLOSE set, Close is pressed as soon as the
 // main dialog shows, so that the project path the program started with reaches the saved
-// history. Without the variable nothing is scheduled.
+// history; the notice that the start directory holds no kit is answered Not Now first.
+// Without the variable nothing is scheduled.
 void pressCloseWhenShown() {
     QTimer::singleShot(10, [] {
+        if (auto* notice = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            notice && notice->objectName() == QStringLiteral("noKit")) {
+            notice->reject();
+            pressCloseWhenShown();
+            return;
+        }
         for (QWidget* window : QApplication::topLevelWidgets()) {
             if (window->objectName() != QStringLiteral("dlg102") || !window->isVisible()) continue;
             if (auto* close = window->findChild<QPushButton*>(QStringLiteral("ctl1007"))) {
@@ -43,6 +53,18 @@ int main(int argc, char** argv) {
     if (std::getenv("QUENVOL_TEST_PRESS_CLOSE")) pressCloseWhenShown();
     // theApp is the program's application object; the framework's start-up runs it.
     if (AfxGetApp() != &theApp) return 1;
+    // The window may change the main dialog's start directory (the kit folder).
+    const auto dialog = [] { return dynamic_cast<CCrisisDlg*>(theApp.m_pMainWnd); };
+    qtui::setStartDirectory({
+        [dialog] { return dialog() ? std::string(dialog()->m_szStartDir) : std::string(); },
+        [](const std::string& folder) {
+            const auto gaps = CCrisisDlg::MissingKit(folder);
+            return std::pair{gaps.minidos, gaps.flashUtility};
+        },
+        [dialog](const std::string& folder) {
+            return dialog() && dialog()->UseStartDir(folder) != FALSE;
+        },
+    });
     qtui::QtBackend backend;
     AfxSetBackend(&backend);
     const int status = AfxWinMain(argc, argv);

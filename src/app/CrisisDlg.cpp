@@ -187,6 +187,24 @@ void CCrisisDlg::EnableControls(BOOL bEnable) {
     }
 }
 
+CCrisisDlg::KitGaps CCrisisDlg::MissingKit(const std::string& folder) {
+    const auto has = [&folder](const char* name) {
+        return PathFileExistsA((folder + "\\" + name).c_str()) != FALSE;
+    };
+    KitGaps gaps;
+    gaps.minidos = !has("minidos.sys");
+    gaps.flashUtility = !has("zyplet.exe") && !has("zyplet16.exe");
+    return gaps;
+}
+
+BOOL CCrisisDlg::UseStartDir(const std::string& folder) {
+    if (folder.empty() || folder.size() >= sizeof m_szStartDir) return FALSE;
+    if (!SetCurrentDirectoryA(folder.c_str())) return FALSE;
+    std::memset(m_szStartDir, 0, sizeof m_szStartDir);
+    std::memcpy(m_szStartDir, folder.data(), folder.size());
+    return TRUE;
+}
+
 void CCrisisDlg::SetOutcome(build::Outcome::Kind kind, std::string file, std::string detail,
                             base::Failure failure) {
     m_outcome.kind = kind;

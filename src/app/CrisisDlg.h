@@ -21,6 +21,18 @@ class CCrisisDlg : public CDialog {
 
     // Application shell (app/CrisisDlg.cpp).
     void EnableControls(BOOL bEnable);
+    // What a folder lacks of a kit: the minimal DOS and a flash utility, which every build
+    // takes from the start directory.
+    struct KitGaps {
+        bool minidos = false;
+        bool flashUtility = false;
+        bool any() const { return minidos || flashUtility; }
+    };
+    static KitGaps MissingKit(const std::string& folder);
+    // Makes `folder` the start directory for the rest of the run, as if the program had been
+    // started there; false (nothing changed) when its path does not fit m_szStartDir or it
+    // cannot be entered.
+    BOOL UseStartDir(const std::string& folder);
     void SetStatusText(const char* text);
     void ResetStatus();
 

@@ -8,6 +8,7 @@
 
 #include "cli/boot_check.h"
 #include "fat/fat12.h"
+#include "framework/afxwin.h"
 
 namespace cli {
 namespace {
@@ -438,8 +439,10 @@ std::string usageText() {
         " 8  --boot-check could not run: no emulator (Debian package qemu-system-x86), or\n"
         "    drive A: could not be read\n"
         "\n"
-        "Full documentation: man quenvol-cli, and the README (README.md in the source,\n"
-        "/usr/share/doc/quenvol/README.md when installed).\n";
+        "Full documentation: man quenvol-cli, and " +
+        AfxInstalledDocFolder() +
+        "/README.md\n(the JSON report's fields); a sample kit and project folder in\n" +
+        AfxInstalledDataFolder() + "/examples.\n";
     return text;
 }
 

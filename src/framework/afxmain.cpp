@@ -1,4 +1,5 @@
 // The framework's start-up: the command-line text, the help file's path, InitInstance.
+#include <filesystem>
 #include <string>
 
 #include "framework/afxwin.h"
@@ -58,22 +59,41 @@ std::string baseNameWithoutExtension(const std::string& path) {
     return name;
 }
 
-// The installed data folder; the build gives it relative to the programs' folder, so that an
+// An installed folder, given by the build relative to the programs' folder, so that an
 // installation moved to another prefix (or staged for a package) still finds it.
-std::string installedDataFolder(const std::string& programPath) {
-#ifdef QUENVOL_DATA_FROM_BIN
-    const std::string relative = QUENVOL_DATA_FROM_BIN;
-    if (relative.starts_with('/')) return relative;
+std::string installedFolder(const std::string& programPath, const std::string& relative) {
+    if (relative.empty() || relative.starts_with('/')) return relative;
     const auto slash = programPath.find_last_of('/');
     if (slash == std::string::npos) return relative;
-    return programPath.substr(0, slash + 1) + relative;
+    return std::filesystem::path(programPath.substr(0, slash + 1) + relative)
+        .lexically_normal()
+        .string();
+}
+
+#ifdef QUENVOL_DATA_FROM_BIN
+constexpr char kDataFromBin[] = QUENVOL_DATA_FROM_BIN;
 #else
-    (void)programPath;
-    return {};
+constexpr char kDataFromBin[] = "";
 #endif
+#ifdef QUENVOL_DOC_FROM_BIN
+constexpr char kDocFromBin[] = QUENVOL_DOC_FROM_BIN;
+#else
+constexpr char kDocFromBin[] = "";
+#endif
+
+std::string installedDataFolder(const std::string& programPath) {
+    return installedFolder(programPath, kDataFromBin);
 }
 
 }  // namespace
+
+std::string AfxInstalledDataFolder() {
+    return installedFolder(platform::programFilePath(), kDataFromBin);
+}
+
+std::string AfxInstalledDocFolder() {
+    return installedFolder(platform::programFilePath(), kDocFromBin);
+}
 
 int AfxWinMain(int argc, char** argv) {
     CWinApp* app = AfxGetApp();

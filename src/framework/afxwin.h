@@ -226,6 +226,10 @@ std::string AfxHelpPathFor(const std::string& programPath);
 // The help file start-up hands on: the one beside the program when it is there, else
 // quenvol.HLP in the installed data folder when that is there, else the one beside.
 std::string AfxFindHelpFile(const std::string& programPath, const std::string& dataFolder);
+// Where an installation of the running program keeps its data (the help file, the examples)
+// and its documentation, found from the program's own folder; empty for a build without them.
+std::string AfxInstalledDataFolder();
+std::string AfxInstalledDocFolder();
 
 int AfxMessageBox(const char* text, UINT type = MB_OK, UINT helpId = 0);
 // A message box whose text stays as given, with `details` shown apart from it; empty details

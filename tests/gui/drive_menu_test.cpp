@@ -2,6 +2,8 @@
 // the drives found with drive A: marked, and a new image file chosen there that the next
 // format goes to.
 #include <QAction>
+#include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
@@ -15,6 +17,7 @@
 #include "platform/floppy_drives.h"
 #include "res/resources.h"
 #include "support/fake_sysfs.h"
+#include "ui/qt/kit_folder.h"
 
 namespace guitest {
 namespace {
@@ -105,6 +108,78 @@ TEST_F(DriveMenuTest, ImageChosenThereIsWhereTheFormatGoes) {
     ASSERT_TRUE(formatted.open(QIODevice::ReadOnly));
     EXPECT_TRUE(formatted.read(512).endsWith("\x55\xAA"));
     EXPECT_FALSE(QFile::exists(fromEnv)) << "the image QUENVOL_DRIVE_A names is left alone";
+}
+
+// Started where no kit is, the dialog says so at once and offers the kit folder; a folder
+// without a kit is refused, and one chosen in the window menu is the start directory.
+TEST_F(DriveMenuTest, KitFolderChosenAtStartOrInTheMenu) {
+    const QString kit = QDir(m_startDir.path()).filePath(QStringLiteral("kit"));
+    ASSERT_TRUE(QDir().mkpath(kit));
+    for (const char* name : {"MINIDOS.SYS", "zyplet16.exe"}) {
+        QFile file(QDir(kit).filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    // As the program lets the window reach its dialog's start directory.
+    const auto reach = [](CCrisisDlg& d) {
+        qtui::setStartDirectory({
+            [&d] { return std::string(d.m_szStartDir); },
+            [](const std::string& f) {
+                const auto gaps = CCrisisDlg::MissingKit(f);
+                return std::pair{gaps.minidos, gaps.flashUtility};
+            },
+            [&d](const std::string& f) { return d.UseStartDir(f) != FALSE; },
+        });
+    };
+    CCrisisDlg dlg;
+    reach(dlg);
+    const auto choose = [](const QString& folder) {
+        return [folder](QWidget* chooser) {
+            auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(name, nullptr);
+            name->setText(folder);
+            QTest::keyClick(name, Qt::Key_Return);
+        };
+    };
+    QString notice, refusal;
+    whenModal("no-kit notice", messageBox(), [&](QWidget* box) {
+        auto* message = qobject_cast<QMessageBox*>(box);
+        notice = message->text();
+        whenModal("kit chooser", folderChooser(), choose(m_startDir.path()));
+        whenModal("refusal", messageBox(), [&](QWidget* r) {
+            refusal = qobject_cast<QMessageBox*>(r)->text();
+            dismiss(r);
+        });
+        message->buttons().front()->click();
+    });
+    whenModal("main dialog", dialogOf(res::kIddCrisisDialog), [&](QWidget* w) {
+        EXPECT_EQ(std::string(dlg.m_szStartDir), m_startDir.path().toStdString());
+        whenPopup("window menu", menuNamed(QStringLiteral("systemMenu")), [&](QWidget* m) {
+            whenModal("kit chooser", folderChooser(), choose(kit));
+            EXPECT_TRUE(chooseMenuEntry(m, QStringLiteral("&Kit folder...")));
+        });
+        qobject_cast<qtui::DialogWindow*>(w)->showSystemMenu();
+        qobject_cast<qtui::DialogWindow*>(w)->reject();
+    });
+    runMain(dlg);
+    EXPECT_EQ(notice, QStringLiteral("The start directory %1 holds no kit: minidos.sys and a flash "
+                                     "utility (zyplet.exe or zyplet16.exe) are missing.")
+                          .arg(m_startDir.path()));
+    EXPECT_EQ(refusal, QStringLiteral("The folder %1 holds no kit: minidos.sys and a flash utility "
+                                      "(zyplet.exe or zyplet16.exe) are missing.")
+                           .arg(m_startDir.path()));
+    EXPECT_EQ(std::string(dlg.m_szStartDir), kit.toStdString());
+    EXPECT_EQ(QDir::currentPath(), kit);
+
+    // Started in a kit, nothing is said.
+    CCrisisDlg inKit;
+    reach(inKit);
+    whenModal("main dialog in the kit", dialogOf(res::kIddCrisisDialog), [&](QWidget* w) {
+        QTest::qWait(200);
+        EXPECT_EQ(QApplication::activeModalWidget(), w);
+        qobject_cast<qtui::DialogWindow*>(w)->reject();
+    });
+    runMain(inKit);
+    qtui::setStartDirectory({});
 }
 
 }  // namespace

@@ -85,6 +85,10 @@ TEST_F(HistoryBrowseTest, ChosenFolderBecomesNewestAndCancelChangesNothing) {
     });
     runMain(dlg);
     EXPECT_EQ(readSettings(), "P2\r\nP3\r\nP4\r\n" + folder.toUtf8() + "\r\n");
+    // The chooser keeps nothing of its own: the settings file is all the program leaves.
+    EXPECT_EQ(
+        QDir(m_settings.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList{QStringLiteral("quenvol.ini")});
 }
 
 }  // namespace

@@ -10,11 +10,13 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTimer>
 #include <QtTest/QTest>
 #include <cmath>
 
@@ -262,6 +264,79 @@ TEST_F(MainDialogTest, EscapeAndCaptionCloseCancelWithoutWritingHistory) {
         EXPECT_EQ(runMain(dlg), IDCANCEL);
     }
     EXPECT_FALSE(settingsWritten(settingsFile()));
+}
+
+// In the open project-path list, Escape closes the list and Enter chooses the entry under
+// the cursor; neither ends the program nor starts a build (which would ask something).
+TEST_F(MainDialogTest, KeysInTheOpenPathListAreTheLists) {
+    QFile settings(QString::fromStdString(settingsFile()));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("P1\r\nP2\r\nP3\r\nP4\r\n");
+    settings.close();
+    struct Case {
+        Qt::Key key;
+        QString chosen;
+    };
+    for (const Case& c : {Case{Qt::Key_Escape, "P4"}, Case{Qt::Key_Return, "P3"}}) {
+        SCOPED_TRACE(c.key);
+        CCrisisDlg dlg;
+        int questions = 0;
+        QTimer watchdog;
+        QObject::connect(&watchdog, &QTimer::timeout, [&] {
+            if (QWidget* box = QApplication::activeModalWidget(); qobject_cast<QMessageBox*>(box)) {
+                ++questions;
+                dismiss(box);
+            }
+        });
+        watchdog.start(50);
+        whenModal("main dialog", dialogOf(res::kIddCrisisDialog), [&](QWidget* w) {
+            dlg.EnableControls(TRUE);
+            auto* combo = controlWidget<QComboBox>(w, 1000);
+            combo->setFocus();
+            combo->showPopup();
+            ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget(); }));
+            // Through the window system, as a key reaches the program while the list is open.
+            const auto press = [](Qt::Key key) {
+                ASSERT_NE(QGuiApplication::focusWindow(), nullptr);
+                QTest::keyClick(QGuiApplication::focusWindow(), key);
+            };
+            if (c.key == Qt::Key_Return) press(Qt::Key_Down);
+            press(c.key);
+            EXPECT_TRUE(QTest::qWaitFor([] { return !QApplication::activePopupWidget(); }));
+            EXPECT_TRUE(w->isVisible());
+            EXPECT_EQ(combo->currentText(), c.chosen);
+            QTest::mouseClick(controlWidget<QPushButton>(w, 1007), Qt::LeftButton);
+        });
+        runMain(dlg);
+        EXPECT_EQ(questions, 0);
+        // Close, not Escape, ended it: the history was written.
+        EXPECT_TRUE(settings.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(settings.readAll().endsWith("P4\r\n"));
+        settings.close();
+    }
+}
+
+// Each control that takes the keyboard shows that it has it.
+TEST_F(MainDialogTest, TheFocusedControlIsMarked) {
+    CCrisisDlg dlg;
+    whenModal("main dialog", dialogOf(res::kIddCrisisDialog), [&](QWidget* w) {
+        dlg.EnableControls(TRUE);  // the path field and Browse take the keyboard too
+        // Close has the focus at first, so it comes last: each is unfocused when first drawn.
+        for (int id : {1000, 1001, 1004, 1006, 1007}) {
+            SCOPED_TRACE(id);
+            auto* control = w->findChild<QWidget*>(QStringLiteral("ctl%1").arg(id));
+            ASSERT_NE(control, nullptr);
+            const QImage unfocused = control->grab().toImage();
+            dlg.GetDlgItem(id)->SetFocus();
+            ASSERT_TRUE(QTest::qWaitFor([control] {
+                QWidget* f = QApplication::focusWidget();
+                return f == control || control->isAncestorOf(f);
+            }));
+            EXPECT_NE(control->grab().toImage(), unfocused);
+        }
+        pressKey(Qt::Key_Escape);
+    });
+    runMain(dlg);
 }
 
 TEST_F(MainDialogTest, EnterOnRadioButtonRunsStart) {

@@ -1,12 +1,14 @@
 #!/bin/sh
 # Builds and checks the Debian package:
 #
-#   deb.sh BUILD_DIR OUT_DIR build          cpack makes OUT_DIR/quenvol_*.deb
+#   deb.sh BUILD_DIR OUT_DIR build          cpack makes OUT_DIR/quenvol-cli_*.deb (no Qt in
+#                                           its dependencies) and quenvol_*.deb (on top of
+#                                           it), each program built with the hardening flags
 #   deb.sh BUILD_DIR OUT_DIR lintian README lintian finds no error, and each warning it
 #                                           gives is explained in README
-#   deb.sh BUILD_DIR OUT_DIR dpkg           the package installs on this machine, both
-#                                           programs run from /usr/bin, and it removes
-#                                           and purges cleanly
+#   deb.sh BUILD_DIR OUT_DIR dpkg           quenvol-cli installs and builds alone, then
+#                                           quenvol on it; both run from /usr/bin, and they
+#                                           remove and purge cleanly
 #
 # The dpkg check changes the machine for its length only: it holds a lock so that two runs
 # cannot collide, leaves alone a quenvol package someone installed, and purges its own
@@ -20,7 +22,20 @@ mode=$3
 . "$(dirname "$0")/lib.sh"
 the_deb() {
     deb=$(ls "$out"/quenvol_*.deb 2>/dev/null | head -n 1)
-    [ -n "$deb" ] || { echo "FAIL: no package in $out; the build check makes it" >&2; exit 1; }
+    cli_deb=$(ls "$out"/quenvol-cli_*.deb 2>/dev/null | head -n 1)
+    [ -n "$deb" ] && [ -n "$cli_deb" ] ||
+        { echo "FAIL: no packages in $out; the build check makes them" >&2; exit 1; }
+}
+# hardened PROGRAM: built as dpkg-buildflags' hardening=+all builds (PIE, full RELRO, stack
+# protector, checked calls).
+hardened() {
+    header=$(readelf -h "$1") && dynamic=$(readelf -d "$1") && segments=$(readelf -lW "$1") &&
+        symbols=$(readelf --dyn-syms -W "$1") || { fail "readelf cannot read $1"; return; }
+    printf '%s\n' "$header" | grep -q 'Type: *DYN' || fail "$1 is not a position-independent program"
+    printf '%s\n' "$segments" | grep -q GNU_RELRO || fail "$1 has no read-only relocations (relro)"
+    printf '%s\n' "$dynamic" | grep -Eq 'BIND_NOW|FLAGS.*NOW' || fail "$1 binds its symbols lazily (no -z now)"
+    printf '%s\n' "$symbols" | grep -q '__stack_chk_fail' || fail "$1 has no stack protector"
+    printf '%s\n' "$symbols" | grep -Eq '__[a-z]+_chk' || fail "$1 calls no checked (fortified) function"
 }
 
 case $mode in
@@ -34,10 +49,36 @@ build)
     fi
     the_deb
     depends=$(dpkg-deb -f "$deb" Depends)
-    echo "Depends: $depends"
-    for library in libc6 libqt6widgets6 qt6-qpa-plugins; do
-        printf '%s\n' "$depends" | grep -q "\\b$library\\b" || fail "the package does not depend on $library"
+    cli_depends=$(dpkg-deb -f "$cli_deb" Depends)
+    echo "quenvol Depends: $depends"
+    echo "quenvol-cli Depends: $cli_depends"
+    for library in libc6 libqt6widgets6 qt6-qpa-plugins "quenvol-cli (= $(dpkg-deb -f "$cli_deb" Version))"; do
+        printf '%s\n' "$depends" | grep -qF "$library" || fail "quenvol does not depend on $library"
     done
+    printf '%s\n' "$cli_depends" | grep -q '\blibc6\b' || fail "quenvol-cli does not depend on libc6"
+    # A build server takes quenvol-cli without a toolkit or a graphics stack.
+    printf '%s\n' "$cli_depends" | grep -Eiq 'qt|libgl|libx|wayland|fontconfig|freetype' &&
+        fail "quenvol-cli depends on a toolkit or graphics library: $cli_depends"
+    # Which package holds what.
+    dpkg-deb -c "$cli_deb" | awk '{ print $NF }' >"$out/cli.files"
+    dpkg-deb -c "$deb" | awk '{ print $NF }' >"$out/gui.files"
+    for f in usr/bin/quenvol-cli usr/share/man/man1/quenvol-cli.1.gz usr/lib/udev/rules.d/60-quenvol-floppy.rules \
+        usr/share/quenvol/examples/kit/minidos.sys usr/share/quenvol/quenvol.HLP \
+        usr/share/bash-completion/completions/quenvol-cli usr/share/doc/quenvol-cli/README.md \
+        usr/share/doc/quenvol-cli/copyright; do
+        grep -qx "\./$f" "$out/cli.files" || fail "quenvol-cli does not hold $f"
+    done
+    for f in usr/bin/quenvol usr/share/man/man1/quenvol.1.gz usr/share/applications/org.quenvol.Quenvol.desktop \
+        usr/share/icons/hicolor/scalable/apps/org.quenvol.Quenvol.svg usr/share/doc/quenvol/copyright; do
+        grep -qx "\./$f" "$out/gui.files" || fail "quenvol does not hold $f"
+    done
+    grep -q 'usr/bin/quenvol$' "$out/cli.files" && fail "quenvol-cli holds the dialog program"
+    grep -q 'usr/share/quenvol/' "$out/gui.files" && fail "quenvol holds files of quenvol-cli's data folder"
+    rm -rf "$out/unpacked" && dpkg-deb -x "$cli_deb" "$out/unpacked" && dpkg-deb -x "$deb" "$out/unpacked" ||
+        fail "dpkg-deb cannot unpack the packages"
+    need readelf binutils
+    hardened "$out/unpacked/usr/bin/quenvol-cli"
+    hardened "$out/unpacked/usr/bin/quenvol"
     finish "package $mode"
     ;;
 lintian)
@@ -45,7 +86,7 @@ lintian)
     [ $# -eq 4 ] || { echo "usage: $0 BUILD_DIR OUT_DIR lintian README" >&2; exit 2; }
     readme=$4
     the_deb
-    lintian --tag-display-limit 0 "$deb" >"$out/lintian.log" 2>"$out/lintian.err"
+    lintian --tag-display-limit 0 "$cli_deb" "$deb" >"$out/lintian.log" 2>"$out/lintian.err"
     cat "$out/lintian.log"
     if grep -q '^E: ' "$out/lintian.log"; then fail "lintian reports errors"; fi
     # Lintian's own crash shows on its standard error, not as a tag.
@@ -78,10 +119,10 @@ pid=
 cleanup() {
     [ -z "$pid" ] || kill "$pid" 2>/dev/null
     if [ "$installed_here" -eq 1 ]; then
-        if run_dpkg --purge quenvol; then
+        if run_dpkg --purge quenvol quenvol-cli; then
             rm -f "$marker"
         else
-            echo "could not purge the quenvol package" >&2
+            echo "could not purge the quenvol packages" >&2
         fi
     fi
     rm -rf "$tmp"
@@ -95,18 +136,20 @@ flock -w 300 9 || { echo "FAIL: another package check held the lock for 5 minute
 # Set while this check's package is on the machine, so that one left by a killed run is
 # known for ours and removed, and anyone else's is left alone.
 marker=/run/lock/quenvol-package-test.installed
-status() { dpkg-query -W -f='${db:Status-Abbrev}' quenvol 2>/dev/null; }
-case $(status) in
-"" | un*) ;;
-*)
-    if [ ! -e "$marker" ]; then
-        echo "SKIP: a quenvol package is already on this machine ($(status)); it is left as it is"
-        exit $skip
-    fi
-    echo "removing the quenvol package a stopped run of this check left"
-    dpkg --purge quenvol >/dev/null 2>&1 || { echo "FAIL: could not purge it" >&2; exit 1; }
-    ;;
-esac
+status() { dpkg-query -W -f='${db:Status-Abbrev}' "${1:-quenvol}" 2>/dev/null; }
+for package in quenvol quenvol-cli; do
+    case $(status $package) in
+    "" | un*) ;;
+    *)
+        if [ ! -e "$marker" ]; then
+            echo "SKIP: a $package package is already on this machine ($(status $package)); it is left as it is"
+            exit $skip
+        fi
+        echo "removing the $package package a stopped run of this check left"
+        dpkg --purge quenvol quenvol-cli >/dev/null 2>&1 || { echo "FAIL: could not purge it" >&2; exit 1; }
+        ;;
+    esac
+done
 
 # dpkg waits for no one: another install on the machine (apt) makes it fail at once.
 run_dpkg() {
@@ -124,8 +167,19 @@ run_dpkg() {
 
 installed_here=1
 : >"$marker"
+# The console program's package alone, as a build server takes it.
+run_dpkg -i "$cli_deb" || { echo "FAIL: dpkg -i $cli_deb failed" >&2; exit 1; }
+[ "$(status quenvol-cli)" = "ii " ] || fail "after dpkg -i quenvol-cli's state is '$(status quenvol-cli)'"
+[ -e /usr/bin/quenvol ] && fail "quenvol-cli alone installed /usr/bin/quenvol"
+cp -R /usr/share/quenvol/examples "$tmp/alone"
+mkdir "$tmp/config-alone"
+if ! (cd "$tmp/alone/kit" && XDG_CONFIG_HOME=$tmp/config-alone /usr/bin/quenvol-cli \
+    --drive "$tmp/alone.img" --create --yes ../project) >"$tmp/alone.log" 2>&1; then
+    cat "$tmp/alone.log" >&2
+    fail "/usr/bin/quenvol-cli did not build the sample diskette without the dialog's package"
+fi
 run_dpkg -i "$deb" || { echo "FAIL: dpkg -i $deb failed" >&2; exit 1; }
-dpkg-query -L quenvol >"$tmp/files"
+dpkg-query -L quenvol quenvol-cli >"$tmp/files"
 [ "$(status)" = "ii " ] || fail "after dpkg -i the package's state is '$(status)'"
 
 for program in quenvol quenvol-cli; do
@@ -159,20 +213,25 @@ else
 fi
 pid=
 
-run_dpkg -r quenvol || fail "dpkg -r quenvol failed"
-# Every file the package brought is gone, and so is every folder that was its own.
+run_dpkg -r quenvol quenvol-cli || fail "dpkg -r quenvol quenvol-cli failed"
+# Every file the packages brought is gone, and so is every folder that was their own.
 while IFS= read -r path; do
     if [ -d "$path" ]; then
         case $path in
-        */quenvol | */quenvol/*) fail "the folder $path is left after dpkg -r" ;;
+        */quenvol | */quenvol/* | */quenvol-cli | */quenvol-cli/*) fail "the folder $path is left after dpkg -r" ;;
         esac
     elif [ -e "$path" ] || [ -L "$path" ]; then
         fail "$path is left after dpkg -r"
     fi
 done <"$tmp/files"
-run_dpkg --purge quenvol || fail "dpkg --purge quenvol failed"
-case $(status) in
-"" | un*) installed_here=0 && rm -f "$marker" ;;
-*) fail "after dpkg --purge the package's state is '$(status)'" ;;
-esac
+run_dpkg --purge quenvol quenvol-cli || fail "dpkg --purge failed"
+left=
+for package in quenvol quenvol-cli; do
+    case $(status $package) in
+    "" | un*) ;;
+    *) left="$left $package ($(status $package))" ;;
+    esac
+done
+[ -z "$left" ] || fail "after dpkg --purge these are still known:$left"
+[ -n "$left" ] || { installed_here=0 && rm -f "$marker"; }
 finish "package dpkg"

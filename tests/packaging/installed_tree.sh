@@ -7,9 +7,11 @@
 #   installed_tree.sh BUILD_DIR APP_ID desktop  desktop-file-validate, appstreamcli
 #   installed_tree.sh BUILD_DIR APP_ID man      both pages render without a warning, and
 #                                               quenvol-cli(1) names every option --help shows
+#   installed_tree.sh BUILD_DIR APP_ID completion  the bash completion offers what --help
+#                                               lists, the disk kinds, files and folders
 set -u
 
-[ $# -eq 3 ] || { echo "usage: $0 BUILD_DIR APP_ID files|desktop|man" >&2; exit 2; }
+[ $# -eq 3 ] || { echo "usage: $0 BUILD_DIR APP_ID files|desktop|man|completion" >&2; exit 2; }
 build=$1
 app_id=$2
 mode=$3
@@ -40,6 +42,8 @@ files)
         share/icons/hicolor/scalable/apps/$app_id.svg \
         share/man/man1/quenvol.1.gz share/man/man1/quenvol-cli.1.gz \
         share/doc/quenvol/copyright share/doc/quenvol/changelog.gz \
+        share/doc/quenvol-cli/copyright share/doc/quenvol-cli/changelog.gz \
+        share/doc/quenvol-cli/README.md share/bash-completion/completions/quenvol-cli \
         lib/udev/rules.d/60-quenvol-floppy.rules; do
         [ -f "$prefix/$f" ] || fail "$f is not installed"
     done
@@ -49,10 +53,15 @@ files)
         dims=$(od -An -tu1 -j 16 -N 8 "$png" 2>/dev/null | awk '{ print $3 * 256 + $4 "x" $7 * 256 + $8 }')
         [ "$dims" = "${size}x$size" ] || fail "the ${size}x$size icon is '$dims'"
     done
-    # The programs look for the help file in the data folder relative to their own.
-    relative=$(strings -n 6 "$prefix/bin/quenvol" | grep -m 1 -E '^(\.\./)+.*quenvol$')
-    [ -f "$prefix/bin/$relative/quenvol.HLP" ] ||
-        fail "the help file is not at bin/$relative/quenvol.HLP, where the program looks"
+    # The programs look for the help file and the examples in the data folder relative to
+    # their own, and --help names that folder and the documentation's, as the program finds
+    # them: each must be where it says.
+    help=$("$prefix/bin/quenvol-cli" --help)
+    data=$(printf '%s\n' "$help" | sed -n 's|^\(/.*\)/examples\.$|\1|p')
+    [ "$data" = "$share/quenvol" ] || fail "--help names the data folder '$data', not $share/quenvol"
+    [ -f "$data/quenvol.HLP" ] || fail "the help file is not at $data/quenvol.HLP, where the program looks"
+    readme=$(printf '%s\n' "$help" | grep -o '/[^ ]*/README\.md' | head -n 1)
+    [ -n "$readme" ] && [ -f "$readme" ] || fail "--help points to the README '$readme', which is not installed"
 
     # A user copies the examples and builds in the copy; the installed ones stay as they are.
     cp -R "$share/quenvol/examples" "$tmp/examples"
@@ -107,6 +116,37 @@ man)
         printf '%s\n' "$source" | grep -q -- "^\.[A-Z]*.*$escaped\b" ||
             fail "quenvol-cli(1) does not describe $option, which --help lists"
     done
+    ;;
+completion)
+    need bash bash
+    script=$share/bash-completion/completions/quenvol-cli
+    # complete WORD...: what the completion offers for the last word, sorted, one a line.
+    complete() {
+        bash -c '. "$1" || exit 1; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+                 _quenvol_cli; printf "%s\n" "${COMPREPLY[@]}" | sort' \
+            _ "$script" "$prefix/bin/quenvol-cli" "$@"
+    }
+    expect() {  # WHAT EXPECTED WORD...
+        what=$1 expected=$2
+        shift 2
+        got=$(complete "$@" | tr '\n' ' ')
+        [ "$got" = "$expected" ] || fail "$what: the completion offers '$got', expected '$expected'"
+    }
+    longs=$("$prefix/bin/quenvol-cli" --help | grep -oE '(^|[ ,])--[a-z][a-z0-9-]*' |
+        sed 's/^[ ,]//' | sort -u | tr '\n' ' ')
+    [ -n "$longs" ] || fail "quenvol-cli --help lists no options"
+    expect "every long option" "$(printf '%s\n' -- $longs | sort | tr '\n' ' ')" --
+    "$prefix/bin/quenvol-cli" --help | grep -q -- '--kind KIND *minidos.*fulldos.*format' ||
+        fail "--help no longer names the disk kinds the completion offers"
+    expect "--kind" "format fulldos minidos " --kind ''
+    expect "-k f" "format fulldos " -k f
+    expect "--dri" "--drive " --dri
+    mkdir "$tmp/project" "$tmp/pfolder" && : >"$tmp/pfile" && : >"$tmp/image.img"
+    expect "--drive FILE" "$tmp/image.img " --drive "$tmp/ima"
+    expect "--save-image=FILE" "$tmp/image.img " --save-image = "$tmp/ima"
+    expect "--label" "" --label ''
+    expect "the project path" "$tmp/pfolder $tmp/project " --yes "$tmp/p"
+    expect "after --" "$tmp/pfolder $tmp/project " -- "$tmp/p"
     ;;
 *)
     echo "unknown check '$mode'" >&2

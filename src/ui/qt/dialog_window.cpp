@@ -19,6 +19,7 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QStyleOption>
+#include <QTimer>
 #include <QWhatsThis>
 #include <algorithm>
 #include <climits>
@@ -28,6 +29,7 @@
 #include "framework/input.h"
 #include "ui/qt/drive_menu.h"
 #include "ui/qt/icon_image.h"
+#include "ui/qt/kit_folder.h"
 
 namespace qtui {
 namespace {
@@ -426,14 +428,24 @@ void DialogWindow::runUntilEnded() {
     if (m_dialog.HasEnded()) return;
     setWindowModality(Qt::ApplicationModal);
     show();
+    markFocus();
     activateWindow();
     applyFocus();
+    // The program's main window says at once when it was started where no kit is.
+    if (AfxGetMainWnd() == &m_dialog && canChooseStartDirectory())
+        QTimer::singleShot(0, this, [this] { tellWhenNoKit(this); });
     QEventLoop loop;
     m_loop = &loop;
     if (!m_dialog.HasEnded()) loop.exec(QEventLoop::DialogExec);
     m_loop = nullptr;
     hide();
     reactivateOwner(parentWidget());
+}
+
+void DialogWindow::markFocus() {
+    setAttribute(Qt::WA_KeyboardFocusChange);
+    if (QWidget* focus = QApplication::focusWidget(); focus && focus->window() == this)
+        focus->update();
 }
 
 void DialogWindow::endLoop() {
@@ -538,11 +550,21 @@ void DialogWindow::showSystemMenu() {
     // The program's main window also says which drive is drive A:, but not while the program
     // is at work: a build holds drive A: from its format to its end.
     std::optional<DriveMenu> driveMenu;
+    QAction* kitFolder = nullptr;
     if (AfxGetMainWnd() == &m_dialog) {
         menu.addSeparator();
+        // The start directory likewise, which a build holds from its check to its end.
+        if (canChooseStartDirectory()) {
+            kitFolder = menu.addAction(QStringLiteral("&Kit folder..."));
+            kitFolder->setEnabled(!atWork());
+        }
         driveMenu.emplace(menu, !atWork());
     }
     QAction* chosen = menu.exec(mapToGlobal(QPoint(0, 0)));
+    if (chosen && chosen == kitFolder) {
+        chooseKitFolder(this);
+        return;
+    }
     if (!chosen || (driveMenu && driveMenu->handle(chosen, this))) return;
     afx::userSysCommand(m_dialog, chosen->data().toUInt());
 }
@@ -562,6 +584,9 @@ void DialogWindow::reject() {
 bool DialogWindow::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::KeyPress:
+            // A combo box's open list is a window of its own: its keys (Escape closes it,
+            // Enter chooses an entry) are the list's, not the dialog manager's.
+            if (watched->isWidgetType() && static_cast<QWidget*>(watched)->window() != this) break;
             if (handleKey(static_cast<QKeyEvent*>(event))) return true;
             break;
         case QEvent::ContextMenu:
@@ -574,7 +599,11 @@ bool DialogWindow::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::WhatsThis:
             handleWhatsThis(watched, event);
             return true;
+        case QEvent::MouseButtonRelease:
+            markFocus();  // a click took the mark away
+            break;
         case QEvent::FocusIn: {
+            markFocus();
             // Focus the user moved; the framework's own moves come back as OtherFocusReason.
             const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
             if (reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason)

@@ -86,6 +86,10 @@ class DialogWindow : public QDialog {
     bool moveInRadioGroup(bool forward);
     HWND nextTabStop(HWND from, bool forward) const;
     void applyFocus();
+    // The dialog manager moves the focus itself, so Qt never learns that the keyboard moved
+    // it, and it forgets that it did when the window is shown or clicked: without this the
+    // style draws no focus mark. The focused control is always marked, as in a system dialog.
+    void markFocus();
     void applyDialogState(StateChange what);
     void applyIcon();
     void applyControlState(HWND control, QWidget* widget, StateChange what);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QMenu>
+#include <QSettings>
 #include <QWhatsThis>
 
 #include "framework/afxdlgs.h"
@@ -13,7 +14,14 @@
 
 namespace qtui {
 
-QtBackend::QtBackend() = default;
+QtBackend::QtBackend() {
+    // Qt's own dialogs (the file chooser) keep their state in a settings file of their own
+    // beside quenvol.ini; the settings file is the program's only saved state, so Qt's
+    // settings go to a folder that can never be made (a path below a device file) and
+    // nothing is written.
+    for (const auto format : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(format, QSettings::UserScope, QStringLiteral("/dev/null/qt"));
+}
 
 QtBackend::~QtBackend() {
     while (m_waitDepth > 0) setWaitCursor(false);
