@@ -123,7 +123,7 @@ completion)
     # complete WORD...: what the completion offers for the last word, sorted, one a line.
     complete() {
         bash -c '. "$1" || exit 1; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
-                 _quenvol_cli; printf "%s\n" "${COMPREPLY[@]}" | sort' \
+                 _quenvol_cli; [ ${#COMPREPLY[@]} -eq 0 ] || printf "%s\n" "${COMPREPLY[@]}" | sort' \
             _ "$script" "$prefix/bin/quenvol-cli" "$@"
     }
     expect() {  # WHAT EXPECTED WORD...
@@ -141,12 +141,13 @@ completion)
     expect "--kind" "format fulldos minidos " --kind ''
     expect "-k f" "format fulldos " -k f
     expect "--dri" "--drive " --dri
-    mkdir "$tmp/project" "$tmp/pfolder" && : >"$tmp/pfile" && : >"$tmp/image.img"
-    expect "--drive FILE" "$tmp/image.img " --drive "$tmp/ima"
-    expect "--save-image=FILE" "$tmp/image.img " --save-image = "$tmp/ima"
+    c=$tmp/c
+    mkdir -p "$c/project" "$c/pfolder" && : >"$c/pfile" && : >"$c/image.img"
+    expect "--drive FILE" "$c/image.img " --drive "$c/ima"
+    expect "--save-image=FILE" "$c/image.img " --save-image = "$c/ima"
     expect "--label" "" --label ''
-    expect "the project path" "$tmp/pfolder $tmp/project " --yes "$tmp/p"
-    expect "after --" "$tmp/pfolder $tmp/project " -- "$tmp/p"
+    expect "the project path" "$c/pfolder $c/project " --yes "$c/p"
+    expect "after --" "$c/pfolder $c/project " -- "$c/p"
     ;;
 *)
     echo "unknown check '$mode'" >&2
