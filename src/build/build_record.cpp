@@ -62,11 +62,7 @@ void writeBootCheck(JsonWriter& w, const std::optional<RecordBootCheck>& check) 
     }
     w.beginObject();
     w.key("ran").value(check->ran);
-    w.key("bootable");
-    if (check->bootable)
-        w.value(*check->bootable);
-    else
-        w.null();
+    w.key("bootable").optional(check->bootable);
     w.key("seconds").value(check->seconds);
     w.key("limit_seconds").value(check->limitSeconds);
     w.key("ended_by_guest").value(check->endedByGuest);
@@ -78,11 +74,7 @@ void writeBootCheck(JsonWriter& w, const std::optional<RecordBootCheck>& check) 
     writeBiosRead(w, check->biosPrinted);
     w.key("expected");
     writeBiosRead(w, check->biosExpected);
-    w.key("intact");
-    if (check->biosIntact)
-        w.value(*check->biosIntact);
-    else
-        w.null();
+    w.key("intact").optional(check->biosIntact);
     w.key("verdict").optional(check->biosVerdict);
     w.endObject();
     w.endObject();

@@ -159,4 +159,8 @@ JsonWriter& JsonWriter::optional(const std::optional<std::string>& text) {
     return text ? value(*text) : null();
 }
 
+JsonWriter& JsonWriter::optional(const std::optional<bool>& flag) {
+    return flag ? value(*flag) : null();
+}
+
 }  // namespace build

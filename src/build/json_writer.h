@@ -26,6 +26,7 @@ class JsonWriter {
     JsonWriter& null();
     // A text, or null when there is none.
     JsonWriter& optional(const std::optional<std::string>& text);
+    JsonWriter& optional(const std::optional<bool>& flag);
     const std::string& text() const { return m_text; }
 
   private:

@@ -34,14 +34,6 @@ class QuietPolicy : public console::Policy {
     void runDialog(CDialog&) override {}
 };
 
-class BackendInstall {
-  public:
-    explicit BackendInstall(Backend* backend) { AfxSetBackend(backend); }
-    ~BackendInstall() { AfxSetBackend(nullptr); }
-    BackendInstall(const BackendInstall&) = delete;
-    BackendInstall& operator=(const BackendInstall&) = delete;
-};
-
 std::string hostPath(const std::string& windowsName) {
     auto mapped = platform::mapWindowsName(windowsName);
     std::string path = mapped ? mapped->hostPath : windowsName;
@@ -201,7 +193,7 @@ BuildPlan planBuild(const Options& options) {
 
     QuietPolicy policy;
     console::ConsoleBackend backend(policy);
-    BackendInstall install(&backend);
+    ScopedBackend install(&backend);
     CCrisisDlg dialog;
     std::snprintf(dialog.m_szStartDir, sizeof dialog.m_szStartDir, "%s", plan.startDir.c_str());
 

@@ -39,15 +39,6 @@ void note(const std::string& line) {
     if (!g_quiet) say(line);
 }
 
-// The console backend for the length of the dialog's run, whatever way the run ends.
-class BackendInstall {
-  public:
-    explicit BackendInstall(Backend* backend) { AfxSetBackend(backend); }
-    ~BackendInstall() { AfxSetBackend(nullptr); }
-    BackendInstall(const BackendInstall&) = delete;
-    BackendInstall& operator=(const BackendInstall&) = delete;
-};
-
 // A difference goes into the record as well as onto standard error.
 int checkVerification(const CliPolicy& policy, build::Record& record) {
     auto differs = [&](const std::string& message) {
@@ -236,7 +227,7 @@ std::optional<int> backUpDriveA(build::Record& record, const Options& options, b
 // The dialog program's start-up and dialog, run on the console backend under the policy.
 void runDialog(CliPolicy& policy, const Options& options, const char* programName) {
     console::ConsoleBackend backend(policy);
-    BackendInstall install(&backend);
+    ScopedBackend install(&backend);
     // The program's name and the project words: start-up turns them into the command-line
     // text by the same rule as for the dialog program.
     std::string name = programName != nullptr ? programName : "quenvol-cli";

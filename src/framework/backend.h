@@ -115,3 +115,12 @@ class Backend {
 // The backend in use; the program's entry point installs one before start-up.
 Backend& AfxBackend();
 void AfxSetBackend(Backend* backend);
+
+// A backend installed for one scope, removed however the scope ends.
+class ScopedBackend {
+  public:
+    explicit ScopedBackend(Backend* backend) { AfxSetBackend(backend); }
+    ~ScopedBackend() { AfxSetBackend(nullptr); }
+    ScopedBackend(const ScopedBackend&) = delete;
+    ScopedBackend& operator=(const ScopedBackend&) = delete;
+};
