@@ -1,39 +1,34 @@
 #include "build/sha256.h"
 
-#include <openssl/evp.h>
-
-#include <stdexcept>
+#include <nettle/sha2.h>
 
 namespace build {
 
+// Nettle's context is plain data with no start-up cost, which a program started once per
+// diskette notices: a provider-based library spends longer loading than hashing a diskette.
 struct Sha256::State {
-    EVP_MD_CTX* context = nullptr;
-    ~State() { EVP_MD_CTX_free(context); }
+    sha256_ctx context{};
 };
 
 Sha256::Sha256() : m_state(std::make_unique<State>()) {
-    m_state->context = EVP_MD_CTX_new();
-    if (m_state->context == nullptr ||
-        EVP_DigestInit_ex(m_state->context, EVP_sha256(), nullptr) != 1) {
-        throw std::runtime_error("SHA-256 is not available");
-    }
+    sha256_init(&m_state->context);
 }
 
 Sha256::~Sha256() = default;
 
 void Sha256::add(std::span<const std::uint8_t> bytes) {
-    EVP_DigestUpdate(m_state->context, bytes.data(), bytes.size());
+    sha256_update(&m_state->context, bytes.size(), bytes.data());
 }
 
 std::string Sha256::hex() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(m_state->context, digest, &length);
+    std::uint8_t digest[SHA256_DIGEST_SIZE];
+    sha256_digest(&m_state->context, SHA256_DIGEST_SIZE, digest);
     static const char digits[] = "0123456789abcdef";
     std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text += digits[digest[i] >> 4];
-        text += digits[digest[i] & 15];
+    text.reserve(2 * SHA256_DIGEST_SIZE);
+    for (const std::uint8_t byte : digest) {
+        text += digits[byte >> 4];
+        text += digits[byte & 15];
     }
     return text;
 }

@@ -107,6 +107,19 @@ Result<WindowsName> mapWindowsName(std::string_view name) {
         if (!cwd) return cwd.error();
         path = *cwd;
     }
+    // A name that exists as written needs no look-up part by part: every folder on its way
+    // then exists as written too. Most names do, and each part would cost a call.
+    std::string asWritten = path;
+    for (const std::string& part : parts) {
+        if (asWritten.back() != '/') asWritten += '/';
+        asWritten += part;
+    }
+    struct stat info {};
+    if (::lstat(asWritten.c_str(), &info) == 0) {
+        WindowsName mapped;
+        mapped.hostPath = std::move(asWritten);
+        return mapped;
+    }
     for (const std::string& part : parts) {
         std::string found = (part == "." || part == "..") ? part : findIgnoringCase(path, part);
         if (found.empty()) found = part;
