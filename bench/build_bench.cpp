@@ -444,6 +444,20 @@ Timed timeCli(const Options& options, const Scratch& s, const Sample& sample,
     return {outcome.elapsed, outcome.cpu, outcome.maxRssKiB};
 }
 
+// The floor under any build: the program started and ended with nothing to do.
+Timed timeStart(const Options& options, const Scratch& s) {
+    bench::RunSpec spec;
+    spec.argv = {options.cli, "--version"};
+    spec.workingDir = s.kit.string();
+    spec.env = cliEnv(s);
+    spec.outputFile = (s.logs / "start.log").string();
+    const bench::RunOutcome outcome = bench::runProcess(spec);
+    if (outcome.exitStatus != 0) {
+        die("quenvol-cli --version stopped (" + outcome.how + "):\n" + logText(spec.outputFile));
+    }
+    return {outcome.elapsed, outcome.cpu, outcome.maxRssKiB};
+}
+
 Timed timePipeline(const Scratch& s, const Sample& sample, const fs::path& image) {
     makeBlankImage(image);
     Timed timed;
@@ -536,7 +550,9 @@ struct Traced {
     std::uint64_t writeBytes = 0;
     std::uint64_t hostFlushes = 0;   // fsync, fdatasync, syncfs or sync_file_range of a host file
     std::uint64_t driveFlushes = 0;  // the same on the image
-    std::uint64_t systemCalls = 0;   // of every kind, from strace -c
+    double hostFlushMs = 0;          // time spent in those calls, from strace -T
+    double driveFlushMs = 0;
+    std::uint64_t systemCalls = 0;  // of every kind, from strace -c
 };
 
 bool isFlush(const std::string& call) {
@@ -563,11 +579,11 @@ std::optional<Traced> straceBuild(const Options& options, const Scratch& s, cons
     };
     Traced traced;
     const std::string log = (s.logs / "strace.log").string();
-    traceOnce({"-f", "-qq", "-y", "-e",
+    traceOnce({"-f", "-qq", "-y", "-T", "-e",
                "trace=write,pwrite64,writev,pwritev,pwritev2,fsync,fdatasync,syncfs,sync,"
                "sync_file_range,msync"},
               log);
-    // Lines look like: 123 pwrite64(3</path/traced.img>, "..."..., 512, 0) = 512
+    // Lines look like: 123 pwrite64(3</path/traced.img>, "..."..., 512, 0) = 512 <0.000012>
     const std::string tag = "<" + image.string() + ">";
     std::ifstream in(log);
     for (std::string line; std::getline(in, line);) {
@@ -580,12 +596,17 @@ std::optional<Traced> straceBuild(const Options& options, const Scratch& s, cons
         const bool onImage = fd != std::string::npos && line.compare(fd, tag.size(), tag) == 0;
         if (isFlush(call)) {
             ++(onImage ? traced.driveFlushes : traced.hostFlushes);
+            // The call's duration ends the line: "= 0 <0.000613>".
+            const std::size_t took = line.rfind('<');
+            const double ms =
+                took == std::string::npos ? 0 : std::atof(line.c_str() + took + 1) * 1000;
+            (onImage ? traced.driveFlushMs : traced.hostFlushMs) += ms;
             continue;
         }
         if (!onImage) continue;
         const std::size_t eq = line.rfind(" = ");
         if (eq == std::string::npos) continue;
-        const long long n = std::atoll(line.c_str() + eq + 3);
+        const long long n = std::atoll(line.c_str() + eq + 3);  // stops at the duration
         if (n < 0) continue;
         ++traced.writeCalls;
         traced.writeBytes += static_cast<std::uint64_t>(n);
@@ -609,6 +630,7 @@ std::optional<Traced> straceBuild(const Options& options, const Scratch& s, cons
 
 struct Timings {
     std::vector<double> cliMs;
+    std::vector<double> startMs;  // quenvol-cli --version: starting the program, no build
     std::vector<double> pipeMs;
     std::vector<double> cliCpuMs;
     std::vector<double> pipeCpuMs;
@@ -627,8 +649,10 @@ std::vector<Timings> timeAll(const Options& options, const std::vector<Scratch>&
             const Scratch& s = scratches[i];
             const Timed cli = timeCli(options, s, sample, s.images / "cli.img");
             const Timed pipe = timePipeline(s, sample, s.images / "pipeline.img");
+            const Timed start = timeStart(options, s);
             if (run < 0) continue;
             Timings& t = all[i];
+            t.startMs.push_back(milliseconds(start.elapsed));
             t.cliMs.push_back(milliseconds(cli.elapsed));
             t.pipeMs.push_back(milliseconds(pipe.elapsed));
             t.cliCpuMs.push_back(milliseconds(cli.cpu));
@@ -656,14 +680,17 @@ void printTimings(const Timings& t, const Scratch& s) {
         kSpeedTarget, verdict(speedUp >= kSpeedTarget));
     // Processor time does not wait for the medium or for other programs: it shows the work.
     const double cpuRatio = median(t.pipeCpuMs) / median(t.cliCpuMs);
-    say("  processor time  quenvol-cli %.2f ms, pipeline %.2f ms: %.2f times less\n\n",
+    say("  processor time  quenvol-cli %.2f ms, pipeline %.2f ms: %.2f times less\n",
         median(t.cliCpuMs), median(t.pipeCpuMs), cpuRatio);
+    say("  quenvol-cli --version (starting the program, no build): median %.2f ms\n\n",
+        median(t.startMs));
     std::fflush(g_text);
     figure("build_time_" + where + "_quenvol_cli", median(t.cliMs), "ms");
     figure("build_time_" + where + "_mtools_pipeline", median(t.pipeMs), "ms");
     figure("build_speedup_" + where, speedUp, "times", Figure::Bound::AtLeast, kSpeedTarget);
     figure("build_cpu_" + where + "_quenvol_cli", median(t.cliCpuMs), "ms");
     figure("build_cpu_" + where + "_mtools_pipeline", median(t.pipeCpuMs), "ms");
+    figure("start_time_" + where + "_quenvol_cli", median(t.startMs), "ms");
 }
 
 // A loop device over an image, held open: it detaches itself when the last holder closes
@@ -802,14 +829,18 @@ void printWrites(const Options& options, const Scratch& s, const Sample& sample,
             u(traced->writeCalls), u(traced->writeBytes),
             agrees ? "agrees" : "DIFFERS from the count above");
         say("Waits and system calls of one build (strace -f, image in %s)\n", s.images.c_str());
-        say("  flushes of host files    %3llu   (target: at most %.0f)  %s\n",
+        say("  flushes of host files    %3llu   (target: at most %.0f)  %s   waited %.2f ms\n",
             u(traced->hostFlushes), kHostFlushTarget,
-            verdict(static_cast<double>(traced->hostFlushes) <= kHostFlushTarget));
-        say("  flushes of drive A:      %3llu\n", u(traced->driveFlushes));
+            verdict(static_cast<double>(traced->hostFlushes) <= kHostFlushTarget),
+            traced->hostFlushMs);
+        say("  flushes of drive A:      %3llu   waited %.2f ms\n", u(traced->driveFlushes),
+            traced->driveFlushMs);
         say("  system calls            %4llu\n", u(traced->systemCalls));
         figure("flushes_host", static_cast<double>(traced->hostFlushes), "flushes",
                Figure::Bound::AtMost, kHostFlushTarget);
         figure("flushes_drive_a", static_cast<double>(traced->driveFlushes), "flushes");
+        figure("flush_wait_host", traced->hostFlushMs, "ms");
+        figure("flush_wait_drive_a", traced->driveFlushMs, "ms");
         figure("system_calls", static_cast<double>(traced->systemCalls), "calls");
     } else {
         say("  (strace is not installed: no cross-check of the count, no flushes or system "
