@@ -61,11 +61,6 @@ std::vector<Staging> StagingPlan(const CString& project, const build::BiosChoice
     return staging;
 }
 
-// The BIOS files of the list; only these are refused empty on the diskette.
-bool IsBiosFile(const std::string& name) {
-    return name == "bios.rom" || name == "bios.qvx" || name == "platform.bin";
-}
-
 // Bytes the files of an empty volume of this layout may take, and its cluster size.
 std::pair<std::uint64_t, std::uint64_t> FileSpace(const fat::Geometry& g) {
     constexpr std::uint64_t kSector = 512;
@@ -85,7 +80,7 @@ BOOL CCrisisDlg::CheckStartDir() {
                                                    ? std::span<const char* const>(kZyplet16List)
                                                    : std::span<const char* const>(kZypletList);
     std::vector<Staging> staging;
-    if (!m_biosChoice.fromStartDir) staging = StagingPlan(m_strProjectPath, m_biosChoice);
+    if (!m_biosChoice.fromStartDir()) staging = StagingPlan(m_strProjectPath, m_biosChoice);
     const std::string startDir = HostPath(m_szStartDir);
     auto refuse = [&](const std::string& file, const std::string& detail, base::Failure kind) {
         SetOutcome(build::Outcome::Kind::StartDirRefused, file, detail, kind);
@@ -196,9 +191,10 @@ int CCrisisDlg::CopyFilesToDisk() {
     };
     // Chosen again by the same rule as at the check: the format dialog may have taken long
     // enough for a file to be emptied, removed or replaced, and staging takes what is there now.
-    const bool fromStartDir = m_biosChoice.fromStartDir;
-    m_biosChoice = fromStartDir ? build::StartDirBiosFiles(list)
-                                : build::ProjectBiosFiles(m_strProjectPath, m_strPartNum, list);
+    const bool fromStartDir = m_biosChoice.fromStartDir();
+    m_biosChoice = build::ChooseBiosFiles(
+        list, fromStartDir ? build::BiosOrigin::StartDir : build::BiosOrigin::Project,
+        m_strProjectPath, m_strPartNum);
     if (!m_biosChoice.complete()) {
         const char* first = zyplet16 ? "bios.qvx" : "platform.bin";
         return failed(first, m_biosChoice.missing, texts::copyFailed(first));
@@ -279,7 +275,7 @@ int CCrisisDlg::CopyFilesToDisk() {
         if (platform::interrupted()) return stopped();
         // A BIOS file emptied after it was chosen would pass the read-back, which compares
         // it with its own empty source.
-        if (IsBiosFile(name.str()) && lengths[i] == 0) {
+        if (build::IsBiosFileName(name.str()) && lengths[i] == 0) {
             return failed(name.str(), name.str() + " in the start directory is empty",
                           texts::copyFailed(name.str()), base::Failure::BadData);
         }

@@ -41,7 +41,14 @@ std::string Joined(const std::vector<std::string>& reasons) {
     return text;
 }
 
+BiosChoice StartDirBiosFiles(FileList list);
+BiosChoice ProjectBiosFiles(const CString& project, const CString& partNum, FileList list);
+
 }  // namespace
+
+bool IsBiosFileName(const std::string& name) {
+    return name == "bios.rom" || name == "bios.qvx" || name == "platform.bin";
+}
 
 FileList KitFileList() {
     return PathFileExistsA("ZYPLET16.EXE") ? FileList::Zyplet16 : FileList::Zyplet;
@@ -53,9 +60,18 @@ const ChosenFile* BiosChoice::image() const {
     return nullptr;
 }
 
+BiosChoice ChooseBiosFiles(FileList list, BiosOrigin origin, const CString& projectPath,
+                           const CString& partNum) {
+    return origin == BiosOrigin::StartDir ? StartDirBiosFiles(list)
+                                          : ProjectBiosFiles(projectPath, partNum, list);
+}
+
+namespace {
+
 BiosChoice StartDirBiosFiles(FileList list) {
     BiosChoice choice;
     choice.list = list;
+    choice.origin = BiosOrigin::StartDir;
     std::vector<const char*> needed = list == FileList::Zyplet16
                                           ? std::vector<const char*>{"bios.qvx"}
                                           : std::vector<const char*>{"bios.rom", "platform.bin"};
@@ -72,7 +88,6 @@ BiosChoice StartDirBiosFiles(FileList list) {
         choice.missing = "the start directory's " + Joined(choice.passedOver);
         return choice;
     }
-    choice.fromStartDir = true;
     choice.rule = "start-directory";
     return choice;
 }
@@ -80,6 +95,7 @@ BiosChoice StartDirBiosFiles(FileList list) {
 BiosChoice ProjectBiosFiles(const CString& project, const CString& partNum, FileList list) {
     BiosChoice choice;
     choice.list = list;
+    choice.origin = BiosOrigin::Project;
     std::vector<std::string> problems;
     if (list == FileList::Zyplet16) {
         const CString flashable = project + "\\flashabl.rom";
@@ -148,6 +164,8 @@ BiosChoice ProjectBiosFiles(const CString& project, const CString& partNum, File
     choice.rule = chosen->rule;
     return choice;
 }
+
+}  // namespace
 
 CString FirstImageCandidate(const CString& projectPath, const CString& partNum) {
     // The part number is text, not a pattern: a '?' in it stands for a '?'.

@@ -72,8 +72,8 @@ std::pair<std::uint64_t, std::uint64_t> capacityOf(const fat::Geometry& g) {
 // The image staging takes, from the one rule the project check and the staging share, with
 // the rule put in words and the files it passed over.
 ImageChoice chooseImage(const CString& project, const CString& partNum) {
-    const build::BiosChoice bios =
-        build::ProjectBiosFiles(project, partNum, build::FileList::Zyplet);
+    const build::BiosChoice bios = build::ChooseBiosFiles(
+        build::FileList::Zyplet, build::BiosOrigin::Project, project, partNum);
     ImageChoice choice;
     choice.passedOver = bios.passedOver;
     const build::ChosenFile* image = bios.image();
