@@ -19,6 +19,9 @@ class CCrisisDlg : public CDialog {
 
     void SetCmdLine(CString strCmdLine);
 
+    // The progress bar runs from 0 to this; the copies share it out by their lengths.
+    static constexpr int kProgressRange = 50;
+
     // Application shell (app/CrisisDlg.cpp).
     void EnableControls(BOOL bEnable);
     // What a folder lacks of a kit: the minimal DOS and a flash utility, which every build

@@ -12,6 +12,7 @@
 #include "app/CrisisDlg.h"
 #include "app/messages.h"
 #include "build/image_candidates.h"
+#include "fat/fat12.h"
 #include "framework/afxfile.h"
 #include "platform/drive_a_copies.h"
 #include "platform/drive_format.h"
@@ -25,8 +26,6 @@ constexpr std::array<const char*, 4> kZyplet16List = {"minidos.sys", "zyplet16.e
                                                       "bios.qvx"};
 constexpr std::array<const char*, 5> kZypletList = {"minidos.sys", "zyplet.exe", "platform.bin",
                                                     "vgabios.exe", "bios.rom"};
-
-constexpr std::uint32_t kProgressSpan = 50;  // the bar's range
 
 // Every name a build may stage in the start directory.
 const std::vector<std::string> kStagedNames = {"vgabios.exe", "bios.qvx", "platform.bin",
@@ -61,17 +60,6 @@ std::vector<Staging> StagingPlan(const CString& project, const build::BiosChoice
     return staging;
 }
 
-// Bytes the files of an empty volume of this layout may take, and its cluster size.
-std::pair<std::uint64_t, std::uint64_t> FileSpace(const fat::Geometry& g) {
-    constexpr std::uint64_t kSector = 512;
-    const std::uint64_t rootSectors = (std::uint64_t{g.rootEntries} * 32 + kSector - 1) / kSector;
-    const std::uint64_t system =
-        g.reservedSectors + std::uint64_t{g.fatCount} * g.sectorsPerFat + rootSectors;
-    const std::uint64_t cluster = std::uint64_t{g.sectorsPerCluster} * kSector;
-    const std::uint64_t data = g.totalSectors > system ? (g.totalSectors - system) * kSector : 0;
-    return {data / cluster * cluster, cluster};
-}
-
 }  // namespace
 
 BOOL CCrisisDlg::CheckStartDir() {
@@ -98,7 +86,7 @@ BOOL CCrisisDlg::CheckStartDir() {
     // Each file as the copy will take it; one that cannot be opened is the copy's to report.
     auto medium = platform::probeDriveA();
     if (!medium) return TRUE;
-    const auto [space, cluster] = FileSpace(medium->geometry);
+    const auto [space, cluster] = fat::fileSpace(medium->geometry);
     std::uint64_t total = 0;
     for (const char* name : files) {
         CString source = name;
@@ -265,7 +253,7 @@ int CCrisisDlg::CopyFilesToDisk() {
         copied += lengths[i];
         // Nothing to share out when no file has a length; the bar then stays where it is.
         if (total != 0) {
-            const std::uint32_t step = (lengths[i] * kProgressSpan) / total;
+            const std::uint32_t step = (lengths[i] * std::uint32_t{kProgressRange}) / total;
             m_nProgressPos = static_cast<int>(static_cast<std::uint32_t>(m_nProgressPos) + step);
         }
         m_progress.SetPos(m_nProgressPos);

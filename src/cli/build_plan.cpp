@@ -19,7 +19,6 @@
 namespace cli {
 namespace {
 
-constexpr std::uint64_t kSectorBytes = 512;
 constexpr std::uint64_t kDefaultMediumBytes = 1474560;  // a 1.44 MB diskette
 
 // The dialog's checks only look: their message boxes are answered and kept quiet, as the plan
@@ -59,16 +58,6 @@ std::string driveState(const std::string& path, std::uint64_t& mediumBytes) {
     return "an image file of " + platform::groupThousands(bytes) + " bytes";
 }
 
-// Bytes a freshly formatted medium of this size holds for files, and its cluster size.
-std::pair<std::uint64_t, std::uint64_t> capacityOf(const fat::Geometry& g) {
-    const std::uint64_t rootSectors = (std::uint64_t{g.rootEntries} * 32 + 511) / 512;
-    const std::uint64_t system =
-        g.reservedSectors + std::uint64_t{g.fatCount} * g.sectorsPerFat + rootSectors;
-    const std::uint64_t cluster = std::uint64_t{g.sectorsPerCluster} * kSectorBytes;
-    const std::uint64_t clusters = (g.totalSectors - system) / g.sectorsPerCluster;
-    return {clusters * cluster, cluster};
-}
-
 // The image staging takes, from the one rule the project check and the staging share, with
 // the rule put in words and the files it passed over.
 ImageChoice chooseImage(const CString& project, const CString& partNum) {
@@ -102,11 +91,12 @@ void checkBootImage(BuildPlan& plan, const fat::Geometry& geometry) {
         plan.stops.push_back("crisboot.bin is not in the start directory");
         return;
     }
-    std::vector<std::uint8_t> image(kSectorBytes, 0);
-    file.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(kSectorBytes));
-    if (static_cast<std::uint64_t>(file.gcount()) < kSectorBytes) {
+    std::vector<std::uint8_t> image(fat::kSectorSize, 0);
+    file.read(reinterpret_cast<char*>(image.data()),
+              static_cast<std::streamsize>(fat::kSectorSize));
+    if (static_cast<std::uint64_t>(file.gcount()) < fat::kSectorSize) {
         plan.stops.push_back("crisboot.bin holds " + std::to_string(file.gcount()) +
-                             " bytes; a boot sector is 512");
+                             " bytes; a boot sector is " + std::to_string(fat::kSectorSize));
         return;
     }
     if (base::Status fits = fat::checkBootImage(image, geometry); !fits)
@@ -184,7 +174,7 @@ BuildPlan planBuild(const Options& options) {
     std::uint64_t mediumBytes = kDefaultMediumBytes;
     plan.driveState = driveState(plan.driveA, mediumBytes);
     const fat::Geometry geometry = *fat::geometryForSize(mediumBytes);
-    const auto [capacity, cluster] = capacityOf(geometry);
+    const auto [capacity, cluster] = fat::fileSpace(geometry);
     plan.capacity = capacity;
     if (options.kind == DiskKind::FormatOnly) {
         plan.notes.push_back("everything on drive A: would be erased");

@@ -341,4 +341,10 @@ Result<FormatReport> format(SectorDevice& device, const FormatOptions& options) 
     return report;
 }
 
+FileSpace fileSpace(const Geometry& g) {
+    const std::uint64_t cluster = std::uint64_t{g.sectorsPerCluster} * kSectorSize;
+    const std::uint64_t clusters = g.totalSectors > firstDataSector(g) ? clusterCount(g) : 0;
+    return {clusters * cluster, cluster};
+}
+
 }  // namespace fat
