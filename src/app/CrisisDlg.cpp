@@ -206,7 +206,7 @@ BOOL CCrisisDlg::UseStartDir(const std::string& folder) {
 }
 
 void CCrisisDlg::SetOutcome(build::Outcome::Kind kind, std::string file, std::string detail,
-                            base::Failure failure) {
+                            std::optional<base::Failure> failure) {
     m_outcome.kind = kind;
     m_outcome.failure = failure;
     m_outcome.file = std::move(file);

@@ -136,7 +136,7 @@ class CCrisisDlg : public CDialog {
     build::Record m_record;
     std::vector<build::ReadBackFile> m_readBack;
     void SetOutcome(build::Outcome::Kind kind, std::string file = {}, std::string detail = {},
-                    base::Failure failure = base::Failure::Other);
+                    std::optional<base::Failure> failure = std::nullopt);
     // A message box for the outcome just set: its text as given, and what failed underneath
     // (the cause quenvol-cli prints after it) as the box's details.
     int ShowOutcome(const char* text, UINT type) {

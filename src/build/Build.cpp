@@ -27,7 +27,7 @@ int CCrisisDlg::Build(BOOL withBootSector) {
 int CCrisisDlg::BuildHeld(BOOL withBootSector) {
     int result = IDYES;
     m_outcome.kind = build::Outcome::Kind::None;
-    m_outcome.failure = base::Failure::Other;
+    m_outcome.failure.reset();
     m_written = {};
     m_stagingLeft.clear();
     m_readBackPassed.reset();

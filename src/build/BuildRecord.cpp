@@ -111,7 +111,7 @@ void CCrisisDlg::FinishRecord() {
     // The kind underneath names what the user has to change, whatever step it stopped.
     if (o.kind != Kind::Succeeded && (o.failure == base::Failure::WriteProtected ||
                                       o.failure == base::Failure::PermissionDenied)) {
-        r.failureKind = build::failureKindName(o.failure);
+        r.failureKind = build::failureKindName(*o.failure);
     }
 }
 
