@@ -41,7 +41,8 @@ class CCrisisDlg : public CDialog {
 
     // Build sequence, project check, copying (build/).
     int Build(BOOL withBootSector);
-    int BuildHeld(BOOL withBootSector);  // Build's steps, within its hold
+    int BuildHeld(BOOL withBootSector);   // Build's steps, within its hold
+    int BuildSteps(BOOL withBootSector);  // the steps themselves, start directory to read-back
     int CheckProject();
     int CheckProjectFiles();
     int ReadPartNumber();
@@ -50,17 +51,18 @@ class CCrisisDlg : public CDialog {
     // One build at a time (build/BuildHold.cpp): drive A: and, with bStartDir, the start
     // directory stay this run's while the result lives; nothing after a refusal was shown.
     std::optional<platform::BuildHold> HoldForBuild(BOOL bStartDir);
-    // Before the success message: the diskette read back and compared with the sources.
-    BOOL CheckDiskette();
+    // Before the success message (build/ReadBackDiskette.cpp): the diskette read back and
+    // compared with the sources. CheckFloppy, before the build, only finds a diskette there.
+    BOOL ReadBackDiskette();
     // Once the start directory is held: what an interrupted build left there is undone, and
     // a symbolic link where files are staged refuses the build.
     BOOL PrepareStartDir();
     // After the project check, before the format: the start directory can take what the
     // build stages, and the diskette's files can fit on the medium in drive A:.
     BOOL CheckStartDir();
-    // The build's record (build/BuildRecord.cpp): begun with the build, finished while drive
-    // A: is still held, then appended to the build log.
-    int BuildSteps(BOOL withBootSector);
+    // The dialog's steps of the build's record (build/RecordSteps.cpp): begun with the build,
+    // finished while drive A: is still held, then appended to the build log. The record itself,
+    // its JSON and the log file are build/build_record.h.
     void StartRecord(const char* kind);
     void FinishRecord();
     void LogBuild();

@@ -64,7 +64,7 @@ int CCrisisDlg::BuildSteps(BOOL withBootSector) {
             return result;
         }
         // Only a diskette read back and found equal to its sources is called a success.
-        if (!CheckDiskette() || Interrupted(*this)) {
+        if (!ReadBackDiskette() || Interrupted(*this)) {
             // Reported already, or the build is ending.
         } else if (!m_stagingLeft.empty()) {
             SetOutcome(build::Outcome::Kind::StartDirRefused, m_stagingLeft.front().name,

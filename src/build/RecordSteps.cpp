@@ -1,5 +1,7 @@
-// The record of a build: started with the build, finished while the build still holds drive
-// A:, and appended to the build log once the build's own messages have been shown.
+// The dialog's steps of a build's record: started with the build, finished from the dialog's
+// state while the build still holds drive A:, and appended to the build log once the build's
+// own messages have been shown. What a record holds, its JSON and the log file are
+// build_record.cpp's.
 #include "app/CrisisDlg.h"
 #include "app/messages.h"
 #include "build/image_candidates.h"
