@@ -41,9 +41,6 @@ std::string Joined(const std::vector<std::string>& reasons) {
     return text;
 }
 
-BiosChoice StartDirBiosFiles(FileList list);
-BiosChoice ProjectBiosFiles(const CString& project, const CString& partNum, FileList list);
-
 }  // namespace
 
 bool IsBiosFileName(const std::string& name) {
@@ -58,12 +55,6 @@ const ChosenFile* BiosChoice::image() const {
     for (const ChosenFile& f : files)
         if (std::string(f.destination) != "platform.bin") return &f;
     return nullptr;
-}
-
-BiosChoice ChooseBiosFiles(FileList list, BiosOrigin origin, const CString& projectPath,
-                           const CString& partNum) {
-    return origin == BiosOrigin::StartDir ? StartDirBiosFiles(list)
-                                          : ProjectBiosFiles(projectPath, partNum, list);
 }
 
 namespace {
@@ -166,6 +157,12 @@ BiosChoice ProjectBiosFiles(const CString& project, const CString& partNum, File
 }
 
 }  // namespace
+
+BiosChoice ChooseBiosFiles(FileList list, BiosOrigin origin, const CString& projectPath,
+                           const CString& partNum) {
+    return origin == BiosOrigin::StartDir ? StartDirBiosFiles(list)
+                                          : ProjectBiosFiles(projectPath, partNum, list);
+}
 
 CString FirstImageCandidate(const CString& projectPath, const CString& partNum) {
     // The part number is text, not a pattern: a '?' in it stands for a '?'.
