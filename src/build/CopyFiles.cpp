@@ -42,24 +42,6 @@ base::Result<platform::StagingArea> OpenStartDir(const char* startDir) {
     return platform::StagingArea::open(mapped->hostPath);
 }
 
-// A file the build copies from the project folder into the start directory, and its name there.
-struct Staging {
-    CString source;
-    const char* destination;
-};
-
-// What the build stages for the project: the video BIOS program when the project has one, and
-// the BIOS files the choice took, nothing else: a start directory's own bios.rom or bios.qvx
-// never goes onto a diskette beside the project's files.
-std::vector<Staging> StagingPlan(const CString& project, const build::BiosChoice& choice) {
-    std::vector<Staging> staging;
-    if (const CString video = project + "\\vgabios.exe"; PathFileExistsA(video))
-        staging.push_back({video, "vgabios.exe"});
-    for (const build::ChosenFile& file : choice.files)
-        staging.push_back({file.source, file.destination});
-    return staging;
-}
-
 }  // namespace
 
 BOOL CCrisisDlg::CheckStartDir() {
@@ -67,8 +49,8 @@ BOOL CCrisisDlg::CheckStartDir() {
     const std::span<const char* const> files = zyplet16
                                                    ? std::span<const char* const>(kZyplet16List)
                                                    : std::span<const char* const>(kZypletList);
-    std::vector<Staging> staging;
-    if (!m_biosChoice.fromStartDir()) staging = StagingPlan(m_strProjectPath, m_biosChoice);
+    std::vector<build::StagedFile> staging;
+    if (!m_biosChoice.fromStartDir()) staging = build::StagingPlan(m_strProjectPath, m_biosChoice);
     const std::string startDir = HostPath(m_szStartDir);
     auto refuse = [&](const std::string& file, const std::string& detail, base::Failure kind) {
         SetOutcome(build::Outcome::Kind::StartDirRefused, file, detail, kind);
@@ -78,7 +60,7 @@ BOOL CCrisisDlg::CheckStartDir() {
 
     if (!staging.empty()) {
         std::vector<std::string> names;
-        for (const Staging& copy : staging) names.emplace_back(copy.destination);
+        for (const build::StagedFile& copy : staging) names.emplace_back(copy.destination);
         if (base::Status room = platform::checkStagingRoom(startDir, names); !room)
             return refuse({}, room.message(), room.error().kind());
     }
@@ -90,7 +72,7 @@ BOOL CCrisisDlg::CheckStartDir() {
     std::uint64_t total = 0;
     for (const char* name : files) {
         CString source = name;
-        for (const Staging& copy : staging)
+        for (const build::StagedFile& copy : staging)
             if (std::string(copy.destination) == name) source = copy.source;
         CFile file;
         if (!file.Open(source, CFile::modeRead | CFile::typeBinary)) continue;
@@ -188,7 +170,8 @@ int CCrisisDlg::CopyFilesToDisk() {
         return failed(first, m_biosChoice.missing, texts::copyFailed(first));
     }
     if (!fromStartDir) {
-        const std::vector<Staging> staging = StagingPlan(m_strProjectPath, m_biosChoice);
+        const std::vector<build::StagedFile> staging =
+            build::StagingPlan(m_strProjectPath, m_biosChoice);
         auto opened = OpenStartDir(m_szStartDir);
         if (!opened) {
             return failed(staging.front().destination, opened.message(),
@@ -197,14 +180,14 @@ int CCrisisDlg::CopyFilesToDisk() {
         area.emplace(std::move(*opened));
         // Recorded in the journal, all of them, before the first is staged.
         std::vector<std::pair<std::string, std::string>> planned;
-        for (const Staging& copy : staging)
+        for (const build::StagedFile& copy : staging)
             planned.emplace_back(HostPath(copy.source.str()), copy.destination);
         if (platform::interrupted()) return interrupted();
         if (const base::Status status = area->plan(planned); !status) {
             return failed(staging.front().destination, status.message(),
                           texts::copyFailed(staging.front().destination), status.error().kind());
         }
-        for (const Staging& copy : staging) {
+        for (const build::StagedFile& copy : staging) {
             if (platform::interrupted()) return interrupted();
             const std::string source = HostPath(copy.source.str());
             const base::Status status = area->stage(source, copy.destination);

@@ -164,6 +164,14 @@ BiosChoice ChooseBiosFiles(FileList list, BiosOrigin origin, const CString& proj
                                           : ProjectBiosFiles(projectPath, partNum, list);
 }
 
+std::vector<StagedFile> StagingPlan(const CString& projectPath, const BiosChoice& choice) {
+    std::vector<StagedFile> staging;
+    if (const CString video = projectPath + "\\vgabios.exe"; PathFileExistsA(video))
+        staging.push_back({video, "vgabios.exe"});
+    for (const ChosenFile& file : choice.files) staging.push_back({file.source, file.destination});
+    return staging;
+}
+
 CString FirstImageCandidate(const CString& projectPath, const CString& partNum) {
     // The part number is text, not a pattern: a '?' in it stands for a '?'.
     const auto pattern =

@@ -59,6 +59,17 @@ struct BiosChoice {
 BiosChoice ChooseBiosFiles(FileList list, BiosOrigin origin, const CString& projectPath = {},
                            const CString& partNum = {});
 
+// A file the build copies from the project folder into the start directory, and its name there.
+struct StagedFile {
+    CString source;
+    const char* destination;
+};
+
+// What the build stages for a project folder's choice: the video BIOS program when the project
+// has one, and the BIOS files the choice took, nothing else: a start directory's own bios.rom
+// or bios.qvx never goes onto a diskette beside the project's files.
+std::vector<StagedFile> StagingPlan(const CString& projectPath, const BiosChoice& choice);
+
 // The first candidate, project path + "\??" + part number + "???.rom": two characters of any
 // kind, the part number literally (without regard to case), three of any kind and ".rom". The
 // real name of the first non-empty file in byte order that has that shape, or empty text when

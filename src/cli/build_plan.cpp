@@ -58,25 +58,17 @@ std::string driveState(const std::string& path, std::uint64_t& mediumBytes) {
     return "an image file of " + platform::groupThousands(bytes) + " bytes";
 }
 
-// The image staging takes, from the one rule the project check and the staging share, with
-// the rule put in words and the files it passed over.
-ImageChoice chooseImage(const CString& project, const CString& partNum) {
-    const build::BiosChoice bios = build::ChooseBiosFiles(
-        build::FileList::Zyplet, build::BiosOrigin::Project, project, partNum);
-    ImageChoice choice;
-    choice.passedOver = bios.passedOver;
-    const build::ChosenFile* image = bios.image();
-    if (image == nullptr) return choice;
-    choice.image = hostPath(image->source.str());
-    const std::string pn = partNum.str();
-    if (bios.rule == "test")
-        choice.rule = "the test image test" + pn + ".rom, which is taken first";
-    else if (bios.rule == "devel")
-        choice.rule = "the development image devel" + pn + ".rom, as there is no usable test image";
-    else
-        choice.rule = "the first image named ??" + pn +
-                      "???.rom, as there is no usable test or development image";
-    return choice;
+// Why staging takes a file, in words: the rule of the choice for the BIOS image.
+std::string stagedWhy(const std::string& name, const build::BiosChoice& bios,
+                      const std::string& pn) {
+    if (name == "vgabios.exe") return "the project folder's video BIOS program";
+    if (name == "platform.bin") return "the project folder's platform file";
+    if (name == "bios.qvx") return "the project's flashable image, as the kit holds zyplet16.exe";
+    if (bios.rule == "test") return "the test image test" + pn + ".rom, which is taken first";
+    if (bios.rule == "devel")
+        return "the development image devel" + pn + ".rom, as there is no usable test image";
+    return "the first image named ??" + pn +
+           "???.rom, as there is no usable test or development image";
 }
 
 void addFile(BuildPlan& plan, std::string name, std::string source, std::string why) {
@@ -111,23 +103,13 @@ void planFiles(BuildPlan& plan, CCrisisDlg& dialog, bool zyplet16, bool filesInS
         staged.push_back({name, {name, source, regularFileBytes(source), std::move(why)}});
     };
     if (!filesInStartDir) {
-        const CString& project = dialog.m_strProjectPath;
-        if (PathFileExistsA(project + "\\vgabios.exe"))
-            stage("vgabios.exe", hostPath((project + "\\vgabios.exe").str()),
-                  "the project folder's video BIOS program");
-        if (zyplet16) {
-            stage("bios.qvx", hostPath((project + "\\flashabl.rom").str()),
-                  "the project's flashable image, as the kit holds zyplet16.exe");
-        } else {
-            stage("platform.bin", hostPath((project + "\\platform.bin").str()),
-                  "the project folder's platform file");
-            const ImageChoice image = chooseImage(project, dialog.m_strPartNum);
-            if (!image.image.empty()) stage("bios.rom", image.image, image.rule);
-            for (const auto& passed : image.passedOver) {
-                if (image.image.empty()) break;
-                plan.notes.push_back("passed over: " + passed);
-            }
+        // The choice the project check made, as staging takes it.
+        const build::BiosChoice& bios = dialog.m_biosChoice;
+        for (const build::StagedFile& file : build::StagingPlan(dialog.m_strProjectPath, bios)) {
+            stage(file.destination, hostPath(file.source.str()),
+                  stagedWhy(file.destination, bios, dialog.m_strPartNum.str()));
         }
+        for (const auto& passed : bios.passedOver) plan.notes.push_back("passed over: " + passed);
     }
     const std::vector<std::string> names =
         zyplet16
@@ -188,7 +170,8 @@ BuildPlan planBuild(const Options& options) {
     std::snprintf(dialog.m_szStartDir, sizeof dialog.m_szStartDir, "%s", plan.startDir.c_str());
 
     const bool kit = PathFileExistsA("minidos.sys") != FALSE;
-    const bool zyplet16 = PathFileExistsA("ZYPLET16.EXE") != FALSE;
+    const build::FileList list = build::KitFileList();
+    const bool zyplet16 = list == build::FileList::Zyplet16;
     if (!kit)
         plan.stops.push_back("the start directory " + plan.startDir + " holds no minidos.sys");
     if (!zyplet16 && !PathFileExistsA("zyplet.exe"))
@@ -197,10 +180,9 @@ BuildPlan planBuild(const Options& options) {
             "zyplet16.exe)");
     if (options.kind == DiskKind::Minidos) checkBootImage(plan, geometry);
 
-    // The project check's own shortcut: BIOS files already in the start directory.
-    const bool filesInStartDir =
-        (dialog.GetFileLength("bios.rom") != 0 && dialog.GetFileLength("platform.bin") != 0) ||
-        dialog.GetFileLength("bios.qvx") != 0;
+    // The project check's own shortcut: the kit's list of BIOS files in the start directory.
+    dialog.m_biosChoice = build::ChooseBiosFiles(build::KitFileList(), build::BiosOrigin::StartDir);
+    const bool filesInStartDir = dialog.m_biosChoice.complete();
     if (!filesInStartDir) {
         std::string path;
         for (const auto& word : options.projectWords) path += (path.empty() ? "" : " ") + word;
