@@ -86,7 +86,7 @@ BOOL CCrisisDlg::OnInitDialog() {
 
     m_nDiskKind = 0;
     m_bFilesInStartDir = FALSE;
-    m_progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 50));
+    m_progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, kProgressRange));
     m_nProgressPos = 1;
 
     // The start directory must fit its 128-character field; a longer one would make every
@@ -206,7 +206,7 @@ BOOL CCrisisDlg::UseStartDir(const std::string& folder) {
 }
 
 void CCrisisDlg::SetOutcome(build::Outcome::Kind kind, std::string file, std::string detail,
-                            base::Failure failure) {
+                            std::optional<base::Failure> failure) {
     m_outcome.kind = kind;
     m_outcome.failure = failure;
     m_outcome.file = std::move(file);

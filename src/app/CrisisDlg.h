@@ -19,6 +19,9 @@ class CCrisisDlg : public CDialog {
 
     void SetCmdLine(CString strCmdLine);
 
+    // The progress bar runs from 0 to this; the copies share it out by their lengths.
+    static constexpr int kProgressRange = 50;
+
     // Application shell (app/CrisisDlg.cpp).
     void EnableControls(BOOL bEnable);
     // What a folder lacks of a kit: the minimal DOS and a flash utility, which every build
@@ -38,7 +41,8 @@ class CCrisisDlg : public CDialog {
 
     // Build sequence, project check, copying (build/).
     int Build(BOOL withBootSector);
-    int BuildHeld(BOOL withBootSector);  // Build's steps, within its hold
+    int BuildHeld(BOOL withBootSector);   // Build's steps, within its hold
+    int BuildSteps(BOOL withBootSector);  // the steps themselves, start directory to read-back
     int CheckProject();
     int CheckProjectFiles();
     int ReadPartNumber();
@@ -47,17 +51,18 @@ class CCrisisDlg : public CDialog {
     // One build at a time (build/BuildHold.cpp): drive A: and, with bStartDir, the start
     // directory stay this run's while the result lives; nothing after a refusal was shown.
     std::optional<platform::BuildHold> HoldForBuild(BOOL bStartDir);
-    // Before the success message: the diskette read back and compared with the sources.
-    BOOL CheckDiskette();
+    // Before the success message (build/ReadBackDiskette.cpp): the diskette read back and
+    // compared with the sources. CheckFloppy, before the build, only finds a diskette there.
+    BOOL ReadBackDiskette();
     // Once the start directory is held: what an interrupted build left there is undone, and
     // a symbolic link where files are staged refuses the build.
     BOOL PrepareStartDir();
     // After the project check, before the format: the start directory can take what the
     // build stages, and the diskette's files can fit on the medium in drive A:.
     BOOL CheckStartDir();
-    // The build's record (build/BuildRecord.cpp): begun with the build, finished while drive
-    // A: is still held, then appended to the build log.
-    int BuildSteps(BOOL withBootSector);
+    // The dialog's steps of the build's record (build/RecordSteps.cpp): begun with the build,
+    // finished while drive A: is still held, then appended to the build log. The record itself,
+    // its JSON and the log file are build/build_record.h.
     void StartRecord(const char* kind);
     void FinishRecord();
     void LogBuild();
@@ -133,7 +138,7 @@ class CCrisisDlg : public CDialog {
     build::Record m_record;
     std::vector<build::ReadBackFile> m_readBack;
     void SetOutcome(build::Outcome::Kind kind, std::string file = {}, std::string detail = {},
-                    base::Failure failure = base::Failure::Other);
+                    std::optional<base::Failure> failure = std::nullopt);
     // A message box for the outcome just set: its text as given, and what failed underneath
     // (the cause quenvol-cli prints after it) as the box's details.
     int ShowOutcome(const char* text, UINT type) {

@@ -27,7 +27,7 @@ int CCrisisDlg::Build(BOOL withBootSector) {
 int CCrisisDlg::BuildHeld(BOOL withBootSector) {
     int result = IDYES;
     m_outcome.kind = build::Outcome::Kind::None;
-    m_outcome.failure = base::Failure::Other;
+    m_outcome.failure.reset();
     m_written = {};
     m_stagingLeft.clear();
     m_readBackPassed.reset();
@@ -64,7 +64,7 @@ int CCrisisDlg::BuildSteps(BOOL withBootSector) {
             return result;
         }
         // Only a diskette read back and found equal to its sources is called a success.
-        if (!CheckDiskette() || Interrupted(*this)) {
+        if (!ReadBackDiskette() || Interrupted(*this)) {
             // Reported already, or the build is ending.
         } else if (!m_stagingLeft.empty()) {
             SetOutcome(build::Outcome::Kind::StartDirRefused, m_stagingLeft.front().name,

@@ -26,7 +26,7 @@ int CCrisisDlg::CheckProject() {
     // The flash utility decides the list, and with it which BIOS files the diskette needs: the
     // start directory's own count only when they are what that list takes.
     const build::FileList list = build::KitFileList();
-    m_biosChoice = build::StartDirBiosFiles(list);
+    m_biosChoice = build::ChooseBiosFiles(list, build::BiosOrigin::StartDir);
     if (m_biosChoice.complete()) {
         m_bFilesInStartDir = TRUE;
         return 1;
@@ -50,7 +50,8 @@ int CCrisisDlg::CheckProject() {
 int CCrisisDlg::CheckProjectFiles() {
     std::string why;
     if (ReadPartNumber()) {
-        m_biosChoice = build::ProjectBiosFiles(m_strProjectPath, m_strPartNum, m_biosChoice.list);
+        m_biosChoice = build::ChooseBiosFiles(m_biosChoice.list, build::BiosOrigin::Project,
+                                              m_strProjectPath, m_strPartNum);
         if (m_biosChoice.complete()) return 1;
         why = m_biosChoice.missing;
     } else {

@@ -12,6 +12,7 @@
 #include "app/CrisisDlg.h"
 #include "app/messages.h"
 #include "build/image_candidates.h"
+#include "fat/fat12.h"
 #include "framework/afxfile.h"
 #include "platform/drive_a_copies.h"
 #include "platform/drive_format.h"
@@ -25,8 +26,6 @@ constexpr std::array<const char*, 4> kZyplet16List = {"minidos.sys", "zyplet16.e
                                                       "bios.qvx"};
 constexpr std::array<const char*, 5> kZypletList = {"minidos.sys", "zyplet.exe", "platform.bin",
                                                     "vgabios.exe", "bios.rom"};
-
-constexpr std::uint32_t kProgressSpan = 50;  // the bar's range
 
 // Every name a build may stage in the start directory.
 const std::vector<std::string> kStagedNames = {"vgabios.exe", "bios.qvx", "platform.bin",
@@ -43,40 +42,6 @@ base::Result<platform::StagingArea> OpenStartDir(const char* startDir) {
     return platform::StagingArea::open(mapped->hostPath);
 }
 
-// A file the build copies from the project folder into the start directory, and its name there.
-struct Staging {
-    CString source;
-    const char* destination;
-};
-
-// What the build stages for the project: the video BIOS program when the project has one, and
-// the BIOS files the choice took, nothing else: a start directory's own bios.rom or bios.qvx
-// never goes onto a diskette beside the project's files.
-std::vector<Staging> StagingPlan(const CString& project, const build::BiosChoice& choice) {
-    std::vector<Staging> staging;
-    if (const CString video = project + "\\vgabios.exe"; PathFileExistsA(video))
-        staging.push_back({video, "vgabios.exe"});
-    for (const build::ChosenFile& file : choice.files)
-        staging.push_back({file.source, file.destination});
-    return staging;
-}
-
-// The BIOS files of the list; only these are refused empty on the diskette.
-bool IsBiosFile(const std::string& name) {
-    return name == "bios.rom" || name == "bios.qvx" || name == "platform.bin";
-}
-
-// Bytes the files of an empty volume of this layout may take, and its cluster size.
-std::pair<std::uint64_t, std::uint64_t> FileSpace(const fat::Geometry& g) {
-    constexpr std::uint64_t kSector = 512;
-    const std::uint64_t rootSectors = (std::uint64_t{g.rootEntries} * 32 + kSector - 1) / kSector;
-    const std::uint64_t system =
-        g.reservedSectors + std::uint64_t{g.fatCount} * g.sectorsPerFat + rootSectors;
-    const std::uint64_t cluster = std::uint64_t{g.sectorsPerCluster} * kSector;
-    const std::uint64_t data = g.totalSectors > system ? (g.totalSectors - system) * kSector : 0;
-    return {data / cluster * cluster, cluster};
-}
-
 }  // namespace
 
 BOOL CCrisisDlg::CheckStartDir() {
@@ -84,8 +49,8 @@ BOOL CCrisisDlg::CheckStartDir() {
     const std::span<const char* const> files = zyplet16
                                                    ? std::span<const char* const>(kZyplet16List)
                                                    : std::span<const char* const>(kZypletList);
-    std::vector<Staging> staging;
-    if (!m_biosChoice.fromStartDir) staging = StagingPlan(m_strProjectPath, m_biosChoice);
+    std::vector<build::StagedFile> staging;
+    if (!m_biosChoice.fromStartDir()) staging = build::StagingPlan(m_strProjectPath, m_biosChoice);
     const std::string startDir = HostPath(m_szStartDir);
     auto refuse = [&](const std::string& file, const std::string& detail, base::Failure kind) {
         SetOutcome(build::Outcome::Kind::StartDirRefused, file, detail, kind);
@@ -95,7 +60,7 @@ BOOL CCrisisDlg::CheckStartDir() {
 
     if (!staging.empty()) {
         std::vector<std::string> names;
-        for (const Staging& copy : staging) names.emplace_back(copy.destination);
+        for (const build::StagedFile& copy : staging) names.emplace_back(copy.destination);
         if (base::Status room = platform::checkStagingRoom(startDir, names); !room)
             return refuse({}, room.message(), room.error().kind());
     }
@@ -103,11 +68,11 @@ BOOL CCrisisDlg::CheckStartDir() {
     // Each file as the copy will take it; one that cannot be opened is the copy's to report.
     auto medium = platform::probeDriveA();
     if (!medium) return TRUE;
-    const auto [space, cluster] = FileSpace(medium->geometry);
+    const auto [space, cluster] = fat::fileSpace(medium->geometry);
     std::uint64_t total = 0;
     for (const char* name : files) {
         CString source = name;
-        for (const Staging& copy : staging)
+        for (const build::StagedFile& copy : staging)
             if (std::string(copy.destination) == name) source = copy.source;
         CFile file;
         if (!file.Open(source, CFile::modeRead | CFile::typeBinary)) continue;
@@ -196,15 +161,17 @@ int CCrisisDlg::CopyFilesToDisk() {
     };
     // Chosen again by the same rule as at the check: the format dialog may have taken long
     // enough for a file to be emptied, removed or replaced, and staging takes what is there now.
-    const bool fromStartDir = m_biosChoice.fromStartDir;
-    m_biosChoice = fromStartDir ? build::StartDirBiosFiles(list)
-                                : build::ProjectBiosFiles(m_strProjectPath, m_strPartNum, list);
+    const bool fromStartDir = m_biosChoice.fromStartDir();
+    m_biosChoice = build::ChooseBiosFiles(
+        list, fromStartDir ? build::BiosOrigin::StartDir : build::BiosOrigin::Project,
+        m_strProjectPath, m_strPartNum);
     if (!m_biosChoice.complete()) {
         const char* first = zyplet16 ? "bios.qvx" : "platform.bin";
         return failed(first, m_biosChoice.missing, texts::copyFailed(first));
     }
     if (!fromStartDir) {
-        const std::vector<Staging> staging = StagingPlan(m_strProjectPath, m_biosChoice);
+        const std::vector<build::StagedFile> staging =
+            build::StagingPlan(m_strProjectPath, m_biosChoice);
         auto opened = OpenStartDir(m_szStartDir);
         if (!opened) {
             return failed(staging.front().destination, opened.message(),
@@ -213,14 +180,14 @@ int CCrisisDlg::CopyFilesToDisk() {
         area.emplace(std::move(*opened));
         // Recorded in the journal, all of them, before the first is staged.
         std::vector<std::pair<std::string, std::string>> planned;
-        for (const Staging& copy : staging)
+        for (const build::StagedFile& copy : staging)
             planned.emplace_back(HostPath(copy.source.str()), copy.destination);
         if (platform::interrupted()) return interrupted();
         if (const base::Status status = area->plan(planned); !status) {
             return failed(staging.front().destination, status.message(),
                           texts::copyFailed(staging.front().destination), status.error().kind());
         }
-        for (const Staging& copy : staging) {
+        for (const build::StagedFile& copy : staging) {
             if (platform::interrupted()) return interrupted();
             const std::string source = HostPath(copy.source.str());
             const base::Status status = area->stage(source, copy.destination);
@@ -269,7 +236,7 @@ int CCrisisDlg::CopyFilesToDisk() {
         copied += lengths[i];
         // Nothing to share out when no file has a length; the bar then stays where it is.
         if (total != 0) {
-            const std::uint32_t step = (lengths[i] * kProgressSpan) / total;
+            const std::uint32_t step = (lengths[i] * std::uint32_t{kProgressRange}) / total;
             m_nProgressPos = static_cast<int>(static_cast<std::uint32_t>(m_nProgressPos) + step);
         }
         m_progress.SetPos(m_nProgressPos);
@@ -279,7 +246,7 @@ int CCrisisDlg::CopyFilesToDisk() {
         if (platform::interrupted()) return stopped();
         // A BIOS file emptied after it was chosen would pass the read-back, which compares
         // it with its own empty source.
-        if (IsBiosFile(name.str()) && lengths[i] == 0) {
+        if (build::IsBiosFileName(name.str()) && lengths[i] == 0) {
             return failed(name.str(), name.str() + " in the start directory is empty",
                           texts::copyFailed(name.str()), base::Failure::BadData);
         }

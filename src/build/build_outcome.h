@@ -29,8 +29,9 @@ struct Outcome {
     Kind kind = Kind::None;
     std::string file;    // the file concerned, as the message names it
     std::string detail;  // what failed underneath: the file, the operation, the system's words
-    // The kind of that failure underneath (write protection, permission...), for exit statuses.
-    base::Failure failure = base::Failure::Other;
+    // The kind of that failure underneath (write protection, permission...), for exit statuses;
+    // none for a success, and for an outcome that no failure underneath caused.
+    std::optional<base::Failure> failure;
     int serial = 0;  // grows with every outcome, so that a reader can tell a new one
 };
 

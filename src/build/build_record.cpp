@@ -13,8 +13,9 @@
 
 namespace build {
 
-const char* failureKindName(base::Failure failure, const char* unnamed) {
-    switch (failure) {
+const char* failureKindName(std::optional<base::Failure> failure, const char* unnamed) {
+    if (!failure) return unnamed;
+    switch (*failure) {
         case base::Failure::NoMedium:
             return "no-diskette";
         case base::Failure::NotDiskette:

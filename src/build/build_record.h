@@ -82,7 +82,7 @@ struct Record {
 
 // The failure kinds of a record, by the kind of failure underneath; `unnamed` for the kinds the
 // record has no word of its own for (no room, I/O error, bad data, other).
-const char* failureKindName(base::Failure failure, const char* unnamed = "other");
+const char* failureKindName(std::optional<base::Failure> failure, const char* unnamed = "other");
 
 // "2026-12-07T20:41:19Z".
 std::string utcNow();

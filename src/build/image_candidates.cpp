@@ -43,6 +43,10 @@ std::string Joined(const std::vector<std::string>& reasons) {
 
 }  // namespace
 
+bool IsBiosFileName(const std::string& name) {
+    return name == "bios.rom" || name == "bios.qvx" || name == "platform.bin";
+}
+
 FileList KitFileList() {
     return PathFileExistsA("ZYPLET16.EXE") ? FileList::Zyplet16 : FileList::Zyplet;
 }
@@ -53,9 +57,12 @@ const ChosenFile* BiosChoice::image() const {
     return nullptr;
 }
 
+namespace {
+
 BiosChoice StartDirBiosFiles(FileList list) {
     BiosChoice choice;
     choice.list = list;
+    choice.origin = BiosOrigin::StartDir;
     std::vector<const char*> needed = list == FileList::Zyplet16
                                           ? std::vector<const char*>{"bios.qvx"}
                                           : std::vector<const char*>{"bios.rom", "platform.bin"};
@@ -72,7 +79,6 @@ BiosChoice StartDirBiosFiles(FileList list) {
         choice.missing = "the start directory's " + Joined(choice.passedOver);
         return choice;
     }
-    choice.fromStartDir = true;
     choice.rule = "start-directory";
     return choice;
 }
@@ -80,6 +86,7 @@ BiosChoice StartDirBiosFiles(FileList list) {
 BiosChoice ProjectBiosFiles(const CString& project, const CString& partNum, FileList list) {
     BiosChoice choice;
     choice.list = list;
+    choice.origin = BiosOrigin::Project;
     std::vector<std::string> problems;
     if (list == FileList::Zyplet16) {
         const CString flashable = project + "\\flashabl.rom";
@@ -147,6 +154,22 @@ BiosChoice ProjectBiosFiles(const CString& project, const CString& partNum, File
     choice.files.push_back({chosen->name, "bios.rom", imageBytes});
     choice.rule = chosen->rule;
     return choice;
+}
+
+}  // namespace
+
+BiosChoice ChooseBiosFiles(FileList list, BiosOrigin origin, const CString& projectPath,
+                           const CString& partNum) {
+    return origin == BiosOrigin::StartDir ? StartDirBiosFiles(list)
+                                          : ProjectBiosFiles(projectPath, partNum, list);
+}
+
+std::vector<StagedFile> StagingPlan(const CString& projectPath, const BiosChoice& choice) {
+    std::vector<StagedFile> staging;
+    if (const CString video = projectPath + "\\vgabios.exe"; PathFileExistsA(video))
+        staging.push_back({video, "vgabios.exe"});
+    for (const ChosenFile& file : choice.files) staging.push_back({file.source, file.destination});
+    return staging;
 }
 
 CString FirstImageCandidate(const CString& projectPath, const CString& partNum) {

@@ -1,7 +1,7 @@
-// Which BIOS files a build takes, decided in one place: the project check asks whether they
-// are at hand, staging copies exactly those, and the build record names the rule that chose
-// them. A file counts only when it is a non-empty regular file; a directory, a pipe, a device
-// or an empty file is passed over with the reason.
+// Which BIOS files a build takes, decided in one place, ChooseBiosFiles: the project check asks
+// whether they are at hand, staging copies exactly those, and the build record names the image
+// and the rule of that same choice. A file counts only when it is a non-empty regular file; a
+// directory, a pipe, a device or an empty file is passed over with the reason.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +21,14 @@ enum class FileList {
 // ZYPLET16.EXE in the current directory (the start directory) calls for its list.
 FileList KitFileList();
 
+// Where a build's BIOS files come from: the start directory's own, or the project folder's,
+// staged into the start directory.
+enum class BiosOrigin { StartDir, Project };
+
+// The names the BIOS files have on the diskette: the image (bios.rom or bios.qvx) and the
+// platform file. Only these are never put on a diskette empty.
+bool IsBiosFileName(const std::string& name);
+
 // A BIOS file the build takes, and the name it has on the diskette.
 struct ChosenFile {
     CString source;           // a start-directory name or a project folder's file
@@ -30,7 +38,8 @@ struct ChosenFile {
 
 struct BiosChoice {
     FileList list = FileList::Zyplet;
-    bool fromStartDir = false;
+    BiosOrigin origin = BiosOrigin::Project;
+    bool fromStartDir() const { return complete() && origin == BiosOrigin::StartDir; }
     // "start-directory", "flashable", "test", "devel" or "part-number"; empty when the files
     // the list needs are not all there.
     std::string rule;
@@ -41,14 +50,25 @@ struct BiosChoice {
     const ChosenFile* image() const;  // the file that becomes bios.rom or bios.qvx
 };
 
-// The start directory's own files (bios.rom with platform.bin for the five-file list,
-// bios.qvx for the four-file list), named relative to the current directory.
-BiosChoice StartDirBiosFiles(FileList list);
+// The BIOS files the list takes from `origin`. From the start directory: its own bios.rom with
+// platform.bin for the five-file list, bios.qvx for the four-file list, named relative to the
+// current directory. From the project folder: flashabl.rom for the four-file list; platform.bin
+// and one image for the five-file list, the test image before the development image before the
+// part-number pattern. The result names the rule that chose, the files passed over and why,
+// or what is missing; an empty file is never chosen.
+BiosChoice ChooseBiosFiles(FileList list, BiosOrigin origin, const CString& projectPath = {},
+                           const CString& partNum = {});
 
-// The project folder's files for the list: flashabl.rom for the four-file list; platform.bin
-// and one image for the five-file list, the test image before the development image before
-// the part-number pattern.
-BiosChoice ProjectBiosFiles(const CString& projectPath, const CString& partNum, FileList list);
+// A file the build copies from the project folder into the start directory, and its name there.
+struct StagedFile {
+    CString source;
+    const char* destination;
+};
+
+// What the build stages for a project folder's choice: the video BIOS program when the project
+// has one, and the BIOS files the choice took, nothing else: a start directory's own bios.rom
+// or bios.qvx never goes onto a diskette beside the project's files.
+std::vector<StagedFile> StagingPlan(const CString& projectPath, const BiosChoice& choice);
 
 // The first candidate, project path + "\??" + part number + "???.rom": two characters of any
 // kind, the part number literally (without regard to case), three of any kind and ".rom". The

@@ -11,8 +11,6 @@
 namespace build {
 namespace {
 
-constexpr std::size_t kSectorBytes = 512;
-
 std::string hexByte(std::uint8_t b) {
     static const char digits[] = "0123456789ABCDEF";
     return std::string("0x") + digits[b >> 4] + digits[b & 15];
@@ -63,7 +61,7 @@ std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expecta
         report.push_back({"", "the diskette holds no readable FAT12 volume: " + volume.message()});
         return report;
     }
-    std::uint64_t total = expectation.bootSector ? kSectorBytes : 0;
+    std::uint64_t total = expectation.bootSector ? fat::kSectorSize : 0;
     for (const auto& file : expectation.files) total += file.bytes.size();
     std::uint64_t done = 0;
     for (const auto& file : expectation.files) {
@@ -92,8 +90,8 @@ std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expecta
     }
     if (expectation.bootSector) {
         if (progress) progress("crisboot.bin", done, total);
-        done += kSectorBytes;
-        std::vector<std::uint8_t> sector(kSectorBytes);
+        done += fat::kSectorSize;
+        std::vector<std::uint8_t> sector(fat::kSectorSize);
         if (auto read = device.read(0, 1, sector.data()); !read) {
             report.push_back({"crisboot.bin", "sector 0 cannot be read: " + read.message()});
         } else if (auto at = firstDifference(sector, *expectation.bootSector)) {

@@ -451,7 +451,7 @@ BootCheck runBootCheck(const BootCheckRequest& request) {
         result.record.message = result.message;
         return result;
     }
-    auto fail = [&](std::string why, base::Failure kind = base::Failure::Other) {
+    auto fail = [&](std::string why, std::optional<base::Failure> kind = base::Failure::Other) {
         result.state = BootCheck::State::Failed;
         result.failure = kind;
         result.message = std::move(why);

@@ -32,7 +32,7 @@ struct BootCheck {
     };
     State state = State::Failed;
     std::string message;  // NoEmulator and Failed: why; Ran: a problem with the screen picture
-    base::Failure failure = base::Failure::Other;  // Failed: the kind, for the exit status
+    std::optional<base::Failure> failure;  // Failed: the kind, for the exit status
     build::RecordBootCheck record;
 };
 

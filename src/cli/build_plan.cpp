@@ -19,7 +19,6 @@
 namespace cli {
 namespace {
 
-constexpr std::uint64_t kSectorBytes = 512;
 constexpr std::uint64_t kDefaultMediumBytes = 1474560;  // a 1.44 MB diskette
 
 // The dialog's checks only look: their message boxes are answered and kept quiet, as the plan
@@ -59,35 +58,17 @@ std::string driveState(const std::string& path, std::uint64_t& mediumBytes) {
     return "an image file of " + platform::groupThousands(bytes) + " bytes";
 }
 
-// Bytes a freshly formatted medium of this size holds for files, and its cluster size.
-std::pair<std::uint64_t, std::uint64_t> capacityOf(const fat::Geometry& g) {
-    const std::uint64_t rootSectors = (std::uint64_t{g.rootEntries} * 32 + 511) / 512;
-    const std::uint64_t system =
-        g.reservedSectors + std::uint64_t{g.fatCount} * g.sectorsPerFat + rootSectors;
-    const std::uint64_t cluster = std::uint64_t{g.sectorsPerCluster} * kSectorBytes;
-    const std::uint64_t clusters = (g.totalSectors - system) / g.sectorsPerCluster;
-    return {clusters * cluster, cluster};
-}
-
-// The image staging takes, from the one rule the project check and the staging share, with
-// the rule put in words and the files it passed over.
-ImageChoice chooseImage(const CString& project, const CString& partNum) {
-    const build::BiosChoice bios =
-        build::ProjectBiosFiles(project, partNum, build::FileList::Zyplet);
-    ImageChoice choice;
-    choice.passedOver = bios.passedOver;
-    const build::ChosenFile* image = bios.image();
-    if (image == nullptr) return choice;
-    choice.image = hostPath(image->source.str());
-    const std::string pn = partNum.str();
-    if (bios.rule == "test")
-        choice.rule = "the test image test" + pn + ".rom, which is taken first";
-    else if (bios.rule == "devel")
-        choice.rule = "the development image devel" + pn + ".rom, as there is no usable test image";
-    else
-        choice.rule = "the first image named ??" + pn +
-                      "???.rom, as there is no usable test or development image";
-    return choice;
+// Why staging takes a file, in words: the rule of the choice for the BIOS image.
+std::string stagedWhy(const std::string& name, const build::BiosChoice& bios,
+                      const std::string& pn) {
+    if (name == "vgabios.exe") return "the project folder's video BIOS program";
+    if (name == "platform.bin") return "the project folder's platform file";
+    if (name == "bios.qvx") return "the project's flashable image, as the kit holds zyplet16.exe";
+    if (bios.rule == "test") return "the test image test" + pn + ".rom, which is taken first";
+    if (bios.rule == "devel")
+        return "the development image devel" + pn + ".rom, as there is no usable test image";
+    return "the first image named ??" + pn +
+           "???.rom, as there is no usable test or development image";
 }
 
 void addFile(BuildPlan& plan, std::string name, std::string source, std::string why) {
@@ -102,11 +83,12 @@ void checkBootImage(BuildPlan& plan, const fat::Geometry& geometry) {
         plan.stops.push_back("crisboot.bin is not in the start directory");
         return;
     }
-    std::vector<std::uint8_t> image(kSectorBytes, 0);
-    file.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(kSectorBytes));
-    if (static_cast<std::uint64_t>(file.gcount()) < kSectorBytes) {
+    std::vector<std::uint8_t> image(fat::kSectorSize, 0);
+    file.read(reinterpret_cast<char*>(image.data()),
+              static_cast<std::streamsize>(fat::kSectorSize));
+    if (static_cast<std::uint64_t>(file.gcount()) < fat::kSectorSize) {
         plan.stops.push_back("crisboot.bin holds " + std::to_string(file.gcount()) +
-                             " bytes; a boot sector is 512");
+                             " bytes; a boot sector is " + std::to_string(fat::kSectorSize));
         return;
     }
     if (base::Status fits = fat::checkBootImage(image, geometry); !fits)
@@ -121,23 +103,13 @@ void planFiles(BuildPlan& plan, CCrisisDlg& dialog, bool zyplet16, bool filesInS
         staged.push_back({name, {name, source, regularFileBytes(source), std::move(why)}});
     };
     if (!filesInStartDir) {
-        const CString& project = dialog.m_strProjectPath;
-        if (PathFileExistsA(project + "\\vgabios.exe"))
-            stage("vgabios.exe", hostPath((project + "\\vgabios.exe").str()),
-                  "the project folder's video BIOS program");
-        if (zyplet16) {
-            stage("bios.qvx", hostPath((project + "\\flashabl.rom").str()),
-                  "the project's flashable image, as the kit holds zyplet16.exe");
-        } else {
-            stage("platform.bin", hostPath((project + "\\platform.bin").str()),
-                  "the project folder's platform file");
-            const ImageChoice image = chooseImage(project, dialog.m_strPartNum);
-            if (!image.image.empty()) stage("bios.rom", image.image, image.rule);
-            for (const auto& passed : image.passedOver) {
-                if (image.image.empty()) break;
-                plan.notes.push_back("passed over: " + passed);
-            }
+        // The choice the project check made, as staging takes it.
+        const build::BiosChoice& bios = dialog.m_biosChoice;
+        for (const build::StagedFile& file : build::StagingPlan(dialog.m_strProjectPath, bios)) {
+            stage(file.destination, hostPath(file.source.str()),
+                  stagedWhy(file.destination, bios, dialog.m_strPartNum.str()));
         }
+        for (const auto& passed : bios.passedOver) plan.notes.push_back("passed over: " + passed);
     }
     const std::vector<std::string> names =
         zyplet16
@@ -184,7 +156,7 @@ BuildPlan planBuild(const Options& options) {
     std::uint64_t mediumBytes = kDefaultMediumBytes;
     plan.driveState = driveState(plan.driveA, mediumBytes);
     const fat::Geometry geometry = *fat::geometryForSize(mediumBytes);
-    const auto [capacity, cluster] = capacityOf(geometry);
+    const auto [capacity, cluster] = fat::fileSpace(geometry);
     plan.capacity = capacity;
     if (options.kind == DiskKind::FormatOnly) {
         plan.notes.push_back("everything on drive A: would be erased");
@@ -198,7 +170,8 @@ BuildPlan planBuild(const Options& options) {
     std::snprintf(dialog.m_szStartDir, sizeof dialog.m_szStartDir, "%s", plan.startDir.c_str());
 
     const bool kit = PathFileExistsA("minidos.sys") != FALSE;
-    const bool zyplet16 = PathFileExistsA("ZYPLET16.EXE") != FALSE;
+    const build::FileList list = build::KitFileList();
+    const bool zyplet16 = list == build::FileList::Zyplet16;
     if (!kit)
         plan.stops.push_back("the start directory " + plan.startDir + " holds no minidos.sys");
     if (!zyplet16 && !PathFileExistsA("zyplet.exe"))
@@ -207,10 +180,9 @@ BuildPlan planBuild(const Options& options) {
             "zyplet16.exe)");
     if (options.kind == DiskKind::Minidos) checkBootImage(plan, geometry);
 
-    // The project check's own shortcut: BIOS files already in the start directory.
-    const bool filesInStartDir =
-        (dialog.GetFileLength("bios.rom") != 0 && dialog.GetFileLength("platform.bin") != 0) ||
-        dialog.GetFileLength("bios.qvx") != 0;
+    // The project check's own shortcut: the kit's list of BIOS files in the start directory.
+    dialog.m_biosChoice = build::ChooseBiosFiles(build::KitFileList(), build::BiosOrigin::StartDir);
+    const bool filesInStartDir = dialog.m_biosChoice.complete();
     if (!filesInStartDir) {
         std::string path;
         for (const auto& word : options.projectWords) path += (path.empty() ? "" : " ") + word;

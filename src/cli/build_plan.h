@@ -11,14 +11,6 @@
 
 namespace cli {
 
-// The BIOS image a build would take from the project folder, the rule that chose it, and why
-// each candidate before it was passed over.
-struct ImageChoice {
-    std::string image;  // host path; empty when no candidate is there
-    std::string rule;
-    std::vector<std::string> passedOver;
-};
-
 struct PlannedFile {
     std::string name;                    // on the diskette: "bios.rom"
     std::string source;                  // host path it would be copied from

@@ -67,8 +67,9 @@ int checkVerification(const CliPolicy& policy, build::Record& record) {
 }
 
 // The exit status a failure of this kind calls for, where the kind decides.
-int statusOfKind(base::Failure failure, int otherwise) {
-    switch (failure) {
+int statusOfKind(std::optional<base::Failure> failure, int otherwise) {
+    if (!failure) return otherwise;
+    switch (*failure) {
         case base::Failure::NoMedium:
             return kExitNoDiskette;
         case base::Failure::WriteProtected:

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,8 @@ namespace cli {
 
 struct ImageCopy {
     bool ok = false;
-    std::string message;  // what failed, for a failed copy
-    base::Failure failure = base::Failure::Other;
+    std::string message;                   // what failed, for a failed copy
+    std::optional<base::Failure> failure;  // its kind, when one is known; none for a success
     std::uint64_t bytes = 0;
     std::string sha256;  // of the bytes written to the file
     std::vector<std::uint32_t> unreadableSectors;

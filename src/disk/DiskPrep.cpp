@@ -19,12 +19,11 @@
 namespace {
 
 constexpr int kReadAttempts = 3;
-constexpr SIZE_T kSectorBytes = 512;
 
 // A fresh, zero-filled sector buffer for one operation.
 class SectorBuffer {
   public:
-    SectorBuffer() : m_block(VirtualAlloc(nullptr, kSectorBytes, MEM_COMMIT, PAGE_READWRITE)) {}
+    SectorBuffer() : m_block(VirtualAlloc(nullptr, fat::kSectorSize, MEM_COMMIT, PAGE_READWRITE)) {}
     ~SectorBuffer() {
         if (m_block) VirtualFree(m_block, 0, MEM_RELEASE);
     }
@@ -49,10 +48,10 @@ bool ReadBootImage(std::vector<std::uint8_t>& image, std::string& why) {
         why = "crisboot.bin cannot be opened: " + file.LastError();
         return false;
     }
-    image.assign(kSectorBytes, 0);
+    image.assign(fat::kSectorSize, 0);
     UINT total = 0;
-    while (total < kSectorBytes) {
-        const UINT n = file.Read(image.data() + total, static_cast<UINT>(kSectorBytes) - total);
+    while (total < fat::kSectorSize) {
+        const UINT n = file.Read(image.data() + total, static_cast<UINT>(fat::kSectorSize) - total);
         if (n == 0) break;
         total += n;
     }
@@ -62,9 +61,9 @@ bool ReadBootImage(std::vector<std::uint8_t>& image, std::string& why) {
         why = "crisboot.bin cannot be read: " + error;
         return false;
     }
-    if (total < kSectorBytes) {
+    if (total < fat::kSectorSize) {
         why = "crisboot.bin holds " + platform::groupThousands(total) +
-              " bytes; a boot sector is 512";
+              " bytes; a boot sector is " + std::to_string(fat::kSectorSize);
         return false;
     }
     return true;
@@ -147,7 +146,7 @@ BOOL CCrisisDlg::UpdateBootSector() {
         if (bytes == nullptr || !floppy.ReadSector(0, bytes)) {
             why = "sector 0 of drive A: cannot be read";
         } else {
-            const std::span<const std::uint8_t> current(bytes, kSectorBytes);
+            const std::span<const std::uint8_t> current(bytes, fat::kSectorSize);
             // The volume was mounted for the copy, which checked it against the medium's size.
             auto layout =
                 fat::readBootSectorLayout(current, std::numeric_limits<std::uint32_t>::max());

@@ -1,10 +1,12 @@
 #include "disk/FloppyAccess.h"
 
+#include "fat/sector_device.h"
+
 namespace {
 
 const char kVwin32Device[] = "\\\\.\\vwin32";
 const char kVolumeA[] = "\\\\.\\a:";
-constexpr DWORD kSectorBytes = 512;
+constexpr DWORD kSectorBytes = fat::kSectorSize;
 
 // The 3.5-inch high-density layout the BIOS addresses.
 constexpr int kSectorsPerTrack = 18;

@@ -50,6 +50,13 @@ struct FormatReport {
     std::vector<std::uint32_t> badSectors;  // sectors that failed a full format's check
 };
 
+// What the files of a freshly formatted volume of this layout may take, and a cluster's bytes.
+struct FileSpace {
+    std::uint64_t bytes = 0;
+    std::uint64_t clusterBytes = 0;
+};
+FileSpace fileSpace(const Geometry& g);
+
 // Writes a fresh, empty FAT12 volume over the whole device.
 base::Result<FormatReport> format(SectorDevice& device, const FormatOptions& options);
 

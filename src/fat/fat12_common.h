@@ -1,13 +1,13 @@
 // What the formatter, the boot-sector reader and the mounted volume share: where each region
-// of a volume begins, the characters DOS allows in a name, and how a failure's detail is
+// of a volume begins, the name and label rules' private parts, and how a failure's detail is
 // worded. Private to fat/.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 #include "base/result.h"
 #include "fat/clock.h"
@@ -37,18 +37,6 @@ inline std::uint64_t fatBytesNeeded(std::uint64_t clusters) {
     return (3 * (clusters + 2) + 1) / 2;
 }
 
-// Characters DOS allows in a short name besides letters and digits; bytes from 0x80 up
-// belong to the code page and are allowed as well.
-inline bool isShortNameChar(unsigned char c) {
-    if (c >= 0x80) return true;
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
-    return std::strchr("!#$%&'()-@^_`{}~", c) != nullptr && c != '\0';
-}
-
-inline char toUpperAscii(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 // The same failure with what was being done put in front of its detail: the kind stays the
 // device's (an I/O error, write protection...).
 inline base::Error within(const std::string& what, const base::Status& s) {
@@ -60,6 +48,12 @@ inline std::string hex(unsigned value, int digits) {
     std::snprintf(text, sizeof text, "0x%0*X", digits, value);
     return text;
 }
+
+// "MINIDOS.SYS" from an entry's 8.3 name field, as the user sees it (names.cpp).
+std::string displayName(const std::uint8_t* entry);
+
+// A new label that fails the rule, in words (names.cpp).
+base::Error labelRefusal(std::string_view label, const LabelCheck& check);
 
 // Stamps a directory entry's creation, access and write fields with the local time of `when`
 // as `clock` tells it (volume.cpp).

@@ -1,6 +1,5 @@
-// Formatting: the layout of each diskette size, the boot sector and its boot program, the
-// volume label rule, a full format's check of every sector, and the system area written in an
-// order no crash can tear.
+// Formatting: the layout of each diskette size, the boot sector and its boot program, a full
+// format's check of every sector, and the system area written in an order no crash can tear.
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -30,7 +29,6 @@ constexpr std::array<Geometry, 5> kGeometries = {{
 }};
 
 constexpr char kOemName[] = "QUENVOL ";
-constexpr char kNoLabel[] = "NO NAME    ";
 constexpr char kFsType[] = "FAT12   ";
 
 // Loaded at 0x7C00 and entered at kBootCode (0x7C3E) through the jump in the first bytes.
@@ -78,21 +76,6 @@ static_assert(0x7C00 + boot::kBootCode + sizeof kBootProgram == 0x7C7B,
               "the message address in kBootProgram");
 static_assert(boot::kBootCode + sizeof kBootProgram + sizeof kBootMessage <= boot::kSignature,
               "the boot program fits before the signature");
-
-// A new label that fails the rule, in words.
-base::Error labelRefusal(std::string_view label, const LabelCheck& check) {
-    const std::string quoted = "volume label \"" + std::string(label) + "\"";
-    switch (check.fault) {
-        case LabelFault::TooLong:
-            return Status::failure(Failure::BadData, quoted + " is longer than 11 bytes");
-        case LabelFault::LeadingBlank:
-            return Status::failure(Failure::BadData, quoted + " begins with a blank");
-        case LabelFault::BadCharacter:
-        case LabelFault::None:  // only refused labels come here
-            break;
-    }
-    return Status::failure(Failure::BadData, quoted + " holds a character not allowed in a label");
-}
 
 std::array<std::uint8_t, kSectorSize> buildBootSector(const Geometry& g, std::uint32_t serial,
                                                       const std::string& label) {
@@ -192,37 +175,6 @@ Result<Geometry> geometryForSize(std::uint64_t bytes) {
     }
     return Status::failure(Failure::NotDiskette, "a medium of " + std::to_string(bytes) +
                                                      " bytes has no diskette format");
-}
-
-LabelCheck checkVolumeLabel(std::string_view label) {
-    LabelCheck check;
-    check.bytes = label.size();
-    if (label.size() > kLabelBytes) {
-        check.fault = LabelFault::TooLong;
-        return check;
-    }
-    if (!label.empty() && label.front() == ' ') {
-        check.fault = LabelFault::LeadingBlank;
-        return check;
-    }
-    for (const char c : label) {
-        const auto byte = static_cast<unsigned char>(c);
-        // Bytes from 0x80 up belong to a code page the label cannot name (see fat12.h).
-        if (byte != ' ' && (byte >= 0x80 || !isShortNameChar(byte))) {
-            check.fault = LabelFault::BadCharacter;
-            check.character = byte;
-            return check;
-        }
-    }
-    return check;
-}
-
-std::string labelField(std::string_view label) {
-    if (label.empty()) return kNoLabel;
-    std::string field;
-    for (const char c : label.substr(0, kLabelBytes)) field += toUpperAscii(c);
-    field.resize(kLabelBytes, ' ');
-    return field;
 }
 
 namespace {
@@ -339,6 +291,12 @@ Result<FormatReport> format(SectorDevice& device, const FormatOptions& options) 
     report.capacityBytes =
         std::uint64_t{clusterCount(g) - area.badClusters} * g.sectorsPerCluster * kSectorSize;
     return report;
+}
+
+FileSpace fileSpace(const Geometry& g) {
+    const std::uint64_t cluster = std::uint64_t{g.sectorsPerCluster} * kSectorSize;
+    const std::uint64_t clusters = g.totalSectors > firstDataSector(g) ? clusterCount(g) : 0;
+    return {clusters * cluster, cluster};
 }
 
 }  // namespace fat

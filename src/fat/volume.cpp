@@ -1,5 +1,5 @@
 // The mounted volume: files in the root directory, staged and committed in an order no crash
-// can tear, and the short names and time stamps of their entries.
+// can tear, and the time stamps of their entries.
 #include <algorithm>
 #include <cstring>
 
@@ -41,15 +41,6 @@ DosStamp toDosStamp(std::time_t when, const LocalClock& clock) {
     return stamp;
 }
 
-std::string displayName(const std::uint8_t* entry) {
-    std::string base(reinterpret_cast<const char*>(entry), 8);
-    std::string ext(reinterpret_cast<const char*>(entry + 8), 3);
-    if (static_cast<std::uint8_t>(base[0]) == dirent::kEscapedE5) base[0] = static_cast<char>(0xE5);
-    base.erase(base.find_last_not_of(' ') + 1);
-    ext.erase(ext.find_last_not_of(' ') + 1);
-    return ext.empty() ? base : base + "." + ext;
-}
-
 // Entries a name lookup or the file list may see: not free, not a label, not a long-name piece.
 bool isVisibleEntry(const std::uint8_t* entry) {
     const std::uint8_t attributes = entry[dirent::kAttributes];
@@ -66,37 +57,6 @@ void stampEntry(std::uint8_t* entry, std::time_t when, const LocalClock& clock) 
     store16(entry + dirent::kAccessDate, stamp.date);
     store16(entry + dirent::kWriteTime, stamp.time);
     store16(entry + dirent::kWriteDate, stamp.date);
-}
-
-Result<std::string> toShortName(std::string_view name) {
-    const std::string quoted = "\"" + std::string(name) + "\"";
-    auto bad = [](const std::string& why) { return Status::failure(Failure::BadData, why); };
-    if (name.empty()) return bad("a file name is empty");
-    const std::size_t dot = name.find('.');
-    const std::string_view base = name.substr(0, dot);
-    const std::string_view ext =
-        dot == std::string_view::npos ? std::string_view{} : name.substr(dot + 1);
-    if (base.empty()) return bad("file name " + quoted + " has no name before the dot");
-    if (ext.find('.') != std::string_view::npos) {
-        return bad("file name " + quoted + " has more than one dot");
-    }
-    if (base.size() > 8 || ext.size() > 3) {
-        return bad("file name " + quoted + " is longer than 8.3 characters");
-    }
-    std::string shortName(11, ' ');
-    for (std::size_t i = 0; i < base.size(); ++i) {
-        if (!isShortNameChar(static_cast<unsigned char>(base[i]))) {
-            return bad("file name " + quoted + " holds a character not allowed");
-        }
-        shortName[i] = toUpperAscii(base[i]);
-    }
-    for (std::size_t i = 0; i < ext.size(); ++i) {
-        if (!isShortNameChar(static_cast<unsigned char>(ext[i]))) {
-            return bad("file name " + quoted + " holds a character not allowed");
-        }
-        shortName[8 + i] = toUpperAscii(ext[i]);
-    }
-    return shortName;
 }
 
 namespace {

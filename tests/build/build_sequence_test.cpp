@@ -313,6 +313,8 @@ TEST_F(BuildSequence, OnlyNonEmptyRegularImagesReachTheDiskette) {
                              {"VGABIOS.EXE", projectDir() / "vgabios.exe"},
                              {"BIOS.ROM", projectDir() / "develQ7A.rom"}});
         EXPECT_EQ(dialog().m_record.imageRule, std::optional<std::string>("devel"));
+        EXPECT_EQ(dialog().m_record.imageSource, (projectDir() / "develQ7A.rom").string());
+        EXPECT_EQ(dialog().m_outcome.failure, std::nullopt);  // a success has no failure kind
     }
 }
 

@@ -136,6 +136,14 @@ TEST(CliRun, FulldosKeepsTheFormattersBootSectorAndVerifiesTheFiles) {
 TEST(CliRun, TheFourFileListIsVerifiedWhenTheKitHoldsZyplet16) {
     Scratch s;
     fs::rename(s.kit() + "/zyplet.exe", s.kit() + "/ZYPLET16.EXE");
+    // The plan follows the same list: flashabl.rom is all it asks of the project.
+    const std::string flashOnly = s.root() + "/flash-only";
+    fs::copy(s.project(), flashOnly);
+    fs::remove(flashOnly + "/platform.bin");
+    const auto plan = s.run({"--plan", "--drive", s.image(), flashOnly});
+    EXPECT_EQ(plan.exitCode, 0) << plan.output;
+    EXPECT_TRUE(contains(plan.output, "file      bios.qvx <- " + flashOnly + "/flashabl.rom"))
+        << plan.output;
     const auto r = s.run({"--create", "--yes", "--verify", "--drive", s.image(), s.project()});
     ASSERT_EQ(r.exitCode, 0) << r.output;
     EXPECT_TRUE(contains(r.output, "verify: 4 files and sector 0"));

@@ -58,7 +58,7 @@ TEST(GeometryTest, OtherSizesFailNamingTheSize) {
 }
 
 // Every diskette size: fsck.fat finds nothing, mdir shows an empty disk with all data clusters
-// free, and the report's capacity agrees.
+// free, and the report's capacity and the space a build plans with agree.
 TEST(FormatTest, EverySizeIsCleanAndEmptyForTheTools) {
     const struct {
         std::uint32_t sectors;
@@ -71,6 +71,9 @@ TEST(FormatTest, EverySizeIsCleanAndEmptyForTheTools) {
         auto report = fat::format(device, fixedOptions());
         ASSERT_TRUE(report.ok()) << report.message();
         EXPECT_EQ(report->capacityBytes, size.freeBytes);
+        EXPECT_EQ(fat::fileSpace(report->geometry).bytes, size.freeBytes);
+        EXPECT_EQ(fat::fileSpace(report->geometry).clusterBytes,
+                  report->geometry.sectorsPerCluster * fat::kSectorSize);
         EXPECT_TRUE(report->badSectors.empty());
         const std::string image = dir.file("f" + std::to_string(size.sectors) + ".img");
         ASSERT_TRUE(fattools::saveImage(device, image));

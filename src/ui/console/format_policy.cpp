@@ -15,12 +15,13 @@ std::function<void(HWND, UINT)> makeFormatAction(FormatChoice choice, FormatOutc
         ++out.shown;
         out.failed = false;
         out.error.clear();
-        out.errorKind = base::Failure::Other;
+        out.errorKind.reset();
         out.skipped = choice.action == FormatChoice::Action::Skip;
         if (out.skipped) return;
         if (drive != 0) {
             // The shell's call names drives by number; only A: is ever a diskette here.
             out.failed = true;
+            out.errorKind = base::Failure::Other;
             out.error = "Only drive A: can be formatted; drive number " + std::to_string(drive) +
                         " was asked for.";
             return;

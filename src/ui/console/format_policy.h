@@ -28,7 +28,7 @@ struct FormatOutcome {
     std::optional<fat::FormatReport> report;  // the last successful format
     bool failed = false;                      // the last time, the format was tried and failed
     std::string error;                        // that failure in words, for people
-    base::Failure errorKind = base::Failure::Other;  // and its kind, for code
+    std::optional<base::Failure> errorKind;   // and its kind, for code; none unless it failed
 };
 
 // The action for a policy's formatDrive. `outcome` may be null.

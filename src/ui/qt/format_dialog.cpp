@@ -165,7 +165,7 @@ void FormatDialog::refreshMedium() {
     }
     m_capacity->addItem(fromStd(medium->description));
     m_capacity->setToolTip(fromStd(medium->path));
-    const unsigned clusterBytes = medium->geometry.sectorsPerCluster * 512u;
+    const unsigned clusterBytes = medium->geometry.sectorsPerCluster * unsigned{fat::kSectorSize};
     m_allocation->addItem(QStringLiteral("%1 bytes").arg(clusterBytes));
 }
 
@@ -255,13 +255,14 @@ void FormatDialog::report(const platform::FormatResult& result) {
         return;
     }
     const fat::FormatReport& r = *result;
-    const std::uint64_t total = std::uint64_t{r.geometry.totalSectors} * 512;
+    const std::uint64_t total = std::uint64_t{r.geometry.totalSectors} * fat::kSectorSize;
     QString details = QStringLiteral("%1 bytes total disk space.\n%2 bytes available on disk.")
                           .arg(fromStd(platform::groupThousands(total)),
                                fromStd(platform::groupThousands(r.capacityBytes)));
     if (!r.badSectors.empty()) {
-        details += QStringLiteral("\n%1 bytes in bad sectors.")
-                       .arg(fromStd(platform::groupThousands(r.badSectors.size() * 512)));
+        details +=
+            QStringLiteral("\n%1 bytes in bad sectors.")
+                .arg(fromStd(platform::groupThousands(r.badSectors.size() * fat::kSectorSize)));
     }
     QMessageBox box(QMessageBox::Information, kTitle, QStringLiteral("Format Complete."),
                     QMessageBox::Ok, this);

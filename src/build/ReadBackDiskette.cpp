@@ -4,7 +4,7 @@
 #include "app/messages.h"
 #include "build/readback.h"
 
-BOOL CCrisisDlg::CheckDiskette() {
+BOOL CCrisisDlg::ReadBackDiskette() {
     BeginWaitCursor();
     // The read-back takes as long as the copies on a real drive: the status line says so, and
     // the bar stays as the copies left it.

@@ -1,7 +1,10 @@
-// The record of a build: started with the build, finished while the build still holds drive
-// A:, and appended to the build log once the build's own messages have been shown.
+// The dialog's steps of a build's record: started with the build, finished from the dialog's
+// state while the build still holds drive A:, and appended to the build log once the build's
+// own messages have been shown. What a record holds, its JSON and the log file are
+// build_record.cpp's.
 #include "app/CrisisDlg.h"
 #include "app/messages.h"
+#include "build/image_candidates.h"
 #include "platform/host_system.h"
 #include "platform/interrupts.h"
 #include "platform/win_path.h"
@@ -45,10 +48,15 @@ void CCrisisDlg::FinishRecord() {
             }
         }
         r.files.push_back(entry);
-        if (file.name != "bios.rom" && file.name != "bios.qvx") continue;
-        // The rule that chose the file staging took, never one worked out again from paths.
-        r.imageSource = file.source;
-        if (m_biosChoice.complete()) r.imageRule = m_biosChoice.rule;
+    }
+    // The image and the rule of the choice staging took, never worked out again from paths:
+    // the image is the file copied under the name that choice gave it.
+    if (const build::ChosenFile* image = m_biosChoice.image()) {
+        for (const build::WrittenFile& file : m_written.files) {
+            if (file.name != image->destination) continue;
+            r.imageSource = file.source;
+            r.imageRule = m_biosChoice.rule;
+        }
     }
 
     using Kind = build::Outcome::Kind;
@@ -105,7 +113,7 @@ void CCrisisDlg::FinishRecord() {
     // The kind underneath names what the user has to change, whatever step it stopped.
     if (o.kind != Kind::Succeeded && (o.failure == base::Failure::WriteProtected ||
                                       o.failure == base::Failure::PermissionDenied)) {
-        r.failureKind = build::failureKindName(o.failure);
+        r.failureKind = build::failureKindName(*o.failure);
     }
 }
 
