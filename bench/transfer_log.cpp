@@ -124,19 +124,19 @@ std::vector<Transfer> asOnDevice(const std::vector<Transfer>& onImage, std::uint
     std::size_t lastWrite = 0;
     for (std::size_t i = 0; i < onImage.size(); ++i)
         if (onImage[i].kind == Kind::Write) lastWrite = i;
-    // The digest: after the last write, reads past the cache that go on from byte 0, each where
-    // the one before ended, to the end of the medium.
+    // The digest: after the last write, reads that go on from byte 0, each where the one
+    // before ended, to the end of the medium.
     std::vector<bool> digest(onImage.size(), false);
     for (std::size_t i = lastWrite; i < onImage.size(); ++i) {
         const Transfer& t = onImage[i];
-        if (t.kind != Kind::Read || !t.pastCache || t.offset != 0) continue;
+        if (t.kind != Kind::Read || t.offset != 0) continue;
         std::uint64_t end = 0;
         std::size_t j = i;
         std::vector<std::size_t> reads;
         for (; j < onImage.size() && end < mediumBytes; ++j) {
             const Transfer& u = onImage[j];
             if (u.kind == Kind::DropCache) continue;
-            if (u.kind != Kind::Read || !u.pastCache || u.offset != end) break;
+            if (u.kind != Kind::Read || u.offset != end) break;
             end += u.bytes;
             reads.push_back(j);
         }
@@ -145,12 +145,15 @@ std::vector<Transfer> asOnDevice(const std::vector<Transfer>& onImage, std::uint
             break;
         }
     }
+    // After the last write every read is the read-back's or the record's, which a device
+    // makes past its cache (the record reads an image's sector 0 through the cache).
     std::vector<Transfer> result;
     for (std::size_t i = 0; i < onImage.size(); ++i) {
-        const Transfer& t = onImage[i];
+        Transfer t = onImage[i];
         if (digest[i] || t.kind == Kind::DropCache || (t.kind == Kind::Flush && t.forDrop)) {
             continue;
         }
+        if (i > lastWrite && t.kind == Kind::Read) t.pastCache = true;
         result.push_back(t);
     }
     return result;

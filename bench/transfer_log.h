@@ -31,7 +31,8 @@ struct RecordedRun {
 // What the same run sends to a floppy block device, from its record on an image file of
 // `mediumBytes`: an image is read past the cache by a flush (where it was opened for writing)
 // and a drop of its cache before each read, a device by reads that bypass the cache; and an
-// image is read whole once more after the build for the build record's digest, a device not.
+// image is read whole once more after the build, through the cache, for the build record's
+// digest, a device not.
 std::vector<Transfer> asOnDevice(const std::vector<Transfer>& onImage, std::uint64_t mediumBytes);
 
 // Runs quenvol-cli's program with `args` (its options, without the program name) in a child
