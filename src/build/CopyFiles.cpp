@@ -13,7 +13,7 @@
 #include "app/messages.h"
 #include "build/image_candidates.h"
 #include "framework/afxfile.h"
-#include "platform/drive_a_copies.h"
+#include "platform/drive_a_transaction.h"
 #include "platform/drive_format.h"
 #include "platform/interrupts.h"
 #include "platform/staging_area.h"
@@ -255,7 +255,7 @@ int CCrisisDlg::CopyFilesToDisk() {
     // The copies go onto the diskette as one batch: all their data first, then their entries,
     // so that no crash leaves a file named with contents that are not its own. A failed copy
     // puts the ones before it on the diskette; an interrupted build puts none of them there.
-    platform::DriveACopies copies;
+    platform::DriveATransaction copies;
     std::size_t firstInBatch = 0;
     auto stopped = [&] {
         copies.abandon();

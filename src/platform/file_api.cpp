@@ -1,5 +1,4 @@
 // Files and folders under Windows names, and copies onto the diskette's FAT12 volume.
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,14 +7,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <vector>
 
 #include "fat/fat12.h"
-#include "platform/drive_a.h"
-#include "platform/drive_a_copies.h"
+#include "platform/drive_a_transaction.h"
 #include "platform/drive_format.h"
 #include "platform/host_file.h"
-#include "platform/local_clock.h"
+#include "platform/host_system.h"
 #include "platform/win_path.h"
 #include "platform/winapi.h"
 
@@ -47,21 +46,17 @@ DWORD copyOut(const std::string& text, char* buffer, std::size_t size) {
     return static_cast<DWORD>(text.size());
 }
 
-// A copy into a batch: written now, on the medium when the batch is finished.
-BOOL stageOnDiskette(platform::DriveACopies& copies, const std::vector<std::uint8_t>& content,
-                     const std::string& diskName, bool failIfExists) {
-    auto volume = copies.volume();
-    if (!volume) return failWith(volume.error().kind(), volume.message());
-    if (failIfExists && (*volume)->find(diskName)) {
-        return failWith("\"" + diskName + "\" already exists on the diskette in drive A:");
+// The volume on drive A: a call works on: the transaction's while one is in force, else one
+// mounted for this call alone, which `own` keeps.
+base::Result<fat::Volume*> volumeForCall(platform::DriveAccess access,
+                                         std::optional<platform::MountedDriveA>& own) {
+    if (platform::DriveATransaction* transaction = platform::DriveATransaction::current()) {
+        return transaction->volume();
     }
-    const base::Status staged = (*volume)->stageFile(diskName, content, std::time(nullptr));
-    if (!staged) {
-        return failWith(
-            staged.error().kind(),
-            "\"" + diskName + "\" could not be written to drive A: " + staged.message());
-    }
-    return succeeded();
+    auto mounted = platform::mountDriveA(access);
+    if (!mounted) return mounted.error();
+    own = std::move(*mounted);
+    return own->volume.get();
 }
 
 BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool failIfExists) {
@@ -76,28 +71,21 @@ BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool
     }
     auto content = platform::readWholeFile(source);
     if (!content) return failWith(content.message());
-    if (platform::DriveACopies* copies = platform::DriveACopies::current()) {
-        return stageOnDiskette(*copies, *content, diskName, failIfExists);
-    }
-    platform::DriveOpenOptions options;
-    options.access = platform::DriveAccess::Write;
-    auto drive = platform::DriveA::open(options);
-    if (!drive) return failWith(drive.error().kind(), drive.message());
-    auto volume = fat::Volume::mount(**drive, platform::localClock());
-    if (!volume) {
-        return failWith(
-            volume.error().kind(),
-            "the diskette in drive A: holds no usable FAT12 volume: " + volume.message());
-    }
-    if (failIfExists && volume->find(diskName)) {
+    std::optional<platform::MountedDriveA> own;
+    auto volume = volumeForCall(platform::DriveAccess::Write, own);
+    if (!volume) return failWith(volume.error().kind(), volume.message());
+    if (failIfExists && (*volume)->find(diskName)) {
         return failWith("\"" + diskName + "\" already exists on the diskette in drive A:");
     }
-    // writeFile makes the file durable before it reports success.
-    const base::Status written = volume->writeFile(diskName, *content, std::time(nullptr));
-    if (!written)
+    // Within a transaction the data is written now and named when it is finished; a copy of
+    // its own is durable (writeFile) before it reports success.
+    const base::Status written = own ? (*volume)->writeFile(diskName, *content, std::time(nullptr))
+                                     : (*volume)->stageFile(diskName, *content, std::time(nullptr));
+    if (!written) {
         return failWith(
             written.error().kind(),
             "\"" + diskName + "\" could not be written to drive A: " + written.message());
+    }
     return succeeded();
 }
 
@@ -150,9 +138,9 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     auto target = platform::mapWindowsName(lpNewFileName);
     // A failed copy to drive A: puts the batch's earlier copies on the diskette at once.
     auto fail = [&](std::string message, base::Failure kind = base::Failure::Other) {
-        platform::DriveACopies* copies = platform::DriveACopies::current();
-        if (target && target->where == WindowsName::Where::DriveA && copies != nullptr) {
-            (void)copies->finish();
+        platform::DriveATransaction* transaction = platform::DriveATransaction::current();
+        if (target && target->where == WindowsName::Where::DriveA && transaction != nullptr) {
+            (void)transaction->finish();
         }
         return failWith(kind, std::move(message));
     };
@@ -176,19 +164,10 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
     auto mapped = platform::mapWindowsName(lpFileName);
     if (!mapped) return failWith(mapped.message());
     if (mapped->where == WindowsName::Where::DriveA) {
-        if (platform::DriveACopies* copies = platform::DriveACopies::current()) {
-            auto volume = copies->volume();
-            if (!volume) return failWith(volume.message());
-            const base::Status removed = (*volume)->removeFile(mapped->diskName);  // flushes
-            return removed ? succeeded() : failWith(removed.message());
-        }
-        platform::DriveOpenOptions options;
-        options.access = platform::DriveAccess::Write;
-        auto drive = platform::DriveA::open(options);
-        if (!drive) return failWith(drive.message());
-        auto volume = fat::Volume::mount(**drive, platform::localClock());
-        if (!volume) return failWith(volume.message());
-        const base::Status removed = volume->removeFile(mapped->diskName);  // flushes
+        std::optional<platform::MountedDriveA> own;
+        auto volume = volumeForCall(platform::DriveAccess::Write, own);
+        if (!volume) return failWith(volume.error().kind(), volume.message());
+        const base::Status removed = (*volume)->removeFile(mapped->diskName);  // flushes
         return removed ? succeeded() : failWith(removed.message());
     }
     struct stat info {};
@@ -207,17 +186,11 @@ BOOL PathFileExistsA(LPCSTR pszPath) {
     auto mapped = platform::mapWindowsName(pszPath);
     if (!mapped) return failWith(mapped.message());
     if (mapped->where == WindowsName::Where::DriveA) {
-        if (platform::DriveACopies* copies = platform::DriveACopies::current()) {
-            auto volume = copies->volume();
-            if (!volume) return failWith(volume.message());
-            return (*volume)->find(mapped->diskName) ? succeeded()
-                                                     : failWith("no such file on drive A:");
-        }
-        auto drive = platform::DriveA::open();
-        if (!drive) return failWith(drive.message());
-        auto volume = fat::Volume::mount(**drive, platform::localClock());
-        if (!volume) return failWith(volume.message());
-        return volume->find(mapped->diskName) ? succeeded() : failWith("no such file on drive A:");
+        std::optional<platform::MountedDriveA> own;
+        auto volume = volumeForCall(platform::DriveAccess::Read, own);
+        if (!volume) return failWith(volume.error().kind(), volume.message());
+        return (*volume)->find(mapped->diskName) ? succeeded()
+                                                 : failWith("no such file on drive A:");
     }
     struct stat info {};
     if (::stat(mapped->hostPath.c_str(), &info) != 0) {
@@ -227,16 +200,13 @@ BOOL PathFileExistsA(LPCSTR pszPath) {
 }
 
 DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
-    std::vector<char> path(4096);
-    while (::getcwd(path.data(), path.size()) == nullptr) {
-        if (errno != ERANGE) {
-            failWith("the current directory cannot be read");
-            return 0;
-        }
-        path.resize(path.size() * 2);
+    const auto path = platform::currentDirectory();
+    if (!path) {
+        failWith(path.message());
+        return 0;
     }
     succeeded();
-    return copyOut(path.data(), lpBuffer, nBufferLength);
+    return copyOut(*path, lpBuffer, nBufferLength);
 }
 
 BOOL SetCurrentDirectoryA(LPCSTR lpPathName) {
@@ -254,22 +224,11 @@ BOOL SetCurrentDirectoryA(LPCSTR lpPathName) {
 }
 
 UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
-    std::string folder;
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config != nullptr && config[0] == '/') {
-        folder = config;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (home == nullptr || home[0] == '\0') {
-            const passwd* entry = ::getpwuid(::getuid());
-            home = entry != nullptr ? entry->pw_dir : nullptr;
-        }
-        if (home == nullptr) {
-            failWith("neither XDG_CONFIG_HOME nor a home folder is known");
-            return 0;
-        }
-        folder = std::string(home) + "/.config";
+    const auto folder = platform::settingsFolder();
+    if (!folder) {
+        failWith(folder.message());
+        return 0;
     }
     succeeded();
-    return copyOut(folder, lpBuffer, uSize);
+    return copyOut(*folder, lpBuffer, uSize);
 }

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <memory>
 
+#include "platform/text_case.h"
 #include "platform/win_path.h"
 
 namespace platform {
@@ -38,10 +39,7 @@ bool NamePattern::matches(std::string_view name) const {
     if (name.size() != m_chars.size()) return false;
     for (std::size_t i = 0; i < name.size(); ++i) {
         if (m_any[i]) continue;
-        if (std::tolower(static_cast<unsigned char>(m_chars[i])) !=
-            std::tolower(static_cast<unsigned char>(name[i]))) {
-            return false;
-        }
+        if (lowerAscii(m_chars[i]) != lowerAscii(name[i])) return false;
     }
     return true;
 }

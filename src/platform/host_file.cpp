@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/device_hooks.h"
+#include "platform/posix/system_error.h"
 #include "platform/win_path.h"
 
 namespace platform {
@@ -247,7 +248,7 @@ Result<std::size_t> HostFile::read(void* out, std::size_t bytes) {
         if (n < 0) {
             if (errno == EINTR) continue;
             const int error = errno;
-            return Status::failure(transferFailure(error),
+            return Status::failure(posix::failureOf(error),
                                    "read error in \"" + m_path + "\": " + std::strerror(error));
         }
         if (n == 0) break;
@@ -261,12 +262,6 @@ Status HostFile::write(const void* in, std::size_t bytes) {
     return writeAll(m_fd, m_path, in, bytes);
 }
 
-base::Failure transferFailure(int error) {
-    if (error == ENOSPC || error == EDQUOT) return Failure::NoRoom;
-    if (error == EIO) return Failure::IoError;
-    return Failure::Other;
-}
-
 Status writeAll(int fd, const std::string& path, const void* in, std::size_t bytes) {
     const auto* source = static_cast<const std::uint8_t*>(in);
     std::size_t done = 0;
@@ -275,10 +270,10 @@ Status writeAll(int fd, const std::string& path, const void* in, std::size_t byt
         if (n < 0) {
             if (errno == EINTR) continue;
             const int error = errno;
-            return Status::failure(transferFailure(error), "write error in \"" + path +
-                                                               "\" after " + std::to_string(done) +
-                                                               " of " + std::to_string(bytes) +
-                                                               " bytes: " + std::strerror(error));
+            return Status::failure(posix::failureOf(error), "write error in \"" + path +
+                                                                "\" after " + std::to_string(done) +
+                                                                " of " + std::to_string(bytes) +
+                                                                " bytes: " + std::strerror(error));
         }
         if (n == 0) {
             return Status::failure("write error in \"" + path +
@@ -296,7 +291,7 @@ Status HostFile::close() {
     m_fd = -1;
     if (::close(fd) != 0) {
         const int error = errno;
-        return Status::failure(transferFailure(error),
+        return Status::failure(posix::failureOf(error),
                                "\"" + m_path + "\" could not be closed: " + std::strerror(error));
     }
     return Status::success();
@@ -349,7 +344,7 @@ Status replaceFileAtomically(std::string_view windowsName, std::span<const std::
     if (written && ::fsync(created->fd) != 0) {
         const int error = errno;
         written =
-            Status::failure(transferFailure(error),
+            Status::failure(posix::failureOf(error),
                             "\"" + temporary + "\" could not be synced: " + std::strerror(error));
     }
     // Renamed while still locked, so that no other save takes it for abandoned meanwhile.

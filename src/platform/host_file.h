@@ -42,10 +42,6 @@ class HostFile {
     std::string m_path;
 };
 
-// The kind of a failed transfer by its errno: no room (a full file system or quota), an I/O
-// error, or Other.
-base::Failure transferFailure(int error);
-
 // Writes all of `bytes` to the open file `fd` (named `path` in failures), as HostFile::write.
 base::Status writeAll(int fd, const std::string& path, const void* in, std::size_t bytes);
 

@@ -9,8 +9,16 @@
 
 namespace platform {
 
-// The process's current folder as a host path; empty when it cannot be found out.
-std::string currentDirectory();
+// The process's current folder as a host path; fails "the current directory cannot be read".
+base::Result<std::string> currentDirectory();
+
+// The user's folders by the base-directory rules: the variable's folder when it holds an
+// absolute path, else the folder under the home folder ($HOME when absolute, else the
+// account's). Fails "neither XDG_CONFIG_HOME nor a home folder is known" and the like.
+// Settings (the Windows directory, where quenvol.ini lives): $XDG_CONFIG_HOME, ~/.config.
+base::Result<std::string> settingsFolder();
+// State kept between runs (the build log): $XDG_STATE_HOME, ~/.local/state.
+base::Result<std::string> stateFolder();
 
 // Makes the folder `path` and every missing folder above it, private to the user (0700). A
 // folder that exists, or that another program makes at the same moment, is as good as made.

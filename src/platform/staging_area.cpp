@@ -1,6 +1,5 @@
 #include "platform/staging_area.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,9 @@
 
 #include "platform/host_file.h"
 #include "platform/interrupts.h"
+#include "platform/posix/folder_entries.h"
+#include "platform/posix/system_error.h"
+#include "platform/text_case.h"
 
 namespace platform {
 namespace {
@@ -24,18 +26,12 @@ using base::Status;
 constexpr char kJournalHeader[] = "quenvol-staging 2";
 constexpr char kJournalNext[] = ".quenvol-staging.new";
 
-std::string lowered(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 std::string temporaryFor(const std::string& name) {
-    return std::string(kStagingJournal) + "." + lowered(name) + ".part";
+    return std::string(kStagingJournal) + "." + lowerAscii(name) + ".part";
 }
 
 std::string asideFor(const std::string& name) {
-    return std::string(kStagingJournal) + "." + lowered(name) + ".user";
+    return std::string(kStagingJournal) + "." + lowerAscii(name) + ".user";
 }
 
 // Where a user's file goes that cannot go back under its name: a name the user sees.
@@ -87,36 +83,13 @@ int openRegular(int folder, const std::string& name) {
     return fd;
 }
 
-base::Error failed(const std::string& what) {
-    const int error = errno;
-    return Status::failure(transferFailure(error), what + ": " + std::strerror(error));
-}
+using posix::failedBecause;
+using posix::namesIn;
 
-// The names of the folder's entries; none when it cannot be listed.
-std::vector<std::string> namesIn(int folder) {
-    std::vector<std::string> names;
-    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listing < 0) return names;
-    DIR* entries = ::fdopendir(listing);
-    if (entries == nullptr) {
-        ::close(listing);
-        return names;
-    }
-    while (const dirent* entry = ::readdir(entries)) names.emplace_back(entry->d_name);
-    ::closedir(entries);
-    return names;
-}
-
-// The name as spelt by an entry of the folder that equals it without regard to case, the
-// exact one first; the name itself when there is none.
+// The name as spelt by an entry of the folder that equals it without regard to case; the name
+// itself when there is none.
 std::string spellingIn(int folder, const std::string& name) {
-    struct stat info {};
-    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) return name;
-    std::string found;
-    const std::string wanted = lowered(name);
-    for (const std::string& candidate : namesIn(folder)) {
-        if (lowered(candidate) == wanted && (found.empty() || candidate < found)) found = candidate;
-    }
+    std::string found = posix::spellingIn(folder, name);
     return found.empty() ? name : found;
 }
 
@@ -133,7 +106,8 @@ int renameNoReplace(int folder, const std::string& from, const std::string& to) 
 
 Result<StagingArea> StagingArea::open(const std::string& hostFolder) {
     const int folder = ::open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) return failed("the start directory \"" + hostFolder + "\" cannot be opened");
+    if (folder < 0)
+        return failedBecause("the start directory \"" + hostFolder + "\" cannot be opened");
     return StagingArea(folder, hostFolder);
 }
 
@@ -178,7 +152,7 @@ Status StagingArea::writeJournal(const std::vector<Entry>& entries) const {
     ::unlinkat(m_folder, kJournalNext, 0);
     const int fd = ::openat(m_folder, kJournalNext,
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return failed("the staging journal cannot be written");
+    if (fd < 0) return failedBecause("the staging journal cannot be written");
     const Status written =
         writeAll(fd, m_path + "/" + kJournalNext, content.data(), content.size());
     if (!written) {
@@ -187,16 +161,16 @@ Status StagingArea::writeJournal(const std::vector<Entry>& entries) const {
         return written;
     }
     if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const Status status = failed("the staging journal cannot be synced");
+        const Status status = failedBecause("the staging journal cannot be synced");
         ::unlinkat(m_folder, kJournalNext, 0);
         return status;
     }
     if (::renameat(m_folder, kJournalNext, m_folder, kStagingJournal) != 0) {
-        const Status status = failed("the staging journal cannot be put in place");
+        const Status status = failedBecause("the staging journal cannot be put in place");
         ::unlinkat(m_folder, kJournalNext, 0);
         return status;
     }
-    if (::fsync(m_folder) != 0) return failed("the start directory cannot be synced");
+    if (::fsync(m_folder) != 0) return failedBecause("the start directory cannot be synced");
     return Status::success();
 }
 
@@ -211,7 +185,7 @@ Result<std::vector<StagingArea::Entry>> StagingArea::readJournal(
         ::openat(m_folder, kStagingJournal, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT) return entries;
-        return failed("it cannot be opened");
+        return failedBecause("it cannot be opened");
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -241,8 +215,7 @@ Result<std::vector<StagingArea::Entry>> StagingArea::readJournal(
     // file of the kit's.
     auto stagedName = [&](const std::string& name) {
         for (const std::string& allowed : stageable)
-            if (lowered(allowed) == lowered(name) && name.find('/') == std::string::npos)
-                return true;
+            if (sameIgnoringCase(allowed, name) && name.find('/') == std::string::npos) return true;
         return false;
     };
     while (std::getline(lines, line)) {
@@ -409,14 +382,14 @@ Result<std::vector<StagingLeftover>> StagingArea::recover(
 std::vector<std::string> StagingArea::linksAmong(const std::vector<std::string>& names) const {
     std::vector<std::string> wanted = {kStagingJournal, kJournalNext};
     for (const std::string& name : names) {
-        wanted.push_back(lowered(name));
+        wanted.push_back(lowerAscii(name));
         wanted.push_back(temporaryFor(name));
         wanted.push_back(asideFor(name));
     }
     std::vector<std::string> links;
     for (const std::string& name : namesIn(m_folder)) {
         bool ours = false;
-        for (const std::string& w : wanted) ours = ours || lowered(name) == w;
+        for (const std::string& w : wanted) ours = ours || lowerAscii(name) == w;
         struct stat info {};
         if (ours && ::fstatat(m_folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISLNK(info.st_mode)) {
@@ -453,11 +426,12 @@ Status StagingArea::plan(const std::vector<std::pair<std::string, std::string>>&
                                        "\"");
             }
             auto users = identityOf(e.name);
-            if (!users) return failed("\"" + e.name + "\" in the start directory cannot be read");
+            if (!users)
+                return failedBecause("\"" + e.name + "\" in the start directory cannot be read");
             e.userFile = *users;
         }
         const int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (from < 0) return failed("\"" + source + "\" cannot be opened");
+        if (from < 0) return failedBecause("\"" + source + "\" cannot be opened");
         struct stat sourceInfo {};
         if (::fstat(from, &sourceInfo) != 0 || !S_ISREG(sourceInfo.st_mode)) {
             ::close(from);
@@ -465,7 +439,7 @@ Status StagingArea::plan(const std::vector<std::pair<std::string, std::string>>&
         }
         const auto digest = digestOf(from);
         ::close(from);
-        if (!digest) return failed("\"" + source + "\" cannot be read");
+        if (!digest) return failedBecause("\"" + source + "\" cannot be read");
         e.copy = {digest->size, digest->value, true};
         planned.push_back(e);
     }
@@ -480,15 +454,15 @@ Status StagingArea::plan(const std::vector<std::pair<std::string, std::string>>&
 Status StagingArea::stage(const std::string& source, const std::string& name) {
     Entry* planned = nullptr;
     for (Entry& e : m_entries)
-        if (e.source == source && lowered(e.name) == lowered(name) && !e.placed) planned = &e;
+        if (e.source == source && sameIgnoringCase(e.name, name) && !e.placed) planned = &e;
     if (planned == nullptr) return Status::failure("\"" + name + "\" was not planned for staging");
     Entry& entry = *planned;
 
     const int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (from < 0) return failed("\"" + source + "\" cannot be opened");
+    if (from < 0) return failedBecause("\"" + source + "\" cannot be opened");
     Status status = Status::success();
     if (!entry.aside.empty() && renameNoReplace(m_folder, entry.name, entry.aside) != 0) {
-        status = failed("\"" + entry.name + "\" cannot be moved aside");
+        status = failedBecause("\"" + entry.name + "\" cannot be moved aside");
     }
     int to = -1;
     if (status) {
@@ -496,7 +470,7 @@ Status StagingArea::stage(const std::string& source, const std::string& name) {
         // and the read-back compares the diskette with the sources).
         to = ::openat(m_folder, entry.temporary.c_str(),
                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (to < 0) status = failed("\"" + entry.temporary + "\" cannot be created");
+        if (to < 0) status = failedBecause("\"" + entry.temporary + "\" cannot be created");
     }
     std::vector<char> chunk(kChunk);
     Digest copied;
@@ -508,7 +482,7 @@ Status StagingArea::stage(const std::string& source, const std::string& name) {
         const ssize_t got = ::read(from, chunk.data(), chunk.size());
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
-            status = failed("\"" + source + "\" cannot be read");
+            status = failedBecause("\"" + source + "\" cannot be read");
             break;
         }
         if (got == 0) break;
@@ -522,9 +496,9 @@ Status StagingArea::stage(const std::string& source, const std::string& name) {
         status = Status::failure("\"" + source + "\" changed while it was being staged");
     }
     if (to >= 0 && ::close(to) != 0 && status)
-        status = failed("\"" + entry.temporary + "\" cannot be closed");
+        status = failedBecause("\"" + entry.temporary + "\" cannot be closed");
     if (status && renameNoReplace(m_folder, entry.temporary, entry.name) != 0) {
-        status = failed("\"" + entry.name + "\" cannot be put in place");
+        status = failedBecause("\"" + entry.name + "\" cannot be put in place");
     }
     if (status) entry.placed = true;
     return status;
@@ -557,10 +531,10 @@ namespace platform {
 Status checkStagingRoom(const std::string& hostFolder, const std::vector<std::string>& names) {
     const std::string where = "the start directory \"" + hostFolder + "\"";
     const int folder = ::open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) return failed(where + " cannot be opened");
+    if (folder < 0) return failedBecause(where + " cannot be opened");
     Status status = Status::success();
     if (::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) != 0) {
-        status = failed(where + " cannot be written");
+        status = failedBecause(where + " cannot be written");
     }
     auto present = [folder](const std::string& name, struct stat* info) {
         return ::fstatat(folder, name.c_str(), info, AT_SYMLINK_NOFOLLOW) == 0;

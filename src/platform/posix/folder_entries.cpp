@@ -1,0 +1,32 @@
+#include "platform/posix/folder_entries.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/text_case.h"
+
+namespace platform::posix {
+
+std::vector<std::string> namesIn(int folder) {
+    std::vector<std::string> names;
+    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0) return names;
+    DIR* entries = ::fdopendir(listing);
+    if (entries == nullptr) {
+        ::close(listing);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(entries)) names.emplace_back(entry->d_name);
+    ::closedir(entries);
+    return names;
+}
+
+std::string spellingIn(int folder, const std::string& name) {
+    struct stat info {};
+    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) return name;
+    return spellingAmong(namesIn(folder), name);
+}
+
+}  // namespace platform::posix
