@@ -161,8 +161,7 @@ Result<struct stat> examine(const std::string& path) {
     }
     const auto bytes = static_cast<std::uint64_t>(before.st_size);
     if (S_ISREG(before.st_mode) && !isDisketteSize(bytes)) {
-        return notDiskette(
-            path, "holds " + groupThousands(bytes) + " bytes, which is no diskette format");
+        return notDiskette(path, disketteSizeRefusal(bytes));
     }
     return before;
 }
@@ -358,8 +357,7 @@ Status DriveA::measureMedium(const DriveOpenOptions& options) {
     if (m_blockDevice) {
         if (Status s = measureBlockDevice(options); !s) return s;
     } else if (!isDisketteSize(m_size)) {
-        return notDiskette(
-            m_path, "holds " + groupThousands(m_size) + " bytes, which is no diskette format");
+        return notDiskette(m_path, disketteSizeRefusal(m_size));
     }
     auto geometry = fat::geometryForSize(m_size);
     if (!geometry) return notDiskette(m_path, geometry.message());
@@ -375,8 +373,7 @@ Status DriveA::measureBlockDevice(const DriveOpenOptions& options) {
     // A removable drive opened without a diskette in shows a medium of no size.
     if (bytes == 0) return noDiskette(m_path, "holds no medium");
     if (!isDisketteSize(bytes)) {
-        return notDiskette(
-            m_path, "holds " + std::to_string(bytes) + " bytes, which is no diskette format");
+        return notDiskette(m_path, disketteSizeRefusal(bytes));
     }
     int readOnly = 0;
     if (m_writable && ::ioctl(m_fd, BLKROGET, &readOnly) == 0 && readOnly != 0) {
