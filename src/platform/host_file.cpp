@@ -30,7 +30,7 @@ ssize_t writeSome(int fd, const std::string& path, const std::uint8_t* data, std
             g_hostFaults->allowWrite(path, at < 0 ? 0 : static_cast<std::uint64_t>(at), bytes)
                 .value_or(bytes));
         if (allowed == 0 && bytes > 0) {
-            errno = g_hostFaults->error();
+            errno = posix::errnoFor(g_hostFaults->error());
             return -1;
         }
         bytes = allowed;
@@ -163,8 +163,8 @@ Result<Temporary> createTemporary(const std::string& path) {
 
 }  // namespace
 
-int HostFaults::error() const {
-    return ENOSPC;
+base::Failure HostFaults::error() const {
+    return base::Failure::NoRoom;
 }
 
 ScopedHostFaults::ScopedHostFaults(HostFaults& faults) : m_previous(g_hostFaults) {

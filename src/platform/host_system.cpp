@@ -128,7 +128,7 @@ base::Status appendToFile(const std::string& path, const std::string& text) {
             allowed, faults->allowWrite(path, static_cast<std::uint64_t>(info.st_size), line.size())
                          .value_or(allowed));
     }
-    errno = allowed == 0 ? currentHostFaults()->error() : 0;
+    errno = allowed == 0 ? posix::errnoFor(currentHostFaults()->error()) : 0;
     const ssize_t n = allowed == 0 ? -1 : ::write(fd, line.data(), allowed);
     const int error = errno;
     base::Status status = base::Status::success();

@@ -253,9 +253,9 @@ bool StagingArea::undo(const std::vector<Entry>& entries,
         // The copy while it was made: the journal names it, and only the build makes it.
         if (exists(e->temporary, &info)) {
             if (!S_ISREG(info.st_mode)) {
-                left.push_back({What::Partial, e->temporary, {}, 0});
+                left.push_back({What::Partial, e->temporary, {}, {}});
             } else if (::unlinkat(m_folder, e->temporary.c_str(), 0) != 0) {
-                left.push_back({What::Partial, e->temporary, {}, errno});
+                left.push_back({What::Partial, e->temporary, {}, std::strerror(errno)});
             }
         }
         // Where the user's own file is now, if the build moved it.
@@ -272,12 +272,12 @@ bool StagingArea::undo(const std::vector<Entry>& entries,
                 if (::unlinkat(m_folder, e->name.c_str(), 0) == 0) {
                     nameFree = true;
                 } else {
-                    left.push_back({What::Copy, e->name, userAt, errno});
+                    left.push_back({What::Copy, e->name, userAt, std::strerror(errno)});
                 }
             } else if (!isUsers) {
-                left.push_back({What::Copy, e->name, userAt, 0});
+                left.push_back({What::Copy, e->name, userAt, {}});
             } else if (!userAt.empty()) {
-                left.push_back({What::Copy, e->name, userAt, 0});
+                left.push_back({What::Copy, e->name, userAt, {}});
             }
         }
         Entry kept = *e;
@@ -286,14 +286,14 @@ bool StagingArea::undo(const std::vector<Entry>& entries,
                 // Back under its name, whatever its inode now: only the build puts a file
                 // under that hidden name, and only the user's.
                 if (renameNoReplace(m_folder, userAt, e->name) != 0)
-                    left.push_back({What::UsersFile, userAt, e->name, errno});
+                    left.push_back({What::UsersFile, userAt, e->name, std::strerror(errno)});
             } else if (userAt == e->aside) {
                 // Not under a hidden name: beside the file in its way, under one the user sees.
                 kept.kept = keptFor(e->name);
                 toKeep.push_back(unsettled.size());
-                left.push_back({What::UsersFile, kept.kept, e->name, 0});
+                left.push_back({What::UsersFile, kept.kept, e->name, {}});
             } else {
-                left.push_back({What::UsersFile, userAt, e->name, 0});
+                left.push_back({What::UsersFile, userAt, e->name, {}});
             }
         }
         if (left.size() != before) unsettled.push_back(kept);
@@ -302,7 +302,7 @@ bool StagingArea::undo(const std::vector<Entry>& entries,
         // The renames back are durable before the journal that would redo them goes.
         ::fsync(m_folder);
         if (::unlinkat(m_folder, kStagingJournal, 0) != 0 && errno != ENOENT) {
-            left.push_back({What::Journal, kStagingJournal, {}, errno});
+            left.push_back({What::Journal, kStagingJournal, {}, std::strerror(errno)});
             return false;
         }
         return true;
@@ -315,11 +315,11 @@ bool StagingArea::undo(const std::vector<Entry>& entries,
     for (const std::size_t i : toKeep) {
         const Entry& e = unsettled[i];
         if (!recorded || renameNoReplace(m_folder, e.aside, e.kept) != 0) {
-            const int error = recorded ? errno : EIO;
+            const std::string reason = std::strerror(recorded ? errno : EIO);
             for (StagingLeftover& l : left) {
                 if (l.what == What::UsersFile && l.name == e.kept) {
                     l.name = e.aside;
-                    l.error = error;
+                    l.reason = reason;
                 }
             }
         } else {
@@ -346,12 +346,12 @@ void StagingArea::rescueHidden(std::vector<StagingLeftover>& left) const {
             }
             const std::string visible = keptFor(name);
             if (renameNoReplace(m_folder, entry, visible) == 0) {
-                left.push_back({What::UsersFile, visible, name, 0});
+                left.push_back({What::UsersFile, visible, name, {}});
             } else {
-                left.push_back({What::UsersFile, entry, name, errno});
+                left.push_back({What::UsersFile, entry, name, std::strerror(errno)});
             }
         } else {
-            left.push_back({What::Partial, entry, {}, 0});
+            left.push_back({What::Partial, entry, {}, {}});
         }
     }
     ::fsync(m_folder);
@@ -371,7 +371,7 @@ Result<std::vector<StagingLeftover>> StagingArea::recover(
     if (!entries) {
         // Not knowing what it recorded, nothing it names is touched, and it stays to say so;
         // only the user's files under the build's hidden names come back into sight.
-        left.push_back({StagingLeftover::What::Journal, kStagingJournal, entries.message(), 0});
+        left.push_back({StagingLeftover::What::Journal, kStagingJournal, entries.message(), {}});
         rescueHidden(left);
         return left;
     }

@@ -38,8 +38,9 @@ struct StagingLeftover {
     };
     What what = What::Copy;
     std::string name;
-    std::string other;  // Copy: where the user's own file of that name is, if there is one
-    int error = 0;      // why it could not be put right; 0: it is not as recorded
+    std::string other;   // Copy: where the user's own file of that name is, if there is one
+    std::string reason;  // why it could not be put right, in the system's words; empty: it is
+                         // not as recorded
 };
 
 class StagingArea {

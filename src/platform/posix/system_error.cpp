@@ -20,6 +20,17 @@ base::Failure failureOf(int error) {
     }
 }
 
+int errnoFor(base::Failure kind) {
+    switch (kind) {
+        case base::Failure::PermissionDenied:
+            return EACCES;
+        case base::Failure::NoRoom:
+            return ENOSPC;
+        default:
+            return EIO;
+    }
+}
+
 base::Error systemError(int error, std::string detail) {
     return base::Status::failure(failureOf(error), std::move(detail));
 }

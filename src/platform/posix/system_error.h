@@ -13,6 +13,10 @@ namespace platform::posix {
 // where the drive is opened, with the kind that goes with each.
 base::Failure failureOf(int error);
 
+// The error number that stands for a failure of `kind` (a test's fault, told as a kind): the
+// inverse of failureOf where it has one, EIO otherwise.
+int errnoFor(base::Failure kind);
+
 // A failure of the kind `error` is, with `detail` for people.
 base::Error systemError(int error, std::string detail);
 
