@@ -11,6 +11,7 @@
 #include "platform/drive_a.h"
 #include "platform/exclusive_hold.h"
 #include "platform/host_file.h"
+#include "platform/posix/file_io.h"
 
 namespace cli {
 namespace {

@@ -19,6 +19,8 @@
 #include "platform/drive_format.h"
 #include "platform/exclusive_hold.h"
 #include "platform/floppy_drives.h"
+#include "platform/posix/descriptor.h"
+#include "platform/posix/held_drive.h"
 
 namespace platform {
 namespace {
@@ -267,6 +269,8 @@ bool isDisketteSize(std::uint64_t bytes) {
     return fat::geometryForSize(bytes).ok();
 }
 
+struct ExaminedPath : stat {};
+
 Result<std::unique_ptr<DriveA>> DriveA::open(const DriveOpenOptions& options) {
     std::unique_ptr<DriveA> drive(new DriveA());
     // Within a build, the drive its hold resolved; the sessions borrow the hold's descriptors.
@@ -285,7 +289,9 @@ Result<std::unique_ptr<DriveA>> DriveA::open(const DriveOpenOptions& options) {
     drive->m_writable = options.access == DriveAccess::Write;
     drive->m_openedForReading = !drive->m_writable;
     const HeldDriveA* lender = held && held->held ? &*held : nullptr;
-    if (Status s = drive->openDescriptor(*before, options, lender); !s) return s.error();
+    if (Status s = drive->openDescriptor(ExaminedPath{*before}, options, lender); !s) {
+        return s.error();
+    }
     if (Status s = drive->measureMedium(options); !s) return s.error();
     drive->m_dropBeforeRead = options.bypassCache && !drive->m_direct;
     if (drive->m_writable && options.exclusive) {
@@ -303,7 +309,7 @@ void DriveA::readOnlyBecause(base::Error why) {
 // Opens what `before` describes, for writing where the session wants it and the medium allows
 // it, and checks that what was opened is what was examined. Within a build the hold's
 // descriptor serves where it allows what the session wants (`lender`).
-Status DriveA::openDescriptor(const struct stat& before, const DriveOpenOptions& options,
+Status DriveA::openDescriptor(const ExaminedPath& before, const DriveOpenOptions& options,
                               const HeldDriveA* lender) {
     // An image without any write permission stands for a diskette with its tab set, even for
     // the superuser, whom the permission bits would not stop.
@@ -319,7 +325,7 @@ Status DriveA::openDescriptor(const struct stat& before, const DriveOpenOptions&
         const bool fdWritable = m_direct ? lender->directWritable : lender->fdWritable;
         // A session that may be refused writing opens on its own, to learn why.
         if (fd >= 0 && (fdWritable || !m_writable)) {
-            m_fd = fd;
+            m_handle = posix::handleOf(fd);
             m_borrowed = true;
             m_device = lender->device;
             m_inode = lender->inode;
@@ -337,7 +343,7 @@ Status DriveA::openDescriptor(const struct stat& before, const DriveOpenOptions&
         fd = ::open(m_path.c_str(), (flags & ~O_RDWR) | O_RDONLY);
     }
     if (fd < 0) return openRefusal(m_path, before, errno, m_writable);
-    m_fd = fd;
+    m_handle = posix::handleOf(fd);
 
     // The thing opened must be the thing examined.
     struct stat after {};
@@ -367,7 +373,7 @@ Status DriveA::measureMedium(const DriveOpenOptions& options) {
 
 Status DriveA::measureBlockDevice(const DriveOpenOptions& options) {
     std::uint64_t bytes = 0;
-    if (::ioctl(m_fd, BLKGETSIZE64, &bytes) != 0) {
+    if (::ioctl(posix::descriptor(m_handle), BLKGETSIZE64, &bytes) != 0) {
         return noDiskette(m_path, "reports no medium: " + errnoText(errno));
     }
     // A removable drive opened without a diskette in shows a medium of no size.
@@ -376,7 +382,8 @@ Status DriveA::measureBlockDevice(const DriveOpenOptions& options) {
         return notDiskette(m_path, disketteSizeRefusal(bytes));
     }
     int readOnly = 0;
-    if (m_writable && ::ioctl(m_fd, BLKROGET, &readOnly) == 0 && readOnly != 0) {
+    if (m_writable && ::ioctl(posix::descriptor(m_handle), BLKROGET, &readOnly) == 0 &&
+        readOnly != 0) {
         if (!options.readOnlyFallback) return writeProtected(m_path);
         readOnlyBecause(writeProtected(m_path));
     }
@@ -386,7 +393,7 @@ Status DriveA::measureBlockDevice(const DriveOpenOptions& options) {
 
 DriveA::~DriveA() {
     unlock();
-    if (m_fd >= 0 && !m_borrowed) ::close(m_fd);
+    if (m_handle.valid() && !m_borrowed) ::close(posix::descriptor(m_handle));
 }
 
 std::uint32_t DriveA::sectorCount() const {
@@ -451,7 +458,7 @@ Result<std::size_t> DriveA::readAt(std::uint64_t offset, void* out, std::size_t 
         if (bounce.data == nullptr) return Status::failure("out of memory");
         n = transferAll(
             [&](std::size_t done) {
-                return ::pread(m_fd, bounce.data + done, bytes - done,
+                return ::pread(posix::descriptor(m_handle), bounce.data + done, bytes - done,
                                static_cast<off_t>(offset + done));
             },
             bytes);
@@ -460,7 +467,7 @@ Result<std::size_t> DriveA::readAt(std::uint64_t offset, void* out, std::size_t 
         auto* target = static_cast<std::uint8_t*>(out);
         n = transferAll(
             [&](std::size_t done) {
-                return ::pread(m_fd, target + done, bytes - done,
+                return ::pread(posix::descriptor(m_handle), target + done, bytes - done,
                                static_cast<off_t>(offset + done));
             },
             bytes);
@@ -523,7 +530,8 @@ Result<std::size_t> DriveA::writeHeld(std::uint64_t offset, const void* in, std:
     }
     const ssize_t n = transferAll(
         [&](std::size_t done) {
-            return ::pwrite(m_fd, source + done, bytes - done, static_cast<off_t>(offset + done));
+            return ::pwrite(posix::descriptor(m_handle), source + done, bytes - done,
+                            static_cast<off_t>(offset + done));
         },
         bytes);
     if (n >= 0) return static_cast<std::size_t>(n);
@@ -545,7 +553,7 @@ Status DriveA::flush() {
     }
     // The data is what must reach the medium; an image's size never changes, so the file's
     // times need not be journalled with every flush.
-    if (::fdatasync(m_fd) != 0) {
+    if (::fdatasync(posix::descriptor(m_handle)) != 0) {
         return Status::failure(Failure::IoError, "drive A: (" + m_path +
                                                      ") could not be flushed: " + errnoText(errno));
     }
@@ -574,7 +582,7 @@ Status DriveA::lock() {
     if (m_locked) return Status::success();
     // A build of this process holds the drive: its hold keeps everyone else out, and a lock
     // of our own would be refused by it.
-    if (m_borrowed || driveHeldHere(m_fd)) {
+    if (m_borrowed || driveHeldHere(posix::descriptor(m_handle))) {
         m_locked = true;
         m_lockedByHold = true;
         return Status::success();
@@ -588,12 +596,13 @@ Status DriveA::lock() {
         }
         struct stat held {};
         struct stat ours {};
-        if (::fstat(fd, &held) != 0 || ::fstat(m_fd, &ours) != 0 || held.st_rdev != ours.st_rdev) {
+        if (::fstat(fd, &held) != 0 || ::fstat(posix::descriptor(m_handle), &ours) != 0 ||
+            held.st_rdev != ours.st_rdev) {
             ::close(fd);
             return Status::failure("drive A: (" + m_path + ") changed while it was being locked");
         }
-        m_exclusiveFd = fd;
-    } else if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        m_exclusive = posix::handleOf(fd);
+    } else if (::flock(posix::descriptor(m_handle), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK) return busy(m_path);
         return Status::failure("cannot lock drive A: (" + m_path + "): " + errnoText(errno));
     }
@@ -608,10 +617,10 @@ void DriveA::unlock() {
         return;
     }
     if (m_blockDevice) {
-        ::close(m_exclusiveFd);
-        m_exclusiveFd = -1;
+        ::close(posix::descriptor(m_exclusive));
+        m_exclusive = {};
     } else {
-        ::flock(m_fd, LOCK_UN);
+        ::flock(posix::descriptor(m_handle), LOCK_UN);
     }
     m_locked = false;
 }
@@ -633,11 +642,12 @@ bool DriveA::dropCache() {
                          g_lastDrop->device == now.device && g_lastDrop->inode == now.inode;
     if (dropped) return true;
     // Dirty pages are not dropped, so what is not yet flushed is written first.
-    if (g_unflushed && (g_faults == nullptr || g_faults->allowFlush()) && ::fdatasync(m_fd) == 0) {
+    if (g_unflushed && (g_faults == nullptr || g_faults->allowFlush()) &&
+        ::fdatasync(posix::descriptor(m_handle)) == 0) {
         g_unflushed = false;
         if (g_faults != nullptr) g_faults->flushed();
     }
-    ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::posix_fadvise(posix::descriptor(m_handle), 0, 0, POSIX_FADV_DONTNEED);
     if (g_faults != nullptr) g_faults->cacheDropped();
     if (g_unflushed) return false;
     g_lastDrop = now;

@@ -13,6 +13,8 @@
 #include <cstring>
 
 #include "platform/device_hooks.h"
+#include "platform/posix/descriptor.h"
+#include "platform/posix/file_io.h"
 #include "platform/posix/system_error.h"
 #include "platform/win_path.h"
 
@@ -185,7 +187,7 @@ Result<HostFile> HostFile::openRead(std::string_view windowsName) {
     // O_NONBLOCK keeps a pipe from stalling the open; the type check below refuses it.
     int fd = ::open(path->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return cannotOpen(*path, std::strerror(errno));
-    HostFile file(fd, *path);
+    HostFile file(posix::handleOf(fd), *path);
     struct stat info {};
     if (::fstat(fd, &info) != 0) return cannotOpen(*path, std::strerror(errno));
     if (!S_ISREG(info.st_mode)) return cannotOpen(*path, "it is not a regular file");
@@ -205,7 +207,7 @@ Result<HostFile> HostFile::create(std::string_view windowsName) {
     int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0 && errno == ENXIO) return cannotOpen(*path, "it is not a regular file");
     if (fd < 0) return cannotOpen(*path, std::strerror(errno));
-    HostFile file(fd, *path);
+    HostFile file(posix::handleOf(fd), *path);
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         return cannotOpen(*path, "it is not a regular file");
     }
@@ -213,38 +215,38 @@ Result<HostFile> HostFile::create(std::string_view windowsName) {
     return file;
 }
 
-HostFile::HostFile(HostFile&& other) noexcept : m_fd(other.m_fd), m_path(std::move(other.m_path)) {
-    other.m_fd = -1;
+HostFile::HostFile(HostFile&& other) noexcept
+    : m_handle(other.m_handle), m_path(std::move(other.m_path)) {
+    other.m_handle = {};
 }
 
 HostFile& HostFile::operator=(HostFile&& other) noexcept {
     if (this != &other) {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = other.m_fd;
+        if (m_handle.valid()) ::close(posix::descriptor(m_handle));
+        m_handle = std::exchange(other.m_handle, {});
         m_path = std::move(other.m_path);
-        other.m_fd = -1;
     }
     return *this;
 }
 
 HostFile::~HostFile() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_handle.valid()) ::close(posix::descriptor(m_handle));
 }
 
 Result<std::uint64_t> HostFile::length() const {
     struct stat info {};
-    if (m_fd < 0 || ::fstat(m_fd, &info) != 0) {
+    if (!m_handle.valid() || ::fstat(posix::descriptor(m_handle), &info) != 0) {
         return Status::failure("the length of \"" + m_path + "\" cannot be read");
     }
     return static_cast<std::uint64_t>(info.st_size);
 }
 
 Result<std::size_t> HostFile::read(void* out, std::size_t bytes) {
-    if (m_fd < 0) return Status::failure("read from a closed file");
+    if (!m_handle.valid()) return Status::failure("read from a closed file");
     auto* target = static_cast<std::uint8_t*>(out);
     std::size_t done = 0;
     while (done < bytes) {
-        ssize_t n = ::read(m_fd, target + done, bytes - done);
+        ssize_t n = ::read(posix::descriptor(m_handle), target + done, bytes - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             const int error = errno;
@@ -258,8 +260,8 @@ Result<std::size_t> HostFile::read(void* out, std::size_t bytes) {
 }
 
 Status HostFile::write(const void* in, std::size_t bytes) {
-    if (m_fd < 0) return Status::failure("write to a closed file");
-    return writeAll(m_fd, m_path, in, bytes);
+    if (!m_handle.valid()) return Status::failure("write to a closed file");
+    return writeAll(posix::descriptor(m_handle), m_path, in, bytes);
 }
 
 Status writeAll(int fd, const std::string& path, const void* in, std::size_t bytes) {
@@ -286,9 +288,8 @@ Status writeAll(int fd, const std::string& path, const void* in, std::size_t byt
 }
 
 Status HostFile::close() {
-    if (m_fd < 0) return Status::success();
-    int fd = m_fd;
-    m_fd = -1;
+    if (!m_handle.valid()) return Status::success();
+    const int fd = posix::descriptor(std::exchange(m_handle, {}));
     if (::close(fd) != 0) {
         const int error = errno;
         return Status::failure(posix::failureOf(error),
@@ -326,7 +327,7 @@ Status replaceFileAtomically(std::string_view windowsName, std::span<const std::
 
     auto created = createTemporary(path);
     if (!created) return created.error();
-    HostFile file(created->fd, created->path);
+    HostFile file(posix::handleOf(created->fd), created->path);
     const std::string temporary = created->path;
     // mkstemp makes the file private: give it the old file's owner and permissions, or those
     // of a new file.

@@ -13,6 +13,8 @@
 
 #include "platform/host_file.h"
 #include "platform/interrupts.h"
+#include "platform/posix/descriptor.h"
+#include "platform/posix/file_io.h"
 #include "platform/posix/folder_entries.h"
 #include "platform/posix/system_error.h"
 #include "platform/text_case.h"
@@ -108,7 +110,7 @@ Result<StagingArea> StagingArea::open(const std::string& hostFolder) {
     const int folder = ::open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0)
         return failedBecause("the start directory \"" + hostFolder + "\" cannot be opened");
-    return StagingArea(folder, hostFolder);
+    return StagingArea(posix::handleOf(folder), hostFolder);
 }
 
 StagingArea::StagingArea(StagingArea&& other) noexcept
@@ -117,19 +119,19 @@ StagingArea::StagingArea(StagingArea&& other) noexcept
       m_entries(std::move(other.m_entries)),
       m_left(std::move(other.m_left)),
       m_journalWritten(other.m_journalWritten) {
-    other.m_folder = -1;
+    other.m_folder = {};
     other.m_entries.clear();
     other.m_journalWritten = false;
 }
 
 StagingArea::~StagingArea() {
-    if (m_folder < 0) return;
+    if (!m_folder.valid()) return;
     if (!m_entries.empty() || m_journalWritten) (void)finish();
-    ::close(m_folder);
+    ::close(posix::descriptor(m_folder));
 }
 
 std::optional<StagingArea::Identity> StagingArea::identityOf(const std::string& name) const {
-    const int fd = openRegular(m_folder, name);
+    const int fd = openRegular(posix::descriptor(m_folder), name);
     if (fd < 0) return std::nullopt;
     const auto digest = digestOf(fd);
     ::close(fd);
@@ -149,28 +151,30 @@ Status StagingArea::writeJournal(const std::vector<Entry>& entries) const {
              << e.copy.digest << "\n";
     }
     const std::string content = text.str();
-    ::unlinkat(m_folder, kJournalNext, 0);
-    const int fd = ::openat(m_folder, kJournalNext,
+    ::unlinkat(posix::descriptor(m_folder), kJournalNext, 0);
+    const int fd = ::openat(posix::descriptor(m_folder), kJournalNext,
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return failedBecause("the staging journal cannot be written");
     const Status written =
         writeAll(fd, m_path + "/" + kJournalNext, content.data(), content.size());
     if (!written) {
         ::close(fd);
-        ::unlinkat(m_folder, kJournalNext, 0);
+        ::unlinkat(posix::descriptor(m_folder), kJournalNext, 0);
         return written;
     }
     if (::fsync(fd) != 0 || ::close(fd) != 0) {
         const Status status = failedBecause("the staging journal cannot be synced");
-        ::unlinkat(m_folder, kJournalNext, 0);
+        ::unlinkat(posix::descriptor(m_folder), kJournalNext, 0);
         return status;
     }
-    if (::renameat(m_folder, kJournalNext, m_folder, kStagingJournal) != 0) {
+    if (::renameat(posix::descriptor(m_folder), kJournalNext, posix::descriptor(m_folder),
+                   kStagingJournal) != 0) {
         const Status status = failedBecause("the staging journal cannot be put in place");
-        ::unlinkat(m_folder, kJournalNext, 0);
+        ::unlinkat(posix::descriptor(m_folder), kJournalNext, 0);
         return status;
     }
-    if (::fsync(m_folder) != 0) return failedBecause("the start directory cannot be synced");
+    if (::fsync(posix::descriptor(m_folder)) != 0)
+        return failedBecause("the start directory cannot be synced");
     return Status::success();
 }
 
@@ -181,8 +185,8 @@ Result<std::vector<StagingArea::Entry>> StagingArea::readJournal(
         return Status::failure(base::Failure::BadData, why);
     };
     // Without blocking: a pipe under the journal's name would hold the build forever.
-    const int fd =
-        ::openat(m_folder, kStagingJournal, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::openat(posix::descriptor(m_folder), kStagingJournal,
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT) return entries;
         return failedBecause("it cannot be opened");
@@ -243,7 +247,7 @@ bool StagingArea::undo(const std::vector<Entry>& entries,
                        std::vector<StagingLeftover>& left) const {
     using What = StagingLeftover::What;
     auto exists = [this](const std::string& name, struct stat* info) {
-        return ::fstatat(m_folder, name.c_str(), info, AT_SYMLINK_NOFOLLOW) == 0;
+        return ::fstatat(posix::descriptor(m_folder), name.c_str(), info, AT_SYMLINK_NOFOLLOW) == 0;
     };
     std::vector<Entry> unsettled;
     std::vector<std::size_t> toKeep;  // indices into `unsettled` whose user's file moves
@@ -254,7 +258,7 @@ bool StagingArea::undo(const std::vector<Entry>& entries,
         if (exists(e->temporary, &info)) {
             if (!S_ISREG(info.st_mode)) {
                 left.push_back({What::Partial, e->temporary, {}, {}});
-            } else if (::unlinkat(m_folder, e->temporary.c_str(), 0) != 0) {
+            } else if (::unlinkat(posix::descriptor(m_folder), e->temporary.c_str(), 0) != 0) {
                 left.push_back({What::Partial, e->temporary, {}, std::strerror(errno)});
             }
         }
@@ -269,7 +273,7 @@ bool StagingArea::undo(const std::vector<Entry>& entries,
             const bool isCopy = now && *now == e->copy;
             const bool isUsers = now && e->userFile.known && *now == e->userFile;
             if (isCopy && (!isUsers || !userAt.empty())) {
-                if (::unlinkat(m_folder, e->name.c_str(), 0) == 0) {
+                if (::unlinkat(posix::descriptor(m_folder), e->name.c_str(), 0) == 0) {
                     nameFree = true;
                 } else {
                     left.push_back({What::Copy, e->name, userAt, std::strerror(errno)});
@@ -285,7 +289,7 @@ bool StagingArea::undo(const std::vector<Entry>& entries,
             if (nameFree) {
                 // Back under its name, whatever its inode now: only the build puts a file
                 // under that hidden name, and only the user's.
-                if (renameNoReplace(m_folder, userAt, e->name) != 0)
+                if (renameNoReplace(posix::descriptor(m_folder), userAt, e->name) != 0)
                     left.push_back({What::UsersFile, userAt, e->name, std::strerror(errno)});
             } else if (userAt == e->aside) {
                 // Not under a hidden name: beside the file in its way, under one the user sees.
@@ -300,8 +304,8 @@ bool StagingArea::undo(const std::vector<Entry>& entries,
     }
     if (unsettled.empty()) {
         // The renames back are durable before the journal that would redo them goes.
-        ::fsync(m_folder);
-        if (::unlinkat(m_folder, kStagingJournal, 0) != 0 && errno != ENOENT) {
+        ::fsync(posix::descriptor(m_folder));
+        if (::unlinkat(posix::descriptor(m_folder), kStagingJournal, 0) != 0 && errno != ENOENT) {
             left.push_back({What::Journal, kStagingJournal, {}, std::strerror(errno)});
             return false;
         }
@@ -314,7 +318,7 @@ bool StagingArea::undo(const std::vector<Entry>& entries,
     const bool recorded = static_cast<bool>(writeJournal(unsettled));
     for (const std::size_t i : toKeep) {
         const Entry& e = unsettled[i];
-        if (!recorded || renameNoReplace(m_folder, e.aside, e.kept) != 0) {
+        if (!recorded || renameNoReplace(posix::descriptor(m_folder), e.aside, e.kept) != 0) {
             const std::string reason = std::strerror(recorded ? errno : EIO);
             for (StagingLeftover& l : left) {
                 if (l.what == What::UsersFile && l.name == e.kept) {
@@ -327,25 +331,26 @@ bool StagingArea::undo(const std::vector<Entry>& entries,
                 if (l.what == What::Copy && l.other == e.aside) l.other = e.kept;
         }
     }
-    ::fsync(m_folder);
+    ::fsync(posix::descriptor(m_folder));
     return false;
 }
 
 void StagingArea::rescueHidden(std::vector<StagingLeftover>& left) const {
     using What = StagingLeftover::What;
     const std::string prefix = std::string(kStagingJournal) + ".";
-    for (const std::string& entry : namesIn(m_folder)) {
+    for (const std::string& entry : namesIn(posix::descriptor(m_folder))) {
         if (!entry.starts_with(prefix) || entry == kJournalNext) continue;
         const std::string rest = entry.substr(prefix.size());
         if (rest.ends_with(".user") && rest.size() > 5) {
             const std::string name = rest.substr(0, rest.size() - 5);
             struct stat info {};
-            if (::fstatat(m_folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 &&
-                renameNoReplace(m_folder, entry, name) == 0) {
+            if (::fstatat(posix::descriptor(m_folder), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) !=
+                    0 &&
+                renameNoReplace(posix::descriptor(m_folder), entry, name) == 0) {
                 continue;  // back under its own name, which nothing held
             }
             const std::string visible = keptFor(name);
-            if (renameNoReplace(m_folder, entry, visible) == 0) {
+            if (renameNoReplace(posix::descriptor(m_folder), entry, visible) == 0) {
                 left.push_back({What::UsersFile, visible, name, {}});
             } else {
                 left.push_back({What::UsersFile, entry, name, std::strerror(errno)});
@@ -354,7 +359,7 @@ void StagingArea::rescueHidden(std::vector<StagingLeftover>& left) const {
             left.push_back({What::Partial, entry, {}, {}});
         }
     }
-    ::fsync(m_folder);
+    ::fsync(posix::descriptor(m_folder));
 }
 
 Result<std::vector<StagingLeftover>> StagingArea::recover(
@@ -362,11 +367,12 @@ Result<std::vector<StagingLeftover>> StagingArea::recover(
     std::vector<StagingLeftover> left;
     // A journal that was being replaced when the build ended is no more than a draft.
     struct stat info {};
-    if (::fstatat(m_folder, kJournalNext, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (::fstatat(posix::descriptor(m_folder), kJournalNext, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(info.st_mode)) {
-        ::unlinkat(m_folder, kJournalNext, 0);
+        ::unlinkat(posix::descriptor(m_folder), kJournalNext, 0);
     }
-    if (::fstatat(m_folder, kStagingJournal, &info, AT_SYMLINK_NOFOLLOW) != 0) return left;
+    if (::fstatat(posix::descriptor(m_folder), kStagingJournal, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return left;
     auto entries = readJournal(stageable);
     if (!entries) {
         // Not knowing what it recorded, nothing it names is touched, and it stays to say so;
@@ -387,11 +393,12 @@ std::vector<std::string> StagingArea::linksAmong(const std::vector<std::string>&
         wanted.push_back(asideFor(name));
     }
     std::vector<std::string> links;
-    for (const std::string& name : namesIn(m_folder)) {
+    for (const std::string& name : namesIn(posix::descriptor(m_folder))) {
         bool ours = false;
         for (const std::string& w : wanted) ours = ours || lowerAscii(name) == w;
         struct stat info {};
-        if (ours && ::fstatat(m_folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        if (ours &&
+            ::fstatat(posix::descriptor(m_folder), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISLNK(info.st_mode)) {
             links.push_back(name);
         }
@@ -404,24 +411,27 @@ Status StagingArea::plan(const std::vector<std::pair<std::string, std::string>>&
     for (const auto& [source, name] : sourcesAndNames) {
         Entry e;
         e.source = source;
-        e.name = spellingIn(m_folder, name);
+        e.name = spellingIn(posix::descriptor(m_folder), name);
         e.temporary = temporaryFor(e.name);
         for (const Entry& other : planned)
             if (other.name == e.name)
                 return Status::failure("\"" + e.name + "\" is staged already");
         struct stat info {};
-        if (::fstatat(m_folder, e.temporary.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (::fstatat(posix::descriptor(m_folder), e.temporary.c_str(), &info,
+                      AT_SYMLINK_NOFOLLOW) == 0) {
             return Status::failure("\"" + e.temporary + "\" is in the way of staging \"" + e.name +
                                    "\"");
         }
-        if (::fstatat(m_folder, e.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (::fstatat(posix::descriptor(m_folder), e.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) ==
+            0) {
             if (!S_ISREG(info.st_mode)) {
                 return Status::failure("\"" + e.name +
                                        "\" in the start directory is not a plain file");
             }
             e.aside = asideFor(e.name);
             struct stat inTheWay {};
-            if (::fstatat(m_folder, e.aside.c_str(), &inTheWay, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (::fstatat(posix::descriptor(m_folder), e.aside.c_str(), &inTheWay,
+                          AT_SYMLINK_NOFOLLOW) == 0) {
                 return Status::failure("\"" + e.aside + "\" is in the way of keeping \"" + e.name +
                                        "\"");
             }
@@ -461,14 +471,15 @@ Status StagingArea::stage(const std::string& source, const std::string& name) {
     const int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (from < 0) return failedBecause("\"" + source + "\" cannot be opened");
     Status status = Status::success();
-    if (!entry.aside.empty() && renameNoReplace(m_folder, entry.name, entry.aside) != 0) {
+    if (!entry.aside.empty() &&
+        renameNoReplace(posix::descriptor(m_folder), entry.name, entry.aside) != 0) {
         status = failedBecause("\"" + entry.name + "\" cannot be moved aside");
     }
     int to = -1;
     if (status) {
         // Not synced: nothing trusts a staged copy after a crash (the next build removes it,
         // and the read-back compares the diskette with the sources).
-        to = ::openat(m_folder, entry.temporary.c_str(),
+        to = ::openat(posix::descriptor(m_folder), entry.temporary.c_str(),
                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (to < 0) status = failedBecause("\"" + entry.temporary + "\" cannot be created");
     }
@@ -497,7 +508,7 @@ Status StagingArea::stage(const std::string& source, const std::string& name) {
     }
     if (to >= 0 && ::close(to) != 0 && status)
         status = failedBecause("\"" + entry.temporary + "\" cannot be closed");
-    if (status && renameNoReplace(m_folder, entry.temporary, entry.name) != 0) {
+    if (status && renameNoReplace(posix::descriptor(m_folder), entry.temporary, entry.name) != 0) {
         status = failedBecause("\"" + entry.name + "\" cannot be put in place");
     }
     if (status) entry.placed = true;
