@@ -1,13 +1,9 @@
 #include "platform/win_path.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <vector>
 
 #include "platform/host_system.h"
-#include "platform/posix/folder_entries.h"
 
 namespace platform {
 namespace {
@@ -35,15 +31,6 @@ std::vector<std::string> splitParts(std::string_view path) {
 }
 
 }  // namespace
-
-std::string findIgnoringCase(const std::string& folder, const std::string& name) {
-    // O_PATH: looking an entry up needs only search permission, as a plain lstat would.
-    const int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return {};
-    std::string found = posix::spellingIn(fd, name);
-    ::close(fd);
-    return found;
-}
 
 Result<WindowsName> mapWindowsName(std::string_view name) {
     if (name.empty()) return Status::failure("empty file name");

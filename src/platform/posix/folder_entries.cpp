@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/text_case.h"
+#include "platform/win_path.h"
 
 namespace platform::posix {
 
@@ -30,3 +31,16 @@ std::string spellingIn(int folder, const std::string& name) {
 }
 
 }  // namespace platform::posix
+
+namespace platform {
+
+std::string findIgnoringCase(const std::string& folder, const std::string& name) {
+    // O_PATH: looking an entry up needs only search permission, as a plain lstat would.
+    const int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return {};
+    std::string found = posix::spellingIn(fd, name);
+    ::close(fd);
+    return found;
+}
+
+}  // namespace platform
