@@ -46,6 +46,17 @@ DWORD copyOut(const std::string& text, char* buffer, std::size_t size) {
     return static_cast<DWORD>(text.size());
 }
 
+// A folder found out, copied out as above; 0 with the reason as the last error when it could
+// not be.
+DWORD copyOut(const base::Result<std::string>& folder, char* buffer, std::size_t size) {
+    if (!folder) {
+        failWith(folder.message());
+        return 0;
+    }
+    succeeded();
+    return copyOut(*folder, buffer, size);
+}
+
 // The volume on drive A: a call works on: the transaction's while one is in force, else one
 // mounted for this call alone, which `own` keeps.
 base::Result<fat::Volume*> volumeForCall(platform::DriveAccess access,
@@ -200,13 +211,7 @@ BOOL PathFileExistsA(LPCSTR pszPath) {
 }
 
 DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
-    const auto path = platform::currentDirectory();
-    if (!path) {
-        failWith(path.message());
-        return 0;
-    }
-    succeeded();
-    return copyOut(*path, lpBuffer, nBufferLength);
+    return copyOut(platform::currentDirectory(), lpBuffer, nBufferLength);
 }
 
 BOOL SetCurrentDirectoryA(LPCSTR lpPathName) {
@@ -224,11 +229,5 @@ BOOL SetCurrentDirectoryA(LPCSTR lpPathName) {
 }
 
 UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
-    const auto folder = platform::settingsFolder();
-    if (!folder) {
-        failWith(folder.message());
-        return 0;
-    }
-    succeeded();
-    return copyOut(*folder, lpBuffer, uSize);
+    return copyOut(platform::settingsFolder(), lpBuffer, uSize);
 }
