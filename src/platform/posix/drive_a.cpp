@@ -21,6 +21,7 @@
 #include "platform/floppy_drives.h"
 #include "platform/posix/descriptor.h"
 #include "platform/posix/held_drive.h"
+#include "platform/posix/system_error.h"
 
 namespace platform {
 namespace {
@@ -176,7 +177,9 @@ base::Error openRefusal(const std::string& path, const struct stat& before, int 
     }
     if (error == EROFS) return writeProtected(path);
     // A missing permission is no write protection: the way out is another.
-    if (error == EACCES || error == EPERM) return permissionDenied(path, before, writing);
+    if (posix::failureOf(error) == Failure::PermissionDenied) {
+        return permissionDenied(path, before, writing);
+    }
     if (error == EBUSY) return busy(path);
     return Status::failure("cannot open drive A: (" + path + "): " + errnoText(error));
 }
@@ -331,7 +334,8 @@ Status DriveA::openDescriptor(const ExaminedPath& before, const DriveOpenOptions
     int flags = O_CLOEXEC | O_NONBLOCK | (m_writable ? O_RDWR : O_RDONLY);
     if (m_direct) flags |= O_DIRECT;
     int fd = ::open(m_path.c_str(), flags);
-    if (fd < 0 && m_writable && (errno == EROFS || errno == EACCES || errno == EPERM) &&
+    if (fd < 0 && m_writable &&
+        (errno == EROFS || posix::failureOf(errno) == Failure::PermissionDenied) &&
         options.readOnlyFallback) {
         readOnlyBecause(errno == EROFS ? writeProtected(m_path)
                                        : permissionDenied(m_path, before, true));
@@ -490,7 +494,7 @@ Result<std::size_t> DriveA::writeHeld(std::uint64_t offset, const void* in, std:
     if (n >= 0) return static_cast<std::size_t>(n);
     const int error = errno;
     if (error == EROFS) return writeProtected(m_path);
-    if (error == EPERM || error == EACCES) {
+    if (posix::failureOf(error) == Failure::PermissionDenied) {
         return Status::failure(Failure::PermissionDenied,
                                "permission denied: drive A: (" + m_path + ") refused the write");
     }
