@@ -3,6 +3,8 @@
 // resolved, the program's own file, appending to a log, and the time of day.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/result.h"
@@ -19,6 +21,18 @@ base::Result<std::string> currentDirectory();
 base::Result<std::string> settingsFolder();
 // State kept between runs (the build log): $XDG_STATE_HOME, ~/.local/state.
 base::Result<std::string> stateFolder();
+
+// The host's side of the file calls, under host paths; a failure's detail names the path and
+// the reason. A copy refuses an existing target when `failIfExists`, and a copy onto the
+// source itself; a copy cut short leaves nothing under the target's name.
+base::Status copyHostFile(const std::string& source, const std::string& target, bool failIfExists);
+// Removes a file or link, never a folder.
+base::Status deleteHostFile(const std::string& path);
+// Something is at `path`, after links.
+base::Status hostPathExists(const std::string& path);
+base::Status changeDirectory(const std::string& path);
+// The size of what is at `path` (after links); none when nothing is.
+std::optional<std::uint64_t> sizeAt(const std::string& path);
 
 // Makes the folder `path` and every missing folder above it, private to the user (0700). A
 // folder that exists, or that another program makes at the same moment, is as good as made.

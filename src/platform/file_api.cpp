@@ -1,10 +1,5 @@
-// Files and folders under Windows names, and copies onto the diskette's FAT12 volume.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cctype>
-#include <cerrno>
-#include <cstdlib>
+// Files and folders under Windows names, and copies onto the diskette's FAT12 volume: the
+// Windows calls' rules; the host's files are reached through host_system.h.
 #include <cstring>
 #include <ctime>
 #include <optional>
@@ -36,6 +31,11 @@ BOOL failWith(base::Failure kind, std::string message) {
 BOOL succeeded() {
     platform::setLastErrorMessage({});
     return TRUE;
+}
+
+// What the host did, as the calls report it.
+BOOL reported(const base::Status& status) {
+    return status ? succeeded() : failWith(status.message());
 }
 
 // Copies `text` out as the Windows calls do: its length when it fits with the terminator,
@@ -73,11 +73,9 @@ base::Result<fat::Volume*> volumeForCall(platform::DriveAccess access,
 BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool failIfExists) {
     // The copy is made from memory: a file larger than any diskette cannot fit, and reading
     // it whole first could exhaust memory, so its size decides before a byte is read.
-    struct stat info {};
-    if (::stat(source.c_str(), &info) == 0 &&
-        static_cast<std::uint64_t>(info.st_size) > platform::kLargestDisketteBytes) {
-        return failWith("\"" + source + "\" holds " +
-                        platform::groupThousands(static_cast<std::uint64_t>(info.st_size)) +
+    if (const auto size = platform::sizeAt(source);
+        size && *size > platform::kLargestDisketteBytes) {
+        return failWith("\"" + source + "\" holds " + platform::groupThousands(*size) +
                         " bytes, more than any diskette");
     }
     auto content = platform::readWholeFile(source);
@@ -96,48 +94,6 @@ BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool
         return failWith(
             written.error().kind(),
             "\"" + diskName + "\" could not be written to drive A: " + written.message());
-    }
-    return succeeded();
-}
-
-BOOL copyOnHost(const std::string& source, const std::string& target, bool failIfExists) {
-    auto from = platform::HostFile::openRead(source);
-    if (!from) return failWith(from.message());
-    auto to = platform::mapWindowsName(target);
-    if (!to) return failWith(to.message());
-    struct stat sourceInfo {};
-    struct stat targetInfo {};
-    ::stat(from->path().c_str(), &sourceInfo);
-    if (::stat(to->hostPath.c_str(), &targetInfo) == 0) {
-        if (failIfExists) return failWith("\"" + to->hostPath + "\" already exists");
-        // Truncating the target would destroy the source before it is read.
-        if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino) {
-            return failWith("\"" + to->hostPath + "\" cannot be copied onto itself");
-        }
-    }
-    auto into = platform::HostFile::create(to->hostPath);
-    if (!into) return failWith(into.message());
-    // A copy cut short (a full file system, an I/O error) must not stay behind looking like
-    // the file: whatever fails, the partial copy goes.
-    auto abandon = [&](const std::string& why) {
-        (void)into->close();
-        ::unlink(into->path().c_str());
-        return failWith("copying \"" + from->path() + "\" to \"" + to->hostPath + "\": " + why);
-    };
-    std::vector<std::uint8_t> chunk(64 * 1024);
-    for (;;) {
-        auto got = from->read(chunk.data(), chunk.size());
-        if (!got) return abandon(got.message());
-        if (*got == 0) break;
-        base::Status put = into->write(chunk.data(), *got);
-        if (!put) return abandon(put.message());
-    }
-    const std::string written = into->path();
-    base::Status closed = into->close();
-    if (!closed) {
-        ::unlink(written.c_str());
-        return failWith("copying \"" + from->path() + "\" to \"" + to->hostPath +
-                        "\": " + closed.message());
     }
     return succeeded();
 }
@@ -167,7 +123,8 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
         }
         return fail(platform::lastErrorMessage(), platform::lastErrorKind());
     }
-    return copyOnHost(source->hostPath, target->hostPath, bFailIfExists != FALSE);
+    return reported(
+        platform::copyHostFile(source->hostPath, target->hostPath, bFailIfExists != FALSE));
 }
 
 BOOL DeleteFileA(LPCSTR lpFileName) {
@@ -181,15 +138,7 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
         const base::Status removed = (*volume)->removeFile(mapped->diskName);  // flushes
         return removed ? succeeded() : failWith(removed.message());
     }
-    struct stat info {};
-    if (::lstat(mapped->hostPath.c_str(), &info) != 0) {
-        return failWith("\"" + mapped->hostPath + "\" does not exist");
-    }
-    if (S_ISDIR(info.st_mode)) return failWith("\"" + mapped->hostPath + "\" is a folder");
-    if (::unlink(mapped->hostPath.c_str()) != 0) {
-        return failWith("\"" + mapped->hostPath + "\" cannot be deleted: " + std::strerror(errno));
-    }
-    return succeeded();
+    return reported(platform::deleteHostFile(mapped->hostPath));
 }
 
 BOOL PathFileExistsA(LPCSTR pszPath) {
@@ -203,11 +152,7 @@ BOOL PathFileExistsA(LPCSTR pszPath) {
         return (*volume)->find(mapped->diskName) ? succeeded()
                                                  : failWith("no such file on drive A:");
     }
-    struct stat info {};
-    if (::stat(mapped->hostPath.c_str(), &info) != 0) {
-        return failWith("\"" + mapped->hostPath + "\" does not exist");
-    }
-    return succeeded();
+    return reported(platform::hostPathExists(mapped->hostPath));
 }
 
 DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
@@ -221,11 +166,7 @@ BOOL SetCurrentDirectoryA(LPCSTR lpPathName) {
     if (mapped->where != WindowsName::Where::Host) {
         return failWith("drive A: cannot be the current directory");
     }
-    if (::chdir(mapped->hostPath.c_str()) != 0) {
-        return failWith("\"" + mapped->hostPath +
-                        "\" cannot be made current: " + std::strerror(errno));
-    }
-    return succeeded();
+    return reported(platform::changeDirectory(mapped->hostPath));
 }
 
 UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
