@@ -94,7 +94,8 @@ BOOL CCrisisDlg::OnInitDialog() {
     const DWORD needed = GetCurrentDirectoryA(sizeof m_szStartDir, m_szStartDir);
     if (needed == 0 || needed >= sizeof m_szStartDir) {
         std::memset(m_szStartDir, 0, sizeof m_szStartDir);
-        const std::string where = platform::currentDirectory();
+        const auto cwd = platform::currentDirectory();
+        const std::string where = cwd ? *cwd : std::string();
         SetOutcome(build::Outcome::Kind::StartDirRefused, where);
         AfxMessageBox(texts::startDirTooLong(where).c_str(), MB_OK | MB_ICONHAND);
         EndDialog(IDCANCEL);

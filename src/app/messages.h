@@ -128,30 +128,30 @@ inline std::string leftoverLines(const std::vector<platform::StagingLeftover>& l
     using What = platform::StagingLeftover::What;
     std::string lines;
     for (const platform::StagingLeftover& l : left) {
-        const std::string why =
-            l.error != 0 ? std::string(" (") + std::strerror(l.error) + ")" : std::string();
+        const std::string why = !l.reason.empty() ? " (" + l.reason + ")" : std::string();
         lines += "  " + l.name + ": ";
         switch (l.what) {
             case What::Copy:
-                lines += l.error != 0 ? "the build's copy, which could not be removed" + why
-                                      : std::string(
-                                            "the build's copy, changed since, or a file "
-                                            "put there since");
+                lines += !l.reason.empty() ? "the build's copy, which could not be removed" + why
+                                           : std::string(
+                                                 "the build's copy, changed since, or a file "
+                                                 "put there since");
                 lines += "; delete it unless it is yours";
                 if (!l.other.empty()) lines += " (your own is " + l.other + ")";
                 break;
             case What::Partial:
                 lines += "a temporary name of the build's" +
-                         (l.error != 0 ? ", which could not be removed" + why : "") + "; delete it";
+                         (!l.reason.empty() ? ", which could not be removed" + why : "") +
+                         "; delete it";
                 break;
             case What::UsersFile:
                 lines += "your own " + l.other + ", moved aside by the build" +
-                         (l.error != 0 ? ", which could not be put back" + why : "") +
+                         (!l.reason.empty() ? ", which could not be put back" + why : "") +
                          "; rename it back to " + l.other + " once that name is free";
                 break;
             case What::Journal:
                 lines += "the build's record of what it staged, which cannot be used: " +
-                         (l.other.empty() ? std::string(std::strerror(l.error)) : l.other);
+                         (l.other.empty() ? l.reason : l.other);
                 break;
         }
         lines += "\n";

@@ -14,7 +14,7 @@
 #include "build/image_candidates.h"
 #include "fat/fat12.h"
 #include "framework/afxfile.h"
-#include "platform/drive_a_copies.h"
+#include "platform/drive_a_transaction.h"
 #include "platform/drive_format.h"
 #include "platform/interrupts.h"
 #include "platform/staging_area.h"
@@ -222,7 +222,7 @@ int CCrisisDlg::CopyFilesToDisk() {
     // The copies go onto the diskette as one batch: all their data first, then their entries,
     // so that no crash leaves a file named with contents that are not its own. A failed copy
     // puts the ones before it on the diskette; an interrupted build puts none of them there.
-    platform::DriveACopies copies;
+    platform::DriveATransaction copies;
     std::size_t firstInBatch = 0;
     auto stopped = [&] {
         copies.abandon();

@@ -160,20 +160,18 @@ std::string recordJson(const Record& r) {
     return w.text();
 }
 
+// The build log within the state folder.
+constexpr char kLogInStateFolder[] = "/quenvol/builds.jsonl";
+
 std::string buildLogPath() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    // A relative XDG path is to be ignored, as the base-directory rules say.
-    if (state && state[0] == '/') return std::string(state) + "/quenvol/builds.jsonl";
-    const char* home = std::getenv("HOME");
-    if (home && home[0] == '/') return std::string(home) + "/.local/state/quenvol/builds.jsonl";
-    return {};
+    const auto folder = platform::stateFolder();
+    return folder ? *folder + kLogInStateFolder : std::string();
 }
 
 base::Status appendBuildLog(const std::string& line) {
-    const std::string path = buildLogPath();
-    if (path.empty()) {
-        return base::Status::failure("neither XDG_STATE_HOME nor a home folder is known");
-    }
+    const auto state = platform::stateFolder();
+    if (!state) return state.error();
+    const std::string path = *state + kLogInStateFolder;
     std::string folder;
     if (auto made = platform::makeFolders(path.substr(0, path.rfind('/')), folder); !made) {
         return base::Status::failure(made.error().kind(),

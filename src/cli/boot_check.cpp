@@ -21,6 +21,7 @@
 #include "cli/disk_image.h"
 #include "platform/host_file.h"
 #include "platform/interrupts.h"
+#include "platform/posix/file_io.h"
 
 namespace cli {
 namespace {

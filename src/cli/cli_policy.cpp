@@ -7,6 +7,7 @@
 #include "build/json_writer.h"
 #include "cli/cli_app.h"
 #include "framework/input.h"
+#include "platform/text_case.h"
 #include "res/resources.h"
 
 namespace cli {
@@ -208,7 +209,7 @@ int CliPolicy::askOnTerminal(const char* question) {
         answer.pop_back();
     const auto first = answer.find_first_not_of(" \t");
     answer.erase(0, first == std::string::npos ? answer.size() : first);
-    for (char& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    answer = platform::lowerAscii(answer);
     return answer == "y" || answer == "yes" ? IDYES : IDNO;
 }
 

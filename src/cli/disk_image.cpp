@@ -11,6 +11,8 @@
 #include "platform/drive_a.h"
 #include "platform/exclusive_hold.h"
 #include "platform/host_file.h"
+#include "platform/posix/file_io.h"
+#include "platform/posix/system_error.h"
 
 namespace cli {
 namespace {
@@ -60,9 +62,9 @@ ImageCopy copyDriveAToFile(const std::string& path, bool skipBad) {
     // O_EXCL: an existing file, link or device at the path is never touched.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
-        copy.message = "cannot create " + path + ": " + std::strerror(errno);
-        copy.failure = errno == EACCES || errno == EPERM ? base::Failure::PermissionDenied
-                                                         : base::Failure::Other;
+        const int error = errno;
+        copy.message = "cannot create " + path + ": " + std::strerror(error);
+        copy.failure = platform::posix::failureOf(error);
         return copy;
     }
     auto abandon = [&](std::string why) {

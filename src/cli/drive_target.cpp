@@ -17,20 +17,6 @@
 namespace cli {
 namespace {
 
-// " (10 MB)", " (512 KB)": the size as a person would say it; nothing below a kilobyte.
-std::string roughSize(std::uint64_t bytes) {
-    char text[32];
-    if (bytes >= 1024 * 1024) {
-        std::snprintf(text, sizeof text, " (%.3g MB)",
-                      static_cast<double>(bytes) / (1024.0 * 1024.0));
-    } else if (bytes >= 1024) {
-        std::snprintf(text, sizeof text, " (%.3g KB)", static_cast<double>(bytes) / 1024.0);
-    } else {
-        text[0] = '\0';
-    }
-    return text;
-}
-
 // What tells one diskette in drive A: from the next.
 struct MediumLook {
     bool present = false;
@@ -138,13 +124,8 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
     struct stat st {};
     if (::stat(target.path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
         !platform::isDisketteSize(static_cast<std::uint64_t>(st.st_size))) {
-        const auto bytes = static_cast<std::uint64_t>(st.st_size);
-        target.message = "not a diskette: " + target.path + " holds " +
-                         platform::groupThousands(bytes) + " bytes" + roughSize(bytes) + ", " +
-                         (bytes > platform::kLargestDisketteBytes ? "too large to be a diskette"
-                                                                  : "which is no diskette size") +
-                         "; a 1.44 MB diskette image holds 1,474,560 bytes, the largest "
-                         "diskette 2,949,120";
+        target.message = "not a diskette: " + target.path + " " +
+                         platform::disketteSizeRefusal(static_cast<std::uint64_t>(st.st_size));
         return target;
     }
     auto opened = platform::DriveA::open();
@@ -173,9 +154,8 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
     }
     target.message = why;
     if (opened.kind() == base::Failure::NotDiskette) {
-        target.message +=
-            "; drive A: must be a diskette image (1,474,560 bytes for 1.44 MB, at "
-            "most 2,949,120) or a floppy block device";
+        target.message += "; drive A: must be a diskette image or a floppy block device (" +
+                          platform::disketteSizes() + ")";
     }
     return target;
 }

@@ -12,7 +12,7 @@
 #include "framework/afxfile.h"
 #include "framework/shell.h"
 #include "platform/drive_a.h"
-#include "platform/drive_a_copies.h"
+#include "platform/drive_a_transaction.h"
 #include "platform/drive_format.h"
 #include "platform/win_path.h"
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "base/result.h"
 #include "platform/winapi.h"
 
 namespace platform {
@@ -105,7 +106,9 @@ class HostFaults {
                                                   std::uint64_t /*offset*/, std::size_t /*bytes*/) {
         return std::nullopt;
     }
-    virtual int error() const;  // ENOSPC unless a test says otherwise
+    // The kind of that failure: NoRoom unless a test says otherwise. The failure's detail is
+    // the system's own wording of it.
+    virtual base::Failure error() const;
 };
 
 class ScopedHostFaults {

@@ -13,12 +13,12 @@
 #include "base/result.h"
 #include "fat/fat12.h"
 #include "fat/sector_device.h"
-
-struct stat;  // <sys/stat.h>, which only drive_a.cpp needs
+#include "platform/native_handle.h"
 
 namespace platform {
 
-struct HeldDriveA;
+struct HeldDriveA;    // posix/held_drive.h
+struct ExaminedPath;  // what drive A:'s path named before it was opened, as the system says
 
 // The largest medium ever accepted: the 2.88 MB format.
 inline constexpr std::uint64_t kLargestDisketteBytes = 2949120;
@@ -108,7 +108,7 @@ class DriveA final : public fat::SectorDevice {
 
   private:
     DriveA() = default;
-    base::Status openDescriptor(const struct ::stat& before, const DriveOpenOptions& options,
+    base::Status openDescriptor(const ExaminedPath& before, const DriveOpenOptions& options,
                                 const HeldDriveA* lender);
     base::Status measureMedium(const DriveOpenOptions& options);
     base::Status measureBlockDevice(const DriveOpenOptions& options);
@@ -117,9 +117,9 @@ class DriveA final : public fat::SectorDevice {
     base::Result<std::size_t> writeHeld(std::uint64_t offset, const void* in, std::size_t bytes);
 
     std::string m_path;
-    int m_fd = -1;
-    bool m_borrowed = false;  // m_fd is the build's hold's, which closes it
-    int m_exclusiveFd = -1;   // block devices: the O_EXCL descriptor that holds the device
+    NativeHandle m_handle;
+    bool m_borrowed = false;   // m_handle is the build's hold's, which closes it
+    NativeHandle m_exclusive;  // block devices: the exclusive open that holds the device
     bool m_locked = false;
     bool m_lockedByHold = false;  // held by this process's ExclusiveHold, not by this session
     bool m_writable = false;

@@ -1,5 +1,7 @@
 #include "platform/drive_format.h"
 
+#include <cstdio>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -17,13 +19,35 @@ using base::Status;
 struct MediumName {
     std::uint64_t bytes;
     const char* text;
+    const char* size;  // as a refusal names it
 };
 
+// The diskette formats by size, smallest first: the one table the capacity list and the
+// refusal of other sizes read.
 constexpr MediumName kMediumNames[] = {
-    {368640, "5.25\", 360KB, 512 bytes/sector"},  {737280, "3.5\", 720KB, 512 bytes/sector"},
-    {1228800, "5.25\", 1.2MB, 512 bytes/sector"}, {1474560, "3.5\", 1.44MB, 512 bytes/sector"},
-    {2949120, "3.5\", 2.88MB, 512 bytes/sector"},
+    {368640, "5.25\", 360KB, 512 bytes/sector", "360 KB"},
+    {737280, "3.5\", 720KB, 512 bytes/sector", "720 KB"},
+    {1228800, "5.25\", 1.2MB, 512 bytes/sector", "1.2 MB"},
+    {1474560, "3.5\", 1.44MB, 512 bytes/sector", "1.44 MB"},
+    {2949120, "3.5\", 2.88MB, 512 bytes/sector", "2.88 MB"},
 };
+// The diskette a refusal points to: the one nearly every drive takes.
+constexpr const MediumName& kUsualMedium = kMediumNames[3];
+static_assert(std::end(kMediumNames)[-1].bytes == kLargestDisketteBytes);
+
+// " (10 MB)", " (512 KB)": the size as a person would say it; nothing below a kilobyte.
+std::string roughSize(std::uint64_t bytes) {
+    char text[32];
+    if (bytes >= 1024 * 1024) {
+        std::snprintf(text, sizeof text, " (%.3g MB)",
+                      static_cast<double>(bytes) / (1024.0 * 1024.0));
+    } else if (bytes >= 1024) {
+        std::snprintf(text, sizeof text, " (%.3g KB)", static_cast<double>(bytes) / 1024.0);
+    } else {
+        text[0] = '\0';
+    }
+    return text;
+}
 
 // Passes every transfer on and remembers the last one that failed, so that a failed format
 // can say where the medium gave up.
@@ -64,6 +88,19 @@ std::string describeMedium(std::uint64_t bytes) {
         if (m.bytes == bytes) return m.text;
     }
     return "Unknown capacity";
+}
+
+std::string disketteSizeRefusal(std::uint64_t bytes) {
+    const std::string held = bytes > kLargestDisketteBytes
+                                 ? " bytes" + roughSize(bytes) + ", too large to be a diskette"
+                                 : " bytes, which is no diskette's size";
+    return "holds " + groupThousands(bytes) + held + "; " + disketteSizes();
+}
+
+std::string disketteSizes() {
+    return std::string("a ") + kUsualMedium.size + " diskette holds " +
+           groupThousands(kUsualMedium.bytes) + " bytes, the largest " +
+           groupThousands(kLargestDisketteBytes);
 }
 
 std::string groupThousands(std::uint64_t value) {

@@ -85,6 +85,14 @@ FormatResult formatDriveA(const fat::FormatOptions& options);
 // The format itself on any device, failing at FormatStage::Preparing or ::Writing.
 FormatResult formatMedium(fat::SectorDevice& device, const fat::FormatOptions& options);
 
+// Why a medium of `bytes` bytes is refused, in the one wording every refusal of a size uses:
+// "holds 1,475,072 bytes, which is no diskette's size; a 1.44 MB diskette holds 1,474,560
+// bytes, the largest 2,949,120" (a medium larger than any diskette: "holds 10,485,760 bytes
+// (10 MB), too large to be a diskette; ..."). The sizes come from the capacity table.
+std::string disketteSizeRefusal(std::uint64_t bytes);
+// "a 1.44 MB diskette holds 1,474,560 bytes, the largest 2,949,120": what a refusal points to.
+std::string disketteSizes();
+
 // "1,457,664": a byte count grouped in thousands, as the reports show it.
 std::string groupThousands(std::uint64_t value);
 

@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,11 +41,11 @@ enum class HoldState {
     Failed,              // it is there but could not be locked; see detail()
 };
 
-struct HeldDriveA;
+struct HeldDriveA;  // posix/held_drive.h
 
 class ExclusiveHold {
   public:
-    ExclusiveHold() = default;
+    ExclusiveHold();
     // Drive A: as driveAPath() names it.
     static ExclusiveHold driveA();
     // A folder under its Windows name (win_path.h).
@@ -71,28 +72,10 @@ class ExclusiveHold {
     HoldState m_state = HoldState::None;
     std::string m_path;
     std::string m_detail;
-    int m_fd = -1;               // holds the flock
-    int m_exclusiveFd = -1;      // block devices: the O_EXCL open
-    int m_backingFd = -1;        // a loop device's backing file: its flock
-    std::vector<int> m_loopFds;  // the O_EXCL opens of the other loop devices over the medium
-    std::uint64_t m_pin = 0;     // a drive: its entry in the list driveAHeldHere reads
+    struct Handles;                      // what the system holds it by; closed, they let go
+    std::unique_ptr<Handles> m_handles;  // null while nothing is held
+    std::uint64_t m_pin = 0;             // a drive: its entry in the list driveAHeldHere reads
 };
-
-// Drive A: as a build of this process resolved it when it took its hold.
-struct HeldDriveA {
-    std::string path;
-    bool held = false;  // false: nothing was there to hold (the presence check says why)
-    bool blockDevice = false;
-    std::uint64_t device = 0;  // files: the file system's number; block devices: the device's
-    std::uint64_t inode = 0;   // files only
-    int fd = -1;               // the hold's descriptor, open for writing where that is allowed
-    bool fdWritable = false;
-    int directFd = -1;  // block devices: the hold's descriptor that reads past the page cache
-    bool directWritable = false;
-};
-
-// The drive A: of the latest build of this process still running; none outside a build.
-std::optional<HeldDriveA> driveAHeldHere();
 
 // What one build holds: drive A: and, unless it only formats, its start directory.
 struct BuildHold {
@@ -100,8 +83,6 @@ struct BuildHold {
     ExclusiveHold startDir;
 };
 
-// True when `fd` is open on the file or device of a drive A: that this process holds.
-bool driveHeldHere(int fd);
 // True while this process holds any drive A:, that is while a build or a format runs.
 bool anyDriveHeldHere();
 

@@ -1,21 +1,15 @@
-// Files and folders under Windows names, and copies onto the diskette's FAT12 volume.
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cctype>
-#include <cerrno>
-#include <cstdlib>
+// Files and folders under Windows names, and copies onto the diskette's FAT12 volume: the
+// Windows calls' rules; the host's files are reached through host_system.h.
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <vector>
 
 #include "fat/fat12.h"
-#include "platform/drive_a.h"
-#include "platform/drive_a_copies.h"
+#include "platform/drive_a_transaction.h"
 #include "platform/drive_format.h"
 #include "platform/host_file.h"
-#include "platform/local_clock.h"
+#include "platform/host_system.h"
 #include "platform/win_path.h"
 #include "platform/winapi.h"
 
@@ -39,6 +33,11 @@ BOOL succeeded() {
     return TRUE;
 }
 
+// What the host did, as the calls report it.
+BOOL reported(const base::Status& status) {
+    return status ? succeeded() : failWith(status.message());
+}
+
 // Copies `text` out as the Windows calls do: its length when it fits with the terminator,
 // else the size needed.
 DWORD copyOut(const std::string& text, char* buffer, std::size_t size) {
@@ -47,98 +46,54 @@ DWORD copyOut(const std::string& text, char* buffer, std::size_t size) {
     return static_cast<DWORD>(text.size());
 }
 
-// A copy into a batch: written now, on the medium when the batch is finished.
-BOOL stageOnDiskette(platform::DriveACopies& copies, const std::vector<std::uint8_t>& content,
-                     const std::string& diskName, bool failIfExists) {
-    auto volume = copies.volume();
-    if (!volume) return failWith(volume.error().kind(), volume.message());
-    if (failIfExists && (*volume)->find(diskName)) {
-        return failWith("\"" + diskName + "\" already exists on the diskette in drive A:");
+// A folder found out, copied out as above; 0 with the reason as the last error when it could
+// not be.
+DWORD copyOut(const base::Result<std::string>& folder, char* buffer, std::size_t size) {
+    if (!folder) {
+        failWith(folder.message());
+        return 0;
     }
-    const base::Status staged = (*volume)->stageFile(diskName, content, std::time(nullptr));
-    if (!staged) {
-        return failWith(
-            staged.error().kind(),
-            "\"" + diskName + "\" could not be written to drive A: " + staged.message());
+    succeeded();
+    return copyOut(*folder, buffer, size);
+}
+
+// The volume on drive A: a call works on: the transaction's while one is in force, else one
+// mounted for this call alone, which `own` keeps.
+base::Result<fat::Volume*> volumeForCall(platform::DriveAccess access,
+                                         std::optional<platform::MountedDriveA>& own) {
+    if (platform::DriveATransaction* transaction = platform::DriveATransaction::current()) {
+        return transaction->volume();
     }
-    return succeeded();
+    auto mounted = platform::mountDriveA(access);
+    if (!mounted) return mounted.error();
+    own = std::move(*mounted);
+    return own->volume.get();
 }
 
 BOOL copyToDiskette(const std::string& source, const std::string& diskName, bool failIfExists) {
     // The copy is made from memory: a file larger than any diskette cannot fit, and reading
     // it whole first could exhaust memory, so its size decides before a byte is read.
-    struct stat info {};
-    if (::stat(source.c_str(), &info) == 0 &&
-        static_cast<std::uint64_t>(info.st_size) > platform::kLargestDisketteBytes) {
-        return failWith("\"" + source + "\" holds " +
-                        platform::groupThousands(static_cast<std::uint64_t>(info.st_size)) +
+    if (const auto size = platform::sizeAt(source);
+        size && *size > platform::kLargestDisketteBytes) {
+        return failWith("\"" + source + "\" holds " + platform::groupThousands(*size) +
                         " bytes, more than any diskette");
     }
     auto content = platform::readWholeFile(source);
     if (!content) return failWith(content.message());
-    if (platform::DriveACopies* copies = platform::DriveACopies::current()) {
-        return stageOnDiskette(*copies, *content, diskName, failIfExists);
-    }
-    platform::DriveOpenOptions options;
-    options.access = platform::DriveAccess::Write;
-    auto drive = platform::DriveA::open(options);
-    if (!drive) return failWith(drive.error().kind(), drive.message());
-    auto volume = fat::Volume::mount(**drive, platform::localClock());
-    if (!volume) {
-        return failWith(
-            volume.error().kind(),
-            "the diskette in drive A: holds no usable FAT12 volume: " + volume.message());
-    }
-    if (failIfExists && volume->find(diskName)) {
+    std::optional<platform::MountedDriveA> own;
+    auto volume = volumeForCall(platform::DriveAccess::Write, own);
+    if (!volume) return failWith(volume.error().kind(), volume.message());
+    if (failIfExists && (*volume)->find(diskName)) {
         return failWith("\"" + diskName + "\" already exists on the diskette in drive A:");
     }
-    // writeFile makes the file durable before it reports success.
-    const base::Status written = volume->writeFile(diskName, *content, std::time(nullptr));
-    if (!written)
+    // Within a transaction the data is written now and named when it is finished; a copy of
+    // its own is durable (writeFile) before it reports success.
+    const base::Status written = own ? (*volume)->writeFile(diskName, *content, std::time(nullptr))
+                                     : (*volume)->stageFile(diskName, *content, std::time(nullptr));
+    if (!written) {
         return failWith(
             written.error().kind(),
             "\"" + diskName + "\" could not be written to drive A: " + written.message());
-    return succeeded();
-}
-
-BOOL copyOnHost(const std::string& source, const std::string& target, bool failIfExists) {
-    auto from = platform::HostFile::openRead(source);
-    if (!from) return failWith(from.message());
-    auto to = platform::mapWindowsName(target);
-    if (!to) return failWith(to.message());
-    struct stat sourceInfo {};
-    struct stat targetInfo {};
-    ::stat(from->path().c_str(), &sourceInfo);
-    if (::stat(to->hostPath.c_str(), &targetInfo) == 0) {
-        if (failIfExists) return failWith("\"" + to->hostPath + "\" already exists");
-        // Truncating the target would destroy the source before it is read.
-        if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino) {
-            return failWith("\"" + to->hostPath + "\" cannot be copied onto itself");
-        }
-    }
-    auto into = platform::HostFile::create(to->hostPath);
-    if (!into) return failWith(into.message());
-    // A copy cut short (a full file system, an I/O error) must not stay behind looking like
-    // the file: whatever fails, the partial copy goes.
-    auto abandon = [&](const std::string& why) {
-        (void)into->close();
-        ::unlink(into->path().c_str());
-        return failWith("copying \"" + from->path() + "\" to \"" + to->hostPath + "\": " + why);
-    };
-    std::vector<std::uint8_t> chunk(64 * 1024);
-    for (;;) {
-        auto got = from->read(chunk.data(), chunk.size());
-        if (!got) return abandon(got.message());
-        if (*got == 0) break;
-        base::Status put = into->write(chunk.data(), *got);
-        if (!put) return abandon(put.message());
-    }
-    const std::string written = into->path();
-    base::Status closed = into->close();
-    if (!closed) {
-        ::unlink(written.c_str());
-        return failWith("copying \"" + from->path() + "\" to \"" + to->hostPath +
-                        "\": " + closed.message());
     }
     return succeeded();
 }
@@ -150,9 +105,9 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     auto target = platform::mapWindowsName(lpNewFileName);
     // A failed copy to drive A: puts the batch's earlier copies on the diskette at once.
     auto fail = [&](std::string message, base::Failure kind = base::Failure::Other) {
-        platform::DriveACopies* copies = platform::DriveACopies::current();
-        if (target && target->where == WindowsName::Where::DriveA && copies != nullptr) {
-            (void)copies->finish();
+        platform::DriveATransaction* transaction = platform::DriveATransaction::current();
+        if (target && target->where == WindowsName::Where::DriveA && transaction != nullptr) {
+            (void)transaction->finish();
         }
         return failWith(kind, std::move(message));
     };
@@ -168,7 +123,8 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
         }
         return fail(platform::lastErrorMessage(), platform::lastErrorKind());
     }
-    return copyOnHost(source->hostPath, target->hostPath, bFailIfExists != FALSE);
+    return reported(
+        platform::copyHostFile(source->hostPath, target->hostPath, bFailIfExists != FALSE));
 }
 
 BOOL DeleteFileA(LPCSTR lpFileName) {
@@ -176,30 +132,13 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
     auto mapped = platform::mapWindowsName(lpFileName);
     if (!mapped) return failWith(mapped.message());
     if (mapped->where == WindowsName::Where::DriveA) {
-        if (platform::DriveACopies* copies = platform::DriveACopies::current()) {
-            auto volume = copies->volume();
-            if (!volume) return failWith(volume.message());
-            const base::Status removed = (*volume)->removeFile(mapped->diskName);  // flushes
-            return removed ? succeeded() : failWith(removed.message());
-        }
-        platform::DriveOpenOptions options;
-        options.access = platform::DriveAccess::Write;
-        auto drive = platform::DriveA::open(options);
-        if (!drive) return failWith(drive.message());
-        auto volume = fat::Volume::mount(**drive, platform::localClock());
-        if (!volume) return failWith(volume.message());
-        const base::Status removed = volume->removeFile(mapped->diskName);  // flushes
+        std::optional<platform::MountedDriveA> own;
+        auto volume = volumeForCall(platform::DriveAccess::Write, own);
+        if (!volume) return failWith(volume.error().kind(), volume.message());
+        const base::Status removed = (*volume)->removeFile(mapped->diskName);  // flushes
         return removed ? succeeded() : failWith(removed.message());
     }
-    struct stat info {};
-    if (::lstat(mapped->hostPath.c_str(), &info) != 0) {
-        return failWith("\"" + mapped->hostPath + "\" does not exist");
-    }
-    if (S_ISDIR(info.st_mode)) return failWith("\"" + mapped->hostPath + "\" is a folder");
-    if (::unlink(mapped->hostPath.c_str()) != 0) {
-        return failWith("\"" + mapped->hostPath + "\" cannot be deleted: " + std::strerror(errno));
-    }
-    return succeeded();
+    return reported(platform::deleteHostFile(mapped->hostPath));
 }
 
 BOOL PathFileExistsA(LPCSTR pszPath) {
@@ -207,36 +146,17 @@ BOOL PathFileExistsA(LPCSTR pszPath) {
     auto mapped = platform::mapWindowsName(pszPath);
     if (!mapped) return failWith(mapped.message());
     if (mapped->where == WindowsName::Where::DriveA) {
-        if (platform::DriveACopies* copies = platform::DriveACopies::current()) {
-            auto volume = copies->volume();
-            if (!volume) return failWith(volume.message());
-            return (*volume)->find(mapped->diskName) ? succeeded()
-                                                     : failWith("no such file on drive A:");
-        }
-        auto drive = platform::DriveA::open();
-        if (!drive) return failWith(drive.message());
-        auto volume = fat::Volume::mount(**drive, platform::localClock());
-        if (!volume) return failWith(volume.message());
-        return volume->find(mapped->diskName) ? succeeded() : failWith("no such file on drive A:");
+        std::optional<platform::MountedDriveA> own;
+        auto volume = volumeForCall(platform::DriveAccess::Read, own);
+        if (!volume) return failWith(volume.error().kind(), volume.message());
+        return (*volume)->find(mapped->diskName) ? succeeded()
+                                                 : failWith("no such file on drive A:");
     }
-    struct stat info {};
-    if (::stat(mapped->hostPath.c_str(), &info) != 0) {
-        return failWith("\"" + mapped->hostPath + "\" does not exist");
-    }
-    return succeeded();
+    return reported(platform::hostPathExists(mapped->hostPath));
 }
 
 DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
-    std::vector<char> path(4096);
-    while (::getcwd(path.data(), path.size()) == nullptr) {
-        if (errno != ERANGE) {
-            failWith("the current directory cannot be read");
-            return 0;
-        }
-        path.resize(path.size() * 2);
-    }
-    succeeded();
-    return copyOut(path.data(), lpBuffer, nBufferLength);
+    return copyOut(platform::currentDirectory(), lpBuffer, nBufferLength);
 }
 
 BOOL SetCurrentDirectoryA(LPCSTR lpPathName) {
@@ -246,30 +166,9 @@ BOOL SetCurrentDirectoryA(LPCSTR lpPathName) {
     if (mapped->where != WindowsName::Where::Host) {
         return failWith("drive A: cannot be the current directory");
     }
-    if (::chdir(mapped->hostPath.c_str()) != 0) {
-        return failWith("\"" + mapped->hostPath +
-                        "\" cannot be made current: " + std::strerror(errno));
-    }
-    return succeeded();
+    return reported(platform::changeDirectory(mapped->hostPath));
 }
 
 UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
-    std::string folder;
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config != nullptr && config[0] == '/') {
-        folder = config;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (home == nullptr || home[0] == '\0') {
-            const passwd* entry = ::getpwuid(::getuid());
-            home = entry != nullptr ? entry->pw_dir : nullptr;
-        }
-        if (home == nullptr) {
-            failWith("neither XDG_CONFIG_HOME nor a home folder is known");
-            return 0;
-        }
-        folder = std::string(home) + "/.config";
-    }
-    succeeded();
-    return copyOut(folder, lpBuffer, uSize);
+    return copyOut(platform::settingsFolder(), lpBuffer, uSize);
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/result.h"
+#include "platform/native_handle.h"
 
 namespace platform {
 
@@ -26,7 +27,7 @@ class HostFile {
     HostFile& operator=(const HostFile&) = delete;
     ~HostFile();
 
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_handle.valid(); }
     const std::string& path() const { return m_path; }
     // The whole size in bytes; callers that keep 32 bits cut it themselves.
     base::Result<std::uint64_t> length() const;
@@ -37,17 +38,10 @@ class HostFile {
 
   private:
     friend base::Status replaceFileAtomically(std::string_view, std::span<const std::uint8_t>);
-    HostFile(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
-    int m_fd = -1;
+    HostFile(NativeHandle handle, std::string path) : m_handle(handle), m_path(std::move(path)) {}
+    NativeHandle m_handle;
     std::string m_path;
 };
-
-// The kind of a failed transfer by its errno: no room (a full file system or quota), an I/O
-// error, or Other.
-base::Failure transferFailure(int error);
-
-// Writes all of `bytes` to the open file `fd` (named `path` in failures), as HostFile::write.
-base::Status writeAll(int fd, const std::string& path, const void* in, std::size_t bytes);
 
 // The whole content of an existing regular file.
 base::Result<std::vector<std::uint8_t>> readWholeFile(std::string_view windowsName);

@@ -3,14 +3,36 @@
 // resolved, the program's own file, appending to a log, and the time of day.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/result.h"
 
 namespace platform {
 
-// The process's current folder as a host path; empty when it cannot be found out.
-std::string currentDirectory();
+// The process's current folder as a host path; fails "the current directory cannot be read".
+base::Result<std::string> currentDirectory();
+
+// The user's folders by the base-directory rules: the variable's folder when it holds an
+// absolute path, else the folder under the home folder ($HOME when absolute, else the
+// account's). Fails "neither XDG_CONFIG_HOME nor a home folder is known" and the like.
+// Settings (the Windows directory, where quenvol.ini lives): $XDG_CONFIG_HOME, ~/.config.
+base::Result<std::string> settingsFolder();
+// State kept between runs (the build log): $XDG_STATE_HOME, ~/.local/state.
+base::Result<std::string> stateFolder();
+
+// The host's side of the file calls, under host paths; a failure's detail names the path and
+// the reason. A copy refuses an existing target when `failIfExists`, and a copy onto the
+// source itself; a copy cut short leaves nothing under the target's name.
+base::Status copyHostFile(const std::string& source, const std::string& target, bool failIfExists);
+// Removes a file or link, never a folder.
+base::Status deleteHostFile(const std::string& path);
+// Something is at `path`, after links.
+base::Status hostPathExists(const std::string& path);
+base::Status changeDirectory(const std::string& path);
+// The size of what is at `path` (after links); none when nothing is.
+std::optional<std::uint64_t> sizeAt(const std::string& path);
 
 // Makes the folder `path` and every missing folder above it, private to the user (0700). A
 // folder that exists, or that another program makes at the same moment, is as good as made.

@@ -4,7 +4,7 @@
 // status is the signal's. The handler only records the signal.
 #pragma once
 
-#include <csignal>
+#include <memory>
 #include <string_view>
 
 namespace platform {
@@ -21,9 +21,8 @@ class InterruptCatch {
     void raiseCaught();
 
   private:
-    struct sigaction m_previousInt {};
-    struct sigaction m_previousTerm {};
-    struct sigaction m_previousHup {};
+    struct Previous;  // the handlers before the catch, as the system keeps them
+    std::unique_ptr<Previous> m_previous;  // the outer catch only
     bool m_outer = false;  // builds do not nest, but a second catch must not undo the first
 };
 

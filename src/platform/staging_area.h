@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "base/result.h"
+#include "platform/native_handle.h"
 
 namespace platform {
 
@@ -38,8 +39,9 @@ struct StagingLeftover {
     };
     What what = What::Copy;
     std::string name;
-    std::string other;  // Copy: where the user's own file of that name is, if there is one
-    int error = 0;      // why it could not be put right; 0: it is not as recorded
+    std::string other;   // Copy: where the user's own file of that name is, if there is one
+    std::string reason;  // why it could not be put right, in the system's words; empty: it is
+                         // not as recorded
 };
 
 class StagingArea {
@@ -103,7 +105,8 @@ class StagingArea {
         bool placed = false;    // not in the journal: renamed into place
     };
 
-    StagingArea(int folder, std::string path) : m_folder(folder), m_path(std::move(path)) {}
+    StagingArea(NativeHandle folder, std::string path)
+        : m_folder(folder), m_path(std::move(path)) {}
     base::Status writeJournal(const std::vector<Entry>& entries) const;
     base::Result<std::vector<Entry>> readJournal(const std::vector<std::string>& stageable) const;
     // Undoes `entries`, telling what is not as recorded into `left`; true when all was undone
@@ -114,7 +117,7 @@ class StagingArea {
     void rescueHidden(std::vector<StagingLeftover>& left) const;
     std::optional<Identity> identityOf(const std::string& name) const;
 
-    int m_folder = -1;
+    NativeHandle m_folder;
     std::string m_path;  // the folder's host path, for messages
     std::vector<Entry> m_entries;
     std::vector<StagingLeftover> m_left;

@@ -1,14 +1,9 @@
 #include "platform/win_path.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <memory>
 #include <vector>
 
-#include "platform/text_case.h"
+#include "platform/host_system.h"
 
 namespace platform {
 namespace {
@@ -35,32 +30,7 @@ std::vector<std::string> splitParts(std::string_view path) {
     return parts;
 }
 
-Result<std::string> currentDirectory() {
-    std::vector<char> buffer(4096);
-    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE) return Status::failure("the current directory cannot be read");
-        buffer.resize(buffer.size() * 2);
-    }
-    return std::string(buffer.data());
-}
-
 }  // namespace
-
-std::string findIgnoringCase(const std::string& folder, const std::string& name) {
-    std::string exact = folder == "/" ? "/" + name : folder + "/" + name;
-    struct stat info {};
-    if (::lstat(exact.c_str(), &info) == 0) return name;
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
-    if (!dir) return {};
-    std::string best;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        std::string_view candidate(entry->d_name);
-        if (sameIgnoringCase(candidate, name) && (best.empty() || candidate < best)) {
-            best = std::string(candidate);
-        }
-    }
-    return best;
-}
 
 Result<WindowsName> mapWindowsName(std::string_view name) {
     if (name.empty()) return Status::failure("empty file name");
@@ -114,8 +84,7 @@ Result<WindowsName> mapWindowsName(std::string_view name) {
         if (asWritten.back() != '/') asWritten += '/';
         asWritten += part;
     }
-    struct stat info {};
-    if (::lstat(asWritten.c_str(), &info) == 0) {
+    if (existsAsWritten(asWritten)) {
         WindowsName mapped;
         mapped.hostPath = std::move(asWritten);
         return mapped;

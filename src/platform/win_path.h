@@ -29,4 +29,7 @@ base::Result<WindowsName> mapWindowsName(std::string_view name);
 // one if it exists, else the first in byte order; empty when there is none.
 std::string findIgnoringCase(const std::string& folder, const std::string& name);
 
+// Whether `path` names an entry as written (a link counts as itself).
+bool existsAsWritten(const std::string& path);
+
 }  // namespace platform

@@ -15,8 +15,6 @@
 // "\\.\vwin32" runs the BIOS diskette service over drive A: (biosDiskette below).
 #include "platform/winapi.h"
 
-#include <sys/mman.h>
-
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +26,7 @@
 
 #include "platform/device_hooks.h"
 #include "platform/drive_a.h"
+#include "platform/pages.h"
 #include "platform/text_case.h"
 
 namespace platform {
@@ -471,9 +470,8 @@ LPVOID VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWO
         return nullptr;
     }
     // Anonymous mappings arrive zero-filled and page-aligned.
-    void* block =
-        ::mmap(nullptr, dwSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (block == MAP_FAILED) {
+    void* block = platform::mapPages(dwSize);
+    if (block == nullptr) {
         platform::fail("out of memory");
         return nullptr;
     }
@@ -497,6 +495,6 @@ BOOL VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType) {
         size = found->second;
         table.blocks.erase(found);
     }
-    ::munmap(lpAddress, size);
+    platform::unmapPages(lpAddress, size);
     return platform::succeed();
 }

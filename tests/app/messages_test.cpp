@@ -72,10 +72,10 @@ TEST(Messages, EachTextIsExactlyAsWritten) {
          " vgabios.exe\n\n Nothing was written. Replace the link by the file itself, or remove "
          "it, then press Start again.\t"},
         {"left behind",
-         texts::leftBehind({{Left::What::Copy, "vgabios.exe", "vgabios.exe.yours", 0},
-                            {Left::What::UsersFile, "vgabios.exe.yours", "vgabios.exe", 0},
-                            {Left::What::Partial, ".quenvol-staging.bios.rom.part", "", 0},
-                            {Left::What::Journal, ".quenvol-staging", "it is empty", 0}}),
+         texts::leftBehind({{Left::What::Copy, "vgabios.exe", "vgabios.exe.yours", {}},
+                            {Left::What::UsersFile, "vgabios.exe.yours", "vgabios.exe", {}},
+                            {Left::What::Partial, ".quenvol-staging.bios.rom.part", "", {}},
+                            {Left::What::Journal, ".quenvol-staging", "it is empty", {}}}),
          " A build that was interrupted left files in the start directory that it cannot tell "
          "from yours:\n  vgabios.exe: the build's copy, changed since, or a file put there "
          "since; delete it unless it is yours (your own is vgabios.exe.yours)\n  "
@@ -85,7 +85,8 @@ TEST(Messages, EachTextIsExactlyAsWritten) {
          "staged, which cannot be used: it is empty\n\n No build uses the start directory "
          "until you have decided. When each file is as you want it, delete .quenvol-staging "
          "there, then press Start again.\t"},
-        {"not put back", texts::notPutBack({{Left::What::Copy, "bios.rom", "", EROFS}}),
+        {"not put back",
+         texts::notPutBack({{Left::What::Copy, "bios.rom", "", std::strerror(EROFS)}}),
          " The start directory could not be put back as it was after this build:\n  bios.rom: "
          "the build's copy, which could not be removed (Read-only file system); delete it "
          "unless it is yours\n\n No build uses the start directory until you have "

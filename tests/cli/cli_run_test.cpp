@@ -772,7 +772,7 @@ TEST(CliRun, WhatAKilledBuildLeftIsNeverTakenForTheUsersOwnFiles) {
     using Left = platform::StagingLeftover;
     using What = Left::What;
     const std::string journal = "/.quenvol-staging";
-    const Left aside = {What::UsersFile, "vgabios.exe.yours", "vgabios.exe", 0};
+    const Left aside = {What::UsersFile, "vgabios.exe.yours", "vgabios.exe", {}};
     auto write = [](const std::string& path, const std::string& text) {
         std::ofstream(path, std::ios::binary) << text;
     };
@@ -791,11 +791,11 @@ TEST(CliRun, WhatAKilledBuildLeftIsNeverTakenForTheUsersOwnFiles) {
     const Case cases[] = {
         {"the staged bios.rom changed",
          [&](const Scratch& s) { write(s.kit() + "/bios.rom", "changed by the user"); },
-         {{What::Copy, "bios.rom", "", 0}},
+         {{What::Copy, "bios.rom", "", {}}},
          [](const Scratch& s) { fs::remove(s.kit() + "/bios.rom"); }},
         {"the staged vgabios.exe changed",
          [&](const Scratch& s) { write(s.kit() + "/vgabios.exe", "changed by the user"); },
-         {{What::Copy, "vgabios.exe", "vgabios.exe.yours", 0}, aside},
+         {{What::Copy, "vgabios.exe", "vgabios.exe.yours", {}}, aside},
          [](const Scratch& s) {
              fs::remove(s.kit() + "/vgabios.exe");
              fs::rename(s.kit() + "/vgabios.exe.yours", s.kit() + "/vgabios.exe");
@@ -810,21 +810,21 @@ TEST(CliRun, WhatAKilledBuildLeftIsNeverTakenForTheUsersOwnFiles) {
          nullptr},
         {"the journal emptied",
          [&](const Scratch& s) { write(s.kit() + journal, ""); },
-         {{What::Journal, ".quenvol-staging", "it is empty", 0}, aside},
+         {{What::Journal, ".quenvol-staging", "it is empty", {}}, aside},
          settle},
         {"the journal a pipe",
          [&](const Scratch& s) {
              fs::remove(s.kit() + journal);
              ::mkfifo((s.kit() + journal).c_str(), 0600);
          },
-         {{What::Journal, ".quenvol-staging", "it is not a regular file", 0}, aside},
+         {{What::Journal, ".quenvol-staging", "it is not a regular file", {}}, aside},
          settle},
         {"the journal a folder",
          [&](const Scratch& s) {
              fs::remove(s.kit() + journal);
              fs::create_directory(s.kit() + journal);
          },
-         {{What::Journal, ".quenvol-staging", "it is not a regular file", 0}, aside},
+         {{What::Journal, ".quenvol-staging", "it is not a regular file", {}}, aside},
          settle},
         {"a forged entry naming minidos.sys",
          [&](const Scratch& s) {
@@ -832,8 +832,10 @@ TEST(CliRun, WhatAKilledBuildLeftIsNeverTakenForTheUsersOwnFiles) {
                    "quenvol-staging 2\nentry minidos.sys .quenvol-staging.minidos.sys.part - - 0 "
                    "0 0 0 0\n");
          },
-         {{What::Journal, ".quenvol-staging",
-           "it is damaged or names files the build does not stage", 0},
+         {{What::Journal,
+           ".quenvol-staging",
+           "it is damaged or names files the build does not stage",
+           {}},
           aside},
          settle},
     };

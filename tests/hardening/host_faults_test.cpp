@@ -110,7 +110,7 @@ class FailingHostWrites : public platform::HostFaults {
     std::string folder;    // where the writes counted go
     int failAt = 0;        // the write that fails, from 1
     std::size_t room = 0;  // bytes of it that still get through first
-    int errorCode = ENOSPC;
+    base::Failure errorKind = base::Failure::NoRoom;
     int writes = 0;
     bool tripped = false;
 
@@ -124,15 +124,18 @@ class FailingHostWrites : public platform::HostFaults {
         tripped = true;
         return std::min(room, bytes);
     }
-    int error() const override { return errorCode; }
+    base::Failure error() const override { return errorKind; }
 };
 
 TEST_F(HostFaults, AHostWriteFailingAtEachStepStopsTheBuild) {
     struct Flavour {
-        int error;
+        base::Failure kind;
+        int error;  // how the system words it
         std::size_t room;
     };
-    for (const Flavour f : {Flavour{ENOSPC, 0}, Flavour{EIO, 0}, Flavour{ENOSPC, 1000}}) {
+    for (const Flavour f :
+         {Flavour{base::Failure::NoRoom, ENOSPC, 0}, Flavour{base::Failure::IoError, EIO, 0},
+          Flavour{base::Failure::NoRoom, ENOSPC, 1000}}) {
         int stopped = 0;
         for (int at = 1; !HasFailure(); ++at) {
             SCOPED_TRACE(std::string(std::strerror(f.error)) + " at host write " +
@@ -142,7 +145,7 @@ TEST_F(HostFaults, AHostWriteFailingAtEachStepStopsTheBuild) {
             faults.folder = fs::canonical(startDir()).string();
             faults.failAt = at;
             faults.room = f.room;
-            faults.errorCode = f.error;
+            faults.errorKind = f.kind;
             bool succeeded = false;
             {
                 platform::ScopedHostFaults scope(faults);

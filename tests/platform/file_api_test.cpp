@@ -5,7 +5,7 @@
 
 #include "fat/fat12.h"
 #include "platform/drive_a.h"
-#include "platform/drive_a_copies.h"
+#include "platform/drive_a_transaction.h"
 #include "platform/host_file.h"
 #include "platform/winapi.h"
 #include "platform_fixture.h"
@@ -104,7 +104,7 @@ TEST_F(FileApiTest, BatchOfCopiesReachesTheDisketteWhenFinished) {
     writeBytes(m_dir / "one.bin", patternBytes(3000, 5));
     writeBytes(m_dir / "two.bin", patternBytes(9000, 6));
     {
-        platform::DriveACopies copies;
+        platform::DriveATransaction copies;
         ASSERT_TRUE(CopyFileA("one.bin", "a:\\one.bin", FALSE)) << platform::lastErrorMessage();
         ASSERT_TRUE(CopyFileA("two.bin", "a:\\two.bin", FALSE));
         EXPECT_TRUE(PathFileExistsA("a:\\two.bin"));
@@ -115,7 +115,7 @@ TEST_F(FileApiTest, BatchOfCopiesReachesTheDisketteWhenFinished) {
     EXPECT_TRUE(fileOnDiskette("TWO.BIN") == patternBytes(9000, 6));
 
     const auto built = readBytes(driveImage());
-    platform::DriveACopies copies;
+    platform::DriveATransaction copies;
     ASSERT_TRUE(CopyFileA("one.bin", "a:\\three.bin", FALSE));
     fs::rename(driveImage(), m_dir / "moved.img");
     writeBytes(driveImage(), built);

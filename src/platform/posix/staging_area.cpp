@@ -1,6 +1,5 @@
 #include "platform/staging_area.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,11 @@
 
 #include "platform/host_file.h"
 #include "platform/interrupts.h"
+#include "platform/posix/descriptor.h"
+#include "platform/posix/file_io.h"
+#include "platform/posix/folder_entries.h"
+#include "platform/posix/system_error.h"
+#include "platform/text_case.h"
 
 namespace platform {
 namespace {
@@ -24,18 +28,12 @@ using base::Status;
 constexpr char kJournalHeader[] = "quenvol-staging 2";
 constexpr char kJournalNext[] = ".quenvol-staging.new";
 
-std::string lowered(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 std::string temporaryFor(const std::string& name) {
-    return std::string(kStagingJournal) + "." + lowered(name) + ".part";
+    return std::string(kStagingJournal) + "." + lowerAscii(name) + ".part";
 }
 
 std::string asideFor(const std::string& name) {
-    return std::string(kStagingJournal) + "." + lowered(name) + ".user";
+    return std::string(kStagingJournal) + "." + lowerAscii(name) + ".user";
 }
 
 // Where a user's file goes that cannot go back under its name: a name the user sees.
@@ -87,36 +85,13 @@ int openRegular(int folder, const std::string& name) {
     return fd;
 }
 
-base::Error failed(const std::string& what) {
-    const int error = errno;
-    return Status::failure(transferFailure(error), what + ": " + std::strerror(error));
-}
+using posix::failedBecause;
+using posix::namesIn;
 
-// The names of the folder's entries; none when it cannot be listed.
-std::vector<std::string> namesIn(int folder) {
-    std::vector<std::string> names;
-    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listing < 0) return names;
-    DIR* entries = ::fdopendir(listing);
-    if (entries == nullptr) {
-        ::close(listing);
-        return names;
-    }
-    while (const dirent* entry = ::readdir(entries)) names.emplace_back(entry->d_name);
-    ::closedir(entries);
-    return names;
-}
-
-// The name as spelt by an entry of the folder that equals it without regard to case, the
-// exact one first; the name itself when there is none.
+// The name as spelt by an entry of the folder that equals it without regard to case; the name
+// itself when there is none.
 std::string spellingIn(int folder, const std::string& name) {
-    struct stat info {};
-    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) return name;
-    std::string found;
-    const std::string wanted = lowered(name);
-    for (const std::string& candidate : namesIn(folder)) {
-        if (lowered(candidate) == wanted && (found.empty() || candidate < found)) found = candidate;
-    }
+    std::string found = posix::spellingIn(folder, name);
     return found.empty() ? name : found;
 }
 
@@ -133,8 +108,9 @@ int renameNoReplace(int folder, const std::string& from, const std::string& to) 
 
 Result<StagingArea> StagingArea::open(const std::string& hostFolder) {
     const int folder = ::open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) return failed("the start directory \"" + hostFolder + "\" cannot be opened");
-    return StagingArea(folder, hostFolder);
+    if (folder < 0)
+        return failedBecause("the start directory \"" + hostFolder + "\" cannot be opened");
+    return StagingArea(posix::handleOf(folder), hostFolder);
 }
 
 StagingArea::StagingArea(StagingArea&& other) noexcept
@@ -143,19 +119,19 @@ StagingArea::StagingArea(StagingArea&& other) noexcept
       m_entries(std::move(other.m_entries)),
       m_left(std::move(other.m_left)),
       m_journalWritten(other.m_journalWritten) {
-    other.m_folder = -1;
+    other.m_folder = {};
     other.m_entries.clear();
     other.m_journalWritten = false;
 }
 
 StagingArea::~StagingArea() {
-    if (m_folder < 0) return;
+    if (!m_folder.valid()) return;
     if (!m_entries.empty() || m_journalWritten) (void)finish();
-    ::close(m_folder);
+    ::close(posix::descriptor(m_folder));
 }
 
 std::optional<StagingArea::Identity> StagingArea::identityOf(const std::string& name) const {
-    const int fd = openRegular(m_folder, name);
+    const int fd = openRegular(posix::descriptor(m_folder), name);
     if (fd < 0) return std::nullopt;
     const auto digest = digestOf(fd);
     ::close(fd);
@@ -175,28 +151,30 @@ Status StagingArea::writeJournal(const std::vector<Entry>& entries) const {
              << e.copy.digest << "\n";
     }
     const std::string content = text.str();
-    ::unlinkat(m_folder, kJournalNext, 0);
-    const int fd = ::openat(m_folder, kJournalNext,
+    ::unlinkat(posix::descriptor(m_folder), kJournalNext, 0);
+    const int fd = ::openat(posix::descriptor(m_folder), kJournalNext,
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return failed("the staging journal cannot be written");
+    if (fd < 0) return failedBecause("the staging journal cannot be written");
     const Status written =
         writeAll(fd, m_path + "/" + kJournalNext, content.data(), content.size());
     if (!written) {
         ::close(fd);
-        ::unlinkat(m_folder, kJournalNext, 0);
+        ::unlinkat(posix::descriptor(m_folder), kJournalNext, 0);
         return written;
     }
     if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const Status status = failed("the staging journal cannot be synced");
-        ::unlinkat(m_folder, kJournalNext, 0);
+        const Status status = failedBecause("the staging journal cannot be synced");
+        ::unlinkat(posix::descriptor(m_folder), kJournalNext, 0);
         return status;
     }
-    if (::renameat(m_folder, kJournalNext, m_folder, kStagingJournal) != 0) {
-        const Status status = failed("the staging journal cannot be put in place");
-        ::unlinkat(m_folder, kJournalNext, 0);
+    if (::renameat(posix::descriptor(m_folder), kJournalNext, posix::descriptor(m_folder),
+                   kStagingJournal) != 0) {
+        const Status status = failedBecause("the staging journal cannot be put in place");
+        ::unlinkat(posix::descriptor(m_folder), kJournalNext, 0);
         return status;
     }
-    if (::fsync(m_folder) != 0) return failed("the start directory cannot be synced");
+    if (::fsync(posix::descriptor(m_folder)) != 0)
+        return failedBecause("the start directory cannot be synced");
     return Status::success();
 }
 
@@ -207,11 +185,11 @@ Result<std::vector<StagingArea::Entry>> StagingArea::readJournal(
         return Status::failure(base::Failure::BadData, why);
     };
     // Without blocking: a pipe under the journal's name would hold the build forever.
-    const int fd =
-        ::openat(m_folder, kStagingJournal, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::openat(posix::descriptor(m_folder), kStagingJournal,
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT) return entries;
-        return failed("it cannot be opened");
+        return failedBecause("it cannot be opened");
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -241,8 +219,7 @@ Result<std::vector<StagingArea::Entry>> StagingArea::readJournal(
     // file of the kit's.
     auto stagedName = [&](const std::string& name) {
         for (const std::string& allowed : stageable)
-            if (lowered(allowed) == lowered(name) && name.find('/') == std::string::npos)
-                return true;
+            if (sameIgnoringCase(allowed, name) && name.find('/') == std::string::npos) return true;
         return false;
     };
     while (std::getline(lines, line)) {
@@ -270,7 +247,7 @@ bool StagingArea::undo(const std::vector<Entry>& entries,
                        std::vector<StagingLeftover>& left) const {
     using What = StagingLeftover::What;
     auto exists = [this](const std::string& name, struct stat* info) {
-        return ::fstatat(m_folder, name.c_str(), info, AT_SYMLINK_NOFOLLOW) == 0;
+        return ::fstatat(posix::descriptor(m_folder), name.c_str(), info, AT_SYMLINK_NOFOLLOW) == 0;
     };
     std::vector<Entry> unsettled;
     std::vector<std::size_t> toKeep;  // indices into `unsettled` whose user's file moves
@@ -280,9 +257,9 @@ bool StagingArea::undo(const std::vector<Entry>& entries,
         // The copy while it was made: the journal names it, and only the build makes it.
         if (exists(e->temporary, &info)) {
             if (!S_ISREG(info.st_mode)) {
-                left.push_back({What::Partial, e->temporary, {}, 0});
-            } else if (::unlinkat(m_folder, e->temporary.c_str(), 0) != 0) {
-                left.push_back({What::Partial, e->temporary, {}, errno});
+                left.push_back({What::Partial, e->temporary, {}, {}});
+            } else if (::unlinkat(posix::descriptor(m_folder), e->temporary.c_str(), 0) != 0) {
+                left.push_back({What::Partial, e->temporary, {}, std::strerror(errno)});
             }
         }
         // Where the user's own file is now, if the build moved it.
@@ -296,15 +273,15 @@ bool StagingArea::undo(const std::vector<Entry>& entries,
             const bool isCopy = now && *now == e->copy;
             const bool isUsers = now && e->userFile.known && *now == e->userFile;
             if (isCopy && (!isUsers || !userAt.empty())) {
-                if (::unlinkat(m_folder, e->name.c_str(), 0) == 0) {
+                if (::unlinkat(posix::descriptor(m_folder), e->name.c_str(), 0) == 0) {
                     nameFree = true;
                 } else {
-                    left.push_back({What::Copy, e->name, userAt, errno});
+                    left.push_back({What::Copy, e->name, userAt, std::strerror(errno)});
                 }
             } else if (!isUsers) {
-                left.push_back({What::Copy, e->name, userAt, 0});
+                left.push_back({What::Copy, e->name, userAt, {}});
             } else if (!userAt.empty()) {
-                left.push_back({What::Copy, e->name, userAt, 0});
+                left.push_back({What::Copy, e->name, userAt, {}});
             }
         }
         Entry kept = *e;
@@ -312,24 +289,24 @@ bool StagingArea::undo(const std::vector<Entry>& entries,
             if (nameFree) {
                 // Back under its name, whatever its inode now: only the build puts a file
                 // under that hidden name, and only the user's.
-                if (renameNoReplace(m_folder, userAt, e->name) != 0)
-                    left.push_back({What::UsersFile, userAt, e->name, errno});
+                if (renameNoReplace(posix::descriptor(m_folder), userAt, e->name) != 0)
+                    left.push_back({What::UsersFile, userAt, e->name, std::strerror(errno)});
             } else if (userAt == e->aside) {
                 // Not under a hidden name: beside the file in its way, under one the user sees.
                 kept.kept = keptFor(e->name);
                 toKeep.push_back(unsettled.size());
-                left.push_back({What::UsersFile, kept.kept, e->name, 0});
+                left.push_back({What::UsersFile, kept.kept, e->name, {}});
             } else {
-                left.push_back({What::UsersFile, userAt, e->name, 0});
+                left.push_back({What::UsersFile, userAt, e->name, {}});
             }
         }
         if (left.size() != before) unsettled.push_back(kept);
     }
     if (unsettled.empty()) {
         // The renames back are durable before the journal that would redo them goes.
-        ::fsync(m_folder);
-        if (::unlinkat(m_folder, kStagingJournal, 0) != 0 && errno != ENOENT) {
-            left.push_back({What::Journal, kStagingJournal, {}, errno});
+        ::fsync(posix::descriptor(m_folder));
+        if (::unlinkat(posix::descriptor(m_folder), kStagingJournal, 0) != 0 && errno != ENOENT) {
+            left.push_back({What::Journal, kStagingJournal, {}, std::strerror(errno)});
             return false;
         }
         return true;
@@ -341,12 +318,12 @@ bool StagingArea::undo(const std::vector<Entry>& entries,
     const bool recorded = static_cast<bool>(writeJournal(unsettled));
     for (const std::size_t i : toKeep) {
         const Entry& e = unsettled[i];
-        if (!recorded || renameNoReplace(m_folder, e.aside, e.kept) != 0) {
-            const int error = recorded ? errno : EIO;
+        if (!recorded || renameNoReplace(posix::descriptor(m_folder), e.aside, e.kept) != 0) {
+            const std::string reason = std::strerror(recorded ? errno : EIO);
             for (StagingLeftover& l : left) {
                 if (l.what == What::UsersFile && l.name == e.kept) {
                     l.name = e.aside;
-                    l.error = error;
+                    l.reason = reason;
                 }
             }
         } else {
@@ -354,34 +331,35 @@ bool StagingArea::undo(const std::vector<Entry>& entries,
                 if (l.what == What::Copy && l.other == e.aside) l.other = e.kept;
         }
     }
-    ::fsync(m_folder);
+    ::fsync(posix::descriptor(m_folder));
     return false;
 }
 
 void StagingArea::rescueHidden(std::vector<StagingLeftover>& left) const {
     using What = StagingLeftover::What;
     const std::string prefix = std::string(kStagingJournal) + ".";
-    for (const std::string& entry : namesIn(m_folder)) {
+    for (const std::string& entry : namesIn(posix::descriptor(m_folder))) {
         if (!entry.starts_with(prefix) || entry == kJournalNext) continue;
         const std::string rest = entry.substr(prefix.size());
         if (rest.ends_with(".user") && rest.size() > 5) {
             const std::string name = rest.substr(0, rest.size() - 5);
             struct stat info {};
-            if (::fstatat(m_folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 &&
-                renameNoReplace(m_folder, entry, name) == 0) {
+            if (::fstatat(posix::descriptor(m_folder), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) !=
+                    0 &&
+                renameNoReplace(posix::descriptor(m_folder), entry, name) == 0) {
                 continue;  // back under its own name, which nothing held
             }
             const std::string visible = keptFor(name);
-            if (renameNoReplace(m_folder, entry, visible) == 0) {
-                left.push_back({What::UsersFile, visible, name, 0});
+            if (renameNoReplace(posix::descriptor(m_folder), entry, visible) == 0) {
+                left.push_back({What::UsersFile, visible, name, {}});
             } else {
-                left.push_back({What::UsersFile, entry, name, errno});
+                left.push_back({What::UsersFile, entry, name, std::strerror(errno)});
             }
         } else {
-            left.push_back({What::Partial, entry, {}, 0});
+            left.push_back({What::Partial, entry, {}, {}});
         }
     }
-    ::fsync(m_folder);
+    ::fsync(posix::descriptor(m_folder));
 }
 
 Result<std::vector<StagingLeftover>> StagingArea::recover(
@@ -389,16 +367,17 @@ Result<std::vector<StagingLeftover>> StagingArea::recover(
     std::vector<StagingLeftover> left;
     // A journal that was being replaced when the build ended is no more than a draft.
     struct stat info {};
-    if (::fstatat(m_folder, kJournalNext, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (::fstatat(posix::descriptor(m_folder), kJournalNext, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(info.st_mode)) {
-        ::unlinkat(m_folder, kJournalNext, 0);
+        ::unlinkat(posix::descriptor(m_folder), kJournalNext, 0);
     }
-    if (::fstatat(m_folder, kStagingJournal, &info, AT_SYMLINK_NOFOLLOW) != 0) return left;
+    if (::fstatat(posix::descriptor(m_folder), kStagingJournal, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return left;
     auto entries = readJournal(stageable);
     if (!entries) {
         // Not knowing what it recorded, nothing it names is touched, and it stays to say so;
         // only the user's files under the build's hidden names come back into sight.
-        left.push_back({StagingLeftover::What::Journal, kStagingJournal, entries.message(), 0});
+        left.push_back({StagingLeftover::What::Journal, kStagingJournal, entries.message(), {}});
         rescueHidden(left);
         return left;
     }
@@ -409,16 +388,17 @@ Result<std::vector<StagingLeftover>> StagingArea::recover(
 std::vector<std::string> StagingArea::linksAmong(const std::vector<std::string>& names) const {
     std::vector<std::string> wanted = {kStagingJournal, kJournalNext};
     for (const std::string& name : names) {
-        wanted.push_back(lowered(name));
+        wanted.push_back(lowerAscii(name));
         wanted.push_back(temporaryFor(name));
         wanted.push_back(asideFor(name));
     }
     std::vector<std::string> links;
-    for (const std::string& name : namesIn(m_folder)) {
+    for (const std::string& name : namesIn(posix::descriptor(m_folder))) {
         bool ours = false;
-        for (const std::string& w : wanted) ours = ours || lowered(name) == w;
+        for (const std::string& w : wanted) ours = ours || lowerAscii(name) == w;
         struct stat info {};
-        if (ours && ::fstatat(m_folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        if (ours &&
+            ::fstatat(posix::descriptor(m_folder), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISLNK(info.st_mode)) {
             links.push_back(name);
         }
@@ -431,33 +411,37 @@ Status StagingArea::plan(const std::vector<std::pair<std::string, std::string>>&
     for (const auto& [source, name] : sourcesAndNames) {
         Entry e;
         e.source = source;
-        e.name = spellingIn(m_folder, name);
+        e.name = spellingIn(posix::descriptor(m_folder), name);
         e.temporary = temporaryFor(e.name);
         for (const Entry& other : planned)
             if (other.name == e.name)
                 return Status::failure("\"" + e.name + "\" is staged already");
         struct stat info {};
-        if (::fstatat(m_folder, e.temporary.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (::fstatat(posix::descriptor(m_folder), e.temporary.c_str(), &info,
+                      AT_SYMLINK_NOFOLLOW) == 0) {
             return Status::failure("\"" + e.temporary + "\" is in the way of staging \"" + e.name +
                                    "\"");
         }
-        if (::fstatat(m_folder, e.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (::fstatat(posix::descriptor(m_folder), e.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) ==
+            0) {
             if (!S_ISREG(info.st_mode)) {
                 return Status::failure("\"" + e.name +
                                        "\" in the start directory is not a plain file");
             }
             e.aside = asideFor(e.name);
             struct stat inTheWay {};
-            if (::fstatat(m_folder, e.aside.c_str(), &inTheWay, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (::fstatat(posix::descriptor(m_folder), e.aside.c_str(), &inTheWay,
+                          AT_SYMLINK_NOFOLLOW) == 0) {
                 return Status::failure("\"" + e.aside + "\" is in the way of keeping \"" + e.name +
                                        "\"");
             }
             auto users = identityOf(e.name);
-            if (!users) return failed("\"" + e.name + "\" in the start directory cannot be read");
+            if (!users)
+                return failedBecause("\"" + e.name + "\" in the start directory cannot be read");
             e.userFile = *users;
         }
         const int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (from < 0) return failed("\"" + source + "\" cannot be opened");
+        if (from < 0) return failedBecause("\"" + source + "\" cannot be opened");
         struct stat sourceInfo {};
         if (::fstat(from, &sourceInfo) != 0 || !S_ISREG(sourceInfo.st_mode)) {
             ::close(from);
@@ -465,7 +449,7 @@ Status StagingArea::plan(const std::vector<std::pair<std::string, std::string>>&
         }
         const auto digest = digestOf(from);
         ::close(from);
-        if (!digest) return failed("\"" + source + "\" cannot be read");
+        if (!digest) return failedBecause("\"" + source + "\" cannot be read");
         e.copy = {digest->size, digest->value, true};
         planned.push_back(e);
     }
@@ -480,23 +464,24 @@ Status StagingArea::plan(const std::vector<std::pair<std::string, std::string>>&
 Status StagingArea::stage(const std::string& source, const std::string& name) {
     Entry* planned = nullptr;
     for (Entry& e : m_entries)
-        if (e.source == source && lowered(e.name) == lowered(name) && !e.placed) planned = &e;
+        if (e.source == source && sameIgnoringCase(e.name, name) && !e.placed) planned = &e;
     if (planned == nullptr) return Status::failure("\"" + name + "\" was not planned for staging");
     Entry& entry = *planned;
 
     const int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (from < 0) return failed("\"" + source + "\" cannot be opened");
+    if (from < 0) return failedBecause("\"" + source + "\" cannot be opened");
     Status status = Status::success();
-    if (!entry.aside.empty() && renameNoReplace(m_folder, entry.name, entry.aside) != 0) {
-        status = failed("\"" + entry.name + "\" cannot be moved aside");
+    if (!entry.aside.empty() &&
+        renameNoReplace(posix::descriptor(m_folder), entry.name, entry.aside) != 0) {
+        status = failedBecause("\"" + entry.name + "\" cannot be moved aside");
     }
     int to = -1;
     if (status) {
         // Not synced: nothing trusts a staged copy after a crash (the next build removes it,
         // and the read-back compares the diskette with the sources).
-        to = ::openat(m_folder, entry.temporary.c_str(),
+        to = ::openat(posix::descriptor(m_folder), entry.temporary.c_str(),
                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (to < 0) status = failed("\"" + entry.temporary + "\" cannot be created");
+        if (to < 0) status = failedBecause("\"" + entry.temporary + "\" cannot be created");
     }
     std::vector<char> chunk(kChunk);
     Digest copied;
@@ -508,7 +493,7 @@ Status StagingArea::stage(const std::string& source, const std::string& name) {
         const ssize_t got = ::read(from, chunk.data(), chunk.size());
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
-            status = failed("\"" + source + "\" cannot be read");
+            status = failedBecause("\"" + source + "\" cannot be read");
             break;
         }
         if (got == 0) break;
@@ -522,9 +507,9 @@ Status StagingArea::stage(const std::string& source, const std::string& name) {
         status = Status::failure("\"" + source + "\" changed while it was being staged");
     }
     if (to >= 0 && ::close(to) != 0 && status)
-        status = failed("\"" + entry.temporary + "\" cannot be closed");
-    if (status && renameNoReplace(m_folder, entry.temporary, entry.name) != 0) {
-        status = failed("\"" + entry.name + "\" cannot be put in place");
+        status = failedBecause("\"" + entry.temporary + "\" cannot be closed");
+    if (status && renameNoReplace(posix::descriptor(m_folder), entry.temporary, entry.name) != 0) {
+        status = failedBecause("\"" + entry.name + "\" cannot be put in place");
     }
     if (status) entry.placed = true;
     return status;
@@ -557,10 +542,10 @@ namespace platform {
 Status checkStagingRoom(const std::string& hostFolder, const std::vector<std::string>& names) {
     const std::string where = "the start directory \"" + hostFolder + "\"";
     const int folder = ::open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) return failed(where + " cannot be opened");
+    if (folder < 0) return failedBecause(where + " cannot be opened");
     Status status = Status::success();
     if (::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) != 0) {
-        status = failed(where + " cannot be written");
+        status = failedBecause(where + " cannot be written");
     }
     auto present = [folder](const std::string& name, struct stat* info) {
         return ::fstatat(folder, name.c_str(), info, AT_SYMLINK_NOFOLLOW) == 0;

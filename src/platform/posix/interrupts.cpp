@@ -1,7 +1,9 @@
 #include "platform/interrupts.h"
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 
 namespace platform {
@@ -20,27 +22,34 @@ extern "C" void recordSignal(int signal) {
 
 }  // namespace
 
+struct InterruptCatch::Previous {
+    struct sigaction onInt {};
+    struct sigaction onTerm {};
+    struct sigaction onHup {};
+};
+
 InterruptCatch::InterruptCatch() {
     m_outer = g_catches++ == 0;
     if (!m_outer) return;
+    m_previous = std::make_unique<Previous>();
     g_signal = 0;
     struct sigaction action {};
     action.sa_handler = recordSignal;
     sigemptyset(&action.sa_mask);
     // No SA_RESTART: a wait at a prompt or on a slow read ends, and the build looks at the flag.
     action.sa_flags = 0;
-    ::sigaction(SIGINT, &action, &m_previousInt);
-    ::sigaction(SIGTERM, &action, &m_previousTerm);
+    ::sigaction(SIGINT, &action, &m_previous->onInt);
+    ::sigaction(SIGTERM, &action, &m_previous->onTerm);
     // A closed terminal or SSH session ends the build as SIGTERM does.
-    ::sigaction(SIGHUP, &action, &m_previousHup);
+    ::sigaction(SIGHUP, &action, &m_previous->onHup);
 }
 
 InterruptCatch::~InterruptCatch() {
     --g_catches;
     if (!m_outer) return;
-    ::sigaction(SIGINT, &m_previousInt, nullptr);
-    ::sigaction(SIGTERM, &m_previousTerm, nullptr);
-    ::sigaction(SIGHUP, &m_previousHup, nullptr);
+    ::sigaction(SIGINT, &m_previous->onInt, nullptr);
+    ::sigaction(SIGTERM, &m_previous->onTerm, nullptr);
+    ::sigaction(SIGHUP, &m_previous->onHup, nullptr);
 }
 
 void InterruptCatch::raiseCaught() {
@@ -48,9 +57,9 @@ void InterruptCatch::raiseCaught() {
     if (!m_outer || signal == 0) return;
     // A signal the program was started to ignore (nohup, a background job) ends the build
     // only.
-    const struct sigaction& before = signal == SIGINT   ? m_previousInt
-                                     : signal == SIGHUP ? m_previousHup
-                                                        : m_previousTerm;
+    const struct sigaction& before = signal == SIGINT   ? m_previous->onInt
+                                     : signal == SIGHUP ? m_previous->onHup
+                                                        : m_previous->onTerm;
     if (before.sa_handler == SIG_IGN) return;
     if (g_deferred) {
         g_pending = signal;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/drive_a.h"
+#include "platform/posix/held_drive.h"
 #include "platform/win_path.h"
 
 namespace platform {
@@ -223,8 +224,27 @@ constexpr const char* kLockedByAnother =
 
 }  // namespace
 
+// Closing the descriptors gives up the flocks and the exclusive opens.
+struct ExclusiveHold::Handles {
+    int fd = -1;               // holds the flock
+    int exclusiveFd = -1;      // block devices: the O_EXCL open
+    int backingFd = -1;        // a loop device's backing file: its flock
+    std::vector<int> loopFds;  // the O_EXCL opens of the other loop devices over the medium
+    Handles() = default;
+    Handles(const Handles&) = delete;
+    Handles& operator=(const Handles&) = delete;
+    ~Handles() {
+        for (const int loop : loopFds) ::close(loop);
+        for (const int open : {backingFd, exclusiveFd, fd})
+            if (open >= 0) ::close(open);
+    }
+};
+
+ExclusiveHold::ExclusiveHold() = default;
+
 ExclusiveHold ExclusiveHold::driveA() {
     ExclusiveHold hold;
+    hold.m_handles = std::make_unique<Handles>();
     hold.m_path = driveAPath();
     const char* path = hold.m_path.c_str();
     auto refused = [&hold](HoldState state, std::string detail) {
@@ -249,10 +269,10 @@ ExclusiveHold ExclusiveHold::driveA() {
         return absent("neither an image file nor a block device");
     }
     bool fdWritable = false;
-    hold.m_fd = openForSessions(path, 0, fdWritable);
-    if (hold.m_fd < 0) return absent(std::strerror(errno));
+    hold.m_handles->fd = openForSessions(path, 0, fdWritable);
+    if (hold.m_handles->fd < 0) return absent(std::strerror(errno));
     struct stat opened {};
-    if (::fstat(hold.m_fd, &opened) != 0 || opened.st_dev != named.st_dev ||
+    if (::fstat(hold.m_handles->fd, &opened) != 0 || opened.st_dev != named.st_dev ||
         opened.st_ino != named.st_ino) {
         return refused(HoldState::Failed, "it changed while it was being held");
     }
@@ -260,7 +280,8 @@ ExclusiveHold ExclusiveHold::driveA() {
     bool directWritable = false;
     bool directUsable = true;
 
-    if (const int error = lockExclusively(hold.m_fd, blockDevice ? kDeviceLockAttempts : 1)) {
+    if (const int error =
+            lockExclusively(hold.m_handles->fd, blockDevice ? kDeviceLockAttempts : 1)) {
         if (error == EWOULDBLOCK) return refused(HoldState::HeldByAnotherBuild, "");
         return refused(HoldState::Failed, std::strerror(error));
     }
@@ -269,14 +290,14 @@ ExclusiveHold ExclusiveHold::driveA() {
         // A loop device is its backing file: held as a build on the file would hold it, so
         // that another build reaching the file by its name, or by another loop device, is
         // told a build holds it.
-        medium = loopBacking(hold.m_fd);
+        medium = loopBacking(hold.m_handles->fd);
         const auto backing =
             medium ? sysfsText(blockSysfs(opened.st_rdev) + "/loop/backing_file") : std::nullopt;
         const int fd = backing ? ::open(backing->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
         struct stat file {};
         if (fd >= 0 && ::fstat(fd, &file) == 0 &&
             FileIdentity{file.st_dev, file.st_ino} == *medium) {
-            hold.m_backingFd = fd;
+            hold.m_handles->backingFd = fd;
             if (const int error = lockExclusively(fd, 1)) {
                 if (error == EWOULDBLOCK) return refused(HoldState::HeldByAnotherBuild, "");
                 return refused(HoldState::Failed, std::strerror(error));
@@ -290,12 +311,12 @@ ExclusiveHold ExclusiveHold::driveA() {
 
         // Refused while the device is mounted or another program holds it exclusively. The
         // same descriptor serves the build's reads past the page cache.
-        hold.m_exclusiveFd = openForSessions(path, O_EXCL | O_DIRECT, directWritable);
-        if (hold.m_exclusiveFd < 0 && errno == EINVAL) {
+        hold.m_handles->exclusiveFd = openForSessions(path, O_EXCL | O_DIRECT, directWritable);
+        if (hold.m_handles->exclusiveFd < 0 && errno == EINVAL) {
             directUsable = false;  // the sessions that need O_DIRECT open their own
-            hold.m_exclusiveFd = openForSessions(path, O_EXCL, directWritable);
+            hold.m_handles->exclusiveFd = openForSessions(path, O_EXCL, directWritable);
         }
-        if (hold.m_exclusiveFd < 0) {
+        if (hold.m_handles->exclusiveFd < 0) {
             const int error = errno;
             if (error == EBUSY) return refused(HoldState::InUse, "");
             if (error == ENXIO || error == ENOMEDIUM || error == ENODEV || error == ENOENT) {
@@ -304,28 +325,29 @@ ExclusiveHold ExclusiveHold::driveA() {
             return refused(HoldState::Failed, std::strerror(error));
         }
         struct stat exclusive {};
-        if (::fstat(hold.m_exclusiveFd, &exclusive) != 0 || exclusive.st_rdev != opened.st_rdev) {
+        if (::fstat(hold.m_handles->exclusiveFd, &exclusive) != 0 ||
+            exclusive.st_rdev != opened.st_rdev) {
             return refused(HoldState::Failed, "it changed while it was being held");
         }
     } else {
         medium = FileIdentity{opened.st_dev, opened.st_ino};
     }
-    if (holdRecords(hold.m_fd) == RecordLocks::HeldElsewhere) {
+    if (holdRecords(hold.m_handles->fd) == RecordLocks::HeldElsewhere) {
         return refused(HoldState::InUse, kLockedByAnother);
     }
     if (medium) {
-        if (auto inUse =
-                claimLoopDevices(*medium, blockDevice ? opened.st_rdev : 0, hold.m_loopFds)) {
+        if (auto inUse = claimLoopDevices(*medium, blockDevice ? opened.st_rdev : 0,
+                                          hold.m_handles->loopFds)) {
             return refused(HoldState::InUse, *inUse);
         }
     }
 
     HeldDriveA drive = identityOf(opened);
     drive.path = hold.m_path;
-    drive.fd = hold.m_fd;
+    drive.fd = hold.m_handles->fd;
     drive.fdWritable = fdWritable;
     if (blockDevice && directUsable) {
-        drive.directFd = hold.m_exclusiveFd;
+        drive.directFd = hold.m_handles->exclusiveFd;
         drive.directWritable = directWritable;
     }
     hold.pin(std::move(drive));
@@ -343,6 +365,7 @@ void ExclusiveHold::pin(HeldDriveA drive) {
 ExclusiveHold ExclusiveHold::folder(const std::string& windowsName) {
     ExclusiveHold hold;
     hold.m_path = windowsName;
+    hold.m_handles = std::make_unique<Handles>();
     auto refused = [&hold](HoldState state, std::string detail) {
         hold.m_state = state;
         hold.m_detail = std::move(detail);
@@ -355,13 +378,13 @@ ExclusiveHold ExclusiveHold::folder(const std::string& windowsName) {
         return refused(HoldState::Failed, "drive A: is no folder of this computer");
     }
     hold.m_path = mapped->hostPath;
-    hold.m_fd = ::open(hold.m_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (hold.m_fd < 0) {
+    hold.m_handles->fd = ::open(hold.m_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (hold.m_handles->fd < 0) {
         const int error = errno;
         return refused(error == ENOENT || error == ENOTDIR ? HoldState::Absent : HoldState::Failed,
                        std::strerror(error));
     }
-    if (const int error = lockExclusively(hold.m_fd, 1)) {
+    if (const int error = lockExclusively(hold.m_handles->fd, 1)) {
         if (error == EWOULDBLOCK) return refused(HoldState::HeldByAnotherBuild, "");
         return refused(HoldState::Failed, std::strerror(error));
     }
@@ -379,10 +402,7 @@ ExclusiveHold& ExclusiveHold::operator=(ExclusiveHold&& other) noexcept {
     m_state = std::exchange(other.m_state, HoldState::None);
     m_path = std::move(other.m_path);
     m_detail = std::move(other.m_detail);
-    m_fd = std::exchange(other.m_fd, -1);
-    m_exclusiveFd = std::exchange(other.m_exclusiveFd, -1);
-    m_backingFd = std::exchange(other.m_backingFd, -1);
-    m_loopFds = std::exchange(other.m_loopFds, {});
+    m_handles = std::move(other.m_handles);
     m_pin = std::exchange(other.m_pin, 0);
     return *this;
 }
@@ -398,13 +418,7 @@ void ExclusiveHold::release() {
         std::erase_if(held.drives, [&](const HeldDrive& d) { return d.pin == m_pin; });
         m_pin = 0;
     }
-    // Closing the descriptors gives up the flock and the exclusive open.
-    for (const int fd : m_loopFds) ::close(fd);
-    m_loopFds.clear();
-    if (m_backingFd >= 0) ::close(m_backingFd);
-    if (m_exclusiveFd >= 0) ::close(m_exclusiveFd);
-    if (m_fd >= 0) ::close(m_fd);
-    m_backingFd = m_exclusiveFd = m_fd = -1;
+    m_handles.reset();
     if (m_state == HoldState::Held) m_state = HoldState::None;
 }
 

@@ -68,9 +68,8 @@ Result<DisketteImage> takeDisketteImage(const std::string& path) {
     }
     image.bytes = static_cast<std::uint64_t>(st.st_size);
     if (!isDisketteSize(image.bytes)) {
-        return Status::failure(at + " holds " + groupThousands(image.bytes) +
-                               " bytes, which is no diskette's size: it is not a diskette "
-                               "image. A 1.44 MB diskette image holds 1,474,560 bytes.");
+        return Status::failure(at + " " + disketteSizeRefusal(image.bytes) +
+                               ": it is not a diskette image.");
     }
     return image;
 }

@@ -13,6 +13,9 @@
 #include <cstring>
 
 #include "platform/device_hooks.h"
+#include "platform/posix/descriptor.h"
+#include "platform/posix/file_io.h"
+#include "platform/posix/system_error.h"
 #include "platform/win_path.h"
 
 namespace platform {
@@ -29,7 +32,7 @@ ssize_t writeSome(int fd, const std::string& path, const std::uint8_t* data, std
             g_hostFaults->allowWrite(path, at < 0 ? 0 : static_cast<std::uint64_t>(at), bytes)
                 .value_or(bytes));
         if (allowed == 0 && bytes > 0) {
-            errno = g_hostFaults->error();
+            errno = posix::errnoFor(g_hostFaults->error());
             return -1;
         }
         bytes = allowed;
@@ -162,8 +165,8 @@ Result<Temporary> createTemporary(const std::string& path) {
 
 }  // namespace
 
-int HostFaults::error() const {
-    return ENOSPC;
+base::Failure HostFaults::error() const {
+    return base::Failure::NoRoom;
 }
 
 ScopedHostFaults::ScopedHostFaults(HostFaults& faults) : m_previous(g_hostFaults) {
@@ -184,7 +187,7 @@ Result<HostFile> HostFile::openRead(std::string_view windowsName) {
     // O_NONBLOCK keeps a pipe from stalling the open; the type check below refuses it.
     int fd = ::open(path->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return cannotOpen(*path, std::strerror(errno));
-    HostFile file(fd, *path);
+    HostFile file(posix::handleOf(fd), *path);
     struct stat info {};
     if (::fstat(fd, &info) != 0) return cannotOpen(*path, std::strerror(errno));
     if (!S_ISREG(info.st_mode)) return cannotOpen(*path, "it is not a regular file");
@@ -204,7 +207,7 @@ Result<HostFile> HostFile::create(std::string_view windowsName) {
     int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0 && errno == ENXIO) return cannotOpen(*path, "it is not a regular file");
     if (fd < 0) return cannotOpen(*path, std::strerror(errno));
-    HostFile file(fd, *path);
+    HostFile file(posix::handleOf(fd), *path);
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         return cannotOpen(*path, "it is not a regular file");
     }
@@ -212,42 +215,42 @@ Result<HostFile> HostFile::create(std::string_view windowsName) {
     return file;
 }
 
-HostFile::HostFile(HostFile&& other) noexcept : m_fd(other.m_fd), m_path(std::move(other.m_path)) {
-    other.m_fd = -1;
+HostFile::HostFile(HostFile&& other) noexcept
+    : m_handle(other.m_handle), m_path(std::move(other.m_path)) {
+    other.m_handle = {};
 }
 
 HostFile& HostFile::operator=(HostFile&& other) noexcept {
     if (this != &other) {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = other.m_fd;
+        if (m_handle.valid()) ::close(posix::descriptor(m_handle));
+        m_handle = std::exchange(other.m_handle, {});
         m_path = std::move(other.m_path);
-        other.m_fd = -1;
     }
     return *this;
 }
 
 HostFile::~HostFile() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_handle.valid()) ::close(posix::descriptor(m_handle));
 }
 
 Result<std::uint64_t> HostFile::length() const {
     struct stat info {};
-    if (m_fd < 0 || ::fstat(m_fd, &info) != 0) {
+    if (!m_handle.valid() || ::fstat(posix::descriptor(m_handle), &info) != 0) {
         return Status::failure("the length of \"" + m_path + "\" cannot be read");
     }
     return static_cast<std::uint64_t>(info.st_size);
 }
 
 Result<std::size_t> HostFile::read(void* out, std::size_t bytes) {
-    if (m_fd < 0) return Status::failure("read from a closed file");
+    if (!m_handle.valid()) return Status::failure("read from a closed file");
     auto* target = static_cast<std::uint8_t*>(out);
     std::size_t done = 0;
     while (done < bytes) {
-        ssize_t n = ::read(m_fd, target + done, bytes - done);
+        ssize_t n = ::read(posix::descriptor(m_handle), target + done, bytes - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             const int error = errno;
-            return Status::failure(transferFailure(error),
+            return Status::failure(posix::failureOf(error),
                                    "read error in \"" + m_path + "\": " + std::strerror(error));
         }
         if (n == 0) break;
@@ -257,14 +260,8 @@ Result<std::size_t> HostFile::read(void* out, std::size_t bytes) {
 }
 
 Status HostFile::write(const void* in, std::size_t bytes) {
-    if (m_fd < 0) return Status::failure("write to a closed file");
-    return writeAll(m_fd, m_path, in, bytes);
-}
-
-base::Failure transferFailure(int error) {
-    if (error == ENOSPC || error == EDQUOT) return Failure::NoRoom;
-    if (error == EIO) return Failure::IoError;
-    return Failure::Other;
+    if (!m_handle.valid()) return Status::failure("write to a closed file");
+    return writeAll(posix::descriptor(m_handle), m_path, in, bytes);
 }
 
 Status writeAll(int fd, const std::string& path, const void* in, std::size_t bytes) {
@@ -275,10 +272,10 @@ Status writeAll(int fd, const std::string& path, const void* in, std::size_t byt
         if (n < 0) {
             if (errno == EINTR) continue;
             const int error = errno;
-            return Status::failure(transferFailure(error), "write error in \"" + path +
-                                                               "\" after " + std::to_string(done) +
-                                                               " of " + std::to_string(bytes) +
-                                                               " bytes: " + std::strerror(error));
+            return Status::failure(posix::failureOf(error), "write error in \"" + path +
+                                                                "\" after " + std::to_string(done) +
+                                                                " of " + std::to_string(bytes) +
+                                                                " bytes: " + std::strerror(error));
         }
         if (n == 0) {
             return Status::failure("write error in \"" + path +
@@ -291,12 +288,11 @@ Status writeAll(int fd, const std::string& path, const void* in, std::size_t byt
 }
 
 Status HostFile::close() {
-    if (m_fd < 0) return Status::success();
-    int fd = m_fd;
-    m_fd = -1;
+    if (!m_handle.valid()) return Status::success();
+    const int fd = posix::descriptor(std::exchange(m_handle, {}));
     if (::close(fd) != 0) {
         const int error = errno;
-        return Status::failure(transferFailure(error),
+        return Status::failure(posix::failureOf(error),
                                "\"" + m_path + "\" could not be closed: " + std::strerror(error));
     }
     return Status::success();
@@ -331,7 +327,7 @@ Status replaceFileAtomically(std::string_view windowsName, std::span<const std::
 
     auto created = createTemporary(path);
     if (!created) return created.error();
-    HostFile file(created->fd, created->path);
+    HostFile file(posix::handleOf(created->fd), created->path);
     const std::string temporary = created->path;
     // mkstemp makes the file private: give it the old file's owner and permissions, or those
     // of a new file.
@@ -349,7 +345,7 @@ Status replaceFileAtomically(std::string_view windowsName, std::span<const std::
     if (written && ::fsync(created->fd) != 0) {
         const int error = errno;
         written =
-            Status::failure(transferFailure(error),
+            Status::failure(posix::failureOf(error),
                             "\"" + temporary + "\" could not be synced: " + std::strerror(error));
     }
     // Renamed while still locked, so that no other save takes it for abandoned meanwhile.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,34 +14,45 @@
 #include <ctime>
 
 #include "platform/device_hooks.h"
+#include "platform/posix/system_error.h"
 
 namespace platform {
 namespace {
 
-base::Failure kindOf(int error) {
-    switch (error) {
-        case EACCES:
-        case EPERM:
-            return base::Failure::PermissionDenied;
-        case ENOSPC:
-        case EDQUOT:
-            return base::Failure::NoRoom;
-        case EIO:
-            return base::Failure::IoError;
-        default:
-            return base::Failure::Other;
-    }
-}
+using posix::systemError;
 
-base::Error systemError(int error, std::string detail) {
-    return base::Status::failure(kindOf(error), std::move(detail));
+base::Result<std::string> userFolder(const char* variable, const char* underHome) {
+    const char* set = std::getenv(variable);
+    // A relative path is to be ignored, as the base-directory rules say.
+    if (set != nullptr && set[0] == '/') return std::string(set);
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] != '/') {
+        const passwd* entry = ::getpwuid(::getuid());
+        home = entry != nullptr ? entry->pw_dir : nullptr;
+    }
+    if (home == nullptr || home[0] != '/') {
+        return base::Status::failure(std::string("neither ") + variable +
+                                     " nor a home folder is known");
+    }
+    return std::string(home) + "/" + underHome;
 }
 
 }  // namespace
 
-std::string currentDirectory() {
+base::Result<std::string> settingsFolder() {
+    return userFolder("XDG_CONFIG_HOME", ".config");
+}
+
+base::Result<std::string> stateFolder() {
+    return userFolder("XDG_STATE_HOME", ".local/state");
+}
+
+base::Result<std::string> currentDirectory() {
     char* cwd = ::getcwd(nullptr, 0);
-    std::string path = cwd ? cwd : "";
+    if (cwd == nullptr) {
+        return posix::systemError(errno, "the current directory cannot be read");
+    }
+    std::string path = cwd;
     std::free(cwd);
     return path;
 }
@@ -116,7 +128,7 @@ base::Status appendToFile(const std::string& path, const std::string& text) {
             allowed, faults->allowWrite(path, static_cast<std::uint64_t>(info.st_size), line.size())
                          .value_or(allowed));
     }
-    errno = allowed == 0 ? currentHostFaults()->error() : 0;
+    errno = allowed == 0 ? posix::errnoFor(currentHostFaults()->error()) : 0;
     const ssize_t n = allowed == 0 ? -1 : ::write(fd, line.data(), allowed);
     const int error = errno;
     base::Status status = base::Status::success();

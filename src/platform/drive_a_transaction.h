@@ -1,8 +1,8 @@
 // Copies into the root of drive A: made one after another, as a build makes them, put on the
-// medium together. While a DriveACopies lives, CopyFileA stages each copy on one open drive
-// and one mounted volume (fat::Volume::stageFile): the data is written at once, the FAT chains
-// and directory entries wait for finish(). So all the data reaches the medium before any
-// entry that names it, with two or three flushes for the whole list instead of one or two per
+// medium together as one transaction. While a DriveATransaction lives, CopyFileA stages each copy
+// on one open drive and one mounted volume (fat::Volume::stageFile): the data is written at once,
+// the FAT chains and directory entries wait for finish(). So all the data reaches the medium before
+// any entry that names it, with two or three flushes for the whole list instead of one or two per
 // file, and a real drive moves its head from the data tracks to the tables once.
 //
 // Copies made while none lives are durable when CopyFileA returns, as before. A failed copy
@@ -13,18 +13,32 @@
 
 #include "base/result.h"
 #include "fat/fat12.h"
+#include "platform/drive_a.h"
 
 namespace platform {
 
-class DriveA;
+// Drive A: opened and its FAT12 volume mounted, for one call or for one transaction.
+struct MountedDriveA {
+    std::unique_ptr<DriveA> drive;
+    std::unique_ptr<fat::Volume> volume;  // mounted on *drive: let go of first
+    void release() {
+        volume.reset();
+        drive.reset();
+    }
+};
 
-class DriveACopies {
+// Opens drive A: (for writing: held for the session) and mounts its volume. A drive that
+// cannot be opened fails as DriveA::open does; a volume that cannot be mounted fails "the
+// diskette in drive A: holds no usable FAT12 volume: ..." with the mount's kind.
+base::Result<MountedDriveA> mountDriveA(DriveAccess access);
+
+class DriveATransaction {
   public:
-    DriveACopies();
+    DriveATransaction();
     // Finishes what finish() was not called for.
-    ~DriveACopies();
-    DriveACopies(const DriveACopies&) = delete;
-    DriveACopies& operator=(const DriveACopies&) = delete;
+    ~DriveATransaction();
+    DriveATransaction(const DriveATransaction&) = delete;
+    DriveATransaction& operator=(const DriveATransaction&) = delete;
 
     // Puts the staged copies on the medium (fat::Volume::commit), flushes and lets go of the
     // drive. Later copies start a new batch.
@@ -34,14 +48,13 @@ class DriveACopies {
     void abandon();
 
     // The batch in force, or null.
-    static DriveACopies* current();
+    static DriveATransaction* current();
     // The volume copies are staged on: drive A: opened and mounted at the first copy, and at
     // every later one checked to still hold what was written.
     base::Result<fat::Volume*> volume();
 
   private:
-    std::unique_ptr<DriveA> m_drive;
-    std::unique_ptr<fat::Volume> m_volume;
+    MountedDriveA m_mounted;
     bool m_active = true;  // false for a batch made while another lives: it leaves all to that one
 };
 

@@ -1,0 +1,604 @@
+#include "platform/drive_a.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/fs.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "platform/device_hooks.h"
+#include "platform/drive_format.h"
+#include "platform/exclusive_hold.h"
+#include "platform/floppy_drives.h"
+#include "platform/posix/descriptor.h"
+#include "platform/posix/held_drive.h"
+#include "platform/posix/system_error.h"
+
+namespace platform {
+namespace {
+
+using base::Failure;
+using base::Result;
+using base::Status;
+
+constexpr std::size_t kDirectAlignment = 4096;
+
+std::string errnoText(int error) {
+    return std::strerror(error);
+}
+
+base::Error noDiskette(const std::string& path, const std::string& why) {
+    return Status::failure(Failure::NoMedium, "no diskette in drive A: (" + path + " " + why + ")");
+}
+
+base::Error notDiskette(const std::string& path, const std::string& why) {
+    return Status::failure(Failure::NotDiskette, "not a diskette: " + path + " " + why);
+}
+
+base::Error writeProtected(const std::string& path) {
+    return Status::failure(Failure::WriteProtected, "write-protected: the diskette in drive A: (" +
+                                                        path + ") cannot be written");
+}
+
+base::Error busy(const std::string& path) {
+    return Status::failure(Failure::Busy,
+                           "busy: drive A: (" + path + ") is mounted or in use by another program");
+}
+
+std::string groupName(gid_t gid) {
+    struct group entry {};
+    struct group* found = nullptr;
+    std::vector<char> buffer(4096);
+    if (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+        return found->gr_name;
+    }
+    return std::to_string(gid);
+}
+
+std::string userName(uid_t uid) {
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    std::vector<char> buffer(4096);
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+        return found->pw_name;
+    }
+    return std::to_string(uid);
+}
+
+// The file's immutable or append-only attribute, which refuses a write to everyone, its owner
+// and root included; empty when it has neither (or is no file that can carry them).
+std::string writeRefusingAttribute(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
+    int flags = 0;
+    const bool known = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    ::close(fd);
+    if (known && (flags & FS_IMMUTABLE_FL)) return "immutable";
+    if (known && (flags & FS_APPEND_FL)) return "append-only";
+    return {};
+}
+
+// Who may open a device or file of these permissions, as a way out for a user who may not.
+std::string wayOutFor(const std::string& path, const struct stat& info, bool writing) {
+    // Asked only after a refusal, and a build always opens for writing: the attribute is the
+    // cause whatever the permissions say.
+    if (const std::string attribute = writeRefusingAttribute(path); !attribute.empty()) {
+        return "it carries the " + attribute +
+               " attribute, which no user may write through: remove it (chattr -" +
+               (attribute == "immutable" ? "i" : "a") + " " + path +
+               ", as root), or use another image";
+    }
+    const mode_t needed = writing ? (S_IRGRP | S_IWGRP) : S_IRGRP;
+    if ((info.st_mode & needed) == needed) {
+        return "it belongs to the group \"" + groupName(info.st_gid) +
+               "\": join that group and log in again, or run the program as a user with access "
+               "to it";
+    }
+    return "only its owner \"" + userName(info.st_uid) +
+           "\" may use it: run the program as that user, or give yourself access to it";
+}
+
+// The device (or image) is there but this user may not open it: say who may, so that the user
+// knows the way out.
+base::Error permissionDenied(const std::string& path, const struct stat& info, bool writing) {
+    return Status::failure(Failure::PermissionDenied,
+                           "permission denied: this user may not open drive A: (" + path +
+                               ") for " + (writing ? "writing" : "reading") + "; " +
+                               wayOutFor(path, info, writing));
+}
+
+std::string kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "is a directory";
+    if (S_ISCHR(mode)) return "is a character device";
+    if (S_ISFIFO(mode)) return "is a pipe";
+    if (S_ISSOCK(mode)) return "is a socket";
+    return "is neither a regular file nor a block device";
+}
+
+// pread/pwrite until done, an error or end of file; returns the count moved or -1.
+template <class Op>
+ssize_t transferAll(Op op, std::size_t bytes) {
+    std::size_t done = 0;
+    while (done < bytes) {
+        ssize_t n = op(done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+struct AlignedBuffer {
+    explicit AlignedBuffer(std::size_t bytes)
+        : size((bytes + kDirectAlignment - 1) / kDirectAlignment * kDirectAlignment),
+          data(static_cast<std::uint8_t*>(std::aligned_alloc(kDirectAlignment, size))) {}
+    ~AlignedBuffer() { std::free(data); }
+    AlignedBuffer(const AlignedBuffer&) = delete;
+    AlignedBuffer& operator=(const AlignedBuffer&) = delete;
+    std::size_t size;
+    std::uint8_t* data;
+};
+
+// What is at drive A:'s path, refused unless it can be a diskette: a block device, or a
+// regular file of a diskette's size.
+Result<struct stat> examine(const std::string& path) {
+    struct stat before {};
+    if (::stat(path.c_str(), &before) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return noDiskette(path, "does not exist");
+        return Status::failure("cannot examine drive A: (" + path + "): " + errnoText(errno));
+    }
+    if (!S_ISREG(before.st_mode) && !S_ISBLK(before.st_mode)) {
+        return notDiskette(path, kindOf(before.st_mode));
+    }
+    const auto bytes = static_cast<std::uint64_t>(before.st_size);
+    if (S_ISREG(before.st_mode) && !isDisketteSize(bytes)) {
+        return notDiskette(path, disketteSizeRefusal(bytes));
+    }
+    return before;
+}
+
+// Why open(2) refused drive A:, as the kind of refusal it is.
+base::Error openRefusal(const std::string& path, const struct stat& before, int error,
+                        bool writing) {
+    if (error == ENOENT || error == ENXIO || error == ENOMEDIUM || error == ENODEV) {
+        return noDiskette(path, errnoText(error));
+    }
+    if (error == EROFS) return writeProtected(path);
+    // A missing permission is no write protection: the way out is another.
+    if (posix::failureOf(error) == Failure::PermissionDenied) {
+        return permissionDenied(path, before, writing);
+    }
+    if (error == EBUSY) return busy(path);
+    return Status::failure("cannot open drive A: (" + path + "): " + errnoText(error));
+}
+
+DriveFaults* g_faults = nullptr;
+
+// Writes made since the last successful flush, in any session on drive A:.
+bool g_unflushed = false;
+
+// Writes made by any session, counted, and the count when the cache was last emptied of them:
+// until the next write, every read returns what is on the medium, so a session that must read
+// the medium drops the cache only when something was written since (or never before).
+std::uint64_t g_writes = 0;
+struct CacheDrop {
+    std::uint64_t writes = 0;
+    bool blockDevice = false;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+};
+std::optional<CacheDrop> g_lastDrop;
+
+// The one check that drive A:'s path still names the file or device a session or a build
+// took: a path that now names another one, or nothing, is refused with what it names.
+Status samePlace(const std::string& path, const struct stat& named, bool blockDevice,
+                 std::uint64_t device, std::uint64_t inode) {
+    const bool same =
+        blockDevice ? S_ISBLK(named.st_mode) && named.st_rdev == device
+                    : S_ISREG(named.st_mode) && named.st_dev == device && named.st_ino == inode;
+    if (same) return Status::success();
+    return Status::failure("drive A: (" + path + ") now names another " +
+                           (S_ISBLK(named.st_mode) ? "device" : "file") + " than the " +
+                           (blockDevice ? "device" : "image") + " in use");
+}
+
+base::Error ioError(const char* what, std::uint64_t offset, const std::string& path) {
+    return Status::failure(Failure::IoError, std::string(what) + " error at byte " +
+                                                 std::to_string(offset) + " of drive A: (" + path +
+                                                 "): " + errnoText(EIO));
+}
+
+}  // namespace
+
+ScopedDriveFaults::ScopedDriveFaults(DriveFaults& faults) : m_previous(g_faults) {
+    g_faults = &faults;
+}
+
+ScopedDriveFaults::~ScopedDriveFaults() {
+    g_faults = m_previous;
+}
+
+DriveFaults* currentDriveFaults() {
+    return g_faults;
+}
+
+std::string driveAPath() {
+    // Within a build, drive A: is what the build's hold resolved when the build began.
+    if (auto held = driveAHeldHere()) return held->path;
+    return currentDriveA().path;
+}
+
+std::optional<DriveAccessDenied> driveAAccessDenied() {
+    auto opened = DriveA::open();
+    if (opened || opened.kind() != base::Failure::PermissionDenied) return std::nullopt;
+    DriveAccessDenied denied;
+    denied.path = driveAPath();
+    denied.detail = opened.message();
+    struct stat info {};
+    denied.wayOut = ::stat(denied.path.c_str(), &info) == 0
+                        ? wayOutFor(denied.path, info, false)
+                        : "run the program as a user with access to it";
+    return denied;
+}
+
+std::optional<MediumSize> measureMediumAt(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    if (S_ISREG(info.st_mode)) return MediumSize{false, static_cast<std::uint64_t>(info.st_size)};
+    if (!S_ISBLK(info.st_mode)) return std::nullopt;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    std::uint64_t bytes = 0;
+    const bool measured = ::ioctl(fd, BLKGETSIZE64, &bytes) == 0;
+    ::close(fd);
+    if (!measured) return std::nullopt;
+    return MediumSize{true, bytes};
+}
+
+struct ExaminedPath : stat {};
+
+Result<std::unique_ptr<DriveA>> DriveA::open(const DriveOpenOptions& options) {
+    std::unique_ptr<DriveA> drive(new DriveA());
+    // Within a build, the drive its hold resolved; the sessions borrow the hold's descriptors.
+    const std::optional<HeldDriveA> held = driveAHeldHere();
+    drive->m_path = held ? held->path : driveAPath();
+    // Look before opening: opening a device node of the wrong kind can have effects of its own.
+    Result<struct stat> before = examine(drive->m_path);
+    if (!before) return before.error();
+    if (held && held->held) {
+        if (Status s =
+                samePlace(drive->m_path, *before, held->blockDevice, held->device, held->inode);
+            !s) {
+            return s.error();
+        }
+    }
+    drive->m_writable = options.access == DriveAccess::Write;
+    drive->m_openedForReading = !drive->m_writable;
+    const HeldDriveA* lender = held && held->held ? &*held : nullptr;
+    if (Status s = drive->openDescriptor(ExaminedPath{*before}, options, lender); !s) {
+        return s.error();
+    }
+    if (Status s = drive->measureMedium(options); !s) return s.error();
+    drive->m_dropBeforeRead = options.bypassCache && !drive->m_direct;
+    if (drive->m_writable && options.exclusive) {
+        Status held = drive->lock();
+        if (!held) return held.error();
+    }
+    return drive;
+}
+
+void DriveA::readOnlyBecause(base::Error why) {
+    m_writable = false;
+    m_whyReadOnly = std::move(why);
+}
+
+// Opens what `before` describes, for writing where the session wants it and the medium allows
+// it, and checks that what was opened is what was examined. Within a build the hold's
+// descriptor serves where it allows what the session wants (`lender`).
+Status DriveA::openDescriptor(const ExaminedPath& before, const DriveOpenOptions& options,
+                              const HeldDriveA* lender) {
+    // An image without any write permission stands for a diskette with its tab set, even for
+    // the superuser, whom the permission bits would not stop.
+    if (m_writable && S_ISREG(before.st_mode) &&
+        (before.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        if (!options.readOnlyFallback) return writeProtected(m_path);
+        readOnlyBecause(writeProtected(m_path));
+    }
+    m_direct = options.bypassCache && S_ISBLK(before.st_mode);
+    m_blockDevice = S_ISBLK(before.st_mode);
+    if (lender != nullptr) {
+        const int fd = m_direct ? lender->directFd : lender->fd;
+        const bool fdWritable = m_direct ? lender->directWritable : lender->fdWritable;
+        // A session that may be refused writing opens on its own, to learn why.
+        if (fd >= 0 && (fdWritable || !m_writable)) {
+            m_handle = posix::handleOf(fd);
+            m_borrowed = true;
+            m_device = lender->device;
+            m_inode = lender->inode;
+            if (!m_blockDevice) m_size = static_cast<std::uint64_t>(before.st_size);
+            return Status::success();
+        }
+    }
+    int flags = O_CLOEXEC | O_NONBLOCK | (m_writable ? O_RDWR : O_RDONLY);
+    if (m_direct) flags |= O_DIRECT;
+    int fd = ::open(m_path.c_str(), flags);
+    if (fd < 0 && m_writable &&
+        (errno == EROFS || posix::failureOf(errno) == Failure::PermissionDenied) &&
+        options.readOnlyFallback) {
+        readOnlyBecause(errno == EROFS ? writeProtected(m_path)
+                                       : permissionDenied(m_path, before, true));
+        fd = ::open(m_path.c_str(), (flags & ~O_RDWR) | O_RDONLY);
+    }
+    if (fd < 0) return openRefusal(m_path, before, errno, m_writable);
+    m_handle = posix::handleOf(fd);
+
+    // The thing opened must be the thing examined.
+    struct stat after {};
+    if (::fstat(fd, &after) != 0 || after.st_dev != before.st_dev ||
+        after.st_ino != before.st_ino || (after.st_mode & S_IFMT) != (before.st_mode & S_IFMT)) {
+        return Status::failure("drive A: (" + m_path + ") changed while it was being opened");
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    m_device = m_blockDevice ? after.st_rdev : after.st_dev;
+    m_inode = m_blockDevice ? 0 : after.st_ino;
+    if (!m_blockDevice) m_size = static_cast<std::uint64_t>(after.st_size);
+    return Status::success();
+}
+
+// The medium's size, which must be a diskette format's, and the layout that goes with it.
+Status DriveA::measureMedium(const DriveOpenOptions& options) {
+    if (m_blockDevice) {
+        if (Status s = measureBlockDevice(options); !s) return s;
+    } else if (!isDisketteSize(m_size)) {
+        return notDiskette(m_path, disketteSizeRefusal(m_size));
+    }
+    auto geometry = fat::geometryForSize(m_size);
+    if (!geometry) return notDiskette(m_path, geometry.message());
+    m_geometry = *geometry;
+    return Status::success();
+}
+
+Status DriveA::measureBlockDevice(const DriveOpenOptions& options) {
+    std::uint64_t bytes = 0;
+    if (::ioctl(posix::descriptor(m_handle), BLKGETSIZE64, &bytes) != 0) {
+        return noDiskette(m_path, "reports no medium: " + errnoText(errno));
+    }
+    // A removable drive opened without a diskette in shows a medium of no size.
+    if (bytes == 0) return noDiskette(m_path, "holds no medium");
+    if (!isDisketteSize(bytes)) {
+        return notDiskette(m_path, disketteSizeRefusal(bytes));
+    }
+    int readOnly = 0;
+    if (m_writable && ::ioctl(posix::descriptor(m_handle), BLKROGET, &readOnly) == 0 &&
+        readOnly != 0) {
+        if (!options.readOnlyFallback) return writeProtected(m_path);
+        readOnlyBecause(writeProtected(m_path));
+    }
+    m_size = bytes;
+    return Status::success();
+}
+
+DriveA::~DriveA() {
+    unlock();
+    if (m_handle.valid() && !m_borrowed) ::close(posix::descriptor(m_handle));
+}
+
+Result<std::size_t> DriveA::readAt(std::uint64_t offset, void* out, std::size_t bytes) {
+    if (offset >= m_size) return std::size_t{0};
+    bytes = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, m_size - offset));
+    if (g_faults != nullptr && !g_faults->allowRead(offset, bytes)) {
+        return ioError("read", offset, m_path);
+    }
+    if (m_dropBeforeRead && !dropCache()) {
+        return Status::failure(
+            Failure::IoError,
+            "drive A: (" + m_path + ") could not be flushed, so it cannot be read past the cache");
+    }
+    ssize_t n;
+    if (m_direct) {
+        if (offset % fat::kSectorSize != 0 || bytes % fat::kSectorSize != 0) {
+            return Status::failure(Failure::BadData, "drive A: transfers whole sectors only");
+        }
+        AlignedBuffer bounce(bytes);
+        if (bounce.data == nullptr) return Status::failure("out of memory");
+        n = transferAll(
+            [&](std::size_t done) {
+                return ::pread(posix::descriptor(m_handle), bounce.data + done, bytes - done,
+                               static_cast<off_t>(offset + done));
+            },
+            bytes);
+        if (n > 0) std::memcpy(out, bounce.data, static_cast<std::size_t>(n));
+    } else {
+        auto* target = static_cast<std::uint8_t*>(out);
+        n = transferAll(
+            [&](std::size_t done) {
+                return ::pread(posix::descriptor(m_handle), target + done, bytes - done,
+                               static_cast<off_t>(offset + done));
+            },
+            bytes);
+    }
+    if (n < 0) {
+        return Status::failure(Failure::IoError, "read error at byte " + std::to_string(offset) +
+                                                     " of drive A: (" + m_path +
+                                                     "): " + errnoText(errno));
+    }
+    if (g_faults != nullptr) {
+        g_faults->wasRead(offset, static_cast<std::size_t>(n), m_direct || m_dropBeforeRead);
+    }
+    return static_cast<std::size_t>(n);
+}
+
+Result<std::size_t> DriveA::writeAt(std::uint64_t offset, const void* in, std::size_t bytes) {
+    if (!m_writable) {
+        if (m_openedForReading) {
+            return Status::failure("drive A: (" + m_path + ") was opened for reading only");
+        }
+        return m_whyReadOnly.error();
+    }
+    // Cut at the end of the medium: an image file must never grow.
+    if (offset >= m_size) return std::size_t{0};
+    bytes = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, m_size - offset));
+    const std::size_t wanted = bytes;
+    if (g_faults != nullptr) {
+        bytes = std::min(bytes, g_faults->allowWrite(offset, bytes).value_or(bytes));
+        if (bytes == 0 && wanted > 0) return ioError("write", offset, m_path);
+    }
+    Result<std::size_t> put = std::size_t{0};
+    {
+        const DriveLock hold(*this);
+        if (!hold.status()) return hold.status().error();
+        put = writeHeld(offset, in, bytes);
+    }
+    if (!put) return put;
+    const std::size_t n = *put;
+    if (n > 0) {
+        g_unflushed = true;
+        ++g_writes;
+    }
+    if (g_faults != nullptr && n > 0) g_faults->written(offset, in, n);
+    if (bytes < wanted) return ioError("write", offset + bytes, m_path);
+    return n;
+}
+
+// The write itself, with the drive held: through an aligned copy when the cache is bypassed.
+Result<std::size_t> DriveA::writeHeld(std::uint64_t offset, const void* in, std::size_t bytes) {
+    const auto* source = static_cast<const std::uint8_t*>(in);
+    std::optional<AlignedBuffer> bounce;
+    if (m_direct) {
+        if (offset % fat::kSectorSize != 0 || bytes % fat::kSectorSize != 0) {
+            return Status::failure(Failure::BadData, "drive A: transfers whole sectors only");
+        }
+        bounce.emplace(bytes);
+        if (bounce->data == nullptr) return Status::failure("out of memory");
+        std::memcpy(bounce->data, in, bytes);
+        source = bounce->data;
+    }
+    const ssize_t n = transferAll(
+        [&](std::size_t done) {
+            return ::pwrite(posix::descriptor(m_handle), source + done, bytes - done,
+                            static_cast<off_t>(offset + done));
+        },
+        bytes);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    const int error = errno;
+    if (error == EROFS) return writeProtected(m_path);
+    if (posix::failureOf(error) == Failure::PermissionDenied) {
+        return Status::failure(Failure::PermissionDenied,
+                               "permission denied: drive A: (" + m_path + ") refused the write");
+    }
+    return Status::failure(Failure::IoError, "write error at byte " + std::to_string(offset) +
+                                                 " of drive A: (" + m_path +
+                                                 "): " + errnoText(error));
+}
+
+Status DriveA::flush() {
+    if (g_faults != nullptr && !g_faults->allowFlush()) {
+        return Status::failure(Failure::IoError,
+                               "drive A: (" + m_path + ") could not be flushed: " + errnoText(EIO));
+    }
+    // The data is what must reach the medium; an image's size never changes, so the file's
+    // times need not be journalled with every flush.
+    if (::fdatasync(posix::descriptor(m_handle)) != 0) {
+        return Status::failure(Failure::IoError, "drive A: (" + m_path +
+                                                     ") could not be flushed: " + errnoText(errno));
+    }
+    g_unflushed = false;
+    if (g_faults != nullptr) g_faults->flushed();
+    return Status::success();
+}
+
+bool DriveA::hasUnflushedWrites() {
+    return g_unflushed;
+}
+
+Status DriveA::checkStillAtPath() const {
+    const std::string path = driveAPath();
+    if (path != m_path) {
+        return Status::failure("drive A: is now " + path + ", no longer " + m_path);
+    }
+    struct stat named {};
+    if (::stat(m_path.c_str(), &named) != 0) {
+        return Status::failure("drive A: (" + m_path + ") is gone: " + errnoText(errno));
+    }
+    return samePlace(m_path, named, m_blockDevice, m_device, m_inode);
+}
+
+Status DriveA::lock() {
+    if (m_locked) return Status::success();
+    // A build of this process holds the drive: its hold keeps everyone else out, and a lock
+    // of our own would be refused by it.
+    if (m_borrowed || driveHeldHere(posix::descriptor(m_handle))) {
+        m_locked = true;
+        m_lockedByHold = true;
+        return Status::success();
+    }
+    if (m_blockDevice) {
+        // O_EXCL on a block device fails with EBUSY while it is mounted or held by another.
+        int fd = ::open(m_path.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) {
+            if (errno == EBUSY) return busy(m_path);
+            return Status::failure("cannot lock drive A: (" + m_path + "): " + errnoText(errno));
+        }
+        struct stat held {};
+        struct stat ours {};
+        if (::fstat(fd, &held) != 0 || ::fstat(posix::descriptor(m_handle), &ours) != 0 ||
+            held.st_rdev != ours.st_rdev) {
+            ::close(fd);
+            return Status::failure("drive A: (" + m_path + ") changed while it was being locked");
+        }
+        m_exclusive = posix::handleOf(fd);
+    } else if (::flock(posix::descriptor(m_handle), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) return busy(m_path);
+        return Status::failure("cannot lock drive A: (" + m_path + "): " + errnoText(errno));
+    }
+    m_locked = true;
+    return Status::success();
+}
+
+void DriveA::unlock() {
+    if (!m_locked) return;
+    if (m_lockedByHold) {
+        m_locked = m_lockedByHold = false;
+        return;
+    }
+    if (m_blockDevice) {
+        ::close(posix::descriptor(m_exclusive));
+        m_exclusive = {};
+    } else {
+        ::flock(posix::descriptor(m_handle), LOCK_UN);
+    }
+    m_locked = false;
+}
+
+bool DriveA::dropCache() {
+    const CacheDrop now{g_writes, m_blockDevice, m_device, m_inode};
+    const bool dropped = g_lastDrop && g_lastDrop->writes == now.writes &&
+                         g_lastDrop->blockDevice == now.blockDevice &&
+                         g_lastDrop->device == now.device && g_lastDrop->inode == now.inode;
+    if (dropped) return true;
+    // Dirty pages are not dropped, so what is not yet flushed is written first.
+    if (g_unflushed && (g_faults == nullptr || g_faults->allowFlush()) &&
+        ::fdatasync(posix::descriptor(m_handle)) == 0) {
+        g_unflushed = false;
+        if (g_faults != nullptr) g_faults->flushed();
+    }
+    ::posix_fadvise(posix::descriptor(m_handle), 0, 0, POSIX_FADV_DONTNEED);
+    if (g_faults != nullptr) g_faults->cacheDropped();
+    if (g_unflushed) return false;
+    g_lastDrop = now;
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,52 @@
+// The search for a file by pattern, through the system's folder listing.
+#include "platform/file_pattern.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <memory>
+
+#include "platform/win_path.h"
+
+namespace platform {
+
+base::Result<std::string> findFirstMatch(std::string_view prefix, const NamePattern& pattern,
+                                         bool nonEmptyOnly) {
+    std::string folder;
+    if (prefix.empty()) {
+        folder = ".";
+    } else {
+        auto mapped = mapWindowsName(prefix);
+        if (!mapped) return mapped.error();
+        if (mapped->where != WindowsName::Where::Host) {
+            return base::Status::failure("\"" + std::string(prefix) +
+                                         "\": names on drive A: are not looked up");
+        }
+        folder = mapped->hostPath;
+    }
+
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
+    if (!dir) {
+        return base::Status::failure("the folder \"" + folder + "\" cannot be read");
+    }
+    std::string best;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string_view candidate(entry->d_name);
+        if (!pattern.matches(candidate)) continue;
+        if (!best.empty() && candidate >= best) continue;
+        // Only a file can be a candidate: a folder of a matching name is passed over, and so
+        // is an empty file where only content counts.
+        struct stat info {};
+        const std::string path = folder + "/" + std::string(candidate);
+        if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        if (nonEmptyOnly && info.st_size == 0) continue;
+        best = std::string(candidate);
+    }
+    if (best.empty()) {
+        return base::Status::failure("no file in \"" + folder + "\" matches \"" +
+                                     pattern.describe() + "\"");
+    }
+    return std::string(prefix) + best;
+}
+
+}  // namespace platform
