@@ -129,6 +129,11 @@ base::Status saveSettings(const CString (&history)[4]) {
     if (!path) return path.error();
     if (auto made = createFolder(*folder); !made) return made;
     const std::vector<std::uint8_t> bytes = settingsBytes(history);
+    // A file that holds these bytes already is left as it is: replacing it would change
+    // nothing but cost two waits for the disk.
+    if (auto current = platform::readWholeFile(*path); current && *current == bytes) {
+        return base::Status::success();
+    }
     return platform::replaceFileAtomically(*path, bytes);
 }
 

@@ -115,8 +115,20 @@ TEST_F(HistoryTest, CommandLinePathBecomesNewestAndOldestDropsOut) {
     EXPECT_EQ(readFile(settingsFile()), "P2\r\nP3\r\nP4\r\nX\r\n");
 }
 
+// Unchanged content is not even rewritten: the file is the same file afterwards; a change
+// replaces it.
 TEST_F(HistoryTest, CommandLineEqualToNewestChangesNothing) {
-    EXPECT_EQ(roundTrip(kFourPaths, "P4"), kFourPaths);
+    for (const auto& [cmdLine, rewritten] : {std::pair{"P4", false}, std::pair{"P5", true}}) {
+        writeFile(settingsFile(), kFourPaths);
+        struct stat was {};
+        ASSERT_EQ(::stat(settingsFile().c_str(), &was), 0);
+        createDialog(cmdLine);
+        click(IDC_BUTTON_CLOSE);
+        struct stat now {};
+        ASSERT_EQ(::stat(settingsFile().c_str(), &now), 0);
+        EXPECT_EQ(now.st_ino != was.st_ino, rewritten) << cmdLine;
+        EXPECT_EQ(readFile(settingsFile()) == kFourPaths, !rewritten) << cmdLine;
+    }
 }
 
 TEST_F(HistoryTest, CommandLineDifferingOnlyInCaseIsANewEntry) {
