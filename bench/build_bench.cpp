@@ -551,7 +551,7 @@ struct Traced {
     std::uint64_t writeBytes = 0;
     std::uint64_t hostFlushes = 0;   // fsync, fdatasync, syncfs or sync_file_range of a host file
     std::uint64_t driveFlushes = 0;  // the same on the image
-    double hostFlushMs = 0;          // time spent in those calls, from strace -T
+    double hostFlushMs = 0;          // time spent in those calls, from strace -T (a median)
     double driveFlushMs = 0;
     std::uint64_t systemCalls = 0;  // of every kind, from strace -c
 };
@@ -578,40 +578,52 @@ std::optional<Traced> straceBuild(const Options& options, const Scratch& s, cons
                 logText(spec.outputFile));
         }
     };
+    // The counts of one traced build; the waits, which vary with the disk from one build to
+    // the next, the median of several.
+    constexpr int kTracedBuilds = 7;
     Traced traced;
+    std::vector<double> hostWaits, driveWaits;
     const std::string log = (s.logs / "strace.log").string();
-    traceOnce({"-f", "-qq", "-y", "-T", "-e",
-               "trace=write,pwrite64,writev,pwritev,pwritev2,fsync,fdatasync,syncfs,sync,"
-               "sync_file_range,msync"},
-              log);
-    // Lines look like: 123 pwrite64(3</path/traced.img>, "..."..., 512, 0) = 512 <0.000012>
     const std::string tag = "<" + image.string() + ">";
-    std::ifstream in(log);
-    for (std::string line; std::getline(in, line);) {
-        const std::size_t open = line.find('(');
-        if (open == std::string::npos || line.find("resumed>") != std::string::npos) continue;
-        std::size_t start = line.find_last_of(' ', open);
-        start = start == std::string::npos ? 0 : start + 1;
-        const std::string call = line.substr(start, open - start);
-        const std::size_t fd = line.find('<', open);
-        const bool onImage = fd != std::string::npos && line.compare(fd, tag.size(), tag) == 0;
-        if (isFlush(call)) {
-            ++(onImage ? traced.driveFlushes : traced.hostFlushes);
-            // The call's duration ends the line: "= 0 <0.000613>".
-            const std::size_t took = line.rfind('<');
-            const double ms =
-                took == std::string::npos ? 0 : std::atof(line.c_str() + took + 1) * 1000;
-            (onImage ? traced.driveFlushMs : traced.hostFlushMs) += ms;
-            continue;
+    for (int build = 0; build < kTracedBuilds; ++build) {
+        Traced one;
+        traceOnce({"-f", "-qq", "-y", "-T", "-e",
+                   "trace=write,pwrite64,writev,pwritev,pwritev2,fsync,fdatasync,syncfs,sync,"
+                   "sync_file_range,msync"},
+                  log);
+        // Lines look like: 123 pwrite64(3</path/traced.img>, "..."..., 512, 0) = 512 <0.000012>
+        std::ifstream in(log);
+        for (std::string line; std::getline(in, line);) {
+            const std::size_t open = line.find('(');
+            if (open == std::string::npos || line.find("resumed>") != std::string::npos) continue;
+            std::size_t start = line.find_last_of(' ', open);
+            start = start == std::string::npos ? 0 : start + 1;
+            const std::string call = line.substr(start, open - start);
+            const std::size_t fd = line.find('<', open);
+            const bool onImage = fd != std::string::npos && line.compare(fd, tag.size(), tag) == 0;
+            if (isFlush(call)) {
+                ++(onImage ? one.driveFlushes : one.hostFlushes);
+                // The call's duration ends the line: "= 0 <0.000613>".
+                const std::size_t took = line.rfind('<');
+                const double ms =
+                    took == std::string::npos ? 0 : std::atof(line.c_str() + took + 1) * 1000;
+                (onImage ? one.driveFlushMs : one.hostFlushMs) += ms;
+                continue;
+            }
+            if (!onImage) continue;
+            const std::size_t eq = line.rfind(" = ");
+            if (eq == std::string::npos) continue;
+            const long long n = std::atoll(line.c_str() + eq + 3);  // stops at the duration
+            if (n < 0) continue;
+            ++one.writeCalls;
+            one.writeBytes += static_cast<std::uint64_t>(n);
         }
-        if (!onImage) continue;
-        const std::size_t eq = line.rfind(" = ");
-        if (eq == std::string::npos) continue;
-        const long long n = std::atoll(line.c_str() + eq + 3);  // stops at the duration
-        if (n < 0) continue;
-        ++traced.writeCalls;
-        traced.writeBytes += static_cast<std::uint64_t>(n);
+        if (build == 0) traced = one;
+        hostWaits.push_back(one.hostFlushMs);
+        driveWaits.push_back(one.driveFlushMs);
     }
+    traced.hostFlushMs = median(hostWaits);
+    traced.driveFlushMs = median(driveWaits);
     // The summary ends with: 100.00  0.001  1  1031  12 total
     const std::string summary = (s.logs / "strace-summary.log").string();
     traceOnce({"-f", "-c"}, summary);
@@ -847,7 +859,9 @@ void printWrites(const Options& options, const Scratch& s, const Sample& sample,
         say("  strace of a build: %llu write calls, %llu bytes on the image  (%s)\n\n",
             u(traced->writeCalls), u(traced->writeBytes),
             agrees ? "agrees" : "DIFFERS from the count above");
-        say("Waits and system calls of one build (strace -f, image in %s)\n", s.images.c_str());
+        say("Waits and system calls of one build (strace -f, image in %s; the waits the median of "
+            "7 builds)\n",
+            s.images.c_str());
         say("  flushes of host files    %3llu   (target: at most %.0f)  %s   waited %.2f ms\n",
             u(traced->hostFlushes), kHostFlushTarget,
             verdict(static_cast<double>(traced->hostFlushes) <= kHostFlushTarget),
