@@ -120,6 +120,18 @@ std::vector<std::uint8_t> settingsBytes(const CString (&history)[4]) {
     return bytes;
 }
 
+// Whether the file holds exactly `bytes`; read only when its length is theirs, so that a
+// file of gigabytes is never read whole.
+bool holdsAlready(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    auto file = platform::HostFile::openRead(path);
+    if (!file) return false;
+    auto length = file->length();
+    if (!length || *length != bytes.size()) return false;
+    std::vector<std::uint8_t> current(bytes.size());
+    auto got = file->read(current.data(), current.size());
+    return got && *got == bytes.size() && current == bytes;
+}
+
 // Writes the file whole or not at all: a crash, a full disk or a second copy of the program
 // saving at the same moment leaves either the old content or the new.
 base::Status saveSettings(const CString (&history)[4]) {
@@ -131,9 +143,7 @@ base::Status saveSettings(const CString (&history)[4]) {
     const std::vector<std::uint8_t> bytes = settingsBytes(history);
     // A file that holds these bytes already is left as it is: replacing it would change
     // nothing but cost two waits for the disk.
-    if (auto current = platform::readWholeFile(*path); current && *current == bytes) {
-        return base::Status::success();
-    }
+    if (holdsAlready(*path, bytes)) return base::Status::success();
     return platform::replaceFileAtomically(*path, bytes);
 }
 
