@@ -39,9 +39,9 @@
 #include <string>
 #include <vector>
 
-#include "build/sha256.h"
 #include "drive_model.h"
 #include "fat/fat12.h"
+#include "platform/sha256.h"
 #include "process.h"
 #include "support/memory_device.h"
 #include "transfer_log.h"
@@ -689,7 +689,7 @@ void timeWholeDigest(int runs) {
     std::vector<double> ms;
     for (int run = 0; run < std::max(runs, 1); ++run) {
         const auto start = std::chrono::steady_clock::now();
-        const std::string hex = build::sha256Hex(image);
+        const std::string hex = platform::sha256Hex(image);
         ms.push_back(milliseconds(std::chrono::steady_clock::now() - start));
         if (hex.size() != 64) die("the SHA-256 of an image is not 64 hex digits");
     }

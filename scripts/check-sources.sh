@@ -23,7 +23,7 @@ report() {
 system_folders="^$root/src/(platform/posix|platform/win32|cli)/"
 climbing=$(grep -rn --include='*.cpp' --include='*.h' '^[[:space:]]*#[[:space:]]*include[[:space:]]*"\.\./' "$root/src" || true)
 report "includes that climb out of their folder" "$climbing"
-system_headers='unistd\.h|fcntl\.h|dirent\.h|signal\.h|termios\.h|pwd\.h|grp\.h|dlfcn\.h|poll\.h|sys/[a-z_]+\.h|linux/[a-z_]+\.h|windows\.h|winioctl\.h'
+system_headers='unistd\.h|fcntl\.h|dirent\.h|signal\.h|termios\.h|pwd\.h|grp\.h|dlfcn\.h|poll\.h|sys/[a-z_]+\.h|linux/[a-z_]+\.h|windows\.h|winioctl\.h|bcrypt\.h'
 posix=$(grep -rnE --include='*.cpp' --include='*.h' "^[[:space:]]*#[[:space:]]*include[[:space:]]*<($system_headers)>" "$root/src" \
     | grep -vE "$system_folders" || true)
 report "system headers outside platform/posix/, platform/win32/ and cli/" "$posix"

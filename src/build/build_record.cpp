@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "build/json_writer.h"
-#include "build/sha256.h"
 #include "platform/drive_a.h"
 #include "platform/floppy_drives.h"
 #include "platform/host_system.h"
+#include "platform/sha256.h"
 
 namespace build {
 
@@ -202,12 +202,12 @@ DriveDigest digestDriveA(bool whole) {
     fat::SectorDevice& device = **drive;
     std::vector<std::uint8_t> sector(fat::kSectorSize);
     if (device.sectorCount() > 0 && device.read(0, 1, sector.data())) {
-        digest.sector0 = sha256Hex(sector);
+        digest.sector0 = platform::sha256Hex(sector);
     }
     if (!whole) return digest;
     constexpr std::uint32_t kChunk = 36;  // two tracks of a 1.44 MB diskette
     std::vector<std::uint8_t> chunk(kChunk * fat::kSectorSize);
-    Sha256 all;
+    platform::Sha256 all;
     for (std::uint32_t first = 0; first < device.sectorCount(); first += kChunk) {
         const std::uint32_t count = std::min(kChunk, device.sectorCount() - first);
         if (!device.read(first, count, chunk.data())) return digest;

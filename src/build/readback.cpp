@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "build/sha256.h"
 #include "fat/fat12.h"
 #include "platform/drive_a.h"
 #include "platform/drive_format.h"
 #include "platform/host_file.h"
+#include "platform/sha256.h"
 
 namespace build {
 namespace {
@@ -73,7 +73,8 @@ std::vector<Difference> compareDiskette(fat::SectorDevice& device, const Expecta
                 {file.name, file.name + " cannot be read from the diskette: " + onDisk.message()});
             continue;
         }
-        if (readBack) readBack->push_back({file.name, onDisk->size(), sha256Hex(*onDisk)});
+        if (readBack)
+            readBack->push_back({file.name, onDisk->size(), platform::sha256Hex(*onDisk)});
         if (onDisk->size() != file.bytes.size()) {
             report.push_back({file.name, file.name + " holds " +
                                              platform::groupThousands(onDisk->size()) +

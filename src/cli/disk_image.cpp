@@ -7,12 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "build/sha256.h"
 #include "platform/drive_a.h"
 #include "platform/exclusive_hold.h"
 #include "platform/host_file.h"
 #include "platform/posix/file_io.h"
 #include "platform/posix/system_error.h"
+#include "platform/sha256.h"
 
 namespace cli {
 namespace {
@@ -77,7 +77,7 @@ ImageCopy copyDriveAToFile(const std::string& path, bool skipBad) {
     fat::SectorDevice& device = **drive;
     const std::uint32_t total = device.sectorCount();
     std::vector<std::uint8_t> chunk(std::size_t{kChunkSectors} * fat::kSectorSize);
-    build::Sha256 digest;
+    platform::Sha256 digest;
     for (std::uint32_t first = 0; first < total; first += kChunkSectors) {
         const std::uint32_t count = std::min(kChunkSectors, total - first);
         if (!device.read(first, count, chunk.data())) {
