@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "support/failing_device.h"
-#include "support/fat_tools.h"
 #include "support/memory_device.h"
+#include "support/temp_dir.h"
 
 namespace {
 

@@ -142,17 +142,6 @@ bool mformat(const std::string& image, int kilobytes) {
                .exitCode == 0;
 }
 
-TempDir::TempDir() {
-    std::string base = (std::filesystem::temp_directory_path() / "quenvol-fat-XXXXXX").string();
-    if (mkdtemp(base.data()) != nullptr) m_path = base;
-}
-
-TempDir::~TempDir() {
-    if (m_path.empty()) return;
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
-
 bool writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace fat {
 class MemoryDevice;
 }
@@ -60,20 +62,6 @@ bool mcopyIn(const std::string& image, const std::string& name,
              const std::vector<std::uint8_t>& bytes);
 // A fresh image of `kilobytes` (1440 for 1.44 MB) made by mformat.
 bool mformat(const std::string& image, int kilobytes);
-
-// A fresh directory, removed with its contents when the object goes.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return m_path; }
-    std::string file(const std::string& name) const { return m_path + "/" + name; }
-
-  private:
-    std::string m_path;
-};
 
 bool writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 std::optional<std::vector<std::uint8_t>> readBytes(const std::string& path);
