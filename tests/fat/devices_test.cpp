@@ -3,7 +3,7 @@
 
 #include "support/failing_device.h"
 #include "support/memory_device.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 
 namespace {
 

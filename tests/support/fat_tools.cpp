@@ -9,8 +9,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "support/memory_device.h"
@@ -140,21 +138,6 @@ bool mformat(const std::string& image, int kilobytes) {
     std::filesystem::remove(image, ignored);
     return runTool({"mformat", "-C", "-i", image, "-f", std::to_string(kilobytes), "::"})
                .exitCode == 0;
-}
-
-bool writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    return static_cast<bool>(out);
-}
-
-std::optional<std::vector<std::uint8_t>> readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)),
-                                     std::istreambuf_iterator<char>());
 }
 
 bool saveImage(const fat::MemoryDevice& device, const std::string& path) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 
 namespace fat {
 class MemoryDevice;
@@ -62,9 +62,6 @@ bool mcopyIn(const std::string& image, const std::string& name,
              const std::vector<std::uint8_t>& bytes);
 // A fresh image of `kilobytes` (1440 for 1.44 MB) made by mformat.
 bool mformat(const std::string& image, int kilobytes);
-
-bool writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
-std::optional<std::vector<std::uint8_t>> readBytes(const std::string& path);
 
 // A boot sector without its volume's identity: the serial number and the label (bytes 0x27 to
 // 0x35) blanked. The build writes crisboot.bin with the identity of the volume it goes onto,

@@ -1,6 +1,8 @@
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <system_error>
 
@@ -27,6 +29,21 @@ TempDir::~TempDir() {
     if (m_path.empty()) return;
     std::error_code ignored;
     std::filesystem::remove_all(m_path, ignored);
+}
+
+bool writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    return static_cast<bool>(out);
+}
+
+std::optional<std::vector<std::uint8_t>> readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)),
+                                     std::istreambuf_iterator<char>());
 }
 
 }  // namespace fattools

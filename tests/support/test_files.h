@@ -1,7 +1,10 @@
-// A fresh directory for a test's files, on either system.
+// A fresh directory for a test's files, and whole files written and read, on either system.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace fattools {
 
@@ -19,5 +22,8 @@ class TempDir {
   private:
     std::string m_path;
 };
+
+bool writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+std::optional<std::vector<std::uint8_t>> readBytes(const std::string& path);
 
 }  // namespace fattools
