@@ -7,7 +7,10 @@
 # - no code outside those folders (and the window backends, ui/) calls a POSIX function that
 #   the C++ headers let through (a time conversion, a signal handler, a file or process call),
 #   and the portable layers (base/, fat/) read no environment either: they build on every
-#   system unchanged.
+#   system unchanged;
+# - the stand-ins under the system's names (platform/winapi.h) and the system's own header
+#   never meet in one file: the stand-ins are C++ functions, the system's are C functions, so
+#   they stay apart at link time as long as no translation unit sees both.
 #   check-sources.sh <source root>
 set -eu
 root=$1
@@ -40,5 +43,8 @@ handlers=$(grep -rnE --include='*.cpp' --include='*.h' "struct[[:space:]]+sigact
 report "POSIX signal handling outside platform/posix/, platform/win32/ and cli/" "$handlers"
 environment=$(grep -rnE --include='*.cpp' --include='*.h' "(^|[^[:alnum:]_.>])(std::|::)?getenv[[:space:]]*\(" "$root/src/base" "$root/src/fat" || true)
 report "the environment read in the portable layers (base/, fat/)" "$environment"
-[ "$status" -eq 0 ] && echo "ok: no climbing include; system headers, POSIX calls and signal handling only in platform/posix/, platform/win32/ and cli/; no environment in base/ and fat/"
+both=$(grep -rlE --include='*.cpp' --include='*.h' '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"](windows\.h|platform/win32/handle\.h)[>"]' "$root/src" \
+    | xargs -r grep -lE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(platform/winapi\.h|framework/wintypes\.h|framework/afxwin\.h)"' || true)
+report "files that see both the stand-ins under the system's names and windows.h" "$both"
+[ "$status" -eq 0 ] && echo "ok: no climbing include; system headers, POSIX calls and signal handling only in platform/posix/, platform/win32/ and cli/; no environment in base/ and fat/; windows.h never beside the stand-ins"
 exit "$status"
