@@ -55,14 +55,7 @@ Result<WindowsName> mapWindowsName(std::string_view name) {
             mapped.diskName = parts.front();
             return mapped;
         }
-        if (drive != 'c') {
-            return Status::failure("\"" + std::string(name) + "\": there is no drive " +
-                                   static_cast<char>(std::toupper(drive)) + ": here");
-        }
-        fromRoot = true;
     }
-    if (!rest.empty() && isSeparator(rest.front())) fromRoot = true;
-
     std::vector<std::string> parts = splitParts(rest);
     for (const std::string& part : parts) {
         if (part.find_first_of("*?<>|\":") != std::string::npos) {
@@ -70,6 +63,21 @@ Result<WindowsName> mapWindowsName(std::string_view name) {
                                    "\": a file name cannot hold * ? < > | \" or :");
         }
     }
+    if (auto own = systemHostPath(name)) {
+        if (!*own) return own->error();
+        WindowsName mapped;
+        mapped.hostPath = std::move(**own);
+        return mapped;
+    }
+    if (rest.size() != name.size()) {
+        const char drive = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+        if (drive != 'c') {
+            return Status::failure("\"" + std::string(name) + "\": there is no drive " +
+                                   static_cast<char>(std::toupper(drive)) + ": here");
+        }
+        fromRoot = true;
+    }
+    if (!rest.empty() && isSeparator(rest.front())) fromRoot = true;
 
     std::string path = "/";
     if (!fromRoot) {

@@ -8,11 +8,19 @@
 #include <iterator>
 #include <string>
 
-#include "support/fat_tools.h"
+#include "support/test_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+
+// Permission bits and symbolic links are the Linux side's: Windows keeps access in lists, and
+// wine makes no links.
+#ifdef _WIN32
+constexpr bool kLinuxSide = false;
+#else
+constexpr bool kLinuxSide = true;
+#endif
 
 std::string contentOf(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -26,22 +34,27 @@ TEST(HostSystem, FoldersAreMadeOnTheWayAndAFailureNamesItsFolder) {
     const std::string deep = (root / "a" / "b" / "c").string();
     ASSERT_TRUE(platform::makeFolders(deep, failed)) << failed;
     EXPECT_TRUE(fs::is_directory(deep));
-    EXPECT_EQ(fs::status(root / "a").permissions() & fs::perms::all, fs::perms::owner_all);
+    if (kLinuxSide) {
+        EXPECT_EQ(fs::status(root / "a").permissions() & fs::perms::all, fs::perms::owner_all);
+    }
     EXPECT_TRUE(platform::makeFolders(deep, failed)) << "an existing folder is as good as made";
 
     std::ofstream(root / "file") << "x";
     const base::Status blocked = platform::makeFolders((root / "file" / "d").string(), failed);
     ASSERT_FALSE(blocked);
     EXPECT_EQ(failed, (root / "file" / "d").string());
-    EXPECT_EQ(blocked.message(), "Not a directory");
+    if (kLinuxSide) {
+        EXPECT_EQ(blocked.message(), "Not a directory");
+    }
 
     EXPECT_TRUE(platform::isRegularFile((root / "file").string()));
     EXPECT_FALSE(platform::isRegularFile(deep));
     EXPECT_FALSE(platform::isRegularFile((root / "none").string()));
+    EXPECT_EQ(platform::resolvedPath((root / "none").string()), (root / "none").string());
+    if (!kLinuxSide) return;
     fs::create_symlink(root / "a", root / "link");
     EXPECT_EQ(platform::resolvedPath((root / "link" / "b").string()),
               fs::canonical(root / "a" / "b").string());
-    EXPECT_EQ(platform::resolvedPath((root / "none").string()), (root / "none").string());
 }
 
 TEST(HostSystem, AppendingAddsWholeTextsAndNeverFollowsALink) {
@@ -50,6 +63,9 @@ TEST(HostSystem, AppendingAddsWholeTextsAndNeverFollowsALink) {
     ASSERT_TRUE(platform::appendToFile(log.string(), "one\n"));
     ASSERT_TRUE(platform::appendToFile(log.string(), "two\n"));
     EXPECT_EQ(contentOf(log), "one\ntwo\n");
+    const base::Status intoFolder = platform::appendToFile(dir.path(), "x\n");
+    EXPECT_FALSE(intoFolder);
+    if (!kLinuxSide) return;
     EXPECT_EQ(fs::status(log).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
 

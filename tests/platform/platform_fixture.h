@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -11,37 +10,55 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "support/test_files.h"
 
 namespace platformtest {
 
 namespace fs = std::filesystem;
 
+// A variable of the environment set (or unset) for the object's life.
 class ScopedEnv {
   public:
     ScopedEnv(const char* name, const std::optional<std::string>& value) : m_name(name) {
         if (const char* old = std::getenv(name)) m_old = old;
-        if (value) {
-            ::setenv(name, value->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
+        set(value);
     }
-    ~ScopedEnv() {
-        if (m_old) {
-            ::setenv(m_name.c_str(), m_old->c_str(), 1);
-        } else {
-            ::unsetenv(m_name.c_str());
-        }
-    }
+    ~ScopedEnv() { set(m_old); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
   private:
+    void set(const std::optional<std::string>& value) {
+#ifdef _WIN32
+        // An empty value removes the variable.
+        ::_putenv_s(m_name.c_str(), value ? value->c_str() : "");
+#else
+        if (value) {
+            ::setenv(m_name.c_str(), value->c_str(), 1);
+        } else {
+            ::unsetenv(m_name.c_str());
+        }
+#endif
+    }
     std::string m_name;
     std::optional<std::string> m_old;
 };
+
+// The host's names of things that differ between the systems: a device that is no file, and
+// where "c:\\" leads.
+#ifdef _WIN32
+inline constexpr bool kWindows = true;
+inline constexpr char kDeviceName[] = "NUL";
+inline const fs::path kDriveCRoot = "C:\\";
+#else
+inline constexpr bool kWindows = false;
+inline constexpr char kDeviceName[] = "/dev/null";
+inline const fs::path kDriveCRoot = "/";
+#endif
 
 inline std::vector<std::uint8_t> readBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -52,6 +69,14 @@ inline void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& by
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
+}
+
+// The names in a folder, as spelt there.
+inline std::set<std::string> namesIn(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
 }
 
 // Bytes that differ from sector to sector and from position to position.
@@ -67,9 +92,9 @@ inline std::vector<std::uint8_t> patternBytes(std::size_t size, unsigned seed) {
 class PlatformTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "quenvol-platform-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
+        m_scratch.emplace();
+        ASSERT_FALSE(m_scratch->path().empty());
+        m_dir = m_scratch->path();
         m_oldCwd = fs::current_path();
         fs::current_path(m_dir);
         m_drive.emplace("QUENVOL_DRIVE_A", driveImage().string());
@@ -81,7 +106,7 @@ class PlatformTest : public ::testing::Test {
         fs::current_path(m_oldCwd);
         std::error_code ignored;
         fs::permissions(m_dir, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(m_dir, ignored);
+        m_scratch.reset();
     }
 
     fs::path driveImage() const { return m_dir / "drive_a.img"; }
@@ -95,6 +120,7 @@ class PlatformTest : public ::testing::Test {
     fs::path m_dir;
 
   private:
+    std::optional<fattools::TempDir> m_scratch;
     fs::path m_oldCwd;
     std::optional<ScopedEnv> m_drive;
     std::optional<ScopedEnv> m_platform;

@@ -48,4 +48,8 @@ bool existsAsWritten(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
+std::optional<base::Result<std::string>> systemHostPath(std::string_view) {
+    return std::nullopt;
+}
+
 }  // namespace platform

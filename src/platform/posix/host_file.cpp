@@ -12,7 +12,7 @@
 #include <climits>
 #include <cstring>
 
-#include "platform/device_hooks.h"
+#include "platform/host_faults.h"
 #include "platform/posix/descriptor.h"
 #include "platform/posix/file_io.h"
 #include "platform/posix/system_error.h"
@@ -21,18 +21,15 @@
 namespace platform {
 namespace {
 
-HostFaults* g_hostFaults = nullptr;
-
 // One write(2), unless the faults in force hold it back.
 ssize_t writeSome(int fd, const std::string& path, const std::uint8_t* data, std::size_t bytes) {
-    if (g_hostFaults != nullptr) {
+    if (HostFaults* faults = currentHostFaults()) {
         const off_t at = ::lseek(fd, 0, SEEK_CUR);
         const std::size_t allowed = std::min(
-            bytes,
-            g_hostFaults->allowWrite(path, at < 0 ? 0 : static_cast<std::uint64_t>(at), bytes)
-                .value_or(bytes));
+            bytes, faults->allowWrite(path, at < 0 ? 0 : static_cast<std::uint64_t>(at), bytes)
+                       .value_or(bytes));
         if (allowed == 0 && bytes > 0) {
-            errno = posix::errnoFor(g_hostFaults->error());
+            errno = posix::errnoFor(faults->error());
             return -1;
         }
         bytes = allowed;
@@ -164,22 +161,6 @@ Result<Temporary> createTemporary(const std::string& path) {
 }
 
 }  // namespace
-
-base::Failure HostFaults::error() const {
-    return base::Failure::NoRoom;
-}
-
-ScopedHostFaults::ScopedHostFaults(HostFaults& faults) : m_previous(g_hostFaults) {
-    g_hostFaults = &faults;
-}
-
-ScopedHostFaults::~ScopedHostFaults() {
-    g_hostFaults = m_previous;
-}
-
-HostFaults* currentHostFaults() {
-    return g_hostFaults;
-}
 
 Result<HostFile> HostFile::openRead(std::string_view windowsName) {
     auto path = hostPathOf(windowsName);

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "platform/device_hooks.h"
+#include "platform/host_faults.h"
 #include "platform/posix/system_error.h"
 
 namespace platform {

@@ -1,0 +1,246 @@
+// What only Windows has on the host side: the system's own meaning of names, the console's
+// control events ending a build, the staging journal's renames, the settings and log folders.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/host_faults.h"
+#include "platform/host_file.h"
+#include "platform/host_system.h"
+#include "platform/interrupts.h"
+#include "platform/local_clock.h"
+#include "platform/pages.h"
+#include "platform/staging_area.h"
+#include "platform/text_case.h"
+#include "platform/win_path.h"
+#include "platform_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using platformtest::readBytes;
+using platformtest::writeBytes;
+
+class Win32HostTest : public platformtest::PlatformTest {
+  protected:
+    std::string at(const std::string& name) const { return (m_dir / name).string(); }
+    std::string text(const std::string& name) const {
+        const auto bytes = readBytes(m_dir / name);
+        return std::string(bytes.begin(), bytes.end());
+    }
+};
+
+TEST_F(Win32HostTest, NamesOffDriveAMeanWhatTheSystemSays) {
+    fs::create_directories(m_dir / "Project" / "sub");
+    writeBytes(m_dir / "Project" / "zyplet16.exe", {7});
+    const std::string here = m_dir.string();
+    const struct {
+        const char* name;
+        std::string host;
+    } cases[] = {
+        {"project\\sub\\file.bin", here + "\\project\\sub\\file.bin"},
+        {"project/sub\\\\file.bin", here + "\\project\\sub\\file.bin"},
+        {"project\\..\\x", here + "\\x"},
+        {"C:\\tmp", "C:\\tmp"},
+        {"d:\\setup.exe", "D:\\setup.exe"},  // every drive letter but A: is the host's
+        {"\\\\server\\share\\kit", "\\\\server\\share\\kit"},
+    };
+    for (const auto& c : cases) {
+        auto mapped = platform::mapWindowsName(c.name);
+        ASSERT_TRUE(mapped) << c.name << ": " << mapped.message();
+        EXPECT_EQ(mapped->where, platform::WindowsName::Where::Host) << c.name;
+        EXPECT_TRUE(platform::sameIgnoringCase(mapped->hostPath, c.host))
+            << c.name << " gave " << mapped->hostPath;
+    }
+    // The system finds any spelling, and a new file keeps the spelling of the one it replaces.
+    auto found = platform::readWholeFile("PROJECT\\ZYPLET16.EXE");
+    ASSERT_TRUE(found) << found.message();
+    EXPECT_EQ(*found, std::vector<std::uint8_t>{7});
+    auto created = platform::HostFile::create("project\\ZYPLET16.exe");
+    ASSERT_TRUE(created) << created.message();
+    EXPECT_TRUE(created->close());
+    EXPECT_EQ(platformtest::namesIn(m_dir / "Project"),
+              (std::set<std::string>{"sub", "zyplet16.exe"}));
+    EXPECT_EQ(platform::findIgnoringCase(m_dir.string(), "PROJECT"), "Project");
+}
+
+TEST_F(Win32HostTest, CopiesRefuseTheSourceItselfAndLeaveNothingWhenCutShort) {
+    writeBytes(m_dir / "Keep.bin", platformtest::patternBytes(200000, 3));
+    const base::Status onto = platform::copyHostFile(at("Keep.bin"), at("KEEP.BIN"), false);
+    EXPECT_FALSE(onto);
+    EXPECT_NE(onto.message().find("onto itself"), std::string::npos) << onto.message();
+    EXPECT_FALSE(platform::copyHostFile(at("Keep.bin"), at("keep.bin"), true));
+    EXPECT_EQ(readBytes(m_dir / "Keep.bin"), platformtest::patternBytes(200000, 3));
+
+    struct Full : platform::HostFaults {
+        std::optional<std::size_t> allowWrite(const std::string&, std::uint64_t offset,
+                                              std::size_t bytes) override {
+            return offset >= 100000 ? 0 : std::min<std::size_t>(bytes, 100000 - offset);
+        }
+    } full;
+    {
+        platform::ScopedHostFaults faults(full);
+        const base::Status cut = platform::copyHostFile(at("Keep.bin"), at("copy.bin"), false);
+        EXPECT_FALSE(cut);
+        EXPECT_NE(cut.message().find("after 34464 of 65536 bytes"), std::string::npos)
+            << cut.message();
+    }
+    EXPECT_FALSE(fs::exists(m_dir / "copy.bin"));
+    ASSERT_TRUE(platform::copyHostFile(at("Keep.bin"), at("copy.bin"), true));
+    EXPECT_EQ(readBytes(m_dir / "copy.bin"), platformtest::patternBytes(200000, 3));
+}
+
+TEST_F(Win32HostTest, AppendsStartALineOfTheirOwnAndTakeBackWhatIsCutShort) {
+    writeBytes(m_dir / "builds.jsonl", {'c', 'u', 't'});
+    ASSERT_TRUE(platform::appendToFile(at("builds.jsonl"), "next\n"));
+    EXPECT_EQ(text("builds.jsonl"), "cut\nnext\n");
+    struct Short : platform::HostFaults {
+        std::optional<std::size_t> allowWrite(const std::string&, std::uint64_t,
+                                              std::size_t) override {
+            return 2;
+        }
+    } cutShort;
+    {
+        platform::ScopedHostFaults faults(cutShort);
+        EXPECT_FALSE(platform::appendToFile(at("builds.jsonl"), "lost\n"));
+    }
+    EXPECT_EQ(text("builds.jsonl"), "cut\nnext\n");
+    EXPECT_FALSE(platform::appendToFile(platformtest::kDeviceName, "x\n"));
+}
+
+TEST_F(Win32HostTest, SavesReplaceWholeAndRemoveOnlyAbandonedTemporaries) {
+    writeBytes(m_dir / "quenvol.ini", {'o', 'l', 'd'});
+    writeBytes(m_dir / "quenvol.ini.saving-abc123", {'x'});  // left by a save that was killed
+    // One that a running save holds stays.
+    HANDLE held = CreateFileA(at("quenvol.ini.saving-def456").c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const std::vector<std::uint8_t> fresh = {'n', 'e', 'w'};
+    ASSERT_TRUE(platform::replaceFileAtomically("QUENVOL.INI", fresh));
+    EXPECT_EQ(readBytes(m_dir / "quenvol.ini"), fresh);
+    EXPECT_EQ(platformtest::namesIn(m_dir),
+              (std::set<std::string>{"quenvol.ini", "quenvol.ini.saving-def456"}));
+    CloseHandle(held);
+}
+
+// Run by cmake/windows/interrupt-check.sh, which sends the program SIGINT once it waits (wine
+// hands it to the console's control handlers as Ctrl+C): the signal's name goes to the file
+// QUENVOL_INTERRUPT_REPORT names, and the program ends as the build would.
+TEST(Win32HostChild, DISABLED_WaitsForAnInterrupt) {
+    const char* report = std::getenv("QUENVOL_INTERRUPT_REPORT");
+    ASSERT_NE(report, nullptr);
+    platform::InterruptCatch caught;
+    ASSERT_TRUE(platform::appendToFile(report, "waiting\n"));
+    for (int wait = 0; wait < 3000 && !platform::interrupted(); ++wait) Sleep(10);
+    ASSERT_TRUE(
+        platform::appendToFile(report, std::string(platform::interruptSignalName()) + "\n"));
+    caught.raiseCaught();
+}
+
+// The journal's renames never replace: a user's file that cannot go back under its name is
+// kept under a visible one, and the journal stays naming it.
+TEST_F(Win32HostTest, StagingMovesTheUsersFileAsideAndPutsItBack) {
+    writeBytes(m_dir / "BIOS.ROM", {'u', 's', 'e', 'r'});
+    writeBytes(m_dir / "source.bin", {'c', 'o', 'p', 'y'});
+    const std::vector<std::string> stageable = {"bios.rom"};
+    {
+        auto area = platform::StagingArea::open(m_dir.string());
+        ASSERT_TRUE(area) << area.message();
+        ASSERT_TRUE(area->plan({{at("source.bin"), "bios.rom"}}));
+        const std::string journal = text(platform::kStagingJournal);
+        EXPECT_EQ(journal.substr(0, journal.find('\n')), "quenvol-staging 2");
+        EXPECT_NE(journal.find("entry BIOS.ROM .quenvol-staging.bios.rom.part "
+                               ".quenvol-staging.bios.rom.user - 1 4 "),
+                  std::string::npos)
+            << journal;
+        ASSERT_TRUE(area->stage(at("source.bin"), "bios.rom"));
+        EXPECT_EQ(area->stagedNames(), std::vector<std::string>{"BIOS.ROM"});
+        EXPECT_EQ(text("BIOS.ROM"), "copy");
+        EXPECT_EQ(text(".quenvol-staging.bios.rom.user"), "user");
+        ASSERT_TRUE(area->finish()) << area->finish().message();
+    }
+    EXPECT_EQ(platformtest::namesIn(m_dir), (std::set<std::string>{"BIOS.ROM", "source.bin"}));
+    EXPECT_EQ(text("BIOS.ROM"), "user");
+
+    // A build that ended without finishing, and a file put under the name since.
+    auto first = platform::StagingArea::open(m_dir.string());
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(first->plan({{at("source.bin"), "bios.rom"}}));
+    ASSERT_TRUE(first->stage(at("source.bin"), "bios.rom"));
+    writeBytes(m_dir / "BIOS.ROM", {'n', 'e', 'w'});
+    auto next = platform::StagingArea::open(m_dir.string());
+    ASSERT_TRUE(next);
+    auto left = next->recover(stageable);
+    ASSERT_TRUE(left) << left.message();
+    ASSERT_EQ(left->size(), 2u);
+    EXPECT_EQ((*left)[0].what, platform::StagingLeftover::What::Copy);
+    EXPECT_EQ((*left)[1].what, platform::StagingLeftover::What::UsersFile);
+    EXPECT_EQ((*left)[1].name, "BIOS.ROM.yours");
+    EXPECT_EQ(text("BIOS.ROM.yours"), "user");
+    EXPECT_EQ(text("BIOS.ROM"), "new");
+    EXPECT_TRUE(fs::exists(m_dir / platform::kStagingJournal));
+    EXPECT_TRUE(platform::checkStagingRoom(m_dir.string(), stageable));
+}
+
+TEST_F(Win32HostTest, SettingsAndLogFoldersAreTheUsersOnes) {
+    const std::string windows = [] {
+        char buffer[MAX_PATH];
+        const UINT n = GetWindowsDirectoryA(buffer, sizeof buffer);
+        return std::string(buffer, n);
+    }();
+    fs::create_directories(m_dir / "Roaming");
+    fs::create_directories(m_dir / "Local");
+    platformtest::ScopedEnv roaming("APPDATA", at("Roaming"));
+    platformtest::ScopedEnv local("LOCALAPPDATA", at("Local"));
+    // The Windows directory is writable here (wine lets the user): the settings live there
+    // until the application-data folder holds a settings file of its own.
+    auto settings = platform::settingsFolder();
+    ASSERT_TRUE(settings) << settings.message();
+    EXPECT_EQ(*settings, windows);
+    fs::create_directories(m_dir / "Roaming" / "Quenvol");
+    writeBytes(m_dir / "Roaming" / "Quenvol" / "quenvol.ini", {});
+    settings = platform::settingsFolder();
+    ASSERT_TRUE(settings);
+    EXPECT_EQ(*settings, at("Roaming") + "\\Quenvol");
+
+    auto state = platform::stateFolder();
+    ASSERT_TRUE(state) << state.message();
+    EXPECT_EQ(*state, at("Local"));
+    std::string failed;
+    ASSERT_TRUE(platform::makeFolders(*state + "/quenvol", failed)) << failed;
+    ASSERT_TRUE(platform::appendToFile(*state + "/quenvol/builds.jsonl", "{}\n"));
+    EXPECT_EQ(text("Local\\quenvol\\builds.jsonl"), "{}\n");
+}
+
+TEST(Win32Host, ClockPagesAndTimestampComeFromTheSystem) {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    const auto local = platform::localClock().localTime(std::time(nullptr));
+    ASSERT_TRUE(local);
+    EXPECT_EQ(local->year, now.wYear);
+    EXPECT_EQ(local->month, now.wMonth);
+    EXPECT_EQ(local->day, now.wDay);
+    EXPECT_NEAR(local->hour * 60 + local->minute, now.wHour * 60 + now.wMinute, 1);
+    const std::string stamp = platform::utcTimestamp();
+    SYSTEMTIME utc{};
+    GetSystemTime(&utc);
+    ASSERT_EQ(stamp.size(), 20u) << stamp;
+    EXPECT_EQ(stamp.substr(0, 5), std::to_string(utc.wYear) + "-") << stamp;
+    EXPECT_EQ(stamp.substr(10, 1) + stamp.substr(19), "TZ") << stamp;
+
+    constexpr std::size_t kBytes = 3 * 4096;
+    auto* block = static_cast<unsigned char*>(platform::mapPages(kBytes));
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 4096, 0u);
+    EXPECT_EQ(std::count(block, block + kBytes, 0), static_cast<std::ptrdiff_t>(kBytes));
+    block[kBytes - 1] = 1;
+    platform::unmapPages(block, kBytes);
+}
+
+}  // namespace
