@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_pattern.h"
 #include "platform/host_faults.h"
 #include "platform/host_file.h"
 #include "platform/host_system.h"
@@ -68,6 +69,22 @@ TEST_F(Win32HostTest, NamesOffDriveAMeanWhatTheSystemSays) {
     EXPECT_EQ(platformtest::namesIn(m_dir / "Project"),
               (std::set<std::string>{"sub", "zyplet16.exe"}));
     EXPECT_EQ(platform::findIgnoringCase(m_dir.string(), "PROJECT"), "Project");
+}
+
+TEST_F(Win32HostTest, PatternsMatchRegularFilesListedByTheSystem) {
+    fs::create_directories(m_dir / "Proj" / "aaQ7A000.rom");  // a folder: passed over
+    writeBytes(m_dir / "Proj" / "abq7a000.ROM", {});          // empty: passed over for content
+    writeBytes(m_dir / "Proj" / "zzQ7A999.rom", {1});
+    writeBytes(m_dir / "Proj" / "xxQ7A1234.rom", {1});  // one character too many
+    const auto pattern =
+        platform::NamePattern::wildcards("??").literal("Q7A").any(3).literal(".rom");
+    auto found = platform::findFirstMatch("proj\\", pattern, true);
+    ASSERT_TRUE(found) << found.message();
+    EXPECT_EQ(*found, "proj\\zzQ7A999.rom");
+    found = platform::findFirstMatch("proj\\", pattern, false);
+    ASSERT_TRUE(found) << found.message();
+    EXPECT_EQ(*found, "proj\\abq7a000.ROM");
+    EXPECT_FALSE(platform::findFirstMatch("missing\\", pattern, false));
 }
 
 TEST_F(Win32HostTest, CopiesRefuseTheSourceItselfAndLeaveNothingWhenCutShort) {

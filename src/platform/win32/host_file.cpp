@@ -343,8 +343,8 @@ Status replaceFileAtomically(std::string_view windowsName, std::span<const std::
     // The new file takes the old one's attributes (read-only aside, which would refuse the
     // next save); its permissions are the folder's, as for any file made there.
     if (existing) {
-        SetFileAttributesA(temporary.c_str(),
-                           (*existing & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL);
+        const DWORD kept = *existing & ~FILE_ATTRIBUTE_READONLY;
+        SetFileAttributesA(temporary.c_str(), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL);
     }
     Status written = file.write(content.data(), content.size());
     if (written && !FlushFileBuffers(created->file)) {
