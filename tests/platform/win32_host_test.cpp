@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -206,25 +207,31 @@ TEST_F(Win32HostTest, StagingMovesTheUsersFileAsideAndPutsItBack) {
 }
 
 TEST_F(Win32HostTest, SettingsAndLogFoldersAreTheUsersOnes) {
-    const std::string windows = [] {
-        char buffer[MAX_PATH];
-        const UINT n = GetWindowsDirectoryA(buffer, sizeof buffer);
-        return std::string(buffer, n);
-    }();
+    fs::create_directories(m_dir / "Windows");
     fs::create_directories(m_dir / "Roaming");
     fs::create_directories(m_dir / "Local");
+    std::optional<platformtest::ScopedEnv> windir;
     platformtest::ScopedEnv roaming("APPDATA", at("Roaming"));
     platformtest::ScopedEnv local("LOCALAPPDATA", at("Local"));
-    // The Windows directory is writable here (wine lets the user): the settings live there
-    // until the application-data folder holds a settings file of its own.
-    auto settings = platform::settingsFolder();
-    ASSERT_TRUE(settings) << settings.message();
-    EXPECT_EQ(*settings, windows);
-    fs::create_directories(m_dir / "Roaming" / "Quenvol");
-    writeBytes(m_dir / "Roaming" / "Quenvol" / "quenvol.ini", {});
-    settings = platform::settingsFolder();
-    ASSERT_TRUE(settings);
-    EXPECT_EQ(*settings, at("Roaming") + "\\Quenvol");
+    const struct {
+        const char* windows;      // what %windir% names
+        const char* roamingFile;  // a settings file in the application-data folder, if any
+        std::string expected;
+    } cases[] = {
+        {"Windows", nullptr, at("Windows")},
+        // A Windows directory the user cannot write in: the application-data folder, made.
+        {"Missing", nullptr, at("Roaming") + "\\Quenvol"},
+        // Once there, it is read first, even where the Windows directory could be written.
+        {"Windows", "Quenvol\\quenvol.ini", at("Roaming") + "\\Quenvol"},
+    };
+    for (const auto& c : cases) {
+        windir.emplace("windir", at(c.windows));
+        if (c.roamingFile) writeBytes(m_dir / "Roaming" / c.roamingFile, {});
+        auto settings = platform::settingsFolder();
+        ASSERT_TRUE(settings) << settings.message();
+        EXPECT_EQ(*settings, c.expected) << c.windows;
+        EXPECT_TRUE(fs::is_directory(*settings));
+    }
 
     auto state = platform::stateFolder();
     ASSERT_TRUE(state) << state.message();

@@ -33,17 +33,24 @@ bool isSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
-// A folder the system keeps for the user: the variable's folder when it names one (the
-// system sets it to the same folder, and a test or a portable installation can point it
-// elsewhere), else the system's known folder; empty when neither is known.
-std::string knownFolder(const KNOWNFOLDERID& id, const char* variable) {
+// The folder the environment variable names, when it names one by an absolute path; empty
+// otherwise.
+std::string variableFolder(const char* variable) {
     std::string folder = filled([variable](char* buffer, DWORD size) {
         return GetEnvironmentVariableA(variable, buffer, size);
     });
-    const bool absolute = folder.size() >= 3 && folder[1] == ':' && isSeparator(folder[2]);
-    if (absolute || (folder.size() >= 2 && isSeparator(folder[0]) && isSeparator(folder[1])))
-        return folder;
-    folder.clear();
+    const bool drive = folder.size() >= 3 && folder[1] == ':' && isSeparator(folder[2]);
+    const bool share = folder.size() >= 2 && isSeparator(folder[0]) && isSeparator(folder[1]);
+    return drive || share ? folder : std::string();
+}
+
+// A folder the system keeps for the user: the variable's folder when it names one (the
+// system sets it to the same folder, and a test or a portable installation can point it
+// elsewhere, as XDG_CONFIG_HOME on Linux), else the system's known folder; empty when neither
+// is known.
+std::string knownFolder(const KNOWNFOLDERID& id, const char* variable) {
+    std::string folder = variableFolder(variable);
+    if (!folder.empty()) return folder;
     PWSTR wide = nullptr;
     if (SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &wide) == S_OK) {
         const int bytes = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
@@ -70,16 +77,22 @@ bool canWriteIn(const std::string& folder) {
 
 }  // namespace
 
-// quenvol.ini lives in the Windows directory, where the program has always kept it. Where an
-// ordinary user cannot write there, it lives in the user's roaming application-data folder
-// ("%APPDATA%\Quenvol") instead; once one is there it is the one read and written, so that a
-// file saved there is never shadowed by an older one in the Windows directory.
+// quenvol.ini lives in the Windows directory (%windir%, else GetWindowsDirectory), where the
+// program has always kept it. Where an ordinary user cannot write there, it lives in the user's
+// roaming application-data folder ("%APPDATA%\Quenvol") instead; once one is there it is the
+// one read and written, so that a file saved there is never shadowed by an older one in the
+// Windows directory.
 base::Result<std::string> settingsFolder() {
     const std::string appData = knownFolder(FOLDERID_RoamingAppData, "APPDATA");
     const std::string own = appData.empty() ? std::string() : win32::joined(appData, "Quenvol");
     if (!own.empty() && win32::attributesOf(win32::joined(own, "quenvol.ini"))) return own;
-    const std::string windows =
-        filled([](char* buffer, DWORD size) { return GetWindowsDirectoryA(buffer, size); });
+    // The system sets %windir% to the Windows directory in every process; a program started
+    // with it pointing elsewhere (a test, a portable installation) keeps its settings there.
+    std::string windows = variableFolder("windir");
+    if (windows.empty()) {
+        windows =
+            filled([](char* buffer, DWORD size) { return GetWindowsDirectoryA(buffer, size); });
+    }
     if (!windows.empty()) {
         const std::string ini = win32::joined(windows, "quenvol.ini");
         HANDLE file = CreateFileA(ini.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
