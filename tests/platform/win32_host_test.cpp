@@ -185,25 +185,47 @@ TEST_F(Win32HostTest, StagingMovesTheUsersFileAsideAndPutsItBack) {
     }
     EXPECT_EQ(platformtest::namesIn(m_dir), (std::set<std::string>{"BIOS.ROM", "source.bin"}));
     EXPECT_EQ(text("BIOS.ROM"), "user");
-
-    // A build that ended without finishing, and a file put under the name since.
-    auto first = platform::StagingArea::open(m_dir.string());
-    ASSERT_TRUE(first);
-    ASSERT_TRUE(first->plan({{at("source.bin"), "bios.rom"}}));
-    ASSERT_TRUE(first->stage(at("source.bin"), "bios.rom"));
-    writeBytes(m_dir / "BIOS.ROM", {'n', 'e', 'w'});
-    auto next = platform::StagingArea::open(m_dir.string());
-    ASSERT_TRUE(next);
-    auto left = next->recover(stageable);
-    ASSERT_TRUE(left) << left.message();
-    ASSERT_EQ(left->size(), 2u);
-    EXPECT_EQ((*left)[0].what, platform::StagingLeftover::What::Copy);
-    EXPECT_EQ((*left)[1].what, platform::StagingLeftover::What::UsersFile);
-    EXPECT_EQ((*left)[1].name, "BIOS.ROM.yours");
-    EXPECT_EQ(text("BIOS.ROM.yours"), "user");
-    EXPECT_EQ(text("BIOS.ROM"), "new");
-    EXPECT_TRUE(fs::exists(m_dir / platform::kStagingJournal));
     EXPECT_TRUE(platform::checkStagingRoom(m_dir.string(), stageable));
+    writeBytes(m_dir / ".quenvol-staging.bios.rom.part", {});
+    const base::Status blocked = platform::checkStagingRoom(m_dir.string(), stageable);
+    EXPECT_FALSE(blocked);
+    EXPECT_NE(blocked.message().find("in the way of staging"), std::string::npos)
+        << blocked.message();
+}
+
+// A build that ended without finishing, and a file put under the staged name since: the user's
+// file moved aside goes under a visible name, and never over a file already there.
+TEST_F(Win32HostTest, AnUnfinishedBuildsUserFileNeverReplacesAnother) {
+    const std::vector<std::string> stageable = {"bios.rom"};
+    for (const bool yoursTaken : {false, true}) {
+        const fs::path dir = m_dir / (yoursTaken ? "taken" : "free");
+        fs::create_directories(dir);
+        writeBytes(dir / "BIOS.ROM", {'u', 's', 'e', 'r'});
+        writeBytes(dir / "source.bin", {'c', 'o', 'p', 'y'});
+        auto first = platform::StagingArea::open(dir.string());
+        ASSERT_TRUE(first);
+        ASSERT_TRUE(first->plan({{(dir / "source.bin").string(), "bios.rom"}}));
+        ASSERT_TRUE(first->stage((dir / "source.bin").string(), "bios.rom"));
+        writeBytes(dir / "BIOS.ROM", {'n', 'e', 'w'});
+        if (yoursTaken) writeBytes(dir / "BIOS.ROM.yours", {'o', 'l', 'd'});
+        auto next = platform::StagingArea::open(dir.string());
+        ASSERT_TRUE(next);
+        auto left = next->recover(stageable);
+        ASSERT_TRUE(left) << left.message();
+        ASSERT_EQ(left->size(), 2u) << yoursTaken;
+        EXPECT_EQ((*left)[0].what, platform::StagingLeftover::What::Copy);
+        EXPECT_EQ((*left)[1].what, platform::StagingLeftover::What::UsersFile);
+        const std::string userAt = yoursTaken ? ".quenvol-staging.bios.rom.user" : "BIOS.ROM.yours";
+        EXPECT_EQ((*left)[1].name, userAt);
+        EXPECT_EQ((*left)[1].reason.empty(), !yoursTaken) << (*left)[1].reason;
+        EXPECT_EQ(readBytes(dir / userAt), (std::vector<std::uint8_t>{'u', 's', 'e', 'r'}));
+        EXPECT_EQ(readBytes(dir / "BIOS.ROM"), (std::vector<std::uint8_t>{'n', 'e', 'w'}));
+        if (yoursTaken) {
+            EXPECT_EQ(readBytes(dir / "BIOS.ROM.yours"),
+                      (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+        }
+        EXPECT_TRUE(fs::exists(dir / platform::kStagingJournal));
+    }
 }
 
 TEST_F(Win32HostTest, SettingsAndLogFoldersAreTheUsersOnes) {
