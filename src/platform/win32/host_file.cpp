@@ -191,11 +191,7 @@ Status writeAll(HANDLE file, const std::string& path, const void* in, std::size_
             const std::size_t allowed = std::min(
                 asked, faults->allowWrite(path, static_cast<std::uint64_t>(at.QuadPart), asked)
                            .value_or(asked));
-            if (allowed == 0) {
-                error = faults->error() == Failure::PermissionDenied ? ERROR_ACCESS_DENIED
-                        : faults->error() == Failure::NoRoom         ? ERROR_DISK_FULL
-                                                                     : ERROR_WRITE_FAULT;
-            }
+            if (allowed == 0) error = win32::errorFor(faults->error());
             asked = allowed;
         }
         DWORD n = 0;

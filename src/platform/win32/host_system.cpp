@@ -250,10 +250,7 @@ base::Status appendToFile(const std::string& path, const std::string& text) {
             allowed,
             faults->allowWrite(path, static_cast<std::uint64_t>(size.QuadPart), line.size())
                 .value_or(allowed));
-        if (allowed == 0) {
-            error = faults->error() == base::Failure::PermissionDenied ? ERROR_ACCESS_DENIED
-                                                                       : ERROR_DISK_FULL;
-        }
+        if (allowed == 0) error = win32::errorFor(faults->error());
     }
     DWORD n = 0;
     if (error == 0 && !WriteFile(file, line.data(), static_cast<DWORD>(allowed), &n, nullptr)) {

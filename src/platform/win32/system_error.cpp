@@ -34,6 +34,17 @@ base::Failure failureOf(unsigned long error) {
     }
 }
 
+unsigned long errorFor(base::Failure kind) {
+    switch (kind) {
+        case base::Failure::PermissionDenied:
+            return ERROR_ACCESS_DENIED;
+        case base::Failure::NoRoom:
+            return ERROR_DISK_FULL;
+        default:
+            return ERROR_WRITE_FAULT;
+    }
+}
+
 std::string messageOf(unsigned long error) {
     char* text = nullptr;
     const DWORD length = FormatMessageA(

@@ -13,6 +13,10 @@ namespace platform::win32 {
 // for the rest.
 base::Failure failureOf(unsigned long error);
 
+// The error code that stands for a failure of `kind` (a test's fault, told as a kind): the
+// inverse of failureOf where it has one, a write fault otherwise.
+unsigned long errorFor(base::Failure kind);
+
 // The system's message for `error`, one line without its trailing full stop and line break;
 // "error N" when the system has none.
 std::string messageOf(unsigned long error);
