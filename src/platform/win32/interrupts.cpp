@@ -47,6 +47,16 @@ BOOL WINAPI recordEvent(DWORD event) {
     }
 }
 
+// Outside a build, Ctrl+C and Ctrl+Break end the program as SIGINT does on Linux, rather than
+// with the system's own status for it (STATUS_CONTROL_C_EXIT). A build's catch, installed
+// later, is asked first and keeps the event.
+BOOL WINAPI endAsInterrupted(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) raiseAgain(kInterrupt);
+    return FALSE;
+}
+
+[[maybe_unused]] const bool g_endsAsInterrupted = SetConsoleCtrlHandler(endAsInterrupted, TRUE);
+
 }  // namespace
 
 struct InterruptCatch::Previous {};
