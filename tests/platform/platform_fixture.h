@@ -3,7 +3,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_files.h"
+
 namespace platformtest {
 
 namespace fs = std::filesystem;
@@ -22,23 +26,26 @@ class ScopedEnv {
   public:
     ScopedEnv(const char* name, const std::optional<std::string>& value) : m_name(name) {
         if (const char* old = std::getenv(name)) m_old = old;
+        set(name, value);
+    }
+    ~ScopedEnv() { set(m_name.c_str(), m_old); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    static void set(const char* name, const std::optional<std::string>& value) {
+#ifdef _WIN32
+        // An empty value removes the variable; the C runtime tells the system's environment
+        // too, which child processes inherit.
+        ::_putenv_s(name, value ? value->c_str() : "");
+#else
         if (value) {
             ::setenv(name, value->c_str(), 1);
         } else {
             ::unsetenv(name);
         }
+#endif
     }
-    ~ScopedEnv() {
-        if (m_old) {
-            ::setenv(m_name.c_str(), m_old->c_str(), 1);
-        } else {
-            ::unsetenv(m_name.c_str());
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
     std::string m_name;
     std::optional<std::string> m_old;
 };
@@ -67,9 +74,9 @@ inline std::vector<std::uint8_t> patternBytes(std::size_t size, unsigned seed) {
 class PlatformTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "quenvol-platform-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
+        m_scratch.emplace();
+        ASSERT_FALSE(m_scratch->path().empty());
+        m_dir = fs::path(m_scratch->path()).make_preferred();
         m_oldCwd = fs::current_path();
         fs::current_path(m_dir);
         m_drive.emplace("QUENVOL_DRIVE_A", driveImage().string());
@@ -81,7 +88,12 @@ class PlatformTest : public ::testing::Test {
         fs::current_path(m_oldCwd);
         std::error_code ignored;
         fs::permissions(m_dir, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(m_dir, ignored);
+        // Windows removes no read-only file.
+        for (fs::recursive_directory_iterator it(m_dir, ignored), end; !ignored && it != end;
+             it.increment(ignored)) {
+            fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+        }
+        m_scratch.reset();
     }
 
     fs::path driveImage() const { return m_dir / "drive_a.img"; }
@@ -95,6 +107,7 @@ class PlatformTest : public ::testing::Test {
     fs::path m_dir;
 
   private:
+    std::optional<fattools::TempDir> m_scratch;
     fs::path m_oldCwd;
     std::optional<ScopedEnv> m_drive;
     std::optional<ScopedEnv> m_platform;
