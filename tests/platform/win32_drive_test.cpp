@@ -13,6 +13,7 @@
 #include "fat/fat12.h"
 #include "platform/drive_a.h"
 #include "platform/exclusive_hold.h"
+#include "platform/floppy_drives.h"
 #include "platform/system_version.h"
 #include "platform/win32/held_drive.h"
 #include "platform_fixture.h"
@@ -49,6 +50,7 @@ TEST(Win32DriveNames, DriveLettersAndImagePaths) {
     for (const auto& c : cases) {
         const auto letter = platform::win32::volumeLetter(c.path);
         EXPECT_EQ(letter.value_or(0), c.letter) << c.path;
+        EXPECT_EQ(platform::driveLetterOf(c.path), letter) << c.path;
     }
     EXPECT_EQ(platform::win32::volumePath('B'), "\\\\.\\B:");
 }

@@ -166,6 +166,10 @@ std::optional<FloppyDrive> floppyDriveAt(const std::vector<FloppyDrive>& drives,
     return std::nullopt;
 }
 
+std::optional<char> driveLetterOf(const std::string&) {
+    return std::nullopt;
+}
+
 std::string defaultDriveAPath() {
     return "/dev/fd0";
 }

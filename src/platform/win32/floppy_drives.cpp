@@ -190,6 +190,10 @@ std::optional<FloppyDrive> floppyDriveAt(const std::vector<FloppyDrive>& drives,
     return std::nullopt;
 }
 
+std::optional<char> driveLetterOf(const std::string& path) {
+    return win32::volumeLetter(path);
+}
+
 std::string defaultDriveAPath() {
     return win32::volumePath('A');
 }
