@@ -209,6 +209,13 @@ TEST_F(Win32DriveTest, RawVolumeOfAMappedDriveLetter) {
     EXPECT_EQ((*drive)->sectorCount(), 1440u);
     EXPECT_EQ((*drive)->geometry().sectorsPerTrack, 9);
     EXPECT_TRUE((*drive)->locked());
+    // Wine "answers" the media-type codes without filling the record: no floppy drive.
+    const HANDLE query = CreateFileA("\\\\.\\A:", 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(query, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(platform::win32::offersDisketteMedia(
+        platform::NativeHandle{reinterpret_cast<std::intptr_t>(query)}));
+    CloseHandle(query);
     const auto fresh = patternBytes(1024, 8);
     ASSERT_TRUE((*drive)->write(3, 2, fresh.data()));
     ASSERT_TRUE((*drive)->flush());

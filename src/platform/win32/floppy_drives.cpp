@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/drive_a.h"
+#include "platform/win32/handle.h"
 #include "platform/win32/held_drive.h"
 
 namespace platform {
@@ -47,6 +48,19 @@ bool isDisketteMediaType(std::uint32_t type) {
 }
 
 }  // namespace win32
+
+namespace {
+
+std::vector<std::uint32_t> mediaTypes(HANDLE drive);
+
+}  // namespace
+
+bool win32::offersDisketteMedia(NativeHandle drive) {
+    for (const std::uint32_t type : mediaTypes(handleOf(drive))) {
+        if (isDisketteMediaType(type)) return true;
+    }
+    return false;
+}
 
 namespace {
 
@@ -139,8 +153,7 @@ std::optional<FloppyDrive> examine(char letter) {
     const HANDLE drive = CreateFileA(found.path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                      nullptr, OPEN_EXISTING, 0, nullptr);
     if (drive == INVALID_HANDLE_VALUE) return std::nullopt;
-    bool diskette = false;
-    for (const std::uint32_t type : mediaTypes(drive)) diskette |= win32::isDisketteMediaType(type);
+    const bool diskette = win32::offersDisketteMedia(win32::nativeOf(drive));
     if (diskette) {
         describe(drive, found);
         found.mediumBytes = mediumBytes(drive);

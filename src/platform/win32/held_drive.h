@@ -53,6 +53,8 @@ void giveBackVolumeMutex(NativeHandle mutex, char letter);
 
 // Whether a media type the drive's driver offers (IOCTL_DISK_GET_MEDIA_TYPES) is a diskette's.
 bool isDisketteMediaType(std::uint32_t type);
+// Whether the drive open at `drive` offers a diskette's media type, as its driver answers.
+bool offersDisketteMedia(NativeHandle drive);
 
 // The byte range that builds and sessions lock (LockFileEx) on an image file: far past the end
 // of any diskette, so that the lock keeps other builds out without refusing anyone's reads and
