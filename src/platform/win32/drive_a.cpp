@@ -6,8 +6,11 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "platform/drive_faults.h"
 #include "platform/drive_format.h"

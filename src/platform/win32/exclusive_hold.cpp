@@ -22,6 +22,7 @@
 #include <winioctl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
 #include <set>
 #include <utility>
