@@ -52,12 +52,13 @@ windows: setup $(WIN64_BUILD)/build.ninja $(WIN32_BUILD)/build.ninja
 	cmake --build $(WIN64_BUILD) -j $(JOBS)
 	cmake --build $(WIN32_BUILD) -j $(JOBS)
 
-# A wine prefix of the build tree's own, its server started before CTest lists the tests and
-# stopped after them, whatever they gave.
+# A wine prefix of the build tree's own, with drive A: mapped to an image in it, its server
+# started before CTest lists the tests and stopped after them, whatever they gave.
 test-windows: windows
 	sh cmake/windows/wine-prefix.sh $(CURDIR)/$(WIN64_BUILD)/wine
 	cd $(WIN64_BUILD) && export WINEPREFIX=$(CURDIR)/$(WIN64_BUILD)/wine WINEDEBUG=-all \
-	    WINEDLLOVERRIDES=winemenubuilder.exe=d && \
+	    WINEDLLOVERRIDES=winemenubuilder.exe=d \
+	    QUENVOL_WINE_DRIVE_A=$(CURDIR)/$(WIN64_BUILD)/wine/drive-a.img && \
 	    { ctest -j $(JOBS) --timeout 300; status=$$?; wineserver -k; exit $$status; }
 
 # The Debian package, build/quenvol_<version>_<arch>.deb.

@@ -115,11 +115,16 @@ class DriveA final : public fat::SectorDevice {
     void readOnlyBecause(base::Error why);
     base::Status transferCheck(std::uint32_t first, std::uint32_t count) const;
     base::Result<std::size_t> writeHeld(std::uint64_t offset, const void* in, std::size_t bytes);
+#ifdef _WIN32
+    bool flushAnyHandle() const;
+#endif
 
     std::string m_path;
     NativeHandle m_handle;
-    bool m_borrowed = false;   // m_handle is the build's hold's, which closes it
-    NativeHandle m_exclusive;  // block devices: the exclusive open that holds the device
+    bool m_borrowed = false;  // m_handle is the build's hold's, which closes it
+    // Block devices: the exclusive open that holds the device (on Windows, a volume's mutex);
+    // Windows image files: the handle that reads past the cache.
+    NativeHandle m_exclusive;
     bool m_locked = false;
     bool m_lockedByHold = false;  // held by this process's ExclusiveHold, not by this session
     bool m_writable = false;

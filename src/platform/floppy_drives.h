@@ -1,5 +1,5 @@
-// The floppy drives of this machine as sysfs shows them, and the rule that makes one of them
-// (or a path the user named) drive A:.
+// The floppy drives of this machine (as sysfs shows them on Linux, from the drive letters on
+// Windows), and the rule that makes one of them (or a path the user named) drive A:.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +10,8 @@
 namespace platform {
 
 struct FloppyDrive {
-    std::string name;  // the kernel's name: "fd0", "sdb"
-    std::string path;  // the device node: "/dev/" + name
+    std::string name;  // the kernel's name: "fd0", "sdb"; on Windows the letter: "A:"
+    std::string path;  // the device node: "/dev/" + name; on Windows the volume: "\\.\A:"
     std::string vendor;
     std::string model;
     // 0: no diskette in the drive; none: the drive cannot tell (the floppy controller's
@@ -25,6 +25,7 @@ struct FloppyDrive {
     std::string description() const;
 };
 
+#ifndef _WIN32
 // The sysfs root: $QUENVOL_SYSFS when set, else /sys.
 std::string sysfsRoot();
 
@@ -32,8 +33,19 @@ std::string sysfsRoot();
 // (interface class 08, subclass 04) or hold a medium of a diskette's size, ordered by kernel
 // name. Device nodes are looked for under `devRoot`. A missing or unreadable sysfs gives none.
 std::vector<FloppyDrive> findFloppyDrives(const std::string& sysfs, const std::string& devRoot);
-// The same under sysfsRoot() and /dev.
+#endif
+// Linux: the same under sysfsRoot() and /dev. Windows: the removable drive letters whose drive
+// offers a diskette's media types (USB floppy drives among them), in letter order.
 std::vector<FloppyDrive> findFloppyDrives();
+
+// The drive letter that a name for drive A: gives on Windows ("B:" or "\\.\B:", either case;
+// 'B'), whose raw volume is then drive A:; none for an image file's path, and always none on
+// Linux, where "B:" is a file's name. A caller that makes names absolute leaves these alone.
+std::optional<char> driveLetterOf(const std::string& path);
+
+// What drive A: is when nothing names it and no floppy drive is found: /dev/fd0 on Linux,
+// the volume \\.\A: on Windows.
+std::string defaultDriveAPath();
 
 // The found drive whose device node is `path` (the same node, or a link to it), if any.
 std::optional<FloppyDrive> floppyDriveAt(const std::vector<FloppyDrive>& drives,
@@ -59,7 +71,7 @@ enum class DriveASource {
     StillHoldsDiskette,  // several found: the drive that was A: still holds its diskette
     FirstWithDiskette,   // several found: the first with a diskette in
     FirstDrive,          // several found, none known to hold a diskette
-    Default,             // none found: /dev/fd0
+    Default,             // none found: defaultDriveAPath()
 };
 
 struct DriveAChoice {

@@ -12,7 +12,10 @@
 // A write without the hold takes it for that one write, so nothing is written to a mounted
 // device or to an image another program is writing.
 //
-// "\\.\vwin32" runs the BIOS diskette service over drive A: (biosDiskette below).
+// "\\.\vwin32" runs the BIOS diskette service over drive A: (biosDiskette below), except in a
+// build that can reach the system's own service (32-bit Windows), on a system of the 95/98
+// family that says so itself: there the system serves it, and tests reach the emulation by
+// hooks or by choosing the family with QUENVOL_PLATFORM_ID.
 #include "platform/winapi.h"
 
 #include <cctype>
@@ -27,6 +30,7 @@
 #include "platform/device_hooks.h"
 #include "platform/drive_a.h"
 #include "platform/pages.h"
+#include "platform/system_version.h"
 #include "platform/text_case.h"
 
 namespace platform {
@@ -38,6 +42,7 @@ thread_local base::Failure t_lastErrorKind = base::Failure::Other;
 struct Device {
     DeviceKind kind = DeviceKind::RawVolume;
     bool standIn = false;           // served by the hooks alone
+    NativeHandle systemService;     // the system's own BIOS service, where it serves
     std::unique_ptr<DriveA> drive;  // the raw volume's open drive
     std::uint64_t position = 0;     // the raw volume's byte position
     // Between FSCTL_LOCK_VOLUME and FSCTL_UNLOCK_VOLUME (or the handle's close): the hold.
@@ -254,6 +259,15 @@ base::Failure lastErrorKind() {
 ScopedBufferHandle::ScopedBufferHandle(void* buffer, std::size_t size) {
     BufferTable& table = buffers();
     std::lock_guard<std::mutex> guard(table.mutex);
+    // Where an address fits the register, the handle is the address, as the system's own
+    // service takes it; a second scope over the same buffer draws a number instead.
+    if constexpr (sizeof(void*) == sizeof(DWORD)) {
+        m_handle = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(buffer));
+        if (m_handle != 0 && table.buffers.count(m_handle) == 0) {
+            table.buffers[m_handle] = BufferView{buffer, size};
+            return;
+        }
+    }
     do {
         m_handle = table.next++;
     } while (m_handle == 0 || table.buffers.count(m_handle) != 0);
@@ -294,26 +308,13 @@ BOOL GetVersionExA(OSVERSIONINFOA* info) {
     if (info == nullptr || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
         return platform::fail("the version record's size must be 148");
     }
-    DWORD id = VER_PLATFORM_WIN32_NT;
-    if (const char* value = std::getenv("QUENVOL_PLATFORM_ID")) {
-        std::string_view text(value);
-        if (text == "0" || text == "1" || text == "2") id = static_cast<DWORD>(text[0] - '0');
-    }
-    info->dwPlatformId = id;
-    if (id == VER_PLATFORM_WIN32_WINDOWS) {
-        info->dwMajorVersion = 4;
-        info->dwMinorVersion = 10;
-        info->dwBuildNumber = 2222;
-    } else if (id == VER_PLATFORM_WIN32_NT) {
-        info->dwMajorVersion = 5;
-        info->dwMinorVersion = 1;
-        info->dwBuildNumber = 2600;
-    } else {
-        info->dwMajorVersion = 3;
-        info->dwMinorVersion = 10;
-        info->dwBuildNumber = 0;
-    }
+    const platform::SystemVersion version = platform::systemVersion();
+    info->dwPlatformId = version.platformId;
+    info->dwMajorVersion = version.major;
+    info->dwMinorVersion = version.minor;
+    info->dwBuildNumber = version.build;
     std::memset(info->szCSDVersion, 0, sizeof info->szCSDVersion);
+    version.servicePack.copy(info->szCSDVersion, sizeof info->szCSDVersion - 1);
     return platform::succeed();
 }
 
@@ -358,6 +359,16 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode
             return INVALID_HANDLE_VALUE;
         }
         device->drive = std::move(*drive);
+    } else if (platform::systemBiosServiceBuilt()) {
+        const platform::SystemVersion version = platform::systemVersion();
+        if (version.fromSystem && version.platformId == VER_PLATFORM_WIN32_WINDOWS) {
+            auto service = platform::openSystemBiosService();
+            if (!service) {
+                platform::fail(service.error());
+                return INVALID_HANDLE_VALUE;
+            }
+            device->systemService = *service;
+        }
     }
     platform::succeed();
     return platform::addHandle(std::move(device));
@@ -448,6 +459,15 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, D
         result = *answer;
     } else if (device->standIn) {
         return platform::fail("the stand-in device gave no answer");
+    } else if (device->systemService.valid()) {
+        platform::BiosRegisters system{registers.reg_EBX,  registers.reg_EDX, registers.reg_ECX,
+                                       registers.reg_EAX,  registers.reg_EDI, registers.reg_ESI,
+                                       registers.reg_Flags};
+        base::Status called = platform::callSystemBiosService(device->systemService, system);
+        if (!called) return platform::fail(called.error());
+        registers = {system.ebx, system.edx, system.ecx,  system.eax,
+                     system.edi, system.esi, system.flags};
+        platform::succeed();
     } else {
         platform::biosDiskette(registers);
     }
@@ -459,6 +479,7 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, D
 BOOL CloseHandle(HANDLE hObject) {
     std::shared_ptr<Device> device = platform::removeHandle(hObject);
     if (!device) return platform::fail("invalid handle");
+    platform::closeSystemBiosService(device->systemService);
     if (platform::DeviceHooks* hooks = platform::currentDeviceHooks()) hooks->onClose(device->kind);
     return platform::succeed();
 }

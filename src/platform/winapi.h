@@ -71,7 +71,8 @@ struct OSVERSIONINFOA {
 static_assert(sizeof(OSVERSIONINFOA) == 148);
 
 // The register record of the BIOS call interface. reg_EBX carries a 32-bit buffer handle
-// (platform::ScopedBufferHandle), since a pointer does not fit on a 64-bit build.
+// (platform::ScopedBufferHandle), since a pointer does not fit on a 64-bit build; on a 32-bit
+// build the handle is the buffer's address, as the system's own service expects.
 struct DIOC_REGISTERS {
     DWORD reg_EBX;
     DWORD reg_EDX;
@@ -83,9 +84,9 @@ struct DIOC_REGISTERS {
 };
 static_assert(sizeof(DIOC_REGISTERS) == 28);
 
-// Reports the NT family unless QUENVOL_PLATFORM_ID holds another platform id (0, 1 or 2);
-// 1 selects the Windows 95/98 family and with it the BIOS back-end. Fails unless
-// dwOSVersionInfoSize is 148.
+// Reports the running system (platform::systemVersion: on Linux the NT family) unless
+// QUENVOL_PLATFORM_ID holds another platform id (0, 1 or 2); 1 selects the Windows 95/98
+// family and with it the BIOS back-end. Fails unless dwOSVersionInfoSize is 148.
 BOOL GetVersionExA(OSVERSIONINFOA* lpVersionInformation);
 
 // Opens one of the two diskette devices: "\\.\a:" (the raw volume of drive A:) or

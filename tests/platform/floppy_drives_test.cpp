@@ -1,12 +1,17 @@
 #include "platform/floppy_drives.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "platform/diskette_image.h"
 #include "platform/drive_a.h"
 #include "platform_fixture.h"
+
+// The made-up sysfs, device nodes, pipes and links serve the Linux cases only.
+#ifndef _WIN32
+#include <sys/stat.h>
+
 #include "support/fake_sysfs.h"
+#endif
 
 namespace {
 
@@ -19,7 +24,9 @@ class FloppyDrivesTest : public platformtest::PlatformTest {
     void SetUp() override {
         PlatformTest::SetUp();
         platform::setDriveASelection({});
+#ifndef _WIN32
         fakesysfs::addMachine(m_dir / "sys");
+#endif
     }
     void TearDown() override {
         platform::setDriveASelection(m_saved);
@@ -30,6 +37,7 @@ class FloppyDrivesTest : public platformtest::PlatformTest {
     platform::DriveASelection m_saved = platform::driveASelection();
 };
 
+#ifndef _WIN32
 // "name, description, size, ro, w": the fields of one drive in one text.
 std::string summary(const FloppyDrive& d) {
     return d.name + ", " + d.description() + ", " +
@@ -63,8 +71,15 @@ TEST_F(FloppyDrivesTest, OnlyFloppyDrivesAreListedWithTheirFields) {
     }
 }
 
+#endif
+
 TEST_F(FloppyDrivesTest, DriveAIsChosenInOrder) {
     using S = platform::DriveASource;
+#ifdef _WIN32
+    const std::string kDefault = "\\\\.\\A:";
+#else
+    const std::string kDefault = "/dev/fd0";
+#endif
     const auto drive = [](const char* name, std::optional<std::uint64_t> bytes) {
         FloppyDrive d;
         d.path = std::string("/dev/") + name;
@@ -89,7 +104,7 @@ TEST_F(FloppyDrivesTest, DriveAIsChosenInOrder) {
         {{}, "", "", {fd, e}, "/dev/fd0", S::FirstDrive},
         {{}, "", "/dev/sdd", {f, g}, "/dev/sdd", S::StillHoldsDiskette},
         {{}, "", "/dev/sdb", {e, f}, "/dev/sdc", S::FirstWithDiskette},
-        {{}, "", "", {}, "/dev/fd0", S::Default},
+        {{}, "", "", {}, kDefault, S::Default},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
@@ -98,12 +113,14 @@ TEST_F(FloppyDrivesTest, DriveAIsChosenInOrder) {
         EXPECT_EQ(choice.source, c.source) << "case " << i;
     }
 
+#ifndef _WIN32
     // The same rule on the process's own inputs: the made-up machine, then a named drive.
     platformtest::ScopedEnv sysfs("QUENVOL_SYSFS", (m_dir / "sys").string());
     platformtest::ScopedEnv unset("QUENVOL_DRIVE_A", std::nullopt);
     EXPECT_EQ(platform::driveAPath(), "/dev/sdb");
     platform::setDriveASelection({.named = driveImage().string(), .chosenThisRun = {}});
     EXPECT_EQ(platform::driveAPath(), driveImage().string());
+#endif
 }
 
 // An image file chosen for drive A: is taken when it is of a diskette's size, made blank where
@@ -114,8 +131,10 @@ TEST_F(FloppyDrivesTest, ImageFilesForDriveAAreTakenMadeOrRefused) {
     platformtest::writeBytes(m_dir / "ok.img", patternBytes(737280, 1));
     platformtest::writeBytes(m_dir / "big.img", big);
     fs::create_directory(m_dir / "folder");
+#ifndef _WIN32
     ASSERT_EQ(::mkfifo((m_dir / "pipe").c_str(), 0600), 0);
     fs::create_symlink(m_dir / "gone.img", m_dir / "dangling.img");
+#endif
     struct Case {
         std::string name;
         std::uint64_t bytes;  // 0: refused
@@ -126,8 +145,10 @@ TEST_F(FloppyDrivesTest, ImageFilesForDriveAAreTakenMadeOrRefused) {
         {"new.img", 1474560, ""},
         {"big.img", 0, " holds 1,475,072 bytes, which is no diskette's size"},
         {"folder", 0, " is a folder, not a diskette image file."},
+#ifndef _WIN32
         {"pipe", 0, " is a pipe, not a diskette image file."},
         {"dangling.img", 0, "could not be created at "},
+#endif
         {"no/such/folder.img", 0, "could not be created at "},
     };
     for (const Case& c : cases) {
@@ -145,10 +166,12 @@ TEST_F(FloppyDrivesTest, ImageFilesForDriveAAreTakenMadeOrRefused) {
     EXPECT_EQ(platformtest::readBytes(m_dir / "big.img"), big);
     EXPECT_FALSE(fs::exists(m_dir / "gone.img")) << "a link's target must never be created";
 
+#ifndef _WIN32
     // What a block device is called before it is erased.
     platformtest::ScopedEnv sysfs("QUENVOL_SYSFS", (m_dir / "sys").string());
     EXPECT_EQ(platform::describeBlockDevice("/dev/sdb"), "TEAC FD-05PUB");
     EXPECT_EQ(platform::describeBlockDevice("/dev/sda"), "block device");
+#endif
 }
 
 }  // namespace

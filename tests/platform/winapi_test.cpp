@@ -1,9 +1,6 @@
 #include "platform/winapi.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <cstring>
 
@@ -145,8 +142,12 @@ TEST_F(WinApiTest, RawVolumeRefusesWhatIsNoDiskette) {
     EXPECT_EQ(openVolume(), INVALID_HANDLE_VALUE);
     EXPECT_TRUE(readBytes(driveImage()) == big);
 
+    pointDriveAt(m_dir);
+    EXPECT_EQ(openVolume(), INVALID_HANDLE_VALUE);
+#ifndef _WIN32
     pointDriveAt("/dev/null");
     EXPECT_EQ(openVolume(), INVALID_HANDLE_VALUE);
+#endif
 }
 
 TEST_F(WinApiTest, RawVolumeOnAWriteProtectedDisketteReadsButDoesNotWrite) {
@@ -274,6 +275,7 @@ TEST_F(WinApiTest, BiosServiceSetsCarryOnEveryError) {
     EXPECT_TRUE(carry(protectedWrite));
     EXPECT_EQ(statusOf(protectedWrite), 0x03u);
 
+    fs::permissions(driveImage(), fs::perms::owner_write, fs::perm_options::add);  // for Windows
     fs::remove(driveImage());
     BiosCall empty = callBios(transfer(0x0201, handle.handle(), 0, 0, 1));
     EXPECT_TRUE(carry(empty));

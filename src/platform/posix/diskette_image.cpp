@@ -74,13 +74,6 @@ Result<DisketteImage> takeDisketteImage(const std::string& path) {
     return image;
 }
 
-std::string nameDrive(const std::string& path, const std::string& description,
-                      std::uint64_t bytes) {
-    std::string text = path;
-    if (!description.empty()) text += ", " + description;
-    return text + ", " + groupThousands(bytes) + " bytes";
-}
-
 std::string describeBlockDevice(const std::string& path) {
     const auto found = floppyDriveAt(findFloppyDrives(), path);
     return found ? found->description() : "block device";

@@ -1,0 +1,14 @@
+#include "platform/diskette_image.h"
+
+#include "platform/drive_format.h"
+
+namespace platform {
+
+std::string nameDrive(const std::string& path, const std::string& description,
+                      std::uint64_t bytes) {
+    std::string text = path;
+    if (!description.empty()) text += ", " + description;
+    return text + ", " + groupThousands(bytes) + " bytes";
+}
+
+}  // namespace platform
