@@ -1,12 +1,5 @@
 #include "cli/boot_check.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -19,9 +12,8 @@
 #include <vector>
 
 #include "cli/disk_image.h"
-#include "platform/host_file.h"
+#include "cli/system.h"
 #include "platform/interrupts.h"
-#include "platform/posix/file_io.h"
 
 namespace cli {
 namespace {
@@ -37,29 +29,6 @@ constexpr char kSampleSystemMarker[] = "Sample MINIDOS.SYS";
 constexpr auto kPoll = std::chrono::milliseconds(100);
 constexpr auto kQuitGrace = std::chrono::seconds(10);
 
-std::string errnoText() {
-    return std::strerror(errno);
-}
-
-// The emulator on PATH, or an empty text.
-std::string findEmulator() {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "";
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        std::size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
-        const std::string candidate = dir + "/" + kEmulatorProgram;
-        struct stat st {};
-        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-            ::access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        start = end + 1;
-    }
-    return {};
-}
-
 std::string readWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -67,168 +36,52 @@ std::string readWhole(const std::string& path) {
     return text.str();
 }
 
-// A folder of our own for the copy of the diskette and what the emulator writes. The monitor
-// gets its paths in double quotes, so a TMPDIR that would need escaping is not used.
-std::string makeWorkFolder() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string base = tmp && tmp[0] == '/' ? tmp : "/tmp";
-    if (base.find_first_of("\"\\\n") != std::string::npos) base = "/tmp";
-    std::string templ = base + "/quenvol-boot.XXXXXX";
-    if (::mkdtemp(templ.data()) == nullptr) return {};
-    return templ;
+// An option's value doubles its commas, which would otherwise end it.
+std::string escapeOption(const std::string& value) {
+    std::string out;
+    for (char c : value) out += c == ',' ? std::string(",,") : std::string(1, c);
+    return out;
 }
 
-class WorkFolder {
-  public:
-    explicit WorkFolder(std::string path) : m_path(std::move(path)) {}
-    ~WorkFolder() {
-        if (m_path.empty()) return;
-        for (const char* name :
-             {"a.img", "serial.txt", "firmware.txt", "emulator.txt", "video.bin", "screen.ppm"})
-            ::unlink((m_path + "/" + name).c_str());
-        ::rmdir(m_path.c_str());
-    }
-    WorkFolder(const WorkFolder&) = delete;
-    WorkFolder& operator=(const WorkFolder&) = delete;
-    const std::string& path() const { return m_path; }
-    std::string operator/(const char* name) const { return m_path + "/" + name; }
-
-  private:
-    std::string m_path;
-};
-
-// The emulator, started on the image with its monitor on a pipe.
-class Emulator {
-  public:
-    Emulator() = default;
-    ~Emulator() { stop(); }
-    Emulator(const Emulator&) = delete;
-    Emulator& operator=(const Emulator&) = delete;
-
-    std::string start(const std::string& program, const WorkFolder& work) {
-        int monitor[2];
-        if (::pipe2(monitor, O_CLOEXEC) != 0) return "no pipe for the emulator: " + errnoText();
-        const std::string drive =
-            "file=" + escapeOption(work / "a.img") + ",if=floppy,format=raw,readonly=on";
-        const std::string serial = "file:" + work / "serial.txt";
-        // The firmware's own log port: what it says, also after a guest has cleared the screen.
-        const std::string firmware = "file,id=firmware,path=" + escapeOption(work / "firmware.txt");
-        // Software emulation only, no network, no drive but the diskette, no display.
-        std::vector<std::string> args{program,
-                                      "-nodefaults",
-                                      "-no-user-config",
-                                      "-accel",
-                                      "tcg",
-                                      "-M",
-                                      "pc",
-                                      "-m",
-                                      "16",
-                                      "-vga",
-                                      "std",
-                                      "-drive",
-                                      drive,
-                                      "-boot",
-                                      "a",
-                                      "-display",
-                                      "none",
-                                      "-nic",
-                                      "none",
-                                      "-no-reboot",
-                                      "-serial",
-                                      serial,
-                                      "-monitor",
-                                      "stdio",
-                                      "-chardev",
-                                      firmware,
-                                      "-device",
-                                      "isa-debugcon,iobase=0x402,chardev=firmware"};
-        std::vector<char*> argv;
-        for (auto& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        const std::string log = work / "emulator.txt";
-        const pid_t parent = ::getpid();
-        m_pid = ::fork();
-        if (m_pid < 0) {
-            ::close(monitor[0]);
-            ::close(monitor[1]);
-            return "the emulator could not be started: " + errnoText();
-        }
-        if (m_pid == 0) {
-            // The emulator ends with this program, whatever way it ends.
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (::getppid() != parent) ::_exit(127);
-            ::setpgid(0, 0);  // Ctrl+C on the terminal is ours to handle, not the emulator's
-            const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (out < 0 || ::dup2(monitor[0], 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0)
-                ::_exit(127);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(monitor[0]);
-        m_monitor = monitor[1];
-        return {};
-    }
-
-    // Whether it is still running; when it has ended, its status is kept.
-    bool running() {
-        if (m_pid <= 0) return false;
-        int status = 0;
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_status = status;
-            m_pid = -1;
-            return false;
-        }
-        return true;
-    }
-
-    // Sends monitor commands; false when the emulator no longer reads them.
-    bool command(const std::string& line) {
-        if (m_monitor < 0) return false;
-        // A monitor that has gone away must not end this program with SIGPIPE.
-        struct sigaction ignore {
-        }, old{};
-        ignore.sa_handler = SIG_IGN;
-        ::sigaction(SIGPIPE, &ignore, &old);
-        const std::string text = line + "\n";
-        const bool sent =
-            ::write(m_monitor, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-        ::sigaction(SIGPIPE, &old, nullptr);
-        return sent;
-    }
-
-    // Waits for the end after "quit"; kills it after the grace time.
-    void awaitEnd(Clock::duration grace) {
-        const auto until = Clock::now() + grace;
-        while (running() && Clock::now() < until) std::this_thread::sleep_for(kPoll);
-        stop();
-    }
-
-    std::optional<int> exitStatus() const {
-        if (m_status && WIFEXITED(*m_status)) return WEXITSTATUS(*m_status);
-        return std::nullopt;
-    }
-
-  private:
-    static std::string escapeOption(const std::string& value) {
-        std::string out;
-        for (char c : value) out += c == ',' ? std::string(",,") : std::string(1, c);
-        return out;
-    }
-    void stop() {
-        if (m_monitor >= 0) ::close(m_monitor);
-        m_monitor = -1;
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
-            m_status = status;
-            m_pid = -1;
-        }
-    }
-    pid_t m_pid = -1;
-    int m_monitor = -1;
-    std::optional<int> m_status;
-};
+// The emulator on the image, with its monitor on our pipe; what failed, or nothing.
+std::string startEmulator(sys::ChildProcess& emulator, const std::string& program,
+                          const sys::WorkFolder& work) {
+    const std::string drive =
+        "file=" + escapeOption(work / "a.img") + ",if=floppy,format=raw,readonly=on";
+    const std::string serial = "file:" + work / "serial.txt";
+    // The firmware's own log port: what it says, also after a guest has cleared the screen.
+    const std::string firmware = "file,id=firmware,path=" + escapeOption(work / "firmware.txt");
+    // Software emulation only, no network, no drive but the diskette, no display.
+    return emulator.start({program,
+                           "-nodefaults",
+                           "-no-user-config",
+                           "-accel",
+                           "tcg",
+                           "-M",
+                           "pc",
+                           "-m",
+                           "16",
+                           "-vga",
+                           "std",
+                           "-drive",
+                           drive,
+                           "-boot",
+                           "a",
+                           "-display",
+                           "none",
+                           "-nic",
+                           "none",
+                           "-no-reboot",
+                           "-serial",
+                           serial,
+                           "-monitor",
+                           "stdio",
+                           "-chardev",
+                           firmware,
+                           "-device",
+                           "isa-debugcon,iobase=0x402,chardev=firmware"},
+                          work / "emulator.txt");
+}
 
 std::string crcText(std::uint32_t crc) {
     char text[9];
@@ -286,27 +139,6 @@ void compareBiosImage(build::RecordBootCheck& check, const std::string& serial,
                             describeRead(printed) + ", but the BIOS image the build chose (" +
                             *expectedPath + ") has " + describeRead(expected);
     }
-}
-
-// Writes the PNG to `path` through a new file beside it, so that a failed write leaves what
-// was there, and never into anything but a regular file (a device named by mistake stays
-// untouched).
-std::string writeScreenFile(const std::string& path, const std::string& png) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-        return path + " exists and is not a regular file";
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return "cannot create a file beside " + path + ": " + errnoText();
-    const bool written = platform::writeAll(fd, temp, png.data(), png.size()).ok();
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::chmod(temp.c_str(), 0644) != 0 ||
-        ::rename(temp.c_str(), path.c_str()) != 0) {
-        const std::string why = errnoText();
-        ::unlink(temp.c_str());
-        return "cannot write " + path + ": " + why;
-    }
-    return {};
 }
 
 // PNG and zlib write their numbers most significant byte first.
@@ -443,7 +275,7 @@ namespace {
 BootCheck runBootCheck(const BootCheckRequest& request) {
     BootCheck result;
     result.record.limitSeconds = request.seconds;
-    const std::string program = findEmulator();
+    const std::string program = sys::findProgram(kEmulatorProgram);
     if (program.empty()) {
         result.state = BootCheck::State::NoEmulator;
         result.message = std::string("the diskette was not started: no emulator (") +
@@ -459,15 +291,17 @@ BootCheck runBootCheck(const BootCheckRequest& request) {
         result.record.message = result.message;
         return result;
     };
-    const WorkFolder work(makeWorkFolder());
-    if (work.path().empty()) return fail("no temporary folder for the boot check: " + errnoText());
+    const sys::WorkFolder work(
+        {"a.img", "serial.txt", "firmware.txt", "emulator.txt", "video.bin", "screen.ppm"});
+    if (work.path().empty())
+        return fail("no temporary folder for the boot check: " + work.reason());
     // The emulator gets a copy: the diskette itself is only read, once.
     const ImageCopy copy = copyDriveAToFile(work / "a.img", false);
     if (!copy.ok)
         return fail("drive A: could not be read for the boot check: " + copy.message, copy.failure);
 
-    Emulator emulator;
-    if (std::string why = emulator.start(program, work); !why.empty()) return fail(why);
+    sys::ChildProcess emulator;
+    if (std::string why = startEmulator(emulator, program, work); !why.empty()) return fail(why);
     const auto began = Clock::now();
     const auto limit = began + std::chrono::seconds(request.seconds);
     const std::string serialPath = work / "serial.txt";
@@ -491,10 +325,10 @@ BootCheck runBootCheck(const BootCheckRequest& request) {
     const std::string videoPath = work / "video.bin";
     const std::string ppmPath = work / "screen.ppm";
     if (alive) {
-        emulator.command("pmemsave " + std::to_string(kVideoMemory) + " " +
-                         std::to_string(kVideoBytes) + " \"" + videoPath + "\"");
-        if (request.screenFile) emulator.command("screendump \"" + ppmPath + "\"");
-        emulator.command("quit");
+        emulator.sendLine("pmemsave " + std::to_string(kVideoMemory) + " " +
+                          std::to_string(kVideoBytes) + " \"" + videoPath + "\"");
+        if (request.screenFile) emulator.sendLine("screendump \"" + ppmPath + "\"");
+        emulator.sendLine("quit");
         emulator.awaitEnd(kQuitGrace);
     }
     const std::string serial = readWhole(serialPath);
@@ -519,7 +353,7 @@ BootCheck runBootCheck(const BootCheckRequest& request) {
     if (request.screenFile) {
         const std::string png = pngOfPpm(readWhole(ppmPath));
         std::string why = png.empty() ? "the emulator gave no picture of the screen"
-                                      : writeScreenFile(*request.screenFile, png);
+                                      : sys::writeFileBeside(*request.screenFile, png);
         if (why.empty()) {
             result.record.screenPng = *request.screenFile;
         } else {

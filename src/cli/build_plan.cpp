@@ -1,7 +1,5 @@
 #include "cli/build_plan.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -9,6 +7,7 @@
 #include "app/CrisisDlg.h"
 #include "build/image_candidates.h"
 #include "build/json_writer.h"
+#include "cli/system.h"
 #include "fat/fat12.h"
 #include "framework/afxwin.h"
 #include "platform/drive_format.h"
@@ -42,18 +41,24 @@ std::string hostPath(const std::string& windowsName) {
 }
 
 std::optional<std::uint64_t> regularFileBytes(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    return static_cast<std::uint64_t>(st.st_size);
+    std::uint64_t bytes = 0;
+    if (sys::kindAt(path, bytes) != sys::PathKind::RegularFile) return std::nullopt;
+    return bytes;
 }
 
 // Drive A: described from its path alone: nothing is opened, so no diskette is needed.
 std::string driveState(const std::string& path, std::uint64_t& mediumBytes) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return "nothing there";
-    if (S_ISBLK(st.st_mode)) return "a block device";
-    if (!S_ISREG(st.st_mode)) return "neither an image file nor a block device";
-    const auto bytes = static_cast<std::uint64_t>(st.st_size);
+    std::uint64_t bytes = 0;
+    switch (sys::kindAt(path, bytes)) {
+        case sys::PathKind::Nothing:
+            return "nothing there";
+        case sys::PathKind::BlockDevice:
+            return "a block device";
+        case sys::PathKind::Other:
+            return "neither an image file nor a block device";
+        case sys::PathKind::RegularFile:
+            break;
+    }
     if (fat::geometryForSize(bytes)) mediumBytes = bytes;
     return "an image file of " + platform::groupThousands(bytes) + " bytes";
 }

@@ -1,7 +1,5 @@
 #include "cli/cli_app.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +18,7 @@
 #include "cli/disk_image.h"
 #include "cli/drive_target.h"
 #include "cli/list_drives.h"
+#include "cli/system.h"
 #include "cli/verify.h"
 #include "platform/drive_format.h"
 #include "platform/interrupts.h"
@@ -157,7 +156,7 @@ int finish(build::Record& record, const Options& options, int status, bool log) 
 bool errorTerminal() {
     const char* term = std::getenv("TERM");
     // A dumb terminal cannot redraw a line in place: plain lines then, as for a log.
-    return ::isatty(STDERR_FILENO) == 1 && !(term && std::strcmp(term, "dumb") == 0);
+    return sys::errorIsTerminal() && !(term && std::strcmp(term, "dumb") == 0);
 }
 
 // --help, --version and --list-drives answer and end the run; nothing else is done.
@@ -413,7 +412,7 @@ int run(int argc, char** argv) {
 
     Terminal terminal;
     terminal.errIsTerminal = errorTerminal();
-    terminal.inIsTerminal = ::isatty(STDIN_FILENO) == 1;
+    terminal.inIsTerminal = sys::inputIsTerminal();
     CliPolicy* running = nullptr;
     RunHooks hooks;
     // Asked again for every diskette of a row: each is another diskette to erase.

@@ -1,17 +1,11 @@
 #include "cli/disk_image.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
+#include "cli/system.h"
 #include "platform/drive_a.h"
 #include "platform/exclusive_hold.h"
 #include "platform/host_file.h"
-#include "platform/posix/file_io.h"
-#include "platform/posix/system_error.h"
 #include "platform/sha256.h"
 
 namespace cli {
@@ -59,17 +53,15 @@ ImageCopy copyDriveAToFile(const std::string& path, bool skipBad) {
         copy.failure = drive.error().kind();
         return copy;
     }
-    // O_EXCL: an existing file, link or device at the path is never touched.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        const int error = errno;
-        copy.message = "cannot create " + path + ": " + std::strerror(error);
-        copy.failure = platform::posix::failureOf(error);
+    // Made new: an existing file, link or device at the path is never touched.
+    auto file = sys::NewFile::create(path);
+    if (!file) {
+        copy.message = file.message();
+        copy.failure = file.error().kind();
         return copy;
     }
+    // A copy given up leaves no file behind: the new file goes with it.
     auto abandon = [&](std::string why) {
-        ::close(fd);
-        ::unlink(path.c_str());
         copy.message = std::move(why);
         return copy;
     };
@@ -96,19 +88,14 @@ ImageCopy copyDriveAToFile(const std::string& path, bool skipBad) {
             }
         }
         const std::size_t size = std::size_t{count} * fat::kSectorSize;
-        if (auto wrote = platform::writeAll(fd, path, chunk.data(), size); !wrote) {
+        if (auto wrote = file->write(chunk.data(), size); !wrote) {
             copy.failure = wrote.error().kind();
             return abandon(wrote.message());
         }
         digest.add(std::span(chunk.data(), size));
         copy.bytes += size;
     }
-    if (::fsync(fd) != 0) return abandon("cannot write " + path + ": " + std::strerror(errno));
-    if (::close(fd) != 0) {
-        ::unlink(path.c_str());
-        copy.message = "cannot write " + path + ": " + std::strerror(errno);
-        return copy;
-    }
+    if (auto finished = file->finish(); !finished) return abandon(finished.message());
     copy.ok = true;
     copy.sha256 = digest.hex();
     return copy;

@@ -1,17 +1,15 @@
 #include "cli/drive_target.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <thread>
 
+#include "cli/system.h"
 #include "platform/drive_a.h"
 #include "platform/drive_format.h"
 #include "platform/floppy_drives.h"
+#include "platform/host_system.h"
 #include "platform/interrupts.h"
 
 namespace cli {
@@ -20,29 +18,11 @@ namespace {
 // What tells one diskette in drive A: from the next.
 struct MediumLook {
     bool present = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    std::int64_t mtimeNs = 0;
-    std::int64_t ctimeNs = 0;
-    off_t size = 0;
-    bool sameFileAs(const MediumLook& o) const {
-        return device == o.device && inode == o.inode && mtimeNs == o.mtimeNs &&
-               ctimeNs == o.ctimeNs && size == o.size;
-    }
+    std::optional<sys::FileLook> file;
 };
 
 MediumLook lookAt(const std::string& path) {
-    MediumLook look;
-    look.present = platform::DriveA::open().ok();
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        look.device = st.st_dev;
-        look.inode = st.st_ino;
-        look.mtimeNs = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
-        look.ctimeNs = std::int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
-        look.size = st.st_size;
-    }
-    return look;
+    return {platform::DriveA::open().ok(), sys::lookAtFile(path)};
 }
 
 }  // namespace
@@ -71,7 +51,7 @@ bool awaitNewMedium(const std::string& path, const std::function<void()>& announ
             continue;
         }
         // A block device's node stays as it is; only a medium taken out shows the change.
-        if (emptied || !now.sameFileAs(before)) return true;
+        if (emptied || now.file != before.file) return true;
     }
 }
 
@@ -100,18 +80,17 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
             target.message = "--create needs the image's path: give --drive PATH";
             return target;
         }
-        struct stat st {};
-        if (::lstat(target.path.c_str(), &st) != 0) {
-            if (errno != ENOENT) {
-                target.message = "cannot look at " + target.path + ": " + std::strerror(errno);
-                return target;
-            }
+        std::string why;
+        if (sys::nothingAt(target.path, why)) {
             if (auto error = createBlankImage(target.path); !error.empty()) {
                 target.message =
                     "cannot create a blank diskette image at " + target.path + ": " + error;
                 return target;
             }
             target.message = "created a blank 1.44 MB diskette image at " + target.path;
+        } else if (!why.empty()) {
+            target.message = "cannot look at " + target.path + ": " + why;
+            return target;
         }
     }
 
@@ -121,11 +100,10 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
         target.device = medium->blockDevice;
         target.measuredBytes = medium->bytes;
     }
-    struct stat st {};
-    if (::stat(target.path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-        !platform::isDisketteSize(static_cast<std::uint64_t>(st.st_size))) {
-        target.message = "not a diskette: " + target.path + " " +
-                         platform::disketteSizeRefusal(static_cast<std::uint64_t>(st.st_size));
+    const auto look = sys::lookAtFile(target.path);
+    if (look && platform::isRegularFile(target.path) && !platform::isDisketteSize(look->size)) {
+        target.message =
+            "not a diskette: " + target.path + " " + platform::disketteSizeRefusal(look->size);
         return target;
     }
     auto opened = platform::DriveA::open();
@@ -146,8 +124,7 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
     if (opened.kind() == base::Failure::NoMedium) {
         target.state = DriveTarget::State::Empty;
         target.message = why;
-        struct stat st {};
-        if (::stat(target.path.c_str(), &st) != 0) {
+        if (!sys::lookAtFile(target.path)) {
             target.message += "; --create makes a blank 1.44 MB image there";
         }
         return target;
