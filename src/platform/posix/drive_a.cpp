@@ -117,18 +117,24 @@ base::Error permissionDenied(const std::string& path, const struct stat& info, b
                                wayOutFor(path, info, writing));
 }
 
-// The desktop's disk service refused the device as well: the package's polkit rule lets one
-// group open diskette drives through it.
+// The way out where the desktop's disk service runs: the package's polkit rule lets one group
+// open diskette drives through it, and polkit reads the group from the system's list, so no
+// new login is needed.
+std::string serviceWayOut() {
+    return std::string("join the group \"") + udisks::kPolkitGroup +
+           "\", whose members may open diskette drives through the desktop's disk service "
+           "(adduser " +
+           userName(::getuid()) + " " + udisks::kPolkitGroup +
+           ", as root), or run the program as a user with access to it";
+}
+
+// The desktop's disk service refused the device as well.
 base::Error serviceRefused(const std::string& path, const std::string& serviceSays, bool writing) {
     return Status::failure(Failure::PermissionDenied,
                            "permission denied: this user may not open drive A: (" + path +
                                ") for " + (writing ? "writing" : "reading") +
                                ", and the desktop's disk service refused it too (" + serviceSays +
-                               "); join the group \"" + udisks::kPolkitGroup +
-                               "\", whose members may open diskette drives through that service "
-                               "(adduser " +
-                               userName(::getuid()) + " " + udisks::kPolkitGroup +
-                               ", as root), or run the program as a user with access to it");
+                               "); " + serviceWayOut());
 }
 
 // A block device this user may not open, through the desktop's disk service where one runs:
@@ -279,9 +285,13 @@ std::optional<DriveAccessDenied> driveAAccessDenied() {
     denied.path = driveAPath();
     denied.detail = opened.message();
     struct stat info {};
-    denied.wayOut = ::stat(denied.path.c_str(), &info) == 0
-                        ? wayOutFor(denied.path, info, false)
-                        : "run the program as a user with access to it";
+    if (::stat(denied.path.c_str(), &info) != 0) {
+        denied.wayOut = "run the program as a user with access to it";
+    } else if (S_ISBLK(info.st_mode) && udisks::serviceRuns()) {
+        denied.wayOut = serviceWayOut();
+    } else {
+        denied.wayOut = wayOutFor(denied.path, info, false);
+    }
     return denied;
 }
 
