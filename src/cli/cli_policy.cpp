@@ -188,9 +188,10 @@ int CliPolicy::answerMessageBox(const std::string& text, const std::string&, UIN
 // The questions about the desktop's drives have options of their own: --yes, which answers the
 // build's questions, unmounts nothing and ejects nothing.
 int CliPolicy::answerDriveQuestion(const std::string& text, CCrisisDlg::DriveQuestion question) {
+    // Without --eject the diskette stays in, and nothing is said about it.
     if (question == CCrisisDlg::DriveQuestion::RemoveDiskette) {
         if (m_options.eject && !m_options.quiet) {
-            std::fprintf(m_terminal.err, "Ejecting the diskette (--eject)...\n");
+            std::fprintf(m_terminal.err, "%s\nquenvol-cli: answered Yes (--eject)\n", text.c_str());
             std::fflush(m_terminal.err);
         }
         return m_options.eject ? IDYES : IDNO;
