@@ -392,6 +392,69 @@ TEST_F(DiskService, AMountedDisketteIsUnmountedWithConsentThenBuilt) {
     }
 }
 
+// The package's rule decides on the action's details and the medium: the group, a removable
+// drive (a loop device only where the switch lets them in) and a diskette's size. Asked of the
+// service directly by a process of the user's.
+TEST_F(DiskService, ThePolkitRuleLooksAtTheGroupTheDriveAndTheSize) {
+    // 0: opened; 1: refused as permission; 2: another failure; 3: no service.
+    auto openAs = [](uid_t uid, const std::string& device) {
+        struct stat info {};
+        if (::stat(device.c_str(), &info) != 0) return -1;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kNogroup) != 0 || ::setuid(uid) != 0)
+                ::_exit(125);
+            const auto opened = platform::udisks::openDevice(device, info.st_rdev, O_EXCL);
+            if (!opened) ::_exit(3);
+            if (*opened) ::_exit(0);
+            ::_exit(opened->kind() == base::Failure::PermissionDenied ? 1 : 2);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    const std::string switched = readText(s_rule);
+    const std::string shipped =
+        readText(fs::path(QUENVOL_SOURCE_DIR) / "data/polkit/60-quenvol.rules");
+    struct Case {
+        const char* what;
+        bool asShipped;
+        std::uint64_t bytes;
+        bool member;
+        int result;
+    };
+    const Case cases[] = {
+        {"a loop device is no removable drive", true, 1474560, true, 1},
+        {"loop devices let in", false, 1474560, true, 0},
+        {"2.88 MB", false, 2949120, true, 0},
+        {"not a diskette's size", false, 1474560 + 512, true, 1},
+        {"10 MB", false, 10485760, true, 1},
+        {"outside the group", false, 1474560, false, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scratch s;
+        std::ofstream(s.image(), std::ios::binary) << std::string(c.bytes, '\0');
+        const fattools::LoopDevice loop(s.image());
+        ASSERT_FALSE(loop.path().empty()) << loop.why();
+        tool({"udevadm", "settle", "--timeout=10"});
+        waitUntil([&] { return tool({"udisksctl", "info", "-b", loop.path()}) == 0; }, 5s);
+        std::ofstream(s_rule) << (c.asShipped ? shipped : switched);
+        const uid_t uid = c.member ? s_memberUid : kNobody;
+        // polkit reads a changed rule within a second or so.
+        waitUntil([&] { return openAs(uid, loop.path()) == c.result; }, 5s);
+        EXPECT_EQ(openAs(uid, loop.path()), c.result);
+    }
+    // The rule the other cases work with, back in force before they run.
+    std::ofstream(s_rule) << switched;
+    Scratch s;
+    std::ofstream(s.image(), std::ios::binary) << std::string(1474560, '\0');
+    const fattools::LoopDevice probe(s.image());
+    ASSERT_FALSE(probe.path().empty()) << probe.why();
+    tool({"udevadm", "settle", "--timeout=10"});
+    EXPECT_TRUE(waitUntil([&] { return openAs(s_memberUid, probe.path()) == 0; }, 5s));
+}
+
 // An ordinary user who may not open the device node: in the rule's group the build goes
 // through udisks2's OpenDevice; outside it, the refusal says which group to join.
 TEST_F(DiskService, TheRuleGroupBuildsThroughTheServiceAndOthersAreToldWhatToDo) {
