@@ -73,6 +73,15 @@ class CCrisisDlg : public CDialog {
     BOOL UpdateBootSector();
     // Before anything is written: crisboot.bin fits the medium in drive A:.
     BOOL CheckBootImage();
+    // The desktop's drives (disk/DesktopDrive.cpp). Drive A: found in use when the build
+    // wanted to hold it: when it is mounted, says which file system is mounted where and offers
+    // to unmount it. A failed unmount has been reported, with its cause.
+    enum class UnmountOffer { NotMounted, Unmounted, Declined, Failed };
+    UnmountOffer OfferUnmount();
+    // After the success message: whether the diskette is to be ejected (or its drive powered
+    // off) at the end of the build, asked once a run where the drive can do it.
+    BOOL WantsDisketteOut();
+    void RemoveDiskette();
 
     // Path history and chooser (history/).
     void LoadHistory();
@@ -121,6 +130,15 @@ class CCrisisDlg : public CDialog {
     // The last Start was refused because another build holds drive A: or the start directory
     // (or drive A: is mounted or held by another program).
     BOOL m_bRefusedInUse;
+    // The question on screen about the desktop's drives, for a policy that answers it: the
+    // build's own questions are told apart by where the build stands, these by this.
+    enum class DriveQuestion { None, Unmount, RemoveDiskette };
+    DriveQuestion m_driveQuestion = DriveQuestion::None;
+    // The answer to the question about taking the diskette out, kept for the run: 0 not asked
+    // yet, else IDYES or IDNO.
+    int m_nRemoveChoice = 0;
+    // The diskette is to come out once the build has let go of drive A:.
+    BOOL m_bRemoveDiskette = FALSE;
 
     // What the last build came to, and what it wrote with the files it took them from.
     build::Outcome m_outcome;

@@ -222,6 +222,30 @@ inline std::string startDirNotHeld(const std::string& folder, const std::string&
            "\t";
 }
 
+// ---- The desktop's drives ----
+
+// Drive A: is a diskette the desktop mounted; `mounts` says which file system where.
+inline std::string unmountQuestion(const std::string& drive, const std::string& mounts) {
+    return " The diskette in drive A: is mounted:\n " + drive + ": " + mounts +
+           "\n\n It must be unmounted before it can be built. Unmount it now?\t";
+}
+
+inline std::string unmountFailed(const std::string& drive, const std::string& detail) {
+    return " The diskette in drive A: could not be unmounted:\n " + drive + "\n " + detail +
+           "\n\n Nothing was written. Press Start again when it is fixed.\t";
+}
+
+// After the success message, where the drive can eject its diskette, or else be powered off.
+inline constexpr char kEjectQuestion[] = " Eject the diskette from drive A: now?\t";
+inline constexpr char kPowerOffQuestion[] =
+    " Drive A: cannot eject the diskette, but it can be powered off so that it may be "
+    "unplugged.\n\n Power it off now?\t";
+
+inline std::string removalFailed(const std::string& detail) {
+    return " The diskette could not be ejected:\n " + detail +
+           "\n\n Take it out of the drive by hand.\t";
+}
+
 // ---- What the program keeps ----
 
 inline std::string buildLogFailed(const std::string& detail) {

@@ -37,6 +37,14 @@ int CCrisisDlg::BuildHeld(BOOL withBootSector) {
         if (hold) result = BuildSteps(withBootSector);
         FinishRecord();
     }
+    // The diskette comes out once the record has read it and the build has let go of the
+    // drive, which the desktop's disk service would otherwise find in use; then the question
+    // about another diskette.
+    if (m_bRemoveDiskette) {
+        m_bRemoveDiskette = FALSE;
+        RemoveDiskette();
+        result = AfxMessageBox(texts::kAnotherDiskette, MB_YESNO | MB_ICONQUESTION);
+    }
     // After the build's own messages; a log that cannot be written changes nothing built.
     LogBuild();
     return result;
@@ -73,7 +81,10 @@ int CCrisisDlg::BuildSteps(BOOL withBootSector) {
         } else {
             SetOutcome(build::Outcome::Kind::Succeeded);
             AfxMessageBox(texts::kSucceeded, MB_OK | MB_ICONEXCLAMATION);
-            result = AfxMessageBox(texts::kAnotherDiskette, MB_YESNO | MB_ICONQUESTION);
+            if (WantsDisketteOut())
+                m_bRemoveDiskette = TRUE;
+            else
+                result = AfxMessageBox(texts::kAnotherDiskette, MB_YESNO | MB_ICONQUESTION);
         }
     }
 

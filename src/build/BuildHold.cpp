@@ -26,6 +26,16 @@ std::optional<platform::BuildHold> CCrisisDlg::HoldForBuild(BOOL bStartDir) {
             refuse(texts::driveHeldByBuild(hold.drive.path()));
             return std::nullopt;
         case HoldState::InUse:
+            // A diskette the desktop mounted is unmounted with the user's consent, then held.
+            switch (OfferUnmount()) {
+                case UnmountOffer::Unmounted:
+                    return HoldForBuild(bStartDir);
+                case UnmountOffer::Failed:
+                    return std::nullopt;
+                case UnmountOffer::NotMounted:
+                case UnmountOffer::Declined:
+                    break;
+            }
             m_bRefusedInUse = TRUE;
             refuse(texts::driveInUse(hold.drive.path(), hold.drive.detail()));
             return std::nullopt;

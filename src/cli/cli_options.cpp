@@ -171,6 +171,15 @@ constexpr OptionSpec kOptions[] = {
      "project folder confirmation; without it they are asked on the\n"
      "terminal, or answered No when standard input is not a terminal",
      nullptr, &Options::yes},
+    {"unmount", 0, nullptr,
+     "when the diskette in drive A: is mounted (a desktop mounts it when\n"
+     "it is pushed in), unmount it without asking; without it the\n"
+     "question is asked on the terminal, or answered No",
+     nullptr, &Options::unmount},
+    {"eject", 0, nullptr,
+     "after a successful build, eject the diskette through the desktop's\n"
+     "disk service (udisks2), or power the drive off where it cannot eject",
+     nullptr, &Options::eject},
     {"no-format", 0, nullptr, "leave the diskette as it is instead of formatting it", nullptr,
      &Options::noFormat},
     {"full", 0, nullptr, "full format (every sector written and read back); default quick", nullptr,

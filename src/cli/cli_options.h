@@ -24,6 +24,8 @@ struct Options {
     bool full = false;
     std::string label;
     bool verify = false;
+    bool unmount = false;  // a mounted diskette in drive A: is unmounted without asking
+    bool eject = false;    // after a build the diskette is ejected where the drive can do it
     bool listDrives = false;
     std::optional<std::string> backup;  // the old diskette is read into this file first
     bool backupSkipBad = false;

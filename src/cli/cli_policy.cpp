@@ -158,6 +158,9 @@ int CliPolicy::answerMessageBox(const std::string& text, const std::string&, UIN
     const build::Outcome::Kind outcome = main ? main->m_outcome.kind : build::Outcome::Kind::None;
     using Kind = build::Outcome::Kind;
     const bool yesNo = (type & MB_TYPEMASK) == MB_YESNO;
+    using Question = CCrisisDlg::DriveQuestion;
+    const Question drive = main ? main->m_driveQuestion : Question::None;
+    if (yesNo && drive != Question::None) return answerDriveQuestion(text, drive);
     // The build's questions told apart by where the build stands, never by their words: after
     // a success it asks for another diskette, before that only about the project folder.
     const bool anotherDiskette = yesNo && outcome == Kind::Succeeded;
@@ -177,6 +180,33 @@ int CliPolicy::answerMessageBox(const std::string& text, const std::string&, UIN
     if (!m_options.quiet) {
         std::fputs(
             "quenvol-cli: answered No, as standard input is not a terminal (--yes answers Yes)\n",
+            m_terminal.err);
+    }
+    return IDNO;
+}
+
+// The questions about the desktop's drives have options of their own: --yes, which answers the
+// build's questions, unmounts nothing and ejects nothing.
+int CliPolicy::answerDriveQuestion(const std::string& text, CCrisisDlg::DriveQuestion question) {
+    // Without --eject the diskette stays in, and nothing is said about it.
+    if (question == CCrisisDlg::DriveQuestion::RemoveDiskette) {
+        if (m_options.eject && !m_options.quiet) {
+            std::fprintf(m_terminal.err, "%s\nquenvol-cli: answered Yes (--eject)\n", text.c_str());
+            std::fflush(m_terminal.err);
+        }
+        return m_options.eject ? IDYES : IDNO;
+    }
+    const bool asking = !m_options.unmount && m_terminal.inIsTerminal;
+    if (!m_options.quiet || asking) {
+        std::fprintf(m_terminal.err, "%s\n", text.c_str());
+        std::fflush(m_terminal.err);
+    }
+    if (m_options.unmount) return IDYES;
+    if (asking) return askOnTerminal("Unmount it? [y/N] ");
+    if (!m_options.quiet) {
+        std::fputs(
+            "quenvol-cli: answered No, as standard input is not a terminal (--unmount "
+            "answers Yes)\n",
             m_terminal.err);
     }
     return IDNO;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "app/CrisisDlg.h"
 #include "build/build_record.h"
 #include "cli/cli_options.h"
 #include "cli/verify.h"
@@ -105,6 +106,7 @@ class CliPolicy : public console::Policy {
 
   private:
     int askOnTerminal(const char* question = "Proceed? [y/N] ");
+    int answerDriveQuestion(const std::string& text, CCrisisDlg::DriveQuestion question);
     // One press of Start and what it came to.
     void pressStart(CDialog& dialog);
     // Another diskette is wanted after the one being built.

@@ -159,6 +159,8 @@ TEST(CliOptions, UsageNamesEveryOption) {
                                "--create",
                                "-y, --yes",
                                "--no-format",
+                               "--unmount",
+                               "--eject",
                                "--full",
                                "--label",
                                "--verify",
@@ -212,5 +214,5 @@ TEST(CliOptions, EveryOptionInTheHelpParsesInBothFormsAndSetsSomething) {
         }
         ++seen;
     }
-    EXPECT_EQ(seen, 21);
+    EXPECT_EQ(seen, 23);
 }

@@ -63,6 +63,7 @@ build)
     dpkg-deb -c "$cli_deb" | awk '{ print $NF }' >"$out/cli.files"
     dpkg-deb -c "$deb" | awk '{ print $NF }' >"$out/gui.files"
     for f in usr/bin/quenvol-cli usr/share/man/man1/quenvol-cli.1.gz usr/lib/udev/rules.d/60-quenvol-floppy.rules \
+        usr/share/polkit-1/rules.d/60-quenvol.rules \
         usr/share/quenvol/examples/kit/minidos.sys usr/share/quenvol/quenvol.HLP \
         usr/share/bash-completion/completions/quenvol-cli usr/share/doc/quenvol-cli/README.md \
         usr/share/doc/quenvol-cli/copyright; do

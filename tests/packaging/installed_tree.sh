@@ -44,7 +44,7 @@ files)
         share/doc/quenvol/copyright share/doc/quenvol/changelog.gz \
         share/doc/quenvol-cli/copyright share/doc/quenvol-cli/changelog.gz \
         share/doc/quenvol-cli/README.md share/bash-completion/completions/quenvol-cli \
-        lib/udev/rules.d/60-quenvol-floppy.rules; do
+        lib/udev/rules.d/60-quenvol-floppy.rules share/polkit-1/rules.d/60-quenvol.rules; do
         [ -f "$prefix/$f" ] || fail "$f is not installed"
     done
     for size in 16 22 24 32 48 64 128 256; do

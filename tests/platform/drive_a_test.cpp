@@ -17,6 +17,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/desktop_drives.h"
+#include "platform/device_hooks.h"
 #include "support/fat_tools.h"
 #endif
 
@@ -398,5 +400,38 @@ TEST_F(DriveATest, BuildSessionsUseTheDriveTheHoldResolved) {
     EXPECT_NE(replaced.message().find("now names another file"), std::string::npos)
         << replaced.message();
     EXPECT_TRUE(readBytes(driveImage()) == patternBytes(1474560, 3));
+}
+
+// The kernel's mount report: drive A:'s mounts found by device number alone, whatever the
+// optional fields, with the report's escapes undone; other devices' mounts never count.
+TEST(MountReportTest, FindsTheMountsOfOneDeviceOnly) {
+    const std::string report =
+        "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+        "46 27 7:1 / /media/ann/MY\\040DISK rw,nosuid shared:9 master:3 - vfat /dev/loop1 rw\n"
+        "47 27 7:11 / /mnt/other rw - ext2 /dev/loop11 rw\n"
+        "48 22 7:1 /sub /srv/tab\\011bed rw - vfat /dev/loop1 rw\n"
+        "49 22 7:1 / /broken rw without the separator\n";
+    const std::vector<platform::Mount> expected = {{"vfat", "/media/ann/MY DISK"},
+                                                   {"vfat", "/srv/tab\tbed"}};
+    EXPECT_EQ(platform::mountsOfDevice(report, 7, 1), expected);
+    EXPECT_TRUE(platform::mountsOfDevice(report, 7, 2).empty());
+    EXPECT_TRUE(platform::mountsOfDevice(report, 71, 1).empty()) << "7:11 is not 71:1";
+    EXPECT_EQ(platform::describeMounts(expected),
+              "vfat at /media/ann/MY DISK, vfat at /srv/tab\tbed");
+}
+
+// An image file is never "mounted" to us, and without a disk service nothing is removed.
+TEST_F(DriveATest, ImageFileHasNoMountsAndNothingToEject) {
+    writeBytes(driveImage(), patternBytes(1474560, 1));
+    platformtest::ScopedEnv noBus("DBUS_SYSTEM_BUS_ADDRESS",
+                                  "unix:path=" + (m_dir / "no-bus").string());
+    EXPECT_FALSE(platform::mountedDriveA());
+    EXPECT_EQ(platform::driveARemoval(), platform::Removal::None);
+    EXPECT_FALSE(platform::desktopDiskServiceRuns());
+    const platform::MountedDriveA madeUp{driveImage().string(), {{"ext2", "/mnt"}}};
+    const base::Status unmounted = platform::unmountDriveA(madeUp);
+    ASSERT_FALSE(unmounted);
+    EXPECT_NE(unmounted.message().find("changed since the question"), std::string::npos)
+        << unmounted.message();
 }
 #endif

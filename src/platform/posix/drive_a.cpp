@@ -22,6 +22,7 @@
 #include "platform/posix/descriptor.h"
 #include "platform/posix/held_drive.h"
 #include "platform/posix/system_error.h"
+#include "platform/posix/udisks.h"
 
 namespace platform {
 namespace {
@@ -114,6 +115,43 @@ base::Error permissionDenied(const std::string& path, const struct stat& info, b
                            "permission denied: this user may not open drive A: (" + path +
                                ") for " + (writing ? "writing" : "reading") + "; " +
                                wayOutFor(path, info, writing));
+}
+
+// The way out where the desktop's disk service runs: the package's polkit rule lets one group
+// open diskette drives through it, and polkit reads the group from the system's list, so no
+// new login is needed.
+std::string serviceWayOut() {
+    return std::string("join the group \"") + udisks::kPolkitGroup +
+           "\", whose members may open diskette drives through the desktop's disk service "
+           "(adduser " +
+           userName(::getuid()) + " " + udisks::kPolkitGroup +
+           ", as root), or run the program as a user with access to it";
+}
+
+// The desktop's disk service refused the device as well.
+base::Error serviceRefused(const std::string& path, const std::string& serviceSays, bool writing) {
+    return Status::failure(Failure::PermissionDenied,
+                           "permission denied: this user may not open drive A: (" + path +
+                               ") for " + (writing ? "writing" : "reading") +
+                               ", and the desktop's disk service refused it too (" + serviceSays +
+                               "); " + serviceWayOut());
+}
+
+// A block device this user may not open, through the desktop's disk service where one runs:
+// polkit decides (on a desktop its agent asks the user). None where no service answers, so
+// that the system's own refusal stands. Within a build the hold asked already, and its answer
+// stands rather than the user being asked twice.
+std::optional<Result<int>> openThroughService(const std::string& path, const struct stat& before,
+                                              int flags, bool writing) {
+    if (!S_ISBLK(before.st_mode)) return std::nullopt;
+    if (auto held = driveAHeldHere(); held && !held->held && !held->serviceRefusal.empty()) {
+        return Result<int>(serviceRefused(path, held->serviceRefusal, writing));
+    }
+    auto opened = udisks::openDevice(path, before.st_rdev, flags & (O_EXCL | O_DIRECT));
+    if (opened && !*opened && opened->kind() == Failure::PermissionDenied) {
+        return Result<int>(serviceRefused(path, opened->message(), writing));
+    }
+    return opened;
 }
 
 std::string kindOf(mode_t mode) {
@@ -247,9 +285,13 @@ std::optional<DriveAccessDenied> driveAAccessDenied() {
     denied.path = driveAPath();
     denied.detail = opened.message();
     struct stat info {};
-    denied.wayOut = ::stat(denied.path.c_str(), &info) == 0
-                        ? wayOutFor(denied.path, info, false)
-                        : "run the program as a user with access to it";
+    if (::stat(denied.path.c_str(), &info) != 0) {
+        denied.wayOut = "run the program as a user with access to it";
+    } else if (S_ISBLK(info.st_mode) && udisks::serviceRuns()) {
+        denied.wayOut = serviceWayOut();
+    } else {
+        denied.wayOut = wayOutFor(denied.path, info, false);
+    }
     return denied;
 }
 
@@ -340,6 +382,18 @@ Status DriveA::openDescriptor(const ExaminedPath& before, const DriveOpenOptions
         readOnlyBecause(errno == EROFS ? writeProtected(m_path)
                                        : permissionDenied(m_path, before, true));
         fd = ::open(m_path.c_str(), (flags & ~O_RDWR) | O_RDONLY);
+    }
+    if (fd < 0 && posix::failureOf(errno) == Failure::PermissionDenied) {
+        const int denied = errno;
+        auto through = openThroughService(m_path, before, flags, m_writable);
+        if (through && !*through) return through->error();
+        if (through) {
+            // The service opens for reading and writing, which the session then has.
+            fd = **through;
+            m_whyReadOnly = Status::success();
+            m_writable = options.access == DriveAccess::Write;
+        }
+        errno = denied;
     }
     if (fd < 0) return openRefusal(m_path, before, errno, m_writable);
     m_handle = posix::handleOf(fd);
@@ -547,6 +601,19 @@ Status DriveA::lock() {
     if (m_blockDevice) {
         // O_EXCL on a block device fails with EBUSY while it is mounted or held by another.
         int fd = ::open(m_path.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0 && posix::failureOf(errno) == Failure::PermissionDenied) {
+            const int denied = errno;
+            struct stat named {};
+            auto through = ::stat(m_path.c_str(), &named) == 0
+                               ? openThroughService(m_path, named, O_EXCL, m_writable)
+                               : std::nullopt;
+            if (through && !*through) {
+                if (through->kind() == Failure::Busy) return busy(m_path);
+                return through->error();
+            }
+            if (through) fd = **through;
+            errno = denied;
+        }
         if (fd < 0) {
             if (errno == EBUSY) return busy(m_path);
             return Status::failure("cannot lock drive A: (" + m_path + "): " + errnoText(errno));

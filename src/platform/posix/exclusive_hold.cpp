@@ -24,6 +24,7 @@
 
 #include "platform/drive_a.h"
 #include "platform/posix/held_drive.h"
+#include "platform/posix/udisks.h"
 #include "platform/win_path.h"
 
 namespace platform {
@@ -270,6 +271,29 @@ ExclusiveHold ExclusiveHold::driveA() {
     }
     bool fdWritable = false;
     hold.m_handles->fd = openForSessions(path, 0, fdWritable);
+    // A drive this user may not open is opened through the desktop's disk service, where it
+    // runs and polkit lets this user; what it refuses, the presence check reports.
+    const bool throughService =
+        hold.m_handles->fd < 0 && S_ISBLK(named.st_mode) && (errno == EACCES || errno == EPERM);
+    if (throughService) {
+        const int denied = errno;
+        auto opened = udisks::openDevice(hold.m_path, named.st_rdev, 0);
+        if (!opened) {
+            errno = denied;
+        } else if (*opened) {
+            hold.m_handles->fd = **opened;
+            fdWritable = true;
+        } else {
+            ExclusiveHold empty = refused(HoldState::Absent, opened->message());
+            HeldDriveA unheld;
+            unheld.path = empty.m_path;
+            if (opened->kind() == base::Failure::PermissionDenied) {
+                unheld.serviceRefusal = opened->message();
+            }
+            empty.pin(std::move(unheld));
+            return empty;
+        }
+    }
     if (hold.m_handles->fd < 0) return absent(std::strerror(errno));
     struct stat opened {};
     if (::fstat(hold.m_handles->fd, &opened) != 0 || opened.st_dev != named.st_dev ||
@@ -315,6 +339,24 @@ ExclusiveHold ExclusiveHold::driveA() {
         if (hold.m_handles->exclusiveFd < 0 && errno == EINVAL) {
             directUsable = false;  // the sessions that need O_DIRECT open their own
             hold.m_handles->exclusiveFd = openForSessions(path, O_EXCL, directWritable);
+        }
+        if (hold.m_handles->exclusiveFd < 0 && (errno == EACCES || errno == EPERM)) {
+            const int denied = errno;
+            auto exclusive = udisks::openDevice(hold.m_path, opened.st_rdev, O_EXCL | O_DIRECT);
+            if (exclusive && !*exclusive && exclusive->kind() != base::Failure::Busy) {
+                directUsable = false;
+                exclusive = udisks::openDevice(hold.m_path, opened.st_rdev, O_EXCL);
+            }
+            if (!exclusive) {
+                errno = denied;
+            } else if (*exclusive) {
+                hold.m_handles->exclusiveFd = **exclusive;
+                directWritable = true;
+            } else if (exclusive->kind() == base::Failure::Busy) {
+                return refused(HoldState::InUse, exclusive->message());
+            } else {
+                return refused(HoldState::Failed, exclusive->message());
+            }
         }
         if (hold.m_handles->exclusiveFd < 0) {
             const int error = errno;

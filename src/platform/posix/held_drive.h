@@ -19,6 +19,9 @@ struct HeldDriveA {
     bool fdWritable = false;
     int directFd = -1;  // block devices: the hold's descriptor that reads past the page cache
     bool directWritable = false;
+    // This user may not open the device, and the desktop's disk service refused it as well:
+    // its words, so that the build's sessions report that instead of asking again.
+    std::string serviceRefusal;
 };
 
 // The drive A: of the latest build of this process still running; none outside a build.
