@@ -20,22 +20,26 @@ std::optional<platform::BuildHold> CCrisisDlg::HoldForBuild(BOOL bStartDir) {
     platform::BuildHold hold;
 
     hold.drive = platform::ExclusiveHold::driveA();
+    // A diskette the desktop mounted is unmounted with the user's consent, then held; asked
+    // once, so that a desktop that mounts it again cannot keep the question coming.
+    if (hold.drive.state() == HoldState::InUse) {
+        switch (OfferUnmount()) {
+            case UnmountOffer::Unmounted:
+                hold.drive = platform::ExclusiveHold::driveA();
+                break;
+            case UnmountOffer::Failed:
+                return std::nullopt;
+            case UnmountOffer::NotMounted:
+            case UnmountOffer::Declined:
+                break;
+        }
+    }
     switch (hold.drive.state()) {
         case HoldState::HeldByAnotherBuild:
             m_bRefusedInUse = TRUE;
             refuse(texts::driveHeldByBuild(hold.drive.path()));
             return std::nullopt;
         case HoldState::InUse:
-            // A diskette the desktop mounted is unmounted with the user's consent, then held.
-            switch (OfferUnmount()) {
-                case UnmountOffer::Unmounted:
-                    return HoldForBuild(bStartDir);
-                case UnmountOffer::Failed:
-                    return std::nullopt;
-                case UnmountOffer::NotMounted:
-                case UnmountOffer::Declined:
-                    break;
-            }
             m_bRefusedInUse = TRUE;
             refuse(texts::driveInUse(hold.drive.path(), hold.drive.detail()));
             return std::nullopt;

@@ -106,6 +106,18 @@ TEST(Messages, EachTextIsExactlyAsWritten) {
          "that program, then press Start again.\t"},
         {"drive not held", texts::driveNotHeld("/i", "why"),
          " Drive A: cannot be held for this build:\n /i\n why\t"},
+        {"unmount question", texts::unmountQuestion("/dev/sdb", "vfat at /media/a"),
+         " The diskette in drive A: is mounted:\n /dev/sdb: vfat at /media/a\n\n It must be "
+         "unmounted before it can be built. Unmount it now?\t"},
+        {"unmount failed", texts::unmountFailed("/dev/sdb", "why"),
+         " The diskette in drive A: could not be unmounted:\n /dev/sdb\n why\n\n Nothing was "
+         "written. Press Start again when it is fixed.\t"},
+        {"eject question", texts::kEjectQuestion, " Eject the diskette from drive A: now?\t"},
+        {"power-off question", texts::kPowerOffQuestion,
+         " Drive A: cannot eject the diskette, but it can be powered off so that it may be "
+         "unplugged.\n\n Power it off now?\t"},
+        {"removal failed", texts::removalFailed("why"),
+         " The diskette could not be ejected:\n why\n\n Take it out of the drive by hand.\t"},
         {"start directory held by a build", texts::startDirHeldByBuild("/s"),
          " The start directory is in use by another build:\n /s\n\n Wait until that build has "
          "ended, then press Start again.\t"},

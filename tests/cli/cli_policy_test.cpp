@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "app/CrisisDlg.h"
+#include "app/messages.h"
 #include "cli/drive_target.h"
 #include "platform/drive_a.h"
 #include "platform/floppy_drives.h"
@@ -190,6 +191,54 @@ TEST_F(CliPolicyAnswers, OnATerminalTheTypedAnswerCounts) {
     EXPECT_EQ(ask(kConfirm, MB_YESNO, true, "\n"), IDNO);
     EXPECT_EQ(ask(kConfirm, MB_YESNO, true, "yeah\n"), IDNO);
     EXPECT_EQ(ask(kConfirm, MB_YESNO, true, ""), IDNO);  // end of input
+}
+
+// The desktop's questions are told by the dialog's mark, not by the outcome or the words:
+// --unmount answers the unmount question (the terminal otherwise), --eject the removal, and
+// --yes neither.
+TEST_F(CliPolicyAnswers, TheDriveQuestionsHaveOptionsOfTheirOwn) {
+    using Question = CCrisisDlg::DriveQuestion;
+    CCrisisDlg dialog;
+    dialog.m_outcome.kind = build::Outcome::Kind::Succeeded;  // as after the success message
+    CWinApp& app = *AfxGetApp();
+    CWnd* const before = app.m_pMainWnd;
+    app.m_pMainWnd = &dialog;
+    const std::string unmount = texts::unmountQuestion("/dev/sdb", "vfat at /media/ann/DISK");
+    const struct Case {
+        Question question;
+        bool yes, unmount, eject, terminal;
+        const char* typed;
+        int answer;
+        std::string said;
+    } cases[] = {
+        {Question::Unmount, false, true, false, true, "n\n", IDYES, unmount + "\n"},
+        {Question::Unmount, false, false, false, true, "y\n", IDYES,
+         unmount + "\nUnmount it? [y/N] "},
+        {Question::Unmount, true, false, false, false, "", IDNO,
+         unmount + "\nquenvol-cli: answered No, as standard input is not a terminal (--unmount "
+                   "answers Yes)\n"},
+        {Question::RemoveDiskette, false, false, true, false, "", IDYES,
+         std::string(texts::kEjectQuestion) + "\nquenvol-cli: answered Yes (--eject)\n"},
+        {Question::RemoveDiskette, true, true, false, true, "y\n", IDNO, ""},
+    };
+    for (const Case& c : cases) {
+        MemoryOut err;
+        MemoryIn in(c.typed);
+        m_options.yes = c.yes;
+        m_options.unmount = c.unmount;
+        m_options.eject = c.eject;
+        cli::Terminal terminal{err.file(), in.file(), false, c.terminal};
+        cli::CliPolicy policy(m_options, terminal);
+        dialog.m_driveQuestion = c.question;
+        const std::string text =
+            c.question == Question::Unmount ? unmount : std::string(texts::kEjectQuestion);
+        EXPECT_EQ(policy.answerMessageBox(text, "quenvol-cli", MB_YESNO | MB_ICONQUESTION),
+                  c.answer)
+            << text;
+        EXPECT_EQ(err.text(), c.said);
+    }
+    dialog.m_driveQuestion = Question::None;
+    app.m_pMainWnd = before;
 }
 
 TEST(DriveTarget, BlankImagesAreMadeOnlyWhereNothingIs) {

@@ -318,18 +318,22 @@ class DiskService : public ::testing::Test {
 };
 
 // A diskette the desktop mounted: unmounted with consent and then built; without consent, or
-// while a program works in it, refused with the reason and left mounted.
+// while a program works in it, refused with the reason and left mounted. Where no service
+// runs, the system unmounts what was mounted without it.
 TEST_F(DiskService, AMountedDisketteIsUnmountedWithConsentThenBuilt) {
     struct Case {
         const char* what;
         std::vector<std::string> options;
-        bool busy;  // a program has its working directory on the mount
+        bool busy;       // a program has its working directory on the mount
+        bool noService;  // mounted by mount(8), with no bus for the program
         int exitCode;
     };
     const Case cases[] = {
-        {"--unmount consents", {"--unmount"}, false, 0},
-        {"no terminal and no --unmount: No", {}, false, 5},
-        {"in use", {"--unmount"}, true, 5},
+        {"--unmount consents", {"--unmount"}, false, false, 0},
+        {"no terminal and no --unmount: No", {}, false, false, 5},
+        {"in use", {"--unmount"}, true, false, 5},
+        {"no service: the system unmounts", {"--unmount"}, false, true, 0},
+        {"no service, in use", {"--unmount"}, true, true, 5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -337,8 +341,15 @@ TEST_F(DiskService, AMountedDisketteIsUnmountedWithConsentThenBuilt) {
         const Medium medium = attach(s, true);
         ASSERT_FALSE(medium.device().empty()) << medium.loop->why();
         std::string said;
+        const std::string mountPoint = s.root() + "/mnt";
+        fs::create_directory(mountPoint);
         ASSERT_EQ(
-            tool({"udisksctl", "mount", "--no-user-interaction", "-b", medium.device()}, &said), 0)
+            tool(c.noService
+                     ? std::vector<std::string>{"mount", "-t", "ext2", medium.device(), mountPoint}
+                     : std::vector<std::string>{"udisksctl", "mount", "--no-user-interaction", "-b",
+                                                medium.device()},
+                 &said),
+            0)
             << said;
         const auto mounts = mountsOf(medium.device());
         ASSERT_EQ(mounts.size(), 1u);
@@ -360,7 +371,11 @@ TEST_F(DiskService, AMountedDisketteIsUnmountedWithConsentThenBuilt) {
         }
         std::vector<std::string> args = c.options;
         args.insert(args.end(), {"--yes", "--drive", medium.device(), Scratch::project()});
+        if (c.noService) {
+            ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + s.root() + "/no-bus").c_str(), 1);
+        }
         const auto r = s.run(args);
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", s_bus.address.c_str(), 1);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.output;
         EXPECT_TRUE(contains(
             r.output, texts::unmountQuestion(medium.device(), "ext2 at " + mounts[0].mountPoint)))
@@ -387,7 +402,10 @@ TEST_F(DiskService, AMountedDisketteIsUnmountedWithConsentThenBuilt) {
                 << r.output;
         }
         if (!mountsOf(medium.device()).empty()) {
-            tool({"udisksctl", "unmount", "--no-user-interaction", "-b", medium.device()});
+            tool(c.noService
+                     ? std::vector<std::string>{"umount", mountPoint}
+                     : std::vector<std::string>{"udisksctl", "unmount", "--no-user-interaction",
+                                                "-b", medium.device()});
         }
     }
 }
