@@ -3,9 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,33 +20,45 @@ namespace platformtest {
 
 namespace fs = std::filesystem;
 
+// A variable of the environment set (or unset) for the object's life.
 class ScopedEnv {
   public:
     ScopedEnv(const char* name, const std::optional<std::string>& value) : m_name(name) {
         if (const char* old = std::getenv(name)) m_old = old;
-        set(name, value);
+        set(value);
     }
-    ~ScopedEnv() { set(m_name.c_str(), m_old); }
+    ~ScopedEnv() { set(m_old); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
   private:
-    static void set(const char* name, const std::optional<std::string>& value) {
+    void set(const std::optional<std::string>& value) {
 #ifdef _WIN32
-        // An empty value removes the variable; the C runtime tells the system's environment
-        // too, which child processes inherit.
-        ::_putenv_s(name, value ? value->c_str() : "");
+        // An empty value removes the variable.
+        ::_putenv_s(m_name.c_str(), value ? value->c_str() : "");
 #else
         if (value) {
-            ::setenv(name, value->c_str(), 1);
+            ::setenv(m_name.c_str(), value->c_str(), 1);
         } else {
-            ::unsetenv(name);
+            ::unsetenv(m_name.c_str());
         }
 #endif
     }
     std::string m_name;
     std::optional<std::string> m_old;
 };
+
+// The host's names of things that differ between the systems: a device that is no file, and
+// where "c:\\" leads.
+#ifdef _WIN32
+inline constexpr bool kWindows = true;
+inline constexpr char kDeviceName[] = "NUL";
+inline const fs::path kDriveCRoot = "C:\\";
+#else
+inline constexpr bool kWindows = false;
+inline constexpr char kDeviceName[] = "/dev/null";
+inline const fs::path kDriveCRoot = "/";
+#endif
 
 inline std::vector<std::uint8_t> readBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -59,6 +69,14 @@ inline void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& by
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
+}
+
+// The names in a folder, as spelt there.
+inline std::set<std::string> namesIn(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
 }
 
 // Bytes that differ from sector to sector and from position to position.
@@ -76,7 +94,7 @@ class PlatformTest : public ::testing::Test {
     void SetUp() override {
         m_scratch.emplace();
         ASSERT_FALSE(m_scratch->path().empty());
-        m_dir = fs::path(m_scratch->path()).make_preferred();
+        m_dir = m_scratch->path();
         m_oldCwd = fs::current_path();
         fs::current_path(m_dir);
         m_drive.emplace("QUENVOL_DRIVE_A", driveImage().string());
@@ -88,11 +106,6 @@ class PlatformTest : public ::testing::Test {
         fs::current_path(m_oldCwd);
         std::error_code ignored;
         fs::permissions(m_dir, fs::perms::owner_all, fs::perm_options::add, ignored);
-        // Windows removes no read-only file.
-        for (fs::recursive_directory_iterator it(m_dir, ignored), end; !ignored && it != end;
-             it.increment(ignored)) {
-            fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
-        }
         m_scratch.reset();
     }
 
