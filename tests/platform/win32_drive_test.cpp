@@ -99,6 +99,31 @@ TEST_F(Win32DriveTest, VersionIsTheSystemsUnlessATestChoosesOne) {
     EXPECT_EQ(chosen.platformId, platform::kPlatformWindows);
 }
 
+// What drive A:'s name can be on Windows, and what each gives.
+TEST_F(Win32DriveTest, NamesOfDriveAAreImagesOrDriveLetters) {
+    makeImage();
+    const struct {
+        std::string name;
+        std::optional<base::Failure> refused;  // none: opens
+    } cases[] = {
+        {"\\\\?\\" + driveImage().string(), std::nullopt},
+        {driveImage().string(), std::nullopt},
+        {"\\\\.\\COM1", base::Failure::NotDiskette},
+        {"\\\\.\\PhysicalDrive0", base::Failure::NotDiskette},
+        {m_dir.string(), base::Failure::NotDiskette},
+        {"Q:", base::Failure::NoMedium},  // no such drive
+        {(m_dir / "none.img").string(), base::Failure::NoMedium},
+    };
+    for (const auto& c : cases) {
+        pointDriveAt(c.name);
+        auto drive = DriveA::open();
+        EXPECT_EQ(drive.ok(), !c.refused) << c.name << ": " << drive.message();
+        if (!drive && c.refused) {
+            EXPECT_EQ(drive.kind(), *c.refused) << c.name << ": " << drive.message();
+        }
+    }
+}
+
 // The state of the hold `what` ("drive" or "folder:<path>") taken by another process running
 // this program, with the environment of this one.
 HoldState holdInAnotherProcess(const std::string& what) {
