@@ -43,9 +43,9 @@ TEST(Win32DriveNames, DriveLettersAndImagePaths) {
         const char* path;
         char letter;  // 0: an image file's path
     } cases[] = {
-        {"A:", 'A'},      {"b:", 'B'}, {"\\\\.\\c:", 'C'}, {"//./D:", 'D'}, {"A:\\", 0},
-        {"C:\\a.img", 0}, {"AB:", 0},  {"1:", 0},          {"\\\\.\\A", 0}, {"\\\\?\\A:", 0},
-        {"", 0},
+        {"A:", 'A'},   {"b:", 'B'},     {"\\\\.\\c:", 'C'}, {"//./D:", 'D'},
+        {"A:\\", 'A'}, {"e:/", 'E'},    {"C:\\a.img", 0},   {"AB:", 0},
+        {"1:", 0},     {"\\\\.\\A", 0}, {"\\\\?\\A:", 0},   {"", 0},
     };
     for (const auto& c : cases) {
         const auto letter = platform::win32::volumeLetter(c.path);
