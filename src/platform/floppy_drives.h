@@ -38,8 +38,8 @@ std::vector<FloppyDrive> findFloppyDrives(const std::string& sysfs, const std::s
 // offers a diskette's media types (USB floppy drives among them), in letter order.
 std::vector<FloppyDrive> findFloppyDrives();
 
-// The drive letter that a name for drive A: gives on Windows ("B:" or "\\.\B:", either case;
-// 'B'), whose raw volume is then drive A:; none for an image file's path, and always none on
+// The drive letter that a name for drive A: gives on Windows ("B:", "B:\\" or "\\.\B:", either
+// case; 'B'), whose raw volume is then drive A:; none for an image file's path, and always none on
 // Linux, where "B:" is a file's name. A caller that makes names absolute leaves these alone.
 std::optional<char> driveLetterOf(const std::string& path);
 

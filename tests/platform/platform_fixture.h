@@ -3,9 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 #include <cstdint>
 #include <cstdlib>
@@ -28,23 +25,22 @@ class ScopedEnv {
   public:
     ScopedEnv(const char* name, const std::optional<std::string>& value) : m_name(name) {
         if (const char* old = std::getenv(name)) m_old = old;
-        set(name, value);
+        set(value);
     }
-    ~ScopedEnv() { set(m_name.c_str(), m_old); }
+    ~ScopedEnv() { set(m_old); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
   private:
-    static void set(const char* name, const std::optional<std::string>& value) {
+    void set(const std::optional<std::string>& value) {
 #ifdef _WIN32
-        // An empty value removes the variable; the C runtime tells the system's environment
-        // too, which child processes inherit.
-        ::_putenv_s(name, value ? value->c_str() : "");
+        // An empty value removes the variable.
+        ::_putenv_s(m_name.c_str(), value ? value->c_str() : "");
 #else
         if (value) {
-            ::setenv(name, value->c_str(), 1);
+            ::setenv(m_name.c_str(), value->c_str(), 1);
         } else {
-            ::unsetenv(name);
+            ::unsetenv(m_name.c_str());
         }
 #endif
     }
@@ -98,7 +94,7 @@ class PlatformTest : public ::testing::Test {
     void SetUp() override {
         m_scratch.emplace();
         ASSERT_FALSE(m_scratch->path().empty());
-        m_dir = fs::path(m_scratch->path()).make_preferred();
+        m_dir = m_scratch->path();
         m_oldCwd = fs::current_path();
         fs::current_path(m_dir);
         m_drive.emplace("QUENVOL_DRIVE_A", driveImage().string());
@@ -110,11 +106,6 @@ class PlatformTest : public ::testing::Test {
         fs::current_path(m_oldCwd);
         std::error_code ignored;
         fs::permissions(m_dir, fs::perms::owner_all, fs::perm_options::add, ignored);
-        // Windows removes no read-only file.
-        for (fs::recursive_directory_iterator it(m_dir, ignored), end; !ignored && it != end;
-             it.increment(ignored)) {
-            fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
-        }
         m_scratch.reset();
     }
 

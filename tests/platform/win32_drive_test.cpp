@@ -43,9 +43,9 @@ TEST(Win32DriveNames, DriveLettersAndImagePaths) {
         const char* path;
         char letter;  // 0: an image file's path
     } cases[] = {
-        {"A:", 'A'},      {"b:", 'B'}, {"\\\\.\\c:", 'C'}, {"//./D:", 'D'}, {"A:\\", 0},
-        {"C:\\a.img", 0}, {"AB:", 0},  {"1:", 0},          {"\\\\.\\A", 0}, {"\\\\?\\A:", 0},
-        {"", 0},
+        {"A:", 'A'},   {"b:", 'B'},     {"\\\\.\\c:", 'C'}, {"//./D:", 'D'},
+        {"A:\\", 'A'}, {"e:/", 'E'},    {"C:\\a.img", 0},   {"AB:", 0},
+        {"1:", 0},     {"\\\\.\\A", 0}, {"\\\\?\\A:", 0},   {"", 0},
     };
     for (const auto& c : cases) {
         const auto letter = platform::win32::volumeLetter(c.path);
@@ -97,6 +97,31 @@ TEST_F(Win32DriveTest, VersionIsTheSystemsUnlessATestChoosesOne) {
     const platform::SystemVersion chosen = platform::systemVersion();
     EXPECT_FALSE(chosen.fromSystem) << "the system's own service must not serve a test";
     EXPECT_EQ(chosen.platformId, platform::kPlatformWindows);
+}
+
+// What drive A:'s name can be on Windows, and what each gives.
+TEST_F(Win32DriveTest, NamesOfDriveAAreImagesOrDriveLetters) {
+    makeImage();
+    const struct {
+        std::string name;
+        std::optional<base::Failure> refused;  // none: opens
+    } cases[] = {
+        {"\\\\?\\" + driveImage().string(), std::nullopt},
+        {driveImage().string(), std::nullopt},
+        {"\\\\.\\COM1", base::Failure::NotDiskette},
+        {"\\\\.\\PhysicalDrive0", base::Failure::NotDiskette},
+        {m_dir.string(), base::Failure::NotDiskette},
+        {"Q:", base::Failure::NoMedium},  // no such drive
+        {(m_dir / "none.img").string(), base::Failure::NoMedium},
+    };
+    for (const auto& c : cases) {
+        pointDriveAt(c.name);
+        auto drive = DriveA::open();
+        EXPECT_EQ(drive.ok(), !c.refused) << c.name << ": " << drive.message();
+        if (!drive && c.refused) {
+            EXPECT_EQ(drive.kind(), *c.refused) << c.name << ": " << drive.message();
+        }
+    }
 }
 
 // The state of the hold `what` ("drive" or "folder:<path>") taken by another process running

@@ -29,6 +29,8 @@ std::optional<char> volumeLetter(const std::string& path) {
     if (name.size() == 6 && (name.starts_with("\\\\.\\") || name.starts_with("//./"))) {
         name = name.substr(4);
     }
+    // A drive's root folder ("A:\", as a name made absolute gives it) can be no image file.
+    if (name.size() == 3 && (name[2] == '\\' || name[2] == '/')) name.pop_back();
     if (name.size() != 2 || name[1] != ':') return std::nullopt;
     const char letter = name[0];
     if (letter >= 'a' && letter <= 'z') return static_cast<char>(letter - 'a' + 'A');

@@ -32,8 +32,8 @@ bool driveHeldHere(bool blockDevice, std::uint64_t device, std::uint64_t inode);
 
 namespace win32 {
 
-// The letter of a drive named as "B:" or "\\.\B:" (either case), in capitals; none for
-// anything else, which names an image file.
+// The letter of a drive named as "B:", "B:\\" (its root folder) or "\\.\B:" (either case),
+// in capitals; none for anything else, which names an image file.
 std::optional<char> volumeLetter(const std::string& path);
 // "\\.\B:", what CreateFileA opens the raw volume of drive B: by.
 std::string volumePath(char letter);
