@@ -37,3 +37,64 @@ target_link_libraries(quenvol-cli PRIVATE quenvol_cli)
 add_custom_command(TARGET quenvol-cli POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${QUENVOL_ROOT}/src/res/quenvol.HLP
           $<TARGET_FILE_DIR:quenvol-cli>/quenvol-cli.HLP)
+
+# The sample kit and project, gathered as the main build gathers them (the kit's boot sector
+# and MINIDOS.SYS assembled from our sources), for the suites and the whole builds under wine.
+find_program(QUENVOL_NASM nasm NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+set(sample_root ${QUENVOL_ROOT}/examples)
+set(QUENVOL_SAMPLE_KIT_DIR ${CMAKE_BINARY_DIR}/examples/kit)
+set(QUENVOL_SAMPLE_PROJECT_DIR ${CMAKE_BINARY_DIR}/examples/project)
+set(sample_outputs)
+foreach(program crisboot minidos)
+  set(output ${QUENVOL_SAMPLE_KIT_DIR}/${program}.bin)
+  if(program STREQUAL "minidos")
+    set(output ${QUENVOL_SAMPLE_KIT_DIR}/minidos.sys)
+  endif()
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${QUENVOL_SAMPLE_KIT_DIR}
+    COMMAND ${QUENVOL_NASM} -f bin -w+all -w+error -I${sample_root}/crisboot/ -o ${output}
+            ${sample_root}/crisboot/${program}.asm
+    DEPENDS ${sample_root}/crisboot/${program}.asm ${sample_root}/crisboot/sample_io.inc
+    VERBATIM)
+  list(APPEND sample_outputs ${output})
+endforeach()
+foreach(folder kit project)
+  file(GLOB names RELATIVE ${sample_root}/${folder} ${sample_root}/${folder}/*)
+  foreach(name ${names})
+    set(output ${CMAKE_BINARY_DIR}/examples/${folder}/${name})
+    add_custom_command(OUTPUT ${output}
+      COMMAND ${CMAKE_COMMAND} -E copy ${sample_root}/${folder}/${name} ${output}
+      DEPENDS ${sample_root}/${folder}/${name} VERBATIM)
+    list(APPEND sample_outputs ${output})
+  endforeach()
+endforeach()
+add_custom_target(quenvol_samples ALL DEPENDS ${sample_outputs})
+
+# The suites of the layers above platform/ that need nothing of Linux, with the test doubles.
+set(suite_sources
+  app/messages_test.cpp
+  fat/volume_test.cpp
+  framework/afxstr_test.cpp
+  framework/dialog_manager_test.cpp
+  framework/help_test.cpp
+  support/failing_device.cpp
+  support/fat_tools.cpp
+  support/memory_device.cpp
+  support/scripted_policy.cpp
+  support/test_files.cpp)
+list(TRANSFORM suite_sources PREPEND ${QUENVOL_ROOT}/tests/)
+add_executable(quenvol_tests ${suite_sources})
+target_include_directories(quenvol_tests PRIVATE ${QUENVOL_ROOT}/tests)
+target_compile_definitions(quenvol_tests PRIVATE QUENVOL_SOURCE_DIR="${QUENVOL_ROOT}"
+  QUENVOL_BINARY_DIR="${CMAKE_BINARY_DIR}" QUENVOL_SAMPLE_KIT_DIR="${QUENVOL_SAMPLE_KIT_DIR}"
+  QUENVOL_SAMPLE_PROJECT_DIR="${QUENVOL_SAMPLE_PROJECT_DIR}")
+add_dependencies(quenvol_tests quenvol_samples)
+target_link_libraries(quenvol_tests PRIVATE quenvol_cli GTest::gtest GTest::gmock
+                      GTest::gtest_main)
+# The checks by fsck.fat and mtools in these suites reach the Linux tools through wine
+# (tests/support/fat_tools.cpp).
+include(GoogleTest)
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  gtest_discover_tests(quenvol_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+    PROPERTIES TIMEOUT 300)
+endif()

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_files.h"
+
 namespace platformtest {
 
 namespace fs = std::filesystem;
@@ -22,19 +23,9 @@ class ScopedEnv {
   public:
     ScopedEnv(const char* name, const std::optional<std::string>& value) : m_name(name) {
         if (const char* old = std::getenv(name)) m_old = old;
-        if (value) {
-            ::setenv(name, value->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
+        fattools::setEnvironment(name, value);
     }
-    ~ScopedEnv() {
-        if (m_old) {
-            ::setenv(m_name.c_str(), m_old->c_str(), 1);
-        } else {
-            ::unsetenv(m_name.c_str());
-        }
-    }
+    ~ScopedEnv() { fattools::setEnvironment(m_name, m_old); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
@@ -67,9 +58,8 @@ inline std::vector<std::uint8_t> patternBytes(std::size_t size, unsigned seed) {
 class PlatformTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "quenvol-platform-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
+        m_dir = fattools::newFolder(fs::temp_directory_path().string(), "quenvol-platform-");
+        ASSERT_FALSE(m_dir.empty());
         m_oldCwd = fs::current_path();
         fs::current_path(m_dir);
         m_drive.emplace("QUENVOL_DRIVE_A", driveImage().string());
