@@ -38,10 +38,11 @@ test-asan: setup $(ASAN_BUILD)/build.ninja
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest -j $(JOBS) --timeout 900
 
-# The portable core (base/, fat/) and its tests for Windows, 64- and 32-bit, cross-built with
+# Every layer, quenvol-cli.exe and the tests for Windows, 64- and 32-bit, cross-built with
 # mingw-w64. Only the 64-bit tests run (under wine64): 32-bit programs cannot run here.
 $(WIN64_BUILD)/build.ninja:
 	cmake -S cmake/windows -B $(WIN64_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	      -DQUENVOL_LINUX_CLI=$(CURDIR)/$(BUILD)/src/quenvol-cli \
 	      --toolchain $(CURDIR)/cmake/mingw-w64-x86_64.cmake
 
 $(WIN32_BUILD)/build.ninja:
@@ -53,8 +54,9 @@ windows: setup $(WIN64_BUILD)/build.ninja $(WIN32_BUILD)/build.ninja
 	cmake --build $(WIN32_BUILD) -j $(JOBS)
 
 # A wine prefix of the build tree's own, with drive A: mapped to an image in it, its server
-# started before CTest lists the tests and stopped after them, whatever they gave.
-test-windows: windows
+# started before CTest lists the tests and stopped after them, whatever they gave. The
+# whole-build test compares quenvol-cli.exe with the Linux program of $(BUILD).
+test-windows: build windows
 	sh cmake/windows/wine-prefix.sh $(CURDIR)/$(WIN64_BUILD)/wine
 	cd $(WIN64_BUILD) && export WINEPREFIX=$(CURDIR)/$(WIN64_BUILD)/wine WINEDEBUG=-all \
 	    WINEDLLOVERRIDES=winemenubuilder.exe=d \

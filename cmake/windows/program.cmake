@@ -32,8 +32,95 @@ target_link_libraries(quenvol_cli PUBLIC quenvol_app quenvol_ui_console)
 
 # The console program. Static (the toolchain links -static): nothing to ship but the .exe and
 # its help file. Built on request only while platform/win32/ lacks parts it calls.
-add_executable(quenvol-cli EXCLUDE_FROM_ALL ${QUENVOL_ROOT}/src/cli/main.cpp)
+option(QUENVOL_WINDOWS_PROGRAM "build quenvol-cli.exe and its whole-build test" OFF)
+if(QUENVOL_WINDOWS_PROGRAM)
+  add_executable(quenvol-cli ${QUENVOL_ROOT}/src/cli/main.cpp)
+else()
+  add_executable(quenvol-cli EXCLUDE_FROM_ALL ${QUENVOL_ROOT}/src/cli/main.cpp)
+endif()
 target_link_libraries(quenvol-cli PRIVATE quenvol_cli)
 add_custom_command(TARGET quenvol-cli POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${QUENVOL_ROOT}/src/res/quenvol.HLP
           $<TARGET_FILE_DIR:quenvol-cli>/quenvol-cli.HLP)
+
+# The sample kit and project, gathered as the main build gathers them (the kit's boot sector
+# and MINIDOS.SYS assembled from our sources), for the suites and the whole builds under wine.
+find_program(QUENVOL_NASM nasm NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+set(sample_root ${QUENVOL_ROOT}/examples)
+set(QUENVOL_SAMPLE_KIT_DIR ${CMAKE_BINARY_DIR}/examples/kit)
+set(QUENVOL_SAMPLE_PROJECT_DIR ${CMAKE_BINARY_DIR}/examples/project)
+set(sample_outputs)
+foreach(program crisboot minidos)
+  set(output ${QUENVOL_SAMPLE_KIT_DIR}/${program}.bin)
+  if(program STREQUAL "minidos")
+    set(output ${QUENVOL_SAMPLE_KIT_DIR}/minidos.sys)
+  endif()
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${QUENVOL_SAMPLE_KIT_DIR}
+    COMMAND ${QUENVOL_NASM} -f bin -w+all -w+error -I${sample_root}/crisboot/ -o ${output}
+            ${sample_root}/crisboot/${program}.asm
+    DEPENDS ${sample_root}/crisboot/${program}.asm ${sample_root}/crisboot/sample_io.inc
+    VERBATIM)
+  list(APPEND sample_outputs ${output})
+endforeach()
+foreach(folder kit project)
+  file(GLOB names RELATIVE ${sample_root}/${folder} ${sample_root}/${folder}/*)
+  foreach(name ${names})
+    set(output ${CMAKE_BINARY_DIR}/examples/${folder}/${name})
+    add_custom_command(OUTPUT ${output}
+      COMMAND ${CMAKE_COMMAND} -E copy ${sample_root}/${folder}/${name} ${output}
+      DEPENDS ${sample_root}/${folder}/${name} VERBATIM)
+    list(APPEND sample_outputs ${output})
+  endforeach()
+endforeach()
+add_custom_target(quenvol_samples ALL DEPENDS ${sample_outputs})
+
+# The suites of the layers above platform/ that need nothing of Linux, with the test doubles.
+set(suite_sources
+  app/messages_test.cpp
+  fat/volume_test.cpp
+  framework/afxstr_test.cpp
+  framework/dialog_manager_test.cpp
+  framework/help_test.cpp
+  support/failing_device.cpp
+  support/fat_tools.cpp
+  support/memory_device.cpp
+  support/scripted_policy.cpp
+  support/test_files.cpp)
+# The 32-bit C runtime's time_t ends in 2038: the volume suite's dates past it do not compile
+# there (and the 32-bit build only compiles and links here).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  list(REMOVE_ITEM suite_sources fat/volume_test.cpp)
+endif()
+list(TRANSFORM suite_sources PREPEND ${QUENVOL_ROOT}/tests/)
+add_executable(quenvol_tests ${suite_sources})
+target_include_directories(quenvol_tests PRIVATE ${QUENVOL_ROOT}/tests)
+target_compile_definitions(quenvol_tests PRIVATE QUENVOL_SOURCE_DIR="${QUENVOL_ROOT}"
+  QUENVOL_BINARY_DIR="${CMAKE_BINARY_DIR}" QUENVOL_SAMPLE_KIT_DIR="${QUENVOL_SAMPLE_KIT_DIR}"
+  QUENVOL_SAMPLE_PROJECT_DIR="${QUENVOL_SAMPLE_PROJECT_DIR}")
+add_dependencies(quenvol_tests quenvol_samples)
+target_link_libraries(quenvol_tests PRIVATE quenvol_cli GTest::gtest GTest::gmock
+                      GTest::gtest_main)
+# The checks by fsck.fat and mtools in these suites reach the Linux tools through wine
+# (tests/support/fat_tools.cpp).
+include(GoogleTest)
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  gtest_discover_tests(quenvol_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+    PROPERTIES TIMEOUT 300)
+endif()
+
+# Whole builds of the sample by quenvol-cli.exe under wine64, each beside the same run of the
+# Linux program (QUENVOL_LINUX_CLI, from the main build), and the Windows program's diskettes
+# checked on the Linux side by fsck.fat and mtools.
+set(QUENVOL_LINUX_CLI "" CACHE FILEPATH "the Linux quenvol-cli the Windows program is compared with")
+if(QUENVOL_WINDOWS_PROGRAM AND CMAKE_CROSSCOMPILING_EMULATOR)
+  if(NOT QUENVOL_LINUX_CLI)
+    message(FATAL_ERROR "QUENVOL_LINUX_CLI must name the Linux quenvol-cli (make test-windows does)")
+  endif()
+  find_program(QUENVOL_PYTHON3 python3 NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+  add_test(NAME cli.windows_whole_build
+    COMMAND ${QUENVOL_PYTHON3} ${QUENVOL_ROOT}/tests/cli/windows_whole_build.py
+      $<TARGET_FILE:quenvol-cli> ${QUENVOL_LINUX_CLI} ${QUENVOL_SAMPLE_KIT_DIR}
+      ${QUENVOL_SAMPLE_PROJECT_DIR})
+  set_tests_properties(cli.windows_whole_build PROPERTIES TIMEOUT 600)
+endif()

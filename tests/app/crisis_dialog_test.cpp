@@ -191,11 +191,13 @@ TEST_F(CrisisDialog, NoHelpFileEndsTheProgram) {
         ASSERT_FALSE(backend().help().empty());
         EXPECT_EQ(backend().help().back().topic, c.shown);
     }
+#ifndef _WIN32
     // A pipe under the help file's name is no help file, and nobody writes to it.
     fs::remove(help);
     ASSERT_EQ(::mkfifo(help.c_str(), 0600), 0);
     afx::userHelpClick(control(IDC_START));
     EXPECT_NE(backend().help().back().topic.find("Cannot open the help file"), std::string::npos);
+#endif
     EXPECT_FALSE(dlg.HasEnded());
 }
 
@@ -232,7 +234,9 @@ TEST_F(CrisisDialog, StartDirectoryTooLongForItsFieldIsRefused) {
     fs::path deep = root();
     while (deep.string().size() <= 130) deep /= "a-rather-long-folder-name";
     fs::create_directories(deep);
-    ASSERT_EQ(chdir(deep.c_str()), 0);
+    std::error_code changed;
+    fs::current_path(deep, changed);
+    ASSERT_FALSE(changed);
     CCrisisDlg& dlg = createDialog();
     EXPECT_TRUE(dialogEnded());
     ASSERT_EQ(backend().messages().size(), 1u);

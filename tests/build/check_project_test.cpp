@@ -200,7 +200,11 @@ TEST_P(KitFit, OnlyNonEmptyFilesOfTheKitsListAreChosen) {
         if (bytes == "<dir>") {
             fs::create_directories(projectDir() / name);
         } else if (bytes == "<fifo>") {
+#ifdef _WIN32
+            GTEST_SKIP() << "Windows has no named pipe in a folder";
+#else
             ASSERT_EQ(::mkfifo((projectDir() / name).c_str(), 0600), 0);
+#endif
         } else {
             project(name, bytes);
         }

@@ -16,41 +16,40 @@
 
 namespace {
 
-// A FILE* writing into memory; text() gives what was written so far.
+// A FILE* writing into a scratch file; text() gives what was written so far.
 class MemoryOut {
   public:
-    MemoryOut() : m_file(open_memstream(&m_buffer, &m_size)) {}
-    ~MemoryOut() {
-        std::fclose(m_file);
-        std::free(m_buffer);
-    }
+    MemoryOut() : m_file(std::fopen(m_dir.file("out").c_str(), "wb")) {}
+    ~MemoryOut() { std::fclose(m_file); }
     MemoryOut(const MemoryOut&) = delete;
     MemoryOut& operator=(const MemoryOut&) = delete;
     std::FILE* file() { return m_file; }
     std::string text() {
         std::fflush(m_file);
-        return std::string(m_buffer, m_size);
+        const auto bytes = fattools::readBytes(m_dir.file("out"));
+        return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
     }
 
   private:
-    char* m_buffer = nullptr;
-    std::size_t m_size = 0;
+    fattools::TempDir m_dir;
     std::FILE* m_file;
 };
 
 // A FILE* reading the given text.
 class MemoryIn {
   public:
-    explicit MemoryIn(std::string text)
-        : m_text(std::move(text)), m_file(fmemopen(m_text.data(), m_text.size(), "r")) {}
+    explicit MemoryIn(const std::string& text) {
+        fattools::writeBytes(m_dir.file("in"), {text.begin(), text.end()});
+        m_file = std::fopen(m_dir.file("in").c_str(), "rb");
+    }
     ~MemoryIn() { std::fclose(m_file); }
     MemoryIn(const MemoryIn&) = delete;
     MemoryIn& operator=(const MemoryIn&) = delete;
     std::FILE* file() { return m_file; }
 
   private:
-    std::string m_text;
-    std::FILE* m_file;
+    fattools::TempDir m_dir;
+    std::FILE* m_file = nullptr;
 };
 
 const std::string kConfirm =

@@ -1,31 +1,22 @@
 #include "support/dialog_harness.h"
 
-#include <stdlib.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
 #include "app/CrisisApp.h"
+#include "support/test_files.h"
 
 namespace dialogtest {
 
 ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
     : m_name(std::move(name)) {
     if (const char* old = std::getenv(m_name.c_str())) m_old = old;
-    if (value) {
-        ::setenv(m_name.c_str(), value->c_str(), 1);
-    } else {
-        ::unsetenv(m_name.c_str());
-    }
+    fattools::setEnvironment(m_name, value);
 }
 
 ScopedEnv::~ScopedEnv() {
-    if (m_old) {
-        ::setenv(m_name.c_str(), m_old->c_str(), 1);
-    } else {
-        ::unsetenv(m_name.c_str());
-    }
+    fattools::setEnvironment(m_name, m_old);
 }
 
 std::optional<std::string> readFile(const fs::path& path) {
@@ -43,9 +34,13 @@ void writeFile(const fs::path& path, std::string_view bytes) {
 
 void DialogHarness::SetUp() {
     // Under /tmp rather than $TMPDIR: the start directory must stay within 127 characters.
-    std::string pattern = "/tmp/quenvol-dlg-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_root = pattern;
+#ifdef _WIN32
+    const std::string base = fs::temp_directory_path().string();
+#else
+    const std::string base = "/tmp";
+#endif
+    m_root = fattools::newFolder(base, "quenvol-dlg-");
+    ASSERT_FALSE(m_root.empty());
     fs::create_directories(startDir());
     fs::create_directories(projectDir());
     fs::create_directories(settingsDir());

@@ -1,20 +1,111 @@
 #include "support/fat_tools.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "support/memory_device.h"
 
 namespace fattools {
 
+#ifdef _WIN32
+namespace {
+
+// The tools are Linux programs: a Windows test reaches them only under wine, whose start
+// program runs a Linux program, and whose kernel32 gives a Windows path's Linux name.
+using UnixNameOf = char*(__cdecl*)(const wchar_t*);
+
+UnixNameOf unixNameFunction() {
+    if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) return nullptr;
+    return reinterpret_cast<UnixNameOf>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+}
+
+// A Windows path ("C:\\...", "Z:/...") as the Linux side names it; other words as they are.
+std::string unixWord(UnixNameOf unixName, const std::string& word) {
+    const bool path = word.size() > 2 && std::isalpha(static_cast<unsigned char>(word[0])) &&
+                      word[1] == ':' && (word[2] == '\\' || word[2] == '/');
+    if (!path) return word;
+    const std::wstring wide = std::filesystem::path(word).wstring();
+    char* name = unixName(wide.c_str());
+    if (!name) return word;
+    std::string out = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return out;
+}
+
+std::string shellQuoted(const std::string& word) {
+    std::string out = "'";
+    for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+}  // namespace
+
+ToolRun runTool(const std::vector<std::string>& argv, int seconds) {
+    ToolRun run;
+    const UnixNameOf unixName = unixNameFunction();
+    if (argv.empty() || !unixName) {
+        run.output = "the Linux tools are reachable from a Windows program under wine only";
+        return run;
+    }
+    const TempDir dir;
+    if (dir.path().empty()) return run;
+    // The tool, its time limit and its exit status in a script; its output in a file.
+    std::string command = "MTOOLS_SKIP_CHECK=1 MTOOLS_NO_VFAT=1 LC_ALL=C exec timeout -s KILL " +
+                          std::to_string(seconds);
+    for (const std::string& word : argv) command += " " + shellQuoted(unixWord(unixName, word));
+    const std::string output = unixWord(unixName, dir.file("output.txt"));
+    const std::string status = unixWord(unixName, dir.file("status.txt"));
+    // The status is renamed into place once whole: its arrival says the tool has ended.
+    const std::string script = "(" + command + ") </dev/null >" + shellQuoted(output) +
+                               " 2>&1\necho $? >" + shellQuoted(status + ".new") + "\nmv " +
+                               shellQuoted(status + ".new") + " " + shellQuoted(status) + "\n";
+    if (!writeBytes(dir.file("run.sh"), {script.begin(), script.end()})) return run;
+    // The script's Linux path holds no quote: the scratch folder's name is ours.
+    std::string line = "start.exe /unix /bin/sh \"" + unixWord(unixName, dir.file("run.sh")) + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &info))
+        return run;
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    // The start program does not wait for a Linux program; the Linux side ends the tool at
+    // the limit.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds + 30);
+    while (!std::filesystem::exists(dir.file("status.txt")) &&
+           std::chrono::steady_clock::now() < deadline)
+        Sleep(10);
+    const auto said = readBytes(dir.file("output.txt"));
+    if (said) run.output.assign(said->begin(), said->end());
+    const auto code = readBytes(dir.file("status.txt"));
+    if (!code) return run;
+    const int exitCode = std::atoi(std::string(code->begin(), code->end()).c_str());
+    // timeout's status for a tool it had to kill.
+    if (exitCode == 137) {
+        run.timedOut = true;
+    } else {
+        run.exitCode = exitCode;
+    }
+    return run;
+}
+#else
 ToolRun runTool(const std::vector<std::string>& argv, int seconds) {
     ToolRun run;
     int pipeFds[2];
@@ -63,6 +154,8 @@ ToolRun runTool(const std::vector<std::string>& argv, int seconds) {
     if (!run.timedOut && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
     return run;
 }
+
+#endif
 
 LoopDevice::LoopDevice(const std::string& file) {
     const ToolRun attach = runTool({"losetup", "-f", "--show", file});

@@ -1,5 +1,7 @@
 #include "support/test_files.h"
 
+#include <stdlib.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,20 +12,33 @@ namespace fattools {
 
 // create_directory makes the name only where it was free, so a name another test (or another
 // process) took is drawn again; nothing of the system's own is needed for it.
-TempDir::TempDir() {
+std::string newFolder(const std::string& base, const std::string& prefix) {
     std::random_device seed;
     std::mt19937_64 draw(seed());
-    const auto base = std::filesystem::temp_directory_path();
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const auto candidate = base / ("quenvol-fat-" + std::to_string(draw()));
+        const auto candidate = std::filesystem::path(base) / (prefix + std::to_string(draw()));
         std::error_code error;
-        if (std::filesystem::create_directory(candidate, error)) {
-            m_path = candidate.string();
-            return;
-        }
-        if (error) return;
+        if (std::filesystem::create_directory(candidate, error)) return candidate.string();
+        if (error) return {};
     }
+    return {};
 }
+
+void setEnvironment(const std::string& name, const std::optional<std::string>& value) {
+#ifdef _WIN32
+    // An empty value removes the variable from the C runtime's copy and from the system's.
+    _putenv_s(name.c_str(), value ? value->c_str() : "");
+#else
+    if (value) {
+        ::setenv(name.c_str(), value->c_str(), 1);
+    } else {
+        ::unsetenv(name.c_str());
+    }
+#endif
+}
+
+TempDir::TempDir()
+    : m_path(newFolder(std::filesystem::temp_directory_path().string(), "quenvol-fat-")) {}
 
 TempDir::~TempDir() {
     if (m_path.empty()) return;

@@ -23,6 +23,13 @@ class TempDir {
     std::string m_path;
 };
 
+// A fresh folder "<base>/<prefix><random>", or an empty text where none could be made; the
+// caller removes it.
+std::string newFolder(const std::string& base, const std::string& prefix);
+
+// Sets, or with nullopt removes, an environment variable of this process.
+void setEnvironment(const std::string& name, const std::optional<std::string>& value);
+
 bool writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 std::optional<std::vector<std::uint8_t>> readBytes(const std::string& path);
 

@@ -1,0 +1,183 @@
+#!/usr/bin/env python3
+"""Whole builds of the sample by quenvol-cli.exe under wine64, each beside the same run of the
+Linux quenvol-cli: the exit status, the JSON report (without its paths and times), what is said
+on standard error and the build log's line must be the same; every diskette the Windows
+program built is checked here on the Linux side by fsck.fat, and by mtools read back byte for
+byte against the sample's files.
+
+  windows_whole_build.py WIN_CLI LINUX_CLI KIT_DIR PROJECT_DIR
+
+WINEPREFIX names a prefix whose server already runs (wine-prefix.sh)."""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
+FSCK = shutil.which("fsck.fat") or "/sbin/fsck.fat"
+TOOLS_ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1", MTOOLS_NO_VFAT="1", LC_ALL="C")
+DISKETTE = 1474560
+
+# name, arguments (IMG: drive A:'s image, PROJECT: the project folder), the image before the
+# run (none, or a size in bytes of zeros), the exit status both programs must give.
+CASES = [
+    ("minidos", ["--create", "--yes", "--json", "--drive", "IMG", "PROJECT"], None, 0),
+    ("fulldos", ["--create", "--yes", "--json", "--kind", "fulldos", "--drive", "IMG",
+                 "PROJECT"], None, 0),
+    ("format", ["--create", "--yes", "--json", "--kind", "format", "--label", "SAMPLE",
+                "--drive", "IMG"], None, 0),
+    ("verify-full", ["--yes", "--json", "--full", "--verify", "--drive", "IMG", "PROJECT"],
+     DISKETTE, 0),
+    ("no-diskette", ["--yes", "--json", "--drive", "IMG", "PROJECT"], None, 3),
+    ("declined", ["--create", "--json", "--drive", "IMG", "PROJECT"], None, 6),
+    ("not-a-diskette", ["--yes", "--json", "--drive", "IMG", "PROJECT"], 1000, 2),
+    ("bad-usage", ["--kind", "bogus", "--drive", "IMG", "PROJECT"], None, 2),
+]
+
+# Fields that differ by where and when a run happened, not by what it did; the volume's
+# serial number (in the boot sector, so in the image's digests) is drawn from the clock.
+VOLATILE = {"path", "resolved", "source", "started", "ended", "sector0_sha256", "disk_sha256"}
+
+failures = []
+
+
+def fail(case, what):
+    failures.append(f"{case}: {what}")
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def said(text, root, windows):
+    """A text with the scratch folder's path, in the system's spelling, as <root>."""
+    if windows:
+        text = text.replace(windows_path(root), "<root>").replace("\\", "/")
+    return text.replace(root, "<root>").replace("\r\n", "\n")
+
+
+def stable(value, run):
+    if isinstance(value, dict):
+        return {k: stable(v, run) for k, v in value.items() if k not in VOLATILE}
+    if isinstance(value, list):
+        return [stable(v, run) for v in value]
+    if isinstance(value, str):
+        return said(value, run["root"], run["windows"])
+    return value
+
+
+def tool(*argv):
+    return subprocess.run(argv, capture_output=True, env=TOOLS_ENV, timeout=60)
+
+
+def names_on(image):
+    run = tool("mdir", "-b", "-i", image, "::")
+    return sorted(line.decode().rsplit("/", 1)[-1] for line in run.stdout.splitlines()
+                  if line.strip()) if run.returncode == 0 else None
+
+
+def last_log_line(path):
+    if not os.path.isfile(path):
+        return None
+    with open(path, encoding="utf-8") as log:
+        lines = [line for line in log.read().splitlines() if line]
+    return json.loads(lines[-1]) if lines else None
+
+
+def run_case(program, windows, case, args, before, scratch):
+    root = os.path.join(scratch, ("windows-" if windows else "linux-") + case)
+    kit = os.path.join(root, "kit")
+    shutil.copytree(KIT, kit)
+    shutil.copytree(PROJECT, os.path.join(root, "project"))
+    for folder in ("config", "state"):
+        os.makedirs(os.path.join(root, folder))
+    image = os.path.join(root, "a.img")
+    if before is not None:
+        with open(image, "wb") as out:
+            out.truncate(before)
+    spell = windows_path if windows else (lambda p: p)
+    words = [spell(image) if a == "IMG" else spell(os.path.join(root, "project"))
+             if a == "PROJECT" else a for a in args]
+    env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(root, "config"),
+               XDG_STATE_HOME=os.path.join(root, "state"))
+    env.pop("QUENVOL_DRIVE_A", None)
+    argv = ([WINE, program] if windows else [program]) + words
+    run = subprocess.run(argv, cwd=kit, env=env, stdin=subprocess.DEVNULL, capture_output=True,
+                         timeout=300)
+    report = None
+    if "--json" in args:
+        try:
+            report = json.loads(run.stdout.decode())
+        except ValueError:
+            fail(case, f"{'Windows' if windows else 'Linux'}: no JSON report: {run.stdout!r}")
+    log = last_log_line(os.path.join(root, "state", "quenvol", "builds.jsonl"))
+    return {"root": root, "windows": windows, "image": image, "status": run.returncode, "report": report,
+            "said": said(run.stderr.decode(errors="replace"), root, windows), "log": log}
+
+
+def check_image(case, win, lin):
+    """The Windows program's diskette, read by tools we did not write."""
+    image = win["image"]
+    fsck = tool(FSCK, "-n", image)
+    if fsck.returncode != 0:
+        fail(case, f"fsck.fat -n finds errors: {fsck.stdout.decode()}")
+    names = names_on(image)
+    if names is None or names != names_on(lin["image"]) or (
+            names == [] and (lin["report"] or {}).get("files")):
+        fail(case, f"the diskette holds {names}, the Linux build's {names_on(lin['image'])}")
+    for entry in (lin["report"] or {}).get("files", []):
+        copied = tool("mtype", "-i", image, "::" + entry["name"].upper())
+        with open(entry["source"], "rb") as source:
+            expected = source.read()
+        if copied.returncode != 0 or copied.stdout != expected:
+            fail(case, f"{entry['name']} on the diskette is not {entry['source']} byte for byte")
+    # The boot sector as the Linux build writes it, but for the volume's serial number.
+    with open(image, "rb") as w, open(lin["image"], "rb") as li:
+        a, b = bytearray(w.read(512)), bytearray(li.read(512))
+    a[0x27:0x2B] = b[0x27:0x2B] = b"\0\0\0\0"
+    if a != b:
+        fail(case, "the boot sector differs from the Linux build's beyond the serial number")
+    if os.path.getsize(image) != DISKETTE:
+        fail(case, f"the image is {os.path.getsize(image)} bytes")
+
+
+def main():
+    global KIT, PROJECT
+    if len(sys.argv) != 5:
+        print(__doc__, file=sys.stderr)
+        return 2
+    win_cli, linux_cli, KIT, PROJECT = sys.argv[1:]
+    with tempfile.TemporaryDirectory(prefix="quenvol-win-build.") as scratch:
+        for case, args, before, status in CASES:
+            lin = run_case(linux_cli, False, case, args, before, scratch)
+            win = run_case(win_cli, True, case, args, before, scratch)
+            if lin["status"] != status:
+                fail(case, f"the Linux program gave {lin['status']}, not {status}: {lin['said']}")
+            if win["status"] != lin["status"]:
+                fail(case, f"exit status {win['status']} on Windows, {lin['status']} on Linux: "
+                           f"{win['said']}")
+            if stable(win["report"], win) != stable(lin["report"], lin):
+                fail(case, f"the reports differ:\n  Windows {stable(win['report'], win)}\n"
+                           f"  Linux   {stable(lin['report'], lin)}")
+            if win["said"] != lin["said"]:
+                fail(case, f"standard error differs:\n--- Windows\n{win['said']}\n--- Linux\n"
+                           f"{lin['said']}")
+            # Every build is logged (a format-only run and a refusal are not).
+            if status == 0 and case != "format" and (lin["log"] is None or win["log"] is None):
+                fail(case, f"no build log line: Windows {win['log']}, Linux {lin['log']}")
+            if stable(win["log"], win) != stable(lin["log"], lin):
+                fail(case, f"the build logs' lines differ:\n  Windows {win['log']}\n"
+                           f"  Linux   {lin['log']}")
+            if status == 0:
+                check_image(case, win, lin)
+            print(f"{case}: exit status {win['status']}")
+    for line in failures:
+        print("FAILED " + line, file=sys.stderr)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
