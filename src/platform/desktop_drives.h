@@ -28,11 +28,11 @@ std::vector<Mount> mountsOfDevice(const std::string& report, unsigned major, uns
 
 // Drive A: as a block device with the file systems mounted from it. None when drive A: is an
 // image file, no block device or mounted nowhere.
-struct MountedDriveA {
+struct DriveAMounts {
     std::string device;  // drive A:'s path
     std::vector<Mount> mounts;
 };
-std::optional<MountedDriveA> mountedDriveA();
+std::optional<DriveAMounts> mountedDriveA();
 
 // "ext2 at /media/ann/DISK, ext2 at /mnt": the mounts as a person reads them.
 std::string describeMounts(const std::vector<Mount>& mounts);
@@ -41,7 +41,7 @@ std::string describeMounts(const std::vector<Mount>& mounts);
 // when it runs and through the system otherwise. Busy, with the reason, while a program uses a
 // file there; permission denied when this user may not. Drive A:'s device is checked again
 // right before, so that what is unmounted is what the user agreed to.
-base::Status unmountDriveA(const MountedDriveA& agreed);
+base::Status unmountDriveA(const DriveAMounts& agreed);
 
 // What the desktop's disk service can do with drive A:'s drive at the end of a build.
 enum class Removal {

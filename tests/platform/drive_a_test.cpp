@@ -428,7 +428,7 @@ TEST_F(DriveATest, ImageFileHasNoMountsAndNothingToEject) {
     EXPECT_FALSE(platform::mountedDriveA());
     EXPECT_EQ(platform::driveARemoval(), platform::Removal::None);
     EXPECT_FALSE(platform::desktopDiskServiceRuns());
-    const platform::MountedDriveA madeUp{driveImage().string(), {{"ext2", "/mnt"}}};
+    const platform::DriveAMounts madeUp{driveImage().string(), {{"ext2", "/mnt"}}};
     const base::Status unmounted = platform::unmountDriveA(madeUp);
     ASSERT_FALSE(unmounted);
     EXPECT_NE(unmounted.message().find("changed since the question"), std::string::npos)

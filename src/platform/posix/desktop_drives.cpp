@@ -120,17 +120,17 @@ Status unmountBySystem(const std::vector<Mount>& mounts) {
 
 }  // namespace
 
-std::optional<MountedDriveA> mountedDriveA() {
+std::optional<DriveAMounts> mountedDriveA() {
     const auto device = driveADevice();
     if (!device) return std::nullopt;
-    MountedDriveA mounted{device->path,
-                          mountsOfDevice(readWhole("/proc/self/mountinfo"), major(device->number),
-                                         minor(device->number))};
+    DriveAMounts mounted{device->path,
+                         mountsOfDevice(readWhole("/proc/self/mountinfo"), major(device->number),
+                                        minor(device->number))};
     if (mounted.mounts.empty()) return std::nullopt;
     return mounted;
 }
 
-Status unmountDriveA(const MountedDriveA& agreed) {
+Status unmountDriveA(const DriveAMounts& agreed) {
     // What is unmounted is what the user was asked about, and nothing else.
     const auto device = driveADevice();
     const auto now = mountedDriveA();

@@ -6,11 +6,11 @@
 
 namespace platform {
 
-std::optional<MountedDriveA> mountedDriveA() {
+std::optional<DriveAMounts> mountedDriveA() {
     return std::nullopt;
 }
 
-base::Status unmountDriveA(const MountedDriveA& agreed) {
+base::Status unmountDriveA(const DriveAMounts& agreed) {
     return base::Status::failure("nothing is unmounted on this system: " + agreed.device +
                                  " is a volume, not a mounted file system of a disk service");
 }
