@@ -17,6 +17,7 @@
 #include "platform/posix/file_io.h"
 #include "platform/posix/folder_entries.h"
 #include "platform/posix/system_error.h"
+#include "platform/staging_journal.h"
 #include "platform/text_case.h"
 
 namespace platform {
@@ -25,37 +26,13 @@ namespace {
 using base::Result;
 using base::Status;
 
-constexpr char kJournalHeader[] = "quenvol-staging 2";
-constexpr char kJournalNext[] = ".quenvol-staging.new";
-
-std::string temporaryFor(const std::string& name) {
-    return std::string(kStagingJournal) + "." + lowerAscii(name) + ".part";
-}
-
-std::string asideFor(const std::string& name) {
-    return std::string(kStagingJournal) + "." + lowerAscii(name) + ".user";
-}
-
-// Where a user's file goes that cannot go back under its name: a name the user sees.
-std::string keptFor(const std::string& name) {
-    return name + ".yours";
-}
-
-constexpr std::size_t kChunk = 64 * 1024;
-
-// FNV-1a over the bytes: enough to tell a copy of the build's from any other file of that
-// size, which is all the journal asks of it.
-struct Digest {
-    std::uint64_t value = 14695981039346656037ull;
-    std::uint64_t size = 0;
-    void add(const char* data, std::size_t bytes) {
-        for (std::size_t i = 0; i < bytes; ++i) {
-            value ^= static_cast<unsigned char>(data[i]);
-            value *= 1099511628211ull;
-        }
-        size += bytes;
-    }
-};
+using staging::asideFor;
+using staging::Digest;
+using staging::kChunk;
+using staging::keptFor;
+using staging::kJournalHeader;
+using staging::kJournalNext;
+using staging::temporaryFor;
 
 // The digest of what `fd` holds from its start; nullopt when it cannot be read.
 std::optional<Digest> digestOf(int fd) {
