@@ -11,12 +11,16 @@ WINEPREFIX names a prefix whose server already runs (wine-prefix.sh)."""
 
 import json
 import os
+import pwd
 import shutil
 import subprocess
 import sys
 import tempfile
 
 WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
+# The prefix user's local application data, where the Windows program keeps its build log.
+WINE_LOCAL = os.path.join(os.environ.get("WINEPREFIX", ""), "drive_c", "users",
+                          pwd.getpwuid(os.getuid()).pw_name, "AppData", "Local")
 FSCK = shutil.which("fsck.fat") or "/sbin/fsck.fat"
 TOOLS_ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1", MTOOLS_NO_VFAT="1", LC_ALL="C")
 DISKETTE = 1474560
@@ -104,6 +108,15 @@ def run_case(program, windows, case, args, before, scratch):
     env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(root, "config"),
                XDG_STATE_HOME=os.path.join(root, "state"))
     env.pop("QUENVOL_DRIVE_A", None)
+    # wine sets the Windows directory and the user's folders from its prefix, whatever the
+    # environment says: the Windows run's settings file and log are the prefix's, cleared first.
+    log = os.path.join(root, "state", "quenvol", "builds.jsonl")
+    if windows:
+        log = os.path.join(WINE_LOCAL, "quenvol", "builds.jsonl")
+        for stale in (log, os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows",
+                                        "quenvol.ini")):
+            if os.path.exists(stale):
+                os.remove(stale)
     argv = ([WINE, program] if windows else [program]) + words
     run = subprocess.run(argv, cwd=kit, env=env, stdin=subprocess.DEVNULL, capture_output=True,
                          timeout=300)
@@ -113,7 +126,7 @@ def run_case(program, windows, case, args, before, scratch):
             report = json.loads(run.stdout.decode())
         except ValueError:
             fail(case, f"{'Windows' if windows else 'Linux'}: no JSON report: {run.stdout!r}")
-    log = last_log_line(os.path.join(root, "state", "quenvol", "builds.jsonl"))
+    log = last_log_line(log)
     return {"root": root, "windows": windows, "image": image, "status": run.returncode, "report": report,
             "said": said(run.stderr.decode(errors="replace"), root, windows), "log": log}
 
