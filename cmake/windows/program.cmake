@@ -31,13 +31,8 @@ target_sources(quenvol_cli PRIVATE ${cli_system})
 target_link_libraries(quenvol_cli PUBLIC quenvol_app quenvol_ui_console)
 
 # The console program. Static (the toolchain links -static): nothing to ship but the .exe and
-# its help file. Built on request (-DQUENVOL_WINDOWS_PROGRAM=ON): it links, but its whole-build test has not yet run green here.
-option(QUENVOL_WINDOWS_PROGRAM "build quenvol-cli.exe and its whole-build test" OFF)
-if(QUENVOL_WINDOWS_PROGRAM)
-  add_executable(quenvol-cli ${QUENVOL_ROOT}/src/cli/main.cpp)
-else()
-  add_executable(quenvol-cli EXCLUDE_FROM_ALL ${QUENVOL_ROOT}/src/cli/main.cpp)
-endif()
+# its help file.
+add_executable(quenvol-cli ${QUENVOL_ROOT}/src/cli/main.cpp)
 target_link_libraries(quenvol-cli PRIVATE quenvol_cli)
 add_custom_command(TARGET quenvol-cli POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${QUENVOL_ROOT}/src/res/quenvol.HLP
@@ -113,7 +108,7 @@ endif()
 # Linux program (QUENVOL_LINUX_CLI, from the main build), and the Windows program's diskettes
 # checked on the Linux side by fsck.fat and mtools.
 set(QUENVOL_LINUX_CLI "" CACHE FILEPATH "the Linux quenvol-cli the Windows program is compared with")
-if(QUENVOL_WINDOWS_PROGRAM AND CMAKE_CROSSCOMPILING_EMULATOR AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+if(CMAKE_CROSSCOMPILING_EMULATOR AND CMAKE_SIZEOF_VOID_P EQUAL 8)
   if(NOT QUENVOL_LINUX_CLI)
     message(FATAL_ERROR "QUENVOL_LINUX_CLI must name the Linux quenvol-cli (make test-windows does)")
   endif()
