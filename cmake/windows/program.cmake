@@ -117,5 +117,5 @@ if(CMAKE_CROSSCOMPILING_EMULATOR AND CMAKE_SIZEOF_VOID_P EQUAL 8)
     COMMAND ${QUENVOL_PYTHON3} ${QUENVOL_ROOT}/tests/cli/windows_whole_build.py
       $<TARGET_FILE:quenvol-cli> ${QUENVOL_LINUX_CLI} ${QUENVOL_SAMPLE_KIT_DIR}
       ${QUENVOL_SAMPLE_PROJECT_DIR})
-  set_tests_properties(cli.windows_whole_build PROPERTIES TIMEOUT 600)
+  set_tests_properties(cli.windows_whole_build PROPERTIES TIMEOUT 600 RESOURCE_LOCK wine_drive_a)
 endif()
