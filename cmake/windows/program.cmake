@@ -72,7 +72,16 @@ add_custom_target(quenvol_samples ALL DEPENDS ${sample_outputs})
 
 # The suites of the layers above platform/ that need nothing of Linux, with the test doubles.
 set(suite_sources
+  app/crisis_dialog_test.cpp
   app/messages_test.cpp
+  build/build_fixture.cpp
+  build/build_sequence_test.cpp
+  build/check_project_test.cpp
+  cli/cli_options_test.cpp
+  cli/cli_policy_test.cpp
+  disk/disk_prep_test.cpp
+  history/browse_test.cpp
+  support/dialog_harness.cpp
   fat/volume_test.cpp
   framework/afxstr_test.cpp
   framework/dialog_manager_test.cpp
