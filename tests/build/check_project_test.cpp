@@ -431,7 +431,8 @@ TEST_F(ProjectCheck, PartNumberIsTextNotAPattern) {
         EXPECT_EQ(dialog().CheckProject(), 0);
         EXPECT_EQ(messageTexts(), Strings{texts::kProjectRefused});
     }
-#ifndef _WIN32  // a name cannot hold '?' on Windows
+    // A name cannot hold '?' on Windows.
+#ifndef _WIN32
     project("xyq?a000.rom", "");  // empty files never count
     project("zzq?a000.rom", "the image");
     EXPECT_EQ(build::FirstImageCandidate(projectDir().string(), "Q?A"),
