@@ -86,6 +86,7 @@ set(suite_sources
   framework/afxstr_test.cpp
   framework/dialog_manager_test.cpp
   framework/help_test.cpp
+  framework/startup_test.cpp
   support/failing_device.cpp
   support/fat_tools.cpp
   support/memory_device.cpp

@@ -67,6 +67,9 @@ TEST(HelpPath, ExtensionIsReplacedOrAdded) {
     EXPECT_EQ(AfxHelpPathFor("/opt/q/quenvol.exe"), "/opt/q/quenvol.HLP");
     EXPECT_EQ(AfxHelpPathFor("/opt/q.d/quenvol"), "/opt/q.d/quenvol.HLP");
     EXPECT_EQ(AfxHelpPathFor("/opt/q/.hidden"), "/opt/q/.hidden.HLP");
+#ifdef _WIN32
+    EXPECT_EQ(AfxHelpPathFor("C:\\q.d\\quenvol"), "C:\\q.d\\quenvol.HLP");
+#endif
 }
 
 TEST(HelpPath, BesideTheProgramFirstThenTheDataFolder) {
