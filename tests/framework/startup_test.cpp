@@ -41,7 +41,8 @@ TEST(CommandLine, StartUpHandsOverExactlyWhatFollowsTheProgramName) {
         char* argv[] = {name.data(), arg1, arg2, nullptr};
         EXPECT_EQ(AfxWinMain(3, argv), 0);
         EXPECT_EQ(recorder.cmdLine, "/proj/bios two");
-        EXPECT_TRUE(std::string(recorder.m_pszHelpFilePath).ends_with("/quenvol_tests.HLP"));
+        EXPECT_EQ(std::filesystem::path(recorder.m_pszHelpFilePath).filename(),
+                  "quenvol_tests.HLP");
         EXPECT_STREQ(recorder.m_pszAppName, "quenvol_tests");
         EXPECT_EQ(AfxGetApp(), &recorder);
     }
