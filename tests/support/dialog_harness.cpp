@@ -48,8 +48,10 @@ void DialogHarness::SetUp() {
     fs::current_path(startDir());
 #ifdef _WIN32
     m_config.emplace("windir", settingsDir().string());  // the Windows directory, read each time
+    m_state.emplace("LOCALAPPDATA", (m_root / "state").string());
 #else
     m_config.emplace("XDG_CONFIG_HOME", settingsDir().string());
+    m_state.emplace("XDG_STATE_HOME", (m_root / "state").string());
 #endif
     m_drive.emplace("QUENVOL_DRIVE_A", driveImage().string());
     m_backend = std::make_unique<console::ConsoleBackend>(m_policy);
@@ -62,6 +64,7 @@ void DialogHarness::TearDown() {
     AfxSetBackend(nullptr);
     m_backend.reset();
     m_drive.reset();
+    m_state.reset();
     m_config.reset();
     std::error_code ignored;
     fs::current_path(m_oldCwd, ignored);

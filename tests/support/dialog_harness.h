@@ -97,6 +97,7 @@ class DialogHarness : public ::testing::Test {
     fs::path m_root;
     fs::path m_oldCwd;
     std::optional<ScopedEnv> m_config;
+    std::optional<ScopedEnv> m_state;  // the build log's folder: the test's own
     std::optional<ScopedEnv> m_drive;
     console::ScriptedPolicy m_policy;
     std::unique_ptr<console::ConsoleBackend> m_backend;
