@@ -114,10 +114,14 @@ class DriveA final : public fat::SectorDevice {
     base::Status measureBlockDevice(const DriveOpenOptions& options);
     void readOnlyBecause(base::Error why);
     base::Status transferCheck(std::uint32_t first, std::uint32_t count) const;
+    // Each system's raw calls under the portable rules: a read of a range already cut to the
+    // medium, a write with the drive held, a flush of this session's handle, a flush through
+    // any handle that can (for a session opened for reading), and dropping the cached pages.
+    base::Result<std::size_t> readMedium(std::uint64_t offset, void* out, std::size_t bytes);
     base::Result<std::size_t> writeHeld(std::uint64_t offset, const void* in, std::size_t bytes);
-#ifdef _WIN32
+    base::Status flushMedium();
     bool flushAnyHandle() const;
-#endif
+    void forgetCachedPages();
 
     std::string m_path;
     NativeHandle m_handle;

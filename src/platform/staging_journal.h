@@ -1,7 +1,8 @@
 // What the staging journal writes into the start directory, the same on every system so that a
 // folder left by a build on one is understood on another: the journal's header, the names of
 // the build's own files beside the user's, and the digest that tells a copy of the build's
-// from any other file of that size. Shared by the system's sides of staging_area.h only.
+// from any other file of that size. Shared by the staging (staging_area.cpp and the calls each
+// system makes for it) only.
 #pragma once
 
 #include <cstddef>

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/device_hooks.h"
+#include "platform/drive_a_system.h"
 #include "platform/drive_format.h"
 #include "platform/exclusive_hold.h"
 #include "platform/floppy_drives.h"
@@ -37,18 +38,9 @@ std::string errnoText(int error) {
     return std::strerror(error);
 }
 
-base::Error noDiskette(const std::string& path, const std::string& why) {
-    return Status::failure(Failure::NoMedium, "no diskette in drive A: (" + path + " " + why + ")");
-}
-
-base::Error notDiskette(const std::string& path, const std::string& why) {
-    return Status::failure(Failure::NotDiskette, "not a diskette: " + path + " " + why);
-}
-
-base::Error writeProtected(const std::string& path) {
-    return Status::failure(Failure::WriteProtected, "write-protected: the diskette in drive A: (" +
-                                                        path + ") cannot be written");
-}
+using drive_a::noDiskette;
+using drive_a::notDiskette;
+using drive_a::writeProtected;
 
 base::Error busy(const std::string& path) {
     return Status::failure(Failure::Busy,
@@ -222,23 +214,6 @@ base::Error openRefusal(const std::string& path, const struct stat& before, int 
     return Status::failure("cannot open drive A: (" + path + "): " + errnoText(error));
 }
 
-DriveFaults* g_faults = nullptr;
-
-// Writes made since the last successful flush, in any session on drive A:.
-bool g_unflushed = false;
-
-// Writes made by any session, counted, and the count when the cache was last emptied of them:
-// until the next write, every read returns what is on the medium, so a session that must read
-// the medium drops the cache only when something was written since (or never before).
-std::uint64_t g_writes = 0;
-struct CacheDrop {
-    std::uint64_t writes = 0;
-    bool blockDevice = false;
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-};
-std::optional<CacheDrop> g_lastDrop;
-
 // The one check that drive A:'s path still names the file or device a session or a build
 // took: a path that now names another one, or nothing, is refused with what it names.
 Status samePlace(const std::string& path, const struct stat& named, bool blockDevice,
@@ -252,24 +227,15 @@ Status samePlace(const std::string& path, const struct stat& named, bool blockDe
                            (blockDevice ? "device" : "image") + " in use");
 }
 
-base::Error ioError(const char* what, std::uint64_t offset, const std::string& path) {
-    return Status::failure(Failure::IoError, std::string(what) + " error at byte " +
-                                                 std::to_string(offset) + " of drive A: (" + path +
-                                                 "): " + errnoText(EIO));
-}
-
 }  // namespace
 
-ScopedDriveFaults::ScopedDriveFaults(DriveFaults& faults) : m_previous(g_faults) {
-    g_faults = &faults;
+// A failing medium's error as Linux reports it.
+std::string drive_a::heldBackTransferText() {
+    return errnoText(EIO);
 }
 
-ScopedDriveFaults::~ScopedDriveFaults() {
-    g_faults = m_previous;
-}
-
-DriveFaults* currentDriveFaults() {
-    return g_faults;
+std::string drive_a::heldBackFlushText() {
+    return errnoText(EIO);
 }
 
 std::string driveAPath() {
@@ -411,19 +377,6 @@ Status DriveA::openDescriptor(const ExaminedPath& before, const DriveOpenOptions
     return Status::success();
 }
 
-// The medium's size, which must be a diskette format's, and the layout that goes with it.
-Status DriveA::measureMedium(const DriveOpenOptions& options) {
-    if (m_blockDevice) {
-        if (Status s = measureBlockDevice(options); !s) return s;
-    } else if (!isDisketteSize(m_size)) {
-        return notDiskette(m_path, disketteSizeRefusal(m_size));
-    }
-    auto geometry = fat::geometryForSize(m_size);
-    if (!geometry) return notDiskette(m_path, geometry.message());
-    m_geometry = *geometry;
-    return Status::success();
-}
-
 Status DriveA::measureBlockDevice(const DriveOpenOptions& options) {
     std::uint64_t bytes = 0;
     if (::ioctl(posix::descriptor(m_handle), BLKGETSIZE64, &bytes) != 0) {
@@ -449,17 +402,8 @@ DriveA::~DriveA() {
     if (m_handle.valid() && !m_borrowed) ::close(posix::descriptor(m_handle));
 }
 
-Result<std::size_t> DriveA::readAt(std::uint64_t offset, void* out, std::size_t bytes) {
-    if (offset >= m_size) return std::size_t{0};
-    bytes = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, m_size - offset));
-    if (g_faults != nullptr && !g_faults->allowRead(offset, bytes)) {
-        return ioError("read", offset, m_path);
-    }
-    if (m_dropBeforeRead && !dropCache()) {
-        return Status::failure(
-            Failure::IoError,
-            "drive A: (" + m_path + ") could not be flushed, so it cannot be read past the cache");
-    }
+// The read itself: through an aligned copy when the cache is bypassed.
+Result<std::size_t> DriveA::readMedium(std::uint64_t offset, void* out, std::size_t bytes) {
     ssize_t n;
     if (m_direct) {
         if (offset % fat::kSectorSize != 0 || bytes % fat::kSectorSize != 0) {
@@ -488,42 +432,7 @@ Result<std::size_t> DriveA::readAt(std::uint64_t offset, void* out, std::size_t 
                                                      " of drive A: (" + m_path +
                                                      "): " + errnoText(errno));
     }
-    if (g_faults != nullptr) {
-        g_faults->wasRead(offset, static_cast<std::size_t>(n), m_direct || m_dropBeforeRead);
-    }
     return static_cast<std::size_t>(n);
-}
-
-Result<std::size_t> DriveA::writeAt(std::uint64_t offset, const void* in, std::size_t bytes) {
-    if (!m_writable) {
-        if (m_openedForReading) {
-            return Status::failure("drive A: (" + m_path + ") was opened for reading only");
-        }
-        return m_whyReadOnly.error();
-    }
-    // Cut at the end of the medium: an image file must never grow.
-    if (offset >= m_size) return std::size_t{0};
-    bytes = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, m_size - offset));
-    const std::size_t wanted = bytes;
-    if (g_faults != nullptr) {
-        bytes = std::min(bytes, g_faults->allowWrite(offset, bytes).value_or(bytes));
-        if (bytes == 0 && wanted > 0) return ioError("write", offset, m_path);
-    }
-    Result<std::size_t> put = std::size_t{0};
-    {
-        const DriveLock hold(*this);
-        if (!hold.status()) return hold.status().error();
-        put = writeHeld(offset, in, bytes);
-    }
-    if (!put) return put;
-    const std::size_t n = *put;
-    if (n > 0) {
-        g_unflushed = true;
-        ++g_writes;
-    }
-    if (g_faults != nullptr && n > 0) g_faults->written(offset, in, n);
-    if (bytes < wanted) return ioError("write", offset + bytes, m_path);
-    return n;
 }
 
 // The write itself, with the drive held: through an aligned copy when the cache is bypassed.
@@ -557,24 +466,22 @@ Result<std::size_t> DriveA::writeHeld(std::uint64_t offset, const void* in, std:
                                                  "): " + errnoText(error));
 }
 
-Status DriveA::flush() {
-    if (g_faults != nullptr && !g_faults->allowFlush()) {
-        return Status::failure(Failure::IoError,
-                               "drive A: (" + m_path + ") could not be flushed: " + errnoText(EIO));
-    }
+Status DriveA::flushMedium() {
     // The data is what must reach the medium; an image's size never changes, so the file's
     // times need not be journalled with every flush.
     if (::fdatasync(posix::descriptor(m_handle)) != 0) {
         return Status::failure(Failure::IoError, "drive A: (" + m_path +
                                                      ") could not be flushed: " + errnoText(errno));
     }
-    g_unflushed = false;
-    if (g_faults != nullptr) g_faults->flushed();
     return Status::success();
 }
 
-bool DriveA::hasUnflushedWrites() {
-    return g_unflushed;
+bool DriveA::flushAnyHandle() const {
+    return ::fdatasync(posix::descriptor(m_handle)) == 0;
+}
+
+void DriveA::forgetCachedPages() {
+    ::posix_fadvise(posix::descriptor(m_handle), 0, 0, POSIX_FADV_DONTNEED);
 }
 
 Status DriveA::checkStillAtPath() const {
@@ -647,25 +554,6 @@ void DriveA::unlock() {
         ::flock(posix::descriptor(m_handle), LOCK_UN);
     }
     m_locked = false;
-}
-
-bool DriveA::dropCache() {
-    const CacheDrop now{g_writes, m_blockDevice, m_device, m_inode};
-    const bool dropped = g_lastDrop && g_lastDrop->writes == now.writes &&
-                         g_lastDrop->blockDevice == now.blockDevice &&
-                         g_lastDrop->device == now.device && g_lastDrop->inode == now.inode;
-    if (dropped) return true;
-    // Dirty pages are not dropped, so what is not yet flushed is written first.
-    if (g_unflushed && (g_faults == nullptr || g_faults->allowFlush()) &&
-        ::fdatasync(posix::descriptor(m_handle)) == 0) {
-        g_unflushed = false;
-        if (g_faults != nullptr) g_faults->flushed();
-    }
-    ::posix_fadvise(posix::descriptor(m_handle), 0, 0, POSIX_FADV_DONTNEED);
-    if (g_faults != nullptr) g_faults->cacheDropped();
-    if (g_unflushed) return false;
-    g_lastDrop = now;
-    return true;
 }
 
 }  // namespace platform

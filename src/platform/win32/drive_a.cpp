@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/drive_faults.h"
+#include "platform/drive_a_system.h"
 #include "platform/drive_format.h"
 #include "platform/exclusive_hold.h"
 #include "platform/floppy_drives.h"
@@ -56,18 +56,9 @@ using base::Result;
 using base::Status;
 using win32::kDeviceAlignment;
 
-base::Error noDiskette(const std::string& path, const std::string& why) {
-    return Status::failure(Failure::NoMedium, "no diskette in drive A: (" + path + " " + why + ")");
-}
-
-base::Error notDiskette(const std::string& path, const std::string& why) {
-    return Status::failure(Failure::NotDiskette, "not a diskette: " + path + " " + why);
-}
-
-base::Error writeProtected(const std::string& path) {
-    return Status::failure(Failure::WriteProtected, "write-protected: the diskette in drive A: (" +
-                                                        path + ") cannot be written");
-}
+using drive_a::noDiskette;
+using drive_a::notDiskette;
+using drive_a::writeProtected;
 
 base::Error busy(const std::string& path) {
     return Status::failure(Failure::Busy, "busy: drive A: (" + path +
@@ -86,12 +77,6 @@ base::Error permissionDenied(const std::string& path, bool volume, bool writing)
                            "permission denied: this user may not open drive A: (" + path +
                                ") for " + (writing ? "writing" : "reading") + "; " +
                                wayOutFor(volume));
-}
-
-base::Error ioError(const char* what, std::uint64_t offset, const std::string& path) {
-    return Status::failure(Failure::IoError, std::string(what) + " error at byte " +
-                                                 std::to_string(offset) + " of drive A: (" + path +
-                                                 "): " + win32::messageOf(ERROR_CRC));
 }
 
 bool isNoMedium(DWORD error) {
@@ -191,17 +176,6 @@ std::optional<bool> reportedWriteProtected(HANDLE handle) {
     if (GetLastError() == ERROR_WRITE_PROTECT) return true;
     return std::nullopt;
 }
-
-DriveFaults* g_faults = nullptr;
-bool g_unflushed = false;
-std::uint64_t g_writes = 0;
-struct CacheDrop {
-    std::uint64_t writes = 0;
-    bool blockDevice = false;
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-};
-std::optional<CacheDrop> g_lastDrop;
 
 }  // namespace
 
@@ -304,16 +278,14 @@ Result<std::uint64_t> measureVolume(HANDLE handle, const std::string& path) {
 
 }  // namespace
 
-ScopedDriveFaults::ScopedDriveFaults(DriveFaults& faults) : m_previous(g_faults) {
-    g_faults = &faults;
+// A failing medium's errors as Windows reports them: a sector that does not read back, a
+// write that does not reach the medium.
+std::string drive_a::heldBackTransferText() {
+    return win32::messageOf(ERROR_CRC);
 }
 
-ScopedDriveFaults::~ScopedDriveFaults() {
-    g_faults = m_previous;
-}
-
-DriveFaults* currentDriveFaults() {
-    return g_faults;
+std::string drive_a::heldBackFlushText() {
+    return win32::messageOf(ERROR_WRITE_FAULT);
 }
 
 std::string driveAPath() {
@@ -447,18 +419,6 @@ Status DriveA::openDescriptor(const ExaminedPath& before, const DriveOpenOptions
     return Status::success();
 }
 
-Status DriveA::measureMedium(const DriveOpenOptions& options) {
-    if (m_blockDevice) {
-        if (Status s = measureBlockDevice(options); !s) return s;
-    } else if (!isDisketteSize(m_size)) {
-        return notDiskette(m_path, disketteSizeRefusal(m_size));
-    }
-    auto geometry = fat::geometryForSize(m_size);
-    if (!geometry) return notDiskette(m_path, geometry.message());
-    m_geometry = *geometry;
-    return Status::success();
-}
-
 Status DriveA::measureBlockDevice(const DriveOpenOptions& options) {
     auto bytes = measureVolume(win32::handleOf(m_handle), m_path);
     if (!bytes) return bytes.error();
@@ -477,17 +437,7 @@ DriveA::~DriveA() {
     if (m_handle.valid() && !m_borrowed) CloseHandle(win32::handleOf(m_handle));
 }
 
-Result<std::size_t> DriveA::readAt(std::uint64_t offset, void* out, std::size_t bytes) {
-    if (offset >= m_size) return std::size_t{0};
-    bytes = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, m_size - offset));
-    if (g_faults != nullptr && !g_faults->allowRead(offset, bytes)) {
-        return ioError("read", offset, m_path);
-    }
-    if (m_dropBeforeRead && !dropCache()) {
-        return Status::failure(
-            Failure::IoError,
-            "drive A: (" + m_path + ") could not be flushed, so it cannot be read past the cache");
-    }
+Result<std::size_t> DriveA::readMedium(std::uint64_t offset, void* out, std::size_t bytes) {
     std::size_t done = 0;
     bool ok = true;
     if (m_direct || (m_dropBeforeRead && m_exclusive.valid())) {
@@ -519,40 +469,7 @@ Result<std::size_t> DriveA::readAt(std::uint64_t offset, void* out, std::size_t 
                                                      " of drive A: (" + m_path +
                                                      "): " + win32::messageOf(error));
     }
-    if (g_faults != nullptr) g_faults->wasRead(offset, done, m_direct || m_dropBeforeRead);
     return done;
-}
-
-Result<std::size_t> DriveA::writeAt(std::uint64_t offset, const void* in, std::size_t bytes) {
-    if (!m_writable) {
-        if (m_openedForReading) {
-            return Status::failure("drive A: (" + m_path + ") was opened for reading only");
-        }
-        return m_whyReadOnly.error();
-    }
-    // Cut at the end of the medium: an image file must never grow.
-    if (offset >= m_size) return std::size_t{0};
-    bytes = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, m_size - offset));
-    const std::size_t wanted = bytes;
-    if (g_faults != nullptr) {
-        bytes = std::min(bytes, g_faults->allowWrite(offset, bytes).value_or(bytes));
-        if (bytes == 0 && wanted > 0) return ioError("write", offset, m_path);
-    }
-    Result<std::size_t> put = std::size_t{0};
-    {
-        const DriveLock hold(*this);
-        if (!hold.status()) return hold.status().error();
-        put = writeHeld(offset, in, bytes);
-    }
-    if (!put) return put;
-    const std::size_t n = *put;
-    if (n > 0) {
-        g_unflushed = true;
-        ++g_writes;
-    }
-    if (g_faults != nullptr && n > 0) g_faults->written(offset, in, n);
-    if (bytes < wanted) return ioError("write", offset + bytes, m_path);
-    return n;
 }
 
 Result<std::size_t> DriveA::writeHeld(std::uint64_t offset, const void* in, std::size_t bytes) {
@@ -588,25 +505,14 @@ Result<std::size_t> DriveA::writeHeld(std::uint64_t offset, const void* in, std:
                                                  "): " + win32::messageOf(error));
 }
 
-Status DriveA::flush() {
-    if (g_faults != nullptr && !g_faults->allowFlush()) {
-        return Status::failure(
-            Failure::IoError, "drive A: (" + m_path +
-                                  ") could not be flushed: " + win32::messageOf(ERROR_WRITE_FAULT));
-    }
+Status DriveA::flushMedium() {
     if (!FlushFileBuffers(win32::handleOf(m_handle))) {
         const DWORD error = GetLastError();
         return Status::failure(
             Failure::IoError,
             "drive A: (" + m_path + ") could not be flushed: " + win32::messageOf(error));
     }
-    g_unflushed = false;
-    if (g_faults != nullptr) g_faults->flushed();
     return Status::success();
-}
-
-bool DriveA::hasUnflushedWrites() {
-    return g_unflushed;
 }
 
 Status DriveA::checkStillAtPath() const {
@@ -716,22 +622,8 @@ bool DriveA::flushAnyHandle() const {
     return flushed;
 }
 
-bool DriveA::dropCache() {
-    const CacheDrop now{g_writes, m_blockDevice, m_device, m_inode};
-    const bool dropped = g_lastDrop && g_lastDrop->writes == now.writes &&
-                         g_lastDrop->blockDevice == now.blockDevice &&
-                         g_lastDrop->device == now.device && g_lastDrop->inode == now.inode;
-    if (dropped) return true;
-    if (g_unflushed && (g_faults == nullptr || g_faults->allowFlush()) && flushAnyHandle()) {
-        g_unflushed = false;
-        if (g_faults != nullptr) g_faults->flushed();
-    }
-    // A volume is read without buffering already; an image's reads past the cache go through
-    // its handle without buffering once what was written is flushed.
-    if (g_faults != nullptr) g_faults->cacheDropped();
-    if (g_unflushed) return false;
-    g_lastDrop = now;
-    return true;
-}
+// A volume is read without buffering already; an image's reads past the cache go through its
+// handle without buffering once what was written is flushed.
+void DriveA::forgetCachedPages() {}
 
 }  // namespace platform
