@@ -54,6 +54,16 @@ FunctionEnd
 
 Function un.onInit
   !insertmacro MULTIUSER_UNINIT
+  ; Started from its folder without a mode, where a per-machine default would miss a per-user
+  ; install: this user's entry naming this folder says the mode. StrCmp ignores case.
+  ${GetParameters} $0
+  ${UnStrStr} $1 $0 "/AllUsers"
+  ${If} $1 == ""
+    ReadRegStr $1 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $1 == $INSTDIR
+      Call un.MultiUser.InstallMode.CurrentUser
+    ${EndIf}
+  ${EndIf}
 FunctionEnd
 
 Section

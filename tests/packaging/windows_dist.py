@@ -5,8 +5,8 @@ the build made them. With --installer, in a wine prefix of this test's own (made
 each of the per-machine and per-user modes: a silent install into a folder of its own puts the
 zip's files there (and its uninstaller), quenvol-cli.exe runs from it, the dialog program
 (when built; its GUI subsystem and version resource are checked in the zip) is there, the
-Start-menu shortcut and the uninstall entry are in that mode's places, and the entry's own
-silent uninstall command leaves none of them.
+Start-menu shortcut and the uninstall entry are in that mode's places, and a silent uninstall
+(by the entry's own command, or by the uninstaller with no mode) leaves none of them.
 
   windows_dist.py --version V --machine 0x8664|0x14c --zip ZIP --source-dir ROOT
                   --samples BUILD/examples [--dialog]
@@ -202,9 +202,11 @@ def check_installer(args, programs, released):
         if not check(os.path.isfile(os.path.join(args.prefix, "system.reg")),
                      "no wine prefix could be made in " + args.prefix):
             return
-        # mode switch, hive file of its uninstall entry, where its Start-menu entry goes
-        for mode, hive, menu in [("AllUsers", "system.reg", "ProgramData"),
-                                 ("CurrentUser", "user.reg", "users")]:
+        # mode switch, hive file of its uninstall entry, where its Start-menu entry goes, and
+        # the uninstall: the entry's silent command, or the uninstaller started in its folder
+        # with no mode, as a user would
+        for mode, hive, menu, by_entry in [("AllUsers", "system.reg", "ProgramData", True),
+                                           ("CurrentUser", "user.reg", "users", False)]:
             target = "C:\\quenvol-test-%s\\Quenvol" % mode
             folder = prefix.linux_path(target)
             status, output = prefix.run(args.installer, "/S", "/" + mode, "/D=" + target)
@@ -244,12 +246,14 @@ def check_installer(args, programs, released):
             check(quiet.startswith('"%s\\uninstall.exe" ' % target) and
                   entry.get("UninstallString", "").startswith('"%s\\uninstall.exe"' % target),
                   "%s: the uninstall commands are %s" % (mode, entry))
-            if quiet.startswith('"'):
-                # The uninstaller runs from a copy of itself: settle() waits for that too.
+            command = [target + "\\uninstall.exe", "/S"]
+            if by_entry and quiet.startswith('"'):
                 program_path, arguments = quiet[1:].split('"', 1)
-                status, output = prefix.run(program_path, *arguments.split())
-                prefix.settle()
-                check(status == 0, "%s: the uninstaller gave %d: %s" % (mode, status, output))
+                command = [program_path, *arguments.split()]
+            # The uninstaller runs from a copy of itself: settle() waits for that too.
+            status, output = prefix.run(*command)
+            prefix.settle()
+            check(status == 0, "%s: the uninstaller gave %d: %s" % (mode, status, output))
             check(not os.path.exists(folder), mode + ": the folder is left: " +
                   str(sorted(read_folder(folder))))
             check(prefix.shortcuts() == [], mode + ": the shortcut is left")
