@@ -31,6 +31,10 @@ VIAddVersionKey "LegalCopyright" "The Quenvol developers, MIT License"
 !define MULTIUSER_INSTALLMODE_COMMANDLINE
 !define MULTIUSER_USE_PROGRAMFILES64
 !define MULTIUSER_INSTALLMODE_INSTDIR "${NAME}"
+; A second install takes the first one's mode by default: per-user when only this user's
+; entry exists.
+!define MULTIUSER_INSTALLMODE_DEFAULT_REGISTRY_KEY "${UNINSTALL_KEY}"
+!define MULTIUSER_INSTALLMODE_DEFAULT_REGISTRY_VALUENAME "InstallLocation"
 !include MultiUser.nsh
 !include MUI2.nsh
 
@@ -45,11 +49,19 @@ VIAddVersionKey "LegalCopyright" "The Quenvol developers, MIT License"
 !include "${STAGE}.nsh"
 
 Function .onInit
-  ; The mode's default folder would replace the one /D= named.
+  ; The mode's default folder would replace the one /D= named; without /D=, the folder of an
+  ; earlier install in this mode. (MultiUser's own folder lookup is not used: it would also
+  ; point the uninstaller at that entry's folder rather than its own.)
   StrCpy $0 $INSTDIR
   !insertmacro MULTIUSER_INIT
-  StrCmp $0 "" +2
-  StrCpy $INSTDIR $0
+  ${If} $0 != ""
+    StrCpy $INSTDIR $0
+  ${Else}
+    ReadRegStr $1 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $1 != ""
+      StrCpy $INSTDIR $1
+    ${EndIf}
+  ${EndIf}
 FunctionEnd
 
 Function un.onInit

@@ -5,7 +5,8 @@ the build made them. With --installer, in a wine prefix of this test's own (made
 each of the per-machine and per-user modes: a silent install into a folder of its own puts the
 zip's files there (and its uninstaller), quenvol-cli.exe runs from it, the dialog program
 (when built; its GUI subsystem and version resource are checked in the zip) is there, the
-Start-menu shortcut and the uninstall entry are in that mode's places, and a silent uninstall
+Start-menu shortcut and the uninstall entry are in that mode's places, installing again with
+neither mode nor folder keeps both, and a silent uninstall
 (by the entry's own command, or by the uninstaller with no mode) leaves none of them.
 
   windows_dist.py --version V --machine 0x8664|0x14c --zip ZIP --source-dir ROOT
@@ -235,6 +236,12 @@ def check_installer(args, programs, released):
                 path = (target + "\\" + program).lower()
                 check(path.encode("utf-16-le") in data.lower() or path.encode() in data.lower(),
                       "%s: the shortcut does not open %s" % (mode, path))
+            # Installed again with neither mode nor folder: the same mode and folder.
+            status, output = prefix.run(args.installer, "/S")
+            prefix.settle()
+            again = set(read_folder(folder))
+            check(status == 0 and again == set(installed) | {"uninstall.exe"},
+                  "%s: installing again gave %d, %s: %s" % (mode, status, sorted(again), output))
             entries = prefix.uninstall_entry()
             entry = entries.get(hive, {})
             check(list(entries) == [hive], "%s: uninstall entries in %s" % (mode, list(entries)))
