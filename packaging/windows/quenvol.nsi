@@ -35,6 +35,7 @@ VIAddVersionKey "LegalCopyright" "The Quenvol developers, MIT License"
 ; entry exists.
 !define MULTIUSER_INSTALLMODE_DEFAULT_REGISTRY_KEY "${UNINSTALL_KEY}"
 !define MULTIUSER_INSTALLMODE_DEFAULT_REGISTRY_VALUENAME "InstallLocation"
+!define MULTIUSER_INSTALLMODE_FUNCTION EarlierFolder
 !include MultiUser.nsh
 !include MUI2.nsh
 
@@ -48,19 +49,22 @@ VIAddVersionKey "LegalCopyright" "The Quenvol developers, MIT License"
 
 !include "${STAGE}.nsh"
 
+; Each time a mode is chosen (at start, or on the mode page): the folder of an earlier install
+; in that mode, rather than the mode's default. MultiUser's own folder lookup is not used: it
+; would also point the uninstaller at that entry's folder rather than its own.
+Function EarlierFolder
+  ReadRegStr $1 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $1 != ""
+    StrCpy $INSTDIR $1
+  ${EndIf}
+FunctionEnd
+
 Function .onInit
-  ; The mode's default folder would replace the one /D= named; without /D=, the folder of an
-  ; earlier install in this mode. (MultiUser's own folder lookup is not used: it would also
-  ; point the uninstaller at that entry's folder rather than its own.)
+  ; The mode's folder would replace the one /D= named.
   StrCpy $0 $INSTDIR
   !insertmacro MULTIUSER_INIT
   ${If} $0 != ""
     StrCpy $INSTDIR $0
-  ${Else}
-    ReadRegStr $1 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
-    ${If} $1 != ""
-      StrCpy $INSTDIR $1
-    ${EndIf}
   ${EndIf}
 FunctionEnd
 
