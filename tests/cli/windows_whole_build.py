@@ -16,6 +16,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
 # The prefix user's local application data, where the Windows program keeps its build log.
@@ -184,6 +185,44 @@ def drive_letter_build(win_cli, scratch, lin):
     print(f"drive-letter: exit status {win['status']}")
 
 
+def one_medium_two_names(win_cli, scratch):
+    """A build onto drive A:'s image by its file name, stopped while it copies, and a second
+    build onto the same medium by the letter A:: the second must be refused as in use."""
+    image = os.environ.get("QUENVOL_WINE_DRIVE_A", "")
+    if os.path.exists(image):
+        os.remove(image)
+    if not image or tool(MKFS, "-C", "-F", "12", image, "1440").returncode != 0:
+        fail("two-names", f"no diskette could be made at {image!r}")
+        return
+    starts = []
+    for name in ("by-file", "by-letter"):
+        starts.append(os.path.join(scratch, "two-names", name))
+        shutil.copytree(KIT, starts[-1])
+    project = windows_path(PROJECT)
+    first = subprocess.Popen([WINE, win_cli, "--yes", "--drive", windows_path(image), project],
+                             cwd=starts[0], env=dict(os.environ, QUENVOL_PAUSE_AT="copying bios.rom"),
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.STDOUT)
+    try:
+        os.set_blocking(first.stdout.fileno(), False)
+        said, deadline = b"", time.monotonic() + 120
+        while b"Copying bios.rom" not in said and time.monotonic() < deadline:
+            said += first.stdout.read() or b""
+            time.sleep(0.1)
+        if b"Copying bios.rom" not in said:
+            fail("two-names", f"the first build never reached its copies: {said!r}")
+            return
+        second = subprocess.run([WINE, win_cli, "--yes", "--drive", "A:", project],
+                                cwd=starts[1], stdin=subprocess.DEVNULL, capture_output=True,
+                                timeout=120)
+        if second.returncode != 5 or b"in use by another program" not in second.stderr:
+            fail("two-names", f"the second build gave {second.returncode}: {second.stderr!r}")
+    finally:
+        first.kill()
+        first.wait()
+    print("two-names: the second build was refused")
+
+
 def main():
     global KIT, PROJECT
     if len(sys.argv) != 5:
@@ -217,6 +256,7 @@ def main():
             if case == "minidos":
                 minidos = lin
         drive_letter_build(win_cli, scratch, minidos)
+        one_medium_two_names(win_cli, scratch)
     for line in failures:
         print("FAILED " + line, file=sys.stderr)
     return 1 if failures else 0
