@@ -101,6 +101,9 @@ Section
     '"$INSTDIR\uninstall.exe" /$MultiUser.InstallMode'
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" \
     '"$INSTDIR\uninstall.exe" /$MultiUser.InstallMode /S'
+  ; The size the installed apps list shows, in KiB.
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" $0
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd

@@ -186,6 +186,9 @@ class Prefix:
                         if value.startswith('"') and '"="' in value:
                             key, text = value[1:-1].split('"="', 1)
                             values[key] = text.replace('\\"', '"').replace("\\\\", "\\")
+                        elif value.startswith('"') and '"=dword:' in value:
+                            key, number = value[1:].split('"=dword:', 1)
+                            values[key] = int(number, 16)
                     entries[hive] = values
         return entries
 
@@ -247,7 +250,8 @@ def check_installer(args, programs, released):
             check(list(entries) == [hive], "%s: uninstall entries in %s" % (mode, list(entries)))
             check(entry.get("DisplayName") == "Quenvol " + args.version and
                   entry.get("DisplayVersion") == args.version and
-                  entry.get("InstallLocation") == target,
+                  entry.get("InstallLocation") == target and
+                  entry.get("EstimatedSize") == sum(map(len, read_folder(folder).values())) // 1024,
                   "%s: the uninstall entry says %s" % (mode, entry))
             quiet = entry.get("QuietUninstallString", "")
             check(quiet.startswith('"%s\\uninstall.exe" ' % target) and
