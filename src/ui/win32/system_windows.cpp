@@ -465,6 +465,10 @@ Window activeDialog() {
     return g_dialogs.empty() ? nullptr : g_dialogs.back();
 }
 
+bool isRunningDialog(Window window) {
+    return std::find(g_dialogs.begin(), g_dialogs.end(), hwndOf(window)) != g_dialogs.end();
+}
+
 void setText(Window window, const std::string& text) {
     Applying applying;
     SetWindowTextA(hwndOf(window), text.c_str());
@@ -575,9 +579,11 @@ Rect rectInDialog(Window control) {
 }
 
 Rect dialogUnitsToPixels(Window dialog, int x, int y, int cx, int cy) {
-    RECT r{x, y, x + cx, y + cy};
+    // As the dialog manager places a control: its position and its size each turned into
+    // pixels, so that rounding never moves one edge alone.
+    RECT r{x, y, cx, cy};
     MapDialogRect(hwndOf(dialog), &r);
-    return {r.left, r.top, r.right, r.bottom};
+    return {r.left, r.top, r.left + r.right, r.top + r.bottom};
 }
 
 bool isEnabled(Window window) {

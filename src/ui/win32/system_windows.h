@@ -58,6 +58,8 @@ void wake(Window dialog);
 void destroyWindow(Window window);
 // The innermost dialog the user sees, for owning message boxes.
 Window activeDialog();
+// One of the framework's dialogs that runs now (not a message box or a chooser of the system's).
+bool isRunningDialog(Window window);
 
 void setText(Window window, const std::string& text);
 void setEnabled(Window window, bool enabled);
