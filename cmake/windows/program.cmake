@@ -72,11 +72,21 @@ add_custom_target(quenvol_samples ALL DEPENDS ${sample_outputs})
 
 # The suites of the layers above platform/ that need nothing of Linux, with the test doubles.
 set(suite_sources
+  app/crisis_dialog_test.cpp
   app/messages_test.cpp
+  build/build_fixture.cpp
+  build/build_sequence_test.cpp
+  build/check_project_test.cpp
+  cli/cli_options_test.cpp
+  cli/cli_policy_test.cpp
+  disk/disk_prep_test.cpp
+  history/browse_test.cpp
+  support/dialog_harness.cpp
   fat/volume_test.cpp
   framework/afxstr_test.cpp
   framework/dialog_manager_test.cpp
   framework/help_test.cpp
+  framework/startup_test.cpp
   support/failing_device.cpp
   support/fat_tools.cpp
   support/memory_device.cpp
@@ -117,6 +127,6 @@ if(CMAKE_CROSSCOMPILING_EMULATOR AND CMAKE_SIZEOF_VOID_P EQUAL 8)
     COMMAND ${QUENVOL_PYTHON3} ${QUENVOL_ROOT}/tests/cli/windows_whole_build.py
       $<TARGET_FILE:quenvol-cli> ${QUENVOL_LINUX_CLI} ${QUENVOL_SAMPLE_KIT_DIR}
       ${QUENVOL_SAMPLE_PROJECT_DIR})
-  set_tests_properties(cli.windows_whole_build PROPERTIES TIMEOUT 600)
+  set_tests_properties(cli.windows_whole_build PROPERTIES TIMEOUT 600 RESOURCE_LOCK wine_drive_a)
 endif()
 include(${CMAKE_CURRENT_SOURCE_DIR}/dialog_program.cmake)

@@ -262,14 +262,16 @@ std::string refusalOfLong(const std::string& arg, bool missingValue) {
     const auto matches = longNamesStartingWith(given);
     const bool exact = std::find(matches.begin(), matches.end(), given) != matches.end();
     const std::string meant = exact ? given : matches.empty() ? given : matches.front();
-    if (missingValue) return "the option --" + meant + " needs a value";
+    // A value given with "=" is never missing, whatever the C library's getopt_long calls the
+    // refusal (the Windows runtime's reports a value given to an option that takes none so).
+    const bool valueGiven = arg.find('=') != std::string::npos;
+    if (missingValue && !valueGiven) return "the option --" + meant + " needs a value";
     if (matches.size() > 1 && !exact) {
         std::string list;
         for (const auto& m : matches) list += (list.empty() ? "--" : ", --") + m;
         return "the option \"" + arg + "\" is ambiguous: it could be " + list;
     }
-    if (!matches.empty() && arg.find('=') != std::string::npos)
-        return "the option --" + meant + " takes no value";
+    if (!matches.empty() && valueGiven) return "the option --" + meant + " takes no value";
     return "unknown option \"" + arg + "\"";
 }
 

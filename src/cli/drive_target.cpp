@@ -70,14 +70,26 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
     // A drive named by an earlier run in this process counts no more.
     platform::setDriveASelection({});
     std::string path = drive ? *drive : platform::driveAPath();
-    // The dialog changes the current directory; the drive must stay the one named here.
-    std::error_code ec;
-    const auto absolute = std::filesystem::absolute(path, ec);
-    target.path = ec ? path : absolute.lexically_normal().string();
+    // A drive letter ("A:", "a:\", "\\.\A:") names the drive itself, spelt as the user
+    // knows it; made absolute it would become that drive's current folder.
+    const auto letter = platform::driveLetterOf(path);
+    if (letter) {
+        target.path = std::string(1, *letter) + ":";
+    } else {
+        // The dialog changes the current directory; the drive must stay the one named here.
+        std::error_code ec;
+        const auto absolute = std::filesystem::absolute(path, ec);
+        target.path = ec ? path : absolute.lexically_normal().string();
+    }
 
     if (create) {
         if (!named) {
             target.message = "--create needs the image's path: give --drive PATH";
+            return target;
+        }
+        if (letter) {
+            target.message = "--create makes a diskette image file, and " + target.path +
+                             " is a drive: put a diskette in it, or name an image file";
             return target;
         }
         std::string why;

@@ -99,7 +99,9 @@ void listDrives(const std::optional<std::string>& drive, std::FILE* out, std::FI
     std::fflush(out);
     if (drives.empty()) std::fputs("quenvol-cli: no floppy drive found\n", err);
     if (!marked) {
-        std::fprintf(err, "quenvol-cli: drive A: is %s (%s)\n", oneField(driveA.path).c_str(),
+        const auto letter = platform::driveLetterOf(driveA.path);
+        const std::string shown = letter ? std::string(1, *letter) + ":" : oneField(driveA.path);
+        std::fprintf(err, "quenvol-cli: drive A: is %s (%s)\n", shown.c_str(),
                      whyDriveA(driveA.source).c_str());
     }
 }

@@ -28,8 +28,15 @@ std::string AfxCommandLineTail(const std::string& raw) {
     return afterBlanks(raw, i);
 }
 
+// What ends a folder's name in the program's path: on Windows the backslash as well.
+#ifdef _WIN32
+constexpr const char* kFolderEnds = "/\\";
+#else
+constexpr const char* kFolderEnds = "/";
+#endif
+
 std::string AfxHelpPathFor(const std::string& programPath) {
-    const auto slash = programPath.find_last_of('/');
+    const auto slash = programPath.find_last_of(kFolderEnds);
     const auto dot = programPath.find_last_of('.');
     const bool hasExtension =
         dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
@@ -52,7 +59,7 @@ std::string programFilePath(const char* argv0) {
 }
 
 std::string baseNameWithoutExtension(const std::string& path) {
-    const auto slash = path.find_last_of('/');
+    const auto slash = path.find_last_of(kFolderEnds);
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     const auto dot = name.find_last_of('.');
     if (dot != std::string::npos && dot > 0) name.resize(dot);

@@ -554,7 +554,9 @@ TEST_F(BuildSequence, ADisketteThatDiffersFromItsSourcesIsNoSuccess) {
     const std::vector<Case> cases = {
         {texts::copying("bios.rom"), "start/bios.rom", texts::differs("bios.rom")},
         {texts::copying("zyplet.exe"), "start/minidos.sys", texts::differs("minidos.sys")},
+#ifndef _WIN32  // there the build's handle keeps every other writer off the image
         {"", "sector 0", texts::differs("crisboot.bin")},
+#endif
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

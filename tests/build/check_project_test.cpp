@@ -394,6 +394,9 @@ TEST(WildcardName, QuestionMarkStandsForExactlyOneCharacter) {
 }
 
 TEST_F(ProjectCheck, PatternTakesTheFirstMatchInByteOrder) {
+#ifdef _WIN32
+    GTEST_SKIP() << "names that differ only in case are one file on Windows";
+#endif
     project("zzQ7A000.rom", "z");
     project("abQ7A999.rom", "a");
     project("ABq7a999.ROM", "A");  // capitals sort before small letters
@@ -428,10 +431,13 @@ TEST_F(ProjectCheck, PartNumberIsTextNotAPattern) {
         EXPECT_EQ(dialog().CheckProject(), 0);
         EXPECT_EQ(messageTexts(), Strings{texts::kProjectRefused});
     }
+    // A name cannot hold '?' on Windows.
+#ifndef _WIN32
     project("xyq?a000.rom", "");  // empty files never count
     project("zzq?a000.rom", "the image");
     EXPECT_EQ(build::FirstImageCandidate(projectDir().string(), "Q?A"),
               projectDir().string() + "\\zzq?a000.rom");
+#endif
 }
 
 }  // namespace

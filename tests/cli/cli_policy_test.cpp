@@ -262,17 +262,19 @@ TEST(DriveTarget, TheDriveIsResolvedAndHandedToThePlatform) {
         ~Restore() { platform::setDriveASelection(saved); }
     } restore;
 
+    // The image's path as the system spells it ("\\" between names on Windows).
+    const std::string image = std::filesystem::path(dir.file("a.img")).lexically_normal().string();
     // Nothing there, no --create: an empty drive, for the dialog to report.
     auto empty = cli::prepareDrive(dir.file("a.img"), false);
     EXPECT_EQ(empty.state, cli::DriveTarget::State::Empty);
-    EXPECT_EQ(empty.path, dir.file("a.img"));
-    EXPECT_EQ(platform::driveASelection().named, dir.file("a.img"));
-    EXPECT_EQ(platform::driveAPath(), dir.file("a.img"));
+    EXPECT_EQ(empty.path, image);
+    EXPECT_EQ(platform::driveASelection().named, image);
+    EXPECT_EQ(platform::driveAPath(), image);
 
     auto made = cli::prepareDrive(dir.file("a.img"), true);
     EXPECT_EQ(made.state, cli::DriveTarget::State::Ready);
     EXPECT_NE(made.message.find("created a blank 1.44 MB diskette image"), std::string::npos);
-    EXPECT_EQ(cli::announceDrive(made), "Drive A: is " + dir.file("a.img") + ", 1,474,560 bytes");
+    EXPECT_EQ(cli::announceDrive(made), "Drive A: is " + image + ", 1,474,560 bytes");
     auto again = cli::prepareDrive(dir.file("a.img"), true);
     EXPECT_EQ(again.state, cli::DriveTarget::State::Ready);
     EXPECT_EQ(again.message, "");
@@ -286,8 +288,17 @@ TEST(DriveTarget, TheDriveIsResolvedAndHandedToThePlatform) {
     // A relative path is made absolute: the dialog changes the current directory.
     dialogtest::ScopedEnv fromEnv("QUENVOL_DRIVE_A", "relative.img");
     auto relative = cli::prepareDrive(std::nullopt, false);
-    EXPECT_TRUE(relative.path.starts_with("/")) << relative.path;
-    EXPECT_TRUE(relative.path.ends_with("/relative.img")) << relative.path;
+    EXPECT_TRUE(std::filesystem::path(relative.path).is_absolute()) << relative.path;
+    EXPECT_EQ(std::filesystem::path(relative.path).filename(), "relative.img") << relative.path;
+#ifdef _WIN32
+    // A drive letter, however spelt, is the drive itself, never a folder or an image to make.
+    for (const char* letter : {"a:", "A:\\", "\\\\.\\A:"}) {
+        EXPECT_EQ(cli::prepareDrive(letter, false).path, "A:") << letter;
+        const auto create = cli::prepareDrive(letter, true);
+        EXPECT_EQ(create.state, cli::DriveTarget::State::Unusable) << letter;
+        EXPECT_NE(create.message.find("A: is a drive"), std::string::npos) << create.message;
+    }
+#endif
 }
 
 }  // namespace

@@ -16,12 +16,14 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
 # The prefix user's local application data, where the Windows program keeps its build log.
 WINE_LOCAL = os.path.join(os.environ.get("WINEPREFIX", ""), "drive_c", "users",
                           pwd.getpwuid(os.getuid()).pw_name, "AppData", "Local")
 FSCK = shutil.which("fsck.fat") or "/sbin/fsck.fat"
+MKFS = shutil.which("mkfs.fat") or "/sbin/mkfs.fat"
 TOOLS_ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1", MTOOLS_NO_VFAT="1", LC_ALL="C")
 DISKETTE = 1474560
 
@@ -157,6 +159,70 @@ def check_image(case, win, lin):
         fail(case, f"the image is {os.path.getsize(image)} bytes")
 
 
+def drive_letter_build(win_cli, scratch, lin):
+    """A build onto drive A: by its letter: the raw volume \\.\A:, which the prefix maps to
+    QUENVOL_WINE_DRIVE_A, holding a diskette formatted elsewhere (wine answers no geometry
+    question, so a blank medium there has no size to be told)."""
+    image = os.environ.get("QUENVOL_WINE_DRIVE_A")
+    if not image:
+        fail("drive-letter", "QUENVOL_WINE_DRIVE_A names no image (make test-windows sets it)")
+        return
+    if os.path.exists(image):
+        os.remove(image)
+    made = tool(MKFS, "-C", "-F", "12", image, "1440")
+    if made.returncode != 0:
+        fail("drive-letter", f"mkfs.fat: {made.stderr.decode()}")
+        return
+    win = run_case(win_cli, True, "drive-letter", ["--yes", "--json", "--drive", "A:",
+                                                   "PROJECT"], None, scratch)
+    drive = (win["report"] or {}).get("drive", {})
+    if win["status"] != 0 or drive.get("path") != "A:" or not drive.get("device"):
+        fail("drive-letter", f"exit status {win['status']}, drive {drive}: {win['said']}")
+    if "Drive A: is A:, raw volume, 1,474,560 bytes" not in win["said"]:
+        fail("drive-letter", f"drive A: is not announced by its letter: {win['said']}")
+    win["image"] = image
+    check_image("drive-letter", win, lin)
+    print(f"drive-letter: exit status {win['status']}")
+
+
+def one_medium_two_names(win_cli, scratch):
+    """A build onto drive A:'s image by its file name, stopped while it copies, and a second
+    build onto the same medium by the letter A:: the second must be refused as in use."""
+    image = os.environ.get("QUENVOL_WINE_DRIVE_A", "")
+    if os.path.exists(image):
+        os.remove(image)
+    if not image or tool(MKFS, "-C", "-F", "12", image, "1440").returncode != 0:
+        fail("two-names", f"no diskette could be made at {image!r}")
+        return
+    starts = []
+    for name in ("by-file", "by-letter"):
+        starts.append(os.path.join(scratch, "two-names", name))
+        shutil.copytree(KIT, starts[-1])
+    project = windows_path(PROJECT)
+    first = subprocess.Popen([WINE, win_cli, "--yes", "--drive", windows_path(image), project],
+                             cwd=starts[0], env=dict(os.environ, QUENVOL_PAUSE_AT="copying bios.rom"),
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.STDOUT)
+    try:
+        os.set_blocking(first.stdout.fileno(), False)
+        said, deadline = b"", time.monotonic() + 120
+        while b"Copying bios.rom" not in said and time.monotonic() < deadline:
+            said += first.stdout.read() or b""
+            time.sleep(0.1)
+        if b"Copying bios.rom" not in said:
+            fail("two-names", f"the first build never reached its copies: {said!r}")
+            return
+        second = subprocess.run([WINE, win_cli, "--yes", "--drive", "A:", project],
+                                cwd=starts[1], stdin=subprocess.DEVNULL, capture_output=True,
+                                timeout=120)
+        if second.returncode != 5 or b"in use by another program" not in second.stderr:
+            fail("two-names", f"the second build gave {second.returncode}: {second.stderr!r}")
+    finally:
+        first.kill()
+        first.wait()
+    print("two-names: the second build was refused")
+
+
 def main():
     global KIT, PROJECT
     if len(sys.argv) != 5:
@@ -187,6 +253,10 @@ def main():
             if status == 0:
                 check_image(case, win, lin)
             print(f"{case}: exit status {win['status']}")
+            if case == "minidos":
+                minidos = lin
+        drive_letter_build(win_cli, scratch, minidos)
+        one_medium_two_names(win_cli, scratch)
     for line in failures:
         print("FAILED " + line, file=sys.stderr)
     return 1 if failures else 0

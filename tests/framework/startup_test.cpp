@@ -41,7 +41,8 @@ TEST(CommandLine, StartUpHandsOverExactlyWhatFollowsTheProgramName) {
         char* argv[] = {name.data(), arg1, arg2, nullptr};
         EXPECT_EQ(AfxWinMain(3, argv), 0);
         EXPECT_EQ(recorder.cmdLine, "/proj/bios two");
-        EXPECT_TRUE(std::string(recorder.m_pszHelpFilePath).ends_with("/quenvol_tests.HLP"));
+        EXPECT_EQ(std::filesystem::path(recorder.m_pszHelpFilePath).filename(),
+                  "quenvol_tests.HLP");
         EXPECT_STREQ(recorder.m_pszAppName, "quenvol_tests");
         EXPECT_EQ(AfxGetApp(), &recorder);
     }
@@ -67,6 +68,9 @@ TEST(HelpPath, ExtensionIsReplacedOrAdded) {
     EXPECT_EQ(AfxHelpPathFor("/opt/q/quenvol.exe"), "/opt/q/quenvol.HLP");
     EXPECT_EQ(AfxHelpPathFor("/opt/q.d/quenvol"), "/opt/q.d/quenvol.HLP");
     EXPECT_EQ(AfxHelpPathFor("/opt/q/.hidden"), "/opt/q/.hidden.HLP");
+#ifdef _WIN32
+    EXPECT_EQ(AfxHelpPathFor("C:\\q.d\\quenvol"), "C:\\q.d\\quenvol.HLP");
+#endif
 }
 
 TEST(HelpPath, BesideTheProgramFirstThenTheDataFolder) {

@@ -46,7 +46,11 @@ void DialogHarness::SetUp() {
     fs::create_directories(settingsDir());
     m_oldCwd = fs::current_path();
     fs::current_path(startDir());
+#ifdef _WIN32
+    m_config.emplace("windir", settingsDir().string());  // the Windows directory, read each time
+#else
     m_config.emplace("XDG_CONFIG_HOME", settingsDir().string());
+#endif
     m_drive.emplace("QUENVOL_DRIVE_A", driveImage().string());
     m_backend = std::make_unique<console::ConsoleBackend>(m_policy);
     AfxSetBackend(m_backend.get());

@@ -176,8 +176,15 @@ ExclusiveHold ExclusiveHold::driveA() {
             handles.session = CreateFileA(volume.c_str(), GENERIC_READ, share, nullptr,
                                           OPEN_EXISTING, flags, nullptr);
         }
-        if (handles.session == INVALID_HANDLE_VALUE)
-            return absent(win32::messageOf(GetLastError()));
+        if (handles.session == INVALID_HANDLE_VALUE) {
+            error = GetLastError();
+            // Refused by another program's share mode (an image file behind a virtual drive,
+            // which a build that named the file holds): in use, not missing.
+            if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+                return refused(HoldState::InUse, "another program holds its medium");
+            }
+            return absent(win32::messageOf(error));
+        }
         if (!volumeControl(handles.session, FSCTL_LOCK_VOLUME)) {
             error = GetLastError();
             if (error == ERROR_NOT_READY || error == ERROR_NO_MEDIA_IN_DRIVE) {
@@ -189,6 +196,18 @@ ExclusiveHold ExclusiveHold::driveA() {
             return refused(HoldState::Failed, win32::messageOf(error));
         }
         handles.volumeLocked = true;
+        // A medium another program holds by other means (an image file behind a virtual drive,
+        // held by a build that named the file) refuses its sectors while the volume lock is
+        // granted: in use, not missing.
+        alignas(4096) static thread_local unsigned char probe[4096];
+        OVERLAPPED first{};
+        DWORD read = 0;
+        if (!ReadFile(handles.session, probe, 512, &read, &first)) {
+            error = GetLastError();
+            if (error == ERROR_LOCK_VIOLATION || error == ERROR_SHARING_VIOLATION) {
+                return refused(HoldState::InUse, "another program holds its medium");
+            }
+        }
         drive.blockDevice = true;
         drive.device = static_cast<std::uint64_t>(*letter);
     } else {

@@ -130,11 +130,11 @@ Result<Temporary> createTemporary(const std::string& path) {
         error, "a temporary file beside \"" + path + "\" cannot be created: " + messageOf(error));
 }
 
-// Renames the open file over `name` in its own folder through its own handle, so that nobody
-// can take it between its last write and its new name. The system takes a name without a
-// folder as one in the file's folder; a path would have to be the kernel's own form.
-bool renameOpenFile(HANDLE file, const std::string& name) {
-    const int wide = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
+// Renames the open file over `path` through its own handle, so that nobody can take it
+// between its last write and its new name. The path must be absolute: the system takes a
+// name without a folder as one in the current directory, not in the file's folder.
+bool renameOpenFile(HANDLE file, const std::string& path) {
+    const int wide = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
     if (wide <= 0) return false;
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) +
                                       static_cast<std::size_t>(wide) * sizeof(WCHAR));
@@ -142,7 +142,7 @@ bool renameOpenFile(HANDLE file, const std::string& name) {
     info->ReplaceIfExists = TRUE;
     info->RootDirectory = nullptr;
     info->FileNameLength = static_cast<DWORD>((wide - 1) * sizeof(WCHAR));
-    MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, info->FileName, wide);
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, info->FileName, wide);
     return SetFileInformationByHandle(file, FileRenameInfo, info,
                                       static_cast<DWORD>(buffer.size())) != FALSE;
 }
@@ -348,7 +348,7 @@ Status replaceFileAtomically(std::string_view windowsName, std::span<const std::
         written = win32::failedBecause("\"" + temporary + "\" could not be synced");
     }
     // Renamed while still held, so that no other save takes it for abandoned meanwhile.
-    if (written && !renameOpenFile(created->file, baseNameOf(path))) {
+    if (written && !renameOpenFile(created->file, path)) {
         written = win32::failedBecause("\"" + path + "\" could not be replaced");
     }
     // The new name is durable with the file's own metadata.
