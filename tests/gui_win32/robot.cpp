@@ -66,6 +66,10 @@ void click(win32ui::Window button) {
     PostMessageA(static_cast<HWND>(button), BM_CLICK, 0, 0);
 }
 
+win32ui::Window controlById(win32ui::Window dialog, int id) {
+    return GetDlgItem(static_cast<HWND>(dialog), id);
+}
+
 bool isVisible(win32ui::Window window) {
     return IsWindowVisible(static_cast<HWND>(window)) != FALSE;
 }

@@ -25,6 +25,8 @@ std::optional<ShownBox> shownMessageBox();
 bool answer(const ShownBox& box, int button);
 // A mouse click on a button, as the button window gets it.
 void click(win32ui::Window button);
+// The control of a dialog window by its id, or nullptr.
+win32ui::Window controlById(win32ui::Window dialog, int id);
 bool isVisible(win32ui::Window window);
 
 }  // namespace robot

@@ -96,4 +96,115 @@ INSTANTIATE_TEST_SUITE_P(Templates, TemplateTest,
                          ::testing::Values(res::kIddAboutBox, res::kIddCrisisDialog,
                                            res::kIddChooseDirectory));
 
+std::string upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+void copyFolder(const fs::path& from, const fs::path& to) {
+    fs::create_directories(to);
+    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+}
+
+// What the user answers to each message box of a build, by the box's text.
+struct Answer {
+    std::string text;
+    int button;
+};
+
+TEST_F(Win32DialogTest, MinidosBuildThroughTheRealDialogEndsWithSuccessAndAGoodDiskette) {
+    fattools::TempDir root;
+    ASSERT_FALSE(root.path().empty());
+    const fs::path kit = fs::path(root.path()) / "kit";
+    const fs::path project = fs::path(root.path()) / "project";
+    copyFolder(QUENVOL_SAMPLE_KIT_DIR, kit);
+    copyFolder(QUENVOL_SAMPLE_PROJECT_DIR, project);
+    const std::string image = root.file("a.img");
+    {
+        std::ofstream blank(image, std::ios::binary);
+        blank.seekp(1474560 - 1);
+        blank.put('\0');
+    }
+    const fs::path previous = fs::current_path();
+    fs::current_path(kit);
+    fattools::setEnvironment("QUENVOL_DRIVE_A", image);
+    fattools::setEnvironment("XDG_CONFIG_HOME", root.path());
+    theApp.SetStartupInfo("quenvol", project.string(), kHelpFile);
+
+    CCrisisDlg dialog;
+    dialog.SetCmdLine(CString(theApp.m_lpCmdLine));
+    theApp.m_pMainWnd = &dialog;
+    // The build formats the diskette through the format dialog first.
+    const std::vector<Answer> script = {
+        {texts::confirmProject(project.string()), IDYES},
+        {"Formatting erases everything on the diskette in drive A:.", IDOK},
+        {"Format Complete.", IDOK},
+        {texts::kSucceeded, IDOK},
+        {texts::kAnotherDiskette, IDNO},
+    };
+    std::vector<std::string> asked;
+    bool started = false, formatStarted = false;
+    robot::startTicking([&] {
+        if (const auto box = robot::shownMessageBox()) {
+            asked.push_back(box->text);
+            const std::size_t at = asked.size() - 1;
+            const bool expected = at < script.size() && box->text.starts_with(script[at].text);
+            if (!expected || !robot::answer(*box, script[at].button))
+                robot::answer(*box, IDCANCEL) || robot::answer(*box, IDNO) ||
+                    robot::answer(*box, IDOK);
+            return;
+        }
+        void* window = Win32Backend::windowOf(dialog.m_hWnd);
+        void* shown = win32ui::activeDialog();
+        if (!window || !shown || !robot::isVisible(shown)) return;
+        if (shown != window) {
+            // The format dialog: Start once, Close when its format has been reported.
+            void* start = robot::controlById(shown, res::kIdcFormatStart);
+            if (!formatStarted) {
+                formatStarted = true;
+                robot::click(start);
+            } else if (win32ui::isEnabled(start)) {
+                robot::click(robot::controlById(shown, IDCANCEL));
+            }
+            return;
+        }
+        CWnd* start = dialog.GetDlgItem(IDC_START);
+        if (!started) {
+            started = true;
+            robot::click(Win32Backend::windowOf(start->m_hWnd));
+        } else if (start->IsWindowEnabled()) {
+            // Start is back and nothing asks: the build is over.
+            robot::click(Win32Backend::windowOf(dialog.GetDlgItem(IDC_BUTTON_CLOSE)->m_hWnd));
+        }
+    });
+    dialog.DoModal();
+    robot::stopTicking();
+    theApp.m_pMainWnd = nullptr;
+    fs::current_path(previous);
+    fattools::setEnvironment("QUENVOL_DRIVE_A", std::nullopt);
+    fattools::setEnvironment("XDG_CONFIG_HOME", std::nullopt);
+
+    ASSERT_EQ(asked.size(), script.size()) << "asked: " << ::testing::PrintToString(asked);
+    for (std::size_t i = 0; i < script.size(); ++i)
+        EXPECT_TRUE(asked[i].starts_with(script[i].text)) << asked[i];
+    const fattools::FsckResult fsck = fattools::runFsck(image);
+    EXPECT_TRUE(fsck.clean) << fsck.output;
+    const auto names = fattools::mdirNames(image);
+    ASSERT_TRUE(names.has_value());
+    for (const char* name : {"MINIDOS.SYS", "ZYPLET.EXE"})
+        EXPECT_NE(std::find(names->begin(), names->end(), name), names->end()) << name;
+    // Each file on the diskette under its source's name is its copy, byte for byte (the BIOS
+    // images are renamed on the way).
+    for (const std::string& name : *names) {
+        std::optional<std::vector<std::uint8_t>> source;
+        for (const fs::path& folder : {kit, project})
+            for (const auto& entry : fs::directory_iterator(folder))
+                if (upper(entry.path().filename().string()) == name)
+                    source = fattools::readBytes(entry.path().string());
+        if (source) {
+            EXPECT_EQ(fattools::mtype(image, name), source) << name;
+        }
+    }
+}
+
 }  // namespace

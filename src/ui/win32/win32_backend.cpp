@@ -4,6 +4,7 @@
 
 #include "framework/afxdlgs.h"
 #include "framework/input.h"
+#include "ui/win32/format_dialog.h"
 #include "ui/win32/system_windows.h"
 
 namespace win32ui {
@@ -250,7 +251,9 @@ void Win32Backend::showHelp(HWND control, const std::string& topic, UINT command
     showHelpText(anchor, topic);
 }
 
-void Win32Backend::formatDrive(HWND, UINT) {}
+void Win32Backend::formatDrive(HWND owner, UINT drive) {
+    runFormatDialog(owner ? CWnd::FromHandle(owner) : nullptr, drive);
+}
 
 INT_PTR Win32Backend::runFileDialog(CFileDialog&) {
     return IDCANCEL;
