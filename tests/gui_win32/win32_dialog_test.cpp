@@ -13,6 +13,7 @@
 #include "app/CrisisDlg.h"
 #include "app/messages.h"
 #include "gui_win32/robot.h"
+#include "history/DirDlg.h"
 #include "support/fat_tools.h"
 #include "support/test_files.h"
 #include "ui/win32/win32_backend.h"
@@ -95,6 +96,43 @@ TEST_P(TemplateTest, ControlsStandWhereTheTemplatePutsThemAndFollowTheFrameworks
 INSTANTIATE_TEST_SUITE_P(Templates, TemplateTest,
                          ::testing::Values(res::kIddAboutBox, res::kIddCrisisDialog,
                                            res::kIddChooseDirectory));
+
+TEST_F(Win32DialogTest, FolderChooserIsTheSystemsSaveDialogLaidOutByTemplate129) {
+    fattools::TempDir root;
+    ASSERT_FALSE(root.path().empty());
+    const res::DialogTemplate* t = res::findDialogTemplate(res::kIddChooseDirectory);
+    CDirDlg chooser(FALSE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, nullptr,
+                    nullptr);
+    chooser.m_ofn.lpstrInitialDir = root.path().c_str();
+    std::string field, caption;
+    robot::startTicking([&] {
+        const auto box = robot::shownMessageBox();
+        if (!box || !caption.empty()) return;
+        caption = win32ui::textOf(box->window);
+        // The system's controls, found by their fixed ids, where the template puts them.
+        for (const res::ControlTemplate& c : t->controls) {
+            if (c.id == -1) continue;
+            SCOPED_TRACE("control " + std::to_string(c.id));
+            void* control = robot::controlById(box->window, c.id);
+            ASSERT_NE(control, nullptr);
+            const win32ui::Rect got = win32ui::rectInDialog(control);
+            const win32ui::Rect want =
+                win32ui::dialogUnitsToPixels(box->window, c.x, c.y, c.cx, c.cy);
+            EXPECT_EQ(got.left, want.left);
+            EXPECT_EQ(got.top, want.top);
+        }
+        field = win32ui::textOf(robot::controlById(box->window, 1152));
+        robot::answer(*box, IDOK);
+    });
+    const fs::path previous = fs::current_path();
+    EXPECT_EQ(chooser.DoModal(), IDOK);
+    // The chooser may leave the current folder where the user browsed.
+    fs::current_path(previous);
+    EXPECT_EQ(caption, t->caption);
+    EXPECT_EQ(field, kChooserDummyName);
+    EXPECT_STREQ(chooser.m_ofn.lpstrFile + chooser.m_ofn.nFileOffset, kChooserDummyName);
+    EXPECT_FALSE(FolderOfChosenFile(chooser.m_ofn).IsEmpty());
+}
 
 std::string upper(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

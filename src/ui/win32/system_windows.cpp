@@ -4,6 +4,7 @@
 #include <windows.h>
 // after windows.h, which it builds on
 #include <commctrl.h>
+#include <commdlg.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -382,7 +383,54 @@ LRESULT CALLBACK helpTextProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     }
 }
 
+// The chooser's hook: once the system has filled its controls, the file-name field gets the
+// name the program put there, and the chooser stands over its owner.
+UINT_PTR CALLBACK saveDialogHook(HWND dialog, UINT message, WPARAM, LPARAM lParam) {
+    if (message != WM_INITDIALOG) return 0;
+    const auto* ofn = reinterpret_cast<const OPENFILENAMEA*>(lParam);
+    const auto* request = reinterpret_cast<const SaveDialogRequest*>(ofn->lCustData);
+    constexpr int kFileNameField = 1152;  // edt1
+    SetDlgItemTextA(dialog, kFileNameField, request->fileName.c_str());
+    RECT box, over;
+    GetWindowRect(dialog, &box);
+    if (request->owner && GetWindowRect(hwndOf(request->owner), &over)) {
+        const int w = box.right - box.left, h = box.bottom - box.top;
+        SetWindowPos(dialog, nullptr, std::max(0L, (over.left + over.right - w) / 2),
+                     std::max(0L, (over.top + over.bottom - h) / 2), 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    return TRUE;
+}
+
 }  // namespace
+
+bool runSaveDialog(SaveDialogRequest& request) {
+    constexpr DWORD kTemplateByNumber = 0x00000040;  // the program's template, by its number
+    TemplateWriter writer;
+    OPENFILENAMEA ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = hwndOf(request.owner);
+    ofn.lpstrFile = request.file;
+    ofn.nMaxFile = request.maxFile;
+    ofn.lpstrInitialDir = request.initialFolder;
+    // The system names the chooser itself unless told: the template's caption is the name.
+    if (!request.title.empty()) ofn.lpstrTitle = request.title.c_str();
+    ofn.Flags = request.flags & ~static_cast<DWORD>(OFN_ENABLEHOOK | kTemplateByNumber);
+    // The template is data of ours, not a resource of the program: the system takes it from
+    // memory. The hook is ours too, standing for the program's own initialisation, which the
+    // framework has run already on its side of the windows.
+    if (request.dialogTemplate) {
+        buildTemplate(*request.dialogTemplate, writer);
+        ofn.hInstance = static_cast<HINSTANCE>(const_cast<void*>(writer.data()));
+        ofn.Flags |= OFN_ENABLETEMPLATEHANDLE;
+    }
+    ofn.Flags |= OFN_ENABLEHOOK;
+    ofn.lpfnHook = saveDialogHook;
+    ofn.lCustData = reinterpret_cast<LPARAM>(&request);
+    if (!GetSaveFileNameA(&ofn)) return false;
+    request.fileOffset = ofn.nFileOffset;
+    return true;
+}
 
 Window createDialog(const res::DialogTemplate& dialogTemplate, Window owner, DialogEvents& events) {
     static const bool initialised = [] {

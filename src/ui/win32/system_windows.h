@@ -86,6 +86,22 @@ bool isEnabled(Window window);
 bool isChecked(Window window);
 std::string textOf(Window window);
 
+// The system's Save As dialog in its old style with `dialogTemplate` as its whole layout, and
+// `fileName` put into its file-name field once the system has filled its own controls. On
+// OK, true with the chosen file's full path in `file` and the name's index in `fileOffset`.
+struct SaveDialogRequest {
+    Window owner;
+    const res::DialogTemplate* dialogTemplate;  // nullptr: the system's own layout
+    const char* initialFolder;
+    std::string fileName;
+    std::string title;  // empty: the system's own
+    unsigned flags;     // the file dialog's OFN_ flags as the framework holds them
+    char* file;
+    unsigned maxFile;
+    unsigned short fileOffset;
+};
+bool runSaveDialog(SaveDialogRequest& request);
+
 int messageBox(Window owner, const std::string& text, const std::string& caption, unsigned type);
 void setWaitCursor(bool on);
 // A help topic in a pop-up window at the centre of `anchor`, closed by the next click or key.

@@ -255,8 +255,23 @@ void Win32Backend::formatDrive(HWND owner, UINT drive) {
     runFormatDialog(owner ? CWnd::FromHandle(owner) : nullptr, drive);
 }
 
-INT_PTR Win32Backend::runFileDialog(CFileDialog&) {
-    return IDCANCEL;
+INT_PTR Win32Backend::runFileDialog(CFileDialog& dialog) {
+    OPENFILENAME& ofn = dialog.m_ofn;
+    if (!ofn.lpstrFile || ofn.nMaxFile == 0) return IDCANCEL;
+    ofn.lpstrFile[0] = '\0';
+    SaveDialogRequest request{
+        ownerOf(dialog.Parent() ? dialog.Parent()->m_hWnd : nullptr),
+        (ofn.Flags & OFN_ENABLETEMPLATE) ? res::findDialogTemplate(ofn.lpTemplateName) : nullptr,
+        ofn.lpstrInitialDir,
+        dialog.FileNameField(),
+        dialog.m_hWnd ? dialog.m_hWnd->text : std::string(),
+        ofn.Flags,
+        ofn.lpstrFile,
+        ofn.nMaxFile,
+        0};
+    if (!runSaveDialog(request)) return IDCANCEL;
+    ofn.nFileOffset = request.fileOffset;
+    return IDOK;
 }
 
 void Win32Backend::updateNow(HWND hwnd) {
