@@ -23,13 +23,13 @@ report() {
         status=1
     fi
 }
-system_folders="^$root/src/(platform/posix|platform/win32|cli)/"
+system_folders="^$root/src/(platform/posix|platform/win32|ui/win32|cli)/"
 climbing=$(grep -rn --include='*.cpp' --include='*.h' '^[[:space:]]*#[[:space:]]*include[[:space:]]*"\.\./' "$root/src" || true)
 report "includes that climb out of their folder" "$climbing"
 system_headers='unistd\.h|fcntl\.h|dirent\.h|signal\.h|termios\.h|pwd\.h|grp\.h|dlfcn\.h|poll\.h|sys/[a-z_]+\.h|linux/[a-z_]+\.h|windows\.h|winioctl\.h|bcrypt\.h'
 posix=$(grep -rnE --include='*.cpp' --include='*.h' "^[[:space:]]*#[[:space:]]*include[[:space:]]*<($system_headers)>" "$root/src" \
     | grep -vE "$system_folders" || true)
-report "system headers outside platform/posix/, platform/win32/ and cli/" "$posix"
+report "system headers outside platform/posix/, platform/win32/, ui/win32/ and cli/" "$posix"
 # A call's name, not a member's or a namespace's of ours: nothing of a name's own before it but
 # an optional "::".
 call='(^|[^[:alnum:]_.>:])(::)?'
@@ -46,5 +46,5 @@ report "the environment read in the portable layers (base/, fat/)" "$environment
 both=$(grep -rlE --include='*.cpp' --include='*.h' '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"](windows\.h|platform/win32/handle\.h)[>"]' "$root/src" \
     | xargs -r grep -lE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(platform/winapi\.h|framework/wintypes\.h|framework/afxwin\.h)"' || true)
 report "files that see both the stand-ins under the system's names and windows.h" "$both"
-[ "$status" -eq 0 ] && echo "ok: no climbing include; system headers, POSIX calls and signal handling only in platform/posix/, platform/win32/ and cli/; no environment in base/ and fat/; windows.h never beside the stand-ins"
+[ "$status" -eq 0 ] && echo "ok: no climbing include; system headers only in platform/posix/, platform/win32/, ui/win32/ and cli/, POSIX calls and signal handling only in platform/posix/, platform/win32/ and cli/; no environment in base/ and fat/; windows.h never beside the stand-ins"
 exit "$status"

@@ -90,6 +90,42 @@ DialogTemplate makeChooseDirectory() {
     return t;
 }
 
+// The format dialog of drive A:, ours on every system.
+DialogTemplate makeFormatDrive() {
+    DialogTemplate t;
+    t.id = kIddFormatDrive;
+    t.caption = "Format - A:";
+    t.fontName = "MS Sans Serif";
+    t.fontPointSize = 8;
+    t.cx = 190;
+    t.cy = 190;
+    t.style = kWsPopup | kWsCaption | kWsSysMenu | kDsModalFrame | kDsSetFont;
+    t.exStyle = 0;
+    constexpr std::uint32_t kList = 0x0003 | 0x00200000;  // a drop-down list, scrolled
+    t.controls = {
+        {-1, ControlKind::StaticText, "&Capacity:", 7, 7, 176, 8, kChild, 0},
+        {kIdcFormatCapacity, ControlKind::ComboBox, "", 7, 17, 176, 60, kChild | kList | kWsTabStop,
+         0},
+        {-1, ControlKind::StaticText, "&File system:", 7, 35, 176, 8, kChild, 0},
+        {kIdcFormatFileSystem, ControlKind::ComboBox, "", 7, 45, 176, 40,
+         kChild | kList | kWsTabStop, 0},
+        {-1, ControlKind::StaticText, "&Allocation unit size:", 7, 63, 176, 8, kChild, 0},
+        {kIdcFormatAllocation, ControlKind::ComboBox, "", 7, 73, 176, 40,
+         kChild | kList | kWsTabStop, 0},
+        {-1, ControlKind::StaticText, "Volume &label:", 7, 91, 176, 8, kChild, 0},
+        {kIdcFormatLabel, ControlKind::Edit, "", 7, 101, 176, 12,
+         kChild | kEsAutoHScroll | kWsBorder | kWsTabStop, 0},
+        {-1, ControlKind::GroupBox, "Format &options", 7, 119, 176, 28, kChild, 0},
+        {kIdcFormatQuick, ControlKind::PushButton, "&Quick Format", 14, 131, 160, 10,
+         kChild | kBsAutoCheckBox | kWsTabStop, 0},
+        {kIdcFormatProgress, ControlKind::ProgressBar, "", 7, 153, 176, 10, kChild | kWsBorder, 0},
+        {kIdcFormatStart, ControlKind::PushButton, "&Start", 79, 169, 50, 14, kChild | kWsTabStop,
+         0},
+        {2, ControlKind::PushButton, "Close", 133, 169, 50, 14, kChild | kWsTabStop, 0},
+    };
+    return t;
+}
+
 // A diskette drawn in the classic palette: navy body, silver shutter, white label
 // with a red cross for "crisis", a black hub opening on the shutter.
 IconImage drawDiskette(int size) {
@@ -125,7 +161,7 @@ IconImage drawDiskette(int size) {
 
 const DialogTemplate* findDialogTemplate(int id) {
     static const std::vector<DialogTemplate> templates = {makeAboutBox(), makeCrisisDialog(),
-                                                          makeChooseDirectory()};
+                                                          makeChooseDirectory(), makeFormatDrive()};
     for (const auto& t : templates)
         if (t.id == id) return &t;
     return nullptr;

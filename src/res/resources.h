@@ -65,6 +65,18 @@ inline constexpr int kIdsAboutBox = 101;
 inline constexpr int kIddCrisisDialog = 102;
 inline constexpr int kIdrMainFrame = 128;
 inline constexpr int kIddChooseDirectory = 129;
+inline constexpr int kIddFormatDrive = 130;
+
+// Controls of the format dialog (template 130); Close is IDCANCEL (2).
+inline constexpr int kIdcFormatCapacity = 1200;
+inline constexpr int kIdcFormatFileSystem = 1201;
+inline constexpr int kIdcFormatAllocation = 1202;
+inline constexpr int kIdcFormatLabel = 1203;
+inline constexpr int kIdcFormatQuick = 1204;
+inline constexpr int kIdcFormatProgress = 1205;
+inline constexpr int kIdcFormatStart = 1206;
+// A push button's kind bits that make it a check box the system's button keeps checked.
+inline constexpr std::uint32_t kBsAutoCheckBox = 0x0003;
 
 // Returns the template with that id, or nullptr.
 const DialogTemplate* findDialogTemplate(int id);
