@@ -1,8 +1,9 @@
-// Drive A: on Linux: an image file or a floppy block device, chosen by the rule in
-// floppy_drives.h (named for the run, QUENVOL_DRIVE_A, else a floppy drive found in sysfs,
-// else /dev/fd0). A path that does not exist, or a drive without a medium, is an empty drive.
-// Only a regular file or a block device whose size is one of the diskette formats counts as a
-// diskette; anything else is refused before a single byte is written.
+// Drive A: an image file, or a floppy drive (a block device on Linux, a drive letter's raw
+// volume on Windows), chosen by the rule in floppy_drives.h (named for the run,
+// QUENVOL_DRIVE_A, else a floppy drive found, else /dev/fd0 or \\.\A:). A path that does
+// not exist, or a drive without a medium, is an empty drive. Only a regular file or a drive
+// whose size is one of the diskette formats counts as a diskette; anything else is refused
+// before a single byte is written.
 #pragma once
 
 #include <cstdint>
