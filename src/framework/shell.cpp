@@ -129,4 +129,19 @@ std::string shortRefusal(base::Failure kind) {
     return "Unknown capacity";
 }
 
+std::string formatWarning(const std::string& driveA) {
+    return "Formatting erases everything on the diskette in drive A:.\nDrive A: is " + driveA + ".";
+}
+
+std::string formatReport(const fat::FormatReport& report) {
+    const std::uint64_t total = std::uint64_t{report.geometry.totalSectors} * fat::kSectorSize;
+    std::string text = platform::groupThousands(total) + " bytes total disk space.\n" +
+                       platform::groupThousands(report.capacityBytes) + " bytes available on disk.";
+    if (!report.badSectors.empty()) {
+        text += "\n" + platform::groupThousands(report.badSectors.size() * fat::kSectorSize) +
+                " bytes in bad sectors.";
+    }
+    return text;
+}
+
 }  // namespace shell

@@ -36,4 +36,15 @@ std::string driveRefusalLine(const base::Error& refusal);
 // The capacity list's entry when drive A: holds nothing that can be formatted.
 std::string shortRefusal(base::Failure kind);
 
+// The format dialog's own words, the same in every window system's dialog.
+inline constexpr char kFormatTitle[] = "Format - A:";
+inline constexpr char kFormatOnlyDriveA[] = "Only drive A: can be formatted here.";
+inline constexpr char kFormatChoice[] =
+    "Click OK to format the diskette, or Cancel to leave it as it is.";
+inline constexpr char kFormatComplete[] = "Format Complete.";
+// The warning before anything is erased, naming drive A: as it is now.
+std::string formatWarning(const std::string& driveA);
+// What a finished format made of the diskette: its space, what is free, what is bad.
+std::string formatReport(const fat::FormatReport& report);
+
 }  // namespace shell

@@ -30,7 +30,7 @@
 namespace qtui {
 namespace {
 
-const QString kTitle = QStringLiteral("Format - A:");
+const QString kTitle = QString::fromLatin1(shell::kFormatTitle);
 
 // The file system's one label rule, applied to the bytes the label will be as it is typed.
 class LabelValidator final : public QValidator {
@@ -173,15 +173,11 @@ bool FormatDialog::confirmErase() {
     // Named as it is now: the diskette or the drive may have changed since the dialog opened.
     const auto medium = platform::probeDriveA();
     const std::string driveA = medium ? medium->name : platform::driveAPath();
-    QMessageBox box(QMessageBox::Warning, kTitle,
-                    QStringLiteral("Formatting erases everything on the diskette in drive A:.\n"
-                                   "Drive A: is %1.")
-                        .arg(fromStd(driveA)),
+    QMessageBox box(QMessageBox::Warning, kTitle, fromStd(shell::formatWarning(driveA)),
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setObjectName(QStringLiteral("formatWarning"));
     box.setTextFormat(Qt::PlainText);  // a path is never markup
-    box.setInformativeText(
-        QStringLiteral("Click OK to format the diskette, or Cancel to leave it as it is."));
+    box.setInformativeText(QString::fromLatin1(shell::kFormatChoice));
     box.setDefaultButton(QMessageBox::Cancel);
     return box.exec() == QMessageBox::Ok;
 }
@@ -189,9 +185,8 @@ bool FormatDialog::confirmErase() {
 void FormatDialog::start() {
     if (m_busy) return;
     if (m_drive != 0) {
-        QMessageBox box(QMessageBox::Warning, kTitle,
-                        QStringLiteral("Only drive A: can be formatted here."), QMessageBox::Ok,
-                        this);
+        QMessageBox box(QMessageBox::Warning, kTitle, QString::fromLatin1(shell::kFormatOnlyDriveA),
+                        QMessageBox::Ok, this);
         box.exec();
         return;
     }
@@ -254,20 +249,10 @@ void FormatDialog::report(const platform::FormatResult& result) {
         box.exec();
         return;
     }
-    const fat::FormatReport& r = *result;
-    const std::uint64_t total = std::uint64_t{r.geometry.totalSectors} * fat::kSectorSize;
-    QString details = QStringLiteral("%1 bytes total disk space.\n%2 bytes available on disk.")
-                          .arg(fromStd(platform::groupThousands(total)),
-                               fromStd(platform::groupThousands(r.capacityBytes)));
-    if (!r.badSectors.empty()) {
-        details +=
-            QStringLiteral("\n%1 bytes in bad sectors.")
-                .arg(fromStd(platform::groupThousands(r.badSectors.size() * fat::kSectorSize)));
-    }
-    QMessageBox box(QMessageBox::Information, kTitle, QStringLiteral("Format Complete."),
+    QMessageBox box(QMessageBox::Information, kTitle, QString::fromLatin1(shell::kFormatComplete),
                     QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("formatComplete"));
-    box.setInformativeText(details);
+    box.setInformativeText(fromStd(shell::formatReport(*result)));
     box.exec();
 }
 

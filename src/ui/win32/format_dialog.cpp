@@ -11,7 +11,7 @@
 namespace win32ui {
 namespace {
 
-constexpr char kTitle[] = "Format - A:";
+constexpr const char* kTitle = shell::kFormatTitle;
 constexpr UINT kDefaultSecond = 0x100;  // the second button is the default
 
 class FormatDialog : public CDialog {
@@ -80,9 +80,7 @@ class FormatDialog : public CDialog {
     bool confirmErase() {
         const auto medium = platform::probeDriveA();
         const std::string driveA = medium ? medium->name : platform::driveAPath();
-        return box("Formatting erases everything on the diskette in drive A:.\nDrive A: is " +
-                       driveA +
-                       ".\n\nClick OK to format the diskette, or Cancel to leave it as it is.",
+        return box(shell::formatWarning(driveA) + "\n\n" + shell::kFormatChoice,
                    MB_OKCANCEL | MB_ICONEXCLAMATION | kDefaultSecond) == IDOK;
     }
 
@@ -109,7 +107,7 @@ class FormatDialog : public CDialog {
     void start() {
         if (m_busy) return;
         if (m_drive != 0) {
-            box("Only drive A: can be formatted here.", MB_OK | MB_ICONEXCLAMATION);
+            box(shell::kFormatOnlyDriveA, MB_OK | MB_ICONEXCLAMATION);
             return;
         }
         CString label;
@@ -145,15 +143,8 @@ class FormatDialog : public CDialog {
             box(text, MB_OK | MB_ICONEXCLAMATION);
             return;
         }
-        const fat::FormatReport& r = *result;
-        const std::uint64_t total = std::uint64_t{r.geometry.totalSectors} * fat::kSectorSize;
-        std::string text = "Format Complete.\n\n" + platform::groupThousands(total) +
-                           " bytes total disk space.\n" +
-                           platform::groupThousands(r.capacityBytes) + " bytes available on disk.";
-        if (!r.badSectors.empty())
-            text += "\n" + platform::groupThousands(r.badSectors.size() * fat::kSectorSize) +
-                    " bytes in bad sectors.";
-        box(text, MB_OK | MB_ICONASTERISK);
+        box(std::string(shell::kFormatComplete) + "\n\n" + shell::formatReport(*result),
+            MB_OK | MB_ICONASTERISK);
     }
 
     UINT m_drive;
