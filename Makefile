@@ -9,7 +9,7 @@ CMAKE_OPTS ?=
 export CTEST_OUTPUT_ON_FAILURE = 1
 
 .PHONY: all setup configure build test test-asan run screenshots demo clean fuzz bench package \
-        windows test-windows windows-dist
+        windows test-windows windows-dist screenshots-windows
 
 all: build
 
@@ -85,6 +85,12 @@ demo: build
 screenshots: build
 	cmake --build $(BUILD) --target quenvol-screenshots
 	$(BUILD)/src/quenvol-screenshots $(BUILD)/screenshots
+
+# PNG images of the main dialog, the About box, the format dialog and the folder chooser as
+# the Win32 backend shows them under wine64, in $(WIN64_BUILD)/screenshots/.
+screenshots-windows: setup $(WIN64_BUILD)/build.ninja
+	cmake --build $(WIN64_BUILD) -j $(JOBS) --target quenvol_win32_screenshots
+	sh scripts/screenshots-windows.sh $(WIN64_BUILD)
 
 # The dialog in a real window (needs a display).
 # The sample kit is the start directory and drive A: a blank image under build/run/, unless

@@ -42,3 +42,9 @@ if(CMAKE_CROSSCOMPILING_EMULATOR AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND QUENVOL_XVF
             ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:quenvol_win32_ui_tests>)
   set_tests_properties(win32ui.dialogs PROPERTIES TIMEOUT 300)
 endif()
+
+# Pictures of the dialogs as the system shows them, for review (make screenshots-windows).
+add_executable(quenvol_win32_screenshots ${QUENVOL_ROOT}/tests/gui_win32/robot.cpp
+               ${QUENVOL_ROOT}/tests/gui_win32/screenshots.cpp)
+target_include_directories(quenvol_win32_screenshots PRIVATE ${QUENVOL_ROOT}/tests)
+target_link_libraries(quenvol_win32_screenshots PRIVATE quenvol_app quenvol_ui_win32 user32)

@@ -74,4 +74,14 @@ bool isVisible(win32ui::Window window) {
     return IsWindowVisible(static_cast<HWND>(window)) != FALSE;
 }
 
+void sysCommand(win32ui::Window window, unsigned command) {
+    PostMessageA(static_cast<HWND>(window), WM_SYSCOMMAND, command, 0);
+}
+
+win32ui::Rect windowRect(win32ui::Window window) {
+    RECT r = {};
+    GetWindowRect(static_cast<HWND>(window), &r);
+    return {r.left, r.top, r.right, r.bottom};
+}
+
 }  // namespace robot

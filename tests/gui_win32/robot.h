@@ -28,5 +28,9 @@ void click(win32ui::Window button);
 // The control of a dialog window by its id, or nullptr.
 win32ui::Window controlById(win32ui::Window dialog, int id);
 bool isVisible(win32ui::Window window);
+// A choice from the window's system menu, as the menu sends it.
+void sysCommand(win32ui::Window window, unsigned command);
+// The whole window, frame and caption included, in screen coordinates.
+win32ui::Rect windowRect(win32ui::Window window);
 
 }  // namespace robot
