@@ -20,9 +20,22 @@ if [ "${1:-}" = --capture ]; then
         if [ "$name" = failed ]; then
             exit 1
         fi
-        xwd -root -silent -display "$DISPLAY" |
-            "$convert" xwd:- -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
-                "png:$out/$name.png.tmp"
+        # The window's own X window, found by its place: wine draws some windows (those
+        # opened from another dialog's handler) where the root's picture does not see them.
+        geometry="$((right - left))x$((bottom - top))+$left+$top"
+        window=""
+        for id in $(xwininfo -root -tree | grep -F " $geometry " | awk '{print $1}'); do
+            if xwininfo -id "$id" | grep -q IsViewable; then
+                window=$id
+                break
+            fi
+        done
+        if [ -n "$window" ]; then
+            xwd -id "$window" -silent
+        else
+            echo "screenshots-windows.sh: no X window for $name; cropping the screen" >&2
+            xwd -root -silent | "$convert" xwd:- -crop "$geometry" +repage xwd:-
+        fi | "$convert" xwd:- "png:$out/$name.png.tmp"
         mv "$out/$name.png.tmp" "$out/$name.png"
         echo "$out/$name.png"
     done || status=$?
