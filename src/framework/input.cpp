@@ -29,6 +29,22 @@ std::vector<HWND> radioGroupOf(HWND control) {
     return group;
 }
 
+bool arrowInRadioGroup(HWND focus, bool forward) {
+    if (!focus || focus->kind != res::ControlKind::AutoRadioButton) return false;
+    const std::vector<HWND> group = radioGroupOf(focus);
+    const auto at = std::find(group.begin(), group.end(), focus);
+    const std::size_t index = static_cast<std::size_t>(at - group.begin());
+    const std::size_t n = group.size();
+    for (std::size_t step = 1; at != group.end() && step < n; ++step) {
+        HWND candidate = group[(index + (forward ? step : n - step)) % n];
+        if (acceptsInput(candidate)) {
+            userClick(candidate);
+            break;
+        }
+    }
+    return true;
+}
+
 HWND rootOf(HWND hwnd) {
     while (hwnd && !hwnd->isDialog && hwnd->parent) hwnd = hwnd->parent;
     return hwnd;

@@ -41,6 +41,10 @@ bool isTabStop(HWND control);
 // click checks one of its radio buttons and clears the others, DDX_Radio numbers them, and
 // the arrow keys move among them.
 std::vector<HWND> radioGroupOf(HWND control);
+// An arrow key in a dialog whose focus is `focus`: on an automatic radio button, the next
+// radio button of its group (backwards with `forward` false) that takes input is clicked, and
+// true is returned; elsewhere the key is not the group's and false is returned.
+bool arrowInRadioGroup(HWND focus, bool forward);
 
 // The dialog that `hwnd` belongs to.
 HWND rootOf(HWND hwnd);

@@ -692,20 +692,7 @@ void DialogWindow::moveToTabStop(bool forward) {
 }
 
 bool DialogWindow::moveInRadioGroup(bool forward) {
-    HWND from = m_root->focus;
-    if (!from || from->kind != ControlKind::AutoRadioButton) return false;
-    const std::vector<HWND> group = afx::radioGroupOf(from);
-    const auto at = std::find(group.begin(), group.end(), from);
-    const std::size_t index = static_cast<std::size_t>(at - group.begin());
-    const std::size_t n = group.size();
-    for (std::size_t step = 1; at != group.end() && step < n; ++step) {
-        HWND candidate = group[(index + (forward ? step : n - step)) % n];
-        if (afx::acceptsInput(candidate)) {
-            afx::userClick(candidate);
-            break;
-        }
-    }
-    return true;
+    return afx::arrowInRadioGroup(m_root->focus, forward);
 }
 
 HWND DialogWindow::nextTabStop(HWND from, bool forward) const {

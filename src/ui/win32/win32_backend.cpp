@@ -46,22 +46,8 @@ class DialogBridge : public DialogEvents {
     }
     void sysCommand(unsigned command) override { afx::userSysCommand(m_dialog, command); }
     bool arrow(bool forward) override {
-        // The next radio button of the group that takes input is clicked, as the arrow keys
-        // do in a dialog.
-        HWND from = m_root->focus;
-        if (!from || from->kind != res::ControlKind::AutoRadioButton) return false;
-        const std::vector<HWND> group = afx::radioGroupOf(from);
-        const auto at = std::find(group.begin(), group.end(), from);
-        const std::size_t n = group.size();
-        const auto index = static_cast<std::size_t>(at - group.begin());
-        for (std::size_t step = 1; at != group.end() && step < n; ++step) {
-            HWND candidate = group[(index + (forward ? step : n - step)) % n];
-            if (afx::acceptsInput(candidate)) {
-                afx::userClick(candidate);
-                break;
-            }
-        }
-        return true;
+        // As the arrow keys do in a dialog.
+        return afx::arrowInRadioGroup(m_root->focus, forward);
     }
     void paint() override { SendMessageA(m_root, WM_PAINT, 0, 0); }
     bool ended() const override { return m_dialog.HasEnded(); }
