@@ -12,6 +12,13 @@ bool isTabStop(HWND control) {
     return acceptsInput(control) && (control->style & res::kWsTabStop) != 0;
 }
 
+bool isAtWork(HWND dialog) {
+    return dialog &&
+           std::any_of(dialog->children.begin(), dialog->children.end(), [](const auto& control) {
+               return !(control->style & res::kWsDisabled) && !control->enabled;
+           });
+}
+
 std::vector<HWND> radioGroupOf(HWND control) {
     std::vector<HWND> group;
     if (!control || !control->parent) return group;

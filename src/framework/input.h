@@ -36,6 +36,9 @@ void userSysCommand(CDialog& dialog, UINT command);
 bool acceptsInput(HWND control);
 // Tab stops at the control: it has WS_TABSTOP and takes input.
 bool isTabStop(HWND control);
+// The program disables controls while it works: a control that the template means to be
+// enabled is disabled.
+bool isAtWork(HWND dialog);
 // The automatic radio buttons of the control's group, in template order. A group starts at a
 // control with WS_GROUP (or at the dialog's first control) and runs up to the next one; a
 // click checks one of its radio buttons and clears the others, DDX_Radio numbers them, and

@@ -570,11 +570,7 @@ void DialogWindow::showSystemMenu() {
 }
 
 bool DialogWindow::atWork() const {
-    // The program disables controls while it works; the template says which are meant to be
-    // enabled.
-    return std::any_of(m_controls.begin(), m_controls.end(), [](const Control& control) {
-        return !(control.hwnd->style & res::kWsDisabled) && !control.hwnd->enabled;
-    });
+    return afx::isAtWork(m_root);
 }
 
 void DialogWindow::reject() {

@@ -22,8 +22,6 @@ class DriveMenu {
     bool handle(QAction* chosen, QWidget* owner);
 
   private:
-    void addEntry(QMenu& submenu, const QString& text, bool current, const std::string& path);
-
     std::map<QAction*, std::function<void(QWidget*)>> m_actions;
 };
 
