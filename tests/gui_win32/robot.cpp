@@ -1,6 +1,10 @@
 #include "gui_win32/robot.h"
 
 #include <windows.h>
+// after windows.h, whose types it uses
+#include <dlgs.h>
+
+#include <algorithm>
 
 namespace robot {
 namespace {
@@ -25,6 +29,26 @@ BOOL CALLBACK findBox(HWND window, LPARAM found) {
         return FALSE;
     }
     return TRUE;
+}
+
+std::vector<MenuItem> itemsOf(HMENU menu) {
+    std::vector<MenuItem> items;
+    const int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        char text[256] = {};
+        MENUITEMINFOA info{};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_ID | MIIM_STRING | MIIM_SUBMENU;
+        info.dwTypeData = text;
+        info.cch = sizeof text - 1;
+        if (!GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info) ||
+            (info.fType & MFT_SEPARATOR))
+            continue;
+        items.push_back({text, info.wID, !(info.fState & MFS_DISABLED),
+                         (info.fState & MFS_CHECKED) != 0,
+                         info.hSubMenu ? itemsOf(info.hSubMenu) : std::vector<MenuItem>()});
+    }
+    return items;
 }
 
 }  // namespace
@@ -76,6 +100,69 @@ bool isVisible(win32ui::Window window) {
 
 void sysCommand(win32ui::Window window, unsigned command) {
     PostMessageA(static_cast<HWND>(window), WM_SYSCOMMAND, command, 0);
+}
+
+std::vector<MenuItem> systemMenu(win32ui::Window window) {
+    HWND hwnd = static_cast<HWND>(window);
+    HMENU menu = GetSystemMenu(hwnd, FALSE);
+    if (!menu) return {};
+    SendMessageA(hwnd, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(menu), MAKELPARAM(0, TRUE));
+    return itemsOf(menu);
+}
+
+void type(win32ui::Window field, const std::string& text) {
+    SetWindowTextA(static_cast<HWND>(field), text.c_str());
+}
+
+void chooseFile(const ShownBox& box, std::string path) {
+    // As a user types it: the dialog takes a '/' for the start of a switch.
+    std::replace(path.begin(), path.end(), '/', '\\');
+    // The name field is a combo box in the Explorer style, an edit field in the old one.
+    for (int field : {cmb13, edt1})
+        if (HWND control = GetDlgItem(static_cast<HWND>(box.window), field))
+            SetWindowTextA(control, path.c_str());
+    answer(box, IDOK);
+}
+
+void pressKey(Key key, bool shift) {
+    const WORD code = key == Key::F1 ? VK_F1 : key == Key::Down ? VK_DOWN : VK_RETURN;
+    std::vector<INPUT> inputs;
+    auto add = [&inputs](WORD vk, bool up) {
+        INPUT input{};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = vk;
+        input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+        inputs.push_back(input);
+    };
+    if (shift) add(VK_SHIFT, false);
+    add(code, false);
+    add(code, true);
+    if (shift) add(VK_SHIFT, true);
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+void mouseClick(win32ui::Window window, bool right) {
+    RECT r = {};
+    GetWindowRect(static_cast<HWND>(window), &r);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    INPUT inputs[2] = {};
+    for (INPUT& input : inputs) input.type = INPUT_MOUSE;
+    inputs[0].mi.dwFlags = right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
+    inputs[1].mi.dwFlags = right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
+    SendInput(2, inputs, sizeof(INPUT));
+}
+
+bool menuShown() {
+    HWND menu = FindWindowA("#32768", nullptr);
+    return menu && IsWindowVisible(menu);
+}
+
+std::optional<std::string> takeHelpTopic() {
+    HWND popup = FindWindowA("QuenvolHelpTopic", nullptr);
+    if (!popup || !IsWindowVisible(popup)) return std::nullopt;
+    const std::string text = win32ui::textOf(popup);
+    DestroyWindow(popup);
+    return text;
 }
 
 win32ui::Rect windowRect(win32ui::Window window) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ui/win32/system_windows.h"
 
@@ -30,6 +31,30 @@ win32ui::Window controlById(win32ui::Window dialog, int id);
 bool isVisible(win32ui::Window window);
 // A choice from the window's system menu, as the menu sends it.
 void sysCommand(win32ui::Window window, unsigned command);
+// An entry of a window's system menu as the menu would show it.
+struct MenuItem {
+    std::string text;
+    unsigned id;
+    bool enabled;
+    bool checked;
+    std::vector<MenuItem> submenu;
+};
+// The window's system menu once it is about to open (the window is told so first, as when
+// the user opens it), without opening it; separators are left out.
+std::vector<MenuItem> systemMenu(win32ui::Window window);
+// Text typed into an edit field, as the field tells its dialog.
+void type(win32ui::Window field, const std::string& text);
+// The system's file dialog `box`: `path` typed as the file's name, then Open pressed.
+void chooseFile(const ShownBox& box, std::string path);
+// Keys and the mouse as their devices give them, to the window under the pointer or with the
+// focus.
+enum class Key { F1, Down, Return };
+void pressKey(Key key, bool shift = false);
+void mouseClick(win32ui::Window window, bool right = false);
+// The menu the system tracks now (a context menu), if one is shown.
+bool menuShown();
+// The help topic pop-up shown now: its text, and it is closed; none when none is shown.
+std::optional<std::string> takeHelpTopic();
 // The whole window, frame and caption included, in screen coordinates.
 win32ui::Rect windowRect(win32ui::Window window);
 

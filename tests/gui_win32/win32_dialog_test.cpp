@@ -7,13 +7,16 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <utility>
 
 #include "app/CrisisApp.h"
 #include "app/CrisisDlg.h"
 #include "app/messages.h"
+#include "framework/shell.h"
 #include "gui_win32/robot.h"
 #include "history/DirDlg.h"
+#include "platform/floppy_drives.h"
 #include "support/fat_tools.h"
 #include "support/test_files.h"
 #include "ui/win32/win32_backend.h"
@@ -95,7 +98,7 @@ TEST_P(TemplateTest, ControlsStandWhereTheTemplatePutsThemAndFollowTheFrameworks
 
 INSTANTIATE_TEST_SUITE_P(Templates, TemplateTest,
                          ::testing::Values(res::kIddAboutBox, res::kIddCrisisDialog,
-                                           res::kIddChooseDirectory));
+                                           res::kIddChooseDirectory, res::kIddFormatDrive));
 
 TEST_F(Win32DialogTest, FolderChooserIsTheSystemsSaveDialogLaidOutByTemplate129) {
     fattools::TempDir root;
@@ -132,6 +135,249 @@ TEST_F(Win32DialogTest, FolderChooserIsTheSystemsSaveDialogLaidOutByTemplate129)
     EXPECT_EQ(field, kChooserDummyName);
     EXPECT_STREQ(chooser.m_ofn.lpstrFile + chooser.m_ofn.nFileOffset, kChooserDummyName);
     EXPECT_FALSE(FolderOfChosenFile(chooser.m_ofn).IsEmpty());
+}
+
+const robot::MenuItem* entryNamed(const std::vector<robot::MenuItem>& items,
+                                  const std::string& text) {
+    const auto found = std::find_if(items.begin(), items.end(),
+                                    [&](const robot::MenuItem& item) { return item.text == text; });
+    return found == items.end() ? nullptr : &*found;
+}
+
+// The main window's system menu: About, then Drive A: with drive A: marked and a diskette
+// image file to choose instead, which is drive A: from then on or is refused in words; the
+// submenu is closed while the program is at work.
+TEST_F(Win32DialogTest, SystemMenuSaysWhichDriveIsDriveAAndTakesAnImageFile) {
+    fattools::TempDir root;
+    ASSERT_FALSE(root.path().empty());
+    const std::string fromEnvironment = root.file("environment.img");  // never made
+    const std::string fresh = root.file("rescue.img");
+    const std::string tooBig = root.file("ten.img");
+    {
+        std::ofstream big(tooBig, std::ios::binary);
+        big.seekp(10 * 1024 * 1024 - 1);
+        big.put('\0');
+    }
+    fattools::setEnvironment("QUENVOL_DRIVE_A", fromEnvironment);
+    struct Choice {
+        std::string file;
+        bool taken;
+    };
+    const std::vector<Choice> choices = {{fresh, true}, {tooBig, false}};
+
+    CCrisisDlg dialog;
+    theApp.m_pMainWnd = &dialog;
+    std::vector<std::string> marked;  // the marked entry after each choice
+    std::vector<std::string> refusals;
+    bool closedAtWork = false, looked = false;
+    std::size_t next = 0, answers = 0;
+    unsigned imageEntry = 0;
+    // The marked entry of the Drive A: submenu, or "" when none or the submenu is closed.
+    auto markedNow = [&](void* window) {
+        const auto menu = robot::systemMenu(window);
+        const robot::MenuItem* drives = entryNamed(menu, "&Drive A:");
+        if (!drives || !drives->enabled) return std::string();
+        for (const robot::MenuItem& item : drives->submenu)
+            if (item.checked) return item.text;
+        return std::string();
+    };
+    robot::startTicking([&] {
+        void* window = Win32Backend::windowOf(dialog.m_hWnd);
+        if (!window || !robot::isVisible(window)) return;
+        if (const auto box = robot::shownMessageBox()) {
+            if (win32ui::textOf(box->window) == "Diskette image file for drive A:") {
+                // A chooser that never takes the name would hold the test to its time-out.
+                if (++answers > 3 * choices.size()) {
+                    ADD_FAILURE() << "the chooser does not take " << choices[next - 1].file;
+                    robot::answer(*box, IDCANCEL);
+                    return;
+                }
+                robot::chooseFile(*box, choices[next - 1].file);
+            } else {
+                refusals.push_back(box->text);
+                robot::answer(*box, IDOK);
+            }
+            return;
+        }
+        if (win32ui::activeDialog() != window) return;
+        if (!looked) {
+            looked = true;
+            const auto menu = robot::systemMenu(window);
+            ASSERT_GE(menu.size(), 2u);
+            EXPECT_NE(entryNamed(menu, "&About Quenvol..."), nullptr);
+            const robot::MenuItem* drives = entryNamed(menu, "&Drive A:");
+            ASSERT_NE(drives, nullptr);
+            ASSERT_FALSE(drives->submenu.empty());
+            EXPECT_EQ(drives->submenu.back().text, "Diskette &image file...");
+            imageEntry = drives->submenu.back().id;
+            dialog.EnableControls(FALSE);  // as a build does from its format to its end
+            closedAtWork = markedNow(window).empty();
+            dialog.EnableControls(TRUE);
+        }
+        // The menu as the user opens it to choose, before and after each choice.
+        marked.push_back(markedNow(window));
+        if (next == choices.size()) {
+            robot::click(Win32Backend::windowOf(dialog.GetDlgItem(IDC_BUTTON_CLOSE)->m_hWnd));
+            return;
+        }
+        ++next;
+        robot::sysCommand(window, imageEntry);
+    });
+    dialog.DoModal();
+    robot::stopTicking();
+    theApp.m_pMainWnd = nullptr;
+    fattools::setEnvironment("QUENVOL_DRIVE_A", std::nullopt);
+    const platform::DriveASelection selection = platform::driveASelection();
+    platform::setDriveASelection({});
+
+    EXPECT_TRUE(closedAtWork);
+    ASSERT_EQ(marked.size(), choices.size() + 1);
+    EXPECT_EQ(marked[0], fromEnvironment + " (QUENVOL_DRIVE_A)");
+    EXPECT_EQ(fs::file_size(fresh), 1474560u);
+    EXPECT_TRUE(fs::equivalent(selection.chosenThisRun, fresh)) << selection.chosenThisRun;
+    // The refused file leaves drive A: as it was, and the file as it was.
+    ASSERT_EQ(refusals.size(), 1u);
+    EXPECT_TRUE(refusals[0].ends_with("Drive A: stays as it was.")) << refusals[0];
+    EXPECT_EQ(marked[1], marked[2]);
+    EXPECT_EQ(fs::file_size(tooBig), 10u * 1024 * 1024);
+    EXPECT_FALSE(fs::exists(fromEnvironment));
+}
+
+// Context help as the keyboard and the mouse ask for it: F1 on the focused control, Shift+F1
+// (the keyboard's way to the caption's help button) or that button, then a click, and a right
+// click with its "What's This?". Each shows the control's topic from the help file.
+TEST_F(Win32DialogTest, ContextHelpShowsTheControlsTopicHoweverItIsAsked) {
+    constexpr unsigned kContextHelp = 0xF180;  // the caption's help button, as the system sends it
+    constexpr const char* kCloseTopic =
+        "Close\n\nSaves the list of recent project folders and ends the program.";
+    constexpr const char* kStartTopic =
+        "Start\n\nRuns the chosen action: checks the diskette and the project folder, formats "
+        "the diskette, copies the files and, for a MINIDOS disk, writes the boot sector.";
+    CCrisisDlg dialog;
+    theApp.m_pMainWnd = &dialog;
+    auto control = [&dialog](int id) {
+        return Win32Backend::windowOf(dialog.GetDlgItem(id)->m_hWnd);
+    };
+    using Action = std::function<void()>;
+    struct Way {
+        std::string name;
+        std::vector<Action> steps;  // one a tick
+        std::string topic;
+    };
+    const std::vector<Way> ways = {
+        {"F1", {[] { robot::pressKey(robot::Key::F1); }}, kCloseTopic},
+        {"Shift+F1 and a click",
+         {[] { robot::pressKey(robot::Key::F1, true); },
+          [&] { robot::mouseClick(control(IDC_START)); }},
+         kStartTopic},
+        {"the caption's help button and a click",
+         {[&] { robot::sysCommand(Win32Backend::windowOf(dialog.m_hWnd), kContextHelp); },
+          [&] { robot::mouseClick(control(IDC_BUTTON_CLOSE)); }},
+         kCloseTopic},
+        {"right click", {[&] { robot::mouseClick(control(IDC_START), true); }}, kStartTopic},
+    };
+    std::vector<std::string> shown(ways.size());
+    std::size_t way = 0, step = 0, waited = 0;
+    robot::startTicking([&] {
+        void* window = Win32Backend::windowOf(dialog.m_hWnd);
+        if (!window || !robot::isVisible(window)) return;
+        if (robot::menuShown()) {  // the help menu of a right click
+            robot::pressKey(robot::Key::Down);
+            robot::pressKey(robot::Key::Return);
+            return;
+        }
+        if (way == ways.size()) {
+            robot::click(control(IDC_BUTTON_CLOSE));
+            return;
+        }
+        if (const auto topic = robot::takeHelpTopic()) {
+            shown[way] = *topic;
+        } else if (step < ways[way].steps.size()) {
+            ways[way].steps[step++]();
+            return;
+        } else if (++waited < 40) {
+            return;  // two seconds for the topic
+        }
+        ++way;
+        step = waited = 0;
+    });
+    dialog.DoModal();
+    robot::stopTicking();
+    theApp.m_pMainWnd = nullptr;
+    for (std::size_t i = 0; i < ways.size(); ++i)
+        EXPECT_EQ(shown[i], ways[i].topic) << ways[i].name;
+    // The clicks asked for help: none pressed Start.
+    EXPECT_TRUE(dialog.GetDlgItem(IDC_START)->IsWindowEnabled());
+}
+
+// The format dialog refuses in words and leaves drive A: as it was: a file too big to be a
+// diskette, an empty drive, and a label the file system does not take.
+TEST_F(Win32DialogTest, FormatDialogRefusalsAreSaidAndEraseNothing) {
+    fattools::TempDir root;
+    ASSERT_FALSE(root.path().empty());
+    const std::string image = root.file("a.img");
+    struct Case {
+        std::uintmax_t bytes;  // 0: no file
+        std::string label;
+        std::string capacity;
+        std::string refusal;  // how the box's text starts
+    };
+    const std::vector<Case> cases = {
+        {10 * 1024 * 1024, "", "Not a diskette",
+         "Drive A: does not hold a diskette, so nothing was formatted."},
+        {0, "", "No diskette", "There is no diskette in drive A:."},
+        {1474560, "A*B", "3.5\", 1.44MB, 512 bytes/sector", "The volume label is not valid"},
+    };
+    fattools::setEnvironment("QUENVOL_DRIVE_A", image);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.refusal);
+        fs::remove(image);
+        std::vector<std::uint8_t> original;
+        if (c.bytes) {
+            original.resize(c.bytes);
+            for (std::size_t i = 0; i < original.size(); ++i)
+                original[i] = static_cast<std::uint8_t>(i * 7 + i / 512);
+            std::ofstream(image, std::ios::binary)
+                .write(reinterpret_cast<const char*>(original.data()),
+                       static_cast<std::streamsize>(original.size()));
+        }
+        std::string capacity;
+        std::vector<std::string> boxes;
+        bool started = false;
+        robot::startTicking([&] {
+            if (const auto box = robot::shownMessageBox()) {
+                // The warning before erasing is answered as a user who means it would.
+                if (box->text.starts_with("Formatting erases everything")) {
+                    robot::answer(*box, IDOK);
+                    return;
+                }
+                boxes.push_back(box->text);
+                robot::answer(*box, IDOK);
+                return;
+            }
+            void* shown = win32ui::activeDialog();
+            if (!shown || !robot::isVisible(shown)) return;
+            if (!started) {
+                started = true;
+                capacity = win32ui::textOf(robot::controlById(shown, res::kIdcFormatCapacity));
+                robot::type(robot::controlById(shown, res::kIdcFormatLabel), c.label);
+                robot::click(robot::controlById(shown, res::kIdcFormatStart));
+            } else if (!boxes.empty()) {
+                robot::click(robot::controlById(shown, IDCANCEL));
+            }
+        });
+        SHFormatDrive(nullptr, 0, SHFMT_ID_DEFAULT, 0);
+        robot::stopTicking();
+        EXPECT_EQ(capacity, c.capacity);
+        ASSERT_EQ(boxes.size(), 1u) << ::testing::PrintToString(boxes);
+        EXPECT_TRUE(boxes[0].starts_with(c.refusal)) << boxes[0];
+        if (c.bytes) {
+            EXPECT_EQ(fattools::readBytes(image), original);
+        } else {
+            EXPECT_FALSE(fs::exists(image));
+        }
+    }
+    fattools::setEnvironment("QUENVOL_DRIVE_A", std::nullopt);
 }
 
 std::string upper(std::string text) {

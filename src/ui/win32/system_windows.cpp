@@ -150,7 +150,9 @@ struct DialogData {
     DialogEvents* events;
     std::vector<HWND> controls;
     std::vector<MenuEntry> menu;
+    int systemMenuItems = -1;  // the system's own entries, before ours
     HWND lastFocus = nullptr;
+    bool askingHelp = false;  // the next click names the control whose help is wanted
 };
 
 std::map<HWND, DialogData>& dialogData() {
@@ -206,18 +208,65 @@ void onCommand(HWND dialog, DialogData& data, WPARAM wParam, LPARAM lParam) {
     (void)dialog;
 }
 
+bool hasCommand(const std::vector<MenuEntry>& entries, unsigned command) {
+    return std::any_of(entries.begin(), entries.end(), [command](const MenuEntry& entry) {
+        if (entry.popup) return hasCommand(entry.submenu, command);
+        return !entry.separator && entry.id == command;
+    });
+}
+
 bool onSysCommand(DialogData& data, WPARAM wParam) {
     const unsigned command = static_cast<unsigned>(wParam & 0xFFF0);
-    if (command == SC_CLOSE) {
-        data.events->sysCommand(SC_CLOSE);
-        return true;
+    if (command != SC_CLOSE && !hasCommand(data.menu, command)) return false;
+    data.events->sysCommand(command);
+    return true;
+}
+
+// The caption's help button, and Shift+F1: the pointer becomes the help cursor and the next
+// click names the control. The mode is ours rather than the system's: some systems answer
+// SC_CONTEXTHELP with help on the dialog itself at once.
+void startAskingHelp(HWND dialog, DialogData& data) {
+    if (!(GetWindowLongPtrA(dialog, GWL_EXSTYLE) & WS_EX_CONTEXTHELP)) return;
+    data.askingHelp = true;
+    SetCapture(dialog);
+    SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_HELP)));
+}
+
+// The input while the dialog asks which control's help is wanted; true when it was the mode's.
+bool handleAskingHelp(HWND dialog, DialogData& data, const MSG& msg) {
+    if (!data.askingHelp) return false;
+    const auto stop = [&data] {
+        data.askingHelp = false;
+        ReleaseCapture();
+    };
+    if (GetCapture() != dialog) {  // another window took the mouse
+        data.askingHelp = false;
+        return false;
     }
-    for (const MenuEntry& entry : data.menu)
-        if (!entry.separator && entry.id == command) {
-            data.events->sysCommand(entry.id);
+    switch (msg.message) {
+        case WM_LBUTTONDOWN:
+        case WM_NCLBUTTONDOWN: {
+            stop();
+            RECT box;
+            // A click outside the dialog asks for nothing.
+            if (GetWindowRect(dialog, &box) && PtInRect(&box, msg.pt))
+                data.events->helpClicked(controlAt(data, msg.pt));
             return true;
         }
-    return false;
+        case WM_RBUTTONDOWN:
+        case WM_NCRBUTTONDOWN:
+        case WM_KEYDOWN:
+        case WM_SYSKEYDOWN:
+            stop();
+            return true;
+        case WM_MOUSEMOVE:
+        case WM_LBUTTONUP:
+        case WM_RBUTTONUP:
+            SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_HELP)));
+            return true;
+        default:
+            return false;
+    }
 }
 
 INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -232,12 +281,19 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
             onCommand(dialog, *data, wParam, lParam);
             return TRUE;
         case WM_SYSCOMMAND:
-            if (!onSysCommand(*data, wParam)) return FALSE;
+            if ((wParam & 0xFFF0) == SC_CONTEXTHELP)
+                startAskingHelp(dialog, *data);
+            else if (!onSysCommand(*data, wParam))
+                return FALSE;
             SetWindowLongPtrA(dialog, DWLP_MSGRESULT, 0);
             return TRUE;
         case WM_CLOSE:
             data->events->sysCommand(SC_CLOSE);
             return TRUE;
+        case WM_INITMENUPOPUP:
+            if (reinterpret_cast<HMENU>(wParam) == GetSystemMenu(dialog, FALSE))
+                data->events->systemMenuOpening();
+            return FALSE;
         case WM_HELP: {
             const auto* info = reinterpret_cast<const HELPINFO*>(lParam);
             std::size_t index = info->iContextType == HELPINFO_WINDOW
@@ -285,6 +341,10 @@ bool isDropped(HWND window) {
 
 // The dialog manager's keys that the framework decides on; true when the key was one.
 bool handleKey(HWND dialog, DialogData& data, const MSG& msg) {
+    // The system posts this after F1 for the default handling to send WM_HELP; F1 is ours
+    // below, and help shown twice would be one too many.
+    constexpr UINT kSystemF1 = 0x004D;
+    if (msg.message == kSystemF1) return true;
     if (msg.message != WM_KEYDOWN || isDropped(msg.hwnd)) return false;
     const bool shift = GetKeyState(VK_SHIFT) < 0;
     const bool control = GetKeyState(VK_CONTROL) < 0;
@@ -432,6 +492,30 @@ bool runSaveDialog(SaveDialogRequest& request) {
     return true;
 }
 
+bool runOpenDialog(const OpenDialogRequest& request, std::string& chosen) {
+    std::string filter;
+    for (const auto& [name, patterns] : request.filters) {
+        filter += name + " (" + patterns + ")";
+        filter += '\0';
+        filter += patterns;
+        filter += '\0';
+    }
+    std::vector<char> file(32768, '\0');
+    OPENFILENAMEA ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = hwndOf(request.owner);
+    ofn.lpstrFilter = filter.c_str();  // ends in two nuls: the string's last and its own
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrInitialDir = request.initialFolder.empty() ? nullptr : request.initialFolder.c_str();
+    ofn.lpstrTitle = request.title.c_str();
+    // A new name is taken too: the caller makes the file.
+    ofn.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    if (!GetOpenFileNameA(&ofn)) return false;
+    chosen = file.data();
+    return true;
+}
+
 Window createDialog(const res::DialogTemplate& dialogTemplate, Window owner, DialogEvents& events) {
     static const bool initialised = [] {
         INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
@@ -486,7 +570,10 @@ void runDialog(Window window, Window owner, DialogEvents& events) {
         }
         if (got < 0) break;
         const bool ours = msg.hwnd == dialog || IsChild(dialog, msg.hwnd);
-        if (!(ours && handleKey(dialog, *data, msg)) && !IsDialogMessageA(dialog, &msg)) {
+        const bool handled = handleAskingHelp(dialog, *data, msg) ||
+                             (ours && handleKey(dialog, *data, msg)) ||
+                             IsDialogMessageA(dialog, &msg);
+        if (!handled) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
@@ -590,19 +677,40 @@ void setControlIcon(Window control, const res::Icon& icon) {
     SendMessageA(hwndOf(control), STM_SETICON, reinterpret_cast<WPARAM>(iconHandle(icon, 32)), 0);
 }
 
+namespace {
+
+void appendEntries(HMENU menu, const std::vector<MenuEntry>& entries) {
+    for (const MenuEntry& entry : entries) {
+        MENUITEMINFOA item{};
+        item.cbSize = sizeof item;
+        item.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_ID | MIIM_STRING;
+        item.fType = entry.separator ? MFT_SEPARATOR : entry.checked ? MFT_RADIOCHECK : MFT_STRING;
+        item.fState = (entry.enabled ? MFS_ENABLED : MFS_DISABLED) |
+                      (entry.checked ? MFS_CHECKED : MFS_UNCHECKED);
+        item.wID = entry.id;
+        item.dwTypeData = const_cast<char*>(entry.text.c_str());
+        if (entry.popup) {
+            item.fMask |= MIIM_SUBMENU;
+            item.hSubMenu = CreatePopupMenu();
+            appendEntries(item.hSubMenu, entry.submenu);
+        }
+        InsertMenuItemA(menu, static_cast<UINT>(GetMenuItemCount(menu)), TRUE, &item);
+    }
+}
+
+}  // namespace
+
 void setSystemMenu(Window dialog, const std::vector<MenuEntry>& entries) {
     DialogData* data = dataOf(hwndOf(dialog));
     if (!data) return;
     data->menu = entries;
-    GetSystemMenu(hwndOf(dialog), TRUE);  // back to the system's own entries
     HMENU menu = GetSystemMenu(hwndOf(dialog), FALSE);
     if (!menu) return;
-    for (const MenuEntry& entry : entries) {
-        if (entry.separator)
-            AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-        else
-            AppendMenuA(menu, MF_STRING, entry.id, entry.text.c_str());
-    }
+    // Ours are set anew in place, also while the menu is about to open: the system's stay.
+    if (data->systemMenuItems < 0) data->systemMenuItems = GetMenuItemCount(menu);
+    while (GetMenuItemCount(menu) > data->systemMenuItems)
+        DeleteMenu(menu, static_cast<UINT>(data->systemMenuItems), MF_BYPOSITION);
+    appendEntries(menu, entries);
 }
 
 void repaint(Window window) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "res/resources.h"
@@ -31,6 +32,8 @@ class DialogEvents {
     // A right click at (x, y) on the screen, or the keyboard's context menu (-1, -1).
     virtual void contextMenu(std::size_t control, int x, int y) = 0;
     virtual void sysCommand(unsigned command) = 0;
+    // The system menu is about to open: the framework's side may set its entries anew.
+    virtual void systemMenuOpening() = 0;
     // An arrow key moves among radio buttons; false when the focus is on none.
     virtual bool arrow(bool forward) = 0;
     virtual void paint() = 0;
@@ -38,9 +41,34 @@ class DialogEvents {
 };
 
 struct MenuEntry {
-    bool separator;
-    unsigned id;
+    bool separator = false;
+    unsigned id = 0;
     std::string text;
+    bool enabled = true;
+    bool checked = false;            // shown with the radio mark
+    bool popup = false;              // a submenu's entry, named by `text`
+    std::vector<MenuEntry> submenu;  // what a submenu holds
+
+    static MenuEntry line() {
+        MenuEntry entry;
+        entry.separator = true;
+        return entry;
+    }
+    static MenuEntry command(unsigned id, std::string text, bool enabled = true,
+                             bool checked = false) {
+        MenuEntry entry;
+        entry.id = id;
+        entry.text = std::move(text);
+        entry.enabled = enabled;
+        entry.checked = checked;
+        return entry;
+    }
+    static MenuEntry submenuOf(std::string text, bool enabled, std::vector<MenuEntry> entries) {
+        MenuEntry entry = command(0, std::move(text), enabled);
+        entry.popup = true;
+        entry.submenu = std::move(entries);
+        return entry;
+    }
 };
 
 struct Rect {
@@ -101,6 +129,16 @@ struct SaveDialogRequest {
     unsigned short fileOffset;
 };
 bool runSaveDialog(SaveDialogRequest& request);
+
+// The system's Open dialog for one file that need not exist yet; true with its full path.
+struct OpenDialogRequest {
+    Window owner;
+    std::string title;
+    std::string initialFolder;
+    // (name, patterns) pairs, patterns as "*.img;*.ima".
+    std::vector<std::pair<std::string, std::string>> filters;
+};
+bool runOpenDialog(const OpenDialogRequest& request, std::string& chosen);
 
 int messageBox(Window owner, const std::string& text, const std::string& caption, unsigned type);
 void setWaitCursor(bool on);

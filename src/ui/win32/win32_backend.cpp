@@ -3,12 +3,33 @@
 #include <algorithm>
 
 #include "framework/afxdlgs.h"
+#include "framework/drive_menu.h"
 #include "framework/input.h"
 #include "ui/win32/format_dialog.h"
 #include "ui/win32/system_windows.h"
 
 namespace win32ui {
 namespace {
+
+// The main window's system menu also says which drive is drive A:. A system command's id
+// keeps its low four bits clear: the drives' entries are numbered in sixteens from here.
+constexpr unsigned kFirstDriveEntry = 0x1000;
+constexpr unsigned kImageEntry = 0x1FF0;
+
+void chooseImage(Window owner) {
+    OpenDialogRequest request{
+        owner, drivemenu::kImageChooserTitle, drivemenu::imageChooserFolder(), {}};
+    std::string patterns;
+    for (const char* suffix : drivemenu::kImageSuffixes)
+        patterns += (patterns.empty() ? "*." : ";*.") + std::string(suffix);
+    request.filters = {{drivemenu::kImageFilterName, patterns}, {"All files", "*.*"}};
+    std::string chosen;
+    if (!runOpenDialog(request, chosen)) return;
+    const base::Status taken = drivemenu::chooseImage(chosen);
+    if (!taken)
+        messageBox(owner, taken.message() + "\n\n" + drivemenu::kStaysAsItWas,
+                   drivemenu::kRefusalTitle, MB_OK | MB_ICONEXCLAMATION);
+}
 
 // One running dialog: the framework's dialog and its system windows, and the user's input
 // passed on to the framework's dialog manager.
@@ -18,6 +39,7 @@ class DialogBridge : public DialogEvents {
 
     CDialog& dialog() const { return m_dialog; }
     Window window = nullptr;
+    std::vector<std::string> drivePaths;  // what the system menu's Drive A: entries choose
 
     void clicked(std::size_t control) override { afx::userClick(child(control)); }
     void key(DialogKey key) override {
@@ -44,7 +66,17 @@ class DialogBridge : public DialogEvents {
         HWND hwnd = x == -1 && y == -1 ? m_root->focus : child(control);
         afx::userContextMenu(m_dialog, hwnd, POINT{x, y});
     }
-    void sysCommand(unsigned command) override { afx::userSysCommand(m_dialog, command); }
+    void sysCommand(unsigned command) override {
+        if (command == kImageEntry) {
+            chooseImage(window);
+        } else if (command >= kFirstDriveEntry && command < kImageEntry) {
+            const std::size_t entry = (command - kFirstDriveEntry) / 16;
+            if (entry < drivePaths.size()) drivemenu::chooseDrive(drivePaths[entry]);
+        } else {
+            afx::userSysCommand(m_dialog, command);
+        }
+    }
+    void systemMenuOpening() override;
     bool arrow(bool forward) override {
         // As the arrow keys do in a dialog.
         return afx::arrowInRadioGroup(m_root->focus, forward);
@@ -115,6 +147,40 @@ void applyControl(HWND control, Window window, StateChange what) {
     repaint(window);
 }
 
+// The program's entries and, in its main window, the Drive A: submenu: as it stands now when
+// `look` (the menu opens), else left to fill then. It is closed while the program is at work,
+// since a build holds drive A: from its format to its end.
+std::vector<MenuEntry> systemMenuOf(HWND root, bool look) {
+    std::vector<MenuEntry> entries;
+    for (const MenuItem& item : root->systemMenu)
+        entries.push_back((item.flags & MF_SEPARATOR) ? MenuEntry::line()
+                                                      : MenuEntry::command(item.id, item.text));
+    DialogBridge* bridge = bridgeOf(root);
+    const CWnd* main = AfxGetMainWnd();
+    if (!bridge || !main || main->m_hWnd != root) return entries;
+    entries.push_back(MenuEntry::line());
+    if (!look) {
+        entries.push_back(MenuEntry::submenuOf(drivemenu::kMenuText, true, {}));
+        return entries;
+    }
+    const drivemenu::Submenu now = drivemenu::submenuNow(!afx::isAtWork(root));
+    std::vector<MenuEntry> drives;
+    if (now.noneFound) drives.push_back(MenuEntry::command(0, drivemenu::kNoDriveFound, false));
+    bridge->drivePaths.clear();
+    for (const drivemenu::Entry& entry : now.entries) {
+        if (bridge->drivePaths.size() * 16 >= kImageEntry - kFirstDriveEntry) break;
+        const auto id = static_cast<unsigned>(kFirstDriveEntry + 16 * bridge->drivePaths.size());
+        drives.push_back(MenuEntry::command(id, entry.text, true, entry.current));
+        bridge->drivePaths.push_back(entry.path);
+    }
+    if (now.enabled) {
+        drives.push_back(MenuEntry::line());
+        drives.push_back(MenuEntry::command(kImageEntry, drivemenu::kImageEntry));
+    }
+    entries.push_back(MenuEntry::submenuOf(drivemenu::kMenuText, now.enabled, std::move(drives)));
+    return entries;
+}
+
 void applyDialog(HWND root, Window window, StateChange what) {
     switch (what) {
         case StateChange::Text:
@@ -126,13 +192,9 @@ void applyDialog(HWND root, Window window, StateChange what) {
         case StateChange::Icon:
             setIcons(window, root->bigIcon, root->smallIcon);
             break;
-        case StateChange::Menu: {
-            std::vector<MenuEntry> entries;
-            for (const MenuItem& item : root->systemMenu)
-                entries.push_back({(item.flags & MF_SEPARATOR) != 0, item.id, item.text});
-            setSystemMenu(window, entries);
+        case StateChange::Menu:
+            setSystemMenu(window, systemMenuOf(root, false));
             break;
-        }
         default:
             break;
     }
@@ -176,6 +238,10 @@ void* Win32Backend::windowOf(HWND hwnd) {
         return bridge ? bridge->window : nullptr;
     }
     return bridgeOf(hwnd) ? hwnd->backendData : nullptr;
+}
+
+void DialogBridge::systemMenuOpening() {
+    if (window) setSystemMenu(window, systemMenuOf(m_root, true));
 }
 
 void Win32Backend::runModal(CDialog& dialog) {
