@@ -68,8 +68,9 @@ function(quenvol_windows_dist)
     endif()
     add_custom_command(OUTPUT ${dist_setup}
       COMMAND ${QUENVOL_MAKENSIS} -V2 -DVERSION=${QUENVOL_VERSION} -DFILE_VERSION=${file_version}
-              -DSTAGE=${dist_stage} -DOUTFILE=${dist_setup} ${nsis_dialog} ${nsis_script}
-      DEPENDS ${dist_zip} ${dist_stage}.nsh ${nsis_script}
+              -DSTAGE=${dist_stage} -DOUTFILE=${dist_setup} -DICON=${QUENVOL_ICON} ${nsis_dialog}
+              ${nsis_script}
+      DEPENDS ${dist_zip} ${dist_stage}.nsh ${nsis_script} ${QUENVOL_ICON}
       COMMENT "Making ${dist_name}-setup.exe" VERBATIM)
     list(APPEND dist_outputs ${dist_setup})
   endif()
@@ -85,7 +86,8 @@ function(quenvol_windows_dist)
       COMMAND ${CMAKE_COMMAND} --build ${CMAKE_BINARY_DIR} --target dist)
     set_tests_properties(packaging.windows_dist_make PROPERTIES FIXTURES_SETUP windows_dist)
     set(dist_check_args --version ${QUENVOL_VERSION} --machine ${dist_machine} --zip ${dist_zip}
-        --source-dir ${QUENVOL_ROOT} --samples ${CMAKE_BINARY_DIR}/examples)
+        --source-dir ${QUENVOL_ROOT} --samples ${CMAKE_BINARY_DIR}/examples
+        --icon ${QUENVOL_ICON})
     if(TARGET quenvol)
       list(APPEND dist_check_args --dialog)
     endif()

@@ -18,6 +18,33 @@ endfunction()
 # res/: the templates, strings and help table are compiled in; the help file sits beside the
 # program, as on Linux.
 quenvol_windows_layer(res res)
+
+# The application icon as an .ico file, for the programs' icon resources and the installer:
+# written from res/'s icon by a small tool built with the build machine's own compiler (the
+# toolchain's makes Windows programs only), from res/ alone.
+find_program(QUENVOL_HOST_CXX NAMES c++ g++ NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+file(GLOB icon_tool_sources CONFIGURE_DEPENDS ${QUENVOL_ROOT}/src/res/*.cpp)
+file(GLOB icon_tool_headers CONFIGURE_DEPENDS ${QUENVOL_ROOT}/src/res/*.h)
+set(icon_tool ${CMAKE_BINARY_DIR}/host/write_icon)
+set(QUENVOL_ICON ${CMAKE_BINARY_DIR}/quenvol.ico)
+add_custom_command(OUTPUT ${icon_tool}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/host
+  COMMAND ${QUENVOL_HOST_CXX} -std=c++20 -O1 -Wall -Wextra -Wpedantic -Werror -I${layers}/res
+          -o ${icon_tool} ${CMAKE_CURRENT_SOURCE_DIR}/write_icon.cpp ${icon_tool_sources}
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/write_icon.cpp ${icon_tool_sources} ${icon_tool_headers}
+  COMMENT "Building the icon writer for the build machine" VERBATIM)
+add_custom_command(OUTPUT ${QUENVOL_ICON}
+  COMMAND ${icon_tool} ${QUENVOL_ICON}
+  DEPENDS ${icon_tool}
+  COMMENT "Writing quenvol.ico" VERBATIM)
+
+# The version the programs' version resources give: the main project's.
+file(STRINGS ${QUENVOL_ROOT}/CMakeLists.txt project_line REGEX "^project\\(quenvol VERSION ")
+string(REGEX REPLACE ".* VERSION ([0-9]+)\\.([0-9]+).*" "\\1;\\2" project_version "${project_line}")
+list(GET project_version 0 QUENVOL_VERSION_MAJOR)
+list(GET project_version 1 QUENVOL_VERSION_MINOR)
+set(QUENVOL_VERSION ${QUENVOL_VERSION_MAJOR}.${QUENVOL_VERSION_MINOR})
+
 quenvol_windows_layer(framework framework)
 target_link_libraries(quenvol_framework PUBLIC quenvol_platform quenvol_res)
 quenvol_windows_layer(app app build disk history)
@@ -31,8 +58,13 @@ target_sources(quenvol_cli PRIVATE ${cli_system})
 target_link_libraries(quenvol_cli PUBLIC quenvol_app quenvol_ui_console)
 
 # The console program. Static (the toolchain links -static): nothing to ship but the .exe and
-# its help file.
-add_executable(quenvol-cli ${QUENVOL_ROOT}/src/cli/main.cpp)
+# its help file. Its resources: the icon and the version.
+enable_language(RC)
+configure_file(${QUENVOL_ROOT}/src/ui/win32/resources/quenvol-cli.rc.in
+               ${CMAKE_BINARY_DIR}/quenvol-cli.rc @ONLY)
+set_source_files_properties(${CMAKE_BINARY_DIR}/quenvol-cli.rc PROPERTIES OBJECT_DEPENDS
+                            ${QUENVOL_ICON})
+add_executable(quenvol-cli ${QUENVOL_ROOT}/src/cli/main.cpp ${CMAKE_BINARY_DIR}/quenvol-cli.rc)
 target_link_libraries(quenvol-cli PRIVATE quenvol_cli)
 add_custom_command(TARGET quenvol-cli POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${QUENVOL_ROOT}/src/res/quenvol.HLP

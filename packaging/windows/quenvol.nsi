@@ -1,7 +1,8 @@
 ; The 64-bit Windows installer, made by the build (target dist) from a staged release folder:
 ;   makensis -DVERSION=1.0 -DFILE_VERSION=1.0.0.0 -DSTAGE=<folder> -DOUTFILE=<setup.exe>
-;            [-DDIALOG] quenvol.nsi
-; <folder>.nsh lists the folder's files (stage.cmake). DIALOG: the release has quenvol.exe,
+;            -DICON=<file.ico> [-DDIALOG] quenvol.nsi
+; <folder>.nsh lists the folder's files (stage.cmake). ICON: the programs' icon, which the
+; installer and the uninstaller show too. DIALOG: the release has quenvol.exe,
 ; which the Start-menu entry then opens; otherwise the entry opens quenvol-cli.exe.
 ; Per-machine or per-user: the installer asks, or takes /AllUsers or /CurrentUser; /S installs
 ; silently and /D=<folder> (last, unquoted) names the folder.
@@ -25,6 +26,9 @@ VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "FileDescription" "${NAME} ${VERSION} Setup"
 VIAddVersionKey "LegalCopyright" "The Quenvol developers, MIT License"
+
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
 
 !define MULTIUSER_EXECUTIONLEVEL Highest
 !define MULTIUSER_MUI

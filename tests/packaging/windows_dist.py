@@ -1,16 +1,18 @@
 #!/usr/bin/env python3
 """The Windows release: the zip holds exactly the programs (PE files for the build's machine),
 their help files, README and licence with CRLF line ends, and the sample kit and project as
-the build made them. With --installer, in a wine prefix of this test's own (made afresh), for
-each of the per-machine and per-user modes: a silent install into a folder of its own puts the
-zip's files there (and its uninstaller), quenvol-cli.exe runs from it, the dialog program
-(when built; its GUI subsystem and version resource are checked in the zip) is there, the
+the build made them; each program has its version resource, and as its first icon group the
+images of the .ico the build wrote (--icon). With --installer, which has that icon too, in a
+wine prefix of this test's own (made afresh), for each of the per-machine and per-user modes:
+a silent install into a folder of its own puts the zip's files there (and its uninstaller,
+with the same icon), quenvol-cli.exe runs from it, the dialog program
+(when built; its GUI subsystem is checked in the zip) is there, the
 Start-menu shortcut and the uninstall entry are in that mode's places, installing again with
 neither mode nor folder keeps both, and a silent uninstall
 (by the entry's own command, or by the uninstaller with no mode) leaves none of them.
 
   windows_dist.py --version V --machine 0x8664|0x14c --zip ZIP --source-dir ROOT
-                  --samples BUILD/examples [--dialog]
+                  --samples BUILD/examples --icon BUILD/quenvol.ico [--dialog]
                   [--installer SETUP --wine WINE64 --prefix FOLDER]"""
 
 import argparse
@@ -33,7 +35,8 @@ def check(condition, what):
 
 
 def pe_info(data):
-    """(machine, subsystem, file version from the version resource or None) of a PE file."""
+    """(machine, subsystem, resources) of a PE file; resources: {type: {name: bytes}}, each
+    name's first language, or None when the file is not a PE file."""
     def u16(at):
         return struct.unpack_from("<H", data, at)[0]
 
@@ -57,29 +60,68 @@ def pe_info(data):
                 return raw + rva - address
         raise ValueError("RVA outside every section")
 
+    resources = {}
     if not resource_rva:
-        return machine, subsystem, None
+        return machine, subsystem, resources
     base = offset(resource_rva)
 
     def entries(directory):
         count = u16(directory + 12) + u16(directory + 14)
         return [(u32(directory + 16 + 8 * i), u32(directory + 20 + 8 * i)) for i in range(count)]
 
-    # Type 16 (RT_VERSION), its first name, its first language: a data entry.
-    node = [target for ident, target in entries(base) if ident == 16]
-    for _ in range(2):
-        if not node or not node[0] & 0x80000000:
-            return machine, subsystem, None
-        node = [target for _, target in entries(base + (node[0] & 0x7FFFFFFF))][:1]
-    if not node:
-        return machine, subsystem, None
-    data_rva, data_size = u32(base + node[0]), u32(base + node[0] + 4)
-    block = data[offset(data_rva):offset(data_rva) + data_size]
+    # Three levels of directories, type, name and language, above each data entry.
+    for kind, names in entries(base):
+        for name, languages in entries(base + (names & 0x7FFFFFFF)) if names >> 31 else []:
+            found = entries(base + (languages & 0x7FFFFFFF)) if languages >> 31 else []
+            if found and not found[0][1] >> 31:
+                data_rva, data_size = u32(base + found[0][1]), u32(base + found[0][1] + 4)
+                resources.setdefault(kind, {})[name] = \
+                    data[offset(data_rva):offset(data_rva) + data_size]
+    return machine, subsystem, resources
+
+
+def file_version(resources):
+    """The four numbers of the version resource's fixed part, or None."""
+    block = next(iter(resources.get(16, {}).values()), b"")
     fixed = block.find(struct.pack("<I", 0xFEEF04BD))
     if fixed < 0:
-        return machine, subsystem, None
+        return None
     high, low = struct.unpack_from("<II", block, fixed + 8)
-    return machine, subsystem, (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF)
+    return high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF
+
+
+def ico_images(data):
+    """[(width, height, colours, planes, bits a pixel, image bytes)] of an .ico file."""
+    count = struct.unpack_from("<H", data, 4)[0]
+    images = []
+    for i in range(count):
+        fields = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
+        images.append(fields[:3] + fields[4:6] + (data[fields[7]:fields[7] + fields[6]],))
+    return images
+
+
+def icon_group(resources):
+    """The first icon group of a PE file's resources (the one Explorer shows), its images as
+    ico_images gives them, or None."""
+    groups = resources.get(14, {})
+    if not groups:
+        return None
+    group = groups[min(groups)]
+    count = struct.unpack_from("<H", group, 4)[0]
+    images = []
+    for i in range(count):
+        fields = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
+        images.append(fields[:3] + fields[4:6] + (resources.get(3, {}).get(fields[7]),))
+    return images
+
+
+def check_icon(data, icon, what):
+    """The PE file's first icon group holds the .ico's images."""
+    images = icon_group(pe_info(data)[2] or {})
+    got = images and [image[:5] for image in images]
+    wanted = [image[:5] for image in icon]
+    check(images == icon, "%s: its icon is %s, not the build's %s%s" % (
+        what, got, wanted, " (the images' bytes differ)" if got == wanted else ""))
 
 
 def expected_files(args):
@@ -99,7 +141,7 @@ def expected_files(args):
     return programs, files
 
 
-def check_release(found, programs, files, machine, version, where):
+def check_release(found, programs, files, machine, version, icon, where):
     """found: name -> bytes, of the zip or of an installed folder."""
     check(set(found) == set(files) | {p + ".exe" for p in programs},
           "%s holds %s" % (where, sorted(found)))
@@ -107,16 +149,17 @@ def check_release(found, programs, files, machine, version, where):
         check(found.get(name) == content, "%s: %s differs from the build's" % (where, name))
     for program in programs:
         data = found.get(program + ".exe", b"")
-        got_machine, subsystem, file_version = pe_info(data)
+        got_machine, subsystem, resources = pe_info(data)
         check(got_machine == machine, "%s: %s.exe is for machine %s, not %#x" %
               (where, program, got_machine and hex(got_machine), machine))
         # Console (3) for quenvol-cli.exe, GUI (2) for the dialog.
         check(subsystem == (3 if program == "quenvol-cli" else 2),
               "%s: %s.exe has subsystem %s" % (where, program, subsystem))
-        if program == "quenvol":
-            numbers = tuple(int(n) for n in version.split("."))
-            check(file_version is not None and file_version[:len(numbers)] == numbers,
-                  "%s: quenvol.exe's version resource says %s" % (where, file_version))
+        numbers = tuple(int(n) for n in version.split("."))
+        got_version = file_version(resources or {})
+        check(got_version is not None and got_version[:len(numbers)] == numbers,
+              "%s: %s.exe's version resource says %s" % (where, program, got_version))
+        check_icon(data, icon, "%s: %s.exe" % (where, program))
 
 
 def read_zip(path, top):
@@ -197,7 +240,9 @@ class Prefix:
                 for name in names if name.lower() == "quenvol.lnk"]
 
 
-def check_installer(args, programs, released):
+def check_installer(args, programs, released, icon):
+    with open(args.installer, "rb") as f:
+        check_icon(f.read(), icon, "the installer")
     prefix = Prefix(args.wine, args.prefix)
     shutil.rmtree(args.prefix, ignore_errors=True)
     try:
@@ -217,7 +262,9 @@ def check_installer(args, programs, released):
             prefix.settle()
             check(status == 0, "%s: the installer gave %d: %s" % (mode, status, output))
             installed = read_folder(folder)
-            check(installed.pop("uninstall.exe", None) is not None, mode + ": no uninstall.exe")
+            uninstaller = installed.pop("uninstall.exe", None)
+            if check(uninstaller is not None, mode + ": no uninstall.exe"):
+                check_icon(uninstaller, icon, mode + ": uninstall.exe")
             check(installed == released, "%s: the installed files %s differ from the zip's" %
                   (mode, sorted(name for name in set(installed) | set(released)
                                 if installed.get(name) != released.get(name))))
@@ -277,7 +324,7 @@ def check_installer(args, programs, released):
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--version", "--zip", "--source-dir", "--samples"):
+    for option in ("--version", "--zip", "--source-dir", "--samples", "--icon"):
         parser.add_argument(option, required=True)
     parser.add_argument("--machine", required=True, type=lambda text: int(text, 16))
     parser.add_argument("--dialog", action="store_true")
@@ -286,12 +333,14 @@ def main():
     args = parser.parse_args()
 
     programs, files = expected_files(args)
+    with open(args.icon, "rb") as f:
+        icon = ico_images(f.read())
     top = os.path.basename(args.zip)[:-len(".zip")]
     released = read_zip(args.zip, top)
-    check_release(released, programs, files, args.machine, args.version,
+    check_release(released, programs, files, args.machine, args.version, icon,
                   os.path.basename(args.zip))
     if args.installer:
-        check_installer(args, programs, released)
+        check_installer(args, programs, released, icon)
     if failures:
         print("%d failure(s)" % len(failures), file=sys.stderr)
         return 1
