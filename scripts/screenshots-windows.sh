@@ -1,6 +1,6 @@
 #!/bin/sh
 # Pictures of the dialogs as the Win32 backend shows them under wine, each cropped to its
-# window: <build>/screenshots/{main,about,format,folder}.png.
+# window: <build>/screenshots/{main,about,menu,drives,format,folder}.png.
 #   screenshots-windows.sh <64-bit build folder>
 # The program runs in wine's own desktop window (which draws the captions) on an Xvfb of its
 # own, in a wine prefix of its own that is stopped afterwards.

@@ -124,8 +124,9 @@ void chooseFile(const ShownBox& box, std::string path) {
     answer(box, IDOK);
 }
 
-void pressKey(Key key, bool shift) {
-    const WORD code = key == Key::F1 ? VK_F1 : key == Key::Down ? VK_DOWN : VK_RETURN;
+void pressKey(Key key, bool shift, bool alt) {
+    const WORD codes[] = {VK_F1, VK_UP, VK_DOWN, VK_RIGHT, VK_RETURN, VK_ESCAPE, VK_SPACE};
+    const WORD code = codes[static_cast<int>(key)];
     std::vector<INPUT> inputs;
     auto add = [&inputs](WORD vk, bool up) {
         INPUT input{};
@@ -135,8 +136,10 @@ void pressKey(Key key, bool shift) {
         inputs.push_back(input);
     };
     if (shift) add(VK_SHIFT, false);
+    if (alt) add(VK_MENU, false);
     add(code, false);
     add(code, true);
+    if (alt) add(VK_MENU, true);
     if (shift) add(VK_SHIFT, true);
     SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
@@ -155,6 +158,21 @@ void mouseClick(win32ui::Window window, bool right) {
 bool menuShown() {
     HWND menu = FindWindowA("#32768", nullptr);
     return menu && IsWindowVisible(menu);
+}
+
+void endMenus() {
+    EndMenu();
+}
+
+std::vector<win32ui::Rect> menuRects() {
+    std::vector<win32ui::Rect> rects;
+    for (HWND menu = FindWindowExA(nullptr, nullptr, "#32768", nullptr); menu;
+         menu = FindWindowExA(nullptr, menu, "#32768", nullptr)) {
+        RECT r;
+        if (IsWindowVisible(menu) && GetWindowRect(menu, &r))
+            rects.push_back({r.left, r.top, r.right, r.bottom});
+    }
+    return rects;
 }
 
 std::optional<std::string> takeHelpTopic() {

@@ -48,11 +48,15 @@ void type(win32ui::Window field, const std::string& text);
 void chooseFile(const ShownBox& box, std::string path);
 // Keys and the mouse as their devices give them, to the window under the pointer or with the
 // focus.
-enum class Key { F1, Down, Return };
-void pressKey(Key key, bool shift = false);
+enum class Key { F1, Up, Down, Right, Return, Escape, Space };
+void pressKey(Key key, bool shift = false, bool alt = false);
 void mouseClick(win32ui::Window window, bool right = false);
 // The menu the system tracks now (a context menu), if one is shown.
 bool menuShown();
+// Ends the menus this thread tracks, as a click elsewhere would.
+void endMenus();
+// The windows of the menus shown now, submenus among them, in screen coordinates.
+std::vector<win32ui::Rect> menuRects();
 // The help topic pop-up shown now: its text, and it is closed; none when none is shown.
 std::optional<std::string> takeHelpTopic();
 // The whole window, frame and caption included, in screen coordinates.

@@ -1,8 +1,10 @@
-// Shows the main dialog, the About box, the format dialog and the folder chooser one after the
-// other for pictures taken from outside: for each, once it has painted, prints
+// Shows the main dialog, the About box, the system menu and its Drive A: submenu, the format
+// dialog and the folder chooser one after the other for pictures taken from outside: for each, once
+// it has painted, prints
 //   <name> <left> <top> <right> <bottom>
 // (its window on the screen) and keeps it up until <folder>/<name>.png exists.
 //   quenvol_win32_screenshots <folder>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -11,9 +13,9 @@
 
 #include "app/CrisisApp.h"
 #include "app/CrisisDlg.h"
+#include "framework/shell.h"
 #include "gui_win32/robot.h"
 #include "history/DirDlg.h"
-#include "ui/win32/format_dialog.h"
 #include "ui/win32/win32_backend.h"
 
 namespace {
@@ -31,15 +33,18 @@ class Shot {
 
     // True once the picture of `window` is taken (or could not be, after half a minute).
     bool taken(win32ui::Window window) {
+        return window && robot::isVisible(window) && taken(robot::windowRect(window));
+    }
+    // The same for a part of the screen.
+    bool taken(const win32ui::Rect& r) {
         if (Clock::now() - m_since > std::chrono::seconds(30)) {
             std::fprintf(stderr, "quenvol_win32_screenshots: no picture of %s\n", m_name.c_str());
             g_failed = true;
             return true;
         }
-        if (!window || !robot::isVisible(window) || ++m_ticks < 40) return false;
+        if (++m_ticks < 40) return false;
         if (!m_reported) {
             m_reported = true;
-            const win32ui::Rect r = robot::windowRect(window);
             std::printf("%s %d %d %d %d\n", m_name.c_str(), r.left, r.top, r.right, r.bottom);
             std::fflush(stdout);
         }
@@ -53,10 +58,18 @@ class Shot {
     bool m_reported = false;
 };
 
-void mainDialogAndAboutBox() {
+// The menus shown, left to right: the system menu, then its submenu.
+std::vector<win32ui::Rect> menusShown() {
+    auto rects = robot::menuRects();
+    std::sort(rects.begin(), rects.end(),
+              [](const win32ui::Rect& a, const win32ui::Rect& b) { return a.left < b.left; });
+    return rects;
+}
+
+void mainDialogAboutBoxAndSystemMenu() {
     CCrisisDlg dialog;
     theApp.m_pMainWnd = &dialog;
-    Shot main("main"), about("about");
+    Shot main("main"), about("about"), menu("menu"), drives("drives");
     int stage = 0;
     robot::startTicking([&] {
         void* window = win32ui::Win32Backend::windowOf(dialog.m_hWnd);
@@ -68,7 +81,21 @@ void mainDialogAndAboutBox() {
             stage = 2;
             robot::click(robot::controlById(shown, IDOK));
         } else if (stage == 2 && shown == window) {
+            // Alt+Space opens the system menu; up from its first entry is its last, Drive A:.
             stage = 3;
+            robot::pressKey(robot::Key::Space, false, true);
+        } else if (stage == 3 && robot::menuShown()) {
+            stage = 4;
+            robot::pressKey(robot::Key::Up);
+            robot::pressKey(robot::Key::Right);
+        } else if (stage == 4 && menusShown().size() == 2 && menu.taken(menusShown()[0]) &&
+                   drives.taken(menusShown()[1])) {
+            stage = 5;
+        } else if (stage == 5) {
+            stage = 6;
+            robot::endMenus();
+        } else if (stage == 6 && !robot::menuShown()) {
+            stage = 7;
             robot::click(
                 win32ui::Win32Backend::windowOf(dialog.GetDlgItem(IDC_BUTTON_CLOSE)->m_hWnd));
         }
@@ -88,7 +115,7 @@ void formatDialog() {
             robot::click(robot::controlById(shown, IDCANCEL));
         }
     });
-    win32ui::runFormatDialog(nullptr, 0);
+    SHFormatDrive(nullptr, 0, SHFMT_ID_DEFAULT, 0);
     robot::stopTicking();
 }
 
@@ -120,7 +147,7 @@ int main(int argc, char** argv) {
     win32ui::Win32Backend backend;
     ScopedBackend installed(&backend);
     theApp.SetStartupInfo("quenvol", "", "");
-    mainDialogAndAboutBox();
+    mainDialogAboutBoxAndSystemMenu();
     formatDialog();
     folderChooser();
     return g_failed ? 1 : 0;
