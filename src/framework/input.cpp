@@ -139,6 +139,15 @@ void userSetFocus(HWND control) {
 
 void userSetText(HWND control, const std::string& text) {
     if (!acceptsInput(control)) return;
+    if (control->textLimit > 0 && text.size() > static_cast<std::size_t>(control->textLimit)) {
+        // Typing past the limit is refused: the field shows its text as it was, the caret at
+        // its end.
+        const std::string kept = control->text;
+        SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kept.c_str()));
+        const auto end = static_cast<WPARAM>(kept.size());
+        SendMessageA(control, EM_SETSEL, end, static_cast<LPARAM>(end));
+        return;
+    }
     control->text = text;
     if (control->kind == res::ControlKind::ComboBox) control->curSel = -1;
 }

@@ -19,7 +19,7 @@ void userClick(HWND control);
 void userKey(CDialog& dialog, Key key);
 // The window system moved the focus (a click, Tab).
 void userSetFocus(HWND control);
-// Text typed into an editable control.
+// Text typed into an editable control; an edit field refuses text longer than its limit.
 void userSetText(HWND control, const std::string& text);
 // An item picked from a combo box's list.
 void userSelectItem(HWND combo, int index);
