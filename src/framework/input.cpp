@@ -75,6 +75,11 @@ bool isPushButton(HWND w) {
            (w->kind == res::ControlKind::PushButton || w->kind == res::ControlKind::DefPushButton);
 }
 
+// A button of the push-button kind that the template makes a check box: Enter never presses it.
+bool isCheckBox(HWND w) {
+    return w && w->kind == res::ControlKind::PushButton && (w->style & 0xF) == res::kBsAutoCheckBox;
+}
+
 void sendClicked(HWND dialog, HWND control) {
     SendMessageA(dialog, WM_COMMAND, static_cast<WPARAM>(control->id & 0xFFFF) | (BN_CLICKED << 16),
                  reinterpret_cast<LPARAM>(control));
@@ -107,7 +112,7 @@ void userKey(CDialog& dialog, Key key) {
     switch (key) {
         case Key::Enter: {
             HWND focus = root->focus;
-            if (isPushButton(focus) && acceptsInput(focus)) {
+            if (isPushButton(focus) && !isCheckBox(focus) && acceptsInput(focus)) {
                 sendClicked(root, focus);
                 return;
             }

@@ -130,8 +130,10 @@ class FormatDialogTest : public GuiTest {
     void runFormatDialog() { m_backend.formatDrive(nullptr, 0); }
 
     // Queues a run of the format dialog: read the fields, type the label, set quick format,
-    // press Start, answer the warning, take note of the report, then Close.
-    void driveFormatDialog(Seen& seen, const QString& label, bool quick, bool confirm) {
+    // press Start (or Enter on the focused Quick Format, which starts as Enter anywhere but on
+    // a button does), answer the warning, take note of the report, then Close.
+    void driveFormatDialog(Seen& seen, const QString& label, bool quick, bool confirm,
+                           bool enterOnQuick = false) {
         whenModal("format dialog", dialogOf(res::kIddFormatDrive), [=, &seen](QWidget* f) {
             auto* start = controlWidget<QPushButton>(f, res::kIdcFormatStart);
             auto* close = controlWidget<QPushButton>(f, IDCANCEL);
@@ -171,7 +173,13 @@ class FormatDialogTest : public GuiTest {
                 });
                 QTest::mouseClick(buttonOf(box, QMessageBox::Ok), Qt::LeftButton);
             });
-            QTest::mouseClick(start, Qt::LeftButton);
+            if (enterOnQuick) {
+                CWnd::FromHandle(quickControl)->SetFocus();
+                pressKey(Qt::Key_Return);
+                EXPECT_EQ(quickControl->checked, quick) << "Enter toggled Quick Format";
+            } else {
+                QTest::mouseClick(start, Qt::LeftButton);
+            }
             // The boxes are gone; the window system gives the keyboard back in its own time.
             EXPECT_TRUE(QTest::qWaitForWindowActive(f));
             seen.focusOnStart = waitForFocus(start);
@@ -278,7 +286,7 @@ TEST_F(FormatDialogTest, CancelledWarningLeavesTheDiskette) {
     const QByteArray original = patternBytes(kImageBytes);
     ASSERT_TRUE(writeFile(m_image, original));
     Seen seen;
-    driveFormatDialog(seen, QString(), true, false);
+    driveFormatDialog(seen, QString(), true, false, true);
     runFormatDialog();
     EXPECT_TRUE(seen.warned);
     EXPECT_FALSE(seen.reported);
