@@ -150,6 +150,9 @@ LRESULT controlProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
             return TRUE;
         case EM_REPLACESEL:
             return replaceSelection(w, textOf(lParam));
+        case EM_LIMITTEXT:
+            w->textLimit = std::max(0, static_cast<int>(wide));
+            return 0;
         case BM_GETCHECK:
             return w->checked ? 1 : 0;
         case BM_SETCHECK:
@@ -393,6 +396,9 @@ void CEdit::SetSel(int start, int end, BOOL) {
 void CEdit::ReplaceSel(const char* text, BOOL canUndo) {
     SendMessageA(m_hWnd, EM_REPLACESEL, static_cast<WPARAM>(canUndo),
                  reinterpret_cast<LPARAM>(text));
+}
+void CEdit::LimitText(int chars) {
+    SendMessageA(m_hWnd, EM_LIMITTEXT, static_cast<WPARAM>(static_cast<LPARAM>(chars)), 0);
 }
 
 void CComboBox::ResetContent() {

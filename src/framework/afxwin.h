@@ -96,6 +96,9 @@ class CEdit : public CWnd {
   public:
     void SetSel(int start, int end, BOOL noScroll = FALSE);
     void ReplaceSel(const char* text, BOOL canUndo = FALSE);
+    // The most bytes the user may type into the field; 0 lifts the limit. The program's own
+    // SetWindowText is not limited.
+    void LimitText(int chars = 0);
 };
 
 class CComboBox : public CWnd {

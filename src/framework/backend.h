@@ -40,6 +40,7 @@ struct WindowObject {
     std::vector<std::string> items;    // combo box list
     int curSel = -1;                   // combo box
     int selStart = 0, selEnd = 0;      // edit field selection
+    int textLimit = 0;                 // edit field: most bytes the user may type, 0 for any
     int rangeMin = 0, rangeMax = 100;  // progress bar
     int pos = 0;                       // progress bar
 

@@ -82,6 +82,11 @@ bool isPushButton(HWND w) {
            (w->kind == res::ControlKind::PushButton || w->kind == res::ControlKind::DefPushButton);
 }
 
+// A button of the push-button kind that the template makes a check box: Enter never presses it.
+bool isCheckBox(HWND w) {
+    return w && w->kind == res::ControlKind::PushButton && (w->style & 0xF) == res::kBsAutoCheckBox;
+}
+
 void sendClicked(HWND dialog, HWND control) {
     SendMessageA(dialog, WM_COMMAND, static_cast<WPARAM>(control->id & 0xFFFF) | (BN_CLICKED << 16),
                  reinterpret_cast<LPARAM>(control));
@@ -114,7 +119,7 @@ void userKey(CDialog& dialog, Key key) {
     switch (key) {
         case Key::Enter: {
             HWND focus = root->focus;
-            if (isPushButton(focus) && acceptsInput(focus)) {
+            if (isPushButton(focus) && !isCheckBox(focus) && acceptsInput(focus)) {
                 sendClicked(root, focus);
                 return;
             }
@@ -146,6 +151,15 @@ void userSetFocus(HWND control) {
 
 void userSetText(HWND control, const std::string& text) {
     if (!acceptsInput(control)) return;
+    if (control->textLimit > 0 && text.size() > static_cast<std::size_t>(control->textLimit)) {
+        // Typing past the limit is refused: the field shows its text as it was, the caret at
+        // its end.
+        const std::string kept = control->text;
+        SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kept.c_str()));
+        const auto end = static_cast<WPARAM>(kept.size());
+        SendMessageA(control, EM_SETSEL, end, static_cast<LPARAM>(end));
+        return;
+    }
     control->text = text;
     if (control->kind == res::ControlKind::ComboBox) control->curSel = -1;
 }

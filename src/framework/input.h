@@ -14,12 +14,13 @@ enum class Key { Enter, Escape, F1 };
 // A mouse click (or Space) on a control: buttons are pressed, auto radio buttons select.
 // Disabled or hidden controls ignore it.
 void userClick(HWND control);
-// A key in the dialog: Enter presses the focused push button, else the default button,
-// else sends IDOK; Escape sends IDCANCEL; F1 asks for help on the focused control.
+// A key in the dialog: Enter presses the focused push button (a check box is none), else the
+// default button, else sends IDOK; Escape sends IDCANCEL; F1 asks for help on the focused
+// control.
 void userKey(CDialog& dialog, Key key);
 // The window system moved the focus (a click, Tab).
 void userSetFocus(HWND control);
-// Text typed into an editable control.
+// Text typed into an editable control; an edit field refuses text longer than its limit.
 void userSetText(HWND control, const std::string& text);
 // An item picked from a combo box's list.
 void userSelectItem(HWND combo, int index);

@@ -64,6 +64,7 @@ inline constexpr UINT WM_SYSCOMMAND = 0x0112;
 inline constexpr UINT EM_SETSEL = 0x00B1;
 inline constexpr UINT EM_SCROLLCARET = 0x00B7;
 inline constexpr UINT EM_REPLACESEL = 0x00C2;
+inline constexpr UINT EM_LIMITTEXT = 0x00C5;
 inline constexpr UINT BM_GETCHECK = 0x00F0;
 inline constexpr UINT BM_SETCHECK = 0x00F1;
 inline constexpr UINT CB_ADDSTRING = 0x0143;

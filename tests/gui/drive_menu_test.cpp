@@ -84,7 +84,7 @@ TEST_F(DriveMenuTest, ImageChosenThereIsWhereTheFormatGoes) {
 
         // The format-only kind formats that image and names it before erasing.
         QTest::mouseClick(controlWidget<QRadioButton>(w, IDC_RADIO_FORMAT), Qt::LeftButton);
-        whenModal("format dialog", formatDialog(), [&](QWidget* f) {
+        whenModal("format dialog", dialogOf(res::kIddFormatDrive), [&](QWidget* f) {
             whenModal("warning", messageBox(), [&](QWidget* box) {
                 warning = qobject_cast<QMessageBox*>(box)->text();
                 whenModal("report", messageBox(), [](QWidget* r) {
@@ -94,15 +94,15 @@ TEST_F(DriveMenuTest, ImageChosenThereIsWhereTheFormatGoes) {
                 QTest::mouseClick(qobject_cast<QMessageBox*>(box)->button(QMessageBox::Ok),
                                   Qt::LeftButton);
             });
-            QTest::mouseClick(f->findChild<QPushButton*>(QStringLiteral("start")), Qt::LeftButton);
-            QTest::mouseClick(f->findChild<QPushButton*>(QStringLiteral("close")), Qt::LeftButton);
+            QTest::mouseClick(controlWidget<QPushButton>(f, res::kIdcFormatStart), Qt::LeftButton);
+            QTest::mouseClick(controlWidget<QPushButton>(f, IDCANCEL), Qt::LeftButton);
         });
         QTest::mouseClick(controlWidget<QPushButton>(w, IDC_START), Qt::LeftButton);
         qobject_cast<qtui::DialogWindow*>(w)->reject();
     });
     EXPECT_EQ(runMain(dlg), IDCANCEL);
     unsetenv("QUENVOL_SYSFS");
-    EXPECT_TRUE(warning.endsWith(QStringLiteral("Drive A: is %1, 1,474,560 bytes.").arg(image)))
+    EXPECT_TRUE(warning.contains(QStringLiteral("\nDrive A: is %1, 1,474,560 bytes.\n").arg(image)))
         << warning.toStdString();
     QFile formatted(image);
     ASSERT_TRUE(formatted.open(QIODevice::ReadOnly));

@@ -120,13 +120,6 @@ Match folderChooser() {
     return [](QWidget* w) { return qobject_cast<QFileDialog*>(w) != nullptr; };
 }
 
-Match formatDialog() {
-    return [](QWidget* w) {
-        return qobject_cast<QDialog*>(w) && !qobject_cast<qtui::DialogWindow*>(w) &&
-               !qobject_cast<QMessageBox*>(w) && !qobject_cast<QFileDialog*>(w);
-    };
-}
-
 Match menuNamed(const QString& objectName) {
     return [objectName](QWidget* w) {
         return qobject_cast<QMenu*>(w) && w->objectName() == objectName;

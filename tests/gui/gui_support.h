@@ -30,8 +30,6 @@ void whenPopup(const QString& what, Match match, Action action);
 Match dialogOf(int templateId);
 Match messageBox();
 Match folderChooser();
-// A modal window that is none of the framework's own: the format dialog.
-Match formatDialog();
 Match menuNamed(const QString& objectName);
 
 // Closes a modal window the way its user would say "cancel".

@@ -349,7 +349,7 @@ TEST_F(MainDialogTest, EnterOnRadioButtonRunsStart) {
         EXPECT_FALSE(controlWidget<QRadioButton>(w, 1001)->isChecked());
         EXPECT_EQ(dlg.m_nDiskKind, 2);
         EXPECT_EQ(QApplication::focusWidget(), format);
-        whenModal("format dialog", formatDialog(), [&](QWidget* f) {
+        whenModal("format dialog", dialogOf(res::kIddFormatDrive), [&](QWidget* f) {
             formatShown = true;
             dismiss(f);
         });
@@ -373,7 +373,7 @@ TEST_F(MainDialogTest, ClickingStartFormatsAndFocusesStart) {
         // A second click on a checked radio button leaves it checked.
         QTest::mouseClick(controlWidget<QRadioButton>(w, 1002), Qt::LeftButton);
         EXPECT_TRUE(controlWidget<QRadioButton>(w, 1002)->isChecked());
-        whenModal("format dialog", formatDialog(), [&](QWidget* f) {
+        whenModal("format dialog", dialogOf(res::kIddFormatDrive), [&](QWidget* f) {
             ++formatsShown;
             dismiss(f);
         });
@@ -381,7 +381,7 @@ TEST_F(MainDialogTest, ClickingStartFormatsAndFocusesStart) {
         EXPECT_EQ(formatsShown, 1);
         EXPECT_TRUE(waitForFocus(controlWidget<QPushButton>(w, 1006)));
         // Enter on the focused Start presses it again.
-        whenModal("format dialog", formatDialog(), [&](QWidget* f) {
+        whenModal("format dialog", dialogOf(res::kIddFormatDrive), [&](QWidget* f) {
             ++formatsShown;
             dismiss(f);
         });
@@ -402,7 +402,7 @@ TEST_F(MainDialogTest, TypedProjectPathReachesStart) {
         QTest::mouseClick(combo->lineEdit(), Qt::LeftButton);
         QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("/srv/bios/x42"));
         EXPECT_EQ(dlg.m_comboPath.GetWindowText(), CString("/srv/bios/x42"));
-        whenModal("format dialog", formatDialog(), [](QWidget* f) { dismiss(f); });
+        whenModal("format dialog", dialogOf(res::kIddFormatDrive), [](QWidget* f) { dismiss(f); });
         // Enter in the project path's text runs Start, which reads the text.
         pressKey(Qt::Key_Return);
         EXPECT_EQ(dlg.m_strProjectPath, CString("/srv/bios/x42"));

@@ -7,9 +7,9 @@
 #include <QWhatsThis>
 
 #include "framework/afxdlgs.h"
+#include "framework/format_dialog.h"
 #include "framework/input.h"
 #include "ui/qt/dialog_window.h"
-#include "ui/qt/format_dialog.h"
 #include "ui/qt/modal_boxes.h"
 
 namespace qtui {
@@ -101,9 +101,8 @@ void QtBackend::showTopic(QWidget* anchor, int controlId, const std::string& top
 }
 
 void QtBackend::formatDrive(HWND owner, UINT drive) {
-    QWidget* window = ownerWidget(owner);
-    runFormatDialog(window, drive);
-    reactivateOwner(window);
+    // The framework's dialog from its template, shown like the program's own dialogs.
+    shell::runFormatDialog(owner, drive);
 }
 
 INT_PTR QtBackend::runFileDialog(CFileDialog& dialog) {

@@ -1,12 +1,10 @@
-// The format dialog of drive A:, made from its template (130) like the program's own dialogs
-// and run through the backend's modal loop; the format itself is platform/'s.
+// The format dialog as this backend shows it: the framework's own, built from template 130.
 #pragma once
 
-#include "framework/afxwin.h"
+#include "framework/format_dialog.h"
 
 namespace win32ui {
 
-// Shows the dialog for `drive` (0 is A:) until the user closes it.
-void runFormatDialog(CWnd* owner, UINT drive);
+using shell::runFormatDialog;
 
 }  // namespace win32ui

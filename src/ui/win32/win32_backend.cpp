@@ -4,8 +4,8 @@
 
 #include "framework/afxdlgs.h"
 #include "framework/drive_menu.h"
+#include "framework/format_dialog.h"
 #include "framework/input.h"
-#include "ui/win32/format_dialog.h"
 #include "ui/win32/system_windows.h"
 
 namespace win32ui {
@@ -304,7 +304,7 @@ void Win32Backend::showHelp(HWND control, const std::string& topic, UINT command
 }
 
 void Win32Backend::formatDrive(HWND owner, UINT drive) {
-    runFormatDialog(owner ? CWnd::FromHandle(owner) : nullptr, drive);
+    shell::runFormatDialog(owner, drive);
 }
 
 INT_PTR Win32Backend::runFileDialog(CFileDialog& dialog) {

@@ -1,8 +1,11 @@
-// Saves pictures of the main dialog and the About box for review:
+// Saves pictures of the main dialog, the About box and the format dialog for review:
 //   quenvol-screenshots <folder>
-// writes main_dialog.png and about_box.png there. Runs offscreen unless a platform is named.
+// writes main_dialog.png, about_box.png and format_dialog.png there. Runs offscreen unless a
+// platform is named; drive A: is a blank diskette image of its own unless QUENVOL_DRIVE_A
+// names one.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
@@ -13,6 +16,7 @@
 #include "app/CrisisApp.h"
 #include "app/CrisisDlg.h"
 #include "framework/input.h"
+#include "framework/shell.h"
 #include "ui/qt/dialog_window.h"
 #include "ui/qt/icon_image.h"
 #include "ui/qt/qt_backend.h"
@@ -53,6 +57,17 @@ int main(int argc, char** argv) {
     QTemporaryDir runtime;
     setenv("XDG_CONFIG_HOME", qPrintable(settings.path()), 1);
     if (!std::getenv("XDG_RUNTIME_DIR")) setenv("XDG_RUNTIME_DIR", qPrintable(runtime.path()), 1);
+    // The format dialog shows what drive A: holds: a 1.44 MB diskette, never a real drive.
+    QTemporaryDir driveA;
+    if (!std::getenv("QUENVOL_DRIVE_A")) {
+        const QString image = driveA.filePath(QStringLiteral("a.img"));
+        QFile blank(image);
+        if (!blank.open(QIODevice::WriteOnly) || !blank.resize(1474560)) {
+            std::fprintf(stderr, "quenvol-screenshots: cannot create %s\n", qPrintable(image));
+            return 1;
+        }
+        setenv("QUENVOL_DRIVE_A", qPrintable(image), 1);
+    }
     QApplication app(argc, argv);
     QApplication::setWindowIcon(qtui::toQIcon(res::applicationIcon()));
     const QString folder =
@@ -75,13 +90,20 @@ int main(int argc, char** argv) {
             afx::userKey(about.dialog(), afx::Key::Escape);
         });
         afx::userSysCommand(main.dialog(), IDM_ABOUTBOX);
+        // The format dialog over the main dialog, as the format-only kind's Start opens it.
+        whenShown(res::kIddFormatDrive, [&](qtui::DialogWindow& format) {
+            saved = save(format, folder + QStringLiteral("/format_dialog.png")) && saved;
+            afx::userKey(format.dialog(), afx::Key::Escape);
+        });
+        SHFormatDrive(main.dialog().m_hWnd, 0, SHFMT_ID_DEFAULT, 0);
         afx::userKey(main.dialog(), afx::Key::Escape);
     });
     dialog.DoModal();
     theApp.m_pMainWnd = nullptr;
     AfxSetBackend(nullptr);
     if (saved)
-        std::printf("quenvol-screenshots: wrote %s/main_dialog.png and about_box.png\n",
-                    qPrintable(folder));
+        std::printf(
+            "quenvol-screenshots: wrote %s/main_dialog.png, about_box.png and format_dialog.png\n",
+            qPrintable(folder));
     return saved ? 0 : 1;
 }

@@ -1,4 +1,4 @@
-#include "ui/win32/format_dialog.h"
+#include "framework/format_dialog.h"
 
 #include <string>
 
@@ -8,11 +8,14 @@
 #include "platform/drive_format.h"
 #include "res/resources.h"
 
-namespace win32ui {
+namespace shell {
 namespace {
 
-constexpr const char* kTitle = shell::kFormatTitle;
 constexpr UINT kDefaultSecond = 0x100;  // the second button is the default
+
+constexpr char kBadLabel[] =
+    "The volume label is not valid: at most 11 characters, no leading blank, and none of "
+    "* ? . , ; : / \\ | + = < > [ ] \".";
 
 class FormatDialog : public CDialog {
   public:
@@ -23,6 +26,7 @@ class FormatDialog : public CDialog {
         bindControls();
         m_fileSystem.AddString("FAT");
         m_fileSystem.SetCurSel(0);
+        m_label.LimitText(static_cast<int>(fat::kLabelBytes));
         m_progress.SetRange(0, 100);
         refreshMedium();
         return TRUE;
@@ -31,7 +35,8 @@ class FormatDialog : public CDialog {
     void OnCancel() override {
         if (!m_busy) EndDialog(IDCANCEL);
     }
-    // Enter starts, as the focused Start would.
+    // Enter starts, as the focused Start would; the warning still stands before any erase,
+    // with Cancel as its default.
     void OnOK() override { start(); }
 
     const MessageMap& GetMessageMap() const override {
@@ -48,14 +53,20 @@ class FormatDialog : public CDialog {
         DDX_Control(&exchange, res::kIdcFormatCapacity, m_capacity);
         DDX_Control(&exchange, res::kIdcFormatFileSystem, m_fileSystem);
         DDX_Control(&exchange, res::kIdcFormatAllocation, m_allocation);
+        DDX_Control(&exchange, res::kIdcFormatLabel, m_label);
         DDX_Control(&exchange, res::kIdcFormatQuick, m_quick);
         DDX_Control(&exchange, res::kIdcFormatProgress, m_progress);
+        DDX_Control(&exchange, res::kIdcFormatStart, m_start);
     }
 
-    int box(const std::string& text, UINT type) {
-        return AfxBackend().messageBox(m_hWnd, text, kTitle, type);
+    // A message box over this dialog; the keyboard comes back to `focusAfter`.
+    int box(const std::string& text, UINT type, CWnd& focusAfter) {
+        const int answer = AfxBackend().messageBox(m_hWnd, text, kFormatTitle, type);
+        focusAfter.SetFocus();
+        return answer;
     }
 
+    // What drive A: holds now: the capacity list names it, the allocation list its cluster.
     void refreshMedium() {
         m_capacity.ResetContent();
         m_allocation.ResetContent();
@@ -68,7 +79,7 @@ class FormatDialog : public CDialog {
                 medium->geometry.sectorsPerCluster * unsigned{fat::kSectorSize};
             m_allocation.AddString((std::to_string(clusterBytes) + " bytes").c_str());
         } else {
-            m_capacity.AddString(shell::shortRefusal(medium.error().kind()).c_str());
+            m_capacity.AddString(shortRefusal(medium.error().kind()).c_str());
             m_allocation.AddString("Default allocation size");
         }
         m_capacity.SetCurSel(0);
@@ -78,10 +89,11 @@ class FormatDialog : public CDialog {
     void toggleQuick() { m_quick.SetCheck(m_quick.GetCheck() ? 0 : 1); }
 
     bool confirmErase() {
+        // Named as it is now: the diskette or the drive may have changed since the dialog opened.
         const auto medium = platform::probeDriveA();
         const std::string driveA = medium ? medium->name : platform::driveAPath();
-        return box(shell::formatWarning(driveA) + "\n\n" + shell::kFormatChoice,
-                   MB_OKCANCEL | MB_ICONEXCLAMATION | kDefaultSecond) == IDOK;
+        return box(formatWarning(driveA) + "\n\n" + kFormatChoice,
+                   MB_OKCANCEL | MB_ICONEXCLAMATION | kDefaultSecond, m_start) == IDOK;
     }
 
     void setBusy(bool busy) {
@@ -107,15 +119,13 @@ class FormatDialog : public CDialog {
     void start() {
         if (m_busy) return;
         if (m_drive != 0) {
-            box(shell::kFormatOnlyDriveA, MB_OK | MB_ICONEXCLAMATION);
+            box(kFormatOnlyDriveA, MB_OK | MB_ICONEXCLAMATION, m_start);
             return;
         }
-        CString label;
-        if (CWnd* field = GetDlgItem(res::kIdcFormatLabel)) field->GetWindowText(label);
+        const CString label = m_label.GetWindowText();
         if (!fat::checkVolumeLabel(label.str()).ok()) {
-            box("The volume label is not valid: at most 11 characters, no leading blank, and "
-                "none of * ? . , ; : / \\ | + = < > [ ] \".",
-                MB_OK | MB_ICONEXCLAMATION);
+            box(kBadLabel, MB_OK | MB_ICONEXCLAMATION, m_label);
+            m_label.SetSel(0, -1);
             return;
         }
         if (!confirmErase()) return;
@@ -132,19 +142,18 @@ class FormatDialog : public CDialog {
         report(result);
         m_progress.SetPos(0);
         refreshMedium();
-        if (CWnd* startButton = GetDlgItem(res::kIdcFormatStart)) startButton->SetFocus();
     }
 
     void report(const platform::FormatResult& result) {
         if (!result) {
-            std::string text = shell::formatFailureSentence(result.failure());
-            const std::string detail = shell::formatFailureDetail(result.failure());
+            std::string text = formatFailureSentence(result.failure());
+            const std::string detail = formatFailureDetail(result.failure());
             if (!detail.empty()) text += "\n\n" + detail;
-            box(text, MB_OK | MB_ICONEXCLAMATION);
+            box(text, MB_OK | MB_ICONEXCLAMATION, m_start);
             return;
         }
-        box(std::string(shell::kFormatComplete) + "\n\n" + shell::formatReport(*result),
-            MB_OK | MB_ICONASTERISK);
+        box(std::string(kFormatComplete) + "\n\n" + formatReport(*result), MB_OK | MB_ICONASTERISK,
+            m_start);
     }
 
     UINT m_drive;
@@ -153,15 +162,17 @@ class FormatDialog : public CDialog {
     CComboBox m_capacity;
     CComboBox m_fileSystem;
     CComboBox m_allocation;
+    CEdit m_label;
     CButton m_quick;
     CProgressCtrl m_progress;
+    CButton m_start;
 };
 
 }  // namespace
 
-void runFormatDialog(CWnd* owner, UINT drive) {
-    FormatDialog dialog(drive, owner);
+void runFormatDialog(HWND owner, UINT drive) {
+    FormatDialog dialog(drive, owner ? CWnd::FromHandle(owner) : nullptr);
     dialog.DoModal();
 }
 
-}  // namespace win32ui
+}  // namespace shell
