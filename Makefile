@@ -81,13 +81,14 @@ package: build
 demo: build
 	./scripts/demo.sh $(BUILD)
 
-# PNG images of the main dialog and the About box, drawn offscreen.
+# PNG images of the main dialog, the About box and the format dialog, drawn offscreen.
 screenshots: build
 	cmake --build $(BUILD) --target quenvol-screenshots
 	$(BUILD)/src/quenvol-screenshots $(BUILD)/screenshots
 
-# PNG images of the main dialog, the About box, the format dialog and the folder chooser as
-# the Win32 backend shows them under wine64, in $(WIN64_BUILD)/screenshots/.
+# PNG images of the main dialog, the About box, the system menu and its Drive A: submenu, the
+# format dialog and the folder chooser as the Win32 backend shows them under wine64, in
+# $(WIN64_BUILD)/screenshots/.
 screenshots-windows: setup $(WIN64_BUILD)/build.ninja
 	cmake --build $(WIN64_BUILD) -j $(JOBS) --target quenvol_win32_screenshots
 	sh scripts/screenshots-windows.sh $(WIN64_BUILD)

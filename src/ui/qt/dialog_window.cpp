@@ -1,6 +1,7 @@
 #include "ui/qt/dialog_window.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -48,6 +49,17 @@ class DialogRadioButton : public QRadioButton {
 
   protected:
     void nextCheckState() override {}
+};
+
+// An automatic check box likewise: the dialog sets its mark. A click anywhere on the control
+// is a click on it, as on a system dialog's, not only on the box and its text.
+class DialogCheckBox : public QCheckBox {
+  public:
+    using QCheckBox::QCheckBox;
+
+  protected:
+    void nextCheckState() override {}
+    bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
 };
 
 // A group box as dialog templates mean it: the title stands on the frame's top edge, which
@@ -154,6 +166,13 @@ QWidget* makeRadioButton(HWND control, QWidget* owner) {
     radio->setChecked(control->checked);
     QObject::connect(radio, &QRadioButton::clicked, owner, [control] { afx::userClick(control); });
     return radio;
+}
+
+QWidget* makeCheckBox(HWND control, QWidget* owner) {
+    auto* box = new DialogCheckBox(toQString(control->text), owner);
+    box->setChecked(control->checked);
+    QObject::connect(box, &QCheckBox::clicked, owner, [control] { afx::userClick(control); });
+    return box;
 }
 
 QWidget* makeGroupBox(HWND control, QWidget* owner) {
@@ -321,6 +340,9 @@ HWND DialogWindow::controlAt(const QPoint& pos) const {
 QWidget* DialogWindow::createWidget(HWND control) {
     switch (control->kind) {
         case ControlKind::PushButton:
+            // A button's style makes it a check box, as the system's button class reads it.
+            if ((control->style & 0xF) == res::kBsAutoCheckBox) return makeCheckBox(control, this);
+            return makePushButton(control, this);
         case ControlKind::DefPushButton:
             return makePushButton(control, this);
         case ControlKind::AutoRadioButton:
