@@ -12,6 +12,10 @@ bool isTabStop(HWND control) {
     return acceptsInput(control) && (control->style & res::kWsTabStop) != 0;
 }
 
+bool isCheckBox(HWND w) {
+    return w && w->kind == res::ControlKind::PushButton && (w->style & 0xF) == res::kBsAutoCheckBox;
+}
+
 bool isAtWork(HWND dialog) {
     return dialog &&
            std::any_of(dialog->children.begin(), dialog->children.end(), [](const auto& control) {
@@ -82,11 +86,6 @@ bool isPushButton(HWND w) {
            (w->kind == res::ControlKind::PushButton || w->kind == res::ControlKind::DefPushButton);
 }
 
-// A button of the push-button kind that the template makes a check box: Enter never presses it.
-bool isCheckBox(HWND w) {
-    return w && w->kind == res::ControlKind::PushButton && (w->style & 0xF) == res::kBsAutoCheckBox;
-}
-
 void sendClicked(HWND dialog, HWND control) {
     SendMessageA(dialog, WM_COMMAND, static_cast<WPARAM>(control->id & 0xFFFF) | (BN_CLICKED << 16),
                  reinterpret_cast<LPARAM>(control));
@@ -119,6 +118,7 @@ void userKey(CDialog& dialog, Key key) {
     switch (key) {
         case Key::Enter: {
             HWND focus = root->focus;
+            // Enter never presses a check box.
             if (isPushButton(focus) && !isCheckBox(focus) && acceptsInput(focus)) {
                 sendClicked(root, focus);
                 return;

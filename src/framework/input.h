@@ -37,6 +37,8 @@ void userSysCommand(CDialog& dialog, UINT command);
 bool acceptsInput(HWND control);
 // Tab stops at the control: it has WS_TABSTOP and takes input.
 bool isTabStop(HWND control);
+// A button that its style makes an automatic check box, as the system's button class reads it.
+bool isCheckBox(HWND control);
 // The program disables controls while it works: a control that the template means to be
 // enabled is disabled.
 bool isAtWork(HWND dialog);

@@ -340,8 +340,7 @@ HWND DialogWindow::controlAt(const QPoint& pos) const {
 QWidget* DialogWindow::createWidget(HWND control) {
     switch (control->kind) {
         case ControlKind::PushButton:
-            // A button's style makes it a check box, as the system's button class reads it.
-            if ((control->style & 0xF) == res::kBsAutoCheckBox) return makeCheckBox(control, this);
+            if (afx::isCheckBox(control)) return makeCheckBox(control, this);
             return makePushButton(control, this);
         case ControlKind::DefPushButton:
             return makePushButton(control, this);
