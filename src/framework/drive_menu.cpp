@@ -77,8 +77,10 @@ base::Status chooseImage(const std::string& path) {
 std::string imageChooserFolder() {
     namespace fs = std::filesystem;
     std::error_code error;
-    const fs::path driveA = platform::currentDriveA().path;
-    if (fs::is_regular_file(driveA, error))
+    const std::string path = platform::currentDriveA().path;
+    const fs::path driveA = path;
+    // A drive letter's volume is never asked: that could wake the drive.
+    if (!platform::driveLetterOf(path) && fs::is_regular_file(driveA, error))
         return fs::absolute(driveA, error).parent_path().string();
     return fs::current_path(error).string();
 }
