@@ -9,13 +9,11 @@
 #include "app/CrisisDlg.h"
 #include "app/messages.h"
 #include "build/image_candidates.h"
+#include "build/part_number.h"
 #include "framework/afxfile.h"
 
 namespace {
 
-constexpr char kPartNumberKey[] = "PARTNUM = ";
-constexpr std::size_t kPartNumberKeyLength = sizeof kPartNumberKey - 1;
-constexpr std::size_t kPartNumberLength = 3;
 constexpr UINT kReadChunk = 4096;
 
 }  // namespace
@@ -40,7 +38,11 @@ int CCrisisDlg::CheckProject() {
     if (!CheckProjectFiles()) return 0;
 
     const std::string question = texts::confirmProject(m_strProjectPath.str());
-    if (AfxMessageBox(question.c_str(), MB_YESNO | MB_ICONQUESTION) == IDNO) {
+    // What the choice of the BIOS image passed over, and why, for the user to see before Yes.
+    std::string passed;
+    for (const std::string& line : m_biosChoice.passedOver)
+        passed += (passed.empty() ? "Passed over: " : "\nPassed over: ") + line;
+    if (AfxMessageBoxDetails(question.c_str(), MB_YESNO | MB_ICONQUESTION, passed) == IDNO) {
         SetOutcome(build::Outcome::Kind::Declined, m_strProjectPath.str());
         return 0;
     }
@@ -49,7 +51,12 @@ int CCrisisDlg::CheckProject() {
 
 int CCrisisDlg::CheckProjectFiles() {
     std::string why;
-    if (ReadPartNumber()) {
+    // With no path, every project name would begin with a backslash and be looked up at the
+    // root of the drive, whose files are no project's.
+    if (m_strProjectPath.str().find_first_not_of(" \t") == std::string::npos) {
+        m_biosChoice = {};
+        why = "no project path was given, and no project folder was used before";
+    } else if (ReadPartNumber()) {
         m_biosChoice = build::ChooseBiosFiles(m_biosChoice.list, build::BiosOrigin::Project,
                                               m_strProjectPath, m_strPartNum);
         if (m_biosChoice.complete()) return 1;
@@ -57,62 +64,55 @@ int CCrisisDlg::CheckProjectFiles() {
     } else {
         m_biosChoice = {};
         CFile file;
-        why = file.Open(m_strProjectPath + "\\partnum.mak", CFile::modeRead)
-                  ? std::string("partnum.mak holds no \"PARTNUM = \" key")
-                  : "partnum.mak cannot be opened: " + file.LastError();
+        if (!m_strPartNumProblem.empty())
+            why = m_strPartNumProblem;
+        else
+            why = file.Open(m_strProjectPath + "\\partnum.mak", CFile::modeRead)
+                      ? std::string("partnum.mak holds no \"PARTNUM = \" key")
+                      : "partnum.mak cannot be opened: " + file.LastError();
     }
 
     SetOutcome(build::Outcome::Kind::ProjectRefused, m_strProjectPath.str(),
-               "the project folder " + m_strProjectPath.str() + ": " + why);
+               m_strProjectPath.IsEmpty()
+                   ? why
+                   : "the project folder " + m_strProjectPath.str() + ": " + why);
     ShowOutcome(texts::kProjectRefused, MB_OK);
     if (CWnd* combo = GetDlgItem(IDC_COMBO_PATH)) combo->SetFocus();
     return 0;
 }
 
 // The text is the file's bytes up to the first NUL; the part number is what follows the first
-// "PARTNUM = " in it, at most three characters. The file is read in chunks and only until the
-// number is complete, so a huge or hostile file costs no more than one chunk of memory.
+// "PARTNUM = " in it, at most three characters, the key standing anywhere, also mid-line. The
+// file is read in chunks to the end of its text, so that a huge or hostile file costs no more
+// than one chunk of memory, and every further occurrence of the key is compared with the first:
+// a commented-out or renamed key ("# was: PARTNUM = Q7B", "OLD_PARTNUM = Q7B") naming another
+// board, or a longer part number ("PARTNUM = Q7AB") cut to three characters, would otherwise
+// put another board's image on the diskette. Such a file is refused, its lines quoted in
+// m_strPartNumProblem.
 //
 // A file without the key is treated as unreadable: it names no part number, and an empty or
 // made-up one would let the "??" candidate match an unrelated image, so the folder is refused
 // and the part number keeps its previous value.
 int CCrisisDlg::ReadPartNumber() {
+    m_strPartNumProblem.clear();
     CFile file;
     if (!file.Open(m_strProjectPath + "\\partnum.mak", CFile::modeRead)) return 0;
 
-    std::string carry;  // the text's last bytes, in case the key straddles two chunks
-    std::string number;
-    bool found = false;
-    bool textEnded = false;
+    build::PartNumberScan scan;
     std::string chunk(kReadChunk, '\0');
-    while (!textEnded && !(found && number.size() == kPartNumberLength)) {
+    for (;;) {
         const UINT got = file.Read(chunk.data(), kReadChunk);
-        if (got == 0) break;
-        std::string_view piece(chunk.data(), got);
-        if (const std::size_t nul = piece.find('\0'); nul != std::string_view::npos) {
-            piece = piece.substr(0, nul);
-            textEnded = true;
-        }
-        if (found) {
-            number.append(piece.substr(0, kPartNumberLength - number.size()));
-            continue;
-        }
-        std::string text = carry;
-        text.append(piece);
-        const std::size_t key = text.find(kPartNumberKey);
-        if (key != std::string::npos) {
-            found = true;
-            number =
-                text.substr(std::min(text.size(), key + kPartNumberKeyLength), kPartNumberLength);
-        } else {
-            const std::size_t keep = std::min(text.size(), kPartNumberKeyLength - 1);
-            carry = text.substr(text.size() - keep);
-        }
+        if (got == 0 || !scan.feed(std::string_view(chunk.data(), got))) break;
     }
     file.Close();
+    scan.end();
 
-    if (!found) return 0;
-    m_strPartNum = number;
+    if (!scan.found()) return 0;
+    if (const std::string problem = scan.problem(); !problem.empty()) {
+        m_strPartNumProblem = problem;
+        return 0;
+    }
+    m_strPartNum = scan.number();
     return 1;
 }
 

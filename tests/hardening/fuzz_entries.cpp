@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -147,6 +148,17 @@ std::string checkPartNumber(Bytes input) {
         return {};
     }
     const std::string expected = text.substr(std::min(text.size(), key + 10), 3);
+    // Refused only when it names another part number further on, or a longer one.
+    bool ambiguous =
+        key + 13 < text.size() && std::isalnum(static_cast<unsigned char>(text[key + 13]));
+    for (std::size_t at = text.find("PARTNUM = ", key + 1); at != std::string::npos;
+         at = text.find("PARTNUM = ", at + 1))
+        ambiguous = ambiguous || text.substr(std::min(text.size(), at + 10), 3) != expected;
+    if (ambiguous) {
+        if (result != 0 || got != before.str())
+            return "a part-number file naming two part numbers, or a longer one, was taken";
+        return {};
+    }
     if (result != 1) return "a readable part-number file holding the key was refused";
     if (got != expected) return "part number " + shown(got) + ", expected " + shown(expected);
     return {};
