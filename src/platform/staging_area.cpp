@@ -7,6 +7,7 @@
 #include <sstream>
 #include <utility>
 
+#include "platform/drive_format.h"
 #include "platform/interrupts.h"
 #include "platform/staging_folder.h"
 #include "platform/staging_journal.h"
@@ -421,12 +422,21 @@ Status StagingArea::stage(const std::string& source, const std::string& name) {
             status = Status::failure("the build was interrupted");
             break;
         }
-        const auto got = from.read(chunk.data(), chunk.size());
+        // Never more than the planned size and one byte: a source replaced by a device or a
+        // pipe that never ends would otherwise fill the start directory's file system.
+        const std::uint64_t left = entry.copy.size - std::min(copied.size, entry.copy.size) + 1;
+        const auto got = from.read(
+            chunk.data(), static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), left)));
         if (!got) {
             status = failedBecause("\"" + source + "\" cannot be read");
             break;
         }
         if (*got == 0) break;
+        if (copied.size + *got > entry.copy.size) {
+            status = Status::failure(base::Failure::BadData,
+                                     "\"" + source + "\" changed while it was being staged");
+            break;
+        }
         copied.add(chunk.data(), *got);
         status = to.write(folder.at(entry.temporary), chunk.data(), *got);
     }
@@ -462,6 +472,19 @@ Status StagingArea::finish() {
     for (const StagingLeftover& l : m_left)
         names += (names.empty() ? "\"" : ", \"") + l.name + "\"";
     return Status::failure("the start directory's " + names + " could not be put back as it was");
+}
+
+bool staging::lacksRoom(std::uint64_t available, std::size_t files, std::uint64_t bytes) {
+    constexpr std::uint64_t kSlack = 4096;  // one block of a usual file system
+    return bytes != 0 && available < bytes + (files + 1) * kSlack;
+}
+
+base::Error staging::noRoomFailure(const std::string& where, std::uint64_t available,
+                                   std::uint64_t bytes) {
+    return base::Error(base::Failure::NoRoom, where + " has " + groupThousands(available) +
+                                                  " bytes free; the copies for this diskette "
+                                                  "take " +
+                                                  groupThousands(bytes));
 }
 
 Status staging::roomFor(const Folder& folder, const std::string& where,

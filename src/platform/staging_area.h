@@ -130,7 +130,11 @@ namespace platform {
 
 // Before anything is erased: whether a build could stage `names` in the start directory at
 // `hostFolder`. Fails, naming the folder, when it cannot be written or when something of
-// another kind, or a file under a name the staging keeps for itself, is in the way.
-base::Status checkStagingRoom(const std::string& hostFolder, const std::vector<std::string>& names);
+// another kind, or a file under a name the staging keeps for itself, is in the way, or when
+// its file system has not the room.
+// `bytes` is what the copies take together: a file system that cannot hold them with the
+// journal beside them is found here too.
+base::Status checkStagingRoom(const std::string& hostFolder, const std::vector<std::string>& names,
+                              std::uint64_t bytes = 0);
 
 }  // namespace platform

@@ -105,6 +105,11 @@ std::string ioErrorReason();
 
 // Whether the build could stage `names` in `folder`, which can be written: what is in the way
 // of one, if anything, named as in `where`.
+// Whether `available` bytes of a file system lack the room for `files` staged copies of
+// `bytes` together and the journal: each file and the journal counted with a block of slack.
+bool lacksRoom(std::uint64_t available, std::size_t files, std::uint64_t bytes);
+base::Error noRoomFailure(const std::string& where, std::uint64_t available, std::uint64_t bytes);
+
 base::Status roomFor(const Folder& folder, const std::string& where,
                      const std::vector<std::string>& names);
 

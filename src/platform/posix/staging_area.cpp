@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -185,13 +186,20 @@ Result<StagingArea> StagingArea::open(const std::string& hostFolder) {
     return StagingArea(posix::handleOf(folder), hostFolder);
 }
 
-Status checkStagingRoom(const std::string& hostFolder, const std::vector<std::string>& names) {
+Status checkStagingRoom(const std::string& hostFolder, const std::vector<std::string>& names,
+                        std::uint64_t bytes) {
     const std::string where = "the start directory \"" + hostFolder + "\"";
     const int folder = ::open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) return posix::failedBecause(where + " cannot be opened");
     Status status = Status::success();
+    struct statvfs space {};
     if (::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) != 0) {
         status = posix::failedBecause(where + " cannot be written");
+    } else if (::fstatvfs(folder, &space) == 0 &&
+               staging::lacksRoom(static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize,
+                                  names.size(), bytes)) {
+        status = staging::noRoomFailure(
+            where, static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize, bytes);
     } else {
         status =
             staging::roomFor(staging::Folder(posix::handleOf(folder), hostFolder), where, names);

@@ -202,7 +202,8 @@ Result<StagingArea> StagingArea::open(const std::string& hostFolder) {
     return StagingArea(win32::nativeOf(folder), hostFolder);
 }
 
-Status checkStagingRoom(const std::string& hostFolder, const std::vector<std::string>& names) {
+Status checkStagingRoom(const std::string& hostFolder, const std::vector<std::string>& names,
+                        std::uint64_t bytes) {
     const std::string where = "the start directory \"" + hostFolder + "\"";
     const auto attributes = win32::attributesOf(hostFolder);
     if (!attributes || (*attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
@@ -217,6 +218,11 @@ Status checkStagingRoom(const std::string& hostFolder, const std::vector<std::st
                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (made == INVALID_HANDLE_VALUE) return win32::failedBecause(where + " cannot be written");
     CloseHandle(made);
+    ULARGE_INTEGER available{};
+    if (GetDiskFreeSpaceExA((hostFolder + "\\").c_str(), &available, nullptr, nullptr) &&
+        staging::lacksRoom(available.QuadPart, names.size(), bytes)) {
+        return staging::noRoomFailure(where, available.QuadPart, bytes);
+    }
     return staging::roomFor(folder, where, names);
 }
 
