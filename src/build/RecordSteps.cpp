@@ -56,6 +56,7 @@ void CCrisisDlg::FinishRecord() {
             if (file.name != image->destination) continue;
             r.imageSource = file.source;
             r.imageRule = m_biosChoice.rule;
+            r.imagePassedOver = m_biosChoice.passedOver;
         }
     }
 
@@ -85,7 +86,8 @@ void CCrisisDlg::FinishRecord() {
             fail("failed", "no-permission", "this user may not open drive A:");
             break;
         case Kind::CopyFailed:
-            fail("failed", "copy-failed", o.file + " could not be copied");
+            fail("failed", o.failure == base::Failure::NoRoom ? "no-room" : "copy-failed",
+                 o.file + " could not be copied");
             break;
         case Kind::BootSectorFailed:
             fail("failed", "boot-sector-failed", "sector 0 was not written");
@@ -94,7 +96,8 @@ void CCrisisDlg::FinishRecord() {
             fail("failed", "read-back-differs", "the diskette differs from its sources");
             break;
         case Kind::StartDirRefused:
-            fail("refused", "start-directory", "the start directory cannot be used for staging");
+            fail("refused", o.failure == base::Failure::NoRoom ? "no-room" : "start-directory",
+                 "the start directory cannot be used for staging");
             break;
         case Kind::Interrupted:
             fail("failed", "interrupted",

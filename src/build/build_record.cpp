@@ -109,6 +109,9 @@ std::string recordJson(const Record& r) {
     w.key("image").beginObject();
     w.key("source").optional(r.imageSource);
     w.key("rule").optional(r.imageRule);
+    w.key("passed_over").beginArray();
+    for (const std::string& passed : r.imagePassedOver) w.value(passed);
+    w.endArray();
     w.endObject();
     w.key("files").beginArray();
     for (const RecordFile& f : r.files) {

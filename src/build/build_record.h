@@ -66,6 +66,8 @@ struct Record {
     std::optional<std::string> partNumber;
     std::optional<std::string> imageSource;
     std::optional<std::string> imageRule;  // see imageRule names in README
+    // The files the choice of the image passed over, each with why.
+    std::vector<std::string> imagePassedOver;
     std::vector<RecordFile> files;
     std::optional<std::string> sector0Sha256;
     std::optional<std::string> diskSha256;

@@ -1,15 +1,15 @@
 #include "build/image_candidates.h"
 
+#include <algorithm>
 #include <optional>
 
+#include "build/part_number.h"
 #include "framework/afxfile.h"
 #include "platform/file_pattern.h"
 #include "platform/winapi.h"
 
 namespace build {
-namespace {
 
-// The file's length when it counts as present; otherwise why it does not, into `why`.
 std::optional<std::uint64_t> PresentLength(const CString& name, const std::string& shown,
                                            std::string& why) {
     if (!name.IsEmpty() && PathFileExistsA(name)) {
@@ -28,6 +28,8 @@ std::optional<std::uint64_t> PresentLength(const CString& name, const std::strin
     return std::nullopt;
 }
 
+namespace {
+
 // The last component of a name, for messages that already say which folder.
 std::string Leaf(const CString& name) {
     const std::string text = name.str();
@@ -42,6 +44,12 @@ std::string Joined(const std::vector<std::string>& reasons) {
 }
 
 }  // namespace
+
+const std::vector<std::string>& StagedNames() {
+    static const std::vector<std::string> names = {"vgabios.exe", "bios.qvx", "platform.bin",
+                                                   "bios.rom"};
+    return names;
+}
 
 bool IsBiosFileName(const std::string& name) {
     return name == "bios.rom" || name == "bios.qvx" || name == "platform.bin";
@@ -113,30 +121,63 @@ BiosChoice ProjectBiosFiles(const CString& project, const CString& partNum, File
         CString name;
         std::string shown;
         const char* rule;
+        platform::NamePattern pattern;  // every name in the folder this candidate could mean
     };
-    const std::string pn = partNum.str();
+    const std::string pn = Printable(partNum.str());
     const Candidate candidates[] = {
-        {TestImageCandidate(project, partNum), "test" + pn + ".rom", "test"},
-        {DevelImageCandidate(project, partNum), "devel" + pn + ".rom", "devel"},
-        {FirstImageCandidate(project, partNum), "??" + pn + "???.rom", "part-number"},
+        {TestImageCandidate(project, partNum), "test" + pn + ".rom", "test",
+         platform::NamePattern().literal("test" + partNum.str() + ".rom")},
+        {DevelImageCandidate(project, partNum), "devel" + pn + ".rom", "devel",
+         platform::NamePattern().literal("devel" + partNum.str() + ".rom")},
+        {FirstImageCandidate(project, partNum), "??" + pn + "???.rom", "part-number",
+         platform::NamePattern().any(2).literal(partNum.str()).any(3).literal(".rom")},
     };
     const Candidate* chosen = nullptr;
     std::uint64_t imageBytes = 0;
     std::vector<std::string> imageWhy;
     for (const Candidate& c : candidates) {
         std::string why;
-        const std::string shown = c.name.IsEmpty() ? c.shown : Leaf(c.name);
-        if (chosen != nullptr) {
-            if (!c.name.IsEmpty() && PathFileExistsA(c.name))
-                choice.passedOver.push_back(shown + " comes after " + Leaf(chosen->name));
-            continue;
+        const std::string shown = c.name.IsEmpty() ? c.shown : Printable(Leaf(c.name));
+        const bool before = chosen == nullptr;
+        if (before) {
+            if (auto bytes = PresentLength(c.name, shown, why)) {
+                chosen = &c;
+                imageBytes = *bytes;
+            } else {
+                imageWhy.push_back(why);
+            }
         }
-        if (auto bytes = PresentLength(c.name, shown, why)) {
-            chosen = &c;
-            imageBytes = *bytes;
-        } else {
-            imageWhy.push_back(why);
-            if (!c.name.IsEmpty() && PathFileExistsA(c.name)) choice.passedOver.push_back(why);
+        // Every other file this candidate could mean is named with why it was not taken: a
+        // link to nothing, a folder, an empty file, a name that differs only in case, a
+        // further match of the pattern.
+        std::string taken = chosen != nullptr ? Leaf(chosen->name) : std::string();
+        const std::vector<std::string> matches =
+            platform::allMatches((project + "\\").str(), c.pattern);
+        // Written in another case, the name is looked up without regard to case.
+        if (chosen == &c && matches.size() == 1 &&
+            std::find(matches.begin(), matches.end(), taken) == matches.end())
+            taken = matches.front();
+        for (const std::string& name : matches) {
+            if (chosen == &c && name == taken) continue;
+            const std::string other = Printable(name);
+            const CString path = project + "\\" + name.c_str();
+            std::string reason;
+            if (!PathFileExistsA(path))
+                reason = other + " cannot be reached (a link to nothing?)";
+            else if (!PresentLength(path, other, reason))
+                ;  // the reason says why
+            else if (chosen == &c)
+                reason = other + (c.pattern.describe().find('?') == std::string::npos
+                                      ? " differs from " + Printable(taken) + " only in case"
+                                      : " matches " + c.shown + " too; " + Printable(taken) +
+                                            " comes first in byte order");
+            else if (chosen != nullptr)
+                reason = other + " comes after " + Printable(taken);
+            else
+                continue;
+            if (std::find(choice.passedOver.begin(), choice.passedOver.end(), reason) ==
+                choice.passedOver.end())
+                choice.passedOver.push_back(reason);
         }
     }
     if (chosen == nullptr) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,24 @@ struct BiosChoice {
 // or what is missing; an empty file is never chosen.
 BiosChoice ChooseBiosFiles(FileList list, BiosOrigin origin, const CString& projectPath = {},
                            const CString& partNum = {});
+
+// The length of a file that counts as present: a non-empty regular file that can be read.
+// Otherwise none, and `why` says so, naming it as `shown`.
+std::optional<std::uint64_t> PresentLength(const CString& name, const std::string& shown,
+                                           std::string& why);
+
+// A file of the diskette's list, where the copy takes it from, and its length when it can be
+// taken; a video BIOS program that is nowhere has neither length nor reason.
+struct ListedFile {
+    std::string name;  // on the diskette
+    CString source;    // a start-directory name or a project folder's file
+    bool staged = false;
+    std::optional<std::uint64_t> bytes;
+    std::string why;
+};
+
+// Every name a build may stage in the start directory.
+const std::vector<std::string>& StagedNames();
 
 // A file the build copies from the project folder into the start directory, and its name there.
 struct StagedFile {

@@ -37,4 +37,8 @@ class NamePattern {
 base::Result<std::string> findFirstMatch(std::string_view folder, const NamePattern& pattern,
                                          bool nonEmptyOnly);
 
+// Every entry of `folder` (as for findFirstMatch) whose name matches `pattern`, of whatever
+// kind (a folder, a pipe, a link to nothing), in byte order; none when it cannot be read.
+std::vector<std::string> allMatches(std::string_view folder, const NamePattern& pattern);
+
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "platform/win_path.h"
@@ -47,6 +48,22 @@ base::Result<std::string> findFirstMatch(std::string_view prefix, const NamePatt
                                      pattern.describe() + "\"");
     }
     return std::string(prefix) + best;
+}
+
+std::vector<std::string> allMatches(std::string_view prefix, const NamePattern& pattern) {
+    std::string folder = ".";
+    if (!prefix.empty()) {
+        auto mapped = mapWindowsName(prefix);
+        if (!mapped || mapped->where != WindowsName::Where::Host) return {};
+        folder = mapped->hostPath;
+    }
+    std::vector<std::string> names;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
+    if (!dir) return names;
+    while (const dirent* entry = ::readdir(dir.get()))
+        if (pattern.matches(entry->d_name)) names.emplace_back(entry->d_name);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace platform

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "platform/host_system.h"
 #include "platform/win32/folder_entries.h"
 #include "platform/win_path.h"
@@ -54,6 +56,26 @@ base::Result<std::string> findFirstMatch(std::string_view prefix, const NamePatt
                                      pattern.describe() + "\"");
     }
     return std::string(prefix) + best;
+}
+
+std::vector<std::string> allMatches(std::string_view prefix, const NamePattern& pattern) {
+    std::string folder = ".";
+    if (!prefix.empty()) {
+        auto mapped = mapWindowsName(prefix);
+        if (!mapped || mapped->where != WindowsName::Where::Host) return {};
+        folder = mapped->hostPath;
+    }
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry{};
+    HANDLE search = FindFirstFileExA(win32::joined(folder, "*").c_str(), FindExInfoBasic, &entry,
+                                     FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (pattern.matches(entry.cFileName)) names.emplace_back(entry.cFileName);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace platform
