@@ -60,6 +60,12 @@ class CCrisisDlg : public CDialog {
     // After the project check, before the format: the start directory can take what the
     // build stages, and the diskette's files can fit on the medium in drive A:.
     BOOL CheckStartDir();
+    // After the format dialog, before anything is written: the diskette as it now is has the
+    // room for the files (a diskette left unformatted keeps what it holds).
+    BOOL CheckDisketteRoom();
+    // The diskette's file list as this build takes it: each file's source and its length, or
+    // why it cannot be taken.
+    std::vector<build::ListedFile> ListedFiles() const;
     // The dialog's steps of the build's record (build/RecordSteps.cpp): begun with the build,
     // finished while drive A: is still held, then appended to the build log. The record itself,
     // its JSON and the log file are build/build_record.h.
@@ -73,6 +79,8 @@ class CCrisisDlg : public CDialog {
     BOOL UpdateBootSector();
     // Before anything is written: crisboot.bin fits the medium in drive A:.
     BOOL CheckBootImage();
+    // crisboot.bin in the current directory: exactly one sector, or why it cannot be used.
+    static bool ReadBootImage(std::vector<std::uint8_t>& image, std::string& why);
     // The desktop's drives (disk/DesktopDrive.cpp). Drive A: found in use when the build
     // wanted to hold it: when it is mounted, says which file system is mounted where and offers
     // to unmount it. A failed unmount has been reported, with its cause.
@@ -125,6 +133,9 @@ class CCrisisDlg : public CDialog {
     HICON m_hIcon;
     BOOL m_bFilesInStartDir;
     CString m_strPartNum;
+    // Why the part-number file was refused though it holds the key (it names two part numbers,
+    // or a longer one); empty otherwise.
+    std::string m_strPartNumProblem;
     CString m_strHistory[4];
     CString m_strCmdLine;
     // The last Start was refused because another build holds drive A: or the start directory

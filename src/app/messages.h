@@ -188,6 +188,14 @@ inline std::string startDirUnfit(const std::string& startDir, const std::string&
            "fixed.\t";
 }
 
+// The diskette in drive A:, left as it was, cannot take the files beside what it keeps: found
+// before anything was written to it.
+inline std::string disketteFull(const std::string& detail) {
+    return " The diskette in drive A: has not the room for this diskette's files:\n " + detail +
+           "\n\n Nothing was written to it. Format it, or insert another diskette, then press "
+           "Start again.\t";
+}
+
 // Staging or its clean-up in the start directory failed.
 inline std::string startDirFailed(const std::string& detail) {
     return " The start directory could not be used for this build:\n " + detail +

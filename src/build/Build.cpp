@@ -63,7 +63,8 @@ int CCrisisDlg::BuildSteps(BOOL withBootSector) {
     EnableControls(FALSE);
     FormatFloppy();
 
-    if (!Interrupted(*this) && CopyFilesToDisk() && !Interrupted(*this)) {
+    if (!Interrupted(*this) && CheckDisketteRoom() && !Interrupted(*this) && CopyFilesToDisk() &&
+        !Interrupted(*this)) {
         // A MINIDOS diskette without its boot sector looks complete but cannot start the
         // machine it was made to rescue, so that is never reported as a success.
         if (withBootSector && !UpdateBootSector()) {

@@ -27,10 +27,6 @@ constexpr std::array<const char*, 4> kZyplet16List = {"minidos.sys", "zyplet16.e
 constexpr std::array<const char*, 5> kZypletList = {"minidos.sys", "zyplet.exe", "platform.bin",
                                                     "vgabios.exe", "bios.rom"};
 
-// Every name a build may stage in the start directory.
-const std::vector<std::string> kStagedNames = {"vgabios.exe", "bios.qvx", "platform.bin",
-                                               "bios.rom"};
-
 std::string HostPath(const std::string& windowsName) {
     auto mapped = platform::mapWindowsName(windowsName);
     return mapped ? mapped->hostPath : windowsName;
@@ -44,13 +40,35 @@ base::Result<platform::StagingArea> OpenStartDir(const char* startDir) {
 
 }  // namespace
 
-BOOL CCrisisDlg::CheckStartDir() {
+std::vector<build::ListedFile> CCrisisDlg::ListedFiles() const {
     const bool zyplet16 = m_biosChoice.list == build::FileList::Zyplet16;
     const std::span<const char* const> files = zyplet16
                                                    ? std::span<const char* const>(kZyplet16List)
                                                    : std::span<const char* const>(kZypletList);
     std::vector<build::StagedFile> staging;
     if (!m_biosChoice.fromStartDir()) staging = build::StagingPlan(m_strProjectPath, m_biosChoice);
+    std::vector<build::ListedFile> listed;
+    for (const char* name : files) {
+        build::ListedFile file{name, name, false, std::nullopt, {}};
+        for (const build::StagedFile& copy : staging) {
+            if (std::string(copy.destination) != name) continue;
+            file.source = copy.source;
+            file.staged = true;
+        }
+        // Only a video BIOS program that is nowhere at all is passed over.
+        if (file.name == "vgabios.exe" && !PathFileExistsA(file.source)) {
+            listed.push_back(std::move(file));
+            continue;
+        }
+        const std::string shown = file.staged ? "the project folder's " + file.name
+                                              : file.name + " in the start directory";
+        file.bytes = build::PresentLength(file.source, shown, file.why);
+        listed.push_back(std::move(file));
+    }
+    return listed;
+}
+
+BOOL CCrisisDlg::CheckStartDir() {
     const std::string startDir = HostPath(m_szStartDir);
     auto refuse = [&](const std::string& file, const std::string& detail, base::Failure kind) {
         SetOutcome(build::Outcome::Kind::StartDirRefused, file, detail, kind);
@@ -58,30 +76,35 @@ BOOL CCrisisDlg::CheckStartDir() {
         return FALSE;
     };
 
-    if (!staging.empty()) {
-        std::vector<std::string> names;
-        for (const build::StagedFile& copy : staging) names.emplace_back(copy.destination);
-        if (base::Status room = platform::checkStagingRoom(startDir, names); !room)
+    // Every file of the list is a non-empty regular file now, before the diskette is erased:
+    // an empty or unreadable one would go onto the diskette and be read back equal to itself.
+    const std::vector<build::ListedFile> listed = ListedFiles();
+    std::vector<std::string> stagedNames;
+    std::uint64_t stagedBytes = 0;
+    for (const build::ListedFile& file : listed) {
+        if (!file.bytes && !file.why.empty())
+            return refuse(file.name, file.why, base::Failure::BadData);
+        if (!file.staged || !file.bytes) continue;
+        stagedNames.push_back(file.name);
+        stagedBytes += *file.bytes;
+    }
+    if (!stagedNames.empty()) {
+        if (base::Status room = platform::checkStagingRoom(startDir, stagedNames, stagedBytes);
+            !room)
             return refuse({}, room.message(), room.error().kind());
     }
 
-    // Each file as the copy will take it; one that cannot be opened is the copy's to report.
     auto medium = platform::probeDriveA();
     if (!medium) return TRUE;
     const auto [space, cluster] = fat::fileSpace(medium->geometry);
     std::uint64_t total = 0;
-    for (const char* name : files) {
-        CString source = name;
-        for (const build::StagedFile& copy : staging)
-            if (std::string(copy.destination) == name) source = copy.source;
-        CFile file;
-        if (!file.Open(source, CFile::modeRead | CFile::typeBinary)) continue;
-        const std::uint64_t bytes = file.GetLength();
-        file.Close();
+    for (const build::ListedFile& file : listed) {
+        if (!file.bytes) continue;
+        const std::uint64_t bytes = *file.bytes;
         total += (bytes + cluster - 1) / cluster * cluster;
         if (bytes > space) {
-            return refuse(name,
-                          source.str() + " holds " + platform::groupThousands(bytes) +
+            return refuse(file.name,
+                          file.source.str() + " holds " + platform::groupThousands(bytes) +
                               " bytes; the " + medium->description + " diskette in drive A: has " +
                               platform::groupThousands(space) + " for files",
                           base::Failure::NoRoom);
@@ -97,6 +120,33 @@ BOOL CCrisisDlg::CheckStartDir() {
     return TRUE;
 }
 
+BOOL CCrisisDlg::CheckDisketteRoom() {
+    // A diskette left as it was (the format skipped or cancelled) keeps its files: the room is
+    // what is free and what the copies replace. Without a volume the copy names the fault.
+    auto mounted = platform::mountDriveA(platform::DriveAccess::Read);
+    if (!mounted) return TRUE;
+    const fat::Volume& volume = *mounted->volume;
+    const std::uint64_t cluster = fat::fileSpace(volume.geometry()).clusterBytes;
+    auto clusters = [&](std::uint64_t bytes) { return (bytes + cluster - 1) / cluster * cluster; };
+    std::uint64_t room = volume.freeBytes();
+    std::uint64_t needed = 0;
+    for (const build::ListedFile& file : ListedFiles()) {
+        if (!file.bytes) continue;
+        needed += clusters(*file.bytes);
+        if (const auto old = volume.find(file.name); old && (old->attributes & 0x10) == 0)
+            room += clusters(old->size);
+    }
+    mounted->release();
+    if (needed <= room) return TRUE;
+    const std::string detail = "the diskette's files take " + platform::groupThousands(needed) +
+                               " bytes; the diskette in drive A: has " +
+                               platform::groupThousands(room) +
+                               " for them (free, and the files they replace)";
+    SetOutcome(build::Outcome::Kind::CopyFailed, {}, detail, base::Failure::NoRoom);
+    AfxMessageBox(texts::disketteFull(detail).c_str(), MB_OK | MB_ICONHAND);
+    return FALSE;
+}
+
 BOOL CCrisisDlg::PrepareStartDir() {
     auto area = OpenStartDir(m_szStartDir);
     if (!area) {
@@ -105,7 +155,7 @@ BOOL CCrisisDlg::PrepareStartDir() {
         return FALSE;
     }
     // Looked at first: a link is neither followed nor removed, not even by the clean-up.
-    const std::vector<std::string> links = area->linksAmong(kStagedNames);
+    const std::vector<std::string> links = area->linksAmong(build::StagedNames());
     if (!links.empty()) {
         SetOutcome(build::Outcome::Kind::StartDirRefused, links.front(), "a symbolic link");
         AfxMessageBox(texts::linkRefused(links).c_str(), MB_OK | MB_ICONHAND);
@@ -113,7 +163,7 @@ BOOL CCrisisDlg::PrepareStartDir() {
     }
     // No build holds the directory but this one: a journal there was left by one that ended
     // before its clean-up, and its copies would pass for the user's own files.
-    auto leftAlone = area->recover(kStagedNames);
+    auto leftAlone = area->recover(build::StagedNames());
     if (!leftAlone) {
         SetOutcome(build::Outcome::Kind::StartDirRefused, {}, leftAlone.message());
         AfxMessageBox(texts::startDirFailed(leftAlone.message()).c_str(), MB_OK | MB_ICONHAND);
@@ -244,11 +294,12 @@ int CCrisisDlg::CopyFilesToDisk() {
         if (platform::interrupted()) return stopped();
         platform::pausePoint("copying " + name.str());
         if (platform::interrupted()) return stopped();
-        // A BIOS file emptied after it was chosen would pass the read-back, which compares
-        // it with its own empty source.
-        if (build::IsBiosFileName(name.str()) && lengths[i] == 0) {
-            return failed(name.str(), name.str() + " in the start directory is empty",
-                          texts::copyFailed(name.str()), base::Failure::BadData);
+        // A file emptied after the check would pass the read-back, which compares it with its
+        // own empty source. Only a video BIOS program that is not there at all is passed over.
+        if (lengths[i] == 0 && (!(name == "vgabios.exe") || PathFileExistsA(name))) {
+            std::string why;
+            build::PresentLength(name, name.str() + " in the start directory", why);
+            return failed(name.str(), why, texts::copyFailed(name.str()), base::Failure::BadData);
         }
         if (CopyFileA(name, "a:\\" + name, FALSE)) {
             m_written.files.push_back({name.str(), sourceOf(files[i])});

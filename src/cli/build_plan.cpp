@@ -7,11 +7,15 @@
 #include "app/CrisisDlg.h"
 #include "build/image_candidates.h"
 #include "build/json_writer.h"
+#include "build/part_number.h"
+#include "cli/drive_target.h"
 #include "cli/system.h"
 #include "fat/fat12.h"
 #include "framework/afxwin.h"
+#include "platform/desktop_drives.h"
 #include "platform/drive_format.h"
 #include "platform/floppy_drives.h"
+#include "platform/staging_area.h"
 #include "platform/win_path.h"
 #include "ui/console/console_backend.h"
 
@@ -38,12 +42,6 @@ std::string hostPath(const std::string& windowsName) {
     std::error_code ec;
     const auto absolute = std::filesystem::absolute(path, ec);
     return ec ? path : absolute.lexically_normal().string();
-}
-
-std::optional<std::uint64_t> regularFileBytes(const std::string& path) {
-    std::uint64_t bytes = 0;
-    if (sys::kindAt(path, bytes) != sys::PathKind::RegularFile) return std::nullopt;
-    return bytes;
 }
 
 // Drive A: described from its path alone: nothing is opened, so no diskette is needed.
@@ -76,73 +74,83 @@ std::string stagedWhy(const std::string& name, const build::BiosChoice& bios,
            "???.rom, as there is no usable test or development image";
 }
 
-void addFile(BuildPlan& plan, std::string name, std::string source, std::string why) {
-    const auto bytes = regularFileBytes(source);
-    plan.files.push_back({std::move(name), std::move(source), bytes, std::move(why)});
-}
-
 // The start directory's boot sector, checked as the build checks it before erasing.
 void checkBootImage(BuildPlan& plan, const fat::Geometry& geometry) {
-    std::ifstream file(plan.startDir + "/crisboot.bin", std::ios::binary);
-    if (!file) {
-        plan.stops.push_back("crisboot.bin is not in the start directory");
-        return;
-    }
-    std::vector<std::uint8_t> image(fat::kSectorSize, 0);
-    file.read(reinterpret_cast<char*>(image.data()),
-              static_cast<std::streamsize>(fat::kSectorSize));
-    if (static_cast<std::uint64_t>(file.gcount()) < fat::kSectorSize) {
-        plan.stops.push_back("crisboot.bin holds " + std::to_string(file.gcount()) +
-                             " bytes; a boot sector is " + std::to_string(fat::kSectorSize));
+    std::vector<std::uint8_t> image;
+    std::string why;
+    if (!CCrisisDlg::ReadBootImage(image, why)) {
+        plan.stops.push_back(why);
         return;
     }
     if (base::Status fits = fat::checkBootImage(image, geometry); !fits)
         plan.stops.push_back("crisboot.bin does not fit the diskette: " + fits.message());
 }
 
-// What staging would copy into the start directory from the project folder, and the list of
-// files that then goes onto the diskette.
-void planFiles(BuildPlan& plan, CCrisisDlg& dialog, bool zyplet16, bool filesInStartDir) {
-    std::vector<std::pair<std::string, PlannedFile>> staged;  // by name on the diskette
-    auto stage = [&](const std::string& name, const std::string& source, std::string why) {
-        staged.push_back({name, {name, source, regularFileBytes(source), std::move(why)}});
-    };
-    if (!filesInStartDir) {
-        // The choice the project check made, as staging takes it.
-        const build::BiosChoice& bios = dialog.m_biosChoice;
-        for (const build::StagedFile& file : build::StagingPlan(dialog.m_strProjectPath, bios)) {
-            stage(file.destination, hostPath(file.source.str()),
-                  stagedWhy(file.destination, bios, dialog.m_strPartNum.str()));
-        }
-        for (const auto& passed : bios.passedOver) plan.notes.push_back("passed over: " + passed);
-    }
-    const std::vector<std::string> names =
-        zyplet16
-            ? std::vector<std::string>{"minidos.sys", "zyplet16.exe", "vgabios.exe", "bios.qvx"}
-            : std::vector<std::string>{"minidos.sys", "zyplet.exe", "platform.bin", "vgabios.exe",
-                                       "bios.rom"};
-    for (const std::string& name : names) {
-        auto from = std::find_if(staged.begin(), staged.end(),
-                                 [&](const auto& s) { return s.first == name; });
-        if (from != staged.end()) {
-            plan.files.push_back(from->second);
-            continue;
-        }
-        addFile(plan, name, hostPath(name),
-                filesInStartDir ? "the start directory's own copy"
-                                : "from the start directory (the kit)");
-    }
-    for (const PlannedFile& file : plan.files) {
-        if (file.bytes) {
-            if (*file.bytes == 0)
-                plan.notes.push_back(file.name + " would be empty: " + file.source);
-            continue;
-        }
-        // Only the video BIOS program may be missing: the build passes it over.
-        if (file.name == "vgabios.exe")
-            plan.notes.push_back("vgabios.exe is nowhere to be found and would be passed over");
+// The diskette's file list as the build takes it, with where each file comes from and why.
+void planFiles(BuildPlan& plan, const CCrisisDlg& dialog, bool filesInStartDir) {
+    const build::BiosChoice& bios = dialog.m_biosChoice;
+    for (const auto& passed : bios.passedOver) plan.notes.push_back("passed over: " + passed);
+    for (const build::ListedFile& file : dialog.ListedFiles()) {
+        std::string why;
+        if (file.staged)
+            why = stagedWhy(file.name, bios, build::Printable(dialog.m_strPartNum.str()));
         else
-            plan.stops.push_back(file.name + " cannot be copied: " + file.source + " is not there");
+            why = filesInStartDir ? "the start directory's own copy"
+                                  : "from the start directory (the kit)";
+        plan.files.push_back({file.name, hostPath(file.source.str()), file.bytes, why});
+        // Only the video BIOS program may be missing: the build passes it over.
+        if (!file.bytes && file.why.empty())
+            plan.notes.push_back("vgabios.exe is nowhere to be found and would be passed over");
+    }
+}
+
+// Drive A: as the build's first look finds it: opened for reading only, never held or written.
+void planDrive(BuildPlan& plan, const Options& options) {
+    const DriveTarget target = prepareDrive(options.drive, false);
+    plan.driveA = target.path;
+    if (target.state == DriveTarget::State::Unusable) {
+        plan.stops.push_back("drive A: " + target.message);
+        return;
+    }
+    if (target.state == DriveTarget::State::Empty) {
+        plan.notes.push_back("drive A: holds no diskette now, or this user may not open it" +
+                             (target.message.empty() ? std::string() : ": " + target.message));
+        return;
+    }
+    if (const auto mounted = platform::mountedDriveA()) {
+        const std::string mounts = platform::describeMounts(mounted->mounts);
+        if (options.unmount)
+            plan.notes.push_back("drive A: is mounted (" + mounts + ") and would be unmounted");
+        else
+            plan.stops.push_back("drive A: is mounted (" + mounts +
+                                 "); --unmount lets the build unmount it");
+    }
+    if (target.device)
+        plan.notes.push_back(
+            "drive A: is a block device: whether another program holds it is known only when "
+            "the build opens it");
+}
+
+// What the build's preparation of the start directory would refuse, found by looking only:
+// a link where files are staged, and the record of another build that is still running or
+// ended before its clean-up (the build then waits for it, or first undoes what it can).
+void planStartDir(BuildPlan& plan) {
+    auto area = platform::StagingArea::open(plan.startDir);
+    if (!area) {
+        plan.stops.push_back(area.message());
+        return;
+    }
+    const std::vector<std::string> links = area->linksAmong(build::StagedNames());
+    for (const std::string& link : links)
+        plan.stops.push_back(link + " in the start directory is a symbolic link");
+    std::string reason;
+    if (!sys::nothingAt(plan.startDir + "/" + platform::kStagingJournal, reason)) {
+        plan.stops.push_back(
+            std::string("the start directory holds ") + platform::kStagingJournal +
+            ", the record of another build: while that build runs, this one is refused as in "
+            "use; if it ended early, the build first removes its copies, or refuses while they "
+            "have changed. Until then the plan cannot tell its copies from the start "
+            "directory's own files");
     }
 }
 
@@ -154,10 +162,7 @@ BuildPlan planBuild(const Options& options) {
     std::error_code ec;
     plan.startDir = std::filesystem::current_path(ec).string();
 
-    platform::setDriveASelection({.named = options.drive.value_or(""), .chosenThisRun = {}});
-    const std::string drive = options.drive ? *options.drive : platform::currentDriveA().path;
-    const auto absolute = std::filesystem::absolute(drive, ec);
-    plan.driveA = ec ? drive : absolute.lexically_normal().string();
+    planDrive(plan, options);
     std::uint64_t mediumBytes = kDefaultMediumBytes;
     plan.driveState = driveState(plan.driveA, mediumBytes);
     const fat::Geometry geometry = *fat::geometryForSize(mediumBytes);
@@ -172,41 +177,41 @@ BuildPlan planBuild(const Options& options) {
     console::ConsoleBackend backend(policy);
     ScopedBackend install(&backend);
     CCrisisDlg dialog;
-    std::snprintf(dialog.m_szStartDir, sizeof dialog.m_szStartDir, "%s", plan.startDir.c_str());
-
-    const bool kit = PathFileExistsA("minidos.sys") != FALSE;
-    const build::FileList list = build::KitFileList();
-    const bool zyplet16 = list == build::FileList::Zyplet16;
-    if (!kit)
-        plan.stops.push_back("the start directory " + plan.startDir + " holds no minidos.sys");
-    if (!zyplet16 && !PathFileExistsA("zyplet.exe"))
-        plan.stops.push_back(
-            "the start directory holds no flash utility (zyplet.exe or "
-            "zyplet16.exe)");
+    // The start directory as the dialog takes it, in its field of 127 characters.
+    const DWORD length = GetCurrentDirectoryA(sizeof dialog.m_szStartDir, dialog.m_szStartDir);
+    if (length == 0 || length >= sizeof dialog.m_szStartDir) {
+        plan.stops.push_back("the start directory " + plan.startDir +
+                             " cannot be used: it must be at most 127 characters long");
+        return plan;
+    }
+    planStartDir(plan);
     if (options.kind == DiskKind::Minidos) checkBootImage(plan, geometry);
 
     // The project check's own shortcut: the kit's list of BIOS files in the start directory.
     dialog.m_biosChoice = build::ChooseBiosFiles(build::KitFileList(), build::BiosOrigin::StartDir);
     const bool filesInStartDir = dialog.m_biosChoice.complete();
+    bool projectPassed = filesInStartDir;
     if (!filesInStartDir) {
-        std::string path;
-        for (const auto& word : options.projectWords) path += (path.empty() ? "" : " ") + word;
+        std::string path = AfxCommandLineOf(options.projectWords);
         if (path.empty()) {
             dialog.LoadHistory();
             path = dialog.m_strHistory[0].str();
         }
         plan.projectPath = path;
         dialog.m_strProjectPath = path;
-        if (path.empty()) {
-            plan.stops.push_back("no project path was given and none was used before");
-        } else if (!dialog.CheckProjectFiles()) {
+        if (!dialog.CheckProjectFiles()) {
             plan.stops.push_back(dialog.m_outcome.detail);
         } else {
-            plan.partNumber = dialog.m_strPartNum.str();
+            projectPassed = true;
+            plan.partNumber = build::Printable(dialog.m_strPartNum.str());
         }
     }
-    if (filesInStartDir || !plan.partNumber.empty())
-        planFiles(plan, dialog, zyplet16, filesInStartDir);
+    if (projectPassed) {
+        planFiles(plan, dialog, filesInStartDir);
+        // The build's own check before the format: every file of the list, the staging room
+        // and the room on the diskette in drive A:.
+        if (!dialog.CheckStartDir()) plan.stops.push_back(dialog.m_outcome.detail);
+    }
 
     for (const PlannedFile& file : plan.files) {
         if (file.bytes) plan.needed += (*file.bytes + cluster - 1) / cluster * cluster;

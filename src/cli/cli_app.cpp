@@ -112,9 +112,7 @@ build::Record runRecord(const Options& options, const std::string& started) {
     record.kind = options.saveImage ? "save-image" : kindName(options.kind);
     record.started = started;
     if (!options.projectWords.empty()) {
-        std::string path;
-        for (const auto& word : options.projectWords) path += (path.empty() ? "" : " ") + word;
-        record.projectPath = path;
+        record.projectPath = AfxCommandLineOf(options.projectWords);
     }
     return record;
 }

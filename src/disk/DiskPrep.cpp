@@ -40,9 +40,11 @@ class SectorBuffer {
     LPVOID m_block;
 };
 
-// The first 512 bytes of crisboot.bin in the current directory. Anything shorter is no boot
-// sector, so it is refused here rather than padded with zeros.
-bool ReadBootImage(std::vector<std::uint8_t>& image, std::string& why) {
+}  // namespace
+
+// crisboot.bin in the current directory. Anything shorter is no boot sector, so it is refused
+// here rather than padded with zeros.
+bool CCrisisDlg::ReadBootImage(std::vector<std::uint8_t>& image, std::string& why) {
     CFile file;
     if (!file.Open("crisboot.bin", CFile::modeRead | CFile::typeBinary)) {
         why = "crisboot.bin cannot be opened: " + file.LastError();
@@ -55,10 +57,19 @@ bool ReadBootImage(std::vector<std::uint8_t>& image, std::string& why) {
         if (n == 0) break;
         total += n;
     }
+    // A longer file is not a boot sector (a whole diskette's image, say), whose first sector
+    // would be taken for one.
+    char more = 0;
+    const bool longer = total == fat::kSectorSize && file.Read(&more, 1) == 1;
     const std::string error = file.LastError();
     file.Close();
     if (!error.empty()) {
         why = "crisboot.bin cannot be read: " + error;
+        return false;
+    }
+    if (longer) {
+        why = "crisboot.bin holds more than " + std::to_string(fat::kSectorSize) +
+              " bytes; a boot sector is " + std::to_string(fat::kSectorSize);
         return false;
     }
     if (total < fat::kSectorSize) {
@@ -68,8 +79,6 @@ bool ReadBootImage(std::vector<std::uint8_t>& image, std::string& why) {
     }
     return true;
 }
-
-}  // namespace
 
 BOOL CCrisisDlg::CheckFloppy() {
     CFloppyAccess floppy;

@@ -17,6 +17,12 @@ std::string afterBlanks(const std::string& text, std::size_t i) {
 
 }  // namespace
 
+std::string AfxCommandLineOf(const std::vector<std::string>& arguments) {
+    std::string text;
+    for (const std::string& argument : arguments) text += " " + argument;
+    return afterBlanks(text, 0);
+}
+
 std::string AfxCommandLineTail(const std::string& raw) {
     std::size_t i = 0;
     if (!raw.empty() && raw[0] == '"') {
@@ -108,10 +114,10 @@ int AfxWinMain(int argc, char** argv) {
     // The program's name is already apart in argv[0]: what follows it is the arguments, each
     // after one blank. Joining the name in and cutting it off again by the tail rule would go
     // wrong for a name that holds a blank and a quote, which no quoting tells apart.
-    std::string afterName;
-    for (int i = 1; i < argc; ++i) afterName += std::string(" ") + (argv[i] ? argv[i] : "");
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i] ? argv[i] : "");
     const std::string program = programFilePath(argc > 0 ? argv[0] : nullptr);
-    app->SetStartupInfo(baseNameWithoutExtension(program), afterBlanks(afterName, 0),
+    app->SetStartupInfo(baseNameWithoutExtension(program), AfxCommandLineOf(arguments),
                         AfxFindHelpFile(program, installedDataFolder(program)));
     app->InitInstance();
     return 0;

@@ -224,6 +224,9 @@ CWnd* AfxGetMainWnd();
 int AfxWinMain(int argc, char** argv);
 // The command-line text: what follows the program's name, with the blanks before it skipped.
 std::string AfxCommandLineTail(const std::string& rawCommandLine);
+// The command-line text of the arguments after the program's name: each after one blank, the
+// blanks before the first skipped, as the dialog program takes it for the project path.
+std::string AfxCommandLineOf(const std::vector<std::string>& arguments);
 // The program file's own path with its extension replaced by ".HLP".
 std::string AfxHelpPathFor(const std::string& programPath);
 // The help file start-up hands on: the one beside the program when it is there, else

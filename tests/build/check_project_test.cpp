@@ -295,6 +295,54 @@ INSTANTIATE_TEST_SUITE_P(
                 "bios.qvx"}),
     [](const auto& info) { return std::string(info.param.title); });
 
+// Every file the choice passed over is named, with why, in the confirmation's details.
+TEST_F(ProjectCheck, TheConfirmationNamesWhatTheChoicePassedOver) {
+#ifdef _WIN32
+    GTEST_SKIP() << "names that differ only in case are one file on Windows, and links differ";
+#else
+    struct Case {
+        const char* title;
+        std::vector<std::pair<std::string, std::string>> files;  // "<link>": a link to nothing
+        std::string passed;
+    };
+    const Case cases[] = {
+        {"CaseVariant",
+         {{"testQ7A.rom", "T"}, {"TestQ7A.rom", "U"}},
+         "TestQ7A.rom differs from testQ7A.rom only in case"},
+        {"SecondPatternMatch",
+         {{"xyQ7A002.rom", "B"}, {"xyQ7A001.rom", "A"}},
+         "xyQ7A002.rom matches ??Q7A???.rom too; xyQ7A001.rom comes first in byte order"},
+        {"LinkToNothing",
+         {{"testQ7A.rom", "<link>"}, {"develQ7A.rom", "D"}},
+         "testQ7A.rom cannot be reached (a link to nothing?)"},
+        {"LaterCandidate",
+         {{"develQ7A.rom", "D"}, {"abQ7A123.rom", "P"}},
+         "abQ7A123.rom comes after develQ7A.rom"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        fs::remove_all(projectDir());
+        fs::create_directories(projectDir());
+        backend().clearRecords();
+        start("zyplet.exe", "Z");
+        project("partnum.mak", "PARTNUM = Q7A\r\n");
+        project("platform.bin", "P");
+        for (const auto& [name, bytes] : c.files) {
+            if (bytes == "<link>")
+                fs::create_symlink(projectDir() / "nowhere", projectDir() / name);
+            else
+                project(name, bytes);
+        }
+        policy().answers = {IDYES};
+        EXPECT_EQ(dialog().CheckProject(), 1);
+        ASSERT_EQ(backend().messages().size(), 1u);
+        EXPECT_NE(backend().messages()[0].details.find("Passed over: " + c.passed),
+                  std::string::npos)
+            << backend().messages()[0].details;
+    }
+#endif
+}
+
 // ---- the part number ----
 
 struct PartNumberCase {
@@ -322,11 +370,22 @@ INSTANTIATE_TEST_SUITE_P(
     Content, PartNumber,
     ::testing::Values(
         PartNumberCase{"LineOfItsOwn", "# made\r\nPARTNUM = Q7A\r\nREV = 2\r\n", 1, "Q7A"},
-        PartNumberCase{"MidLine", "X_PARTNUM = abcdef", 1, "abc"},
+        PartNumberCase{"MidLine", "X_PARTNUM = abc-def", 1, "abc"},
         PartNumberCase{"TwoCharactersAtTheEnd", "PARTNUM = AB", 1, "AB"},
         PartNumberCase{"OneCharacterAndCrLf", "PARTNUM = 7\r\nX", 1, "7\r\n"},
         PartNumberCase{"KeyAtTheVeryEnd", "PARTNUM = ", 1, ""},
-        PartNumberCase{"FirstOfTwo", "PARTNUM = AAA\nPARTNUM = BBB\n", 1, "AAA"},
+        PartNumberCase{"TheSameTwice", "PARTNUM = AAA\nPARTNUM = AAA\n", 1, "AAA"},
+        // A key naming another board, commented out or renamed, and a longer part number
+        // refuse the file: either would take another board's image.
+        PartNumberCase{"TwoDifferent", "PARTNUM = AAA\nPARTNUM = BBB\n", 0, "old"},
+        PartNumberCase{"CommentedOutFirst", "# was: PARTNUM = Q7B\nPARTNUM = Q7A\n", 0, "old"},
+        PartNumberCase{"RenamedKeyFirst", "OLD_PARTNUM = Q7B\r\nPARTNUM = Q7A\r\n", 0, "old"},
+        PartNumberCase{"LongerNumber", "PARTNUM = Q7AB\n", 0, "old"},
+        PartNumberCase{"LongerByADigit", "PARTNUM = Q7A1", 0, "old"},
+        PartNumberCase{"DifferentAfterNulDoesNotCount",
+                       std::string("PARTNUM = Q7A\0PARTNUM = X", 25), 1, "Q7A"},
+        PartNumberCase{"DifferentFarIn", "PARTNUM = Q7A\n" + padded(9000, "PARTNUM = Q7B"), 0,
+                       "old"},
         PartNumberCase{"NulEndsTheText", std::string("PARTNUM = A\0BC", 14), 1, "A"},
         PartNumberCase{"KeyAfterNul", std::string("x\0PARTNUM = Q7A", 15), 0, "old"},
         PartNumberCase{"NoSpaces", "PARTNUM=Q7A\r\n", 0, "old"},
@@ -336,14 +395,38 @@ INSTANTIATE_TEST_SUITE_P(
         PartNumberCase{"KeyAcrossChunks", padded(4090, "PARTNUM = K01"), 1, "K01"},
         PartNumberCase{"NumberAcrossChunks", padded(4085, "PARTNUM = K02"), 1, "K02"},
         PartNumberCase{"NumberInNextChunk", padded(4086, "PARTNUM = K03"), 1, "K03"},
-        PartNumberCase{"KeyFarIn", padded(3 * 4096 + 7, "PARTNUM = K04\0") + "PARTNUM = X", 1,
-                       "K04"}),
+        PartNumberCase{"KeyFarIn", padded(3 * 4096 + 7, "PARTNUM = K04\n") + '\0' + "PARTNUM = X",
+                       1, "K04"}),
     [](const auto& info) { return std::string(info.param.title); });
 
 TEST_F(ProjectCheck, MissingPartNumberFileKeepsTheOldNumber) {
     dialog().m_strPartNum = "old";
     EXPECT_EQ(dialog().ReadPartNumber(), 0);
     EXPECT_EQ(dialog().m_strPartNum.str(), "old");
+}
+
+// The refusal's cause quotes the lines, with what cannot be seen escaped.
+TEST_F(ProjectCheck, AnAmbiguousPartNumberFileIsRefusedQuotingItsLines) {
+    project("partnum.mak", "REV = 2\r\nPARTNUM = Q\x01B\r\nX_PARTNUM = Q7A\r\n");
+    project("platform.bin", "P");
+    project("testQ7A.rom", "T");
+    EXPECT_EQ(dialog().CheckProject(), 0);
+    EXPECT_EQ(messageTexts(), Strings{texts::kProjectRefused});
+    EXPECT_NE(dialog().m_outcome.detail.find(
+                  "partnum.mak names two part numbers, \"Q\\x01B\" at line 2 \"PARTNUM = "
+                  "Q\\x01B\" and \"Q7A\" at line 3 \"X_PARTNUM = Q7A\""),
+              std::string::npos)
+        << dialog().m_outcome.detail;
+}
+
+// With no project path and nothing in the history, no folder is read: the root's files are
+// no project's.
+TEST_F(ProjectCheck, NoProjectPathAtAllIsRefused) {
+    dialog().m_strProjectPath = "";
+    EXPECT_EQ(dialog().CheckProject(), 0);
+    EXPECT_EQ(messageTexts(), Strings{texts::kProjectRefused});
+    EXPECT_EQ(dialog().m_outcome.detail,
+              "no project path was given, and no project folder was used before");
 }
 
 TEST_F(ProjectCheck, PartNumberFileWithoutTheKeyIsRefused) {

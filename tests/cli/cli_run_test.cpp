@@ -937,3 +937,129 @@ TEST(CliRun, UsageErrorsExitWithTwoHelpAndVersionWithZero) {
 }
 
 }  // namespace
+
+// --plan and the build ask the same checks: where the plan names a stop, the build stops too
+// (drive A: as it was, nothing erased), and where the plan finds none, the build succeeds.
+TEST(CliRun, APlanAndTheBuildAgree) {
+    struct Setup {
+        const Scratch& s;
+        std::string project;  // a copy of the sample project the case may change
+        std::string drive;
+        std::vector<std::string> words;  // the project words, the copy's path unless set
+    };
+    auto write = [](const std::string& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    };
+    struct Case {
+        const char* title;
+        std::function<void(Setup&)> change;
+        std::string cause;  // in the plan's stop and in the build's output; empty: no stop
+    };
+    const Case cases[] = {
+        {"Sample", [](Setup&) {}, ""},
+        {"LeadingBlanksInThePath", [](Setup& c) { c.words = {"  " + c.project}; }, ""},
+        {"EmptyMinidos", [&](Setup& c) { write(c.s.kit() + "/minidos.sys", ""); },
+         "minidos.sys in the start directory is empty"},
+        {"EmptyFlashUtility", [&](Setup& c) { write(c.s.kit() + "/zyplet.exe", ""); },
+         "zyplet.exe in the start directory is empty"},
+        {"EmptyProjectVideoBios", [&](Setup& c) { write(c.project + "/vgabios.exe", ""); },
+         "the project folder's vgabios.exe is empty"},
+        {"ProjectVideoBiosIsAFolder",
+         [](Setup& c) {
+             fs::remove(c.project + "/vgabios.exe");
+             fs::create_directory(c.project + "/vgabios.exe");
+         },
+         "the project folder's vgabios.exe cannot be read"},
+        {"KeyOfAnotherBoardInAComment",
+         [&](Setup& c) {
+             write(c.project + "/partnum.mak", "# was: PARTNUM = Q7B\nPARTNUM = Q7A\n");
+             write(c.project + "/testQ7B.rom", std::string(65536, 'B'));
+         },
+         "partnum.mak names two part numbers, \"Q7B\" at line 1 \"# was: PARTNUM = Q7B\" and "
+         "\"Q7A\" at line 2 \"PARTNUM = Q7A\""},
+        {"LongerPartNumber",
+         [&](Setup& c) {
+             write(c.project + "/partnum.mak", "OLD_X = 1\r\nPARTNUM = Q7AB\r\n");
+             write(c.project + "/testQ7AB.rom", std::string(65536, 'B'));
+         },
+         "longer than three characters, at line 2 \"PARTNUM = Q7AB\""},
+        {"PartNumberWithACarriageReturn",
+         [&](Setup& c) { write(c.project + "/partnum.mak", "PARTNUM = Q7\r\n"); },
+         "testQ7\\r.rom is not there"},
+        {"FolderAtAStagedName", [](Setup& c) { fs::create_directory(c.s.kit() + "/platform.bin"); },
+         "\"platform.bin\" in the start directory"},
+        {"LeftoverJournal",
+         [&](Setup& c) { write(c.s.kit() + "/.quenvol-staging", "not a journal\n"); },
+         ".quenvol-staging"},
+        {"LongBootSector",
+         [&](Setup& c) {
+             auto boot = bytesOf(c.s.kit() + "/crisboot.bin");
+             write(c.s.kit() + "/crisboot.bin", std::string(boot.begin(), boot.end()) + "x");
+         },
+         "crisboot.bin holds more than 512 bytes"},
+        {"DriveAIsAFolder",
+         [](Setup& c) {
+             c.drive = c.s.root() + "/folder";
+             fs::create_directory(c.drive);
+         },
+         "drive A: "},
+        {"DriveAIsASmallFile",
+         [&](Setup& c) {
+             c.drive = c.s.root() + "/small.img";
+             write(c.drive, std::string(1000, 'x'));
+         },
+         "holds 1,000 bytes"},
+        {"NoProjectAtAll", [](Setup& c) { c.words = {}; },
+         "no project path was given, and no project folder was used before"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        Scratch s;
+        Setup setup{s, s.root() + "/project", s.image(), {}};
+        fs::copy(s.project(), setup.project);
+        setup.words = {setup.project};
+        write(s.image(), std::string(1474560, '\xF6'));
+        c.change(setup);
+        const auto before = bytesOf(setup.drive);
+
+        std::vector<std::string> args{"--drive", setup.drive};
+        args.insert(args.end(), setup.words.begin(), setup.words.end());
+        std::vector<std::string> planArgs{"--plan"};
+        planArgs.insert(planArgs.end(), args.begin(), args.end());
+        const auto plan = s.run(planArgs);
+        std::vector<std::string> buildArgs{"--yes"};
+        buildArgs.insert(buildArgs.end(), args.begin(), args.end());
+        const auto built = s.run(buildArgs);
+        if (c.cause.empty()) {
+            EXPECT_EQ(plan.exitCode, 0) << plan.output;
+            EXPECT_TRUE(contains(plan.output, "nothing would stop the build")) << plan.output;
+            EXPECT_EQ(built.exitCode, 0) << built.output;
+            EXPECT_TRUE(contains(built.output, kSuccess)) << built.output;
+            continue;
+        }
+        EXPECT_NE(plan.exitCode, 0) << plan.output;
+        EXPECT_TRUE(contains(plan.output, "stop      ")) << plan.output;
+        EXPECT_TRUE(contains(plan.output, c.cause)) << plan.output;
+        EXPECT_NE(built.exitCode, 0) << built.output;
+        EXPECT_TRUE(contains(built.output, c.cause)) << built.output;
+        EXPECT_FALSE(contains(built.output, kSuccess)) << built.output;
+        EXPECT_EQ(bytesOf(setup.drive), before);  // nothing erased
+    }
+}
+
+// A diskette left as it is takes the files beside what it keeps: where it has not the room
+// (free, and the files the build replaces), nothing on it is replaced or erased.
+TEST(CliRun, NoFormatWithoutRoomOnTheDisketteChangesNothing) {
+    Scratch s;
+    ASSERT_TRUE(fattools::mformat(s.image(), 1440));
+    ASSERT_TRUE(fattools::mcopyIn(s.image(), "BIOS.ROM", std::vector<std::uint8_t>(65536, 'O')));
+    ASSERT_TRUE(fattools::mcopyIn(s.image(), "KEEP.DAT", std::vector<std::uint8_t>(1380000, 'K')));
+    const auto before = bytesOf(s.image());
+    const auto r = s.run({"--yes", "--no-format", "--drive", s.image(), s.project()});
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_TRUE(contains(r.output, " The diskette in drive A: has not the room")) << r.output;
+    EXPECT_TRUE(contains(r.output, "(free, and the files they replace)")) << r.output;
+    EXPECT_EQ(bytesOf(s.image()), before);
+    const auto log = bytesOf(s.buildLog());
+    EXPECT_TRUE(contains(std::string(log.begin(), log.end()), R"("kind":"no-room")"));
+}

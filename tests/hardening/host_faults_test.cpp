@@ -58,6 +58,14 @@ class HostFaults : public BuildFixture {
                       fattools::readBytes((project / "vgabios.exe").string()));
             return true;
         }
+        if (run.outcome.kind == build::Outcome::Kind::StartDirRefused) {
+            // Found before the format: the diskette is as it was.
+            ++refusedBeforeFormat;
+            EXPECT_EQ(run.outcome.failure, base::Failure::NoRoom) << run.outcome.detail;
+            EXPECT_EQ(run.format.shown, 0);
+            EXPECT_EQ(fattools::readBytes(image), Bytes(1474560, 0));
+            return false;
+        }
         EXPECT_EQ(run.outcome.kind, build::Outcome::Kind::CopyFailed);
         const std::set<std::string> staged = {"vgabios.exe", "platform.bin", "bios.rom"};
         EXPECT_EQ(staged.count(run.outcome.file), 1u) << run.outcome.file;
@@ -67,6 +75,7 @@ class HostFaults : public BuildFixture {
             << "files reached the diskette after a failed staging copy";
         return false;
     }
+    int refusedBeforeFormat = 0;
 };
 
 // The start directory on a small tmpfs, from too small for any staged file to large enough
@@ -101,6 +110,8 @@ TEST_F(HostFaults, AStartDirectoryThatFillsUpStopsTheBuildOrHoldsEverything) {
     }
     EXPECT_GT(failed, 3);
     EXPECT_GT(built, 0);
+    // A start directory that plainly cannot take the copies is found before the format.
+    EXPECT_GT(refusedBeforeFormat, 3);
 }
 
 // Host writes into the start directory that fail, one after the other, counted over the whole
