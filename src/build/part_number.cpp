@@ -26,7 +26,9 @@ void PartNumberScan::take(char c) {
         if (hit.number.size() < kNumberLength) {
             hit.number.push_back(c);
         } else {
-            hit.longer = IsLetterOrDigit(c);
+            // A number that took a line end ended there; what follows is the next line's.
+            hit.longer =
+                IsLetterOrDigit(c) && hit.number.find_first_of("\r\n") == std::string::npos;
             hit.complete = true;
         }
     }

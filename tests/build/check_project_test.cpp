@@ -407,7 +407,9 @@ TEST_F(ProjectCheck, MissingPartNumberFileKeepsTheOldNumber) {
 
 // The refusal's cause quotes the lines, with what cannot be seen escaped.
 TEST_F(ProjectCheck, AnAmbiguousPartNumberFileIsRefusedQuotingItsLines) {
-    project("partnum.mak", "REV = 2\r\nPARTNUM = Q\x01B\r\nX_PARTNUM = Q7A\r\n");
+    project("partnum.mak",
+            "REV = 2\r\nPARTNUM = Q\x01"
+            "B\r\nX_PARTNUM = Q7A\r\n");
     project("platform.bin", "P");
     project("testQ7A.rom", "T");
     EXPECT_EQ(dialog().CheckProject(), 0);
@@ -423,6 +425,7 @@ TEST_F(ProjectCheck, AnAmbiguousPartNumberFileIsRefusedQuotingItsLines) {
 // no project's.
 TEST_F(ProjectCheck, NoProjectPathAtAllIsRefused) {
     dialog().m_strProjectPath = "";
+    for (CString& entry : dialog().m_strHistory) entry = "";
     EXPECT_EQ(dialog().CheckProject(), 0);
     EXPECT_EQ(messageTexts(), Strings{texts::kProjectRefused});
     EXPECT_EQ(dialog().m_outcome.detail,

@@ -149,8 +149,9 @@ std::string checkPartNumber(Bytes input) {
     }
     const std::string expected = text.substr(std::min(text.size(), key + 10), 3);
     // Refused only when it names another part number further on, or a longer one.
-    bool ambiguous =
-        key + 13 < text.size() && std::isalnum(static_cast<unsigned char>(text[key + 13]));
+    bool ambiguous = expected.find_first_of("\r\n") == std::string::npos &&
+                     key + 13 < text.size() &&
+                     std::isalnum(static_cast<unsigned char>(text[key + 13]));
     for (std::size_t at = text.find("PARTNUM = ", key + 1); at != std::string::npos;
          at = text.find("PARTNUM = ", at + 1))
         ambiguous = ambiguous || text.substr(std::min(text.size(), at + 10), 3) != expected;
