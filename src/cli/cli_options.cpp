@@ -13,9 +13,21 @@
 namespace cli {
 namespace {
 
+// A label as a message quotes it: control bytes and DEL as escapes, never raw.
+std::string shownLabel(const std::string& label) {
+    std::string shown;
+    for (const char c : label) {
+        const auto byte = static_cast<unsigned char>(c);
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+        shown += byte < 0x20 || byte == 0x7F ? std::string(hex) : std::string(1, c);
+    }
+    return shown;
+}
+
 std::string checkLabel(const std::string& label) {
     const fat::LabelCheck check = fat::checkVolumeLabel(label);
-    const std::string quoted = "the volume label \"" + label + "\"";
+    const std::string quoted = "the volume label \"" + shownLabel(label) + "\"";
     switch (check.fault) {
         case fat::LabelFault::None:
             return {};
@@ -31,7 +43,7 @@ std::string checkLabel(const std::string& label) {
             return quoted + " begins with a blank";
         case fat::LabelFault::BadCharacter: {
             char shown[16];
-            if (check.character >= 0x80 || check.character < 0x20) {
+            if (check.character >= 0x7F || check.character < 0x20) {
                 std::snprintf(shown, sizeof shown, "the byte 0x%02X", check.character);
             } else {
                 std::snprintf(shown, sizeof shown, "'%c'", check.character);
