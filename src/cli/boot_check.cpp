@@ -1,5 +1,6 @@
 #include "cli/boot_check.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -33,7 +34,7 @@ constexpr char kSampleLoaderBanner[] = "Quenvol sample boot sector";
 constexpr char kFirmwareBootLine[] = "Booting from Floppy";
 // Texts a firmware, a boot sector or a system shows when the system did not start, compared
 // without regard to case: the firmware's, the usual boot sectors', and the sample kit's.
-constexpr std::array<const char*, 13> kFailureTexts = {
+constexpr const char* kFailureTexts[] = {
     "Boot failed",
     "No bootable device",
     "Non-system disk",
@@ -60,6 +61,18 @@ std::string readWhole(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+// What was added to `path` since `offset`, which moves past it: the monitor's output grows
+// all the time, and is read once.
+std::string readOn(const std::string& path, std::streamoff& offset) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in || !in.seekg(offset)) return {};
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string added = text.str();
+    offset += static_cast<std::streamoff>(added.size());
+    return added;
 }
 
 // An option's value doubles its commas, which would otherwise end it.
@@ -279,7 +292,7 @@ std::string whyNotStarted(const BootSeen& seen) {
     const auto bootable = firmwareFoundBootable(seen.firmware + "\n" + seen.screen);
     if (bootable == false) {
         return "the firmware found the diskette not bootable: \"" +
-               failureLine(seen.firmware + "\n" + seen.screen) + "\"";
+               failureLine(seen.screen + "\n" + seen.firmware) + "\"";
     }
     if (!bootable && seen.serial.empty()) {
         return "the firmware's screen does not say whether it started the diskette after " +
@@ -424,6 +437,8 @@ BootCheck runBootCheck(const BootCheckRequest& request) {
     const std::string saveVideo = "pmemsave " + std::to_string(kVideoMemory) + " " +
                                   std::to_string(kVideoBytes) + " \"" + videoPath + "\"";
     bool alive = true, reset = false;
+    std::streamoff outputRead = 0;
+    std::string output;  // the monitor's latest output, with a little before it
     for (int poll = 1; Clock::now() < limit; ++poll) {
         if (!(alive = emulator.running())) break;
         if (platform::interrupted()) return fail("interrupted");
@@ -440,7 +455,9 @@ BootCheck runBootCheck(const BootCheckRequest& request) {
         if (poll % kPollsPerLook == 0) {
             // What the last look found: a machine stopped at a reset, or a failure text on its
             // screen (a boot sector that says so waits for a key that never comes).
-            if ((reset = readWhole(outputPath).find(kStoppedAtReset) != std::string::npos)) break;
+            output = output.substr(output.size() - std::min<std::size_t>(output.size(), 64)) +
+                     readOn(outputPath, outputRead);
+            if ((reset = output.find(kStoppedAtReset) != std::string::npos)) break;
             const std::string video = readWhole(videoPath);
             if (video.size() == kVideoBytes &&
                 !failureLine(screenText({reinterpret_cast<const std::uint8_t*>(video.data()),

@@ -81,7 +81,7 @@ case_sample() {
     build minidos --create --boot-check=60 --boot-screen "$dir/screen.png" --json || return
     mv "$dir/build.json" "$dir/report.json"
     status=0
-    expect 0 '"bootable":true' '"intact":true' "\"printed\":{\"name\":\"BIOS.ROM\",\"bytes\":65536,\"crc32\":\"$(crc_of "$bios")\"}" \
+    expect 0 '"started":true' '"intact":true' "\"printed\":{\"name\":\"BIOS.ROM\",\"bytes\":65536,\"crc32\":\"$(crc_of "$bios")\"}" \
         'Quenvol sample crisis diskette' 'the booted diskette reads BIOS.ROM intact'
     [ "$(head -c 8 "$dir/screen.png" | od -An -c | tr -d ' ')" = '211PNG\r\n032\n' ] ||
         fail "$case: the screen picture is no PNG"
@@ -113,7 +113,7 @@ case_720k() {
     head -c 737280 /dev/zero >"$image"
     build minidos || return
     check --drive "$image" --boot-check=60
-    expect 0 '"bootable":true' '"bytes":737280' "\"crc32\":\"$(crc_of "$bios")\""
+    expect 0 '"started":true' '"bytes":737280' "\"crc32\":\"$(crc_of "$bios")\""
 }
 
 case_screen() {
