@@ -64,6 +64,7 @@ void writeBootCheck(JsonWriter& w, const std::optional<RecordBootCheck>& check) 
     w.beginObject();
     w.key("ran").value(check->ran);
     w.key("bootable").optional(check->bootable);
+    w.key("started").optional(check->started);
     w.key("seconds").value(check->seconds);
     w.key("limit_seconds").value(check->limitSeconds);
     w.key("ended_by_guest").value(check->endedByGuest);

@@ -39,6 +39,7 @@ struct RecordBiosRead {
 struct RecordBootCheck {
     bool ran = false;
     std::optional<bool> bootable;  // none: the firmware's screen said neither
+    std::optional<bool> started;   // the diskette's own system showed itself; none: not run
     std::string screen;            // the text screen at the end
     std::uint64_t seconds = 0;     // how long the machine ran, in whole seconds
     std::uint64_t limitSeconds = 0;

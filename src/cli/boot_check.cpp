@@ -1,5 +1,6 @@
 #include "cli/boot_check.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -26,7 +27,33 @@ constexpr std::size_t kVideoBytes = kColumns * kRows * 2;
 // The sample MINIDOS.SYS's last line on COM1: the guest has nothing more to show.
 constexpr char kGuestEndMarker[] = "End of the sample.";
 constexpr char kSampleSystemMarker[] = "Sample MINIDOS.SYS";
+// What the sample boot sector writes before it loads MINIDOS.SYS: the sample kit is on the
+// diskette, and its MINIDOS.SYS must still show itself.
+constexpr char kSampleLoaderBanner[] = "Quenvol sample boot sector";
+// The firmware's line as it hands over to the diskette's boot sector.
+constexpr char kFirmwareBootLine[] = "Booting from Floppy";
+// Texts a firmware, a boot sector or a system shows when the system did not start, compared
+// without regard to case: the firmware's, the usual boot sectors', and the sample kit's.
+constexpr const char* kFailureTexts[] = {
+    "Boot failed",
+    "No bootable device",
+    "Non-system disk",
+    "Disk error",
+    "Disk read error",
+    "Invalid system disk",
+    "Missing operating system",
+    "Operating system not found",
+    "Error loading operating system",
+    "No MINIDOS.SYS",
+    "MINIDOS.SYS unreadable",
+    "Neither BIOS.ROM nor BIOS.QVX",
+    "cluster chain is broken",
+};
+// The monitor's answer once the machine has stopped at a reset or a power-off: the emulator
+// is told to pause there, so that the screen can still be read.
+constexpr char kStoppedAtReset[] = "paused (shutdown)";
 constexpr auto kPoll = std::chrono::milliseconds(100);
+constexpr int kPollsPerLook = 10;  // the machine's state and screen are looked at every second
 constexpr auto kQuitGrace = std::chrono::seconds(10);
 
 std::string readWhole(const std::string& path) {
@@ -34,6 +61,18 @@ std::string readWhole(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+// What was added to `path` since `offset`, which moves past it: the monitor's output grows
+// all the time, and is read once.
+std::string readOn(const std::string& path, std::streamoff& offset) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in || !in.seekg(offset)) return {};
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string added = text.str();
+    offset += static_cast<std::streamoff>(added.size());
+    return added;
 }
 
 // An option's value doubles its commas, which would otherwise end it.
@@ -52,35 +91,13 @@ std::string startEmulator(sys::ChildProcess& emulator, const std::string& progra
     // The firmware's own log port: what it says, also after a guest has cleared the screen.
     const std::string firmware = "file,id=firmware,path=" + escapeOption(work / "firmware.txt");
     // Software emulation only, no network, no drive but the diskette, no display.
-    return emulator.start({program,
-                           "-nodefaults",
-                           "-no-user-config",
-                           "-accel",
-                           "tcg",
-                           "-M",
-                           "pc",
-                           "-m",
-                           "16",
-                           "-vga",
-                           "std",
-                           "-drive",
-                           drive,
-                           "-boot",
-                           "a",
-                           "-display",
-                           "none",
-                           "-nic",
-                           "none",
-                           "-no-reboot",
-                           "-serial",
-                           serial,
-                           "-monitor",
-                           "stdio",
-                           "-chardev",
-                           firmware,
-                           "-device",
-                           "isa-debugcon,iobase=0x402,chardev=firmware"},
-                          work / "emulator.txt");
+    return emulator.start(
+        {program, "-nodefaults", "-no-user-config", "-accel", "tcg", "-M", "pc", "-m", "16", "-vga",
+         "std", "-drive", drive, "-boot", "a", "-display", "none", "-nic", "none",
+         // A reset or a power-off stops the machine where it is.
+         "-action", "reboot=shutdown,shutdown=pause", "-serial", serial, "-monitor", "stdio",
+         "-chardev", firmware, "-device", "isa-debugcon,iobase=0x402,chardev=firmware"},
+        work / "emulator.txt");
 }
 
 std::string crcText(std::uint32_t crc) {
@@ -110,23 +127,29 @@ std::optional<build::RecordBiosRead> hostImage(const std::string& path, const st
 }
 
 // The sample kit's check: what the booted machine printed against the image the build chose.
+// The sample's MINIDOS.SYS always prints the line when it runs, so a diskette that shows the
+// sample's boot sector or system without it failed, with or without an image to compare.
 void compareBiosImage(build::RecordBootCheck& check, const std::string& serial,
                       const std::optional<std::string>& expectedPath) {
     check.biosPrinted = sampleBiosLine(serial);
-    if (!expectedPath) return;
+    if (!check.biosPrinted) check.biosPrinted = sampleBiosLine(check.screen);
     const std::string name = check.biosPrinted ? check.biosPrinted->name : "BIOS.ROM";
-    check.biosExpected = hostImage(*expectedPath, name);
-    if (!check.biosExpected) {
-        check.biosVerdict = "the BIOS image " + *expectedPath + " the build chose cannot be read";
-        return;
-    }
+    if (expectedPath) check.biosExpected = hostImage(*expectedPath, name);
     if (!check.biosPrinted) {
-        // Only the sample system prints the line; a real kit's system shows other things.
-        if (serial.find(kSampleSystemMarker) == std::string::npos) return;
+        // Only the sample prints the line; a real kit's system shows other things.
+        const bool sample =
+            (serial + check.screen).find(kSampleSystemMarker) != std::string::npos ||
+            check.screen.find(kSampleLoaderBanner) != std::string::npos;
+        if (!sample) return;
         check.biosIntact = false;
         check.biosVerdict =
-            "the booted sample MINIDOS.SYS printed no size and CRC-32 of the BIOS image (its "
-            "screen says why)";
+            "the booted diskette's sample MINIDOS.SYS printed no size and CRC-32 of the BIOS "
+            "image (its screen says why)";
+        return;
+    }
+    if (!expectedPath) return;
+    if (!check.biosExpected) {
+        check.biosVerdict = "the BIOS image " + *expectedPath + " the build chose cannot be read";
         return;
     }
     const auto& printed = *check.biosPrinted;
@@ -139,6 +162,70 @@ void compareBiosImage(build::RecordBootCheck& check, const std::string& serial,
                             describeRead(printed) + ", but the BIOS image the build chose (" +
                             *expectedPath + ") has " + describeRead(expected);
     }
+}
+
+std::string lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string trimmed(const std::string& line) {
+    const auto first = line.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    return line.substr(first, line.find_last_not_of(' ') - first + 1);
+}
+
+// The first line of `text` that holds a failure text, or nothing.
+std::string failureLine(const std::string& text) {
+    for (const std::string& line : linesOf(text)) {
+        const std::string low = lower(line);
+        for (const char* failure : kFailureTexts)
+            if (low.find(lower(failure)) != std::string::npos) return trimmed(line);
+    }
+    return {};
+}
+
+std::size_t count(const std::string& text, const char* what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// What the screen shows past the firmware's last boot line (all of it when the system has
+// cleared the screen or scrolled the line away), without the sample boot sector's banner.
+std::string systemWords(const std::string& screen) {
+    std::vector<std::string> lines = linesOf(screen);
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].find(kFirmwareBootLine) != std::string::npos) from = i + 1;
+    std::string words;
+    for (std::size_t i = from; i < lines.size(); ++i) {
+        const std::string line = trimmed(lines[i]);
+        if (line.empty() || line == kSampleLoaderBanner) continue;
+        words += line + "\n";
+    }
+    return words;
+}
+
+// `bytes` in a file made new at `path`: a file already there is never replaced. What failed,
+// or nothing.
+std::string writeNew(const std::string& path, const std::string& bytes) {
+    auto file = sys::NewFile::create(path);
+    if (!file) return file.message();
+    if (auto wrote = file->write(bytes.data(), bytes.size()); !wrote) return wrote.message();
+    if (auto finished = file->finish(); !finished) return finished.message();
+    return {};
 }
 
 // PNG and zlib write their numbers most significant byte first.
@@ -198,6 +285,44 @@ std::optional<bool> firmwareFoundBootable(const std::string& words) {
         return false;
     if (words.find("Booting from Floppy") != std::string::npos) return true;
     return std::nullopt;
+}
+
+std::string whyNotStarted(const BootSeen& seen) {
+    const std::string seconds = std::to_string(seen.seconds) + " s";
+    const auto bootable = firmwareFoundBootable(seen.firmware + "\n" + seen.screen);
+    if (bootable == false) {
+        return "the firmware found the diskette not bootable: \"" +
+               failureLine(seen.screen + "\n" + seen.firmware) + "\"";
+    }
+    if (!bootable && seen.serial.empty()) {
+        return "the firmware's screen does not say whether it started the diskette after " +
+               seconds + "; a longer --boot-check=SECONDS may tell";
+    }
+    if (std::string line = failureLine(seen.screen + "\n" + seen.serial); !line.empty())
+        return "the screen says \"" + line + "\"";
+    if (seen.reset) return "the machine reset itself instead of running the diskette's system";
+    if (const auto boots = count(seen.firmware, kFirmwareBootLine); boots > 1) {
+        return "the machine started the diskette again and again (the firmware's \"" +
+               std::string(kFirmwareBootLine) + "...\" came " + std::to_string(boots) +
+               " times) instead of running its system";
+    }
+    if (systemWords(seen.screen).empty()) {
+        return "nothing of the diskette's system shows past the firmware's \"" +
+               std::string(kFirmwareBootLine) + "...\" after " + seconds +
+               ": it stopped without a word (a longer --boot-check=SECONDS may tell)";
+    }
+    return {};
+}
+
+std::string emulatorWords(const std::string& output) {
+    std::string words;
+    for (const std::string& line : linesOf(output)) {
+        if (line.find("(qemu)") != std::string::npos || line.rfind("QEMU ", 0) == 0 ||
+            line.rfind("VM status", 0) == 0 || trimmed(line).empty())
+            continue;
+        words += (words.empty() ? "" : "; ") + trimmed(line);
+    }
+    return words.empty() ? "it said nothing" : words;
 }
 
 std::optional<build::RecordBiosRead> sampleBiosLine(const std::string& text) {
@@ -305,60 +430,93 @@ BootCheck runBootCheck(const BootCheckRequest& request) {
     const auto began = Clock::now();
     const auto limit = began + std::chrono::seconds(request.seconds);
     const std::string serialPath = work / "serial.txt";
-    bool alive = true;
-    while (Clock::now() < limit) {
+    const std::string firmwarePath = work / "firmware.txt";
+    const std::string outputPath = work / "emulator.txt";
+    const std::string videoPath = work / "video.bin";
+    const std::string ppmPath = work / "screen.ppm";
+    const std::string saveVideo = "pmemsave " + std::to_string(kVideoMemory) + " " +
+                                  std::to_string(kVideoBytes) + " \"" + videoPath + "\"";
+    bool alive = true, reset = false;
+    std::streamoff outputRead = 0;
+    std::string output;  // the monitor's latest output, with a little before it
+    for (int poll = 1; Clock::now() < limit; ++poll) {
         if (!(alive = emulator.running())) break;
         if (platform::interrupted()) return fail("interrupted");
-        if (readWhole(serialPath).find(kGuestEndMarker) != std::string::npos) {
+        const std::string serial = readWhole(serialPath);
+        if (serial.find(kGuestEndMarker) != std::string::npos) {
             result.record.endedByGuest = true;
             break;
         }
-        // The firmware has found nothing to start and would only wait and try again.
-        if (firmwareFoundBootable(readWhole(work / "firmware.txt")) == false) break;
+        // The firmware has found nothing to start and would only wait and try again, or it
+        // has been asked to start the diskette again: more time shows nothing new.
+        const std::string firmware = readWhole(firmwarePath);
+        if (firmwareFoundBootable(firmware) == false || count(firmware, kFirmwareBootLine) > 1)
+            break;
+        if (poll % kPollsPerLook == 0) {
+            // What the last look found: a machine stopped at a reset, or a failure text on its
+            // screen (a boot sector that says so waits for a key that never comes).
+            output = output.substr(output.size() - std::min<std::size_t>(output.size(), 64)) +
+                     readOn(outputPath, outputRead);
+            if ((reset = output.find(kStoppedAtReset) != std::string::npos)) break;
+            const std::string video = readWhole(videoPath);
+            if (video.size() == kVideoBytes &&
+                !failureLine(screenText({reinterpret_cast<const std::uint8_t*>(video.data()),
+                                         video.size()}) +
+                             serial)
+                     .empty())
+                break;
+            emulator.sendLine("info status");
+            emulator.sendLine(saveVideo);
+        }
         std::this_thread::sleep_for(kPoll);
     }
     const auto ran = Clock::now() - began;
-    result.record.ran = true;
     result.record.seconds =
         static_cast<std::uint64_t>(std::chrono::ceil<std::chrono::seconds>(ran).count());
 
-    const std::string videoPath = work / "video.bin";
-    const std::string ppmPath = work / "screen.ppm";
-    if (alive) {
-        emulator.sendLine("pmemsave " + std::to_string(kVideoMemory) + " " +
-                          std::to_string(kVideoBytes) + " \"" + videoPath + "\"");
-        if (request.screenFile) emulator.sendLine("screendump \"" + ppmPath + "\"");
-        emulator.sendLine("quit");
-        emulator.awaitEnd(kQuitGrace);
-    }
-    const std::string serial = readWhole(serialPath);
-    const std::string video = readWhole(videoPath);
-    if (video.size() == kVideoBytes) {
-        result.record.screen =
-            screenText({reinterpret_cast<const std::uint8_t*>(video.data()), video.size()});
-    } else {
-        result.record.endedByGuest = !alive;
+    // The emulator ends only when told to: one that ended by itself has failed.
+    auto emulatorFailed = [&](const std::string& what) {
         const auto status = emulator.exitStatus();
-        result.record.message =
-            "the emulated machine ended (" +
-            (status ? "status " + std::to_string(*status) : std::string("killed")) +
-            ") before its screen could be read: " + readWhole(work / "emulator.txt");
-    }
-    result.record.bootable =
-        firmwareFoundBootable(readWhole(work / "firmware.txt") + "\n" + result.record.screen);
+        return fail("the emulator (" + program + ") " + what + " (" +
+                    (status ? "status " + std::to_string(*status) : std::string("killed")) +
+                    "): " + emulatorWords(readWhole(outputPath)));
+    };
+    if (!alive) return emulatorFailed("ended before the diskette's screen could be read");
+    std::remove(videoPath.c_str());  // only the answer to the last request counts
+    emulator.sendLine("info status");
+    emulator.sendLine(saveVideo);
+    if (request.screenFile) emulator.sendLine("screendump \"" + ppmPath + "\"");
+    emulator.sendLine("quit");
+    emulator.awaitEnd(kQuitGrace);
+    const std::string video = readWhole(videoPath);
+    if (video.size() != kVideoBytes) return emulatorFailed("did not answer with the screen");
+    reset = reset || readWhole(outputPath).find(kStoppedAtReset) != std::string::npos;
+
+    const std::string serial = readWhole(serialPath);
+    const std::string firmware = readWhole(firmwarePath);
+    result.record.ran = true;
+    result.record.screen =
+        screenText({reinterpret_cast<const std::uint8_t*>(video.data()), video.size()});
+    result.record.bootable = firmwareFoundBootable(firmware + "\n" + result.record.screen);
     // A system that writes on the serial port was started, whatever the screen kept.
     if (!result.record.bootable && !serial.empty()) result.record.bootable = true;
+    result.notStarted =
+        whyNotStarted({firmware, result.record.screen, serial, reset, result.record.seconds});
+    result.record.started = result.notStarted.empty();
+    if (!result.notStarted.empty()) result.record.message = result.notStarted;
     compareBiosImage(result.record, serial, request.expectedImage);
 
     if (request.screenFile) {
         const std::string png = pngOfPpm(readWhole(ppmPath));
         std::string why = png.empty() ? "the emulator gave no picture of the screen"
-                                      : sys::writeFileBeside(*request.screenFile, png);
+                                      : writeNew(*request.screenFile, png);
         if (why.empty()) {
             result.record.screenPng = *request.screenFile;
         } else {
             result.message = "no screen picture: " + why;
-            if (!result.record.message) result.record.message = result.message;
+            result.record.message = result.record.message
+                                        ? *result.record.message + "; " + result.message
+                                        : result.message;
         }
     }
     result.state = BootCheck::State::Ran;

@@ -1,7 +1,8 @@
 // --boot-check: the diskette in drive A: started in an emulated PC, headless, and what a person
-// in front of it would have seen: whether the firmware found it bootable, the text on the
-// screen at the end, a picture of the screen, and for the sample kit the size and CRC-32 of
-// the BIOS image as the booted machine read it.
+// in front of it would have seen: whether the firmware found it bootable, whether the
+// diskette's own system then showed itself, the text on the screen at the end, a picture of
+// the screen, and for the sample kit the size and CRC-32 of the BIOS image as the booted
+// machine read it.
 #pragma once
 
 #include <cstdint>
@@ -28,10 +29,11 @@ struct BootCheck {
     enum class State {
         Ran,         // the emulator ran; see the record for what it showed
         NoEmulator,  // none on PATH: nothing was started, the diskette was not read
-        Failed,      // drive A: could not be read, or the emulator could not be run
+        Failed,      // drive A: could not be read, or the emulator failed or did not answer
     };
     State state = State::Failed;
-    std::string message;  // NoEmulator and Failed: why; Ran: a problem with the screen picture
+    std::string message;     // NoEmulator and Failed: why; Ran: a problem with the screen picture
+    std::string notStarted;  // Ran: why the diskette's system did not start; empty when it did
     std::optional<base::Failure> failure;  // Failed: the kind, for the exit status
     build::RecordBootCheck record;
 };
@@ -48,6 +50,23 @@ std::string screenText(std::span<const std::uint8_t> videoMemory);
 // Whether the firmware's words (its screen, its log) say it started the diskette; empty when
 // they say neither.
 std::optional<bool> firmwareFoundBootable(const std::string& words);
+
+// What the emulated machine showed, and whether the diskette's own system started from it.
+struct BootSeen {
+    std::string firmware;  // the firmware's log
+    std::string screen;    // the text screen at the end
+    std::string serial;    // what the guest wrote on its first serial port
+    bool reset = false;    // the machine reset itself (or switched itself off)
+    std::uint64_t seconds = 0;
+};
+// Why the diskette's system did not start, or nothing when it did: the firmware found the
+// diskette not bootable or said nothing, the screen shows a failure text of the firmware, a
+// boot sector or a system, the machine restarted, or nothing showed past the firmware's boot
+// line (past a boot sector's own banner).
+std::string whyNotStarted(const BootSeen& seen);
+
+// The emulator's own words in its output, without its monitor's prompts and answers.
+std::string emulatorWords(const std::string& output);
 
 // The sample MINIDOS.SYS's line "BIOS.ROM: 65536 bytes, CRC-32 1A2B3C4D" in `text` (the last
 // one, CRs ignored), as name, size and CRC.

@@ -248,13 +248,15 @@ int bootCheck(build::Record& record, const Options& options) {
     const BootCheck check = bootCheckDriveA(request);
     record.bootCheck = check.record;
     if (check.state != BootCheck::State::Ran) {
-        say("boot check: " + check.message);
+        say("boot check: could not run: " + check.message);
         return check.state == BootCheck::State::NoEmulator
                    ? kExitNoBootCheck
                    : statusOfKind(check.failure, kExitNoBootCheck);
     }
     const build::RecordBootCheck& r = check.record;
-    if (!g_quiet) {
+    const bool started = check.notStarted.empty() && r.biosIntact != false;
+    // What the screen showed is news when the diskette started, and the evidence when not.
+    if (!g_quiet || !started) {
         std::fprintf(stderr, "boot check: the screen after %llu s:\n",
                      static_cast<unsigned long long>(r.seconds));
         // The screen text ends every line with a line break.
@@ -264,15 +266,11 @@ int bootCheck(build::Record& record, const Options& options) {
     }
     if (!check.message.empty()) say("boot check: " + check.message);
     int status = kExitSuccess;
-    if (!r.bootable) {
-        say("boot check: the firmware's screen does not say whether it started the diskette; a "
-            "longer --boot-check=SECONDS may tell");
-        status = kExitNotBooted;
-    } else if (!*r.bootable) {
-        say("boot check: the firmware found the diskette in drive A: not bootable");
+    if (!check.notStarted.empty()) {
+        say("boot check: the diskette's system did not start: " + check.notStarted);
         status = kExitNotBooted;
     } else {
-        note("boot check: the firmware started the diskette");
+        note("boot check: the firmware started the diskette and its system showed itself");
     }
     if (r.biosVerdict && r.biosIntact == false) {
         say("boot check: " + *r.biosVerdict);
@@ -287,7 +285,18 @@ const char* bootOutcome(int status) {
     return status == kExitSuccess ? "booted" : status == kExitNotBooted ? "not-bootable" : "failed";
 }
 
+// A boot check that did not end in "booted" says why in `record`, with its own failure kind.
+void failBootCheck(build::Record& record, int status) {
+    if (status == kExitSuccess) return;
+    const auto& check = record.bootCheck;
+    std::string why = check && check->message ? *check->message : "the boot check did not run";
+    if (status == kExitNotBooted && check && check->biosIntact == false && check->biosVerdict)
+        why = check->message ? *check->message + "; " + *check->biosVerdict : *check->biosVerdict;
+    fail(record, status == kExitNotBooted ? "not-booted" : "boot-check-failed", why);
+}
+
 // --boot-check after a build: the build has logged its line; the check gets one of its own.
+// The build's report keeps its outcome and names the check's failure.
 int bootCheckAfter(build::Record& built, const Options& options) {
     build::Record line = built;
     line.kind = "boot-check";
@@ -295,10 +304,14 @@ int bootCheckAfter(build::Record& built, const Options& options) {
     line.ended.clear();
     const int status = bootCheck(built, options);
     line.bootCheck = built.bootCheck;
+    failBootCheck(line, status);
     line.outcome = bootOutcome(status);
     line.ended = build::utcNow();
     if (auto logged = build::appendBuildLog(build::recordJson(line)); !logged)
         say("the build log could not be written: " + logged.message());
+    const std::string outcome = built.outcome;
+    failBootCheck(built, status);
+    built.outcome = outcome;
     return status;
 }
 
@@ -308,12 +321,22 @@ int bootCheckAlone(build::Record& record, const Options& options) {
     record.projectPath.reset();
     build::describeDriveA(record);
     const int status = bootCheck(record, options);
+    failBootCheck(record, status);
     record.outcome = bootOutcome(status);
-    if (status != kExitSuccess && status != kExitNotBooted)
-        fail(record, "boot-check-failed",
-             record.bootCheck && record.bootCheck->message ? *record.bootCheck->message
-                                                           : "the boot check did not run");
     return finish(record, options, status, true);
+}
+
+// --boot-screen never replaces a file: one already there is refused as a bad option is,
+// before anything is done.
+std::optional<int> refuseBootScreen(const Options& options) {
+    if (!options.bootScreen) return std::nullopt;
+    std::string reason;
+    if (sys::nothingAt(*options.bootScreen, reason)) return std::nullopt;
+    say("--boot-screen " + *options.bootScreen +
+        (reason.empty() ? ": something is already there, and the screen picture never replaces it"
+                        : ": cannot be looked at: " + reason) +
+        "; nothing was done");
+    return kExitUsage;
 }
 
 // What a format-only run came to, recorded and turned into its exit status.
@@ -381,6 +404,7 @@ int run(int argc, char** argv) {
     }
 
     build::Record record = runRecord(options, started);
+    if (auto refused = refuseBootScreen(options)) return *refused;
     const bool building = !options.saveImage && options.kind != DiskKind::FormatOnly;
     const DriveTarget target = prepareDrive(options.drive, options.create);
     if (target.state == DriveTarget::State::Unusable) {

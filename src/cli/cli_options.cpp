@@ -13,9 +13,21 @@
 namespace cli {
 namespace {
 
+// A label as a message quotes it: control bytes and DEL as escapes, never raw.
+std::string shownLabel(const std::string& label) {
+    std::string shown;
+    for (const char c : label) {
+        const auto byte = static_cast<unsigned char>(c);
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+        shown += byte < 0x20 || byte == 0x7F ? std::string(hex) : std::string(1, c);
+    }
+    return shown;
+}
+
 std::string checkLabel(const std::string& label) {
     const fat::LabelCheck check = fat::checkVolumeLabel(label);
-    const std::string quoted = "the volume label \"" + label + "\"";
+    const std::string quoted = "the volume label \"" + shownLabel(label) + "\"";
     switch (check.fault) {
         case fat::LabelFault::None:
             return {};
@@ -31,7 +43,7 @@ std::string checkLabel(const std::string& label) {
             return quoted + " begins with a blank";
         case fat::LabelFault::BadCharacter: {
             char shown[16];
-            if (check.character >= 0x80 || check.character < 0x20) {
+            if (check.character >= 0x7F || check.character < 0x20) {
                 std::snprintf(shown, sizeof shown, "the byte 0x%02X", check.character);
             } else {
                 std::snprintf(shown, sizeof shown, "'%c'", check.character);
@@ -208,7 +220,9 @@ constexpr OptionSpec kOptions[] = {
      "path is given, start the diskette in an emulated PC (qemu-system-i386)\n"
      "for SECONDS (default 10) and report what its screen shows",
      takeBootCheck, nullptr, true},
-    {"boot-screen", 0, "FILE", "with --boot-check: save the emulated screen at the end as a PNG",
+    {"boot-screen", 0, "FILE",
+     "with --boot-check: save the emulated screen at the end as a PNG in\n"
+     "a new FILE (one already there is refused)",
      takeFile<&Options::bootScreen>},
     {"json", 'j', nullptr,
      "write one JSON object describing the run to standard output at\n"
@@ -445,10 +459,11 @@ std::string usageText() {
         " 5  drive A: or the start directory is in use by another build (or drive A: is\n"
         "    mounted or held by another program); nothing was done, try again later\n"
         " 6  the project folder confirmation was answered No\n"
-        " 7  --boot-check: the emulated PC did not start the diskette, or the sample read\n"
+        " 7  --boot-check: the diskette's system did not start in the emulated PC (a\n"
+        "    failure text, a reset, a restart loop, a silent screen), or the sample read\n"
         "    its BIOS image differently\n"
-        " 8  --boot-check could not run: no emulator (Debian package qemu-system-x86), or\n"
-        "    drive A: could not be read\n"
+        " 8  --boot-check could not run: no emulator (Debian package qemu-system-x86), an\n"
+        "    emulator that failed or did not answer, or drive A: could not be read\n"
         "\n"
         "Full documentation: man quenvol-cli, and " +
         AfxInstalledDocFolder() +

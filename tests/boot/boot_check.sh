@@ -6,18 +6,21 @@
 #               is the host's, and a PNG of the screen is written
 #   fragmented  a FULLDOS replacement on a nearly full MINIDOS diskette leaves BIOS.ROM in
 #               pieces; the booted machine still reads it whole
-#   zeroed      sector 0 all zeros: the firmware finds the diskette not bootable
 #   720k        a 720 KB diskette with the sample boot sector made for it boots
-#   noemulator  no emulator on PATH: the message names the package, the diskette is unchanged
+#   screen      --boot-screen never replaces a file: refused before anything runs
+#   unchecked   a build whose check cannot run keeps its outcome and names the check's failure
+#   and a table (below) of diskettes whose system does not start (status 7) and of emulators
+#   that cannot run (status 8)
 #
-#   boot_check.sh CLI KIT_DIR PROJECT_DIR CRISBOOT_720K
+#   boot_check.sh CLI KIT_DIR PROJECT_DIR CRISBOOT_720K FIXTURES_DIR
 set -u
 
-[ $# -eq 4 ] || { echo "usage: $0 CLI KIT_DIR PROJECT_DIR CRISBOOT_720K" >&2; exit 2; }
+[ $# -eq 5 ] || { echo "usage: $0 CLI KIT_DIR PROJECT_DIR CRISBOOT_720K FIXTURES_DIR" >&2; exit 2; }
 cli=$1
 kit=$2
 project=$3
 crisboot720=$4
+fixtures=$5
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/boot-check.XXXXXX") || exit 1
 trap 'rm -rf "$work"' EXIT
@@ -78,7 +81,7 @@ case_sample() {
     build minidos --create --boot-check=60 --boot-screen "$dir/screen.png" --json || return
     mv "$dir/build.json" "$dir/report.json"
     status=0
-    expect 0 '"bootable":true' '"intact":true' "\"printed\":{\"name\":\"BIOS.ROM\",\"bytes\":65536,\"crc32\":\"$(crc_of "$bios")\"}" \
+    expect 0 '"started":true' '"intact":true' "\"printed\":{\"name\":\"BIOS.ROM\",\"bytes\":65536,\"crc32\":\"$(crc_of "$bios")\"}" \
         'Quenvol sample crisis diskette' 'the booted diskette reads BIOS.ROM intact'
     [ "$(head -c 8 "$dir/screen.png" | od -An -c | tr -d ' ')" = '211PNG\r\n032\n' ] ||
         fail "$case: the screen picture is no PNG"
@@ -104,38 +107,104 @@ case_fragmented() {
         fail "$case: BIOS.ROM is not fragmented: $(mshowfat -i "$image" ::BIOS.ROM)"
 }
 
-case_zeroed() {
-    setup zeroed
-    build minidos --create || return
-    dd if=/dev/zero of="$image" bs=512 count=1 conv=notrunc status=none
-    check --drive "$image" --boot-check=30
-    expect 7 '"bootable":false' 'not a bootable disk' '"outcome":"not-bootable"'
-}
-
 case_720k() {
     setup 720k
     cp "$crisboot720" "$dir/kit/crisboot.bin"
     head -c 737280 /dev/zero >"$image"
     build minidos || return
     check --drive "$image" --boot-check=60
-    expect 0 '"bootable":true' '"bytes":737280' "\"crc32\":\"$(crc_of "$bios")\""
+    expect 0 '"started":true' '"bytes":737280' "\"crc32\":\"$(crc_of "$bios")\""
 }
 
-case_noemulator() {
-    setup noemulator
+case_screen() {
+    setup screen
     build minidos --create || return
-    before=$(cksum <"$image")
-    chmod a-w "$image"
-    PATH=$work/nowhere check --drive "$image" --boot-check
-    expect 8 '"ran":false' 'qemu-system-x86' '"kind":"boot-check-failed"'
-    grep -qF "install the Debian package qemu-system-x86" "$dir/check.txt" ||
-        fail "$case: the message does not name the package"
-    [ "$(cksum <"$image")" = "$before" ] || fail "$case: the diskette changed"
+    echo "the user's own file" >"$dir/screen.png"
+    check --drive "$image" --boot-check=5 --boot-screen "$dir/screen.png"
+    expect 2
+    grep -qF "never replaces it" "$dir/check.txt" || fail "$case: no message: $(cat "$dir/check.txt")"
+    grep -qF "the user's own file" "$dir/screen.png" || fail "$case: the file was replaced"
+    ! grep -q "starting drive A:" "$dir/check.txt" || fail "$case: the check ran"
 }
 
-for case in sample fragmented zeroed 720k noemulator; do
+case_unchecked() {
+    setup unchecked
+    (cd "$dir/kit" && PATH=$work/emulators/none "$cli" --kind minidos --yes --quiet --create \
+        --drive "$image" --boot-check --json "$dir/project" </dev/null >"$dir/report.json" \
+        2>"$dir/check.txt")
+    status=$?
+    expect 8 '"outcome":"built"' '"kind":"boot-check-failed"' 'qemu-system-x86'
+}
+
+# Diskettes whose system does not start, and emulators that cannot run:
+#   diskette  minidos; fulldos (the formatter's boot sector); zeroed (sector 0); empty
+#             (MINIDOS.SYS empty); a fixture's name (sector 0 replaced by it); sys-FIXTURE
+#             (MINIDOS.SYS replaced by the fixture's code, after the sample boot sector)
+#   emulator  qemu; none (not on PATH); failing (ends at once with an error); mute (reads its
+#             monitor and never answers)
+#   texts     in the report, separated by '|'
+cat >"$work/table" <<'EOF'
+zeroed      zeroed      qemu    7 "bootable":false|not a bootable disk|"outcome":"not-bootable"|"kind":"not-booted"
+nonsystem   fulldos     qemu    7 "started":false|the screen says \"Non-system disk. Replace the disk
+emptysys    empty       qemu    7 "started":false|the screen says \"MINIDOS.SYS unreadable
+hang        HANG        qemu    7 "bootable":true|"started":false|nothing of the diskette's system shows
+hangsys     sys-HANG    qemu    7 "started":false|nothing of the diskette's system shows|printed no size and CRC-32
+reset       RESET       qemu    7 "started":false|the machine reset itself
+reboot      REBOOT      qemu    7 "started":false|again and again
+noemulator  minidos     none    8 "ran":false|install the Debian package qemu-system-x86|"kind":"boot-check-failed"
+failing     minidos     failing 8 "ran":false|(status 3): qemu-system-i386: could not open the drive|"kind":"boot-check-failed"
+mute        minidos     mute    8 "ran":false|did not answer with the screen|"kind":"boot-check-failed"
+EOF
+
+# The table's emulators, each alone in a folder for PATH.
+mkdir -p "$work/emulators/none" "$work/emulators/failing" "$work/emulators/mute"
+printf '#!/bin/sh\necho "qemu-system-i386: could not open the drive" >&2\nexit 3\n' \
+    >"$work/emulators/failing/qemu-system-i386"
+printf '#!/bin/sh\nwhile read -r line; do [ "$line" = quit ] && exit 0; done\n' \
+    >"$work/emulators/mute/qemu-system-i386"
+chmod +x "$work/emulators/failing/qemu-system-i386" "$work/emulators/mute/qemu-system-i386"
+
+row() {  # CASE DISKETTE EMULATOR STATUS TEXTS
+    case=$1
+    setup "$1"
+    if [ "$2" = fulldos ]; then build fulldos --create || return; else build minidos --create || return; fi
+    case $2 in
+    zeroed) dd if=/dev/zero of="$image" bs=512 count=1 conv=notrunc status=none ;;
+    empty) : >"$dir/empty" && mcopy -o -i "$image" "$dir/empty" ::MINIDOS.SYS ;;
+    sys-*) mcopy -o -i "$image" "$fixtures/misbehave_${2#sys-}.bin" ::MINIDOS.SYS ;;
+    minidos | fulldos) ;;
+    *) dd if="$fixtures/misbehave_$2.bin" of="$image" bs=512 count=1 conv=notrunc status=none ;;
+    esac
+    before=$(cksum <"$image")
+    if [ "$3" = qemu ]; then
+        check --quiet --drive "$image" --boot-check=5
+    else
+        PATH=$work/emulators/$3 check --quiet --drive "$image" --boot-check=5
+    fi
+    wanted=$4
+    old_ifs=$IFS
+    IFS='|'
+    # shellcheck disable=SC2086
+    set -- $5
+    IFS=$old_ifs
+    expect "$wanted" "$@"
+    [ "$(cksum <"$image")" = "$before" ] || fail "$case: the diskette changed"
+    # What went wrong is told even with --quiet, with the screen when there was one.
+    if [ "$wanted" -eq 7 ]; then told="did not start"; else told="could not run"; fi
+    grep -q "^quenvol-cli: boot check: .*$told" "$dir/check.txt" ||
+        fail "$case: standard error does not say it $told"
+    [ "$wanted" -ne 7 ] || grep -q '^  | ' "$dir/check.txt" ||
+        fail "$case: standard error does not show the screen"
+    tail -n 1 "$XDG_STATE_HOME/quenvol/builds.jsonl" | grep -q '"kind":"boot-check"' ||
+        fail "$case: the build log has no line for the boot check"
+}
+
+for case in sample fragmented 720k screen unchecked; do
     "case_$case"
 done
+while read -r name diskette emulator wanted texts; do
+    row "$name" "$diskette" "$emulator" "$wanted" "$texts"
+done <"$work/table"
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed" >&2

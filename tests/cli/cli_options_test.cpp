@@ -86,6 +86,10 @@ TEST(CliOptions, BadArgumentsAreNamedInTheMessage) {
           "BC"},
          "holds the byte 0xE5"},
         {{"--label", "CAF\xC3\x89"}, "holds the byte 0xC3"},
+        {{"--label",
+          "AB\x7F"
+          "C"},
+         "label \"AB\\x7fC\" holds the byte 0x7F"},
         {{"--label", "\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89"}, "takes 12 bytes"},
         {{"--no-format", "--full"}, "--no-format leaves the diskette as it is"},
         {{"--no-format", "--label", "X"}, "--no-format leaves the diskette as it is"},
