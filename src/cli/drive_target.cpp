@@ -20,6 +20,19 @@ bool sameFileAt(const std::optional<sys::FileLook>& a, const std::optional<sys::
     return a->volume == b->volume && a->file == b->file;
 }
 
+namespace {
+
+// Whether a drive (a block device, a drive letter) holds a diskette now. Measured through a
+// descriptor of its own where it can be: opening the device makes the system look at the
+// medium again, which the hold's descriptor, open since before the change, would not.
+bool mediumInDrive(const std::string& path) {
+    if (const auto medium = platform::measureMediumAt(path); medium && medium->blockDevice)
+        return platform::isDisketteSize(medium->bytes);
+    return platform::DriveA::open().ok();
+}
+
+}  // namespace
+
 std::optional<std::string> nameDriveANow(const std::string& path) {
     auto opened = platform::DriveA::open();
     if (!opened) return std::nullopt;
@@ -39,7 +52,7 @@ bool awaitNewMedium(const std::string& path, const std::function<void()>& announ
     std::uint64_t ignored = 0;
     const bool imageFile = sys::kindAt(path, ignored) == sys::PathKind::RegularFile;
     const auto before = sys::lookAtFile(path);
-    bool emptied = imageFile ? !before : !platform::DriveA::open().ok();
+    bool emptied = imageFile ? !before : !mediumInDrive(path);
     if (announce) announce();
     platform::pausePoint("awaiting the next diskette");
     for (;;) {
@@ -63,7 +76,7 @@ bool awaitNewMedium(const std::string& path, const std::function<void()>& announ
             continue;
         }
         // A block device's node stays as it is; only a medium taken out shows the change.
-        if (!now || !platform::DriveA::open().ok()) {
+        if (!now || !mediumInDrive(path)) {
             emptied = true;
             continue;
         }
