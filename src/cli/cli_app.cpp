@@ -202,7 +202,7 @@ int saveDriveA(build::Record& record, const Options& options) {
 
 // --backup: the diskette saved before anything is written to it. A backup that fails ends the
 // run with its exit status, before anything is written.
-std::optional<int> backUpDriveA(build::Record& record, const Options& options, bool building) {
+std::optional<int> backUpDriveA(build::Record& record, const Options& options) {
     const ImageCopy copy = copyDriveAToFile(*options.backup, options.backupSkipBad);
     build::RecordBackup backup{*options.backup, std::nullopt, copy.unreadableSectors};
     if (!copy.ok) {
@@ -215,7 +215,7 @@ std::optional<int> backUpDriveA(build::Record& record, const Options& options, b
                               : build::failureKindName(copy.failure, "backup-failed"),
              copy.message);
         if (copy.failure == base::Failure::Busy) record.outcome = "refused";
-        return finish(record, options, statusOfKind(copy.failure, kExitStopped), building);
+        return finish(record, options, statusOfKind(copy.failure, kExitStopped), true);
     }
     backup.sha256 = copy.sha256;
     record.backup = backup;
@@ -405,7 +405,6 @@ int runProgram(int argc, char** argv) {
     }
 
     build::Record record = runRecord(options, started);
-    const bool building = !options.saveImage && options.kind != DiskKind::FormatOnly;
     const DriveTarget target = prepareDrive(options.drive, options.create);
     if (target.state == DriveTarget::State::Unusable) {
         say(target.message);
@@ -413,7 +412,7 @@ int runProgram(int argc, char** argv) {
         record.driveIsDevice = target.device;
         record.driveBytes = target.measuredBytes;
         fail(record, "not-a-diskette", target.message);
-        return finish(record, options, kExitUsage, building);
+        return finish(record, options, kExitUsage, true);
     }
     if (!target.message.empty()) note(target.message);
     if (target.state == DriveTarget::State::Ready && !options.quiet) {
@@ -423,7 +422,7 @@ int runProgram(int argc, char** argv) {
     if (options.saveImage) return saveDriveA(record, options);
     if (options.bootCheck && options.projectWords.empty()) return bootCheckAlone(record, options);
     if (options.backup && target.state == DriveTarget::State::Ready) {
-        if (auto ended = backUpDriveA(record, options, building)) return *ended;
+        if (auto ended = backUpDriveA(record, options)) return *ended;
     }
 
     // theApp is the dialog program's own application object; start-up runs it.
