@@ -45,12 +45,14 @@ bool awaitNewMedium(const std::string& path, const std::function<void()>& announ
     // Caught for the wait only: an interrupt ends the row of diskettes, and the program ends
     // by it once its report is out.
     platform::InterruptCatch interrupts;
-    // Drive A: stays held while the next diskette is awaited, so that another build cannot
-    // write to it meanwhile and have its diskette taken for this run's next one. Let go before
-    // this run's next build holds it again.
-    platform::ExclusiveHold hold = platform::ExclusiveHold::driveA();
     std::uint64_t ignored = 0;
     const bool imageFile = sys::kindAt(path, ignored) == sys::PathKind::RegularFile;
+    // Drive A: stays held while the next diskette is awaited, so that another build cannot
+    // write to it meanwhile. Let go before this run's next build holds it again. An image that
+    // could not be replaced while held (on Windows) is not held: its replacement is the very
+    // next diskette awaited.
+    platform::ExclusiveHold hold;
+    if (!imageFile || sys::openFileCanBeReplaced()) hold = platform::ExclusiveHold::driveA();
     const auto before = sys::lookAtFile(path);
     bool emptied = imageFile ? !before : !mediumInDrive(path);
     if (announce) announce();

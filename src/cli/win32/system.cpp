@@ -126,6 +126,10 @@ std::optional<FileLook> lookAtFile(const std::string& path) {
     return look;
 }
 
+bool openFileCanBeReplaced() {
+    return false;
+}
+
 PathKind kindAt(const std::string& path, std::uint64_t& regularFileBytes) {
     Handle h(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -232,15 +232,14 @@ ExclusiveHold ExclusiveHold::driveA() {
             return refused(HoldState::Failed, win32::messageOf(error));
         }
         // Shares reading only: a program writing the image keeps the build out, and none can
-        // start writing it while the build runs. Another file may take its name (the next
-        // diskette of a row, while the row waits holding it); the build keeps this one.
-        const DWORD share = FILE_SHARE_READ | FILE_SHARE_DELETE;
-        handles.session = CreateFileA(hold.m_path.c_str(), GENERIC_READ | GENERIC_WRITE, share,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // start writing it while the build runs.
+        handles.session =
+            CreateFileA(hold.m_path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         drive.handleWritable = handles.session != INVALID_HANDLE_VALUE;
         if (!drive.handleWritable && GetLastError() == ERROR_ACCESS_DENIED) {
-            handles.session = CreateFileA(hold.m_path.c_str(), GENERIC_READ, share, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            handles.session = CreateFileA(hold.m_path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         }
         if (handles.session == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
