@@ -20,6 +20,8 @@
 #include "cli/list_drives.h"
 #include "cli/system.h"
 #include "cli/verify.h"
+#include "platform/desktop_drives.h"
+#include "platform/drive_a.h"
 #include "platform/drive_format.h"
 #include "platform/interrupts.h"
 #include "ui/console/console_backend.h"
@@ -184,20 +186,21 @@ int saveDriveA(build::Record& record, const Options& options) {
     build::describeDriveA(record);
     if (!copy.ok) {
         say("drive A: could not be saved: " + copy.message);
-        fail(record, build::failureKindName(copy.failure), copy.message);
+        fail(record, copy.interrupted ? "interrupted" : build::failureKindName(copy.failure),
+             copy.message);
         if (copy.failure == base::Failure::Busy) record.outcome = "refused";
-        return finish(record, options, statusOfKind(copy.failure, kExitStopped), false);
+        return finish(record, options, statusOfKind(copy.failure, kExitStopped), true);
     }
     note("drive A: saved to " + *options.saveImage + " (" + platform::groupThousands(copy.bytes) +
          " bytes, SHA-256 " + copy.sha256 + ")");
     record.diskSha256 = copy.sha256;
     record.outcome = "saved";
-    return finish(record, options, kExitSuccess, false);
+    return finish(record, options, kExitSuccess, true);
 }
 
 // --backup: the diskette saved before anything is written to it. A backup that fails ends the
 // run with its exit status, before anything is written.
-std::optional<int> backUpDriveA(build::Record& record, const Options& options, bool building) {
+std::optional<int> backUpDriveA(build::Record& record, const Options& options) {
     const ImageCopy copy = copyDriveAToFile(*options.backup, options.backupSkipBad);
     build::RecordBackup backup{*options.backup, std::nullopt, copy.unreadableSectors};
     if (!copy.ok) {
@@ -205,9 +208,12 @@ std::optional<int> backUpDriveA(build::Record& record, const Options& options, b
             copy.message);
         build::describeDriveA(record);
         record.backup = backup;
-        fail(record, build::failureKindName(copy.failure, "backup-failed"), copy.message);
+        fail(record,
+             copy.interrupted ? "interrupted"
+                              : build::failureKindName(copy.failure, "backup-failed"),
+             copy.message);
         if (copy.failure == base::Failure::Busy) record.outcome = "refused";
-        return finish(record, options, statusOfKind(copy.failure, kExitStopped), building);
+        return finish(record, options, statusOfKind(copy.failure, kExitStopped), true);
     }
     backup.sha256 = copy.sha256;
     record.backup = backup;
@@ -357,7 +363,17 @@ int finishFormatOnly(build::Record& record, const Options& options, const CliPol
     }
     build::describeDriveA(record);
     if (status == kExitSuccess && options.bootCheck) status = bootCheckAfter(record, options);
-    return finish(record, options, status, false);
+    return finish(record, options, status, true);
+}
+
+// Why --eject took no diskette out, where the dialog never came to it.
+std::string whyNotEjected(const build::Record& built) {
+    const std::string drive = built.drivePath.empty() ? platform::driveAPath() : built.drivePath;
+    if (!built.driveIsDevice) return drive + " is an image file, not a drive";
+    if (!platform::desktopDiskServiceRuns())
+        return "the desktop's disk service (udisks2), which ejects it, does not answer; take "
+               "the diskette out by hand";
+    return "the drive behind " + drive + " can neither eject the diskette nor be powered off";
 }
 
 // What a build came to: the dialog's build has logged its record itself.
@@ -365,7 +381,9 @@ int finishBuild(const build::Record& before, const Options& options, const CliPo
     build::Record built = policy.record();
     const build::Outcome& outcome = policy.outcome();
     int status = statusOfBuild(outcome, policy.refusedInUse());
-    if (built.started.empty()) {
+    // The dialog logs every build it starts; a run it stopped before that is logged here.
+    const bool logHere = built.started.empty();
+    if (logHere) {
         // The dialog never started a build: what stopped it is in its outcome.
         built = before;
         if (outcome.kind == build::Outcome::Kind::StartDirRefused) {
@@ -377,14 +395,18 @@ int finishBuild(const build::Record& before, const Options& options, const CliPo
                                       " cannot be used: it must be at most 127 characters long";
         }
     }
+    if (status == kExitSuccess && options.eject && !policy.removalAsked())
+        say("drive A: could not be ejected: " + whyNotEjected(built));
     if (status == kExitSuccess && options.verify) status = checkVerification(policy, built);
     if (status == kExitSuccess && options.bootCheck) status = bootCheckAfter(built, options);
-    return finish(built, options, status, false);
+    return finish(built, options, status, logHere);
 }
 
 }  // namespace
 
-int run(int argc, char** argv) {
+namespace {
+
+int runProgram(int argc, char** argv) {
     const std::string started = build::utcNow();
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     const ParsedArguments parsed = parseArguments(args);
@@ -405,7 +427,6 @@ int run(int argc, char** argv) {
 
     build::Record record = runRecord(options, started);
     if (auto refused = refuseBootScreen(options)) return *refused;
-    const bool building = !options.saveImage && options.kind != DiskKind::FormatOnly;
     const DriveTarget target = prepareDrive(options.drive, options.create);
     if (target.state == DriveTarget::State::Unusable) {
         say(target.message);
@@ -413,7 +434,7 @@ int run(int argc, char** argv) {
         record.driveIsDevice = target.device;
         record.driveBytes = target.measuredBytes;
         fail(record, "not-a-diskette", target.message);
-        return finish(record, options, kExitUsage, building);
+        return finish(record, options, kExitUsage, true);
     }
     if (!target.message.empty()) note(target.message);
     if (target.state == DriveTarget::State::Ready && !options.quiet) {
@@ -423,7 +444,7 @@ int run(int argc, char** argv) {
     if (options.saveImage) return saveDriveA(record, options);
     if (options.bootCheck && options.projectWords.empty()) return bootCheckAlone(record, options);
     if (options.backup && target.state == DriveTarget::State::Ready) {
-        if (auto ended = backUpDriveA(record, options, building)) return *ended;
+        if (auto ended = backUpDriveA(record, options)) return *ended;
     }
 
     // theApp is the dialog program's own application object; start-up runs it.
@@ -455,16 +476,22 @@ int run(int argc, char** argv) {
             say("diskette " + which + ": take the diskette out of drive A: and insert the next " +
                 "one (or replace the image file " + target.path + "); waiting...");
         };
+        build::Record waited = record;
+        waited.started = build::utcNow();
         if (awaitNewMedium(target.path, announce)) return true;
-        say("interrupted while waiting for diskette " + which + "; " + std::to_string(number - 1) +
-            " built");
+        const std::string why = "interrupted while waiting for diskette " + which + "; " +
+                                std::to_string(number - 1) + " built";
+        say(why);
+        // A line of its own: the row ended here, by the signal, whose status the program
+        // ends with.
+        build::describeDriveA(waited);
+        fail(waited, "interrupted", std::string(platform::interruptSignalName()) + ": " + why);
+        finish(waited, options, kExitStopped, true);
         return false;
     };
     CliPolicy policy(options, terminal, hooks);
     running = &policy;
     policy.setRecordBase(record);
-    // A signal that ends the build ends the program only once the report is out.
-    platform::deferInterruptRaise();
     runDialog(policy, options, argc > 0 ? argv[0] : nullptr);
 
     int status;
@@ -473,7 +500,7 @@ int run(int argc, char** argv) {
         record.failureKind = "declined";
         record.message = "the question before drive A: is erased was answered No";
         build::describeDriveA(record);
-        status = finish(record, options, kExitDeclined, false);
+        status = finish(record, options, kExitDeclined, true);
     } else if (policy.diskettes() > 0) {
         status = policy.status();
     } else if (options.kind == DiskKind::FormatOnly) {
@@ -482,6 +509,16 @@ int run(int argc, char** argv) {
     } else {
         status = finishBuild(record, options, policy);
     }
+    return status;
+}
+
+}  // namespace
+
+int run(int argc, char** argv) {
+    // A signal that ends a build, a backup or the wait for a diskette ends the program only
+    // once the report is out and the line logged.
+    platform::deferInterruptRaise();
+    const int status = runProgram(argc, argv);
     platform::raiseDeferredInterrupt();
     return status;
 }

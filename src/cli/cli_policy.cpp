@@ -167,6 +167,9 @@ int CliPolicy::answerMessageBox(const std::string& text, const std::string&, UIN
     const bool asking = yesNo && !anotherDiskette && !m_options.yes && m_terminal.inIsTerminal;
     const bool failure =
         outcome != Kind::None && outcome != Kind::Succeeded && outcome != Kind::Declined;
+    // A refusal before Start is ever pressed (the start directory at start-up) is what the
+    // run came to: kept, as the dialog is gone by the time the run reports.
+    if (main && !m_started && failure) m_outcome = main->m_outcome;
     if (!m_options.quiet || asking || failure || (type & MB_ICONMASK) == MB_ICONHAND) {
         std::fprintf(m_terminal.err, "%s\n", text.c_str());
         tellCause();
@@ -190,6 +193,7 @@ int CliPolicy::answerMessageBox(const std::string& text, const std::string&, UIN
 int CliPolicy::answerDriveQuestion(const std::string& text, CCrisisDlg::DriveQuestion question) {
     // Without --eject the diskette stays in, and nothing is said about it.
     if (question == CCrisisDlg::DriveQuestion::RemoveDiskette) {
+        m_removalAsked = true;
         if (m_options.eject && !m_options.quiet) {
             std::fprintf(m_terminal.err, "%s\nquenvol-cli: answered Yes (--eject)\n", text.c_str());
             std::fflush(m_terminal.err);

@@ -103,6 +103,8 @@ class CliPolicy : public console::Policy {
     const console::FormatOutcome& formatOutcome() const { return m_format; }
     // What the build wrote and the files it took them from, once the dialog has run.
     const std::optional<build::Written>& written() const { return m_written; }
+    // The dialog asked whether the diskette is to be taken out, in this run.
+    bool removalAsked() const { return m_removalAsked; }
 
   private:
     int askOnTerminal(const char* question = "Proceed? [y/N] ");
@@ -129,6 +131,7 @@ class CliPolicy : public console::Policy {
     int m_status = 0;
     unsigned m_diskettes = 0;
     bool m_eraseDeclined = false;
+    bool m_removalAsked = false;
 };
 
 }  // namespace cli

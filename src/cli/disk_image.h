@@ -17,11 +17,13 @@ struct ImageCopy {
     std::uint64_t bytes = 0;
     std::string sha256;  // of the bytes written to the file
     std::vector<std::uint32_t> unreadableSectors;
+    bool interrupted = false;  // SIGINT, SIGTERM or SIGHUP ended it; raised once reported
 };
 
 // Reads drive A: into `path`, which must not exist (nothing is ever overwritten). A sector
 // that cannot be read fails the copy and removes the file, unless `skipBad`: then it is
-// written as zeros and listed. A failed copy leaves no file behind.
+// written as zeros and listed. A failed or interrupted copy leaves no file behind, and the
+// file has its name only once it is whole and on the medium.
 ImageCopy copyDriveAToFile(const std::string& path, bool skipBad);
 
 // "3, 17, 18": the sector numbers, for a message.

@@ -8,21 +8,27 @@
 #include "cli/system.h"
 #include "platform/drive_a.h"
 #include "platform/drive_format.h"
+#include "platform/exclusive_hold.h"
 #include "platform/floppy_drives.h"
 #include "platform/host_system.h"
 #include "platform/interrupts.h"
 
 namespace cli {
+
+bool sameFileAt(const std::optional<sys::FileLook>& a, const std::optional<sys::FileLook>& b) {
+    if (!a || !b) return !a && !b;
+    return a->volume == b->volume && a->file == b->file;
+}
+
 namespace {
 
-// What tells one diskette in drive A: from the next.
-struct MediumLook {
-    bool present = false;
-    std::optional<sys::FileLook> file;
-};
-
-MediumLook lookAt(const std::string& path) {
-    return {platform::DriveA::open().ok(), sys::lookAtFile(path)};
+// Whether a drive (a block device, a drive letter) holds a diskette now. Measured through a
+// descriptor of its own where it can be: opening the device makes the system look at the
+// medium again, which the hold's descriptor, open since before the change, would not.
+bool mediumInDrive(const std::string& path) {
+    if (const auto medium = platform::measureMediumAt(path); medium && medium->blockDevice)
+        return platform::isDisketteSize(medium->bytes);
+    return platform::DriveA::open().ok();
 }
 
 }  // namespace
@@ -36,22 +42,47 @@ std::optional<std::string> nameDriveANow(const std::string& path) {
 }
 
 bool awaitNewMedium(const std::string& path, const std::function<void()>& announce) {
-    // Caught for the wait only: an interrupt ends the row of diskettes, not the program, so
-    // that the list of recent project folders is still saved.
+    // Caught for the wait only: an interrupt ends the row of diskettes, and the program ends
+    // by it once its report is out.
     platform::InterruptCatch interrupts;
-    const MediumLook before = lookAt(path);
-    bool emptied = !before.present;
+    std::uint64_t ignored = 0;
+    const bool imageFile = sys::kindAt(path, ignored) == sys::PathKind::RegularFile;
+    // Drive A: stays held while the next diskette is awaited, so that another build cannot
+    // write to it meanwhile. Let go before this run's next build holds it again. An image that
+    // could not be replaced while held (on Windows) is not held: its replacement is the very
+    // next diskette awaited.
+    platform::ExclusiveHold hold;
+    if (!imageFile || sys::openFileCanBeReplaced()) hold = platform::ExclusiveHold::driveA();
+    const auto before = sys::lookAtFile(path);
+    bool emptied = imageFile ? !before : !mediumInDrive(path);
     if (announce) announce();
+    platform::pausePoint("awaiting the next diskette");
     for (;;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
-        if (platform::interrupted()) return false;
-        const MediumLook now = lookAt(path);
-        if (!now.present) {
-            emptied = true;
+        if (platform::interrupted()) {
+            // The program ends by the signal once its report is out.
+            interrupts.raiseCaught();
+            return false;
+        }
+        const auto now = sys::lookAtFile(path);
+        if (imageFile) {
+            // An image is another diskette only as another file at its path: a write to the
+            // one there, by another program or a touch, changes nothing of which it is.
+            if (!now) {
+                emptied = true;
+                continue;
+            }
+            if (!emptied && sameFileAt(now, before)) continue;
+            hold = {};  // what was held is the file that went
+            if (platform::DriveA::open().ok()) return true;
             continue;
         }
         // A block device's node stays as it is; only a medium taken out shows the change.
-        if (emptied || now.file != before.file) return true;
+        if (!now || !mediumInDrive(path)) {
+            emptied = true;
+            continue;
+        }
+        if (emptied || !sameFileAt(now, before)) return true;
     }
 }
 
@@ -136,7 +167,8 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
     if (opened.kind() == base::Failure::NoMedium) {
         target.state = DriveTarget::State::Empty;
         target.message = why;
-        if (!sys::lookAtFile(target.path)) {
+        // --create makes image files only, never a drive named by its letter.
+        if (!letter && !sys::lookAtFile(target.path)) {
             target.message += "; --create makes a blank 1.44 MB image there";
         }
         return target;

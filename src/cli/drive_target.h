@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/system.h"
 #include "platform/diskette_image.h"
 
 namespace cli {
@@ -44,10 +45,15 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create);
 // FD-05PUB, 1,474,560 bytes"); none when it holds no diskette that can be opened.
 std::optional<std::string> nameDriveANow(const std::string& path);
 
+// The same file (or device node) as before at a path: the same volume and file number,
+// whatever was written to it since; two looks at nothing are the same too.
+bool sameFileAt(const std::optional<sys::FileLook>& a, const std::optional<sys::FileLook>& b);
+
 // Waits until drive A: at `path` holds another diskette than now: a block device's medium
-// taken out and one put in, or an image file replaced (another file, or the same one
-// rewritten). `announce` is called once the diskette in the drive now has been looked at.
-// False when SIGINT or SIGTERM came first; the program then goes on.
+// taken out and one put in, or an image file replaced by another file (never a write to the
+// same file). Drive A: is held meanwhile, so another build is refused as in use. `announce`
+// is called once the diskette in the drive now has been looked at. False when SIGINT, SIGTERM
+// or SIGHUP came first (interruptSignal() says which).
 bool awaitNewMedium(const std::string& path, const std::function<void()>& announce);
 
 // Creates a zero-filled 1.44 MB image at `path`; fails when anything exists there already.

@@ -32,6 +32,10 @@ struct FileLook {
 };
 std::optional<FileLook> lookAtFile(const std::string& path);
 
+// Whether a file another handle of this program holds open can still be replaced by another
+// file at its path (a rename over it): so on POSIX systems, never on Windows.
+bool openFileCanBeReplaced();
+
 // What is at a path, after links: on Windows a drive is "\\.\A:" and a block device.
 enum class PathKind { Nothing, RegularFile, BlockDevice, Other };
 PathKind kindAt(const std::string& path, std::uint64_t& regularFileBytes);

@@ -173,6 +173,7 @@ BOOL CCrisisDlg::UpdateBootSector() {
                     why = "sector 0 of drive A: " + flushed.message();
                 } else {
                     m_written.bootSector = sector;
+                    AfxBackend().workProgress({"boot-sector", "crisboot.bin", 1, 1, "sectors"});
                     result = TRUE;
                 }
             }

@@ -30,7 +30,7 @@ class Scratch {
     Scratch& operator=(const Scratch&) = delete;
 
     const std::string& root() const { return m_root; }
-    std::string kit() const { return m_root + "/kit"; }
+    std::string kit() const { return m_kit.empty() ? m_root + "/kit" : m_kit; }
     std::string config() const { return m_root + "/config"; }
     std::string settingsFile() const { return config() + "/quenvol.ini"; }
     std::string image() const { return m_root + "/a.img"; }
@@ -38,6 +38,8 @@ class Scratch {
     std::string stateHome() const { return m_state.empty() ? m_root + "/state" : m_state; }
     std::string buildLog() const { return stateHome() + "/quenvol/builds.jsonl"; }
     void useStateHome(const std::string& path) { m_state = path; }
+    // Later runs start in `path` instead of kit/ (empty: kit/ again).
+    void useKit(const std::string& path) { m_kit = path; }
     static std::string project();  // the sample project folder of the build tree
 
     // The program with `args`, started in kit/ with XDG_CONFIG_HOME at config/,
@@ -63,6 +65,7 @@ class Scratch {
   private:
     std::string m_root;
     std::string m_state;
+    std::string m_kit;
     std::optional<std::pair<uid_t, gid_t>> m_user;
 };
 

@@ -177,6 +177,101 @@ for line in open(sys.argv[1]):
     EXPECT_TRUE(textsupport::findComposed(r.output, texts::buildLogFailed)) << r.output;
 }
 
+// The build log's lines, in order.
+std::vector<std::string> logLines(const Scratch& s) {
+    std::ifstream in(s.buildLog());
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// Every run that reaches drive A: or the start directory leaves one line in the build log,
+// whatever it came to, naming the kind of its failure as its report does.
+TEST(CliReport, EveryRunThatReachesTheDriveLeavesOneLineWithItsKind) {
+    Scratch s;
+    ASSERT_EQ(s.run({"--create", "--yes", "--kind", "format", "--drive", s.image()}).exitCode, 0);
+    // A start directory longer than the dialog's 127 characters, holding the kit.
+    const std::string deep = s.root() + "/" + std::string(70, 'd') + "/" + std::string(70, 'd');
+    fs::create_directories(deep);
+    fs::copy(s.kit(), deep, fs::copy_options::recursive);
+    struct Case {
+        const char* what;
+        std::function<clitest::CliRun()> run;
+        int status;  // -1: ended by `signal`
+        int signal;
+        std::string kind;
+    };
+    const std::string backup = s.root() + "/old.img";
+    const Case cases[] = {
+        {"erase question answered No",
+         [&] {
+             return s.run({"-j", "-d", s.image(), s.project()});
+         },
+         6, 0, "declined"},
+        {"start directory too long",
+         [&] {
+             s.useKit(deep);
+             auto r = s.run({"-jy", "-d", s.image(), s.project()});
+             s.useKit({});
+             return r;
+         },
+         1, 0, "start-directory"},
+        {"backup interrupted",
+         [&] {
+             return s.runInterrupted({"-jy", "--backup", backup, "-d", s.image(), s.project()},
+                                     "saving drive A:", SIGINT);
+         },
+         -1, SIGINT, "interrupted"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto before = logLines(s);
+        const auto r = c.run();
+        EXPECT_EQ(r.exitCode, c.status) << r.output;
+        EXPECT_EQ(r.signal, c.signal) << r.output;
+        const auto after = logLines(s);
+        ASSERT_EQ(after.size(), before.size() + 1) << r.output;
+        const std::string kind = "\"failure\":{\"kind\":\"" + c.kind + "\"";
+        EXPECT_NE(after.back().find(kind), std::string::npos) << after.back();
+        EXPECT_NE(jsonLine(r.output).find(kind), std::string::npos) << r.output;
+    }
+}
+
+// A backup or a saved image is under its name only once it is whole: a copy ended by a signal
+// leaves nothing there (nor beside it), ends with the signal's status after its report, and the
+// next run makes the file.
+TEST(CliReport, AnInterruptedCopyOfDriveALeavesNoFile) {
+    Scratch s;
+    ASSERT_EQ(s.run({"--create", "--yes", "-d", s.image(), s.project()}).exitCode, 0);
+    const std::string file = s.root() + "/copy/old.img";
+    fs::create_directories(s.root() + "/copy");
+    for (const char* option : {"--backup", "--save-image"}) {
+        for (const int signal : {SIGINT, SIGTERM, SIGKILL}) {
+            SCOPED_TRACE(std::string(option) + ", signal " + std::to_string(signal));
+            const auto disk = fattools::readBytes(s.image());
+            std::vector<std::string> args = {"-jy", option, file, "-d", s.image()};
+            if (std::string(option) == "--backup") args.push_back(s.project());
+            const auto r = s.runInterrupted(args, "saving drive A:", signal);
+            ASSERT_TRUE(r.paused) << r.output;
+            EXPECT_EQ(r.signal, signal) << r.output;
+            // SIGKILL can leave a file without a name at most; the others, nothing at all.
+            EXPECT_FALSE(fs::exists(file)) << "a partial copy was left";
+            if (signal != SIGKILL) {
+                EXPECT_TRUE(fs::is_empty(s.root() + "/copy"));
+            }
+            EXPECT_EQ(fattools::readBytes(s.image()), disk) << "the diskette was written";
+            if (signal != SIGKILL) {
+                EXPECT_NE(jsonLine(r.output).find("\"kind\":\"interrupted\""), std::string::npos)
+                    << r.output;
+            }
+            const auto again = s.run(args);
+            EXPECT_EQ(again.exitCode, 0) << again.output;
+            EXPECT_EQ(fattools::readBytes(file), disk);
+            fs::remove(file);
+        }
+    }
+}
+
 }  // namespace
 
 namespace {
@@ -194,7 +289,11 @@ TEST(CliReport, TheLogAndTheReportSurviveWhatUsedToLoseThem) {
         std::string said;  // on standard error
     };
     const Case cases[] = {
-        {"a pipe as the log", [&] { ::mkfifo(s.buildLog().c_str(), 0600); },
+        {"a pipe as the log",
+         [&] {
+             fs::remove(s.buildLog());  // the format's line
+             ::mkfifo(s.buildLog().c_str(), 0600);
+         },
          "it is not a regular file"},
         {"a torn last line",
          [&] {

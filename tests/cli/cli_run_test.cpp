@@ -424,7 +424,7 @@ TEST(CliRun, ProgressAsJsonGivesEveryStepOnStandardOutput) {
     // Every byte copied is read back, and sector 0 with them.
     const std::string copied = last["copying"].substr(last["copying"].find('/') + 1);
     EXPECT_EQ(last["copying"], copied + "/" + copied);
-    EXPECT_EQ(last["boot-sector"], "0/1");
+    EXPECT_EQ(last["boot-sector"], "1/1");
     const std::string read = std::to_string(std::stoul(copied) + 512);
     EXPECT_EQ(last["reading-back"], read + "/" + read);
 }
@@ -550,6 +550,100 @@ TEST(CliRun, ManyDiskettesInARowEachWaitForTheNext) {
     while (std::getline(log, line)) built += contains(line, "\"outcome\":\"built\"") ? 1 : 0;
     EXPECT_EQ(built, 2);
     EXPECT_TRUE(fattools::runFsck(s.image()).clean);
+}
+
+// While a row waits for its next diskette, drive A: stays held: another build is refused as in
+// use, and neither its attempt nor a touch or a change of mode makes the image there another
+// diskette; only another file at its path is.
+TEST(CliRun, ARowWaitingForTheNextDisketteHoldsDriveA) {
+    Scratch s, t;
+    const std::string other = otherProject(t);
+    const auto r =
+        s.runOnTerminal({"--create", "--yes", "--count", "2", "--drive", s.image(), s.project()},
+                        "waiting...", "", [&] {
+                            ::utimensat(AT_FDCWD, s.image().c_str(), nullptr, 0);
+                            ::chmod(s.image().c_str(), 0666);
+                            const auto second = t.run({"--yes", "--drive", s.image(), other});
+                            EXPECT_EQ(second.exitCode, 5) << second.output;
+                            EXPECT_TRUE(contains(second.output, texts::driveHeldByBuild(s.image())))
+                                << second.output;
+                            const std::string next = s.root() + "/next.img";
+                            ASSERT_EQ(cli::createBlankImage(next), "");
+                            fs::rename(next, s.image());
+                        });
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(count(r.output, "Successfully Created"), 2u) << r.output;
+    // The second diskette is the new file, built from this run's project.
+    EXPECT_EQ(fattools::mtype(s.image(), "BIOS.ROM"), bytesOf(s.project() + "/testQ7A.rom"));
+}
+
+// A signal while the row waits ends it with the signal's status, after its report and its
+// line in the build log.
+TEST(CliRun, AnInterruptWhileWaitingEndsTheRowByTheSignal) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        Scratch s;
+        const auto r =
+            s.runInterrupted({"--create", "-jy", "--count", "3", "--drive", s.image(), s.project()},
+                             "awaiting the next diskette", signal);
+        ASSERT_TRUE(r.paused) << r.output;
+        EXPECT_EQ(r.signal, signal) << r.output;
+        EXPECT_EQ(count(r.output, "\"outcome\":\"built\""), 1u) << r.output;
+        std::ifstream log(s.buildLog());
+        std::string line, last;
+        while (std::getline(log, line)) last = line;
+        EXPECT_TRUE(contains(last, std::string("\"kind\":\"interrupted\",\"message\":\"SIG") +
+                                       ::sigabbrev_np(signal)))
+            << last;
+        EXPECT_TRUE(contains(r.output, last)) << r.output;
+    }
+}
+
+// What the wait takes for another diskette in an image's place: another file, never a write.
+TEST(CliRun, AnImageIsAnotherDisketteOnlyAsAnotherFile) {
+    Scratch s;
+    ASSERT_EQ(cli::createBlankImage(s.image()), "");
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        bool another;
+    };
+    const std::string next = s.root() + "/next.img";
+    const Case cases[] = {
+        {"touched", [&] { ::utimensat(AT_FDCWD, s.image().c_str(), nullptr, 0); }, false},
+        {"mode changed", [&] { ::chmod(s.image().c_str(), 0600); }, false},
+        {"written to",
+         [&] { std::fstream(s.image(), std::ios::in | std::ios::out | std::ios::binary) << "x"; },
+         false},
+        {"replaced",
+         [&] {
+             ASSERT_EQ(cli::createBlankImage(next), "");
+             fs::rename(next, s.image());
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto before = cli::sys::lookAtFile(s.image());
+        c.change();
+        EXPECT_EQ(!cli::sameFileAt(cli::sys::lookAtFile(s.image()), before), c.another);
+    }
+}
+
+// --eject where nothing can take the diskette out says so, and why, after the build.
+TEST(CliRun, EjectSaysWhyTheDisketteStayedIn) {
+    Scratch s;
+    const std::string notEjected = "quenvol-cli: drive A: could not be ejected: ";
+    const auto image = s.run({"--create", "--yes", "--eject", "--drive", s.image(), s.project()});
+    EXPECT_EQ(image.exitCode, 0) << image.output;
+    EXPECT_TRUE(contains(image.output, notEjected + s.image() + " is an image file, not a drive"))
+        << image.output;
+    if (::geteuid() != 0) GTEST_SKIP() << "attaching loop devices needs root";
+    const fattools::LoopDevice loop(s.image());
+    if (loop.path().empty()) GTEST_SKIP() << loop.why();
+    const auto device = s.run({"--yes", "--eject", "--drive", loop.path(), s.project()});
+    EXPECT_EQ(device.exitCode, 0) << device.output;
+    EXPECT_TRUE(contains(device.output, notEjected)) << device.output;
 }
 
 TEST(CliRun, APlanSaysWhatABuildWouldDoWithoutADiskette) {

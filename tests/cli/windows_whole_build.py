@@ -185,6 +185,16 @@ def drive_letter_build(win_cli, scratch, lin):
     print(f"drive-letter: exit status {win['status']}")
 
 
+def empty_letter(win_cli, scratch):
+    """A drive letter without a diskette: --create, which makes image files only, is never
+    offered for it."""
+    run = run_case(win_cli, True, "empty-letter", ["--yes", "--drive", "B:", "PROJECT"], None,
+                   scratch)
+    if run["status"] == 0 or "--create" in run["said"]:
+        fail("empty-letter", f"exit status {run['status']}: {run['said']}")
+    print(f"empty-letter: exit status {run['status']}")
+
+
 def one_medium_two_names(win_cli, scratch):
     """A build onto drive A:'s image by its file name, stopped while it copies, and a second
     build onto the same medium by the letter A:: the second must be refused as in use."""
@@ -244,7 +254,7 @@ def main():
             if win["said"] != lin["said"]:
                 fail(case, f"standard error differs:\n--- Windows\n{win['said']}\n--- Linux\n"
                            f"{lin['said']}")
-            # Every build is logged (a format-only run and a refusal are not).
+            # Every run that reaches drive A: is logged, whatever it came to.
             if status == 0 and case != "format" and (lin["log"] is None or win["log"] is None):
                 fail(case, f"no build log line: Windows {win['log']}, Linux {lin['log']}")
             if stable(win["log"], win) != stable(lin["log"], lin):
@@ -256,6 +266,7 @@ def main():
             if case == "minidos":
                 minidos = lin
         drive_letter_build(win_cli, scratch, minidos)
+        empty_letter(win_cli, scratch)
         one_medium_two_names(win_cli, scratch)
     for line in failures:
         print("FAILED " + line, file=sys.stderr)

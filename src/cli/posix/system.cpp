@@ -44,6 +44,10 @@ std::optional<FileLook> lookAtFile(const std::string& path) {
     return look;
 }
 
+bool openFileCanBeReplaced() {
+    return true;
+}
+
 PathKind kindAt(const std::string& path, std::uint64_t& regularFileBytes) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return PathKind::Nothing;
@@ -61,9 +65,14 @@ bool nothingAt(const std::string& path, std::string& reason) {
     return false;
 }
 
+// The bytes go to a file without a name in the folder (or, where the file system has no such
+// files, to a hidden one beside the path), which is given the path only when whole and synced,
+// by a link that never replaces anything: a copy broken off, even by SIGKILL, never leaves a
+// partial file under the path.
 struct NewFile::State {
     int fd = -1;
     std::string path;
+    std::string temporary;  // the name the bytes have meanwhile; empty for an unnamed file
 };
 
 NewFile::NewFile(std::unique_ptr<State> state) : m_state(std::move(state)) {}
@@ -72,18 +81,51 @@ NewFile::NewFile(NewFile&& other) noexcept = default;
 NewFile::~NewFile() {
     if (!m_state || m_state->fd < 0) return;
     ::close(m_state->fd);
-    ::unlink(m_state->path.c_str());
+    if (!m_state->temporary.empty()) ::unlink(m_state->temporary.c_str());
 }
 
+namespace {
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A hidden file beside `path` that nothing else names, made new; -1 with errno when none.
+int createBeside(const std::string& path, std::string& name) {
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = folder + "." + base + ".part-" + std::to_string(::getpid()) + "-" +
+               std::to_string(attempt);
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+}  // namespace
+
 base::Result<NewFile> NewFile::create(const std::string& path) {
-    // O_EXCL: an existing file, link or device at the path is never touched.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    // An existing file, link or device at the path is never touched, and said so at once.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        return platform::posix::systemError(EEXIST,
+                                            "cannot create " + path + ": " + std::strerror(EEXIST));
+    }
+    auto state = std::make_unique<State>(State{-1, path, {}});
+    state->fd = ::open(folderOf(path).c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, 0644);
+    if (state->fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        state->fd = createBeside(path, state->temporary);
+    }
+    if (state->fd < 0) {
         const int error = errno;
         return platform::posix::systemError(error,
                                             "cannot create " + path + ": " + std::strerror(error));
     }
-    return NewFile(std::make_unique<State>(State{fd, path}));
+    return NewFile(std::move(state));
 }
 
 base::Status NewFile::write(const void* bytes, std::size_t count) {
@@ -91,14 +133,40 @@ base::Status NewFile::write(const void* bytes, std::size_t count) {
 }
 
 base::Status NewFile::finish() {
-    const std::string& path = m_state->path;
-    if (::fsync(m_state->fd) != 0) return platform::posix::failedBecause("cannot write " + path);
-    const int fd = m_state->fd;
-    m_state->fd = -1;
+    State& state = *m_state;
+    const std::string& path = state.path;
+    if (::fsync(state.fd) != 0) return platform::posix::failedBecause("cannot write " + path);
+    // A link fails where anything is at the path by now: nothing is ever replaced.
+    int linked;
+    if (state.temporary.empty()) {
+        const std::string self = "/proc/self/fd/" + std::to_string(state.fd);
+        linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+    } else {
+        linked = ::link(state.temporary.c_str(), path.c_str());
+        // A file system without links (FAT) can still rename without replacing.
+        if (linked != 0 && (errno == EPERM || errno == EOPNOTSUPP))
+            linked = ::renameat2(AT_FDCWD, state.temporary.c_str(), AT_FDCWD, path.c_str(),
+                                 RENAME_NOREPLACE);
+    }
+    if (linked != 0) {
+        const int error = errno;
+        return platform::posix::systemError(error,
+                                            "cannot create " + path + ": " + std::strerror(error));
+    }
+    if (!state.temporary.empty()) ::unlink(state.temporary.c_str());
+    state.temporary.clear();
+    const int fd = state.fd;
+    state.fd = -1;
     if (::close(fd) != 0) {
         auto failure = platform::posix::failedBecause("cannot write " + path);
         ::unlink(path.c_str());
         return failure;
+    }
+    // The name itself reaches the medium too.
+    const int folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
     }
     return base::Status::success();
 }

@@ -126,6 +126,10 @@ std::optional<FileLook> lookAtFile(const std::string& path) {
     return look;
 }
 
+bool openFileCanBeReplaced() {
+    return false;
+}
+
 PathKind kindAt(const std::string& path, std::uint64_t& regularFileBytes) {
     Handle h(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -149,9 +153,13 @@ bool nothingAt(const std::string& path, std::string& reason) {
     return false;
 }
 
+// The bytes go to a file beside the path, which is given the path only when whole and flushed,
+// by a move that never replaces anything: a copy broken off never leaves a partial file under
+// the path.
 struct NewFile::State {
     Handle file;
     std::string path;
+    std::string temporary;
 };
 
 NewFile::NewFile(std::unique_ptr<State> state) : m_state(std::move(state)) {}
@@ -160,15 +168,19 @@ NewFile::NewFile(NewFile&& other) noexcept = default;
 NewFile::~NewFile() {
     if (!m_state || !m_state->file) return;
     m_state->file.reset();
-    DeleteFileA(m_state->path.c_str());
+    DeleteFileA(m_state->temporary.c_str());
 }
 
 base::Result<NewFile> NewFile::create(const std::string& path) {
-    // CREATE_NEW: an existing file, link or device at the path is never touched.
-    Handle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    // An existing file, link or device at the path is never touched, and said so at once.
+    if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return platform::win32::systemError(
+            ERROR_FILE_EXISTS, "cannot create " + path + ": " + messageOf(ERROR_FILE_EXISTS));
+    const std::string temporary = path + ".part-" + uniqueSuffix();
+    Handle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_HIDDEN, nullptr));
     if (!file) return platform::win32::failedBecause("cannot create " + path);
-    return NewFile(std::make_unique<State>(State{std::move(file), path}));
+    return NewFile(std::make_unique<State>(State{std::move(file), path, temporary}));
 }
 
 base::Status NewFile::write(const void* bytes, std::size_t count) {
@@ -194,14 +206,22 @@ base::Status NewFile::write(const void* bytes, std::size_t count) {
 }
 
 base::Status NewFile::finish() {
-    const std::string& path = m_state->path;
-    if (!FlushFileBuffers(m_state->file.get()))
+    State& state = *m_state;
+    const std::string& path = state.path;
+    if (!FlushFileBuffers(state.file.get()))
         return platform::win32::failedBecause("cannot write " + path);
-    if (!CloseHandle(m_state->file.release())) {
+    if (!CloseHandle(state.file.release())) {
         auto failure = platform::win32::failedBecause("cannot write " + path);
-        DeleteFileA(path.c_str());
+        DeleteFileA(state.temporary.c_str());
         return failure;
     }
+    // Without MOVEFILE_REPLACE_EXISTING: a file at the path by now is never replaced.
+    if (!MoveFileExA(state.temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        auto failure = platform::win32::failedBecause("cannot create " + path);
+        DeleteFileA(state.temporary.c_str());
+        return failure;
+    }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     return base::Status::success();
 }
 
