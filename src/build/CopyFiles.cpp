@@ -121,27 +121,34 @@ BOOL CCrisisDlg::CheckStartDir() {
 }
 
 BOOL CCrisisDlg::CheckDisketteRoom() {
-    // A diskette left as it was (the format skipped or cancelled) keeps its files: the room is
-    // what is free and what the copies replace. Without a volume the copy names the fault.
+    // A diskette left as it was (the format skipped or cancelled) keeps its files. The copies
+    // go on in the list's order, each into what is free and what the file of its name frees:
+    // one that would find too little room is found here, before the first is written. Without
+    // a volume the copy names the fault.
     auto mounted = platform::mountDriveA(platform::DriveAccess::Read);
     if (!mounted) return TRUE;
     const fat::Volume& volume = *mounted->volume;
     const std::uint64_t cluster = fat::fileSpace(volume.geometry()).clusterBytes;
     auto clusters = [&](std::uint64_t bytes) { return (bytes + cluster - 1) / cluster * cluster; };
-    std::uint64_t room = volume.freeBytes();
-    std::uint64_t needed = 0;
+    std::uint64_t free = volume.freeBytes();
+    std::string detail;
     for (const build::ListedFile& file : ListedFiles()) {
         if (!file.bytes) continue;
-        needed += clusters(*file.bytes);
+        std::uint64_t replaced = 0;
         if (const auto old = volume.find(file.name); old && (old->attributes & 0x10) == 0)
-            room += clusters(old->size);
+            replaced = clusters(old->size);
+        const std::uint64_t needed = clusters(*file.bytes);
+        if (needed > free + replaced) {
+            detail = file.name + " takes " + platform::groupThousands(needed) +
+                     " bytes; the diskette in drive A: has " +
+                     platform::groupThousands(free + replaced) +
+                     " for it (free, and the file it replaces)";
+            break;
+        }
+        free = free + replaced - needed;
     }
     mounted->release();
-    if (needed <= room) return TRUE;
-    const std::string detail = "the diskette's files take " + platform::groupThousands(needed) +
-                               " bytes; the diskette in drive A: has " +
-                               platform::groupThousands(room) +
-                               " for them (free, and the files they replace)";
+    if (detail.empty()) return TRUE;
     SetOutcome(build::Outcome::Kind::CopyFailed, {}, detail, base::Failure::NoRoom);
     AfxMessageBox(texts::disketteFull(detail).c_str(), MB_OK | MB_ICONHAND);
     return FALSE;

@@ -162,6 +162,11 @@ BuildPlan planBuild(const Options& options) {
     std::error_code ec;
     plan.startDir = std::filesystem::current_path(ec).string();
 
+    // The screen's picture is never written over a file: the run refuses before drive A:.
+    std::string reason;
+    if (options.bootScreen && !sys::nothingAt(*options.bootScreen, reason))
+        plan.stops.push_back("--boot-screen " + *options.bootScreen +
+                             (reason.empty() ? ": something is already there" : ": " + reason));
     planDrive(plan, options);
     std::uint64_t mediumBytes = kDefaultMediumBytes;
     plan.driveState = driveState(plan.driveA, mediumBytes);

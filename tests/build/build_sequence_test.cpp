@@ -340,9 +340,10 @@ TEST_F(BuildSequence, MissingVideoBiosIsPassedOver) {
 }
 
 TEST_F(BuildSequence, FourFileListSharesProgressByLength) {
-    // ZYPLET16.EXE in capitals chooses the four-file list; it is empty, vgabios.exe is missing.
+    // ZYPLET16.EXE in capitals chooses the four-file list; one byte, it has no share of the
+    // bar, and vgabios.exe is missing.
     putBytes(startDir() / "minidos.sys", patterned(1000, 3));
-    putBytes(startDir() / "ZYPLET16.EXE", {});
+    putBytes(startDir() / "ZYPLET16.EXE", {0xCB});
     putBytes(startDir() / "bios.qvx", patterned(3000, 4));
     blankDiskette();
     startBuild(1, {IDOK, IDYES});
@@ -405,14 +406,26 @@ TEST_F(BuildSequence, StartDirectoryFilesOfTheOtherListDoNotCount) {
     EXPECT_EQ(m_format.shown, 0);
 }
 
-TEST_F(BuildSequence, AMissingKitFileIsReportedByItsCopy) {
+// A kit file that is missing or empty is found before the format: the diskette keeps what it
+// held, and the message names the file.
+TEST_F(BuildSequence, AMissingOrEmptyKitFileIsFoundBeforeTheFormat) {
     putBytes(startDir() / "bios.rom", patterned(10, 5));
     putBytes(startDir() / "platform.bin", patterned(10, 6));
-    blankDiskette();
-    startBuild(1, {IDOK});
-    EXPECT_EQ(messageTexts(), Strings{texts::copyFailed("minidos.sys")});
-    EXPECT_EQ(fattools::mdirNames(driveImage().string()), Strings{});
-    expectConsistentDiskette();
+    for (const bool empty : {false, true}) {
+        SCOPED_TRACE(empty ? "empty" : "missing");
+        if (empty) {
+            useSampleKit();
+            putBytes(startDir() / "zyplet.exe", {});
+        }
+        blankDiskette();
+        const auto before = fileBytes(driveImage());
+        startBuild(1, {IDOK});
+        const std::string why = empty ? "zyplet.exe in the start directory is empty"
+                                      : "minidos.sys in the start directory is not there";
+        ASSERT_FALSE(messageTexts().empty());
+        EXPECT_EQ(messageTexts().back(), texts::startDirUnfit(startDir().string(), why));
+        EXPECT_EQ(fileBytes(driveImage()), before);
+    }
 }
 
 TEST_F(BuildSequence, ProgressShareUsesThe32BitProduct) {
@@ -420,7 +433,7 @@ TEST_F(BuildSequence, ProgressShareUsesThe32BitProduct) {
     // sparse and too big for the diskette: a build refuses it before the format, so the copy
     // is called by itself here, and fails.
     putBytes(startDir() / "minidos.sys", patterned(1000, 8));
-    putBytes(startDir() / "ZYPLET16.EXE", {});
+    putBytes(startDir() / "ZYPLET16.EXE", {0xCB});
     putBytes(startDir() / "bios.qvx", {});
     fs::resize_file(startDir() / "bios.qvx", 90000000);
     formattedDiskette();

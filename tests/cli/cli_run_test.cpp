@@ -1040,6 +1040,7 @@ TEST(CliRun, APlanAndTheBuildAgree) {
         std::string project;  // a copy of the sample project the case may change
         std::string drive;
         std::vector<std::string> words;  // the project words, the copy's path unless set
+        std::vector<std::string> options = {};
     };
     auto write = [](const std::string& path, const std::string& bytes) {
         std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
@@ -1103,6 +1104,12 @@ TEST(CliRun, APlanAndTheBuildAgree) {
              write(c.drive, std::string(1000, 'x'));
          },
          "holds 1,000 bytes"},
+        {"BootScreenOverAFile",
+         [&](Setup& c) {
+             write(c.s.root() + "/screen.png", "mine");
+             c.options = {"--boot-check", "--boot-screen", c.s.root() + "/screen.png"};
+         },
+         "/screen.png: something is already there"},
         {"NoProjectAtAll", [](Setup& c) { c.words = {}; },
          "no project path was given, and no project folder was used before"},
     };
@@ -1118,6 +1125,7 @@ TEST(CliRun, APlanAndTheBuildAgree) {
         const auto before = file ? bytesOf(setup.drive) : std::vector<std::uint8_t>{};
 
         std::vector<std::string> args{"--drive", setup.drive};
+        args.insert(args.end(), setup.options.begin(), setup.options.end());
         args.insert(args.end(), setup.words.begin(), setup.words.end());
         std::vector<std::string> planArgs{"--plan"};
         planArgs.insert(planArgs.end(), args.begin(), args.end());
@@ -1155,7 +1163,7 @@ TEST(CliRun, NoFormatWithoutRoomOnTheDisketteChangesNothing) {
     const auto r = s.run({"--yes", "--no-format", "--drive", s.image(), s.project()});
     EXPECT_EQ(r.exitCode, 1) << r.output;
     EXPECT_TRUE(contains(r.output, " The diskette in drive A: has not the room")) << r.output;
-    EXPECT_TRUE(contains(r.output, "(free, and the files they replace)")) << r.output;
+    EXPECT_TRUE(contains(r.output, "(free, and the file it replaces)")) << r.output;
     EXPECT_EQ(bytesOf(s.image()), before);
     const auto log = bytesOf(s.buildLog());
     EXPECT_TRUE(contains(std::string(log.begin(), log.end()), R"("kind":"no-room")"));

@@ -196,11 +196,13 @@ TEST_F(UpdateBootSectorTest, ImagesThatDoNotFitTheVolumeAreRefused) {
     }
 }
 
-TEST_F(UpdateBootSectorTest, LongImageGivesItsFirstSector) {
-    const auto image = bootImage(6, 1500);
-    writeBytes("CRISBOOT.BIN", image);  // found whatever the letter case
-    EXPECT_EQ(dlg->UpdateBootSector(), TRUE);
-    expectSectorZero({image.begin(), image.begin() + 512});
+// A longer file is no boot sector (a whole diskette's image, say): its first sector is not
+// taken for one.
+TEST_F(UpdateBootSectorTest, LongImageLeavesSectorZeroAlone) {
+    writeBytes("CRISBOOT.BIN", bootImage(6, 513));  // found whatever the letter case
+    EXPECT_EQ(dlg->UpdateBootSector(), FALSE);
+    EXPECT_EQ(hooks.writes, 0);
+    EXPECT_TRUE(readBytes(driveImage()) == m_before);
     expectStatusReset();
 }
 

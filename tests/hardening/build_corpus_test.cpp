@@ -71,6 +71,7 @@ struct Scenario {
     // The prediction.
     std::optional<std::string> failsAt;  // the listed file whose copy must fail
     bool tooLarge = false;  // the list cannot fit an empty diskette: refused before the format
+    bool badFile = false;   // a file of the list is missing or empty: refused before the format
     std::map<std::string, Bytes> afterBuild;  // the diskette's files, by capital name
     std::uint32_t freeClustersAfter = 0;
 };
@@ -201,14 +202,18 @@ Scenario makeScenario(Generator& g) {
                 {"bios.rom", image}};
     }
     std::uint32_t needed = 0;
-    for (const auto& [name, source] : list)
+    for (const auto& [name, source] : list) {
         if (source) needed += clustersOf(source->size());
+        // Every file of the list is a non-empty file; only vgabios.exe may be nowhere.
+        if (source ? source->empty() : name != "vgabios.exe") s.badFile = true;
+    }
     s.tooLarge = needed > kClusters;
-    s.afterBuild = s.format && !s.tooLarge ? std::map<std::string, Bytes>() : s.onDiskette;
+    s.afterBuild =
+        s.format && !s.tooLarge && !s.badFile ? std::map<std::string, Bytes>() : s.onDiskette;
     std::uint32_t free = kClusters;
     for (const auto& [name, bytes] : s.afterBuild) free -= clustersOf(bytes.size());
     for (const auto& [name, source] : list) {
-        if (s.tooLarge) break;
+        if (s.tooLarge || s.badFile) break;
         const std::string onDisk = upper(name);
         const auto old = s.afterBuild.find(onDisk);
         const std::uint32_t oldClusters =
@@ -220,6 +225,13 @@ Scenario makeScenario(Generator& g) {
         }
         free = free + oldClusters - clustersOf(source->size());
         s.afterBuild[onDisk] = *source;
+    }
+    // A copy that would find too little room is found before the first write: the diskette
+    // keeps what it held.
+    if (s.failsAt) {
+        s.afterBuild = s.onDiskette;
+        free = kClusters;
+        for (const auto& [name, bytes] : s.onDiskette) free -= clustersOf(bytes.size());
     }
     s.freeClustersAfter = free;
     return s;
@@ -300,24 +312,26 @@ TEST_F(BuildCorpus, RandomBuildsAreReportedTruthfullyAndLeaveSoundDiskettes) {
         EXPECT_EQ(run.format.error, "");
         std::vector<std::string> texts;
         for (const auto& m : run.messages) texts.push_back(m.text);
-        if (s.tooLarge) {
+        if (s.tooLarge || s.badFile) {
             ++refused;
             EXPECT_FALSE(run.reportedSuccess);
             EXPECT_EQ(run.outcome.kind, build::Outcome::Kind::StartDirRefused)
-                << "a list too large for the diskette is refused before the format";
+                << "a list too large for the diskette, or with a missing or empty file, is "
+                   "refused before the format";
             EXPECT_EQ(run.format.shown, 0);
         } else if (s.failsAt) {
             ++refused;
             EXPECT_FALSE(run.reportedSuccess);
-            EXPECT_NE(std::find(texts.begin(), texts.end(), texts::copyFailed(*s.failsAt)),
-                      texts.end())
-                << "no failure report naming " << *s.failsAt;
+            EXPECT_EQ(run.outcome.kind, build::Outcome::Kind::CopyFailed);
+            EXPECT_EQ(run.outcome.failure, base::Failure::NoRoom);
+            EXPECT_EQ(run.outcome.detail.rfind(*s.failsAt + " takes ", 0), 0u)
+                << "no refusal naming " << *s.failsAt << ": " << run.outcome.detail;
         } else {
             ++succeeded;
             EXPECT_TRUE(run.reportedSuccess)
                 << "expected a diskette, got messages: " << (texts.size() > 1 ? texts[1] : "");
         }
-        checkImage(s, s.kind == 0 && !s.failsAt && !s.tooLarge);
+        checkImage(s, s.kind == 0 && !s.failsAt && !s.tooLarge && !s.badFile);
         checkNothingStagedLeft(s);
     }
     // Both outcomes must have been exercised for the run to mean anything.
