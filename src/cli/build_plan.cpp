@@ -12,6 +12,7 @@
 #include "framework/afxwin.h"
 #include "platform/drive_format.h"
 #include "platform/floppy_drives.h"
+#include "platform/host_system.h"
 #include "platform/win_path.h"
 #include "ui/console/console_backend.h"
 
@@ -156,8 +157,7 @@ BuildPlan planBuild(const Options& options) {
 
     platform::setDriveASelection({.named = options.drive.value_or(""), .chosenThisRun = {}});
     const std::string drive = options.drive ? *options.drive : platform::currentDriveA().path;
-    const auto absolute = std::filesystem::absolute(drive, ec);
-    plan.driveA = ec ? drive : absolute.lexically_normal().string();
+    plan.driveA = platform::absoluteHostPath(drive);
     std::uint64_t mediumBytes = kDefaultMediumBytes;
     plan.driveState = driveState(plan.driveA, mediumBytes);
     const fat::Geometry geometry = *fat::geometryForSize(mediumBytes);

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <thread>
 
 #include "cli/system.h"
@@ -77,9 +76,7 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
         target.path = std::string(1, *letter) + ":";
     } else {
         // The dialog changes the current directory; the drive must stay the one named here.
-        std::error_code ec;
-        const auto absolute = std::filesystem::absolute(path, ec);
-        target.path = ec ? path : absolute.lexically_normal().string();
+        target.path = platform::absoluteHostPath(path);
     }
 
     if (create) {

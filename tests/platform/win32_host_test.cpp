@@ -72,6 +72,88 @@ TEST_F(Win32HostTest, NamesOffDriveAMeanWhatTheSystemSays) {
     EXPECT_EQ(platform::findIgnoringCase(m_dir.string(), "PROJECT"), "Project");
 }
 
+// Made by the name as written: the system would drop the blank at its end.
+void makeFolderAsWritten(const std::string& path) {
+    ASSERT_TRUE(CreateDirectoryA(("\\\\?\\" + path).c_str(), nullptr)) << path;
+}
+
+// A folder is the one the names below it are found in: "proj " keeps its blank, as
+// "proj \\bios.rom" does, and never becomes "proj" beside it.
+TEST_F(Win32HostTest, AFoldersNameKeepsTheBlanksAtItsEnd) {
+    const std::string here = m_dir.string();
+    fs::create_directories(m_dir / "proj");
+    makeFolderAsWritten(here + "\\proj ");
+    makeFolderAsWritten(here + "\\proj  ");
+    writeBytes(m_dir / "proj" / "bios.rom", {1});
+    auto made = platform::HostFile::create("proj \\bios.rom");
+    ASSERT_TRUE(made) << made.message();
+    EXPECT_TRUE(made->close());
+    const struct {
+        const char* name;
+        std::string host;
+    } cases[] = {
+        {"proj ", here + "\\proj \\"},   {"proj \\", here + "\\proj \\"},
+        {"proj  ", here + "\\proj  \\"}, {"proj", here + "\\proj"},
+        {"proj\\.", here + "\\proj"},    {"proj \\bios.rom", here + "\\proj \\bios.rom"},
+    };
+    for (const auto& c : cases) {
+        auto mapped = platform::mapWindowsName(c.name);
+        ASSERT_TRUE(mapped) << c.name << ": " << mapped.message();
+        EXPECT_EQ(mapped->hostPath, c.host) << '"' << c.name << '"';
+    }
+    // What a report names: the folder the files came from.
+    EXPECT_EQ(platform::resolvedPath(platform::mapWindowsName("proj ")->hostPath),
+              here + "\\proj ");
+    auto copied = platform::readWholeFile(platform::mapWindowsName("proj ")->hostPath + "bios.rom");
+    ASSERT_TRUE(copied) << copied.message();
+    EXPECT_TRUE(copied->empty()) << "the file in \"proj\"";
+}
+
+// A name Windows keeps for a device opens the device in any folder: a folder of a project or
+// of the kit so named is refused, saying why, whether it is named or the current folder.
+TEST_F(Win32HostTest, FoldersNamedAsDevicesAreRefused) {
+    const std::string here = m_dir.string();
+    const struct {
+        const char* name;
+        const char* device;
+    } cases[] = {
+        {"CON", "CON"},   {"con\\partnum.mak", "CON"},      {"proj\\Nul.txt\\bios.rom", "NUL"},
+        {"aux\\", "AUX"}, {"C:\\kits\\com1\\proj", "COM1"}, {"lpt2.dir\\x", "LPT2"},
+    };
+    for (const auto& c : cases) {
+        auto mapped = platform::mapWindowsName(c.name);
+        ASSERT_FALSE(mapped) << c.name << " gave " << mapped->hostPath;
+        EXPECT_NE(mapped.message().find(std::string("is a name Windows keeps for a device (") +
+                                        c.device + ")"),
+                  std::string::npos)
+            << mapped.message();
+    }
+    makeFolderAsWritten(here + "\\nul");
+    ASSERT_TRUE(SetCurrentDirectoryA(("\\\\?\\" + here + "\\nul").c_str()));
+    auto inside = platform::mapWindowsName("bios.rom");
+    SetCurrentDirectoryA(here.c_str());
+    ASSERT_FALSE(inside) << inside->hostPath;
+    EXPECT_NE(inside.message().find("(NUL)"), std::string::npos) << inside.message();
+}
+
+// Drive A: named by a device's name or as written stays so named; only other names are made
+// absolute against the current folder.
+TEST_F(Win32HostTest, DeviceNamesAreNotMadeRelativeToTheCurrentDrive) {
+    const std::string here = m_dir.string();
+    const struct {
+        std::string name;
+        std::string absolute;
+    } cases[] = {
+        {"\\\\.\\PhysicalDrive0", "\\\\.\\PhysicalDrive0"},
+        {"\\\\?\\PhysicalDrive0", "\\\\?\\PhysicalDrive0"},
+        {"//./A:", "//./A:"},
+        {"\\\\?\\" + here + "\\a\\..\\b.img", "\\\\?\\" + here + "\\a\\..\\b.img"},
+        {"b.img", here + "\\b.img"},
+        {"sub/../b.img", here + "\\b.img"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(platform::absoluteHostPath(c.name), c.absolute) << c.name;
+}
+
 TEST_F(Win32HostTest, PatternsMatchRegularFilesListedByTheSystem) {
     fs::create_directories(m_dir / "Proj" / "aaQ7A000.rom");  // a folder: passed over
     writeBytes(m_dir / "Proj" / "abq7a000.ROM", {});          // empty: passed over for content

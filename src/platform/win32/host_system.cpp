@@ -151,6 +151,18 @@ base::Status makeFolders(const std::string& path, std::string& failedFolder) {
     return base::Status::success();
 }
 
+std::string absoluteHostPath(const std::string& path) {
+    // "\\?\" asks for the name as written and "\\.\" names a device: neither is made
+    // relative to the current drive, as the C++ library's absolute() would.
+    if (path.size() >= 4 && isSeparator(path[0]) && isSeparator(path[1]) &&
+        (path[2] == '?' || path[2] == '.') && isSeparator(path[3]))
+        return path;
+    const std::string full = filled([&path](char* buffer, DWORD size) {
+        return GetFullPathNameA(path.c_str(), size, buffer, nullptr);
+    });
+    return full.empty() ? path : full;
+}
+
 std::string resolvedPath(const std::string& path) {
     HANDLE file =
         CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
