@@ -72,18 +72,35 @@ TEST_F(Win32HostTest, NamesOffDriveAMeanWhatTheSystemSays) {
     EXPECT_EQ(platform::findIgnoringCase(m_dir.string(), "PROJECT"), "Project");
 }
 
-// Made by the name as written: the system would drop the blank at its end.
-void makeFolderAsWritten(const std::string& path) {
-    ASSERT_TRUE(CreateDirectoryA(("\\\\?\\" + path).c_str(), nullptr)) << path;
-}
+// A folder made and removed by its name as written: the system would drop the blank at its
+// end, or open a device (and the C++ library's removal loops on such a folder under wine).
+class FolderAsWritten {
+  public:
+    explicit FolderAsWritten(std::string path) : m_path("\\\\?\\" + std::move(path)) {
+        EXPECT_TRUE(CreateDirectoryA(m_path.c_str(), nullptr)) << m_path;
+    }
+    ~FolderAsWritten() {
+        WIN32_FIND_DATAA entry{};
+        const HANDLE search = FindFirstFileA((m_path + "\\*").c_str(), &entry);
+        for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &entry))
+            DeleteFileA((m_path + "\\" + entry.cFileName).c_str());
+        if (search != INVALID_HANDLE_VALUE) FindClose(search);
+        EXPECT_TRUE(RemoveDirectoryA(m_path.c_str())) << m_path;
+    }
+    FolderAsWritten(const FolderAsWritten&) = delete;
+    FolderAsWritten& operator=(const FolderAsWritten&) = delete;
+
+  private:
+    std::string m_path;
+};
 
 // A folder is the one the names below it are found in: "proj " keeps its blank, as
 // "proj \\bios.rom" does, and never becomes "proj" beside it.
 TEST_F(Win32HostTest, AFoldersNameKeepsTheBlanksAtItsEnd) {
     const std::string here = m_dir.string();
     fs::create_directories(m_dir / "proj");
-    makeFolderAsWritten(here + "\\proj ");
-    makeFolderAsWritten(here + "\\proj  ");
+    const FolderAsWritten blank(here + "\\proj ");
+    const FolderAsWritten blanks(here + "\\proj  ");
     writeBytes(m_dir / "proj" / "bios.rom", {1});
     auto made = platform::HostFile::create("proj \\bios.rom");
     ASSERT_TRUE(made) << made.message();
@@ -128,7 +145,7 @@ TEST_F(Win32HostTest, FoldersNamedAsDevicesAreRefused) {
                   std::string::npos)
             << mapped.message();
     }
-    makeFolderAsWritten(here + "\\nul");
+    const FolderAsWritten device(here + "\\nul");
     ASSERT_TRUE(SetCurrentDirectoryA(("\\\\?\\" + here + "\\nul").c_str()));
     auto inside = platform::mapWindowsName("bios.rom");
     SetCurrentDirectoryA(here.c_str());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/host_faults.h"
+#include "platform/text_case.h"
 #include "platform/win32/folder_entries.h"
 #include "platform/win32/system_error.h"
 
@@ -173,9 +174,25 @@ std::string resolvedPath(const std::string& path) {
                                          FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     });
     CloseHandle(file);
-    if (final.rfind("\\\\?\\UNC\\", 0) == 0) return "\\\\" + final.substr(8);
-    if (final.rfind("\\\\?\\", 0) == 0) return final.substr(4);
-    return final.empty() ? path : final;
+    std::string resolved = final;
+    if (final.rfind("\\\\?\\UNC\\", 0) == 0) resolved = "\\\\" + final.substr(8);
+    if (final.rfind("\\\\?\\", 0) == 0) resolved = final.substr(4);
+    if (resolved.empty()) return path;
+    // wine names a handle's file without the blanks and dots at the end of its last part;
+    // the file opened is the one named with them ("proj \"), and they are kept.
+    auto lastPart = [](std::string_view name) {
+        while (!name.empty() && isSeparator(name.back())) name.remove_suffix(1);
+        const std::size_t slash = name.find_last_of("\\/");
+        return slash == std::string_view::npos ? name : name.substr(slash + 1);
+    };
+    const std::string_view asked = lastPart(path);
+    const std::size_t kept = asked.find_last_not_of(" .");
+    if (kept != std::string_view::npos && kept + 1 < asked.size() &&
+        sameIgnoringCase(lastPart(resolved), asked.substr(0, kept + 1)) &&
+        !isSeparator(resolved.back())) {
+        resolved += asked.substr(kept + 1);
+    }
+    return resolved;
 }
 
 bool isRegularFile(const std::string& path) {
