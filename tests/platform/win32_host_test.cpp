@@ -118,7 +118,9 @@ TEST_F(Win32HostTest, AFoldersNameKeepsTheBlanksAtItsEnd) {
         ASSERT_TRUE(mapped) << c.name << ": " << mapped.message();
         EXPECT_EQ(mapped->hostPath, c.host) << '"' << c.name << '"';
     }
-    // What a report names: the folder the files came from.
+    // What a report names: the folder the files came from, not the one the system reads
+    // "proj " alone as.
+    EXPECT_EQ(platform::resolvedPath(here + "\\proj "), here + "\\proj");
     EXPECT_EQ(platform::resolvedPath(platform::mapWindowsName("proj ")->hostPath),
               here + "\\proj ");
     auto copied = platform::readWholeFile(platform::mapWindowsName("proj ")->hostPath + "bios.rom");

@@ -178,8 +178,9 @@ std::string resolvedPath(const std::string& path) {
     if (final.rfind("\\\\?\\UNC\\", 0) == 0) resolved = "\\\\" + final.substr(8);
     if (final.rfind("\\\\?\\", 0) == 0) resolved = final.substr(4);
     if (resolved.empty()) return path;
-    // wine names a handle's file without the blanks and dots at the end of its last part;
-    // the file opened is the one named with them ("proj \"), and they are kept.
+    // wine names a handle's file without the blanks and dots at the end of its last part; a
+    // name with a separator after them ("proj \", as mapWindowsName gives it) opened the one
+    // that has them, and they are kept.
     auto lastPart = [](std::string_view name) {
         while (!name.empty() && isSeparator(name.back())) name.remove_suffix(1);
         const std::size_t slash = name.find_last_of("\\/");
@@ -187,7 +188,7 @@ std::string resolvedPath(const std::string& path) {
     };
     const std::string_view asked = lastPart(path);
     const std::size_t kept = asked.find_last_not_of(" .");
-    if (kept != std::string_view::npos && kept + 1 < asked.size() &&
+    if (isSeparator(path.back()) && kept != std::string_view::npos && kept + 1 < asked.size() &&
         sameIgnoringCase(lastPart(resolved), asked.substr(0, kept + 1)) &&
         !isSeparator(resolved.back())) {
         resolved += asked.substr(kept + 1);
