@@ -10,6 +10,7 @@
 #include "platform/floppy_drives.h"
 #include "platform/host_system.h"
 #include "platform/interrupts.h"
+#include "platform/win_path.h"
 
 namespace cli {
 namespace {
@@ -87,6 +88,11 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
         if (letter) {
             target.message = "--create makes a diskette image file, and " + target.path +
                              " is a drive: put a diskette in it, or name an image file";
+            return target;
+        }
+        if (platform::isDeviceNamespace(target.path)) {
+            target.message = "--create makes a diskette image file, and " + target.path +
+                             " is a device's name: name an image file";
             return target;
         }
         std::string why;

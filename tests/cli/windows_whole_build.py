@@ -64,6 +64,9 @@ WINDOWS_CASES = [
     ("drive-verbatim", "project", "kit", ["--yes", "--drive", "\\\\?\\PhysicalDrive0",
                                           "PROJECT"], 2,
      "\\\\?\\PhysicalDrive0 is a device"),
+    ("create-physical", "project", "kit", ["--create", "--yes", "--drive",
+                                           "\\\\.\\PhysicalDrive0", "PROJECT"], 2,
+     "\\\\.\\PhysicalDrive0 is a device's name"),
     ("plan-physical", "project", "kit", ["--plan", "--drive", "\\\\.\\PhysicalDrive0",
                                          "PROJECT"], None, "\\\\.\\PhysicalDrive0"),
 ]
