@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <thread>
 
 #include "cli/system.h"
@@ -12,6 +11,7 @@
 #include "platform/floppy_drives.h"
 #include "platform/host_system.h"
 #include "platform/interrupts.h"
+#include "platform/win_path.h"
 
 namespace cli {
 
@@ -108,9 +108,7 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
         target.path = std::string(1, *letter) + ":";
     } else {
         // The dialog changes the current directory; the drive must stay the one named here.
-        std::error_code ec;
-        const auto absolute = std::filesystem::absolute(path, ec);
-        target.path = ec ? path : absolute.lexically_normal().string();
+        target.path = platform::absoluteHostPath(path);
     }
 
     if (create) {
@@ -121,6 +119,11 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
         if (letter) {
             target.message = "--create makes a diskette image file, and " + target.path +
                              " is a drive: put a diskette in it, or name an image file";
+            return target;
+        }
+        if (platform::isDeviceNamespace(target.path)) {
+            target.message = "--create makes a diskette image file, and " + target.path +
+                             " is a device's name: name an image file";
             return target;
         }
         std::string why;

@@ -39,6 +39,11 @@ std::optional<std::uint64_t> sizeAt(const std::string& path);
 // A failure's detail is the system's reason; `failedFolder` is set to the folder concerned.
 base::Status makeFolders(const std::string& path, std::string& failedFolder);
 
+// `path` made absolute against the current folder, without its "." and ".." parts, as the
+// system reads it; a name in the device namespaces ("\\.\PhysicalDrive0", "\\?\...") stays as
+// written. Links are not resolved.
+std::string absoluteHostPath(const std::string& path);
+
 // `path` with links and dots resolved, or `path` itself when it cannot be.
 std::string resolvedPath(const std::string& path);
 

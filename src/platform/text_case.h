@@ -13,6 +13,10 @@ inline char lowerAscii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+inline char upperAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 inline std::string lowerAscii(std::string text) {
     for (char& c : text) c = lowerAscii(c);
     return text;

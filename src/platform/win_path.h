@@ -37,8 +37,34 @@ std::string findIgnoringCase(const std::string& folder, const std::string& name)
 // Whether `path` names an entry as written (a link counts as itself).
 bool existsAsWritten(const std::string& path);
 
+// The device Windows keeps `part` (one folder or file name) for, in capitals ("CON", "COM1"):
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 (also with a superscript 1-3), in any case, alone or
+// before an extension ("nul.txt") or blanks. None for any other name. Windows opens the device
+// whatever folder the name stands in, so a folder so named cannot be used as one there.
+std::optional<std::string> reservedDeviceName(std::string_view part);
+
+// The first part of `path` (folders and file) that reservedDeviceName() refuses, with its
+// device; none when there is no such part. The root of the path (a drive, a server and share,
+// the "\\?\" or "\\.\" prefix) is not looked at.
+struct ReservedPart {
+    std::string part;
+    std::string device;
+};
+std::optional<ReservedPart> firstReservedPart(std::string_view path);
+
+// What the refusal of such a path says.
+std::string reservedPartRefusal(std::string_view path, const ReservedPart& reserved);
+
+// Whether `path` names a device rather than a file: the "\\.\" namespace, or "\\?\"
+// before anything but a drive's folder ("\\?\C:\...") or a share ("\\?\UNC\...").
+// Either separator counts. Such names are kept as written, never made relative to a folder.
+bool isDeviceNamespace(std::string_view path);
+
 // The host path the system itself gives `name` (not on drive A:, its parts already checked),
 // where it gives names a meaning: Windows does; on Linux none, and the rules above make one.
+// On Windows a name keeps the blanks at its end, with a separator after them, as the names
+// below it do ("proj " is "...\proj \"); a name with a part that names a device (firstReservedPart,
+// or one the system turns into "\\.\...") is refused.
 std::optional<base::Result<std::string>> systemHostPath(std::string_view name);
 
 }  // namespace platform

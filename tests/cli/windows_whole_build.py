@@ -43,6 +43,34 @@ CASES = [
     ("bad-usage", ["--kind", "bogus", "--drive", "IMG", "PROJECT"], None, 2),
 ]
 
+# Names that only Windows gives a meaning, run by the Windows program alone: name, the
+# project's and the kit's folder names, the arguments (DEVICE: a device's name), the exit
+# status, what standard error must say.
+WINDOWS_CASES = [
+    # The folder the files come from keeps the blank at its end: the report names it.
+    ("project-blank", "project ", "kit", ["--create", "--yes", "--json", "--drive", "IMG",
+                                          "PROJECT"], 0, "Successfully"),
+    ("project-con", "CON", "kit", ["--create", "--yes", "--json", "--drive", "IMG", "PROJECT"],
+     1, '"CON" is a name Windows keeps for a device (CON)'),
+    ("project-nul-txt", "nul.txt", "kit", ["--create", "--yes", "--drive", "IMG", "PROJECT"],
+     1, '"nul.txt" is a name Windows keeps for a device (NUL)'),
+    ("kit-com1", "project", "com1", ["--create", "--yes", "--json", "--drive", "IMG",
+                                     "PROJECT"], 1, '"com1" is a name Windows keeps for a '
+                                                    'device (COM1)'),
+    # A device's name is kept as written (never "Z:\\?\...") and is no diskette.
+    ("drive-physical", "project", "kit", ["--yes", "--drive", "\\\\.\\PhysicalDrive0",
+                                          "PROJECT"], 2,
+     "\\\\.\\PhysicalDrive0 is a device"),
+    ("drive-verbatim", "project", "kit", ["--yes", "--drive", "\\\\?\\PhysicalDrive0",
+                                          "PROJECT"], 2,
+     "\\\\?\\PhysicalDrive0 is a device"),
+    ("create-physical", "project", "kit", ["--create", "--yes", "--drive",
+                                           "\\\\.\\PhysicalDrive0", "PROJECT"], 2,
+     "\\\\.\\PhysicalDrive0 is a device's name"),
+    ("plan-physical", "project", "kit", ["--plan", "--drive", "\\\\.\\PhysicalDrive0",
+                                         "PROJECT"], None, "\\\\.\\PhysicalDrive0"),
+]
+
 # Fields that differ by where and when a run happened, not by what it did; the volume's
 # serial number (in the boot sector, so in the image's digests) is drawn from the clock.
 VOLATILE = {"path", "resolved", "source", "started", "ended", "sector0_sha256", "disk_sha256"}
@@ -93,11 +121,12 @@ def last_log_line(path):
     return json.loads(lines[-1]) if lines else None
 
 
-def run_case(program, windows, case, args, before, scratch):
+def run_case(program, windows, case, args, before, scratch, project="project", kit="kit"):
     root = os.path.join(scratch, ("windows-" if windows else "linux-") + case)
-    kit = os.path.join(root, "kit")
+    kit = os.path.join(root, kit)
+    project = os.path.join(root, project)
     shutil.copytree(KIT, kit)
-    shutil.copytree(PROJECT, os.path.join(root, "project"))
+    shutil.copytree(PROJECT, project)
     for folder in ("config", "state"):
         os.makedirs(os.path.join(root, folder))
     image = os.path.join(root, "a.img")
@@ -105,8 +134,8 @@ def run_case(program, windows, case, args, before, scratch):
         with open(image, "wb") as out:
             out.truncate(before)
     spell = windows_path if windows else (lambda p: p)
-    words = [spell(image) if a == "IMG" else spell(os.path.join(root, "project"))
-             if a == "PROJECT" else a for a in args]
+    words = [spell(image) if a == "IMG" else spell(project) if a == "PROJECT" else a
+             for a in args]
     env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(root, "config"),
                XDG_STATE_HOME=os.path.join(root, "state"))
     env.pop("QUENVOL_DRIVE_A", None)
@@ -130,7 +159,9 @@ def run_case(program, windows, case, args, before, scratch):
             fail(case, f"{'Windows' if windows else 'Linux'}: no JSON report: {run.stdout!r}")
     log = last_log_line(log)
     return {"root": root, "windows": windows, "image": image, "status": run.returncode, "report": report,
-            "said": said(run.stderr.decode(errors="replace"), root, windows), "log": log}
+            "said": said(run.stderr.decode(errors="replace"), root, windows), "log": log,
+            "shown": run.stderr.decode(errors="replace") + run.stdout.decode(errors="replace"),
+            "project": spell(project)}
 
 
 def check_image(case, win, lin):
@@ -157,6 +188,29 @@ def check_image(case, win, lin):
         fail(case, "the boot sector differs from the Linux build's beyond the serial number")
     if os.path.getsize(image) != DISKETTE:
         fail(case, f"the image is {os.path.getsize(image)} bytes")
+
+
+def windows_names(win_cli, scratch):
+    """The Windows program with names Windows alone gives a meaning: the report and the log
+    name the folder the files came from, a device's name is refused as one, never read as a
+    folder of the current drive."""
+    for case, project, kit, args, status, text in WINDOWS_CASES:
+        win = run_case(win_cli, True, case, args, None, scratch, project, kit)
+        shown = win["shown"]
+        if (status is not None and win["status"] != status) or text not in shown:
+            fail(case, f"exit status {win['status']}, not {status}, or no {text!r} in: {shown}")
+        if "Z:\\?" in shown or "Z:\\PhysicalDrive0" in shown:
+            fail(case, f"a device's name was made a folder of drive Z:: {shown}")
+        if status == 0:
+            for what, record in (("report", win["report"]), ("build log", win["log"])):
+                resolved = ((record or {}).get("project") or {}).get("resolved")
+                if resolved != win["project"]:
+                    fail(case, f"the {what} names the project folder {resolved!r}, not "
+                               f"{win['project']!r}")
+            source = ((win["report"] or {}).get("image") or {}).get("source") or ""
+            if not source.startswith(win["project"] + "\\"):
+                fail(case, f"the BIOS image came from {source!r}")
+        print(f"{case}: exit status {win['status']}")
 
 
 def drive_letter_build(win_cli, scratch, lin):
@@ -265,6 +319,7 @@ def main():
             print(f"{case}: exit status {win['status']}")
             if case == "minidos":
                 minidos = lin
+        windows_names(win_cli, scratch)
         drive_letter_build(win_cli, scratch, minidos)
         empty_letter(win_cli, scratch)
         one_medium_two_names(win_cli, scratch)

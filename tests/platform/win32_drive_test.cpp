@@ -45,7 +45,7 @@ TEST(Win32DriveNames, DriveLettersAndImagePaths) {
     } cases[] = {
         {"A:", 'A'},   {"b:", 'B'},     {"\\\\.\\c:", 'C'}, {"//./D:", 'D'},
         {"A:\\", 'A'}, {"e:/", 'E'},    {"C:\\a.img", 0},   {"AB:", 0},
-        {"1:", 0},     {"\\\\.\\A", 0}, {"\\\\?\\A:", 0},   {"", 0},
+        {"1:", 0},     {"\\\\.\\A", 0}, {"\\\\?\\A:", 'A'}, {"", 0},
     };
     for (const auto& c : cases) {
         const auto letter = platform::win32::volumeLetter(c.path);
@@ -110,6 +110,8 @@ TEST_F(Win32DriveTest, NamesOfDriveAAreImagesOrDriveLetters) {
         {driveImage().string(), std::nullopt},
         {"\\\\.\\COM1", base::Failure::NotDiskette},
         {"\\\\.\\PhysicalDrive0", base::Failure::NotDiskette},
+        {"\\\\?\\PhysicalDrive0", base::Failure::NotDiskette},
+        {"\\\\?\\GLOBALROOT\\Device\\Harddisk0\\DR0", base::Failure::NotDiskette},
         {m_dir.string(), base::Failure::NotDiskette},
         {"Q:", base::Failure::NoMedium},  // no such drive
         {(m_dir / "none.img").string(), base::Failure::NoMedium},

@@ -72,6 +72,107 @@ TEST_F(Win32HostTest, NamesOffDriveAMeanWhatTheSystemSays) {
     EXPECT_EQ(platform::findIgnoringCase(m_dir.string(), "PROJECT"), "Project");
 }
 
+// A folder made and removed by its name as written: the system would drop the blank at its
+// end, or open a device (and the C++ library's removal loops on such a folder under wine).
+class FolderAsWritten {
+  public:
+    explicit FolderAsWritten(std::string path) : m_path("\\\\?\\" + std::move(path)) {
+        EXPECT_TRUE(CreateDirectoryA(m_path.c_str(), nullptr)) << m_path;
+    }
+    ~FolderAsWritten() {
+        WIN32_FIND_DATAA entry{};
+        const HANDLE search = FindFirstFileA((m_path + "\\*").c_str(), &entry);
+        for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &entry))
+            DeleteFileA((m_path + "\\" + entry.cFileName).c_str());
+        if (search != INVALID_HANDLE_VALUE) FindClose(search);
+        EXPECT_TRUE(RemoveDirectoryA(m_path.c_str())) << m_path;
+    }
+    FolderAsWritten(const FolderAsWritten&) = delete;
+    FolderAsWritten& operator=(const FolderAsWritten&) = delete;
+
+  private:
+    std::string m_path;
+};
+
+// A folder is the one the names below it are found in: "proj " keeps its blank, as
+// "proj \\bios.rom" does, and never becomes "proj" beside it.
+TEST_F(Win32HostTest, AFoldersNameKeepsTheBlanksAtItsEnd) {
+    const std::string here = m_dir.string();
+    fs::create_directories(m_dir / "proj");
+    const FolderAsWritten blank(here + "\\proj ");
+    const FolderAsWritten blanks(here + "\\proj  ");
+    writeBytes(m_dir / "proj" / "bios.rom", {1});
+    auto made = platform::HostFile::create("proj \\bios.rom");
+    ASSERT_TRUE(made) << made.message();
+    EXPECT_TRUE(made->close());
+    const struct {
+        const char* name;
+        std::string host;
+    } cases[] = {
+        {"proj ", here + "\\proj \\"},   {"proj \\", here + "\\proj \\"},
+        {"proj  ", here + "\\proj  \\"}, {"proj", here + "\\proj"},
+        {"proj\\.", here + "\\proj"},    {"proj \\bios.rom", here + "\\proj \\bios.rom"},
+    };
+    for (const auto& c : cases) {
+        auto mapped = platform::mapWindowsName(c.name);
+        ASSERT_TRUE(mapped) << c.name << ": " << mapped.message();
+        EXPECT_EQ(mapped->hostPath, c.host) << '"' << c.name << '"';
+    }
+    // What a report names: the folder the files came from, not the one the system reads
+    // "proj " alone as.
+    EXPECT_EQ(platform::resolvedPath(here + "\\proj "), here + "\\proj");
+    EXPECT_EQ(platform::resolvedPath(platform::mapWindowsName("proj ")->hostPath),
+              here + "\\proj ");
+    auto copied = platform::readWholeFile(platform::mapWindowsName("proj ")->hostPath + "bios.rom");
+    ASSERT_TRUE(copied) << copied.message();
+    EXPECT_TRUE(copied->empty()) << "the file in \"proj\"";
+}
+
+// A name Windows keeps for a device opens the device in any folder: a folder of a project or
+// of the kit so named is refused, saying why, whether it is named or the current folder.
+TEST_F(Win32HostTest, FoldersNamedAsDevicesAreRefused) {
+    const std::string here = m_dir.string();
+    const struct {
+        const char* name;
+        const char* device;
+    } cases[] = {
+        {"CON", "CON"},   {"con\\partnum.mak", "CON"},      {"proj\\Nul.txt\\bios.rom", "NUL"},
+        {"aux\\", "AUX"}, {"C:\\kits\\com1\\proj", "COM1"}, {"lpt2.dir\\x", "LPT2"},
+    };
+    for (const auto& c : cases) {
+        auto mapped = platform::mapWindowsName(c.name);
+        ASSERT_FALSE(mapped) << c.name << " gave " << mapped->hostPath;
+        EXPECT_NE(mapped.message().find(std::string("is a name Windows keeps for a device (") +
+                                        c.device + ")"),
+                  std::string::npos)
+            << mapped.message();
+    }
+    const FolderAsWritten device(here + "\\nul");
+    ASSERT_TRUE(SetCurrentDirectoryA(("\\\\?\\" + here + "\\nul").c_str()));
+    auto inside = platform::mapWindowsName("bios.rom");
+    SetCurrentDirectoryA(here.c_str());
+    ASSERT_FALSE(inside) << inside->hostPath;
+    EXPECT_NE(inside.message().find("(NUL)"), std::string::npos) << inside.message();
+}
+
+// Drive A: named by a device's name or as written stays so named; only other names are made
+// absolute against the current folder.
+TEST_F(Win32HostTest, DeviceNamesAreNotMadeRelativeToTheCurrentDrive) {
+    const std::string here = m_dir.string();
+    const struct {
+        std::string name;
+        std::string absolute;
+    } cases[] = {
+        {"\\\\.\\PhysicalDrive0", "\\\\.\\PhysicalDrive0"},
+        {"\\\\?\\PhysicalDrive0", "\\\\?\\PhysicalDrive0"},
+        {"//./A:", "//./A:"},
+        {"\\\\?\\" + here + "\\a\\..\\b.img", "\\\\?\\" + here + "\\a\\..\\b.img"},
+        {"b.img", here + "\\b.img"},
+        {"sub/../b.img", here + "\\b.img"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(platform::absoluteHostPath(c.name), c.absolute) << c.name;
+}
+
 TEST_F(Win32HostTest, PatternsMatchRegularFilesListedByTheSystem) {
     fs::create_directories(m_dir / "Proj" / "aaQ7A000.rom");  // a folder: passed over
     writeBytes(m_dir / "Proj" / "abq7a000.ROM", {});          // empty: passed over for content

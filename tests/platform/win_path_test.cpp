@@ -54,6 +54,12 @@ TEST_F(WinPathTest, NamesThatDoNotExistAsWrittenAreFoundWithoutRegardToCase) {
     EXPECT_EQ(hostPath("project\\New.Txt"), dir() + "/Project/New.Txt");
 }
 
+// Linux has no device names: a folder called "con" is a folder there.
+TEST_F(WinPathTest, DeviceNamesOfWindowsAreOrdinaryNamesHere) {
+    fs::create_directories(m_dir / "con" / "Nul.txt");
+    EXPECT_EQ(hostPath("CON\\nul.txt\\bios.rom"), dir() + "/con/Nul.txt/bios.rom");
+}
+
 TEST_F(WinPathTest, AnExactSpellingWinsOverOtherCases) {
     platformtest::writeBytes(m_dir / "Bios.rom", {1});
     platformtest::writeBytes(m_dir / "bios.rom", {2});
@@ -72,6 +78,57 @@ TEST_F(WinPathTest, DriveANamesAFileInTheDiskettesRoot) {
     }
     EXPECT_FALSE(mapWindowsName("a:\\"));
     EXPECT_FALSE(mapWindowsName("a:\\dos\\minidos.sys"));
+}
+
+TEST(WinPathRules, NamesWindowsKeepsForDevices) {
+    const struct {
+        const char* part;
+        const char* device;  // none: an ordinary name
+    } cases[] = {
+        {"CON", "CON"},     {"con", "CON"},         {"Nul.txt", "NUL"},   {"nul.tar.gz", "NUL"},
+        {"AUX  ", "AUX"},   {"prn .log", "PRN"},    {"prn.", "PRN"},      {"com1", "COM1"},
+        {"LpT9.x", "LPT9"}, {"COM\xB9", "COM\xB9"}, {"COM0", nullptr},    {"COM10", nullptr},
+        {"LPT", nullptr},   {"CONFIG", nullptr},    {"console", nullptr}, {"xnul", nullptr},
+        {"nul_", nullptr},  {".con", nullptr},      {"", nullptr},
+    };
+    for (const auto& c : cases) {
+        const auto device = platform::reservedDeviceName(c.part);
+        EXPECT_EQ(device.value_or("-"), c.device ? c.device : "-") << '"' << c.part << '"';
+    }
+}
+
+TEST(WinPathRules, TheFirstPartThatNamesADeviceAndDeviceNamespaces) {
+    const struct {
+        const char* path;
+        const char* part;  // none: no part names a device
+        bool deviceNamespace;
+    } cases[] = {
+        {"C:\\work\\CON\\proj", "CON", false},
+        {"proj\\nul.d\\aux", "nul.d", false},
+        {"C:con", "con", false},
+        {"C:\\projects\\console\\com0", nullptr, false},
+        {"\\\\con\\share\\kit", nullptr, false},  // a server's and a share's names
+        {"\\\\?\\C:\\aux\\x", "aux", false},
+        {"\\\\?\\UNC\\nul\\share\\kit", nullptr, false},
+        {"//?/c:/a.img", nullptr, false},
+        {"\\\\.\\CON", "CON", true},
+        {"\\\\.\\PhysicalDrive0", nullptr, true},
+        {"//./A:", nullptr, true},
+        {"\\\\?\\PhysicalDrive0", nullptr, true},
+        {"\\\\?\\A:", nullptr, true},  // the volume itself, not its root folder
+        {"\\\\?\\Volume{0}\\", nullptr, true},
+        {"\\\\?\\", nullptr, true},
+        {"\\\\?x", nullptr, false},
+    };
+    for (const auto& c : cases) {
+        const auto found = platform::firstReservedPart(c.path);
+        EXPECT_EQ(found ? found->part : "-", c.part ? c.part : "-") << c.path;
+        EXPECT_EQ(platform::isDeviceNamespace(c.path), c.deviceNamespace) << c.path;
+    }
+    const auto refusal = platform::reservedPartRefusal("x\\nul.d", {"nul.d", "NUL"});
+    EXPECT_NE(refusal.find("\"nul.d\" is a name Windows keeps for a device (NUL)"),
+              std::string::npos)
+        << refusal;
 }
 
 TEST_F(WinPathTest, BadNamesFail) {

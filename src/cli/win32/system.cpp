@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/win32/system_error.h"
+#include "platform/win_path.h"
 
 namespace cli::sys {
 namespace {
@@ -59,9 +60,7 @@ bool isConsole(DWORD which) {
 }
 
 bool isDevicePath(const std::string& path) {
-    return path.size() > 4 && (path[0] == '\\' || path[0] == '/') &&
-           (path[1] == '\\' || path[1] == '/') && path[2] == '.' &&
-           (path[3] == '\\' || path[3] == '/');
+    return path.size() > 4 && platform::isDeviceNamespace(path);
 }
 
 std::int64_t nanoseconds(const FILETIME& t) {

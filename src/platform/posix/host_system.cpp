@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 
 #include "platform/host_faults.h"
 #include "platform/posix/system_error.h"
@@ -71,6 +72,12 @@ base::Status makeFolders(const std::string& path, std::string& failedFolder) {
         if (end == std::string::npos) break;
     }
     return base::Status::success();
+}
+
+std::string absoluteHostPath(const std::string& path) {
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(path, ec);
+    return ec ? path : absolute.lexically_normal().string();
 }
 
 std::string resolvedPath(const std::string& path) {

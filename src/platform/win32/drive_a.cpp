@@ -19,6 +19,7 @@
 #include "platform/win32/handle.h"
 #include "platform/win32/held_drive.h"
 #include "platform/win32/system_error.h"
+#include "platform/win_path.h"
 
 namespace platform {
 
@@ -26,9 +27,8 @@ namespace win32 {
 
 std::optional<char> volumeLetter(const std::string& path) {
     std::string name = path;
-    if (name.size() == 6 && (name.starts_with("\\\\.\\") || name.starts_with("//./"))) {
-        name = name.substr(4);
-    }
+    // "\\?\B:" names the volume as "\\.\B:" does.
+    if (name.size() == 6 && isDeviceNamespace(name)) name = name.substr(4);
     // A drive's root folder ("A:\", as a name made absolute gives it) can be no image file.
     if (name.size() == 3 && (name[2] == '\\' || name[2] == '/')) name.pop_back();
     if (name.size() != 2 || name[1] != ':') return std::nullopt;
@@ -192,9 +192,10 @@ Result<ExaminedPath> examine(const std::string& path) {
     ExaminedPath named;
     named.letter = win32::volumeLetter(path);
     if (named.letter) return named;
-    // The device namespace ("\\.\PhysicalDrive1", "\\.\COM1"); "\\?\" still names files.
-    if (path.starts_with("\\\\.\\") || path.starts_with("//./")) {
-        return notDiskette(path, "is neither an image file nor a drive letter");
+    // A device ("\\.\PhysicalDrive1", "\\?\Volume{...}", "\\.\COM1") but a drive letter's
+    // volume: its size is not known before it is opened, and a hard disk is no diskette.
+    if (isDeviceNamespace(path)) {
+        return notDiskette(path, "is a device, neither an image file nor a drive letter");
     }
     WIN32_FILE_ATTRIBUTE_DATA info{};
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info)) {

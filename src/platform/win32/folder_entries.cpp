@@ -67,21 +67,54 @@ bool existsAsWritten(const std::string& path) {
     return win32::attributesOf(path).has_value();
 }
 
-std::optional<base::Result<std::string>> systemHostPath(std::string_view name) {
-    // The system's own rules: each drive's current directory, "." and "..", both separators.
-    const std::string asked(name);
+namespace {
+
+base::Result<std::string> fullPathName(const std::string& name) {
     std::vector<char> full(MAX_PATH);
     for (;;) {
         const DWORD length =
-            GetFullPathNameA(asked.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+            GetFullPathNameA(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
         if (length == 0) {
-            return base::Result<std::string>(
-                win32::failedBecause("\"" + asked + "\" is not a name the system accepts"));
+            return win32::failedBecause("\"" + name + "\" is not a name the system accepts");
         }
-        if (length < full.size())
-            return base::Result<std::string>(std::string(full.data(), length));
+        if (length < full.size()) return std::string(full.data(), length);
         full.resize(length + 1);
     }
+}
+
+std::string_view withoutEndSeparators(std::string_view path) {
+    while (path.size() > 1 && (path.back() == '\\' || path.back() == '/')) path.remove_suffix(1);
+    return path;
+}
+
+}  // namespace
+
+std::optional<base::Result<std::string>> systemHostPath(std::string_view name) {
+    // The system's own rules: each drive's current directory, "." and "..", both separators.
+    const std::string asked(name);
+    auto full = fullPathName(asked);
+    if (!full) return base::Result<std::string>(full.error());
+    // The system drops blanks and dots from the end of a last part, and not from a folder's
+    // name before a separator: "proj \bios.rom" is in "proj ", which "proj " alone would not
+    // name. The folder is the one the names below it are found in, so it keeps its end (and a
+    // separator after it, through which the system reads it as written).
+    constexpr char kBelow[] = "x";
+    auto below = fullPathName(win32::joined(asked, kBelow));
+    std::string path = *full;
+    if (below && below->size() > 1 && below->ends_with(kBelow)) {
+        const std::string folder = below->substr(0, below->size() - 1);
+        if (withoutEndSeparators(folder) != withoutEndSeparators(*full)) path = folder;
+    }
+    // A device's name opens the device in whatever folder it stands.
+    if (auto reserved = firstReservedPart(path)) {
+        return base::Result<std::string>(
+            base::Status::failure(reservedPartRefusal(asked, *reserved)));
+    }
+    if (isDeviceNamespace(*full) && !isDeviceNamespace(asked)) {
+        return base::Result<std::string>(base::Status::failure(
+            "\"" + asked + "\" names the device " + *full + ", neither a folder nor a file"));
+    }
+    return base::Result<std::string>(std::move(path));
 }
 
 }  // namespace platform

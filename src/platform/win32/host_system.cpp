@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/host_faults.h"
+#include "platform/text_case.h"
 #include "platform/win32/folder_entries.h"
 #include "platform/win32/system_error.h"
 
@@ -151,6 +152,18 @@ base::Status makeFolders(const std::string& path, std::string& failedFolder) {
     return base::Status::success();
 }
 
+std::string absoluteHostPath(const std::string& path) {
+    // "\\?\" asks for the name as written and "\\.\" names a device: neither is made
+    // relative to the current drive, as the C++ library's absolute() would.
+    if (path.size() >= 4 && isSeparator(path[0]) && isSeparator(path[1]) &&
+        (path[2] == '?' || path[2] == '.') && isSeparator(path[3]))
+        return path;
+    const std::string full = filled([&path](char* buffer, DWORD size) {
+        return GetFullPathNameA(path.c_str(), size, buffer, nullptr);
+    });
+    return full.empty() ? path : full;
+}
+
 std::string resolvedPath(const std::string& path) {
     HANDLE file =
         CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -161,9 +174,26 @@ std::string resolvedPath(const std::string& path) {
                                          FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     });
     CloseHandle(file);
-    if (final.rfind("\\\\?\\UNC\\", 0) == 0) return "\\\\" + final.substr(8);
-    if (final.rfind("\\\\?\\", 0) == 0) return final.substr(4);
-    return final.empty() ? path : final;
+    std::string resolved = final;
+    if (final.rfind("\\\\?\\UNC\\", 0) == 0) resolved = "\\\\" + final.substr(8);
+    if (final.rfind("\\\\?\\", 0) == 0) resolved = final.substr(4);
+    if (resolved.empty()) return path;
+    // wine names a handle's file without the blanks and dots at the end of its last part; a
+    // name with a separator after them ("proj \", as mapWindowsName gives it) opened the one
+    // that has them, and they are kept.
+    auto lastPart = [](std::string_view name) {
+        while (!name.empty() && isSeparator(name.back())) name.remove_suffix(1);
+        const std::size_t slash = name.find_last_of("\\/");
+        return slash == std::string_view::npos ? name : name.substr(slash + 1);
+    };
+    const std::string_view asked = lastPart(path);
+    const std::size_t kept = asked.find_last_not_of(" .");
+    if (isSeparator(path.back()) && kept != std::string_view::npos && kept + 1 < asked.size() &&
+        sameIgnoringCase(lastPart(resolved), asked.substr(0, kept + 1)) &&
+        !isSeparator(resolved.back())) {
+        resolved += asked.substr(kept + 1);
+    }
+    return resolved;
 }
 
 bool isRegularFile(const std::string& path) {
