@@ -65,10 +65,6 @@ class NewFile {
     std::unique_ptr<State> m_state;
 };
 
-// Writes `bytes` to `path` through a new file beside it, so that a failed write leaves what
-// was there, and never into anything but a regular file. Returns what failed, or nothing.
-std::string writeFileBeside(const std::string& path, const std::string& bytes);
-
 // The program `name` in a folder of PATH, or an empty text.
 std::string findProgram(const char* name);
 

@@ -149,7 +149,7 @@ CliRun Scratch::run(const std::vector<std::string>& args, const std::string& inp
 }
 
 CliRun Scratch::runInterrupted(const std::vector<std::string>& args, const std::string& pauseAt,
-                               int signal) const {
+                               int signal, const std::function<void()>& whilePaused) const {
     CliRun result;
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return result;
@@ -171,7 +171,8 @@ CliRun Scratch::runInterrupted(const std::vector<std::string>& args, const std::
         const pid_t seen = ::waitpid(pid, &status, WUNTRACED | WNOHANG);
         if (seen == pid && WIFSTOPPED(status)) {
             result.paused = true;
-            ::kill(pid, signal);
+            if (whilePaused) whilePaused();
+            if (signal != 0) ::kill(pid, signal);
             ::kill(pid, SIGCONT);
             break;
         }

@@ -55,9 +55,9 @@ class Scratch {
                          const std::string& typedAhead = "") const;
 
     // The same, stopped by the program itself where it reaches `pauseAt` (QUENVOL_PAUSE_AT),
-    // then sent `signal` and let go on.
+    // then, after `whilePaused` has run, sent `signal` (none for 0) and let go on.
     CliRun runInterrupted(const std::vector<std::string>& args, const std::string& pauseAt,
-                          int signal) const;
+                          int signal, const std::function<void()>& whilePaused = nullptr) const;
 
     // Later runs as this user (the tests run as root), for what another user may not do.
     void runAs(uid_t uid, gid_t gid) { m_user = {uid, gid}; }

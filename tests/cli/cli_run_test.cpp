@@ -1168,3 +1168,26 @@ TEST(CliRun, NoFormatWithoutRoomOnTheDisketteChangesNothing) {
     const auto log = bytesOf(s.buildLog());
     EXPECT_TRUE(contains(std::string(log.begin(), log.end()), R"("kind":"no-room")"));
 }
+
+// A project file replaced by a device or a pipe after the check is staged no further than the
+// size the check saw: the build stops, naming it, with the start directory as it was.
+TEST(CliRun, AFileReplacedByADeviceWhileStagingStopsTheBuild) {
+    for (const std::string target : {"/dev/zero", "/dev/urandom"}) {
+        SCOPED_TRACE(target);
+        Scratch s;
+        const std::string project = s.root() + "/project";
+        fs::copy(s.project(), project);
+        const auto before = snapshot(s.kit());
+        const auto r = s.runInterrupted({"--create", "--yes", "--drive", s.image(), project},
+                                        "staged platform.bin", 0, [&] {
+                                            fs::remove(project + "/testQ7A.rom");
+                                            fs::create_symlink(target, project + "/testQ7A.rom");
+                                        });
+        EXPECT_TRUE(r.paused) << r.output;
+        EXPECT_EQ(r.exitCode, 1) << r.output;
+        EXPECT_TRUE(contains(r.output, "testQ7A.rom\" changed while it was being staged"))
+            << r.output;
+        EXPECT_FALSE(contains(r.output, kSuccess)) << r.output;
+        EXPECT_EQ(snapshot(s.kit()), before);
+    }
+}

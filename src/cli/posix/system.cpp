@@ -171,24 +171,6 @@ base::Status NewFile::finish() {
     return base::Status::success();
 }
 
-std::string writeFileBeside(const std::string& path, const std::string& bytes) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-        return path + " exists and is not a regular file";
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return "cannot create a file beside " + path + ": " + errnoText();
-    const bool written = platform::writeAll(fd, temp, bytes.data(), bytes.size()).ok();
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::chmod(temp.c_str(), 0644) != 0 ||
-        ::rename(temp.c_str(), path.c_str()) != 0) {
-        const std::string why = errnoText();
-        ::unlink(temp.c_str());
-        return "cannot write " + path + ": " + why;
-    }
-    return {};
-}
-
 std::string findProgram(const char* name) {
     const char* path = std::getenv("PATH");
     std::string dirs = path ? path : "";

@@ -224,31 +224,6 @@ base::Status NewFile::finish() {
     return base::Status::success();
 }
 
-std::string writeFileBeside(const std::string& path, const std::string& bytes) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes &
-         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)))
-        return path + " exists and is not a regular file";
-    const std::string temp = path + "." + uniqueSuffix();
-    Handle file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return "cannot create a file beside " + path + ": " + lastErrorText();
-    DWORD wrote = 0;
-    bool ok =
-        WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) &&
-        wrote == bytes.size();
-    file.reset();
-    ok = ok && MoveFileExA(temp.c_str(), path.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok) {
-        const std::string why = lastErrorText();
-        DeleteFileA(temp.c_str());
-        return "cannot write " + path + ": " + why;
-    }
-    return {};
-}
-
 std::string findProgram(const char* name) {
     char buffer[MAX_PATH];
     // The search path's folders, with ".exe" when the name has no extension of its own.
