@@ -13,6 +13,7 @@
 #include "app/messages.h"
 #include "build/image_candidates.h"
 #include "fat/fat12.h"
+#include "fat/layout.h"
 #include "framework/afxfile.h"
 #include "platform/drive_a_transaction.h"
 #include "platform/drive_format.h"
@@ -135,7 +136,8 @@ BOOL CCrisisDlg::CheckDisketteRoom() {
     for (const build::ListedFile& file : ListedFiles()) {
         if (!file.bytes) continue;
         std::uint64_t replaced = 0;
-        if (const auto old = volume.find(file.name); old && (old->attributes & 0x10) == 0)
+        if (const auto old = volume.find(file.name);
+            old && (old->attributes & fat::dirent::kAttrDirectory) == 0)
             replaced = clusters(old->size);
         const std::uint64_t needed = clusters(*file.bytes);
         if (needed > free + replaced) {
