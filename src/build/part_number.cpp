@@ -103,7 +103,7 @@ std::string Printable(std::string_view text) {
             shown += "\\t";
         } else if (byte < 0x20 || byte == 0x7F) {
             char escape[5];
-            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
             shown += escape;
         } else {
             shown.push_back(c);

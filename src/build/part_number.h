@@ -43,7 +43,7 @@ class PartNumberScan {
 };
 
 // A text as people can read it in a message: a CR, LF, tab or other control character, and
-// DEL, written as an escape ("\r", "\x01"), so that nothing in it is invisible.
+// DEL, written as an escape ("\r", "\x7f"), so that nothing in it is invisible.
 std::string Printable(std::string_view text);
 
 }  // namespace build

@@ -15,6 +15,7 @@
 #include "platform/desktop_drives.h"
 #include "platform/drive_format.h"
 #include "platform/floppy_drives.h"
+#include "platform/host_system.h"
 #include "platform/staging_area.h"
 #include "platform/win_path.h"
 #include "ui/console/console_backend.h"
@@ -38,10 +39,7 @@ class QuietPolicy : public console::Policy {
 
 std::string hostPath(const std::string& windowsName) {
     auto mapped = platform::mapWindowsName(windowsName);
-    std::string path = mapped ? mapped->hostPath : windowsName;
-    std::error_code ec;
-    const auto absolute = std::filesystem::absolute(path, ec);
-    return ec ? path : absolute.lexically_normal().string();
+    return platform::absoluteHostPath(mapped ? mapped->hostPath : windowsName);
 }
 
 // Drive A: described from its path alone: nothing is opened, so no diskette is needed.

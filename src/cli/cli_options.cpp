@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "build/part_number.h"
 #include "cli/boot_check.h"
 #include "fat/fat12.h"
 #include "framework/afxwin.h"
@@ -13,21 +14,9 @@
 namespace cli {
 namespace {
 
-// A label as a message quotes it: control bytes and DEL as escapes, never raw.
-std::string shownLabel(const std::string& label) {
-    std::string shown;
-    for (const char c : label) {
-        const auto byte = static_cast<unsigned char>(c);
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-        shown += byte < 0x20 || byte == 0x7F ? std::string(hex) : std::string(1, c);
-    }
-    return shown;
-}
-
 std::string checkLabel(const std::string& label) {
     const fat::LabelCheck check = fat::checkVolumeLabel(label);
-    const std::string quoted = "the volume label \"" + shownLabel(label) + "\"";
+    const std::string quoted = "the volume label \"" + build::Printable(label) + "\"";
     switch (check.fault) {
         case fat::LabelFault::None:
             return {};

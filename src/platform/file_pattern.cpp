@@ -40,6 +40,17 @@ bool NamePattern::matches(std::string_view name) const {
     return true;
 }
 
+base::Result<std::string> patternFolder(std::string_view prefix) {
+    if (prefix.empty()) return std::string(".");
+    auto mapped = mapWindowsName(prefix);
+    if (!mapped) return mapped.error();
+    if (mapped->where != WindowsName::Where::Host) {
+        return base::Status::failure("\"" + std::string(prefix) +
+                                     "\": names on drive A: are not looked up");
+    }
+    return mapped->hostPath;
+}
+
 std::string NamePattern::describe() const {
     return m_chars;
 }

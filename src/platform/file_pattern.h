@@ -37,6 +37,10 @@ class NamePattern {
 base::Result<std::string> findFirstMatch(std::string_view folder, const NamePattern& pattern,
                                          bool nonEmptyOnly);
 
+// The host folder a pattern's search reads for `folder` (as for findFirstMatch): "." when it
+// is empty; fails for a name that is not the host's (drive A:'s names are not looked up).
+base::Result<std::string> patternFolder(std::string_view folder);
+
 // Every entry of `folder` (as for findFirstMatch) whose name matches `pattern`, of whatever
 // kind (a folder, a pipe, a link to nothing), in byte order; none when it cannot be read.
 std::vector<std::string> allMatches(std::string_view folder, const NamePattern& pattern);

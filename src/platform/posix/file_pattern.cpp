@@ -13,18 +13,9 @@ namespace platform {
 
 base::Result<std::string> findFirstMatch(std::string_view prefix, const NamePattern& pattern,
                                          bool nonEmptyOnly) {
-    std::string folder;
-    if (prefix.empty()) {
-        folder = ".";
-    } else {
-        auto mapped = mapWindowsName(prefix);
-        if (!mapped) return mapped.error();
-        if (mapped->where != WindowsName::Where::Host) {
-            return base::Status::failure("\"" + std::string(prefix) +
-                                         "\": names on drive A: are not looked up");
-        }
-        folder = mapped->hostPath;
-    }
+    auto found = patternFolder(prefix);
+    if (!found) return found.error();
+    const std::string folder = *found;
 
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
     if (!dir) {
@@ -51,13 +42,10 @@ base::Result<std::string> findFirstMatch(std::string_view prefix, const NamePatt
 }
 
 std::vector<std::string> allMatches(std::string_view prefix, const NamePattern& pattern) {
-    std::string folder = ".";
-    if (!prefix.empty()) {
-        auto mapped = mapWindowsName(prefix);
-        if (!mapped || mapped->where != WindowsName::Where::Host) return {};
-        folder = mapped->hostPath;
-    }
     std::vector<std::string> names;
+    auto found = patternFolder(prefix);
+    if (!found) return names;
+    const std::string& folder = *found;
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
     if (!dir) return names;
     while (const dirent* entry = ::readdir(dir.get()))

@@ -13,18 +13,9 @@ namespace platform {
 
 base::Result<std::string> findFirstMatch(std::string_view prefix, const NamePattern& pattern,
                                          bool nonEmptyOnly) {
-    std::string folder;
-    if (prefix.empty()) {
-        folder = ".";
-    } else {
-        auto mapped = mapWindowsName(prefix);
-        if (!mapped) return mapped.error();
-        if (mapped->where != WindowsName::Where::Host) {
-            return base::Status::failure("\"" + std::string(prefix) +
-                                         "\": names on drive A: are not looked up");
-        }
-        folder = mapped->hostPath;
-    }
+    auto found = patternFolder(prefix);
+    if (!found) return found.error();
+    const std::string folder = *found;
 
     // Every entry is listed and matched here: the system's own wildcards would also match the
     // short (8.3) names, and its '?' differs at the end of a name.
@@ -59,13 +50,10 @@ base::Result<std::string> findFirstMatch(std::string_view prefix, const NamePatt
 }
 
 std::vector<std::string> allMatches(std::string_view prefix, const NamePattern& pattern) {
-    std::string folder = ".";
-    if (!prefix.empty()) {
-        auto mapped = mapWindowsName(prefix);
-        if (!mapped || mapped->where != WindowsName::Where::Host) return {};
-        folder = mapped->hostPath;
-    }
     std::vector<std::string> names;
+    auto found = patternFolder(prefix);
+    if (!found) return names;
+    const std::string& folder = *found;
     WIN32_FIND_DATAA entry{};
     HANDLE search = FindFirstFileExA(win32::joined(folder, "*").c_str(), FindExInfoBasic, &entry,
                                      FindExSearchNameMatch, nullptr, 0);
