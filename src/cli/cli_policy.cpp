@@ -173,6 +173,10 @@ int CliPolicy::answerMessageBox(const std::string& text, const std::string&, UIN
     if (!m_options.quiet || asking || failure || (type & MB_ICONMASK) == MB_ICONHAND) {
         std::fprintf(m_terminal.err, "%s\n", text.c_str());
         tellCause();
+        // The project question's details: the files the choice of the BIOS image passed over.
+        if (yesNo && !anotherDiskette && outcome == Kind::None && main)
+            for (const std::string& passed : main->m_biosChoice.passedOver)
+                std::fprintf(m_terminal.err, "passed over: %s\n", passed.c_str());
         std::fflush(m_terminal.err);
     }
     if (!yesNo) return IDOK;

@@ -1138,6 +1138,10 @@ TEST(CliRun, APlanAndTheBuildAgree) {
             EXPECT_TRUE(contains(plan.output, "nothing would stop the build")) << plan.output;
             EXPECT_EQ(built.exitCode, 0) << built.output;
             EXPECT_TRUE(contains(built.output, kSuccess)) << built.output;
+            // What the plan notes as passed over, the build names with its question.
+            const std::string passed = "passed over: develQ7A.rom comes after testQ7A.rom";
+            EXPECT_TRUE(contains(plan.output, passed)) << plan.output;
+            EXPECT_TRUE(contains(built.output, passed)) << built.output;
             continue;
         }
         EXPECT_NE(plan.exitCode, 0) << plan.output;
