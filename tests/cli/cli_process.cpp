@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -99,6 +100,16 @@ void drain(int fd, std::string& out, pid_t pid, const std::function<void()>& onD
 
 std::string cliPath() {
     return QUENVOL_BINARY_DIR "/src/quenvol-cli";
+}
+
+std::string folderClosedToOthers() {
+    namespace fs = std::filesystem;
+    for (fs::path dir = fs::path(cliPath()).parent_path(); dir != dir.parent_path();
+         dir = dir.parent_path()) {
+        struct stat st {};
+        if (::stat(dir.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return dir.string();
+    }
+    return {};
 }
 
 std::string Scratch::project() {

@@ -71,4 +71,8 @@ class Scratch {
 
 std::string cliPath();
 
+// The first folder on the program's path that other users cannot enter (a checkout inside
+// mktemp -d's 0700 folder), where a run as another user cannot start it; empty when none.
+std::string folderClosedToOthers();
+
 }  // namespace clitest

@@ -299,14 +299,8 @@ TEST(CliRun, MessagesWithoutACauseAreFollowedByTheCause) {
 // program as another user.
 TEST(CliRun, ADriveClosedToTheUserIsReportedAsPermission) {
     if (::geteuid() != 0) GTEST_SKIP() << "running as another user needs root";
-    // A checkout inside a folder closed to others (mktemp -d gives 0700) keeps the program
-    // out of the other user's reach.
-    for (fs::path dir = fs::path(clitest::cliPath()).parent_path(); dir != dir.parent_path();
-         dir = dir.parent_path()) {
-        struct stat st {};
-        if (::stat(dir.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0)
-            GTEST_SKIP() << dir << " is closed to other users, so the program cannot run as one";
-    }
+    if (const std::string closed = clitest::folderClosedToOthers(); !closed.empty())
+        GTEST_SKIP() << closed << " is closed to other users, so the program cannot run as one";
     Scratch s;
     ASSERT_EQ(s.run({"--kind", "format", "--yes", "--create", "--drive", s.image()}).exitCode, 0);
     ASSERT_EQ(::chmod(s.image().c_str(), 0660), 0);  // root's and its group's
