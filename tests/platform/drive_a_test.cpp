@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 
 #include "platform/drive_faults.h"
@@ -19,6 +20,7 @@
 
 #include "platform/desktop_drives.h"
 #include "platform/device_hooks.h"
+#include "platform/posix/drive_node.h"
 #include "support/fat_tools.h"
 #endif
 
@@ -105,6 +107,42 @@ TEST_F(DriveATest, DriveWithAMediumOfNoSizeIsAnEmptyDrive) {
         ASSERT_FALSE(drive);
         EXPECT_EQ(drive.message().rfind("no diskette in drive A:", 0), 0u) << drive.message();
     }
+    // Measured as an empty drive, not as no drive at all.
+    const auto medium = platform::measureMediumAt(device);
+    ASSERT_TRUE(medium);
+    EXPECT_TRUE(medium->blockDevice);
+    EXPECT_EQ(medium->bytes, 0u);
+}
+
+// A block device is opened blocking (the floppy driver checks for a diskette only then), and
+// a pipe put where drive A: was is still opened without waiting for a writer. A device's first
+// sector is read from the medium, by which a swapped diskette is told.
+TEST_F(DriveATest, DriveNodesAreOpenedBlockingAndPipesNever) {
+    const auto image = patternBytes(1474560, 7);
+    writeBytes(m_dir / "a.img", image);
+    ASSERT_EQ(::mkfifo((m_dir / "pipe").c_str(), 0600), 0);
+    const auto attach = fattools::runTool({"losetup", "-f", "--show", (m_dir / "a.img").string()});
+    const std::string loop =
+        attach.exitCode == 0 ? attach.output.substr(0, attach.output.find('\n')) : std::string();
+    struct Detach {
+        std::string device;
+        ~Detach() {
+            if (!device.empty()) fattools::runTool({"losetup", "-d", device});
+        }
+    } detach{loop};
+    for (const std::string& path : {(m_dir / "a.img").string(), (m_dir / "pipe").string(), loop}) {
+        if (path.empty()) continue;  // no loop device here
+        const int fd = platform::posix::openDriveNode(path.c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0) << path << ": " << std::strerror(errno);
+        EXPECT_EQ(::fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << path;
+        EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << path;
+        ::close(fd);
+    }
+    if (loop.empty()) GTEST_SKIP() << "no loop device: " << attach.output;
+    const auto medium = platform::measureMediumAt(loop);
+    ASSERT_TRUE(medium);
+    EXPECT_EQ(medium->bytes, image.size());
+    EXPECT_EQ(medium->firstSector, std::string(image.begin(), image.begin() + 512));
 }
 
 #endif

@@ -21,6 +21,7 @@
 #include "platform/exclusive_hold.h"
 #include "platform/floppy_drives.h"
 #include "platform/posix/descriptor.h"
+#include "platform/posix/drive_node.h"
 #include "platform/posix/held_drive.h"
 #include "platform/posix/system_error.h"
 #include "platform/posix/udisks.h"
@@ -202,8 +203,10 @@ Result<struct stat> examine(const std::string& path) {
 // Why open(2) refused drive A:, as the kind of refusal it is.
 base::Error openRefusal(const std::string& path, const struct stat& before, int error,
                         bool writing) {
-    if (error == ENOENT || error == ENXIO || error == ENOMEDIUM || error == ENODEV) {
-        return noDiskette(path, errnoText(error));
+    if (error == ENOENT) return noDiskette(path, "does not exist");
+    // The floppy controller's driver says ENXIO for an empty drive, a USB drive ENOMEDIUM.
+    if (error == ENXIO || error == ENOMEDIUM || error == ENODEV) {
+        return noDiskette(path, "holds no diskette: " + errnoText(error));
     }
     if (error == EROFS) return writeProtected(path);
     // A missing permission is no write protection: the way out is another.
@@ -225,6 +228,19 @@ Status samePlace(const std::string& path, const struct stat& named, bool blockDe
     return Status::failure("drive A: (" + path + ") now names another " +
                            (S_ISBLK(named.st_mode) ? "device" : "file") + " than the " +
                            (blockDevice ? "device" : "image") + " in use");
+}
+
+// What a failed transfer on a block device may owe to the diskette having been taken out (or
+// the drive unplugged) meanwhile, which the driver reports as a mere I/O error: looked at
+// through a new descriptor, on which the driver checks for a diskette again. Empty for files,
+// and where a diskette is still in.
+std::string mediumTakenOut(const std::string& path, bool blockDevice, int error) {
+    if (!blockDevice || (error != EIO && error != ENOMEDIUM && error != ENXIO && error != ENODEV))
+        return {};
+    const auto medium = measureMediumAt(path);
+    if (medium && medium->bytes > 0) return {};
+    return "; drive A: holds no diskette now: it was taken out, or the drive disconnected, "
+           "during the build";
 }
 
 }  // namespace
@@ -264,15 +280,30 @@ std::optional<DriveAccessDenied> driveAAccessDenied() {
 std::optional<MediumSize> measureMediumAt(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-    if (S_ISREG(info.st_mode)) return MediumSize{false, static_cast<std::uint64_t>(info.st_size)};
+    if (S_ISREG(info.st_mode)) {
+        return MediumSize{false, static_cast<std::uint64_t>(info.st_size), {}};
+    }
     if (!S_ISBLK(info.st_mode)) return std::nullopt;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = posix::openDriveNode(path.c_str(), O_RDONLY);
+    // An empty drive: the floppy controller's driver says ENXIO, a USB drive's ENOMEDIUM.
+    if (fd < 0 && (errno == ENXIO || errno == ENOMEDIUM)) return MediumSize{true, 0, {}};
     if (fd < 0) return std::nullopt;
-    std::uint64_t bytes = 0;
-    const bool measured = ::ioctl(fd, BLKGETSIZE64, &bytes) == 0;
+    MediumSize medium{true, 0, {}};
+    const bool measured = ::ioctl(fd, BLKGETSIZE64, &medium.bytes) == 0;
+    if (measured && medium.bytes >= fat::kSectorSize) {
+        // From the medium itself, past the page cache, where the driver allows that.
+        AlignedBuffer sector(fat::kSectorSize);
+        const int direct = posix::openDriveNode(path.c_str(), O_RDONLY | O_DIRECT);
+        const int from = direct >= 0 ? direct : fd;
+        if (sector.data != nullptr && ::pread(from, sector.data, fat::kSectorSize, 0) ==
+                                          static_cast<ssize_t>(fat::kSectorSize)) {
+            medium.firstSector.assign(reinterpret_cast<const char*>(sector.data), fat::kSectorSize);
+        }
+        if (direct >= 0) ::close(direct);
+    }
     ::close(fd);
     if (!measured) return std::nullopt;
-    return MediumSize{true, bytes};
+    return medium;
 }
 
 struct ExaminedPath : stat {};
@@ -339,15 +370,15 @@ Status DriveA::openDescriptor(const ExaminedPath& before, const DriveOpenOptions
             return Status::success();
         }
     }
-    int flags = O_CLOEXEC | O_NONBLOCK | (m_writable ? O_RDWR : O_RDONLY);
+    int flags = m_writable ? O_RDWR : O_RDONLY;
     if (m_direct) flags |= O_DIRECT;
-    int fd = ::open(m_path.c_str(), flags);
+    int fd = posix::openDriveNode(m_path.c_str(), flags);
     if (fd < 0 && m_writable &&
         (errno == EROFS || posix::failureOf(errno) == Failure::PermissionDenied) &&
         options.readOnlyFallback) {
         readOnlyBecause(errno == EROFS ? writeProtected(m_path)
                                        : permissionDenied(m_path, before, true));
-        fd = ::open(m_path.c_str(), (flags & ~O_RDWR) | O_RDONLY);
+        fd = posix::openDriveNode(m_path.c_str(), (flags & ~O_RDWR) | O_RDONLY);
     }
     if (fd < 0 && posix::failureOf(errno) == Failure::PermissionDenied) {
         const int denied = errno;
@@ -370,7 +401,6 @@ Status DriveA::openDescriptor(const ExaminedPath& before, const DriveOpenOptions
         after.st_ino != before.st_ino || (after.st_mode & S_IFMT) != (before.st_mode & S_IFMT)) {
         return Status::failure("drive A: (" + m_path + ") changed while it was being opened");
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     m_device = m_blockDevice ? after.st_rdev : after.st_dev;
     m_inode = m_blockDevice ? 0 : after.st_ino;
     if (!m_blockDevice) m_size = static_cast<std::uint64_t>(after.st_size);
@@ -428,9 +458,11 @@ Result<std::size_t> DriveA::readMedium(std::uint64_t offset, void* out, std::siz
             bytes);
     }
     if (n < 0) {
+        const int error = errno;
         return Status::failure(Failure::IoError, "read error at byte " + std::to_string(offset) +
                                                      " of drive A: (" + m_path +
-                                                     "): " + errnoText(errno));
+                                                     "): " + errnoText(error) +
+                                                     mediumTakenOut(m_path, m_blockDevice, error));
     }
     return static_cast<std::size_t>(n);
 }
@@ -463,15 +495,18 @@ Result<std::size_t> DriveA::writeHeld(std::uint64_t offset, const void* in, std:
     }
     return Status::failure(Failure::IoError, "write error at byte " + std::to_string(offset) +
                                                  " of drive A: (" + m_path +
-                                                 "): " + errnoText(error));
+                                                 "): " + errnoText(error) +
+                                                 mediumTakenOut(m_path, m_blockDevice, error));
 }
 
 Status DriveA::flushMedium() {
     // The data is what must reach the medium; an image's size never changes, so the file's
     // times need not be journalled with every flush.
     if (::fdatasync(posix::descriptor(m_handle)) != 0) {
+        const int error = errno;
         return Status::failure(Failure::IoError, "drive A: (" + m_path +
-                                                     ") could not be flushed: " + errnoText(errno));
+                                                     ") could not be flushed: " + errnoText(error) +
+                                                     mediumTakenOut(m_path, m_blockDevice, error));
     }
     return Status::success();
 }
@@ -507,7 +542,7 @@ Status DriveA::lock() {
     }
     if (m_blockDevice) {
         // O_EXCL on a block device fails with EBUSY while it is mounted or held by another.
-        int fd = ::open(m_path.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC | O_NONBLOCK);
+        int fd = posix::openDriveNode(m_path.c_str(), O_RDONLY | O_EXCL);
         if (fd < 0 && posix::failureOf(errno) == Failure::PermissionDenied) {
             const int denied = errno;
             struct stat named {};

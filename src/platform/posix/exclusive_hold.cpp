@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/drive_a.h"
+#include "platform/posix/drive_node.h"
 #include "platform/posix/held_drive.h"
 #include "platform/posix/udisks.h"
 #include "platform/win_path.h"
@@ -67,13 +68,11 @@ bool sameDrive(const HeldDriveA& a, const HeldDriveA& b) {
 // Opens `path` for reading and writing where that is allowed, else for reading only; -1 with
 // errno when neither. `writable` says which it got.
 int openForSessions(const char* path, int flags, bool& writable) {
-    int fd = ::open(path, flags | O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    int fd = posix::openDriveNode(path, flags | O_RDWR);
     writable = fd >= 0;
     if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY)) {
-        fd = ::open(path, flags | O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        fd = posix::openDriveNode(path, flags | O_RDONLY);
     }
-    // The sessions that borrow it wait for the medium as their own descriptors would.
-    if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 
