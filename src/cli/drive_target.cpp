@@ -1,5 +1,6 @@
 #include "cli/drive_target.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -22,14 +23,24 @@ bool sameFileAt(const std::optional<sys::FileLook>& a, const std::optional<sys::
 
 namespace {
 
-// Whether a drive (a block device, a drive letter) holds a diskette now. Measured through a
-// descriptor of its own where it can be: opening the device makes the system look at the
-// medium again, which the hold's descriptor, open since before the change, would not.
-bool mediumInDrive(const std::string& path) {
-    if (const auto medium = platform::measureMediumAt(path); medium && medium->blockDevice)
-        return platform::isDisketteSize(medium->bytes);
-    return platform::DriveA::open().ok();
+// What a drive (a block device, a drive letter) holds now: none when no diskette is in, else
+// its first sector where that can be read (empty where not). Looked at through a descriptor
+// of its own where it can be: opening the device makes the system look at the medium again,
+// which the hold's descriptor, open since before the change, would not.
+std::optional<std::string> mediumInDrive(const std::string& path) {
+    if (const auto medium = platform::measureMediumAt(path); medium && medium->blockDevice) {
+        if (!platform::isDisketteSize(medium->bytes)) return std::nullopt;
+        return medium->firstSector;
+    }
+    if (platform::DriveA::open().ok()) return std::string();
+    return std::nullopt;
 }
+
+// How often a drive is looked at while a new diskette is awaited: an image file's name is
+// cheap to look at; a drive's open makes the driver check for a diskette, which on a real
+// floppy drive turns the motor.
+constexpr auto kImagePoll = std::chrono::milliseconds(250);
+constexpr auto kDrivePoll = std::chrono::milliseconds(750);
 
 }  // namespace
 
@@ -54,11 +65,12 @@ bool awaitNewMedium(const std::string& path, const std::function<void()>& announ
     platform::ExclusiveHold hold;
     if (!imageFile || sys::openFileCanBeReplaced()) hold = platform::ExclusiveHold::driveA();
     const auto before = sys::lookAtFile(path);
-    bool emptied = imageFile ? !before : !mediumInDrive(path);
+    const auto mediumBefore = imageFile ? std::nullopt : mediumInDrive(path);
+    bool emptied = imageFile ? !before : !mediumBefore;
     if (announce) announce();
     platform::pausePoint("awaiting the next diskette");
     for (;;) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        std::this_thread::sleep_for(imageFile ? kImagePoll : kDrivePoll);
         if (platform::interrupted()) {
             // The program ends by the signal once its report is out.
             interrupts.raiseCaught();
@@ -77,12 +89,15 @@ bool awaitNewMedium(const std::string& path, const std::function<void()>& announ
             if (platform::DriveA::open().ok()) return true;
             continue;
         }
-        // A block device's node stays as it is; only a medium taken out shows the change.
-        if (!now || !mediumInDrive(path)) {
+        // A block device's node stays as it is: a medium taken out shows the change, and a
+        // diskette swapped for another in one move (a drive that tells no one, or a driver
+        // that notices only at the next open) shows another first sector.
+        const auto medium = now ? mediumInDrive(path) : std::nullopt;
+        if (!medium) {
             emptied = true;
             continue;
         }
-        if (emptied || !sameFileAt(now, before)) return true;
+        if (emptied || !sameFileAt(now, before) || *medium != *mediumBefore) return true;
     }
 }
 
@@ -178,8 +193,11 @@ DriveTarget prepareDrive(const std::optional<std::string>& drive, bool create) {
     }
     target.message = why;
     if (opened.kind() == base::Failure::NotDiskette) {
-        target.message += "; drive A: must be a diskette image or a floppy block device (" +
-                          platform::disketteSizes() + ")";
+        target.message += "; drive A: must be a diskette image or a floppy block device";
+        // A refusal of the size names the sizes already.
+        if (why.find(platform::disketteSizes()) == std::string::npos) {
+            target.message += " (" + platform::disketteSizes() + ")";
+        }
     }
     return target;
 }

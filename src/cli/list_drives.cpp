@@ -1,6 +1,7 @@
 #include "cli/list_drives.h"
 
 #include "build/json_writer.h"
+#include "platform/drive_a.h"
 #include "platform/floppy_drives.h"
 
 namespace cli {
@@ -83,11 +84,24 @@ const char* sourceName(platform::DriveASource source) {
     return "default";
 }
 
+// The drives, with the medium of each drive whose listing cannot tell it (the floppy
+// controller's) measured by opening it: the driver then looks for a diskette.
+std::vector<platform::FloppyDrive> measuredDrives() {
+    auto drives = platform::findFloppyDrives();
+    for (auto& d : drives) {
+        if (d.mediumBytes) continue;
+        if (const auto medium = platform::measureMediumAt(d.path); medium && medium->blockDevice) {
+            d.mediumBytes = medium->bytes;
+        }
+    }
+    return drives;
+}
+
 }  // namespace
 
 void listDrives(const std::optional<std::string>& drive, std::FILE* out, std::FILE* err) {
     platform::setDriveASelection({.named = drive.value_or(""), .chosenThisRun = {}});
-    const auto drives = platform::findFloppyDrives();
+    const auto drives = measuredDrives();
     const auto driveA = platform::currentDriveA();
     const auto marked = platform::floppyDriveAt(drives, driveA.path);
     for (const auto& d : drives) {
@@ -108,7 +122,7 @@ void listDrives(const std::optional<std::string>& drive, std::FILE* out, std::FI
 
 void listDrivesJson(const std::optional<std::string>& drive, std::FILE* out) {
     platform::setDriveASelection({.named = drive.value_or(""), .chosenThisRun = {}});
-    const auto drives = platform::findFloppyDrives();
+    const auto drives = measuredDrives();
     const auto driveA = platform::currentDriveA();
     const auto marked = platform::floppyDriveAt(drives, driveA.path);
     build::JsonWriter json;

@@ -38,6 +38,10 @@ bool isDisketteSize(std::uint64_t bytes);
 struct MediumSize {
     bool blockDevice = false;
     std::uint64_t bytes = 0;
+    // A block device's first sector as read from the medium now (Linux), by which a diskette
+    // swapped for another without the drive ever being seen empty is told; empty where it was
+    // not read.
+    std::string firstSector;
 };
 std::optional<MediumSize> measureMediumAt(const std::string& path);
 

@@ -312,14 +312,14 @@ std::optional<MediumSize> measureMediumAt(const std::string& path) {
         auto bytes = measureVolume(handle, volume);
         CloseHandle(handle);
         if (!bytes) return std::nullopt;
-        return MediumSize{true, *bytes};
+        return MediumSize{true, *bytes, {}};
     }
     WIN32_FILE_ATTRIBUTE_DATA info{};
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info) ||
         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))) {
         return std::nullopt;
     }
-    return MediumSize{false, (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow};
+    return MediumSize{false, (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow, {}};
 }
 
 Result<std::unique_ptr<DriveA>> DriveA::open(const DriveOpenOptions& options) {
