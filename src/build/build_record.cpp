@@ -185,6 +185,18 @@ base::Status appendBuildLog(const std::string& line) {
     return platform::appendToFile(path, line + "\n");
 }
 
+namespace {
+
+void describeDriveModel(Record& r) {
+    if (!r.driveIsDevice) return;
+    if (auto found = platform::floppyDriveAt(platform::findFloppyDrives(), r.drivePath)) {
+        r.driveVendor = found->vendor;
+        r.driveModel = found->model;
+    }
+}
+
+}  // namespace
+
 DriveDigest digestDriveA(bool whole) {
     DriveDigest digest;
     platform::DriveOpenOptions options;
@@ -221,6 +233,17 @@ DriveDigest digestDriveA(bool whole) {
     return digest;
 }
 
+void noteDriveA(Record& r) {
+    r.drivePath = platform::driveAPath();
+    platform::DriveOpenOptions options;
+    options.access = platform::DriveAccess::Read;
+    if (auto drive = platform::DriveA::open(options)) {
+        r.driveIsDevice = (*drive)->isBlockDevice();
+        r.driveBytes = (*drive)->sizeBytes();
+    }
+    describeDriveModel(r);
+}
+
 void describeDriveA(Record& r) {
     r.drivePath = platform::driveAPath();
     const DriveDigest digest = digestDriveA(r.digestWholeDevice);
@@ -229,13 +252,13 @@ void describeDriveA(Record& r) {
         r.driveBytes = digest.bytes;
         r.sector0Sha256 = digest.sector0;
         r.diskSha256 = digest.whole;
+    } else {
+        // A drive taken out or pulled before the end: what it was when the build found it
+        // stands; what is on it now is unknown.
+        r.sector0Sha256.reset();
+        r.diskSha256.reset();
     }
-    if (r.driveIsDevice) {
-        if (auto found = platform::floppyDriveAt(platform::findFloppyDrives(), r.drivePath)) {
-            r.driveVendor = found->vendor;
-            r.driveModel = found->model;
-        }
-    }
+    describeDriveModel(r);
 }
 
 }  // namespace build

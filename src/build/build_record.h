@@ -112,7 +112,10 @@ struct DriveDigest {
 };
 DriveDigest digestDriveA(bool whole);
 
-// Drive A:'s path, kind, size, vendor and model, and its digests, into `record`.
+// Drive A:'s path, kind, size, vendor and model, and its digests, into `record`. Where drive
+// A: cannot be opened any more, its kind, size and names stay as noteDriveA found them.
 void describeDriveA(Record& record);
+// Drive A:'s path, kind, size, vendor and model (no digest), as the build finds it.
+void noteDriveA(Record& record);
 
 }  // namespace build

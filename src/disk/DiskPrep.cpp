@@ -7,6 +7,7 @@
 
 #include "app/CrisisDlg.h"
 #include "app/messages.h"
+#include "build/build_record.h"
 #include "disk/FloppyAccess.h"
 #include "fat/fat12.h"
 #include "framework/afxfile.h"
@@ -84,8 +85,13 @@ BOOL CCrisisDlg::CheckFloppy() {
     CFloppyAccess floppy;
     SectorBuffer buffer;
     if (buffer.get()) {
-        for (int attempt = 0; attempt < kReadAttempts; ++attempt)
-            if (floppy.ReadSector(0, buffer.get())) return TRUE;
+        for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+            if (!floppy.ReadSector(0, buffer.get())) continue;
+            // What drive A: is, known before anything is written, so that the record still
+            // says so if the diskette or the drive is gone by the end.
+            build::noteDriveA(m_record);
+            return TRUE;
+        }
     }
     buffer.release();
     // A drive that is there but closed to this user is no empty drive: say what is true.
