@@ -259,7 +259,14 @@ class Findings {
 std::uint64_t checkOptionRom(Bytes b, std::uint64_t at, Findings& out, std::size_t& reported) {
     for (std::size_t image = 0; image < kMostChainedImages; ++image) {
         const auto here = static_cast<std::size_t>(at);
-        if (!hasTextAt(b, here, "\x55\xAA") || here + kRomPcirPointer + 2 > b.size()) break;
+        if (!hasTextAt(b, here, "\x55\xAA")) break;
+        if (here + kRomPcirPointer + 2 > b.size()) {
+            if (reported++ < kMostOptionRoms)
+                out.warn("option-rom", at,
+                         "0x55 0xAA at offset " + hex(at) +
+                             " begins an option ROM, but the file ends before its header does");
+            break;
+        }
         const std::uint64_t declared = b[here + kRomLengthUnits] * kRomUnit;
         const std::size_t pcir = here + le16(b, here + kRomPcirPointer);
         const bool hasPcir = pcir + kPcirSmallest <= b.size() && hasTextAt(b, pcir, "PCIR");
@@ -302,7 +309,8 @@ std::uint64_t checkOptionRom(Bytes b, std::uint64_t at, Findings& out, std::size
                                  "it is damaged or was changed");
             }
         }
-        if (length == 0 || length > b.size() - at) return b.size();
+        // A length that leads nowhere ends the chain; a scan goes on after the header.
+        if (length == 0 || length > b.size() - at) return image == 0 ? at + kRomUnit : at;
         at += length;
         if (last) break;
     }
