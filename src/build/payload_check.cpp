@@ -353,7 +353,8 @@ void checkBlank(Bytes b, Findings& out) {
     } else {
         out.pass("blank", 0,
                  std::string("the most frequent byte, ") + byte + ", makes " +
-                     std::to_string(percent) + "% of the file");
+                     (percent == 0 ? std::string("less than 1") : std::to_string(percent)) +
+                     "% of the file");
     }
 }
 

@@ -404,51 +404,63 @@ TEST(CliRun, OnATerminalTheConfirmationIsAsked) {
 // erased; --yes does not answer it, --accept-payload-warnings does, and without a terminal
 // and the option the build is refused, saying why, with the findings in the report.
 TEST(CliRun, ADoubtfulImageIsAskedAboutAndOnlyItsOwnOptionAnswers) {
-    const std::string noTerminal =
+    const std::string refused =
         "answered No, as standard input is not a terminal (--accept-payload-warnings answers "
-        "Yes; --yes does not)";
-    auto zipped = [](const Scratch& s) {
-        const std::string project = s.root() + "/zipped";
+        "Yes; --yes does not): nothing was erased, and the build is refused";
+    // A project like the sample's whose test image is `image`.
+    auto projectWith = [](const Scratch& s, const std::vector<std::uint8_t>& image) {
+        const std::string project = s.root() + "/doubtful";
         fs::copy(s.project(), project);
-        auto image = fattools::plausibleImage(65536, "Q7A", 5);
-        std::copy_n("PK\x03\x04", 4, image.begin());
         fattools::writeBytes(project + "/testQ7A.rom", image);
         return project;
     };
+    const auto plausible = fattools::plausibleImage(65536, "Q7A", 5);
+    auto beginning = [&](std::string_view head) {
+        auto image = plausible;
+        std::copy(head.begin(), head.end(), image.begin());
+        return image;
+    };
+    const auto zip = beginning("PK\x03\x04");
     struct Case {
+        std::vector<std::uint8_t> image;
         std::vector<std::string> options;
         int exitCode;
         std::vector<std::string> said;  // on standard error or in the report
     };
     const Case cases[] = {
-        {{"--yes"},
+        {zip,
+         {"--yes"},
          1,
-         {noTerminal + ": nothing was erased, and the build is refused",
+         {refused, "a zip archive", R"({"file":"bios.rom","name":"package","level":"warn")",
           R"("outcome":"refused","failure":{"kind":"payload-check")",
           R"("payload_question":"answered-no")"}},
-        {{"--yes", "--accept-payload-warnings"},
+        {beginning("MZ"), {"--yes"}, 1, {refused, "a DOS or Windows program"}},
+        {std::vector<std::uint8_t>(65536, 0xFF), {"--yes"}, 1, {refused, "every byte is 0xFF"}},
+        {fattools::plausibleImage(65536, "Q7B", 5),
+         {"--yes"},
+         1,
+         {refused, "the part number appears nowhere in the image"}},
+        {zip,
+         {"--yes", "--accept-payload-warnings"},
          0,
-         {"quenvol-cli: answered Yes (--accept-payload-warnings)",
+         {"a zip archive", "quenvol-cli: answered Yes (--accept-payload-warnings)",
           R"("payload_question":"accepted-by-option")", R"("outcome":"built")"}},
     };
     for (const Case& c : cases) {
         Scratch s;
-        const std::string project = zipped(s);
+        const std::string project = projectWith(s, c.image);
         std::vector<std::string> args{"--create", "--json", "--drive", s.image()};
         args.insert(args.end(), c.options.begin(), c.options.end());
         args.push_back(project);
         const auto r = s.run(args);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.output;
         EXPECT_TRUE(contains(r.output, " bios.rom (" + project)) << r.output;
-        EXPECT_TRUE(contains(r.output, "a zip archive")) << r.output;
-        EXPECT_TRUE(contains(r.output, R"({"file":"bios.rom","name":"package","level":"warn")"))
-            << r.output;
         for (const auto& text : c.said) EXPECT_TRUE(contains(r.output, text)) << text << r.output;
         EXPECT_EQ(allZero(bytesOf(s.image())), c.exitCode != 0);
     }
     // On a terminal it is asked, after the project question.
     Scratch s;
-    const auto yes = s.runOnTerminal({"--create", "--drive", s.image(), zipped(s)},
+    const auto yes = s.runOnTerminal({"--create", "--drive", s.image(), projectWith(s, zip)},
                                      "Put them on the diskette? [y/N] ", "y\n", nullptr, "y\ny\n");
     EXPECT_EQ(yes.exitCode, 0) << yes.output;
     EXPECT_LT(yes.output.find("Proceed? [y/N] "), yes.output.find("a zip archive"));
