@@ -36,6 +36,18 @@ def binary_sample(marker: str, seed: str, size: int) -> bytes:
     return data
 
 
+# How a legacy BIOS image ends: at 0xFFFF0 the processor's first instruction, a far jump to
+# F000:E05B, then the BIOS date as MM/DD/YY, a NUL and the machine's model byte.
+IMAGE_END = b"\xea\x5b\xe0\x00\xf0" + b"12/01/26" + b"\x00\xfc\x00"
+
+
+def image_sample(marker: str, seed: str, size: int) -> bytes:
+    """A sample BIOS image that the program's checks find plausible: a flash chip's size, the
+    part number in its first line, and a legacy image's end."""
+    data = binary_sample(marker, seed, size)
+    return data[: size - len(IMAGE_END)] + IMAGE_END
+
+
 def samples() -> dict[str, bytes]:
     pn = PART_NUMBER
     return {
@@ -56,19 +68,19 @@ def samples() -> dict[str, bytes]:
             "vgabios.exe",
             9999,
         ),
-        f"project/devel{pn}.rom": binary_sample(
+        f"project/devel{pn}.rom": image_sample(
             f"SAMPLE development image devel{pn}.rom from the Quenvol examples - "
             "not a real BIOS image",
             f"devel{pn}.rom",
             65536,
         ),
-        f"project/test{pn}.rom": binary_sample(
+        f"project/test{pn}.rom": image_sample(
             f"SAMPLE test image test{pn}.rom from the Quenvol examples - "
             "not a real BIOS image",
             f"test{pn}.rom",
             65536,
         ),
-        "project/flashabl.rom": binary_sample(
+        "project/flashabl.rom": image_sample(
             f"SAMPLE packaged image flashabl.rom for part {pn} from the Quenvol examples - "
             "not a real BIOS image",
             "flashabl.rom",

@@ -109,6 +109,7 @@ set(suite_sources
   build/build_fixture.cpp
   build/build_sequence_test.cpp
   build/check_project_test.cpp
+  build/payload_check_test.cpp
   cli/cli_options_test.cpp
   cli/cli_policy_test.cpp
   disk/disk_prep_test.cpp

@@ -7,6 +7,7 @@
 #include "build/build_outcome.h"
 #include "build/build_record.h"
 #include "build/image_candidates.h"
+#include "build/payload_check.h"
 #include "build/readback.h"
 #include "framework/afxwin.h"
 #include "platform/exclusive_hold.h"
@@ -66,6 +67,12 @@ class CCrisisDlg : public CDialog {
     // The diskette's file list as this build takes it: each file's source and its length, or
     // why it cannot be taken.
     std::vector<build::ListedFile> ListedFiles() const;
+    // After the start directory's check, before the format (build/CheckPayload.cpp): the BIOS
+    // image and the video BIOS program of the list look like what their names promise; a
+    // finding that is not a pass asks before anything is erased. False after a No.
+    BOOL CheckPayload();
+    // The payload checks' findings for the files of the list this build takes.
+    std::vector<build::PayloadReport> PayloadReports() const;
     // The dialog's steps of the build's record (build/RecordSteps.cpp): begun with the build,
     // finished while drive A: is still held, then appended to the build log. The record itself,
     // its JSON and the log file are build/build_record.h.
@@ -145,6 +152,10 @@ class CCrisisDlg : public CDialog {
     // build's own questions are told apart by where the build stands, these by this.
     enum class DriveQuestion { None, Unmount, RemoveDiskette };
     DriveQuestion m_driveQuestion = DriveQuestion::None;
+    // The question about the payload checks' findings is on screen, for a policy that
+    // answers it; and what it was answered in this build (0: not asked, IDYES or IDNO).
+    BOOL m_bPayloadQuestion = FALSE;
+    int m_nPayloadAnswer = 0;
     // The answer to the question about taking the diskette out, kept for the run: 0 not asked
     // yet, else IDYES or IDNO.
     int m_nRemoveChoice = 0;
@@ -156,6 +167,8 @@ class CCrisisDlg : public CDialog {
     // The BIOS files this build takes, as the project check chose them; staging copies these.
     build::BiosChoice m_biosChoice;
     build::Written m_written;
+    // What the payload checks found in this build's files, once the build came to them.
+    std::vector<build::PayloadReport> m_payload;
     // What the build's clean-up found changed in the start directory and left there; a build
     // that leaves anything is no success.
     std::vector<platform::StagingLeftover> m_stagingLeft;

@@ -96,6 +96,15 @@ inline std::string copyFailed(const std::string& name) {
            "When ready, try again.\n";
 }
 
+// ---- What the files hold ----
+
+// The payload checks doubt a file of the diskette; asked before anything is erased. `doubts`
+// names each file and what was found, one line each, indented by one space.
+inline std::string payloadQuestion(const std::string& doubts) {
+    return " The BIOS files for this diskette may not be right for the board:\n" + doubts +
+           "\n Nothing has been erased yet. Put them on the diskette all the same?\t";
+}
+
 // ---- The start directory ----
 
 // The start directory does not fit its 128-character field; `where` is empty when not even

@@ -31,6 +31,8 @@ int CCrisisDlg::BuildHeld(BOOL withBootSector) {
     m_written = {};
     m_stagingLeft.clear();
     m_readBackPassed.reset();
+    m_payload.clear();
+    m_nPayloadAnswer = 0;
     StartRecord(withBootSector ? "minidos" : "fulldos");
     {
         const auto hold = HoldForBuild(TRUE);
@@ -59,6 +61,7 @@ int CCrisisDlg::BuildSteps(BOOL withBootSector) {
     if (withBootSector && !CheckBootImage()) return result;
     if (!CheckProject() || Interrupted(*this)) return result;
     if (!CheckStartDir() || Interrupted(*this)) return result;
+    if (!CheckPayload() || Interrupted(*this)) return result;
 
     EnableControls(FALSE);
     FormatFloppy();

@@ -60,6 +60,12 @@ void CCrisisDlg::FinishRecord() {
         }
     }
 
+    r.payloadChecks = m_payload;
+    if (m_nPayloadAnswer == IDNO)
+        r.payloadQuestion = "answered-no";
+    else if (m_nPayloadAnswer == IDYES)
+        r.payloadQuestion = r.acceptPayloadWarnings ? "accepted-by-option" : "answered-yes";
+
     using Kind = build::Outcome::Kind;
     const build::Outcome& o = m_outcome;
     // What the read-back found, whatever the build came to after it.
@@ -75,6 +81,9 @@ void CCrisisDlg::FinishRecord() {
             break;
         case Kind::Declined:
             r.outcome = "declined";
+            break;
+        case Kind::PayloadDeclined:
+            fail("refused", "payload-check", "the payload checks doubted the files");
             break;
         case Kind::ProjectRefused:
             fail("refused", "project-refused", "the project folder holds no usable BIOS image");

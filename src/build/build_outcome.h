@@ -19,6 +19,7 @@ struct Outcome {
         NoAccess,          // this user may not open drive A:
         ProjectRefused,    // the project folder holds no usable BIOS image
         Declined,          // No to the project folder
+        PayloadDeclined,   // No to the files whose contents the payload checks doubted
         CopyFailed,        // a file could not be staged or copied onto the diskette
         BootSectorFailed,  // crisboot.bin does not fit the diskette, or sector 0 was not written
         Differs,           // the diskette read back does not match the build's sources

@@ -128,6 +128,20 @@ std::string recordJson(const Record& r) {
         w.endObject();
     }
     w.endArray();
+    w.key("payload_checks").beginArray();
+    for (const PayloadReport& report : r.payloadChecks) {
+        for (const PayloadFinding& f : report.findings) {
+            w.beginObject();
+            w.key("file").value(report.file);
+            w.key("name").value(f.name);
+            w.key("level").value(payloadLevelName(f.level));
+            w.key("offset").value(f.offset);
+            w.key("text").value(f.text);
+            w.endObject();
+        }
+    }
+    w.endArray();
+    w.key("payload_question").optional(r.payloadQuestion);
     w.key("sector0_sha256").optional(r.sector0Sha256);
     w.key("disk_sha256").optional(r.diskSha256);
     w.key("read_back");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/result.h"
+#include "build/payload_check.h"
 
 namespace build {
 
@@ -70,6 +71,10 @@ struct Record {
     // The files the choice of the image passed over, each with why.
     std::vector<std::string> imagePassedOver;
     std::vector<RecordFile> files;
+    // What the payload checks found in the files, and what became of the question they asked:
+    // "answered-yes", "answered-no" or "accepted-by-option"; none when nothing was asked.
+    std::vector<PayloadReport> payloadChecks;
+    std::optional<std::string> payloadQuestion;
     std::optional<std::string> sector0Sha256;
     std::optional<std::string> diskSha256;
     std::optional<bool> readBackPassed;  // none: no read-back ran
@@ -81,6 +86,8 @@ struct Record {
     std::string started, ended;  // RFC 3339, UTC
     // Not written: the program reads a device whole anyway (a backup), so its digest is cheap.
     bool digestWholeDevice = false;
+    // Not written: --accept-payload-warnings answers the payload checks' question.
+    bool acceptPayloadWarnings = false;
 };
 
 // The failure kinds of a record, by the kind of failure underneath; `unnamed` for the kinds the

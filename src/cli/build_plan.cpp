@@ -214,6 +214,11 @@ BuildPlan planBuild(const Options& options) {
         // The build's own check before the format: every file of the list, the staging room
         // and the room on the diskette in drive A:.
         if (!dialog.CheckStartDir()) plan.stops.push_back(dialog.m_outcome.detail);
+        plan.payload = dialog.PayloadReports();
+        if (build::worstLevel(plan.payload) != build::PayloadLevel::Pass)
+            plan.notes.push_back(
+                "the payload checks doubt a file: the build would ask before erasing "
+                "(--accept-payload-warnings answers Yes)");
     }
 
     for (const PlannedFile& file : plan.files) {
@@ -241,6 +246,9 @@ std::string planText(const BuildPlan& plan) {
                 (f.bytes ? platform::groupThousands(*f.bytes) + " bytes" : "missing") + ": " +
                 f.why + "\n";
     }
+    for (const build::PayloadReport& report : plan.payload)
+        for (const build::PayloadFinding& finding : report.findings)
+            text += "check     " + report.file + ": " + build::findingLine(finding) + "\n";
     if (plan.kind != "format") {
         text += std::string("fits      ") + (plan.fits ? "yes" : "no") + ": " +
                 platform::groupThousands(plan.needed) + " of " +
@@ -268,7 +276,15 @@ std::string planJson(const BuildPlan& plan) {
         json.key("why").value(f.why).endObject();
     }
     json.endArray().key("bytesNeeded").value(plan.needed).key("capacity").value(plan.capacity);
-    json.key("fits").value(plan.fits).key("notes").beginArray();
+    json.key("fits").value(plan.fits).key("payloadChecks").beginArray();
+    for (const build::PayloadReport& report : plan.payload) {
+        for (const build::PayloadFinding& f : report.findings) {
+            json.beginObject().key("file").value(report.file).key("name").value(f.name);
+            json.key("level").value(build::payloadLevelName(f.level));
+            json.key("offset").value(f.offset).key("text").value(f.text).endObject();
+        }
+    }
+    json.endArray().key("notes").beginArray();
     for (const auto& note : plan.notes) json.value(note);
     json.endArray().key("stops").beginArray();
     for (const auto& stop : plan.stops) json.value(stop);

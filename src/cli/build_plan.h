@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "build/payload_check.h"
 #include "cli/cli_options.h"
 
 namespace cli {
@@ -29,6 +30,8 @@ struct BuildPlan {
     std::uint64_t needed = 0;    // bytes the files take on the diskette, in whole clusters
     std::uint64_t capacity = 0;  // bytes a freshly formatted diskette holds for files
     bool fits = true;
+    // What the build's payload checks find in the BIOS image and the video BIOS program.
+    std::vector<build::PayloadReport> payload;
     std::vector<std::string> stops;  // what would stop the build, in the order it would
     std::vector<std::string> notes;  // what is worth knowing and stops nothing
 };

@@ -113,6 +113,7 @@ build::Record runRecord(const Options& options, const std::string& started) {
     record.program = "quenvol-cli";
     record.kind = options.saveImage ? "save-image" : kindName(options.kind);
     record.started = started;
+    record.acceptPayloadWarnings = options.acceptPayloadWarnings;
     if (!options.projectWords.empty()) {
         record.projectPath = AfxCommandLineOf(options.projectWords);
     }

@@ -172,6 +172,11 @@ constexpr OptionSpec kOptions[] = {
      "project folder confirmation; without it they are asked on the\n"
      "terminal, or answered No when standard input is not a terminal",
      nullptr, &Options::yes},
+    {"accept-payload-warnings", 0, nullptr,
+     "answer Yes when the checks of the BIOS image and the video BIOS\n"
+     "find them doubtful (--yes does not); without it the question is\n"
+     "asked on the terminal, or answered No and the build refused",
+     nullptr, &Options::acceptPayloadWarnings},
     {"unmount", 0, nullptr,
      "when the diskette in drive A: is mounted (a desktop mounts it when\n"
      "it is pushed in), unmount it without asking; without it the\n"

@@ -20,6 +20,8 @@ struct Options {
     std::optional<std::string> drive;  // none: drive A: as the dialog finds it
     bool create = false;
     bool yes = false;
+    // Yes to the question the payload checks' doubts ask, which --yes leaves to the user.
+    bool acceptPayloadWarnings = false;
     bool noFormat = false;
     bool full = false;
     std::string label;

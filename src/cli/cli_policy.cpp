@@ -161,6 +161,7 @@ int CliPolicy::answerMessageBox(const std::string& text, const std::string&, UIN
     using Question = CCrisisDlg::DriveQuestion;
     const Question drive = main ? main->m_driveQuestion : Question::None;
     if (yesNo && drive != Question::None) return answerDriveQuestion(text, drive);
+    if (yesNo && main && main->m_bPayloadQuestion) return answerPayloadQuestion(text);
     // The build's questions told apart by where the build stands, never by their words: after
     // a success it asks for another diskette, before that only about the project folder.
     const bool anotherDiskette = yesNo && outcome == Kind::Succeeded;
@@ -217,6 +218,26 @@ int CliPolicy::answerDriveQuestion(const std::string& text, CCrisisDlg::DriveQue
             "answers Yes)\n",
             m_terminal.err);
     }
+    return IDNO;
+}
+
+int CliPolicy::answerPayloadQuestion(const std::string& text) {
+    const bool accept = m_options.acceptPayloadWarnings;
+    if (!m_options.quiet || !accept) {
+        std::fprintf(m_terminal.err, "%s\n", text.c_str());
+        std::fflush(m_terminal.err);
+    }
+    if (accept) {
+        if (!m_options.quiet)
+            std::fputs("quenvol-cli: answered Yes (--accept-payload-warnings)\n", m_terminal.err);
+        return IDYES;
+    }
+    if (m_terminal.inIsTerminal) return askOnTerminal("Put them on the diskette? [y/N] ");
+    std::fputs(
+        "quenvol-cli: answered No, as standard input is not a terminal "
+        "(--accept-payload-warnings answers Yes; --yes does not): nothing was erased, and the "
+        "build is refused\n",
+        m_terminal.err);
     return IDNO;
 }
 

@@ -109,6 +109,8 @@ class CliPolicy : public console::Policy {
   private:
     int askOnTerminal(const char* question = "Proceed? [y/N] ");
     int answerDriveQuestion(const std::string& text, CCrisisDlg::DriveQuestion question);
+    // The payload checks' doubts: --accept-payload-warnings answers, never --yes.
+    int answerPayloadQuestion(const std::string& text);
     // One press of Start and what it came to.
     void pressStart(CDialog& dialog);
     // Another diskette is wanted after the one being built.

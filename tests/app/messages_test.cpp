@@ -55,6 +55,9 @@ TEST(Messages, EachTextIsExactlyAsWritten) {
         {"differs: a file", texts::differs("bios.rom"),
          " The file bios.rom on the diskette does not match its source.\n\n Do not use this "
          "diskette: create it again.\n"},
+        {"payload question", texts::payloadQuestion(" bios.rom: 1 warning\n"),
+         " The BIOS files for this diskette may not be right for the board:\n bios.rom: 1 "
+         "warning\n\n Nothing has been erased yet. Put them on the diskette all the same?\t"},
         {"project refused", texts::kProjectRefused,
          "Project Path Must be Specified!\nThe folder must contain both BIOS.ROM and PLATFORM.BIN "
          "files,\nor a BIOS.QVX file\n\nEnter Project Path or Select Browser.\t"},

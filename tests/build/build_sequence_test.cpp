@@ -12,6 +12,7 @@
 #include "fat/fat12.h"
 #include "support/fat_tools.h"
 #include "support/memory_device.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -152,7 +153,7 @@ TEST_F(BuildSequence, LastImageStagedIsTheOneOnTheDiskette) {
     blankDiskette();
     for (const char* name : {"partnum.mak", "platform.bin"})
         fs::copy_file(sampleProject() / name, projectDir() / name);
-    putBytes(projectDir() / "AbQ7a-01.ROM", patterned(3000, 20));
+    putBytes(projectDir() / "AbQ7a-01.ROM", fattools::plausibleImage(65536, "Q7A", 20));
     startBuild(0, {IDYES, IDOK, IDYES});
     EXPECT_EQ(fattools::mtype(driveImage().string(), "BIOS.ROM"),
               fileBytes(projectDir() / "AbQ7a-01.ROM"));
@@ -229,11 +230,64 @@ TEST_F(BuildSequence, NoToTheConfirmationStops) {
     EXPECT_FALSE(dialogDestroyed());
 }
 
+// A BIOS image the payload checks doubt asks, after the project question and before the
+// format, naming the file and what was found; No leaves the diskette as it was, Yes builds.
+TEST_F(BuildSequence, DoubtfulImagesAskBeforeAnythingIsErased) {
+    const Bytes plausible = fattools::plausibleImage(65536, "Q7A", 4);
+    Bytes exe = plausible;
+    exe[0] = 'M';
+    exe[1] = 'Z';
+    Bytes zip = plausible;
+    std::copy_n("PK\x03\x04", 4, zip.begin());
+    struct Case {
+        const char* what;
+        Bytes image;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"an .exe", exe, "a DOS or Windows program"},
+        {"a zip", zip, "a zip archive"},
+        {"all 0xFF", Bytes(65536, 0xFF), "every byte is 0xFF"},
+        {"another board's", fattools::plausibleImage(65536, "Q7B", 4), "appears nowhere"},
+    };
+    for (const Case& c : cases) {
+        for (const int answer : {IDNO, IDYES}) {
+            SCOPED_TRACE(std::string(c.what) + (answer == IDYES ? ", Yes" : ", No"));
+            useFreshSamples();
+            putBytes(projectDir() / "testQ7A.rom", c.image);
+            blankDiskette();
+            m_format = {};
+            backend().clearRecords();
+            startBuild(0, answer == IDNO ? std::vector<int>{IDYES, IDNO}
+                                         : std::vector<int>{IDYES, IDYES, IDOK, IDYES});
+            const auto& shown = backend().messages();
+            ASSERT_GE(shown.size(), 2u);
+            EXPECT_EQ(shown[1].type, MB_YESNO | MB_ICONEXCLAMATION);
+            EXPECT_TRUE(shown[1].text.starts_with(texts::payloadQuestion("").substr(0, 60)));
+            EXPECT_NE(shown[1].text.find(" bios.rom (" + projectDir().string()), std::string::npos)
+                << shown[1].text;
+            EXPECT_NE(shown[1].text.find(c.says), std::string::npos) << shown[1].text;
+            EXPECT_NE(shown[1].details.find("pass size at 0x0: 64 KiB"), std::string::npos)
+                << shown[1].details;
+            if (answer == IDNO) {
+                EXPECT_EQ(shown.size(), 2u);
+                EXPECT_EQ(backend().formatCalls(), 0);
+                EXPECT_EQ(fileBytes(driveImage()), Bytes(kDisketteBytes, 0));
+                EXPECT_EQ(dialog().m_outcome.kind, build::Outcome::Kind::PayloadDeclined);
+                EXPECT_NE(dialog().m_outcome.detail.find(c.says), std::string::npos);
+            } else {
+                EXPECT_EQ(dialog().m_outcome.kind, build::Outcome::Kind::Succeeded);
+                EXPECT_EQ(fattools::mtype(driveImage().string(), "BIOS.ROM"), c.image);
+            }
+        }
+    }
+}
+
 TEST_F(BuildSequence, StartDirectoryFilesAreUsedWithoutAsking) {
     useSampleKit();
     useSampleProject();
     blankDiskette();
-    putBytes(startDir() / "bios.rom", patterned(4000, 1));
+    putBytes(startDir() / "bios.rom", fattools::plausibleImage(65536, "Q7A", 1));
     putBytes(startDir() / "platform.bin", patterned(300, 2));
     createDialog("");
     const std::vector<std::string> history(std::begin(dialog().m_strHistory),
@@ -341,10 +395,10 @@ TEST_F(BuildSequence, MissingVideoBiosIsPassedOver) {
 
 TEST_F(BuildSequence, FourFileListSharesProgressByLength) {
     // ZYPLET16.EXE in capitals chooses the four-file list; one byte, it has no share of the
-    // bar, and vgabios.exe is missing.
-    putBytes(startDir() / "minidos.sys", patterned(1000, 3));
+    // bar, and vgabios.exe is missing. The image is a third of the bytes, a whole flash chip's.
+    putBytes(startDir() / "minidos.sys", patterned(21845, 3));
     putBytes(startDir() / "ZYPLET16.EXE", {0xCB});
-    putBytes(startDir() / "bios.qvx", patterned(3000, 4));
+    putBytes(startDir() / "bios.qvx", fattools::plausibleImage(65536, "Q7A", 4));
     blankDiskette();
     startBuild(1, {IDOK, IDYES});
 

@@ -218,5 +218,5 @@ TEST(CliOptions, EveryOptionInTheHelpParsesInBothFormsAndSetsSomething) {
         }
         ++seen;
     }
-    EXPECT_EQ(seen, 23);
+    EXPECT_EQ(seen, 24);
 }

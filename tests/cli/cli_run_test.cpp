@@ -24,6 +24,7 @@
 #include "support/fake_sysfs.h"
 #include "support/fat_tools.h"
 #include "support/message_shape.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ std::map<std::string, std::string> snapshot(const std::string& folder) {
 std::string otherProject(const Scratch& s) {
     const std::string other = s.root() + "/other";
     fs::copy(s.project(), other);
-    std::ofstream(other + "/testQ7A.rom", std::ios::binary) << std::string(40000, 'X');
+    fattools::writeBytes(other + "/testQ7A.rom", fattools::plausibleImage(65536, "Q7A", 9));
     std::ofstream(other + "/platform.bin", std::ios::binary) << "another platform";
     std::ofstream(other + "/vgabios.exe", std::ios::binary) << "another video BIOS";
     return other;
@@ -399,6 +400,80 @@ TEST(CliRun, OnATerminalTheConfirmationIsAsked) {
     }
 }
 
+// A BIOS image the payload checks doubt (a zip under the image's name) asks before drive A: is
+// erased; --yes does not answer it, --accept-payload-warnings does, and without a terminal
+// and the option the build is refused, saying why, with the findings in the report.
+TEST(CliRun, ADoubtfulImageIsAskedAboutAndOnlyItsOwnOptionAnswers) {
+    const std::string refused =
+        "answered No, as standard input is not a terminal (--accept-payload-warnings answers "
+        "Yes; --yes does not): nothing was erased, and the build is refused";
+    // A project like the sample's whose test image is `image`.
+    auto projectWith = [](const Scratch& s, const std::vector<std::uint8_t>& image) {
+        const std::string project = s.root() + "/doubtful";
+        fs::copy(s.project(), project);
+        fattools::writeBytes(project + "/testQ7A.rom", image);
+        return project;
+    };
+    const auto plausible = fattools::plausibleImage(65536, "Q7A", 5);
+    auto beginning = [&](std::string_view head) {
+        auto image = plausible;
+        std::copy(head.begin(), head.end(), image.begin());
+        return image;
+    };
+    const auto zip = beginning("PK\x03\x04");
+    struct Case {
+        std::vector<std::uint8_t> image;
+        std::vector<std::string> options;
+        int exitCode;
+        std::vector<std::string> said;  // on standard error or in the report
+    };
+    const Case cases[] = {
+        {zip,
+         {"--yes"},
+         1,
+         {refused, "a zip archive", R"({"file":"bios.rom","name":"package","level":"warn")",
+          R"("outcome":"refused","failure":{"kind":"payload-check")",
+          R"("payload_question":"answered-no")"}},
+        {beginning("MZ"), {"--yes"}, 1, {refused, "a DOS or Windows program"}},
+        {std::vector<std::uint8_t>(65536, 0xFF), {"--yes"}, 1, {refused, "every byte is 0xFF"}},
+        {fattools::plausibleImage(65536, "Q7B", 5),
+         {"--yes"},
+         1,
+         {refused, "the part number appears nowhere in the image"}},
+        {zip,
+         {"--yes", "--accept-payload-warnings"},
+         0,
+         {"a zip archive", "quenvol-cli: answered Yes (--accept-payload-warnings)",
+          R"("payload_question":"accepted-by-option")", R"("outcome":"built")"}},
+    };
+    for (const Case& c : cases) {
+        Scratch s;
+        const std::string project = projectWith(s, c.image);
+        std::vector<std::string> args{"--create", "--json", "--drive", s.image()};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(project);
+        const auto r = s.run(args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.output;
+        EXPECT_TRUE(contains(r.output, " bios.rom (" + project)) << r.output;
+        for (const auto& text : c.said) EXPECT_TRUE(contains(r.output, text)) << text << r.output;
+        EXPECT_EQ(allZero(bytesOf(s.image())), c.exitCode != 0);
+    }
+    // On a terminal it is asked, after the project question.
+    Scratch s;
+    const auto yes = s.runOnTerminal({"--create", "--drive", s.image(), projectWith(s, zip)},
+                                     "Put them on the diskette? [y/N] ", "y\n", nullptr, "y\ny\n");
+    EXPECT_EQ(yes.exitCode, 0) << yes.output;
+    EXPECT_LT(yes.output.find("Proceed? [y/N] "), yes.output.find("a zip archive"));
+    std::ifstream log(s.buildLog());
+    const std::string logged((std::istreambuf_iterator<char>(log)), {});
+    EXPECT_TRUE(contains(logged, R"("payload_question":"answered-yes")")) << logged;
+    // The sample's files pass every check: nothing is asked about them.
+    const auto sample = s.run({"--yes", "--json", "--drive", s.image(), s.project()});
+    EXPECT_EQ(sample.exitCode, 0) << sample.output;
+    EXPECT_FALSE(contains(sample.output, "may not be right")) << sample.output;
+    EXPECT_TRUE(contains(sample.output, R"("payload_question":null)")) << sample.output;
+}
+
 TEST(CliRun, ProgressAsJsonGivesEveryStepOnStandardOutput) {
     Scratch s;
     const auto r = s.run({"--create", "--yes", "-q", "--progress=json", "--full", "--drive",
@@ -645,6 +720,9 @@ TEST(CliRun, APlanSaysWhatABuildWouldDoWithoutADiskette) {
     const std::string big = s.root() + "/big";
     fs::copy(s.project(), big);
     std::ofstream(big + "/testQ7A.rom", std::ios::binary) << std::string(1500000, 'X');
+    const std::string blank = s.root() + "/blank";
+    fs::copy(s.project(), blank);
+    std::ofstream(blank + "/testQ7A.rom", std::ios::binary) << std::string(65536, '\xFF');
     struct Case {
         std::vector<std::string> args;
         int exitCode;
@@ -655,7 +733,17 @@ TEST(CliRun, APlanSaysWhatABuildWouldDoWithoutADiskette) {
          0,
          {"drive A:  " + s.image() + " (nothing there)\n", "kind      minidos\n",
           "file      bios.rom <- " + s.project() + "/testQ7A.rom, 65,536 bytes: the test image",
+          "check     bios.rom: pass reset-vector at 0xFFF0: a far jump (0xEA) at size-16",
           "fits      yes: ", "nothing would stop the build\n"}},
+        {{blank},
+         0,
+         {"check     bios.rom: fail blank at 0x0: every byte is 0xFF",
+          "note      the payload checks doubt a file: the build would ask before erasing"}},
+        {{"--json", blank},
+         0,
+         {R"("payloadChecks":[{"file":"vgabios.exe","name":"option-rom","level":"pass",)",
+          R"({"file":"bios.rom","name":"size","level":"pass","offset":0,)",
+          R"({"file":"bios.rom","name":"blank","level":"fail","offset":0,"text":"every byte )"}},
         {{"--kind", "fulldos", "--json", s.project()},
          0,
          {R"("kind":"fulldos")",
@@ -682,7 +770,7 @@ TEST(CliRun, ASecondBuildIsRefusedWhileTheFirstHoldsTheDriveOrTheStartDirectory)
     Scratch t;  // another kit, another drive, another project
     const std::string other = t.root() + "/other";
     fs::copy(s.project(), other);
-    std::ofstream(other + "/testQ7A.rom", std::ios::binary) << std::string(40000, 'X');
+    fattools::writeBytes(other + "/testQ7A.rom", fattools::plausibleImage(65536, "Q7A", 9));
     std::ofstream(other + "/platform.bin", std::ios::binary) << "another platform";
     const std::string driveInUse = texts::driveHeldByBuild(s.image());
     struct Second {

@@ -101,6 +101,14 @@ class Generator {
         return out;
     }
     Bytes bytes(std::size_t size) { return patternBytes(size, m_next++ * 7919 + m_rng()); }
+    // A BIOS image the payload checks find plausible: a flash chip's size (now and then one
+    // too large for the diskette), the part number inside, a legacy image's end.
+    Bytes image(const std::string& pn) {
+        static constexpr std::size_t kSizes[] = {65536, 131072, 262144, 1048576, 2097152};
+        Bytes b = bytes(kSizes[chance(0.12) ? between(3, 4) : between(0, 2)]);
+        fattools::markPlausible(b, pn);
+        return b;
+    }
     std::string partNumber() {
         static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
         std::string pn;
@@ -149,22 +157,22 @@ Scenario makeScenario(Generator& g) {
     s.projectFiles[g.anyCase("platform.bin")] = platform;
     std::optional<Bytes> image;
     if (g.chance(0.3)) {
-        image = g.bytes(std::max<std::size_t>(1, g.fileSize(false)));
+        image = g.image(pn);
         s.projectFiles[g.anyCase("qv" + pn + "x01.rom")] = *image;
     }
     const bool devel = g.chance(0.7);
     const bool test = !devel || g.chance(0.5);
     if (devel) {
-        image = g.bytes(std::max<std::size_t>(1, g.fileSize(false)));
+        image = g.image(pn);
         s.projectFiles[g.anyCase("devel" + pn + ".rom")] = *image;
     }
     if (test) {
-        image = g.bytes(std::max<std::size_t>(1, g.fileSize(false)));
+        image = g.image(pn);
         s.projectFiles[g.anyCase("test" + pn + ".rom")] = *image;
     }
     std::optional<Bytes> flashable;
     if (s.zyplet16 || g.chance(0.3)) {
-        flashable = g.bytes(std::max<std::size_t>(1, g.fileSize(false)));
+        flashable = g.image(pn);
         s.projectFiles[g.anyCase("flashabl.rom")] = *flashable;
     }
     std::optional<Bytes> vgabios;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/CrisisDlg.h"
+#include "build/payload_check.h"
 #include "fat/fat12.h"
 #include "fat/fat_table.h"
 #include "framework/help.h"
@@ -431,6 +432,28 @@ std::string checkFatEntries(Bytes input) {
         if (((n & 1) ? (fat[at] & 0x0F) != (old[at] & 0x0F)
                      : (fat[at + 1] & 0xF0) != (old[at + 1] & 0xF0))) {
             return "setting entry " + std::to_string(n) + " changed the half byte it shares";
+        }
+    }
+    return {};
+}
+
+std::string checkPayloadFile(Bytes input) {
+    const std::size_t split = std::min<std::size_t>(3, input.size());
+    const std::string partNumber(input.begin(), input.begin() + static_cast<long>(split));
+    const Bytes file = input.subspan(split);
+    static const std::vector<std::string> kNames = {
+        "size",        "blank",     "package", "layout", "reset-vector", "flash-descriptor",
+        "part-number", "option-rom"};
+    for (const auto role : {build::PayloadRole::SystemImage, build::PayloadRole::OptionRom}) {
+        const auto findings = build::checkPayload(file, role, partNumber);
+        if (findings.empty()) return "no finding at all";
+        for (const build::PayloadFinding& f : findings) {
+            if (std::find(kNames.begin(), kNames.end(), f.name) == kNames.end())
+                return "a finding of an unpublished name: " + f.name;
+            if (f.offset > file.size() || (f.offset == file.size() && !file.empty()))
+                return f.name + " at offset " + std::to_string(f.offset) + " of a file of " +
+                       std::to_string(file.size()) + " bytes";
+            if (f.text.empty()) return f.name + " without a sentence";
         }
     }
     return {};

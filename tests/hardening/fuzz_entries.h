@@ -33,6 +33,11 @@ std::string checkMount(Bytes input);
 // set as the input's tail says, each change checked against its neighbours.
 std::string checkFatEntries(Bytes input);
 
+// `input` after its first three bytes as a file of the diskette, checked as a BIOS image with
+// those three bytes as the part number and as an option ROM: every finding is one of the
+// published names and levels, at an offset inside the file, with a sentence.
+std::string checkPayloadFile(Bytes input);
+
 // The targets by name, for the fuzz programs and the replay test.
 using Entry = std::string (*)(Bytes);
 struct Target {
@@ -42,7 +47,7 @@ struct Target {
 inline constexpr Target kTargets[] = {
     {"part_number", checkPartNumber}, {"settings_load", checkSettingsLoad},
     {"help_file", checkHelpFile},     {"mount", checkMount},
-    {"fat_entry", checkFatEntries},
+    {"fat_entry", checkFatEntries},   {"payload_check", checkPayloadFile},
 };
 
 }  // namespace fuzzentry

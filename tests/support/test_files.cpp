@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -59,6 +60,27 @@ std::optional<std::vector<std::uint8_t>> readBytes(const std::string& path) {
     if (!in) return std::nullopt;
     return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)),
                                      std::istreambuf_iterator<char>());
+}
+
+std::vector<std::uint8_t> plausibleImage(std::size_t size, const std::string& partNumber,
+                                         std::uint8_t seed) {
+    std::vector<std::uint8_t> image(size);
+    std::uint32_t state = seed * 2654435761u + 7;
+    for (auto& b : image) {
+        state = state * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>(state >> 16);
+    }
+    markPlausible(image, partNumber);
+    return image;
+}
+
+void markPlausible(std::vector<std::uint8_t>& image, const std::string& partNumber) {
+    const std::string head = "TEST BIOS image for part " + partNumber + "\r\n";
+    std::copy_n(head.begin(), std::min(head.size(), image.size()), image.begin());
+    // At 0xFFFF0 of the first megabyte: jmp far F000:E05B, then the date and the model byte.
+    static constexpr std::uint8_t kEnd[16] = {0xEA, 0x5B, 0xE0, 0x00, 0xF0, '1',  '2',  '/',
+                                              '0',  '1',  '/',  '2',  '6',  0x00, 0xFC, 0x00};
+    if (image.size() >= sizeof kEnd) std::copy(std::begin(kEnd), std::end(kEnd), image.end() - 16);
 }
 
 }  // namespace fattools

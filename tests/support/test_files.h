@@ -33,4 +33,12 @@ void setEnvironment(const std::string& name, const std::optional<std::string>& v
 bool writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 std::optional<std::vector<std::uint8_t>> readBytes(const std::string& path);
 
+// A BIOS image that passes every payload check: `size` bytes that differ with `seed`, the part
+// number in a line of text at the start, and a legacy image's end (the reset vector's far jump
+// and its date). `size` should be a power of two from 64 KiB up.
+std::vector<std::uint8_t> plausibleImage(std::size_t size, const std::string& partNumber,
+                                         std::uint8_t seed = 0);
+// The same marks (the part number's line, the legacy end) on bytes of the caller's.
+void markPlausible(std::vector<std::uint8_t>& image, const std::string& partNumber);
+
 }  // namespace fattools
