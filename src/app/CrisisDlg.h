@@ -82,6 +82,8 @@ class CCrisisDlg : public CDialog {
 
     // Diskette preparation (disk/).
     BOOL CheckFloppy();
+    // Before the format is offered: a diskette that will take writes.
+    BOOL CheckWritable();
     void FormatFloppy();
     BOOL UpdateBootSector();
     // Before anything is written: crisboot.bin fits the medium in drive A:.

@@ -90,7 +90,7 @@ BOOL CCrisisDlg::CheckFloppy() {
             // What drive A: is, known before anything is written, so that the record still
             // says so if the diskette or the drive is gone by the end.
             build::noteDriveA(m_record);
-            return TRUE;
+            return CheckWritable();
         }
     }
     buffer.release();
@@ -103,6 +103,20 @@ BOOL CCrisisDlg::CheckFloppy() {
     }
     SetOutcome(build::Outcome::Kind::NoDiskette, {}, {}, base::Failure::NoMedium);
     AfxMessageBox(texts::kNoFloppy, MB_OK | MB_ICONHAND);
+    return FALSE;
+}
+
+BOOL CCrisisDlg::CheckWritable() {
+    // A write-protected diskette is said to be one before the format is offered: formatting
+    // and copying could only fail on it. Some drives tell only when they are opened for
+    // writing (the floppy controller's driver reports a protected diskette as writable).
+    platform::DriveOpenOptions writing;
+    writing.access = platform::DriveAccess::Write;
+    auto opened = platform::DriveA::open(writing);
+    if (opened || opened.kind() != base::Failure::WriteProtected) return TRUE;
+    SetOutcome(build::Outcome::Kind::NoAccess, {}, opened.message(), base::Failure::WriteProtected);
+    AfxMessageBox(shell::driveRefusalSentence(base::Failure::WriteProtected).c_str(),
+                  MB_OK | MB_ICONHAND);
     return FALSE;
 }
 

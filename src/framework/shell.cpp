@@ -106,6 +106,10 @@ std::string formatFailureLine(const platform::FormatFailure& failure) {
     return sentence + " [" + failure.error.detail() + "]";
 }
 
+std::string driveRefusalSentence(base::Failure kind) {
+    return openingSentence(kind);
+}
+
 std::string driveRefusalLine(const base::Error& refusal) {
     return formatFailureLine({FormatStage::Opening, refusal, std::nullopt});
 }

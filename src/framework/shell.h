@@ -31,6 +31,8 @@ std::string formatFailureSentence(const platform::FormatFailure& failure);
 std::string formatFailureDetail(const platform::FormatFailure& failure);
 // Both on one line, the detail in brackets: for a terminal, a tooltip and the build record.
 std::string formatFailureLine(const platform::FormatFailure& failure);
+// What the user should do about drive A: refusing to be opened, in one sentence.
+std::string driveRefusalSentence(base::Failure kind);
 // Drive A:'s refusal to be opened for a format (probeDriveA's failure), on one line.
 std::string driveRefusalLine(const base::Error& refusal);
 // The capacity list's entry when drive A: holds nothing that can be formatted.

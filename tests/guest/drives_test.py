@@ -272,6 +272,8 @@ def case_write_protected(r, drive):
     _, out = r.build(drive, expect=4)
     if "write-protected" not in out or "permission" in out.lower():
         raise AssertionError("write protection not named as such:\n" + out)
+    if "Formatting" in out or "Copying" in out:
+        raise AssertionError("a format or a copy was tried on a protected diskette:\n" + out)
     r.unchanged(image, before)
     # Read-only access still works: the diskette can be saved.
     rc, out = r.g.sh("rm -f /tmp/saved.img; quenvol-cli --save-image /tmp/saved.img --drive %s"
