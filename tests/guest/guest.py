@@ -148,11 +148,6 @@ class Cpio:
                 body = f.read()
         self._entry(name, mode, body)
 
-    def symlink(self, name, target):
-        name = name.strip("/")
-        self.directory(os.path.dirname(name))
-        self._entry(name, 0o120777, target.encode())
-
     def bytes(self):
         self._entry("TRAILER!!!", 0)
         return bytes(self.data)
