@@ -64,6 +64,12 @@ int main(int argc, char** argv) {
         [dialog](const std::string& folder) {
             return dialog() && dialog()->UseStartDir(folder) != FALSE;
         },
+        nullptr,
+        // The sample kit the package installs, where the kit folder's chooser opens.
+        [] {
+            const std::string data = AfxInstalledDataFolder();
+            return data.empty() ? data : data + "/examples/kit";
+        },
     });
     qtui::QtBackend backend;
     AfxSetBackend(&backend);

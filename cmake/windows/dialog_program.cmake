@@ -2,7 +2,7 @@
 # (ui/win32/), for the GUI subsystem, with its icon, manifest and version resource.
 enable_language(RC)
 quenvol_windows_layer(ui_win32 ui/win32)
-target_link_libraries(quenvol_ui_win32 PUBLIC quenvol_framework PRIVATE comctl32 comdlg32 gdi32
+target_link_libraries(quenvol_ui_win32 PUBLIC quenvol_framework PRIVATE comctl32 comdlg32 gdi32 shell32 ole32
                       user32)
 
 set(QUENVOL_MANIFEST ${QUENVOL_ROOT}/src/ui/win32/resources/quenvol.exe.manifest)

@@ -5,6 +5,8 @@
 #include <dlgs.h>
 
 #include <algorithm>
+#include <initializer_list>
+#include <utility>
 
 namespace robot {
 namespace {
@@ -98,8 +100,120 @@ bool isVisible(win32ui::Window window) {
     return IsWindowVisible(static_cast<HWND>(window)) != FALSE;
 }
 
-void sysCommand(win32ui::Window window, unsigned command) {
-    PostMessageA(static_cast<HWND>(window), WM_SYSCOMMAND, command, 0);
+namespace {
+
+// Where on a window's frame the system answers `part` to the pointer, in screen coordinates.
+std::optional<POINT> framePoint(HWND window, LRESULT part) {
+    RECT r = {};
+    GetWindowRect(window, &r);
+    for (int y = r.top; y < r.top + 48 && y < r.bottom; y += 2)
+        for (int x = r.left; x < r.right; x += 2)
+            if (SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == part) return POINT{x, y};
+    return std::nullopt;
+}
+
+void clickAt(POINT at) {
+    SetCursorPos(at.x, at.y);
+    INPUT inputs[3] = {};
+    for (INPUT& input : inputs) input.type = INPUT_MOUSE;
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(3, inputs, sizeof(INPUT));
+}
+
+void sendKeys(std::initializer_list<std::pair<WORD, bool>> keys) {
+    std::vector<INPUT> inputs;
+    for (const auto& [vk, up] : keys) {
+        INPUT input{};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = vk;
+        input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+        inputs.push_back(input);
+    }
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+std::vector<MenuCommand> g_commands;
+unsigned g_highlighted = 0;  // the entry the user's menu highlighted last, 0 when none
+HHOOK g_sentHook = nullptr, g_postedHook = nullptr;
+
+LRESULT CALLBACK onSent(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    // A highlighted entry that opens no submenu; a menu closing says 0xFFFF with no menu.
+    if (code == HC_ACTION && sent->message == WM_MENUSELECT && sent->lParam != 0 &&
+        !(HIWORD(sent->wParam) & MF_POPUP))
+        g_highlighted = LOWORD(sent->wParam);
+    return CallNextHookEx(g_sentHook, code, wParam, lParam);
+}
+
+LRESULT CALLBACK onPosted(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* msg = reinterpret_cast<const MSG*>(lParam);
+    const bool menuCommand =
+        msg->message == WM_SYSCOMMAND ||
+        (msg->message == WM_COMMAND && msg->lParam == 0 && HIWORD(msg->wParam) == 0);
+    if (code == HC_ACTION && wParam == PM_REMOVE && menuCommand) {
+        // The system's own commands keep their low four bits for themselves.
+        const unsigned id =
+            static_cast<unsigned>(msg->wParam & (msg->message == WM_SYSCOMMAND ? 0xFFF0 : 0xFFFF));
+        g_commands.push_back({id, id == (g_highlighted & 0xFFF0u) || id == g_highlighted});
+        g_highlighted = 0;
+    }
+    return CallNextHookEx(g_postedHook, code, wParam, lParam);
+}
+
+}  // namespace
+
+void openSystemMenu(win32ui::Window window, bool mouse) {
+    const HWND hwnd = static_cast<HWND>(window);
+    if (mouse) {
+        if (const auto at = framePoint(hwnd, HTSYSMENU)) clickAt(*at);
+        return;
+    }
+    sendKeys({{VK_MENU, false}, {VK_SPACE, false}, {VK_SPACE, true}, {VK_MENU, true}});
+}
+
+void clickHelpButton(win32ui::Window window) {
+    if (const auto at = framePoint(static_cast<HWND>(window), HTHELP)) clickAt(*at);
+}
+
+bool chooseMenuEntry(const std::string& text, bool mouse) {
+    for (HWND shown = FindWindowExA(nullptr, nullptr, "#32768", nullptr); shown;
+         shown = FindWindowExA(nullptr, shown, "#32768", nullptr)) {
+        if (!IsWindowVisible(shown)) continue;
+        const auto menu = reinterpret_cast<HMENU>(SendMessageA(shown, MN_GETHMENU, 0, 0));
+        const int count = menu ? GetMenuItemCount(menu) : 0;
+        for (int i = 0; i < count; ++i) {
+            char entry[256] = {};
+            GetMenuStringA(menu, static_cast<UINT>(i), entry, sizeof entry - 1, MF_BYPOSITION);
+            if (text != entry) continue;
+            if (mouse) {
+                RECT r = {};
+                if (!GetMenuItemRect(nullptr, menu, static_cast<UINT>(i), &r)) return false;
+                clickAt({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+                return true;
+            }
+            const auto mark = text.find('&');
+            if (mark == std::string::npos || mark + 1 >= text.size()) return false;
+            const auto vk = static_cast<WORD>(VkKeyScanA(text[mark + 1]) & 0xFF);
+            sendKeys({{vk, false}, {vk, true}});
+            return true;
+        }
+    }
+    return false;
+}
+
+void watchMenuCommands() {
+    g_commands.clear();
+    g_highlighted = 0;
+    if (!g_sentHook)
+        g_sentHook = SetWindowsHookExA(WH_CALLWNDPROC, onSent, nullptr, GetCurrentThreadId());
+    if (!g_postedHook)
+        g_postedHook = SetWindowsHookExA(WH_GETMESSAGE, onPosted, nullptr, GetCurrentThreadId());
+}
+
+std::vector<MenuCommand> menuCommandsSeen() {
+    return g_commands;
 }
 
 std::vector<MenuItem> systemMenu(win32ui::Window window) {
@@ -125,7 +239,7 @@ void chooseFile(const ShownBox& box, std::string path) {
 }
 
 void pressKey(Key key, bool shift, bool alt) {
-    const WORD codes[] = {VK_F1, VK_UP, VK_DOWN, VK_RIGHT, VK_RETURN, VK_ESCAPE, VK_SPACE};
+    const WORD codes[] = {VK_F1, VK_UP, VK_DOWN, VK_RIGHT, VK_RETURN, VK_ESCAPE, VK_SPACE, VK_TAB};
     const WORD code = codes[static_cast<int>(key)];
     std::vector<INPUT> inputs;
     auto add = [&inputs](WORD vk, bool up) {

@@ -29,8 +29,22 @@ void click(win32ui::Window button);
 // The control of a dialog window by its id, or nullptr.
 win32ui::Window controlById(win32ui::Window dialog, int id);
 bool isVisible(win32ui::Window window);
-// A choice from the window's system menu, as the menu sends it.
-void sysCommand(win32ui::Window window, unsigned command);
+// The window's system menu opened as a user opens it: a click on the caption's icon, or
+// Alt+Space.
+void openSystemMenu(win32ui::Window window, bool mouse);
+// The caption's help button clicked.
+void clickHelpButton(win32ui::Window window);
+// The entry of that text in a menu shown now, chosen with the mouse (a click on it) or the
+// keyboard (its underlined letter); false when no shown menu holds it.
+bool chooseMenuEntry(const std::string& text, bool mouse);
+// Every command a menu may give that reaches a window of this thread from now on, and whether
+// it came from a menu entry the user highlighted (not posted by anyone else).
+struct MenuCommand {
+    unsigned id;
+    bool throughMenu;
+};
+void watchMenuCommands();
+std::vector<MenuCommand> menuCommandsSeen();
 // An entry of a window's system menu as the menu would show it.
 struct MenuItem {
     std::string text;
@@ -48,7 +62,7 @@ void type(win32ui::Window field, const std::string& text);
 void chooseFile(const ShownBox& box, std::string path);
 // Keys and the mouse as their devices give them, to the window under the pointer or with the
 // focus.
-enum class Key { F1, Up, Down, Right, Return, Escape, Space };
+enum class Key { F1, Up, Down, Right, Return, Escape, Space, Tab };
 void pressKey(Key key, bool shift = false, bool alt = false);
 void mouseClick(win32ui::Window window, bool right = false);
 // The menu the system tracks now (a context menu), if one is shown.

@@ -144,10 +144,11 @@ const robot::MenuItem* entryNamed(const std::vector<robot::MenuItem>& items,
     return found == items.end() ? nullptr : &*found;
 }
 
-// The main window's system menu: About, then Drive A: with drive A: marked and a diskette
-// image file to choose instead, which is drive A: from then on or is refused in words; the
-// submenu is closed while the program is at work.
-TEST_F(Win32DialogTest, SystemMenuSaysWhichDriveIsDriveAAndTakesAnImageFile) {
+// The main window's system menu as the user opens it and chooses, with the mouse and with the
+// keyboard: About; Drive A: with drive A: marked and a diskette image file to choose instead,
+// which is drive A: from then on or is refused in words. The submenu is closed while the
+// program is at work. Every command comes from an entry the user's menu highlighted.
+TEST_F(Win32DialogTest, SystemMenuEntriesWorkChosenByMouseAndByKeyboard) {
     fattools::TempDir root;
     ASSERT_FALSE(root.path().empty());
     const std::string fromEnvironment = root.file("environment.img");  // never made
@@ -159,19 +160,28 @@ TEST_F(Win32DialogTest, SystemMenuSaysWhichDriveIsDriveAAndTakesAnImageFile) {
         big.put('\0');
     }
     fattools::setEnvironment("QUENVOL_DRIVE_A", fromEnvironment);
-    struct Choice {
-        std::string file;
-        bool taken;
+    enum class Effect { About, Chooser };
+    struct Way {
+        bool mouse;
+        std::vector<std::string> entries;
+        Effect effect;
+        std::string file;  // what the chooser is given
     };
-    const std::vector<Choice> choices = {{fresh, true}, {tooBig, false}};
+    const std::string kImage = "Diskette &image file...";
+    const std::vector<Way> ways = {
+        {true, {"&About Quenvol..."}, Effect::About, ""},
+        {false, {"&About Quenvol..."}, Effect::About, ""},
+        {true, {"&Drive A:", kImage}, Effect::Chooser, fresh},
+        {false, {"&Drive A:", kImage}, Effect::Chooser, tooBig},
+    };
 
     CCrisisDlg dialog;
     theApp.m_pMainWnd = &dialog;
-    std::vector<std::string> marked;  // the marked entry after each choice
+    std::vector<std::string> marked;  // the marked entry before each way and at the end
     std::vector<std::string> refusals;
+    std::vector<int> effects(ways.size(), 0);
     bool closedAtWork = false, looked = false;
-    std::size_t next = 0, answers = 0;
-    unsigned imageEntry = 0;
+    std::size_t way = 0, entry = 0, waited = 0, opened = 0;
     // The marked entry of the Drive A: submenu, or "" when none or the submenu is closed.
     auto markedNow = [&](void* window) {
         const auto menu = robot::systemMenu(window);
@@ -181,47 +191,71 @@ TEST_F(Win32DialogTest, SystemMenuSaysWhichDriveIsDriveAAndTakesAnImageFile) {
             if (item.checked) return item.text;
         return std::string();
     };
+    robot::watchMenuCommands();
     robot::startTicking([&] {
         void* window = Win32Backend::windowOf(dialog.m_hWnd);
         if (!window || !robot::isVisible(window)) return;
         if (const auto box = robot::shownMessageBox()) {
             if (win32ui::textOf(box->window) == "Diskette image file for drive A:") {
                 // A chooser that never takes the name would hold the test to its time-out.
-                if (++answers > 3 * choices.size()) {
-                    ADD_FAILURE() << "the chooser does not take " << choices[next - 1].file;
+                if (++effects[way] > 3) {
+                    ADD_FAILURE() << "the chooser does not take " << ways[way].file;
                     robot::answer(*box, IDCANCEL);
                     return;
                 }
-                robot::chooseFile(*box, choices[next - 1].file);
+                robot::chooseFile(*box, ways[way].file);
             } else {
                 refusals.push_back(box->text);
                 robot::answer(*box, IDOK);
             }
             return;
         }
-        if (win32ui::activeDialog() != window) return;
+        void* shown = win32ui::activeDialog();
+        if (shown && shown != window && robot::isVisible(shown)) {  // the About box
+            ++effects[way];
+            if (ways[way].mouse)
+                robot::click(robot::controlById(shown, IDOK));
+            else
+                robot::pressKey(robot::Key::Escape);
+            return;
+        }
+        if (robot::menuShown()) {
+            if (entry < ways[way].entries.size() &&
+                robot::chooseMenuEntry(ways[way].entries[entry], ways[way].mouse))
+                ++entry;
+            else if (++waited > 40)
+                robot::endMenus();
+            return;
+        }
+        if (shown != window) return;
         if (!looked) {
             looked = true;
-            const auto menu = robot::systemMenu(window);
-            ASSERT_GE(menu.size(), 2u);
-            EXPECT_NE(entryNamed(menu, "&About Quenvol..."), nullptr);
-            const robot::MenuItem* drives = entryNamed(menu, "&Drive A:");
-            ASSERT_NE(drives, nullptr);
-            ASSERT_FALSE(drives->submenu.empty());
-            EXPECT_EQ(drives->submenu.back().text, "Diskette &image file...");
-            imageEntry = drives->submenu.back().id;
             dialog.EnableControls(FALSE);  // as a build does from its format to its end
             closedAtWork = markedNow(window).empty();
             dialog.EnableControls(TRUE);
         }
-        // The menu as the user opens it to choose, before and after each choice.
-        marked.push_back(markedNow(window));
-        if (next == choices.size()) {
-            robot::click(Win32Backend::windowOf(dialog.GetDlgItem(IDC_BUTTON_CLOSE)->m_hWnd));
-            return;
+        if (way < ways.size() && entry == ways[way].entries.size() &&
+            (effects[way] > 0 || ++waited > 40)) {
+            ++way;  // done, or two seconds without its window
+            entry = opened = 0;
         }
-        ++next;
-        robot::sysCommand(window, imageEntry);
+        if (way == ways.size()) {
+            marked.push_back(markedNow(window));
+            robot::click(Win32Backend::windowOf(dialog.GetDlgItem(IDC_BUTTON_CLOSE)->m_hWnd));
+            way = ways.size() + 1;
+        } else if (way < ways.size() && entry == 0) {
+            waited = 0;
+            if (++opened > 20) {
+                ADD_FAILURE() << "the system menu does not open"
+                              << (ways[way].mouse ? " by mouse" : " by keyboard");
+                ++way;
+                opened = 0;
+                return;
+            }
+            if (opened == 1 && ways[way].effect == Effect::Chooser)
+                marked.push_back(markedNow(window));
+            robot::openSystemMenu(window, ways[way].mouse);
+        }
     });
     dialog.DoModal();
     robot::stopTicking();
@@ -230,8 +264,15 @@ TEST_F(Win32DialogTest, SystemMenuSaysWhichDriveIsDriveAAndTakesAnImageFile) {
     const platform::DriveASelection selection = platform::driveASelection();
     platform::setDriveASelection({});
 
+    for (std::size_t i = 0; i < ways.size(); ++i)
+        EXPECT_GT(effects[i], 0) << ways[i].entries.back()
+                                 << (ways[i].mouse ? " by mouse" : " by keyboard");
+    const auto commands = robot::menuCommandsSeen();
+    EXPECT_GE(commands.size(), ways.size());
+    for (const robot::MenuCommand& command : commands)
+        EXPECT_TRUE(command.throughMenu) << "command " << command.id << " not from the menu";
     EXPECT_TRUE(closedAtWork);
-    ASSERT_EQ(marked.size(), choices.size() + 1);
+    ASSERT_EQ(marked.size(), 3u);
     EXPECT_EQ(marked[0], fromEnvironment + " (QUENVOL_DRIVE_A)");
     EXPECT_EQ(fs::file_size(fresh), 1474560u);
     EXPECT_TRUE(fs::equivalent(selection.chosenThisRun, fresh)) << selection.chosenThisRun;
@@ -247,7 +288,6 @@ TEST_F(Win32DialogTest, SystemMenuSaysWhichDriveIsDriveAAndTakesAnImageFile) {
 // (the keyboard's way to the caption's help button) or that button, then a click, and a right
 // click with its "What's This?". Each shows the control's topic from the help file.
 TEST_F(Win32DialogTest, ContextHelpShowsTheControlsTopicHoweverItIsAsked) {
-    constexpr unsigned kContextHelp = 0xF180;  // the caption's help button, as the system sends it
     constexpr const char* kCloseTopic =
         "Close\n\nSaves the list of recent project folders and ends the program.";
     constexpr const char* kStartTopic =
@@ -271,7 +311,7 @@ TEST_F(Win32DialogTest, ContextHelpShowsTheControlsTopicHoweverItIsAsked) {
           [&] { robot::mouseClick(control(IDC_START)); }},
          kStartTopic},
         {"the caption's help button and a click",
-         {[&] { robot::sysCommand(Win32Backend::windowOf(dialog.m_hWnd), kContextHelp); },
+         {[&] { robot::clickHelpButton(Win32Backend::windowOf(dialog.m_hWnd)); },
           [&] { robot::mouseClick(control(IDC_BUTTON_CLOSE)); }},
          kCloseTopic},
         {"right click", {[&] { robot::mouseClick(control(IDC_START), true); }}, kStartTopic},

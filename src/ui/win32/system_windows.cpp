@@ -5,6 +5,7 @@
 // after windows.h, which it builds on
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -278,7 +279,12 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     if (!data) return FALSE;
     switch (message) {
         case WM_COMMAND:
-            onCommand(dialog, *data, wParam, lParam);
+            // An entry of a submenu of the system menu comes as a menu's command: the system
+            // tells only its own top-level entries as system commands.
+            if (lParam == 0 && HIWORD(wParam) == 0 && hasCommand(data->menu, LOWORD(wParam)))
+                data->events->sysCommand(LOWORD(wParam));
+            else
+                onCommand(dialog, *data, wParam, lParam);
             return TRUE;
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == SC_CONTEXTHELP)
@@ -305,6 +311,10 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         }
         case WM_CONTEXTMENU: {
             const POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+            // A right click on the caption opens the system menu, as in every window.
+            if (reinterpret_cast<HWND>(wParam) == dialog && !(at.x == -1 && at.y == -1) &&
+                DefWindowProcA(dialog, WM_NCHITTEST, 0, lParam) != HTCLIENT)
+                return FALSE;
             if (at.x == -1 && at.y == -1)
                 data->events->contextMenu(indexOf(*data, GetFocus()), -1, -1);
             else
@@ -516,6 +526,47 @@ bool runOpenDialog(const OpenDialogRequest& request, std::string& chosen) {
     return true;
 }
 
+namespace {
+
+int CALLBACK folderDialogCallback(HWND dialog, UINT message, LPARAM, LPARAM data) {
+    if (message == BFFM_INITIALIZED && data) SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, data);
+    return 0;
+}
+
+}  // namespace
+
+bool runFolderDialog(Window owner, const std::string& title, const std::string& initialFolder,
+                     std::string& chosen) {
+    char name[MAX_PATH] = {};
+    BROWSEINFOA info{};
+    info.hwndOwner = hwndOf(owner);
+    info.pszDisplayName = name;
+    info.lpszTitle = title.c_str();
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    info.lpfn = folderDialogCallback;
+    info.lParam = initialFolder.empty() ? 0 : reinterpret_cast<LPARAM>(initialFolder.c_str());
+    LPITEMIDLIST item = SHBrowseForFolderA(&info);
+    if (!item) return false;
+    char path[MAX_PATH] = {};
+    const bool named = SHGetPathFromIDListA(item, path) != FALSE;
+    CoTaskMemFree(item);
+    if (!named || !path[0]) return false;
+    chosen = path;
+    return true;
+}
+
+std::string documentsFolder() {
+    char path[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, path)))
+        return {};
+    return path;
+}
+
+std::string commandLineAsTyped() {
+    const char* line = GetCommandLineA();
+    return line ? line : "";
+}
+
 Window createDialog(const res::DialogTemplate& dialogTemplate, Window owner, DialogEvents& events) {
     static const bool initialised = [] {
         INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
@@ -561,6 +612,7 @@ void runDialog(Window window, Window owner, DialogEvents& events) {
     ShowWindow(dialog, SW_SHOW);
     SetForegroundWindow(dialog);
     data->lastFocus = GetFocus();
+    events.shown();
     MSG msg;
     while (!events.ended()) {
         const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
