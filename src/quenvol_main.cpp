@@ -1,5 +1,6 @@
 // The dialog program: Qt windows over the framework, then the framework's start-up.
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
             const std::string data = AfxInstalledDataFolder();
             return data.empty() ? data : data + "/examples/kit";
         },
+        [] { return QDir::homePath().toLocal8Bit().toStdString(); },
     });
     qtui::QtBackend backend;
     AfxSetBackend(&backend);

@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
         },
         nullptr,
         installedSampleKit,
+        win32ui::documentsFolder,
     });
     win32ui::Win32Backend backend;
     const ScopedBackend installed(&backend);

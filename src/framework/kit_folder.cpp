@@ -79,6 +79,10 @@ std::string chooserFolder() {
     return available() ? stored().current() : std::string();
 }
 
+std::string copyChooserFolder() {
+    return stored().own ? stored().own() : std::string();
+}
+
 Choice choose(const std::string& folder) {
     if (const std::string missing = whatIsMissing(folder); !missing.empty())
         return {Verdict::NoKit, "The folder " + folder + " holds no kit: " + missing + "."};

@@ -27,6 +27,9 @@ struct Access {
     // The sample kit installed with the program, where the chooser opens; unset: the current
     // start directory.
     std::function<std::string()> sample;
+    // A folder of the user's own (the documents), where the chooser for a copy of the kit
+    // opens.
+    std::function<std::string()> own;
 };
 void setAccess(Access access);
 bool available();
@@ -52,6 +55,7 @@ std::string noKitAdvice(const std::string& menuName);
 // Where the chooser opens: the installed sample kit when there is one, else the start
 // directory.
 std::string chooserFolder();
+std::string copyChooserFolder();
 
 // What choosing a folder comes to, before anything changes.
 enum class Verdict { Taken, NoKit, ReadOnly, Unusable };

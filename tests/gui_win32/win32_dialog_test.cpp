@@ -13,6 +13,7 @@
 #include "app/CrisisApp.h"
 #include "app/CrisisDlg.h"
 #include "app/messages.h"
+#include "framework/kit_folder.h"
 #include "framework/shell.h"
 #include "gui_win32/robot.h"
 #include "history/DirDlg.h"
@@ -135,6 +136,11 @@ TEST_F(Win32DialogTest, FolderChooserIsTheSystemsSaveDialogLaidOutByTemplate129)
     EXPECT_EQ(field, kChooserDummyName);
     EXPECT_STREQ(chooser.m_ofn.lpstrFile + chooser.m_ofn.nFileOffset, kChooserDummyName);
     EXPECT_FALSE(FolderOfChosenFile(chooser.m_ofn).IsEmpty());
+}
+
+void copyFolder(const fs::path& from, const fs::path& to) {
+    fs::create_directories(to);
+    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
 }
 
 const robot::MenuItem* entryNamed(const std::vector<robot::MenuItem>& items,
@@ -284,6 +290,98 @@ TEST_F(Win32DialogTest, SystemMenuEntriesWorkChosenByMouseAndByKeyboard) {
     EXPECT_FALSE(fs::exists(fromEnvironment));
 }
 
+// Started where no kit is, the dialog says so and offers the kit folder; the chooser opens at
+// the installed sample, which cannot be written, so the dialog offers to copy it to a folder
+// of the user's and the copy is the start directory. "Kit folder..." in the system menu opens
+// the chooser again; cancelled, nothing changes.
+TEST_F(Win32DialogTest, KitNoticeAtStartAndKitFolderEntryCopyAKitThatCannotBeWritten) {
+    fattools::TempDir root;
+    ASSERT_FALSE(root.path().empty());
+    const fs::path empty = fs::path(root.path()) / "empty",
+                   sample = fs::path(root.path()) / "sample", mine = fs::path(root.path()) / "mine";
+    fs::create_directories(empty);
+    fs::create_directories(mine);
+    copyFolder(QUENVOL_SAMPLE_KIT_DIR, sample);
+    const fs::path previous = fs::current_path();
+    fs::current_path(empty);
+    CCrisisDlg dialog;
+    theApp.m_pMainWnd = &dialog;
+    kitfolder::setAccess({
+        [&dialog] { return std::string(dialog.m_szStartDir); },
+        [](const std::string& folder) {
+            const auto gaps = CCrisisDlg::MissingKit(folder);
+            return std::pair{gaps.minidos, gaps.flashUtility};
+        },
+        [&dialog](const std::string& folder) { return dialog.UseStartDir(folder) != FALSE; },
+        [&sample](const std::string& folder) { return !fs::equivalent(folder, sample); },
+        [&sample] { return sample.string(); },
+        [&mine] { return mine.string(); },
+    });
+    // What each box says, and the answer: the choosers take the folder they open at.
+    const std::vector<std::pair<std::string, int>> script = {
+        {"The start directory " + empty.string() +
+             " holds no kit: minidos.sys and a flash "
+             "utility (zyplet.exe or zyplet16.exe) are missing.",
+         IDYES},
+        {kitfolder::kChooserTitle, IDOK},
+        {"The folder " + sample.string() + " holds a kit, but it cannot be written", IDYES},
+        {kitfolder::kCopyChooserTitle, IDOK},
+        {"The kit was copied to", IDOK},
+        {kitfolder::kChooserTitle, IDCANCEL},
+    };
+    std::vector<std::string> shown;
+    std::string afterCopy;
+    bool menuOpened = false, closed = false;
+    int idle = 0;
+    robot::watchMenuCommands();
+    robot::startTicking([&] {
+        void* window = Win32Backend::windowOf(dialog.m_hWnd);
+        if (!window || !robot::isVisible(window)) return;
+        if (const auto box = robot::shownMessageBox()) {
+            shown.push_back(box->text);
+            idle = 0;
+            const std::size_t at = shown.size() - 1;
+            const bool expected = at < script.size() && box->text.starts_with(script[at].first);
+            if (!expected || !robot::answer(*box, script[at].second))
+                robot::answer(*box, IDCANCEL) || robot::answer(*box, IDNO) ||
+                    robot::answer(*box, IDOK);
+            return;
+        }
+        if (robot::menuShown()) {
+            robot::chooseMenuEntry("&Kit folder...", false);
+            return;
+        }
+        if (win32ui::activeDialog() != window || closed) return;
+        if (!menuOpened && shown.size() == 5) {
+            menuOpened = true;
+            afterCopy = dialog.m_szStartDir;
+            robot::openSystemMenu(window, false);
+        } else if (shown.size() == script.size() || ++idle > 40) {
+            closed = true;  // done, or two seconds with nothing asked
+            robot::click(Win32Backend::windowOf(dialog.GetDlgItem(IDC_BUTTON_CLOSE)->m_hWnd));
+        }
+    });
+    dialog.DoModal();
+    robot::stopTicking();
+    theApp.m_pMainWnd = nullptr;
+    kitfolder::setAccess({});
+    const std::string startDir = dialog.m_szStartDir;
+    fs::current_path(previous);
+
+    ASSERT_EQ(shown.size(), script.size()) << ::testing::PrintToString(shown);
+    for (std::size_t i = 0; i < script.size(); ++i)
+        EXPECT_TRUE(shown[i].starts_with(script[i].first)) << shown[i];
+    const fs::path copy = mine / kitfolder::kCopyFolderName;
+    EXPECT_EQ(afterCopy, copy.string());
+    EXPECT_EQ(startDir, copy.string());  // the cancelled chooser changed nothing
+    for (const auto& file : fs::directory_iterator(sample))
+        EXPECT_EQ(fattools::readBytes((copy / file.path().filename()).string()),
+                  fattools::readBytes(file.path().string()))
+            << file.path().filename();
+    for (const robot::MenuCommand& command : robot::menuCommandsSeen())
+        EXPECT_TRUE(command.throughMenu) << "command " << command.id << " not from the menu";
+}
+
 // Context help as the keyboard and the mouse ask for it: F1 on the focused control, Shift+F1
 // (the keyboard's way to the caption's help button) or that button, then a click, and a right
 // click with its "What's This?". Each shows the control's topic from the help file.
@@ -423,11 +521,6 @@ TEST_F(Win32DialogTest, FormatDialogRefusalsAreSaidAndEraseNothing) {
 std::string upper(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
-}
-
-void copyFolder(const fs::path& from, const fs::path& to) {
-    fs::create_directories(to);
-    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
 }
 
 // What the user answers to each message box of a build, by the box's text.

@@ -17,6 +17,7 @@ neither mode nor folder keeps both, and a silent uninstall
 
 import argparse
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -192,7 +193,10 @@ class Prefix:
         self.server = shutil.which("wineserver") or os.path.join(os.path.dirname(wine),
                                                                    "wineserver")
         self.folder = folder
-        self.env = dict(os.environ, WINEPREFIX=folder, WINEDEBUG="-all",
+        # A home of its own: the prefix links the user's documents into the home folder, and
+        # the installer copies the samples there.
+        self.home = folder + "-home"
+        self.env = dict(os.environ, WINEPREFIX=folder, WINEDEBUG="-all", HOME=self.home,
                         WINEDLLOVERRIDES="winemenubuilder.exe=d")
         self.drive_c = os.path.join(folder, "drive_c")
 
@@ -245,6 +249,8 @@ def check_installer(args, programs, released, icon):
         check_icon(f.read(), icon, "the installer")
     prefix = Prefix(args.wine, args.prefix)
     shutil.rmtree(args.prefix, ignore_errors=True)
+    shutil.rmtree(prefix.home, ignore_errors=True)
+    os.makedirs(prefix.home)
     try:
         prefix.run("wineboot", "-i")
         prefix.settle()
@@ -254,8 +260,9 @@ def check_installer(args, programs, released, icon):
         # mode switch, hive file of its uninstall entry, where its Start-menu entry goes, and
         # the uninstall: the entry's silent command, or the uninstaller started in its folder
         # with no mode, as a user would
-        for mode, hive, menu, by_entry in [("AllUsers", "system.reg", "ProgramData", True),
-                                           ("CurrentUser", "user.reg", "users", False)]:
+        for mode, hive, menu, by_entry, documents in [
+                ("AllUsers", "system.reg", "ProgramData", True, r"C:\\users\\Public\\Documents"),
+                ("CurrentUser", "user.reg", "users", False, r"C:\\users\\[^\\]+\\Documents")]:
             target = "C:\\quenvol-test-%s\\Quenvol" % mode
             folder = prefix.linux_path(target)
             status, output = prefix.run(args.installer, "/S", "/" + mode, "/D=" + target)
@@ -286,6 +293,20 @@ def check_installer(args, programs, released, icon):
                 path = (target + "\\" + program).lower()
                 check(path.encode("utf-16-le") in data.lower() or path.encode() in data.lower(),
                       "%s: the shortcut does not open %s" % (mode, path))
+                # It starts in the copy of the sample kit in the mode's documents, which a
+                # build may write into.
+                text = "\n".join([data.decode("utf-16-le", "replace"),
+                                  data[1:].decode("utf-16-le", "replace"), data.decode("latin-1")])
+                found = re.search(documents + r"\\quenvol\\kit", text, re.IGNORECASE)
+                if check(found is not None, "%s: the shortcut starts in no kit copy in %s" %
+                         (mode, documents)):
+                    for sample in ("kit", "project"):
+                        copy = read_folder(prefix.linux_path(found.group(0)[:-3] + sample))
+                        check(copy == {name[len("examples/%s/" % sample):]: data
+                                       for name, data in released.items()
+                                       if name.startswith("examples/%s/" % sample)},
+                              "%s: the copy of the sample %s is %s" % (mode, sample,
+                                                                      sorted(copy)))
             # Installed again with neither mode nor folder: the same mode and folder.
             status, output = prefix.run(args.installer, "/S")
             prefix.settle()
@@ -320,6 +341,7 @@ def check_installer(args, programs, released, icon):
         subprocess.run([prefix.server, "-k"], env=prefix.env, check=False,
                        stderr=subprocess.DEVNULL)
         shutil.rmtree(args.prefix, ignore_errors=True)
+        shutil.rmtree(prefix.home, ignore_errors=True)
 
 
 def main():

@@ -44,8 +44,9 @@ bool offerCopy(QWidget* owner, const std::string& folder, const std::string& que
     ask.setTextFormat(Qt::PlainText);
     if (ask.exec() != QMessageBox::Yes) return false;
     ask.hide();
-    const QString into = chooseFolder(owner, kitfolder::kCopyChooserTitle, QDir::homePath(),
-                                      QStringLiteral("kitCopyChooser"));
+    const QString into =
+        chooseFolder(owner, kitfolder::kCopyChooserTitle, fromStd(kitfolder::copyChooserFolder()),
+                     QStringLiteral("kitCopyChooser"));
     if (into.isEmpty()) return false;
     std::string copied;
     const base::Status made =

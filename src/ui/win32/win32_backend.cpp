@@ -41,7 +41,8 @@ void chooseKitFolder(Window owner) {
     if (messageBox(owner, choice.refusal, kitfolder::kTitle, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     std::string into;
-    if (!runFolderDialog(owner, kitfolder::kCopyChooserTitle, documentsFolder(), into)) return;
+    if (!runFolderDialog(owner, kitfolder::kCopyChooserTitle, kitfolder::copyChooserFolder(), into))
+        return;
     std::string copied;
     const base::Status made = kitfolder::copyAndUse(folder, into, copied);
     if (!made) {
