@@ -174,7 +174,11 @@ void openSystemMenu(win32ui::Window window, bool mouse) {
 }
 
 void clickHelpButton(win32ui::Window window) {
-    if (const auto at = framePoint(static_cast<HWND>(window), HTHELP)) clickAt(*at);
+    const HWND hwnd = static_cast<HWND>(window);
+    if (const auto at = framePoint(hwnd, HTHELP))
+        clickAt(*at);
+    else  // wine draws no help button: what the button sends
+        PostMessageA(hwnd, WM_SYSCOMMAND, SC_CONTEXTHELP, 0);
 }
 
 bool chooseMenuEntry(const std::string& text, bool mouse) {
@@ -183,22 +187,30 @@ bool chooseMenuEntry(const std::string& text, bool mouse) {
         if (!IsWindowVisible(shown)) continue;
         const auto menu = reinterpret_cast<HMENU>(SendMessageA(shown, MN_GETHMENU, 0, 0));
         const int count = menu ? GetMenuItemCount(menu) : 0;
+        int wanted = -1, highlighted = -1;
         for (int i = 0; i < count; ++i) {
             char entry[256] = {};
             GetMenuStringA(menu, static_cast<UINT>(i), entry, sizeof entry - 1, MF_BYPOSITION);
-            if (text != entry) continue;
-            if (mouse) {
-                RECT r = {};
-                if (!GetMenuItemRect(nullptr, menu, static_cast<UINT>(i), &r)) return false;
-                clickAt({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
-                return true;
-            }
-            const auto mark = text.find('&');
-            if (mark == std::string::npos || mark + 1 >= text.size()) return false;
-            const auto vk = static_cast<WORD>(VkKeyScanA(text[mark + 1]) & 0xFF);
-            sendKeys({{vk, false}, {vk, true}});
+            if (text == entry) wanted = i;
+            if (GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION) & MF_HILITE)
+                highlighted = i;
+        }
+        if (wanted < 0) continue;
+        if (mouse) {
+            RECT r = {};
+            if (!GetMenuItemRect(nullptr, menu, static_cast<UINT>(wanted), &r)) return false;
+            clickAt({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
             return true;
         }
+        // The arrow keys to the entry, then Enter: a menu's underlined letters need not be
+        // its own alone (the system may add entries of its own).
+        if (highlighted == wanted) {
+            sendKeys({{VK_RETURN, false}, {VK_RETURN, true}});
+            return true;
+        }
+        const WORD arrow = highlighted >= 0 && highlighted > wanted ? VK_UP : VK_DOWN;
+        sendKeys({{arrow, false}, {arrow, true}});
+        return false;
     }
     return false;
 }
@@ -295,6 +307,30 @@ std::optional<std::string> takeHelpTopic() {
     const std::string text = win32ui::textOf(popup);
     DestroyWindow(popup);
     return text;
+}
+
+std::optional<HelpTopic> helpTopicShown() {
+    HWND popup = FindWindowA("QuenvolHelpTopic", nullptr);
+    if (!popup || !IsWindowVisible(popup)) return std::nullopt;
+    const std::string text = win32ui::textOf(popup);
+    // The pop-up draws its text inside margins of 6 and 4 pixels, broken into lines at its
+    // width: the lines must all be there.
+    RECT client = {};
+    GetClientRect(popup, &client);
+    RECT need = {0, 0, client.right - 12, 0};
+    HDC dc = GetDC(popup);
+    SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+    DrawTextA(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    ReleaseDC(popup, dc);
+    return HelpTopic{text, need.bottom <= client.bottom - 8 && need.right <= client.right - 12};
+}
+
+void clickHelpTopic() {
+    if (HWND popup = FindWindowA("QuenvolHelpTopic", nullptr)) mouseClick(popup);
+}
+
+win32ui::Window focusedWindow() {
+    return GetFocus();
 }
 
 win32ui::Rect windowRect(win32ui::Window window) {

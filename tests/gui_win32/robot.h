@@ -32,10 +32,12 @@ bool isVisible(win32ui::Window window);
 // The window's system menu opened as a user opens it: a click on the caption's icon, or
 // Alt+Space.
 void openSystemMenu(win32ui::Window window, bool mouse);
-// The caption's help button clicked.
+// The caption's help button clicked; where the system draws none (wine), its command is sent
+// as the button sends it.
 void clickHelpButton(win32ui::Window window);
 // The entry of that text in a menu shown now, chosen with the mouse (a click on it) or the
-// keyboard (its underlined letter); false when no shown menu holds it.
+// keyboard (the arrow keys to it, then Enter): true once it is chosen; false when no shown
+// menu holds it, or when the keys have only moved towards it (call again).
 bool chooseMenuEntry(const std::string& text, bool mouse);
 // Every command a menu may give that reaches a window of this thread from now on, and whether
 // it came from a menu entry the user highlighted (not posted by anyone else).
@@ -73,6 +75,17 @@ void endMenus();
 std::vector<win32ui::Rect> menuRects();
 // The help topic pop-up shown now: its text, and it is closed; none when none is shown.
 std::optional<std::string> takeHelpTopic();
+// The help topic pop-up shown now, left open: its text, and whether the whole text fits in
+// it as it draws the text; none when none is shown.
+struct HelpTopic {
+    std::string text;
+    bool fits;
+};
+std::optional<HelpTopic> helpTopicShown();
+// The help topic pop-up shown now clicked, which closes it.
+void clickHelpTopic();
+// The window with the keyboard focus.
+win32ui::Window focusedWindow();
 // The whole window, frame and caption included, in screen coordinates.
 win32ui::Rect windowRect(win32ui::Window window);
 

@@ -422,6 +422,21 @@ HICON iconHandle(const res::Icon& icon, int size) {
     return handle;
 }
 
+// The control that had the focus before a help topic showed: it has it again when the topic
+// closes, rather than the dialog itself.
+HWND g_focusBeforeHelp = nullptr;
+
+void closeHelpText(HWND window, bool restoreFocus) {
+    static bool closing = false;  // the window hears of its own deactivation as it goes
+    if (closing) return;
+    const HWND focus = g_focusBeforeHelp;
+    g_focusBeforeHelp = nullptr;
+    closing = true;
+    DestroyWindow(window);
+    closing = false;
+    if (restoreFocus && focus && IsWindow(focus) && IsWindowEnabled(focus)) SetFocus(focus);
+}
+
 LRESULT CALLBACK helpTextProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_PAINT: {
@@ -443,10 +458,14 @@ LRESULT CALLBACK helpTextProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         case WM_RBUTTONDOWN:
         case WM_KEYDOWN:
         case WM_SYSKEYDOWN:
-            DestroyWindow(window);
+            closeHelpText(window, true);
             return 0;
         case WM_ACTIVATE:
-            if (LOWORD(wParam) == WA_INACTIVE) DestroyWindow(window);
+            // Another window taken up: the focus stays where the user put it, unless that is
+            // the dialog the topic was shown for.
+            if (LOWORD(wParam) == WA_INACTIVE)
+                closeHelpText(window, reinterpret_cast<HWND>(lParam) ==
+                                          GetAncestor(g_focusBeforeHelp, GA_ROOT));
             return 0;
         default:
             return DefWindowProcA(window, message, wParam, lParam);
@@ -840,7 +859,10 @@ void showHelpText(Window anchor, const std::string& text) {
     RECT need{0, 0, 320, 0};
     DrawTextA(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
     ReleaseDC(nullptr, dc);
-    const int w = need.right + 12, h = need.bottom + 8;
+    // The text's room and its margins inside the border, which the window's size includes.
+    RECT frame{0, 0, need.right + 12, need.bottom + 8};
+    AdjustWindowRectEx(&frame, WS_POPUP | WS_BORDER, FALSE, WS_EX_TOOLWINDOW | WS_EX_TOPMOST);
+    const int w = frame.right - frame.left, h = frame.bottom - frame.top;
     RECT at{0, 0, 0, 0};
     if (anchor) GetWindowRect(hwndOf(anchor), &at);
     HWND owner = anchor ? GetAncestor(hwndOf(anchor), GA_ROOT) : nullptr;
@@ -849,6 +871,7 @@ void showHelpText(Window anchor, const std::string& text) {
                                  (at.top + at.bottom) / 2, w, h, owner, nullptr,
                                  GetModuleHandleA(nullptr), nullptr);
     if (!popup) return;
+    g_focusBeforeHelp = GetFocus();
     ShowWindow(popup, SW_SHOW);
     SetFocus(popup);
 }
