@@ -32,7 +32,7 @@ std::string driveEntry(const platform::FloppyDrive& drive) {
     else if (drive.readOnly)
         note("write-protected");
     if (!drive.mayWrite) note("no access");
-    std::string text = menuText(drive.path + ", " + drive.description());
+    std::string text = menuText(platform::driveName(drive.path) + ", " + drive.description());
     if (!notes.empty()) text += " (" + notes + ")";
     return text;
 }
@@ -54,7 +54,7 @@ Submenu submenuNow(bool usable) {
         submenu.entries.push_back(
             {driveEntry(drive), drive.path, marked && marked->name == drive.name});
     if (!marked) {
-        std::string text = menuText(driveA.path);
+        std::string text = menuText(platform::driveName(driveA.path));
         if (driveA.source == platform::DriveASource::Environment) text += " (QUENVOL_DRIVE_A)";
         submenu.entries.push_back({text, driveA.path, true});
     }

@@ -131,6 +131,31 @@ TEST_F(HistoryTest, CommandLineEqualToNewestChangesNothing) {
     }
 }
 
+// The next run may start elsewhere: a relative path enters the history as the folder it names
+// from the start directory, its parts as written; what names its own root stays as it is.
+TEST_F(HistoryTest, RelativePathEntersAsTheFolderItNamesFromTheStartDirectory) {
+    const std::string start = startDir().string(), parent = startDir().parent_path().string();
+    for (const auto& [cmdLine, kept] :
+         std::vector<std::pair<std::string, std::string>>{{".", start},
+                                                          {"../project", parent + "/project"},
+                                                          {"..\\bios 1 \\.\\", parent + "/bios 1 "},
+                                                          {"sub/../x", start + "/x"},
+                                                          {"/abs/p", "/abs/p"},
+                                                          {"C:\\W", "C:\\W"},
+                                                          {"\"q d\"", "\"q d\""}}) {
+        SCOPED_TRACE(cmdLine);
+        writeFile(settingsFile(), kFourPaths);
+        createDialog(cmdLine);
+        EXPECT_EQ(slots().back(), kept);
+        EXPECT_EQ(dialog().m_strProjectPath.str(), cmdLine);  // the path itself is as typed
+        click(IDC_BUTTON_CLOSE);
+    }
+    // What a settings file already holds is read as it is.
+    writeFile(settingsFile(), "a\r\n.\r\n../p\r\nP4\r\n");
+    createDialog();
+    EXPECT_EQ(slots(), (Strings{"a", ".", "../p", "P4"}));
+}
+
 TEST_F(HistoryTest, CommandLineDifferingOnlyInCaseIsANewEntry) {
     EXPECT_EQ(roundTrip(kFourPaths, "p4"), "P2\r\nP3\r\nP4\r\np4\r\n");
 }

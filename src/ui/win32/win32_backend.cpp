@@ -343,6 +343,13 @@ int Win32Backend::messageBox(HWND owner, const std::string& text, const std::str
                                (type & ~kIconMask) | afx::messageBoxIcon(type));
 }
 
+int Win32Backend::messageBoxWithDetails(HWND owner, const std::string& text,
+                                        const std::string& caption, UINT type,
+                                        const std::string& details) {
+    // The system's message box has no details area: they are its second paragraph.
+    return messageBox(owner, text + "\n\n" + details, caption, type);
+}
+
 void Win32Backend::setWaitCursor(bool on) {
     if (on)
         ++m_waitDepth;
