@@ -131,7 +131,7 @@ def expected_files(args):
     with open(os.path.join(args.source_dir, "src", "res", "quenvol.HLP"), "rb") as f:
         help_text = f.read()
     files = {p + ".HLP": help_text for p in programs}
-    for name, source in [("README.md", "README.md"), ("LICENSE.txt", "LICENSE"),
+    for name, source in [("README.txt", "packaging/windows/README.txt"), ("LICENSE.txt", "LICENSE"),
                          ("examples/README.md", "examples/README.md")]:
         with open(os.path.join(args.source_dir, source), "rb") as f:
             files[name] = f.read().replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
