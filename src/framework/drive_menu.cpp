@@ -39,6 +39,18 @@ std::string driveEntry(const platform::FloppyDrive& drive) {
 
 }  // namespace
 
+std::string menuTitle() {
+    namespace fs = std::filesystem;
+    const std::string path = platform::currentDriveA().path;
+    std::string name = platform::driveName(path);
+    // Drive A: is the drive of that letter: the title says so already.
+    if (name == "A:") return kMenuText;
+    std::error_code error;
+    if (!platform::driveLetterOf(path) && fs::is_regular_file(path, error))
+        name = fs::path(path).filename().string();
+    return std::string(kMenuText) + " (" + menuText(name) + ")";
+}
+
 Submenu submenuNow(bool usable) {
     Submenu submenu;
     // A drive named on the command line outranks anything chosen here, and a build or a

@@ -191,7 +191,9 @@ bool chooseMenuEntry(const std::string& text, bool mouse) {
         for (int i = 0; i < count; ++i) {
             char entry[256] = {};
             GetMenuStringA(menu, static_cast<UINT>(i), entry, sizeof entry - 1, MF_BYPOSITION);
-            if (text == entry) wanted = i;
+            // A submenu's entry may name what it stands for after its own name.
+            const std::string shown = entry;
+            if (shown == text || shown.starts_with(text + " (")) wanted = i;
             if (GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION) & MF_HILITE)
                 highlighted = i;
         }

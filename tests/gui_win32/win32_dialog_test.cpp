@@ -143,10 +143,12 @@ void copyFolder(const fs::path& from, const fs::path& to) {
     fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
 }
 
+// The entry of that name, or of that name and what it names after it ("&Drive A: (a.img)").
 const robot::MenuItem* entryNamed(const std::vector<robot::MenuItem>& items,
                                   const std::string& text) {
-    const auto found = std::find_if(items.begin(), items.end(),
-                                    [&](const robot::MenuItem& item) { return item.text == text; });
+    const auto found = std::find_if(items.begin(), items.end(), [&](const robot::MenuItem& item) {
+        return item.text == text || item.text.starts_with(text + " (");
+    });
     return found == items.end() ? nullptr : &*found;
 }
 

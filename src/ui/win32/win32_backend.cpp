@@ -234,7 +234,7 @@ std::vector<MenuEntry> systemMenuOf(HWND root, bool look) {
         drives.push_back(MenuEntry::line());
         drives.push_back(MenuEntry::command(kImageEntry, drivemenu::kImageEntry));
     }
-    entries.push_back(MenuEntry::submenuOf(drivemenu::kMenuText, now.enabled, std::move(drives)));
+    entries.push_back(MenuEntry::submenuOf(drivemenu::menuTitle(), now.enabled, std::move(drives)));
     return entries;
 }
 
