@@ -200,10 +200,11 @@ class Prefix:
                         WINEDLLOVERRIDES="winemenubuilder.exe=d")
         self.drive_c = os.path.join(folder, "drive_c")
 
-    def run(self, *command):
+    def run(self, *command, cwd=None):
         with tempfile.TemporaryFile() as out:
             status = subprocess.run([self.wine, *command], env=self.env, stdin=subprocess.DEVNULL,
-                                    stdout=out, stderr=subprocess.STDOUT, timeout=120).returncode
+                                    stdout=out, stderr=subprocess.STDOUT, timeout=120,
+                                    cwd=cwd).returncode
             out.seek(0)
             return status, out.read().decode("utf-8", "replace")
 
@@ -242,6 +243,28 @@ class Prefix:
     def shortcuts(self):
         return [os.path.join(folder, name) for folder, _, names in os.walk(self.drive_c)
                 for name in names if name.lower() == "quenvol.lnk"]
+
+
+def check_first_build(prefix, mode, cli, kit):
+    """Started in the kit copy the shortcut starts in, the installed console program builds a
+    diskette image from the sample project beside it; tools we did not write read it back."""
+    image = os.path.join(prefix.folder, "first-%s.img" % mode)
+    if os.path.exists(image):
+        os.remove(image)
+    status, output = prefix.run(cli, "--yes", "--create", "--drive", "Z:" + image.replace("/", "\\"),
+                                "..\\project", cwd=kit)
+    if not check(status == 0, "%s: the first build in the kit copy gave %d: %s" %
+                 (mode, status, output[-600:])):
+        return
+    fsck = subprocess.run(["fsck.fat", "-n", image], capture_output=True, text=True)
+    check(fsck.returncode == 0, "%s: fsck.fat finds the first diskette bad: %s" %
+          (mode, fsck.stdout + fsck.stderr))
+    listed = subprocess.run(["mdir", "-b", "-i", image, "::"], capture_output=True, text=True,
+                            env=dict(os.environ, MTOOLS_SKIP_CHECK="1"))
+    names = {line.rsplit("/", 1)[-1].upper() for line in listed.stdout.split()}
+    check({"MINIDOS.SYS", "ZYPLET.EXE", "BIOS.ROM"} <= names,
+          "%s: the first diskette holds %s" % (mode, sorted(names)))
+    os.remove(image)
 
 
 def check_installer(args, programs, released, icon):
@@ -307,6 +330,7 @@ def check_installer(args, programs, released, icon):
                                        if name.startswith("examples/%s/" % sample)},
                               "%s: the copy of the sample %s is %s" % (mode, sample,
                                                                       sorted(copy)))
+                    check_first_build(prefix, mode, cli, prefix.linux_path(found.group(0)))
             # Installed again with neither mode nor folder: the same mode and folder.
             status, output = prefix.run(args.installer, "/S")
             prefix.settle()
