@@ -133,6 +133,9 @@ TEST_F(DriveMenuTest, KitFolderChosenAtStartOrInTheMenu) {
                 return std::pair{gaps.minidos, gaps.flashUtility};
             },
             [&d](const std::string& f) { return d.UseStartDir(f) != FALSE; },
+            nullptr,  // writable as any folder of the test's
+            nullptr,
+            nullptr,
         });
     };
     CCrisisDlg dlg;
