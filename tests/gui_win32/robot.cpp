@@ -2,6 +2,7 @@
 
 #include <windows.h>
 // after windows.h, whose types it uses
+#include <commctrl.h>
 #include <dlgs.h>
 
 #include <algorithm>
@@ -329,6 +330,22 @@ std::optional<HelpTopic> helpTopicShown() {
 
 void clickHelpTopic() {
     if (HWND popup = FindWindowA("QuenvolHelpTopic", nullptr)) mouseClick(popup);
+}
+
+std::string chosenFolderName(const ShownBox& box) {
+    HWND tree = FindWindowExA(static_cast<HWND>(box.window), nullptr, WC_TREEVIEWA, nullptr);
+    if (!tree) return {};
+    const auto item =
+        reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    if (!item) return {};
+    char text[MAX_PATH] = {};
+    TVITEMA info{};
+    info.mask = TVIF_TEXT;
+    info.hItem = item;
+    info.pszText = text;
+    info.cchTextMax = sizeof text;
+    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&info));
+    return text;
 }
 
 win32ui::Window focusedWindow() {

@@ -84,6 +84,9 @@ struct HelpTopic {
 std::optional<HelpTopic> helpTopicShown();
 // The help topic pop-up shown now clicked, which closes it.
 void clickHelpTopic();
+// The folder the system's folder chooser `box` has selected, as its tree names it ("kit");
+// empty when none.
+std::string chosenFolderName(const ShownBox& box);
 // The window with the keyboard focus.
 win32ui::Window focusedWindow();
 // The whole window, frame and caption included, in screen coordinates.
