@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <map>
 #include <utility>
 
 namespace robot {
@@ -199,6 +200,15 @@ bool chooseMenuEntry(const std::string& text, bool mouse) {
                 highlighted = i;
         }
         if (wanted < 0) continue;
+        // A menu just opened may still be moving to its place: it is used once it stood
+        // where it stands now for a tick.
+        static std::map<HWND, RECT> seen;
+        RECT now = {};
+        GetWindowRect(shown, &now);
+        const auto before = seen.find(shown);
+        const bool settled = before != seen.end() && EqualRect(&before->second, &now);
+        seen[shown] = now;
+        if (!settled) return false;
         if (mouse) {
             RECT r = {};
             if (!GetMenuItemRect(nullptr, menu, static_cast<UINT>(wanted), &r)) return false;

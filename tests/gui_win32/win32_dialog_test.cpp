@@ -168,7 +168,7 @@ TEST_F(Win32DialogTest, SystemMenuEntriesWorkChosenByMouseAndByKeyboard) {
         big.put('\0');
     }
     fattools::setEnvironment("QUENVOL_DRIVE_A", fromEnvironment);
-    enum class Effect { About, Chooser };
+    enum class Effect { About, Chooser, Drive };
     struct Way {
         bool mouse;
         std::vector<std::string> entries;
@@ -181,12 +181,18 @@ TEST_F(Win32DialogTest, SystemMenuEntriesWorkChosenByMouseAndByKeyboard) {
         {false, {"&About Quenvol..."}, Effect::About, ""},
         {true, {"&Drive A:", kImage}, Effect::Chooser, fresh},
         {false, {"&Drive A:", kImage}, Effect::Chooser, tooBig},
+        // The drive that is drive A: chosen from the list: the choice holds for the run.
+        {true,
+         {"&Drive A:", fromEnvironment + " (QUENVOL_DRIVE_A)"},
+         Effect::Drive,
+         fromEnvironment},
     };
 
     CCrisisDlg dialog;
     theApp.m_pMainWnd = &dialog;
     std::vector<std::string> marked;  // the marked entry before each way and at the end
     std::vector<std::string> refusals;
+    std::string afterImages;
     std::vector<int> effects(ways.size(), 0);
     bool closedAtWork = false, looked = false;
     std::size_t way = 0, entry = 0, waited = 0, opened = 0;
@@ -243,6 +249,10 @@ TEST_F(Win32DialogTest, SystemMenuEntriesWorkChosenByMouseAndByKeyboard) {
             dialog.EnableControls(TRUE);
         }
         if (way < ways.size() && entry == ways[way].entries.size() &&
+            ways[way].effect == Effect::Drive &&
+            platform::driveASelection().chosenThisRun == ways[way].file)
+            ++effects[way];
+        if (way < ways.size() && entry == ways[way].entries.size() &&
             (effects[way] > 0 || ++waited > 40)) {
             ++way;  // done, or two seconds without its window
             entry = opened = 0;
@@ -260,8 +270,13 @@ TEST_F(Win32DialogTest, SystemMenuEntriesWorkChosenByMouseAndByKeyboard) {
                 opened = 0;
                 return;
             }
-            if (opened == 1 && ways[way].effect == Effect::Chooser)
-                marked.push_back(markedNow(window));
+            if (opened == 1) marked.push_back(markedNow(window));
+            if (opened == 1 && ways[way].effect == Effect::Drive) {
+                // What the images made drive A:, then the run's choice forgotten, so that the
+                // list offers the drive QUENVOL_DRIVE_A names.
+                afterImages = platform::driveASelection().chosenThisRun;
+                platform::setDriveASelection({});
+            }
             robot::openSystemMenu(window, ways[way].mouse);
         }
     });
@@ -280,15 +295,18 @@ TEST_F(Win32DialogTest, SystemMenuEntriesWorkChosenByMouseAndByKeyboard) {
     for (const robot::MenuCommand& command : commands)
         EXPECT_TRUE(command.throughMenu) << "command " << command.id << " not from the menu";
     EXPECT_TRUE(closedAtWork);
-    ASSERT_EQ(marked.size(), 3u);
-    EXPECT_EQ(marked[0], fromEnvironment + " (QUENVOL_DRIVE_A)");
+    // Before each way, and at the end.
+    ASSERT_EQ(marked.size(), ways.size() + 1);
+    EXPECT_EQ(marked[2], fromEnvironment + " (QUENVOL_DRIVE_A)");
     std::error_code error;
     EXPECT_EQ(fs::file_size(fresh, error), 1474560u);
-    EXPECT_TRUE(fs::equivalent(selection.chosenThisRun, fresh, error)) << selection.chosenThisRun;
+    EXPECT_TRUE(fs::equivalent(afterImages, fresh, error)) << afterImages;
+    EXPECT_EQ(selection.chosenThisRun, fromEnvironment);
     // The refused file leaves drive A: as it was, and the file as it was.
     ASSERT_EQ(refusals.size(), 1u) << ::testing::PrintToString(refusals);
     EXPECT_TRUE(refusals[0].ends_with("Drive A: stays as it was.")) << refusals[0];
-    EXPECT_EQ(marked[1], marked[2]);
+    EXPECT_EQ(marked[3], marked[4]);
+    EXPECT_EQ(marked[5], fromEnvironment);  // chosen in the list: no longer by the variable
     EXPECT_EQ(fs::file_size(tooBig), 10u * 1024 * 1024);
     EXPECT_FALSE(fs::exists(fromEnvironment));
 }
