@@ -359,10 +359,12 @@ TEST_F(Win32DialogTest, KitNoticeAtStartAndKitFolderEntryCopyAKitThatCannotBeWri
         void* window = Win32Backend::windowOf(dialog.m_hWnd);
         if (!window || !robot::isVisible(window)) return;
         if (const auto box = robot::shownMessageBox()) {
-            // A chooser is answered once it shows the folder it opens at selected.
+            // A chooser is answered once it shows the folder it opens at selected (the system
+            // fills its tree in its own time: up to ten seconds here).
             const std::size_t next = shown.size();
             const std::string opensAt = next == 1 ? "sample" : next == 3 ? "mine" : "";
-            if (!opensAt.empty() && robot::chosenFolderName(*box) != opensAt && ++idle < 40) return;
+            if (!opensAt.empty() && robot::chosenFolderName(*box) != opensAt && ++idle < 200)
+                return;
             shown.push_back(box->text);
             idle = 0;
             const std::size_t at = shown.size() - 1;
