@@ -1,5 +1,6 @@
 // The dialog program: Qt windows over the framework, then the framework's start-up.
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -64,6 +65,13 @@ int main(int argc, char** argv) {
         [dialog](const std::string& folder) {
             return dialog() && dialog()->UseStartDir(folder) != FALSE;
         },
+        nullptr,
+        // The sample kit the package installs, where the kit folder's chooser opens.
+        [] {
+            const std::string data = AfxInstalledDataFolder();
+            return data.empty() ? data : data + "/examples/kit";
+        },
+        [] { return QDir::homePath().toLocal8Bit().toStdString(); },
     });
     qtui::QtBackend backend;
     AfxSetBackend(&backend);

@@ -1,5 +1,5 @@
 # The Windows release (target dist, make windows-dist): in dist/, a zip of the programs with
-# their help files, the sample kit and project, README and licence, and for 64-bit also an
+# their help files, the sample kit and project, the user's guide and licence, and for 64-bit also an
 # installer made by makensis when it is installed. The version is the main project's.
 # Listed at the end of the folder, so that the dialog program counts wherever its target is
 # defined.
@@ -36,7 +36,8 @@ function(quenvol_windows_dist)
     string(APPEND manifest "program|${program}.exe|$<TARGET_FILE:${program}>\n"
                            "data|${program}.HLP|${QUENVOL_ROOT}/src/res/quenvol.HLP\n")
   endforeach()
-  string(APPEND manifest "text|README.md|${QUENVOL_ROOT}/README.md\n"
+  # The user's guide for Windows, not the developers' README.
+  string(APPEND manifest "text|README.txt|${QUENVOL_ROOT}/packaging/windows/README.txt\n"
                          "text|LICENSE.txt|${QUENVOL_ROOT}/LICENSE\n"
                          "text|examples/README.md|${QUENVOL_ROOT}/examples/README.md\n")
   foreach(sample IN LISTS sample_outputs)
@@ -53,7 +54,8 @@ function(quenvol_windows_dist)
     COMMAND ${CMAKE_COMMAND} -E tar cf ${dist_zip} --format=zip ${dist_name}
     WORKING_DIRECTORY ${dist_dir}
     DEPENDS ${dist_dir}/manifest.txt ${stage_script} ${dist_programs} quenvol_samples
-            ${sample_outputs} ${QUENVOL_ROOT}/src/res/quenvol.HLP ${QUENVOL_ROOT}/README.md
+            ${sample_outputs} ${QUENVOL_ROOT}/src/res/quenvol.HLP
+            ${QUENVOL_ROOT}/packaging/windows/README.txt
             ${QUENVOL_ROOT}/LICENSE ${QUENVOL_ROOT}/examples/README.md
     COMMENT "Packing ${dist_name}.zip" VERBATIM)
   set(dist_outputs ${dist_zip})

@@ -30,3 +30,10 @@ wineserver -p </dev/null >/dev/null 2>&1 || true  # fails when one already runs 
 # its output pipe open and CTest would wait for them.
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
 "$wine64" wineboot </dev/null >/dev/null 2>&1 || true
+# The dialog tests run in wine's own desktop window, which draws the windows' captions (without
+# a window manager nothing else would): a click there reaches the system menu and the caption's
+# help button as on Windows.
+"$wine64" reg add 'HKCU\Software\Wine\AppDefaults\quenvol_win32_ui_tests.exe\Explorer' \
+    /v Desktop /d Tests /f </dev/null >/dev/null 2>&1 || true
+"$wine64" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Tests /d 1024x768 /f \
+    </dev/null >/dev/null 2>&1 || true

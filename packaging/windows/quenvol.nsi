@@ -86,13 +86,24 @@ Function un.onInit
   ${EndIf}
 FunctionEnd
 
+!macro QUENVOL_COPY_SAMPLE FOLDER
+  ${IfNot} ${FileExists} "$DOCUMENTS\${NAME}\${FOLDER}\*.*"
+    CreateDirectory "$DOCUMENTS\${NAME}"
+    CopyFiles /SILENT "$INSTDIR\examples\${FOLDER}" "$DOCUMENTS\${NAME}"
+  ${EndIf}
+!macroend
+
 Section
   SetRegView 64
   !insertmacro QUENVOL_INSTALL_FILES
   WriteUninstaller "$INSTDIR\uninstall.exe"
-  ; The shortcut starts the program in the user's documents: the sample's start directory is
-  ; written to by a build, and the program's own folder may be read-only.
-  SetOutPath "$DOCUMENTS"
+  ; A copy of the sample kit and project where the user may write, since a build stages the
+  ; BIOS files in the kit folder and the program's own folder may be read-only: the user's
+  ; documents, or per machine the public documents (the shell context follows the mode). A
+  ; copy made before stays as the user left it. The shortcut starts the program in that kit.
+  !insertmacro QUENVOL_COPY_SAMPLE kit
+  !insertmacro QUENVOL_COPY_SAMPLE project
+  SetOutPath "$DOCUMENTS\${NAME}\kit"
   CreateShortCut "$SMPROGRAMS\${NAME}.lnk" "$INSTDIR\${PROGRAM}"
   ; HKLM for every user, HKCU for this one (SHCTX follows the mode). The uninstaller is told
   ; the mode, since the uninstall entry is all it is started from.

@@ -39,6 +39,12 @@ inline constexpr char kSucceeded[] =
     "Crisis Recovery Diskette was Successfully Created. \n\n            PLEASE REMOVE "
     "DISKETTE ! \n";
 
+// The success box's details when drive A: is an image file: there is no diskette to take out.
+inline std::string imageWritten(const std::string& image) {
+    return "Drive A: is the image file " + image +
+           ": the diskette was written into it, and there is no diskette to remove.";
+}
+
 inline constexpr char kAnotherDiskette[] =
     " Do you wish to create another Crisis Diskette ? \n\n If Yes, Please insert a new diskette "
     "now.  \n\n";

@@ -2,6 +2,8 @@
 // question whether to build another diskette.
 #include "app/CrisisDlg.h"
 #include "app/messages.h"
+#include "platform/floppy_drives.h"
+#include "platform/host_system.h"
 #include "platform/interrupts.h"
 
 namespace {
@@ -11,6 +13,13 @@ bool Interrupted(CCrisisDlg& dialog) {
     if (!platform::interrupted()) return false;
     dialog.SetOutcome(build::Outcome::Kind::Interrupted);
     return true;
+}
+
+// The success box's own text asks for the diskette to be taken out; when drive A: is an image
+// file its details say where the diskette went instead.
+std::string SuccessDetails() {
+    const std::string driveA = platform::currentDriveA().path;
+    return platform::isRegularFile(driveA) ? texts::imageWritten(driveA) : std::string();
 }
 
 }  // namespace
@@ -84,7 +93,7 @@ int CCrisisDlg::BuildSteps(BOOL withBootSector) {
             AfxMessageBox(texts::notPutBack(m_stagingLeft).c_str(), MB_OK | MB_ICONHAND);
         } else {
             SetOutcome(build::Outcome::Kind::Succeeded);
-            AfxMessageBox(texts::kSucceeded, MB_OK | MB_ICONEXCLAMATION);
+            AfxMessageBoxDetails(texts::kSucceeded, MB_OK | MB_ICONEXCLAMATION, SuccessDetails());
             if (WantsDisketteOut())
                 m_bRemoveDiskette = TRUE;
             else

@@ -14,6 +14,7 @@
 
 #include "cli/disk_image.h"
 #include "cli/system.h"
+#include "cli/system_words.h"
 #include "platform/interrupts.h"
 
 namespace cli {
@@ -404,8 +405,7 @@ BootCheck runBootCheck(const BootCheckRequest& request) {
     if (program.empty()) {
         result.state = BootCheck::State::NoEmulator;
         result.message = std::string("the diskette was not started: no emulator (") +
-                         kEmulatorProgram + ") on PATH; install the Debian package " +
-                         kEmulatorPackage;
+                         kEmulatorProgram + ") " + words::kEmulatorAdvice;
         result.record.message = result.message;
         return result;
     }

@@ -15,7 +15,6 @@
 namespace cli {
 
 inline constexpr char kEmulatorProgram[] = "qemu-system-i386";
-inline constexpr char kEmulatorPackage[] = "qemu-system-x86";
 inline constexpr unsigned kBootCheckDefaultSeconds = 10;
 inline constexpr unsigned kBootCheckMaxSeconds = 3600;
 

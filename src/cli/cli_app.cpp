@@ -19,6 +19,7 @@
 #include "cli/drive_target.h"
 #include "cli/list_drives.h"
 #include "cli/system.h"
+#include "cli/system_words.h"
 #include "cli/verify.h"
 #include "platform/desktop_drives.h"
 #include "platform/drive_a.h"
@@ -371,9 +372,7 @@ int finishFormatOnly(build::Record& record, const Options& options, const CliPol
 std::string whyNotEjected(const build::Record& built) {
     const std::string drive = built.drivePath.empty() ? platform::driveAPath() : built.drivePath;
     if (!built.driveIsDevice) return drive + " is an image file, not a drive";
-    if (!platform::desktopDiskServiceRuns())
-        return "the desktop's disk service (udisks2), which ejects it, does not answer; take "
-               "the diskette out by hand";
+    if (!platform::desktopDiskServiceRuns()) return words::kNoEjector;
     return "the drive behind " + drive + " can neither eject the diskette nor be powered off";
 }
 

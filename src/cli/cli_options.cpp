@@ -8,8 +8,10 @@
 
 #include "build/part_number.h"
 #include "cli/boot_check.h"
+#include "cli/system_words.h"
 #include "fat/fat12.h"
 #include "framework/afxwin.h"
+#include "platform/host_system.h"
 
 namespace cli {
 namespace {
@@ -154,11 +156,7 @@ struct OptionSpec {
 constexpr OptionSpec kOptions[] = {
     {"kind", 'k', "KIND", "minidos (default), fulldos, or format (only format the diskette)",
      takeKind},
-    {"drive", 'd', "PATH",
-     "drive A:: a 1.44 MB image file or a floppy block device\n"
-     "(default: $QUENVOL_DRIVE_A, else the floppy drive found, the\n"
-     "first with a diskette in when there are several, else /dev/fd0)",
-     takeDrive},
+    {"drive", 'd', "PATH", words::kDriveHelp, takeDrive},
     {"list-drives", 0, nullptr,
      "list the floppy drives, one a line: device, size in bytes,\n"
      "vendor and model, access, and A: on drive A:'s line",
@@ -182,10 +180,7 @@ constexpr OptionSpec kOptions[] = {
      "it is pushed in), unmount it without asking; without it the\n"
      "question is asked on the terminal, or answered No",
      nullptr, &Options::unmount},
-    {"eject", 0, nullptr,
-     "after a successful build, eject the diskette through the desktop's\n"
-     "disk service (udisks2), or power the drive off where it cannot eject",
-     nullptr, &Options::eject},
+    {"eject", 0, nullptr, words::kEjectHelp, nullptr, &Options::eject},
     {"no-format", 0, nullptr, "leave the diskette as it is instead of formatting it", nullptr,
      &Options::noFormat},
     {"full", 0, nullptr, "full format (every sector written and read back); default quick", nullptr,
@@ -425,6 +420,26 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
     return parsed;
 }
 
+namespace {
+
+// Where the documents and the samples are.
+std::string documentationText() {
+#ifdef _WIN32
+    const std::string program = platform::programFilePath();
+    const std::string folder = program.substr(0, program.find_last_of("\\/") + 1);
+    return "Full documentation: " + folder + words::kGuideName +
+           " (the user's guide, with the JSON\nreport's fields); a sample kit and project folder "
+           "in " +
+           folder + words::kSampleFolder + ".\n";
+#else
+    return "Full documentation: man quenvol-cli, and " + AfxInstalledDocFolder() +
+           "/README.md\n(the JSON report's fields); a sample kit and project folder in\n" +
+           AfxInstalledDataFolder() + "/examples.\n";
+#endif
+}
+
+}  // namespace
+
 std::string usageText() {
     std::string text =
         "Usage: quenvol-cli [OPTION]... [PROJECT_PATH...]\n"
@@ -439,9 +454,8 @@ std::string usageText() {
         "\n"
         "Message boxes are written to standard error; the question about another diskette\n"
         "is answered Yes until --count is reached, then No, so the list of recent project\n"
-        "folders is saved. Every build is\n"
-        "recorded as one JSON line in $XDG_STATE_HOME/quenvol/builds.jsonl\n"
-        "(default ~/.local/state/quenvol/builds.jsonl).\n"
+        "folders is saved. Every build is\n" +
+        std::string(words::kBuildLog) +
         "\n"
         "Exit status:\n"
         " 0  the diskette was built (or formatted, with --kind format), or the image saved\n"
@@ -456,13 +470,12 @@ std::string usageText() {
         " 7  --boot-check: the diskette's system did not start in the emulated PC (a\n"
         "    failure text, a reset, a restart loop, a silent screen), or the sample read\n"
         "    its BIOS image differently\n"
-        " 8  --boot-check could not run: no emulator (Debian package qemu-system-x86), an\n"
+        " 8  --boot-check could not run: " +
+        std::string(words::kNoEmulator) +
+        ", an\n"
         "    emulator that failed or did not answer, or drive A: could not be read\n"
-        "\n"
-        "Full documentation: man quenvol-cli, and " +
-        AfxInstalledDocFolder() +
-        "/README.md\n(the JSON report's fields); a sample kit and project folder in\n" +
-        AfxInstalledDataFolder() + "/examples.\n";
+        "\n" +
+        documentationText();
     return text;
 }
 

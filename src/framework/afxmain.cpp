@@ -108,7 +108,7 @@ std::string AfxInstalledDocFolder() {
     return installedFolder(platform::programFilePath(), kDocFromBin);
 }
 
-int AfxWinMain(int argc, char** argv) {
+int AfxWinMain(int argc, char** argv, const char* rawCommandLine) {
     CWinApp* app = AfxGetApp();
     if (!app) return 1;
     // The program's name is already apart in argv[0]: what follows it is the arguments, each
@@ -117,8 +117,10 @@ int AfxWinMain(int argc, char** argv) {
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i] ? argv[i] : "");
     const std::string program = programFilePath(argc > 0 ? argv[0] : nullptr);
-    app->SetStartupInfo(baseNameWithoutExtension(program), AfxCommandLineOf(arguments),
-                        AfxFindHelpFile(program, installedDataFolder(program)));
+    app->SetStartupInfo(
+        baseNameWithoutExtension(program),
+        rawCommandLine ? AfxCommandLineTail(rawCommandLine) : AfxCommandLineOf(arguments),
+        AfxFindHelpFile(program, installedDataFolder(program)));
     app->InitInstance();
     return 0;
 }

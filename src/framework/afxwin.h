@@ -221,7 +221,9 @@ CWnd* AfxGetMainWnd();
 // The framework's start-up: stores the command-line text and the help file's path, then
 // runs InitInstance. The command-line text is what follows the program's name: its
 // arguments, each after one blank, with the blanks before the first skipped.
-int AfxWinMain(int argc, char** argv);
+// Where the system keeps the command line as typed (Windows), `rawCommandLine` is it, and the
+// text is its tail as typed: quotes, runs of blanks and trailing blanks stay.
+int AfxWinMain(int argc, char** argv, const char* rawCommandLine = nullptr);
 // The command-line text: what follows the program's name, with the blanks before it skipped.
 std::string AfxCommandLineTail(const std::string& rawCommandLine);
 // The command-line text of the arguments after the program's name: each after one blank, the

@@ -32,12 +32,24 @@ std::string driveEntry(const platform::FloppyDrive& drive) {
     else if (drive.readOnly)
         note("write-protected");
     if (!drive.mayWrite) note("no access");
-    std::string text = menuText(drive.path + ", " + drive.description());
+    std::string text = menuText(platform::driveName(drive.path) + ", " + drive.description());
     if (!notes.empty()) text += " (" + notes + ")";
     return text;
 }
 
 }  // namespace
+
+std::string menuTitle() {
+    namespace fs = std::filesystem;
+    const std::string path = platform::currentDriveA().path;
+    std::string name = platform::driveName(path);
+    // Drive A: is the drive of that letter: the title says so already.
+    if (name == "A:") return kMenuText;
+    std::error_code error;
+    if (!platform::driveLetterOf(path) && fs::is_regular_file(path, error))
+        name = fs::path(path).filename().string();
+    return std::string(kMenuText) + " (" + menuText(name) + ")";
+}
 
 Submenu submenuNow(bool usable) {
     Submenu submenu;
@@ -54,7 +66,7 @@ Submenu submenuNow(bool usable) {
         submenu.entries.push_back(
             {driveEntry(drive), drive.path, marked && marked->name == drive.name});
     if (!marked) {
-        std::string text = menuText(driveA.path);
+        std::string text = menuText(platform::driveName(driveA.path));
         if (driveA.source == platform::DriveASource::Environment) text += " (QUENVOL_DRIVE_A)";
         submenu.entries.push_back({text, driveA.path, true});
     }

@@ -35,6 +35,9 @@ struct Submenu {
     std::vector<Entry> entries;  // one of them current; then a separator and kImageEntry
 };
 
+// The submenu's own entry, naming the drive that is drive A: now: "&Drive A: (rescue.img)".
+std::string menuTitle();
+
 // The submenu as it stands now; `usable` false: the program is at work.
 Submenu submenuNow(bool usable);
 

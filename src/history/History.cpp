@@ -1,6 +1,7 @@
 // The last four project folders: kept in the dialog, shown in the combo box's list, and
 // remembered from run to run in quenvol.ini in the Windows directory.
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -17,6 +18,59 @@
 #include "platform/win_path.h"
 
 namespace {
+
+bool isSeparator(char c) {
+    return c == '/' || c == '\\';
+}
+
+// A path that names a folder only against the current one: no root, no drive. A text with a
+// quote character in it names no folder as it stands and is kept as it is.
+bool isRelativePath(const std::string& path) {
+    if (path.empty() || isSeparator(path[0]) || path.find('"') != std::string::npos) return false;
+    const bool drive =
+        path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
+    return !drive;
+}
+
+// How long the root of an absolute folder is: "/", "C:\", "\\server\share\".
+std::size_t rootLength(const std::string& folder) {
+    if (folder.size() >= 2 && isSeparator(folder[0]) && isSeparator(folder[1])) {
+        std::size_t at = 2;
+        for (int part = 0; part < 2 && at < folder.size(); ++part) {
+            while (at < folder.size() && !isSeparator(folder[at])) ++at;
+            if (part == 0 && at < folder.size()) ++at;
+        }
+        return at;
+    }
+    if (folder.size() >= 2 && folder[1] == ':') return folder.size() >= 3 ? 3 : 2;
+    return folder.empty() ? 0 : 1;
+}
+
+// `path` read against `folder`, its "." and ".." parts taken away and its other parts kept as
+// written (blanks at their ends included), joined by the folder's own separator.
+std::string againstFolder(const std::string& folder, const std::string& path) {
+    const char separator = folder.find('\\') != std::string::npos ? '\\' : '/';
+    std::string result = folder;
+    const std::size_t root = rootLength(folder);
+    while (result.size() > root && isSeparator(result.back())) result.pop_back();
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = start;
+        while (end < path.size() && !isSeparator(path[end])) ++end;
+        const std::string part = path.substr(start, end - start);
+        if (part == "..") {
+            std::size_t cut = result.size();
+            while (cut > root && !isSeparator(result[cut - 1])) --cut;
+            result.resize(std::max(root, cut > root ? cut - 1 : cut));
+        } else if (!part.empty() && part != ".") {
+            if (result.size() > root || (root > 0 && !isSeparator(result.back())))
+                result += separator;
+            result += part;
+        }
+        start = end + 1;
+    }
+    return result;
+}
 
 // Loading keeps no line longer than this: four folder paths of Linux's longest (4,096 bytes)
 // fit many times over. A longer line gives an empty slot, and the lines after it still count.
@@ -202,13 +256,18 @@ void CCrisisDlg::InitPathCombo() {
 void CCrisisDlg::AddPathToHistory() {
     if (m_strProjectPath.IsEmpty()) m_strProjectPath = m_strHistory[3];
     if (m_strProjectPath == m_strHistory[3]) return;
+    // The next run may start elsewhere: a relative path is kept as the folder it names now,
+    // against the start directory.
+    const std::string path = m_strProjectPath.str();
+    const CString entry(isRelativePath(path) ? againstFolder(m_szStartDir, path) : path);
+    if (entry == m_strHistory[3]) return;
     // The settings file holds one path a line: a path with a line break in it would come back
     // as two entries, the next run's project among them. Such a path is built but not kept.
-    if (m_strProjectPath.str().find_first_of("\r\n") != std::string::npos) return;
+    if (entry.str().find_first_of("\r\n") != std::string::npos) return;
     m_strHistory[0] = m_strHistory[1];
     m_strHistory[1] = m_strHistory[2];
     m_strHistory[2] = m_strHistory[3];
-    m_strHistory[3] = m_strProjectPath;
+    m_strHistory[3] = entry;
     FillPathCombo();
     UpdateData(FALSE);
 }

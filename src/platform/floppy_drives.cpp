@@ -2,6 +2,7 @@
 // drives themselves are found by the system's side (posix/, win32/floppy_drives.cpp).
 #include "platform/floppy_drives.h"
 
+#include <cctype>
 #include <cstdlib>
 
 namespace platform {
@@ -58,6 +59,13 @@ DriveAChoice currentDriveA() {
         if (drive.path == choice.path && drive.holdsDiskette()) g_previous = drive.path;
     }
     return choice;
+}
+
+std::string driveName(const std::string& path) {
+    const auto letter = driveLetterOf(path);
+    if (!letter) return path;
+    return std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(*letter)))) +
+           ":";
 }
 
 }  // namespace platform

@@ -42,6 +42,9 @@ std::vector<FloppyDrive> findFloppyDrives();
 // case; 'B'), whose raw volume is then drive A:; none for an image file's path, and always none on
 // Linux, where "B:" is a file's name. A caller that makes names absolute leaves these alone.
 std::optional<char> driveLetterOf(const std::string& path);
+// How a drive is named to people: a drive letter's volume as its letter and colon ("A:"),
+// anything else by its path.
+std::string driveName(const std::string& path);
 
 // What drive A: is when nothing names it and no floppy drive is found: /dev/fd0 on Linux,
 // the volume \\.\A: on Windows.

@@ -5,6 +5,8 @@
 #include <map>
 #include <regex>
 #include <sstream>
+#include <string>
+#include <vector>
 
 using cli::DiskKind;
 using cli::parseArguments;
@@ -182,10 +184,28 @@ TEST(CliOptions, UsageNamesEveryOption) {
                                " 6  the project folder",
                                "--boot-check[=SECONDS]",
                                "--boot-screen FILE",
-                               " 8  --boot-check could not run",
-                               "man quenvol-cli"}) {
+                               " 8  --boot-check could not run"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
+}
+
+// The help names this system's things and no other's: a Windows technician reads drive
+// letters, %LOCALAPPDATA% and the guide beside the program, never a Linux path or package.
+TEST(CliOptions, HelpNamesOnlyThisSystemsThings) {
+#ifdef _WIN32
+    const std::vector<std::string> named = {"%QUENVOL_DRIVE_A%", "else A:)",
+                                            "%LOCALAPPDATA%\\quenvol\\builds.jsonl", "README.txt",
+                                            "qemu-system-i386.exe"};
+    const std::vector<std::string> foreign = {
+        "/dev/", "$XDG", "$QUENVOL", "~/", "Debian", "man quenvol-cli", "udisks", "/examples"};
+#else
+    const std::vector<std::string> named = {"$QUENVOL_DRIVE_A", "/dev/fd0", "$XDG_STATE_HOME",
+                                            "man quenvol-cli", "qemu-system-x86"};
+    const std::vector<std::string> foreign = {"%LOCALAPPDATA%", "%QUENVOL", "README.txt", ".exe"};
+#endif
+    const std::string usage = cli::usageText();
+    for (const std::string& word : named) EXPECT_NE(usage.find(word), std::string::npos) << word;
+    for (const std::string& word : foreign) EXPECT_EQ(usage.find(word), std::string::npos) << word;
 }
 
 TEST(CliOptions, EveryOptionInTheHelpParsesInBothFormsAndSetsSomething) {

@@ -232,7 +232,7 @@ def drive_letter_build(win_cli, scratch, lin):
     drive = (win["report"] or {}).get("drive", {})
     if win["status"] != 0 or drive.get("path") != "A:" or not drive.get("device"):
         fail("drive-letter", f"exit status {win['status']}, drive {drive}: {win['said']}")
-    if "Drive A: is A:, raw volume, 1,474,560 bytes" not in win["said"]:
+    if "Drive A: is A:, diskette drive, 1,474,560 bytes" not in win["said"]:
         fail("drive-letter", f"drive A: is not announced by its letter: {win['said']}")
     win["image"] = image
     check_image("drive-letter", win, lin)

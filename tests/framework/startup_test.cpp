@@ -52,6 +52,12 @@ TEST(CommandLine, StartUpHandsOverExactlyWhatFollowsTheProgramName) {
     char* argv[] = {name, arg, nullptr};
     EXPECT_EQ(AfxWinMain(2, argv), 0);
     EXPECT_EQ(recorder.cmdLine, "\"/proj/my bios\" ");
+    // Where the system keeps the line as typed (Windows), its tail stands as typed: the runtime's
+    // arguments have lost the quotes, the run of blanks and the trailing blanks.
+    char parsed[] = "Z:\\tmp\\q  dir";
+    char* fromRuntime[] = {name, parsed, nullptr};
+    EXPECT_EQ(AfxWinMain(2, fromRuntime, "quenvol.exe    \"Z:\\tmp\\q  dir\"  "), 0);
+    EXPECT_EQ(recorder.cmdLine, "\"Z:\\tmp\\q  dir\"  ");
 }
 
 TEST(CommandLine, ApplicationObjectIsRestoredAfterATemporaryOne) {

@@ -25,12 +25,15 @@ namespace {
 // The submenu's entries as the window menu shows them, a checked one with "* " before it;
 // none when the submenu is disabled. `then` runs on the window menu before it is closed. The
 // menu is opened as Alt+Space opens it, without depending on where the keyboard is.
+QString g_driveTitle;  // the submenu's own entry, as the last openDriveMenu saw it
+
 QStringList openDriveMenu(QWidget* window, const std::function<void(QMenu*, QAction*)>& then = {}) {
     QStringList entries;
     whenPopup("window menu", menuNamed(QStringLiteral("systemMenu")), [&](QWidget* w) {
         auto* menu = qobject_cast<QMenu*>(w);
         QAction* drive = menu->actions().last();
-        ASSERT_TRUE(drive->menu() && drive->text() == QStringLiteral("&Drive A:"));
+        ASSERT_TRUE(drive->menu() && drive->text().startsWith(QStringLiteral("&Drive A:")));
+        g_driveTitle = drive->text();
         for (QAction* a : drive->menu()->actions())
             if (drive->isEnabled())
                 entries << (a->isChecked() ? QStringLiteral("* ") : QString()) + a->text();
@@ -76,6 +79,8 @@ TEST_F(DriveMenuTest, ImageChosenThereIsWhereTheFormatGoes) {
         });
         EXPECT_EQ(QFile(image).size(), 1474560);
         EXPECT_TRUE(openDriveMenu(w).contains(QStringLiteral("* ") + image));
+        // The window menu names drive A: without opening the submenu.
+        EXPECT_EQ(g_driveTitle, QStringLiteral("&Drive A: (rescue.img)"));
         {
             const auto held = platform::ExclusiveHold::driveA();  // as a build or format holds it
             ASSERT_TRUE(held.held());
@@ -128,6 +133,9 @@ TEST_F(DriveMenuTest, KitFolderChosenAtStartOrInTheMenu) {
                 return std::pair{gaps.minidos, gaps.flashUtility};
             },
             [&d](const std::string& f) { return d.UseStartDir(f) != FALSE; },
+            nullptr,  // writable as any folder of the test's
+            nullptr,
+            nullptr,
         });
     };
     CCrisisDlg dlg;
@@ -183,4 +191,62 @@ TEST_F(DriveMenuTest, KitFolderChosenAtStartOrInTheMenu) {
 }
 
 }  // namespace
+// A kit that cannot be written (the sample the package installs) is named as such when it is
+// chosen, and on the user's word copied to a folder of theirs, which is then the start
+// directory.
+TEST_F(DriveMenuTest, AKitThatCannotBeWrittenIsOfferedToBeCopied) {
+    const QString sample = QDir(m_startDir.path()).filePath(QStringLiteral("sample"));
+    const QString mine = QDir(m_startDir.path()).filePath(QStringLiteral("mine"));
+    ASSERT_TRUE(QDir().mkpath(sample) && QDir().mkpath(mine));
+    for (const char* name : {"MINIDOS.SYS", "zyplet16.exe"}) {
+        QFile file(QDir(sample).filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(name) > 0);
+    }
+    CCrisisDlg dlg;
+    qtui::setStartDirectory({
+        [&dlg] { return std::string(dlg.m_szStartDir); },
+        [](const std::string& f) {
+            const auto gaps = CCrisisDlg::MissingKit(f);
+            return std::pair{gaps.minidos, gaps.flashUtility};
+        },
+        [&dlg](const std::string& f) { return dlg.UseStartDir(f) != FALSE; },
+        [&sample](const std::string& f) { return QString::fromStdString(f) != sample; },
+        [&sample] { return sample.toStdString(); },
+        [&mine] { return mine.toStdString(); },
+    });
+    const auto accept = [](QWidget* chooser) {
+        auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        QTest::keyClick(name, Qt::Key_Return);  // the folder it opened at
+    };
+    QString question;
+    whenModal("no-kit notice", messageBox(), [](QWidget* box) { dismiss(box); });
+    whenModal("main dialog", dialogOf(res::kIddCrisisDialog), [&](QWidget* w) {
+        whenPopup("window menu", menuNamed(QStringLiteral("systemMenu")), [&](QWidget* m) {
+            whenModal("kit chooser", folderChooser(), [&](QWidget* chooser) {
+                whenModal("read-only question", messageBox(), [&](QWidget* box) {
+                    auto* message = qobject_cast<QMessageBox*>(box);
+                    question = message->text();
+                    whenModal("copy chooser", folderChooser(), accept);
+                    QTest::mouseClick(message->button(QMessageBox::Yes), Qt::LeftButton);
+                });
+                accept(chooser);
+            });
+            EXPECT_TRUE(chooseMenuEntry(m, QStringLiteral("&Kit folder...")));
+        });
+        qobject_cast<qtui::DialogWindow*>(w)->showSystemMenu();
+        qobject_cast<qtui::DialogWindow*>(w)->reject();
+    });
+    runMain(dlg);
+    qtui::setStartDirectory({});
+    EXPECT_TRUE(question.startsWith(
+        QStringLiteral("The folder %1 holds a kit, but it cannot be written").arg(sample)))
+        << question.toStdString();
+    const QString copy = QDir(mine).filePath(QStringLiteral("Quenvol kit"));
+    EXPECT_EQ(QString::fromLocal8Bit(dlg.m_szStartDir), copy);
+    QFile copied(QDir(copy).filePath(QStringLiteral("zyplet16.exe")));
+    ASSERT_TRUE(copied.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copied.readAll(), QByteArray("zyplet16.exe"));
+}
+
 }  // namespace guitest

@@ -2,9 +2,13 @@
 
 #include <windows.h>
 // after windows.h, whose types it uses
+#include <commctrl.h>
 #include <dlgs.h>
 
 #include <algorithm>
+#include <initializer_list>
+#include <map>
+#include <utility>
 
 namespace robot {
 namespace {
@@ -98,8 +102,143 @@ bool isVisible(win32ui::Window window) {
     return IsWindowVisible(static_cast<HWND>(window)) != FALSE;
 }
 
-void sysCommand(win32ui::Window window, unsigned command) {
-    PostMessageA(static_cast<HWND>(window), WM_SYSCOMMAND, command, 0);
+namespace {
+
+// Where on a window's frame the system answers `part` to the pointer, in screen coordinates.
+std::optional<POINT> framePoint(HWND window, LRESULT part) {
+    RECT r = {};
+    GetWindowRect(window, &r);
+    for (int y = r.top; y < r.top + 48 && y < r.bottom; y += 2)
+        for (int x = r.left; x < r.right; x += 2)
+            if (SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == part) return POINT{x, y};
+    return std::nullopt;
+}
+
+void clickAt(POINT at) {
+    SetCursorPos(at.x, at.y);
+    INPUT inputs[3] = {};
+    for (INPUT& input : inputs) input.type = INPUT_MOUSE;
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(3, inputs, sizeof(INPUT));
+}
+
+void sendKeys(std::initializer_list<std::pair<WORD, bool>> keys) {
+    std::vector<INPUT> inputs;
+    for (const auto& [vk, up] : keys) {
+        INPUT input{};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = vk;
+        input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+        inputs.push_back(input);
+    }
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+std::vector<MenuCommand> g_commands;
+unsigned g_highlighted = 0;  // the entry the user's menu highlighted last, 0 when none
+HHOOK g_sentHook = nullptr, g_postedHook = nullptr;
+
+LRESULT CALLBACK onSent(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    // A highlighted entry that opens no submenu; a menu closing says 0xFFFF with no menu.
+    if (code == HC_ACTION && sent->message == WM_MENUSELECT && sent->lParam != 0 &&
+        !(HIWORD(sent->wParam) & MF_POPUP))
+        g_highlighted = LOWORD(sent->wParam);
+    return CallNextHookEx(g_sentHook, code, wParam, lParam);
+}
+
+LRESULT CALLBACK onPosted(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* msg = reinterpret_cast<const MSG*>(lParam);
+    const bool menuCommand =
+        msg->message == WM_SYSCOMMAND ||
+        (msg->message == WM_COMMAND && msg->lParam == 0 && HIWORD(msg->wParam) == 0);
+    if (code == HC_ACTION && wParam == PM_REMOVE && menuCommand) {
+        // The system's own commands keep their low four bits for themselves.
+        const unsigned id =
+            static_cast<unsigned>(msg->wParam & (msg->message == WM_SYSCOMMAND ? 0xFFF0 : 0xFFFF));
+        g_commands.push_back({id, id == (g_highlighted & 0xFFF0u) || id == g_highlighted});
+        g_highlighted = 0;
+    }
+    return CallNextHookEx(g_postedHook, code, wParam, lParam);
+}
+
+}  // namespace
+
+void openSystemMenu(win32ui::Window window, bool mouse) {
+    const HWND hwnd = static_cast<HWND>(window);
+    if (mouse) {
+        if (const auto at = framePoint(hwnd, HTSYSMENU)) clickAt(*at);
+        return;
+    }
+    sendKeys({{VK_MENU, false}, {VK_SPACE, false}, {VK_SPACE, true}, {VK_MENU, true}});
+}
+
+void clickHelpButton(win32ui::Window window) {
+    const HWND hwnd = static_cast<HWND>(window);
+    if (const auto at = framePoint(hwnd, HTHELP))
+        clickAt(*at);
+    else  // wine draws no help button: what the button sends
+        PostMessageA(hwnd, WM_SYSCOMMAND, SC_CONTEXTHELP, 0);
+}
+
+bool chooseMenuEntry(const std::string& text, bool mouse) {
+    for (HWND shown = FindWindowExA(nullptr, nullptr, "#32768", nullptr); shown;
+         shown = FindWindowExA(nullptr, shown, "#32768", nullptr)) {
+        if (!IsWindowVisible(shown)) continue;
+        const auto menu = reinterpret_cast<HMENU>(SendMessageA(shown, MN_GETHMENU, 0, 0));
+        const int count = menu ? GetMenuItemCount(menu) : 0;
+        int wanted = -1, highlighted = -1;
+        for (int i = 0; i < count; ++i) {
+            char entry[256] = {};
+            GetMenuStringA(menu, static_cast<UINT>(i), entry, sizeof entry - 1, MF_BYPOSITION);
+            // A submenu's entry may name what it stands for after its own name.
+            const std::string shown = entry;
+            if (shown == text || shown.starts_with(text + " (")) wanted = i;
+            if (GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION) & MF_HILITE)
+                highlighted = i;
+        }
+        if (wanted < 0) continue;
+        // A menu just opened may still be moving to its place: it is used once it stood
+        // where it stands now for a tick.
+        static std::map<HWND, RECT> seen;
+        RECT now = {};
+        GetWindowRect(shown, &now);
+        const auto before = seen.find(shown);
+        const bool settled = before != seen.end() && EqualRect(&before->second, &now);
+        seen[shown] = now;
+        if (!settled) return false;
+        if (mouse) {
+            RECT r = {};
+            if (!GetMenuItemRect(nullptr, menu, static_cast<UINT>(wanted), &r)) return false;
+            clickAt({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+            return true;
+        }
+        // The arrow keys to the entry, then Enter: a menu's underlined letters need not be
+        // its own alone (the system may add entries of its own).
+        if (highlighted == wanted) {
+            sendKeys({{VK_RETURN, false}, {VK_RETURN, true}});
+            return true;
+        }
+        const WORD arrow = highlighted >= 0 && highlighted > wanted ? VK_UP : VK_DOWN;
+        sendKeys({{arrow, false}, {arrow, true}});
+        return false;
+    }
+    return false;
+}
+
+void watchMenuCommands() {
+    g_commands.clear();
+    g_highlighted = 0;
+    if (!g_sentHook)
+        g_sentHook = SetWindowsHookExA(WH_CALLWNDPROC, onSent, nullptr, GetCurrentThreadId());
+    if (!g_postedHook)
+        g_postedHook = SetWindowsHookExA(WH_GETMESSAGE, onPosted, nullptr, GetCurrentThreadId());
+}
+
+std::vector<MenuCommand> menuCommandsSeen() {
+    return g_commands;
 }
 
 std::vector<MenuItem> systemMenu(win32ui::Window window) {
@@ -125,7 +264,7 @@ void chooseFile(const ShownBox& box, std::string path) {
 }
 
 void pressKey(Key key, bool shift, bool alt) {
-    const WORD codes[] = {VK_F1, VK_UP, VK_DOWN, VK_RIGHT, VK_RETURN, VK_ESCAPE, VK_SPACE};
+    const WORD codes[] = {VK_F1, VK_UP, VK_DOWN, VK_RIGHT, VK_RETURN, VK_ESCAPE, VK_SPACE, VK_TAB};
     const WORD code = codes[static_cast<int>(key)];
     std::vector<INPUT> inputs;
     auto add = [&inputs](WORD vk, bool up) {
@@ -181,6 +320,46 @@ std::optional<std::string> takeHelpTopic() {
     const std::string text = win32ui::textOf(popup);
     DestroyWindow(popup);
     return text;
+}
+
+std::optional<HelpTopic> helpTopicShown() {
+    HWND popup = FindWindowA("QuenvolHelpTopic", nullptr);
+    if (!popup || !IsWindowVisible(popup)) return std::nullopt;
+    const std::string text = win32ui::textOf(popup);
+    // The pop-up draws its text inside margins of 6 and 4 pixels, broken into lines at its
+    // width: the lines must all be there.
+    RECT client = {};
+    GetClientRect(popup, &client);
+    RECT need = {0, 0, client.right - 12, 0};
+    HDC dc = GetDC(popup);
+    SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+    DrawTextA(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    ReleaseDC(popup, dc);
+    return HelpTopic{text, need.bottom <= client.bottom - 8 && need.right <= client.right - 12};
+}
+
+void clickHelpTopic() {
+    if (HWND popup = FindWindowA("QuenvolHelpTopic", nullptr)) mouseClick(popup);
+}
+
+std::string chosenFolderName(const ShownBox& box) {
+    HWND tree = FindWindowExA(static_cast<HWND>(box.window), nullptr, WC_TREEVIEWA, nullptr);
+    if (!tree) return {};
+    const auto item =
+        reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    if (!item) return {};
+    char text[MAX_PATH] = {};
+    TVITEMA info{};
+    info.mask = TVIF_TEXT;
+    info.hItem = item;
+    info.pszText = text;
+    info.cchTextMax = sizeof text;
+    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&info));
+    return text;
+}
+
+win32ui::Window focusedWindow() {
+    return GetFocus();
 }
 
 win32ui::Rect windowRect(win32ui::Window window) {

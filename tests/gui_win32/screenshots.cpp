@@ -76,8 +76,10 @@ void mainDialogAboutBoxAndSystemMenu() {
         void* shown = win32ui::activeDialog();
         if (stage == 0 && main.taken(window)) {
             stage = 1;
-            robot::sysCommand(window, IDM_ABOUTBOX);
-        } else if (stage == 1 && shown != window && about.taken(shown)) {
+            robot::openSystemMenu(window, true);
+        } else if (stage == 1 && robot::menuShown()) {
+            if (robot::chooseMenuEntry("&About Quenvol...", true)) stage = 10;
+        } else if (stage == 10 && shown != window && about.taken(shown)) {
             stage = 2;
             robot::click(robot::controlById(shown, IDOK));
         } else if (stage == 2 && shown == window) {

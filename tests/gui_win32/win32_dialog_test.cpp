@@ -13,6 +13,7 @@
 #include "app/CrisisApp.h"
 #include "app/CrisisDlg.h"
 #include "app/messages.h"
+#include "framework/kit_folder.h"
 #include "framework/shell.h"
 #include "gui_win32/robot.h"
 #include "history/DirDlg.h"
@@ -137,17 +138,25 @@ TEST_F(Win32DialogTest, FolderChooserIsTheSystemsSaveDialogLaidOutByTemplate129)
     EXPECT_FALSE(FolderOfChosenFile(chooser.m_ofn).IsEmpty());
 }
 
+void copyFolder(const fs::path& from, const fs::path& to) {
+    fs::create_directories(to);
+    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+}
+
+// The entry of that name, or of that name and what it names after it ("&Drive A: (a.img)").
 const robot::MenuItem* entryNamed(const std::vector<robot::MenuItem>& items,
                                   const std::string& text) {
-    const auto found = std::find_if(items.begin(), items.end(),
-                                    [&](const robot::MenuItem& item) { return item.text == text; });
+    const auto found = std::find_if(items.begin(), items.end(), [&](const robot::MenuItem& item) {
+        return item.text == text || item.text.starts_with(text + " (");
+    });
     return found == items.end() ? nullptr : &*found;
 }
 
-// The main window's system menu: About, then Drive A: with drive A: marked and a diskette
-// image file to choose instead, which is drive A: from then on or is refused in words; the
-// submenu is closed while the program is at work.
-TEST_F(Win32DialogTest, SystemMenuSaysWhichDriveIsDriveAAndTakesAnImageFile) {
+// The main window's system menu as the user opens it and chooses, with the mouse and with the
+// keyboard: About; Drive A: with drive A: marked and a diskette image file to choose instead,
+// which is drive A: from then on or is refused in words. The submenu is closed while the
+// program is at work. Every command comes from an entry the user's menu highlighted.
+TEST_F(Win32DialogTest, SystemMenuEntriesWorkChosenByMouseAndByKeyboard) {
     fattools::TempDir root;
     ASSERT_FALSE(root.path().empty());
     const std::string fromEnvironment = root.file("environment.img");  // never made
@@ -159,19 +168,34 @@ TEST_F(Win32DialogTest, SystemMenuSaysWhichDriveIsDriveAAndTakesAnImageFile) {
         big.put('\0');
     }
     fattools::setEnvironment("QUENVOL_DRIVE_A", fromEnvironment);
-    struct Choice {
-        std::string file;
-        bool taken;
+    enum class Effect { About, Chooser, Drive };
+    struct Way {
+        bool mouse;
+        std::vector<std::string> entries;
+        Effect effect;
+        std::string file;  // what the chooser is given
     };
-    const std::vector<Choice> choices = {{fresh, true}, {tooBig, false}};
+    const std::string kImage = "Diskette &image file...";
+    const std::vector<Way> ways = {
+        {true, {"&About Quenvol..."}, Effect::About, ""},
+        {false, {"&About Quenvol..."}, Effect::About, ""},
+        {true, {"&Drive A:", kImage}, Effect::Chooser, fresh},
+        {false, {"&Drive A:", kImage}, Effect::Chooser, tooBig},
+        // The drive that is drive A: chosen from the list: the choice holds for the run.
+        {true,
+         {"&Drive A:", fromEnvironment + " (QUENVOL_DRIVE_A)"},
+         Effect::Drive,
+         fromEnvironment},
+    };
 
     CCrisisDlg dialog;
     theApp.m_pMainWnd = &dialog;
-    std::vector<std::string> marked;  // the marked entry after each choice
+    std::vector<std::string> marked;  // the marked entry before each way and at the end
     std::vector<std::string> refusals;
+    std::string afterImages;
+    std::vector<int> effects(ways.size(), 0);
     bool closedAtWork = false, looked = false;
-    std::size_t next = 0, answers = 0;
-    unsigned imageEntry = 0;
+    std::size_t way = 0, entry = 0, waited = 0, opened = 0;
     // The marked entry of the Drive A: submenu, or "" when none or the submenu is closed.
     auto markedNow = [&](void* window) {
         const auto menu = robot::systemMenu(window);
@@ -181,47 +205,82 @@ TEST_F(Win32DialogTest, SystemMenuSaysWhichDriveIsDriveAAndTakesAnImageFile) {
             if (item.checked) return item.text;
         return std::string();
     };
+    robot::watchMenuCommands();
     robot::startTicking([&] {
         void* window = Win32Backend::windowOf(dialog.m_hWnd);
         if (!window || !robot::isVisible(window)) return;
         if (const auto box = robot::shownMessageBox()) {
             if (win32ui::textOf(box->window) == "Diskette image file for drive A:") {
                 // A chooser that never takes the name would hold the test to its time-out.
-                if (++answers > 3 * choices.size()) {
-                    ADD_FAILURE() << "the chooser does not take " << choices[next - 1].file;
+                if (++effects[way] > 3) {
+                    ADD_FAILURE() << "the chooser does not take " << ways[way].file;
                     robot::answer(*box, IDCANCEL);
                     return;
                 }
-                robot::chooseFile(*box, choices[next - 1].file);
+                robot::chooseFile(*box, ways[way].file);
             } else {
                 refusals.push_back(box->text);
                 robot::answer(*box, IDOK);
             }
             return;
         }
-        if (win32ui::activeDialog() != window) return;
+        void* shown = win32ui::activeDialog();
+        if (shown && shown != window && robot::isVisible(shown)) {  // the About box
+            // Closed once: a second Escape, sent before the box is gone, would reach the
+            // main dialog and end it.
+            if (effects[way]++ > 0) return;
+            if (ways[way].mouse)
+                robot::click(robot::controlById(shown, IDOK));
+            else
+                robot::pressKey(robot::Key::Escape);
+            return;
+        }
+        if (robot::menuShown()) {
+            if (entry < ways[way].entries.size() &&
+                robot::chooseMenuEntry(ways[way].entries[entry], ways[way].mouse))
+                ++entry;
+            else if (++waited > 40)
+                robot::endMenus();
+            return;
+        }
+        if (shown != window) return;
         if (!looked) {
             looked = true;
-            const auto menu = robot::systemMenu(window);
-            ASSERT_GE(menu.size(), 2u);
-            EXPECT_NE(entryNamed(menu, "&About Quenvol..."), nullptr);
-            const robot::MenuItem* drives = entryNamed(menu, "&Drive A:");
-            ASSERT_NE(drives, nullptr);
-            ASSERT_FALSE(drives->submenu.empty());
-            EXPECT_EQ(drives->submenu.back().text, "Diskette &image file...");
-            imageEntry = drives->submenu.back().id;
             dialog.EnableControls(FALSE);  // as a build does from its format to its end
             closedAtWork = markedNow(window).empty();
             dialog.EnableControls(TRUE);
         }
-        // The menu as the user opens it to choose, before and after each choice.
-        marked.push_back(markedNow(window));
-        if (next == choices.size()) {
-            robot::click(Win32Backend::windowOf(dialog.GetDlgItem(IDC_BUTTON_CLOSE)->m_hWnd));
-            return;
+        if (way < ways.size() && entry == ways[way].entries.size() &&
+            ways[way].effect == Effect::Drive &&
+            platform::driveASelection().chosenThisRun == ways[way].file)
+            ++effects[way];
+        if (way < ways.size() && entry == ways[way].entries.size() &&
+            (effects[way] > 0 || ++waited > 40)) {
+            ++way;  // done, or two seconds without its window
+            entry = opened = 0;
         }
-        ++next;
-        robot::sysCommand(window, imageEntry);
+        if (way == ways.size()) {
+            marked.push_back(markedNow(window));
+            robot::click(Win32Backend::windowOf(dialog.GetDlgItem(IDC_BUTTON_CLOSE)->m_hWnd));
+            way = ways.size() + 1;
+        } else if (way < ways.size() && entry == 0) {
+            waited = 0;
+            if (++opened > 20) {
+                ADD_FAILURE() << "the system menu does not open"
+                              << (ways[way].mouse ? " by mouse" : " by keyboard");
+                ++way;
+                opened = 0;
+                return;
+            }
+            if (opened == 1) marked.push_back(markedNow(window));
+            if (opened == 1 && ways[way].effect == Effect::Drive) {
+                // What the images made drive A:, then the run's choice forgotten, so that the
+                // list offers the drive QUENVOL_DRIVE_A names.
+                afterImages = platform::driveASelection().chosenThisRun;
+                platform::setDriveASelection({});
+            }
+            robot::openSystemMenu(window, ways[way].mouse);
+        }
     });
     dialog.DoModal();
     robot::stopTicking();
@@ -230,24 +289,132 @@ TEST_F(Win32DialogTest, SystemMenuSaysWhichDriveIsDriveAAndTakesAnImageFile) {
     const platform::DriveASelection selection = platform::driveASelection();
     platform::setDriveASelection({});
 
+    for (std::size_t i = 0; i < ways.size(); ++i)
+        EXPECT_GT(effects[i], 0) << ways[i].entries.back()
+                                 << (ways[i].mouse ? " by mouse" : " by keyboard");
+    const auto commands = robot::menuCommandsSeen();
+    EXPECT_GE(commands.size(), ways.size());
+    for (const robot::MenuCommand& command : commands)
+        EXPECT_TRUE(command.throughMenu) << "command " << command.id << " not from the menu";
     EXPECT_TRUE(closedAtWork);
-    ASSERT_EQ(marked.size(), choices.size() + 1);
-    EXPECT_EQ(marked[0], fromEnvironment + " (QUENVOL_DRIVE_A)");
-    EXPECT_EQ(fs::file_size(fresh), 1474560u);
-    EXPECT_TRUE(fs::equivalent(selection.chosenThisRun, fresh)) << selection.chosenThisRun;
+    // Before each way, and at the end.
+    ASSERT_EQ(marked.size(), ways.size() + 1);
+    EXPECT_EQ(marked[2], fromEnvironment + " (QUENVOL_DRIVE_A)");
+    std::error_code error;
+    EXPECT_EQ(fs::file_size(fresh, error), 1474560u);
+    EXPECT_TRUE(fs::equivalent(afterImages, fresh, error)) << afterImages;
+    EXPECT_EQ(selection.chosenThisRun, fromEnvironment);
     // The refused file leaves drive A: as it was, and the file as it was.
-    ASSERT_EQ(refusals.size(), 1u);
+    ASSERT_EQ(refusals.size(), 1u) << ::testing::PrintToString(refusals);
     EXPECT_TRUE(refusals[0].ends_with("Drive A: stays as it was.")) << refusals[0];
-    EXPECT_EQ(marked[1], marked[2]);
+    EXPECT_EQ(marked[3], marked[4]);
+    EXPECT_EQ(marked[5], fromEnvironment);  // chosen in the list: no longer by the variable
     EXPECT_EQ(fs::file_size(tooBig), 10u * 1024 * 1024);
     EXPECT_FALSE(fs::exists(fromEnvironment));
+}
+
+// Started where no kit is, the dialog says so and offers the kit folder; the chooser opens at
+// the installed sample, which cannot be written, so the dialog offers to copy it to a folder
+// of the user's and the copy is the start directory. "Kit folder..." in the system menu opens
+// the chooser again; cancelled, nothing changes.
+TEST_F(Win32DialogTest, KitNoticeAtStartAndKitFolderEntryCopyAKitThatCannotBeWritten) {
+    fattools::TempDir root;
+    ASSERT_FALSE(root.path().empty());
+    const fs::path empty = fs::path(root.path()) / "empty",
+                   sample = fs::path(root.path()) / "sample", mine = fs::path(root.path()) / "mine";
+    fs::create_directories(empty);
+    fs::create_directories(mine);
+    copyFolder(QUENVOL_SAMPLE_KIT_DIR, sample);
+    const fs::path previous = fs::current_path();
+    fs::current_path(empty);
+    CCrisisDlg dialog;
+    theApp.m_pMainWnd = &dialog;
+    kitfolder::setAccess({
+        [&dialog] { return std::string(dialog.m_szStartDir); },
+        [](const std::string& folder) {
+            const auto gaps = CCrisisDlg::MissingKit(folder);
+            return std::pair{gaps.minidos, gaps.flashUtility};
+        },
+        [&dialog](const std::string& folder) { return dialog.UseStartDir(folder) != FALSE; },
+        [&sample](const std::string& folder) { return !fs::equivalent(folder, sample); },
+        [&sample] { return sample.string(); },
+        [&mine] { return mine.string(); },
+    });
+    // What each box says, and the answer: the choosers take the folder they open at.
+    const std::vector<std::pair<std::string, int>> script = {
+        {"The start directory " + empty.string() +
+             " holds no kit: minidos.sys and a flash "
+             "utility (zyplet.exe or zyplet16.exe) are missing.",
+         IDYES},
+        {kitfolder::kChooserTitle, IDOK},
+        {"The folder " + sample.string() + " holds a kit, but it cannot be written", IDYES},
+        {kitfolder::kCopyChooserTitle, IDOK},
+        {"The kit was copied to", IDOK},
+        {kitfolder::kChooserTitle, IDCANCEL},
+    };
+    std::vector<std::string> shown;
+    std::string afterCopy;
+    bool menuOpened = false, closed = false;
+    int idle = 0;
+    robot::watchMenuCommands();
+    robot::startTicking([&] {
+        void* window = Win32Backend::windowOf(dialog.m_hWnd);
+        if (!window || !robot::isVisible(window)) return;
+        if (const auto box = robot::shownMessageBox()) {
+            // A chooser is answered once it shows the folder it opens at selected (the system
+            // fills its tree in its own time: up to ten seconds here).
+            const std::size_t next = shown.size();
+            const std::string opensAt = next == 1 ? "sample" : next == 3 ? "mine" : "";
+            if (!opensAt.empty() && robot::chosenFolderName(*box) != opensAt && ++idle < 200)
+                return;
+            shown.push_back(box->text);
+            idle = 0;
+            const std::size_t at = shown.size() - 1;
+            const bool expected = at < script.size() && box->text.starts_with(script[at].first);
+            if (!expected || !robot::answer(*box, script[at].second))
+                robot::answer(*box, IDCANCEL) || robot::answer(*box, IDNO) ||
+                    robot::answer(*box, IDOK);
+            return;
+        }
+        if (robot::menuShown()) {
+            robot::chooseMenuEntry("&Kit folder...", false);
+            return;
+        }
+        if (win32ui::activeDialog() != window || closed) return;
+        if (!menuOpened && shown.size() == 5) {
+            menuOpened = true;
+            afterCopy = dialog.m_szStartDir;
+            robot::openSystemMenu(window, false);
+        } else if (shown.size() == script.size() || ++idle > 40) {
+            closed = true;  // done, or two seconds with nothing asked
+            robot::click(Win32Backend::windowOf(dialog.GetDlgItem(IDC_BUTTON_CLOSE)->m_hWnd));
+        }
+    });
+    dialog.DoModal();
+    robot::stopTicking();
+    theApp.m_pMainWnd = nullptr;
+    kitfolder::setAccess({});
+    const std::string startDir = dialog.m_szStartDir;
+    fs::current_path(previous);
+
+    ASSERT_EQ(shown.size(), script.size()) << ::testing::PrintToString(shown);
+    for (std::size_t i = 0; i < script.size(); ++i)
+        EXPECT_TRUE(shown[i].starts_with(script[i].first)) << shown[i];
+    const fs::path copy = mine / kitfolder::kCopyFolderName;
+    EXPECT_EQ(afterCopy, copy.string());
+    EXPECT_EQ(startDir, copy.string());  // the cancelled chooser changed nothing
+    for (const auto& file : fs::directory_iterator(sample))
+        EXPECT_EQ(fattools::readBytes((copy / file.path().filename()).string()),
+                  fattools::readBytes(file.path().string()))
+            << file.path().filename();
+    for (const robot::MenuCommand& command : robot::menuCommandsSeen())
+        EXPECT_TRUE(command.throughMenu) << "command " << command.id << " not from the menu";
 }
 
 // Context help as the keyboard and the mouse ask for it: F1 on the focused control, Shift+F1
 // (the keyboard's way to the caption's help button) or that button, then a click, and a right
 // click with its "What's This?". Each shows the control's topic from the help file.
 TEST_F(Win32DialogTest, ContextHelpShowsTheControlsTopicHoweverItIsAsked) {
-    constexpr unsigned kContextHelp = 0xF180;  // the caption's help button, as the system sends it
     constexpr const char* kCloseTopic =
         "Close\n\nSaves the list of recent project folders and ends the program.";
     constexpr const char* kStartTopic =
@@ -271,13 +438,23 @@ TEST_F(Win32DialogTest, ContextHelpShowsTheControlsTopicHoweverItIsAsked) {
           [&] { robot::mouseClick(control(IDC_START)); }},
          kStartTopic},
         {"the caption's help button and a click",
-         {[&] { robot::sysCommand(Win32Backend::windowOf(dialog.m_hWnd), kContextHelp); },
+         {[&] { robot::clickHelpButton(Win32Backend::windowOf(dialog.m_hWnd)); },
           [&] { robot::mouseClick(control(IDC_BUTTON_CLOSE)); }},
          kCloseTopic},
         {"right click", {[&] { robot::mouseClick(control(IDC_START), true); }}, kStartTopic},
+        // The longest topic: its last line was the one cut short.
+        {"the caption's help button and a click on the disabled project path",
+         {[&] { robot::clickHelpButton(Win32Backend::windowOf(dialog.m_hWnd)); },
+          [&] { robot::mouseClick(control(IDC_COMBO_PATH)); }},
+         "Project Path\n\nThe folder that holds the output of one BIOS build: the part-number "
+         "file partnum.mak, platform.bin and the BIOS images named by part number. Type it here "
+         "or pick a recent one from the list. It can be changed after a Start has found no BIOS "
+         "files in the start directory."},
     };
     std::vector<std::string> shown(ways.size());
+    std::vector<bool> fits(ways.size()), focusBack(ways.size());
     std::size_t way = 0, step = 0, waited = 0;
+    bool closing = false;
     robot::startTicking([&] {
         void* window = Win32Backend::windowOf(dialog.m_hWnd);
         if (!window || !robot::isVisible(window)) return;
@@ -290,8 +467,21 @@ TEST_F(Win32DialogTest, ContextHelpShowsTheControlsTopicHoweverItIsAsked) {
             robot::click(control(IDC_BUTTON_CLOSE));
             return;
         }
-        if (const auto topic = robot::takeHelpTopic()) {
-            shown[way] = *topic;
+        if (const auto topic = robot::helpTopicShown()) {
+            // Read, then closed as the user does: by a key, or by a click on it.
+            shown[way] = topic->text;
+            fits[way] = topic->fits;
+            closing = true;
+            if (way % 2 == 0)
+                robot::pressKey(robot::Key::Escape);
+            else
+                robot::clickHelpTopic();
+            return;
+        }
+        if (closing) {
+            // Nothing moved the focus: it is back on Close, where the dialog put it.
+            closing = false;
+            focusBack[way] = robot::focusedWindow() == control(IDC_BUTTON_CLOSE);
         } else if (step < ways[way].steps.size()) {
             ways[way].steps[step++]();
             return;
@@ -304,8 +494,11 @@ TEST_F(Win32DialogTest, ContextHelpShowsTheControlsTopicHoweverItIsAsked) {
     dialog.DoModal();
     robot::stopTicking();
     theApp.m_pMainWnd = nullptr;
-    for (std::size_t i = 0; i < ways.size(); ++i)
+    for (std::size_t i = 0; i < ways.size(); ++i) {
         EXPECT_EQ(shown[i], ways[i].topic) << ways[i].name;
+        EXPECT_TRUE(fits[i]) << ways[i].name << ": the topic's last line is cut";
+        EXPECT_TRUE(focusBack[i]) << ways[i].name << ": the focus is not back on Close";
+    }
     // The clicks asked for help: none pressed Start.
     EXPECT_TRUE(dialog.GetDlgItem(IDC_START)->IsWindowEnabled());
 }
@@ -383,11 +576,6 @@ TEST_F(Win32DialogTest, FormatDialogRefusalsAreSaidAndEraseNothing) {
 std::string upper(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
-}
-
-void copyFolder(const fs::path& from, const fs::path& to) {
-    fs::create_directories(to);
-    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
 }
 
 // What the user answers to each message box of a build, by the box's text.

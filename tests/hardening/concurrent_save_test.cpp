@@ -164,8 +164,8 @@ TEST_F(ConcurrentSaves, ASaveRemovesOnlyTheTemporariesOfKilledSaves) {
         if (WIFSTOPPED(status)) stopped.pids.push_back(pid);
     }
 
-    createDialog("X").OnButtonClose();
-    EXPECT_EQ(dialogtest::readFile(settingsFile()), "\r\n\r\n\r\nX\r\n");
+    createDialog("/X").OnButtonClose();
+    EXPECT_EQ(dialogtest::readFile(settingsFile()), "\r\n\r\n\r\n/X\r\n");
     for (const Leftover& leftover : leftovers) {
         const auto content = dialogtest::readFile(settingsDir() / leftover.name);
         EXPECT_EQ(content ? *content : "<removed>", leftover.removed ? "<removed>" : partial)

@@ -106,13 +106,13 @@ TEST_F(HistoryTest, FirstRunShowsFourEmptyItemsAndCloseWritesEightBytes) {
 
 TEST_F(HistoryTest, CommandLinePathBecomesNewestAndOldestDropsOut) {
     writeFile(settingsFile(), kFourPaths);
-    createDialog("X");
-    EXPECT_EQ(slots(), (Strings{"P2", "P3", "P4", "X"}));
-    EXPECT_EQ(comboItems(), (Strings{"X", "P4", "P3", "P2"}));
-    EXPECT_EQ(comboText(), "X");
+    createDialog("/X");
+    EXPECT_EQ(slots(), (Strings{"P2", "P3", "P4", "/X"}));
+    EXPECT_EQ(comboItems(), (Strings{"/X", "P4", "P3", "P2"}));
+    EXPECT_EQ(comboText(), "/X");
     EXPECT_EQ(control(IDC_COMBO_PATH)->curSel, 0);
     click(IDC_BUTTON_CLOSE);
-    EXPECT_EQ(readFile(settingsFile()), "P2\r\nP3\r\nP4\r\nX\r\n");
+    EXPECT_EQ(readFile(settingsFile()), "P2\r\nP3\r\nP4\r\n/X\r\n");
 }
 
 // Unchanged content is not even rewritten: the file is the same file afterwards; a change
@@ -131,8 +131,33 @@ TEST_F(HistoryTest, CommandLineEqualToNewestChangesNothing) {
     }
 }
 
+// The next run may start elsewhere: a relative path enters the history as the folder it names
+// from the start directory, its parts as written; what names its own root stays as it is.
+TEST_F(HistoryTest, RelativePathEntersAsTheFolderItNamesFromTheStartDirectory) {
+    const std::string start = startDir().string(), parent = startDir().parent_path().string();
+    for (const auto& [cmdLine, kept] :
+         std::vector<std::pair<std::string, std::string>>{{".", start},
+                                                          {"../project", parent + "/project"},
+                                                          {"..\\bios 1 \\.\\", parent + "/bios 1 "},
+                                                          {"sub/../x", start + "/x"},
+                                                          {"/abs/p", "/abs/p"},
+                                                          {"C:\\W", "C:\\W"},
+                                                          {"\"q d\"", "\"q d\""}}) {
+        SCOPED_TRACE(cmdLine);
+        writeFile(settingsFile(), kFourPaths);
+        createDialog(cmdLine);
+        EXPECT_EQ(slots().back(), kept);
+        EXPECT_EQ(dialog().m_strProjectPath.str(), cmdLine);  // the path itself is as typed
+        click(IDC_BUTTON_CLOSE);
+    }
+    // What a settings file already holds is read as it is.
+    writeFile(settingsFile(), "a\r\n.\r\n../p\r\nP4\r\n");
+    createDialog();
+    EXPECT_EQ(slots(), (Strings{"a", ".", "../p", "P4"}));
+}
+
 TEST_F(HistoryTest, CommandLineDifferingOnlyInCaseIsANewEntry) {
-    EXPECT_EQ(roundTrip(kFourPaths, "p4"), "P2\r\nP3\r\nP4\r\np4\r\n");
+    EXPECT_EQ(roundTrip("P1\r\nP2\r\nP3\r\n/P4\r\n", "/p4"), "P2\r\nP3\r\n/P4\r\n/p4\r\n");
 }
 
 TEST_F(HistoryTest, FinalBackslashMakesADifferentPath) {
@@ -149,9 +174,9 @@ TEST_F(HistoryTest, APathWithALineBreakIsNeverKept) {
 }
 
 TEST_F(HistoryTest, PathAlreadyInAnOlderSlotIsAddedAgain) {
-    EXPECT_EQ(roundTrip(kFourPaths, "P2"), "P2\r\nP3\r\nP4\r\nP2\r\n");
+    EXPECT_EQ(roundTrip("/P1\r\n/P2\r\n/P3\r\n/P4\r\n", "/P2"), "/P2\r\n/P3\r\n/P4\r\n/P2\r\n");
     createDialog();
-    EXPECT_EQ(comboItems(), (Strings{"P2", "P4", "P3", "P2"}));
+    EXPECT_EQ(comboItems(), (Strings{"/P2", "/P4", "/P3", "/P2"}));
 }
 
 TEST_F(HistoryTest, EmptyCommandLineShowsTheNewestPath) {
@@ -234,7 +259,7 @@ TEST_F(HistoryTest, TypedPathIsNotSavedWithoutStartOrBrowse) {
 
 TEST_F(HistoryTest, EscapeWritesNothing) {
     writeFile(settingsFile(), kFourPaths);
-    createDialog("X");
+    createDialog("/X");
     pressKey(afx::Key::Escape);
     EXPECT_TRUE(dialogEnded());
     EXPECT_EQ(dialog().Result(), IDCANCEL);
@@ -243,7 +268,7 @@ TEST_F(HistoryTest, EscapeWritesNothing) {
 }
 
 TEST_F(HistoryTest, EscapeOnFirstRunCreatesNoFile) {
-    createDialog("X");
+    createDialog("/X");
     pressKey(afx::Key::Escape);
     EXPECT_TRUE(dialogEnded());
     EXPECT_FALSE(dialogtest::fs::exists(settingsFile()));
@@ -251,17 +276,17 @@ TEST_F(HistoryTest, EscapeOnFirstRunCreatesNoFile) {
 
 TEST_F(HistoryTest, CaptionCloseBoxWritesNothing) {
     writeFile(settingsFile(), kFourPaths);
-    createDialog("X");
+    createDialog("/X");
     afx::userSysCommand(dialog(), SC_CLOSE);
     EXPECT_TRUE(dialogEnded());
     EXPECT_EQ(readFile(settingsFile()), kFourPaths);
 }
 
 TEST_F(HistoryTest, EnterRightAfterStartClosesAndSaves) {
-    createDialog("X");
+    createDialog("/X");
     pressKey(afx::Key::Enter);
     EXPECT_TRUE(dialogDestroyed());
-    EXPECT_EQ(readFile(settingsFile()), "\r\n\r\n\r\nX\r\n");
+    EXPECT_EQ(readFile(settingsFile()), "\r\n\r\n\r\n/X\r\n");
 }
 
 TEST_F(HistoryTest, LongestRealPathsReadBackWhole) {
@@ -303,9 +328,9 @@ TEST_F(HistoryTest, OverLongLineGivesAnEmptySlotAndTheLinesAfterItStay) {
 TEST_F(HistoryTest, SaveCreatesTheMissingSettingsFolderPrivately) {
     const auto deep = root() / "made" / "for" / "settings";
     dialogtest::ScopedEnv config("XDG_CONFIG_HOME", deep.string());
-    createDialog("X");
+    createDialog("/X");
     click(IDC_BUTTON_CLOSE);
-    EXPECT_EQ(readFile(deep / "quenvol.ini"), "\r\n\r\n\r\nX\r\n");
+    EXPECT_EQ(readFile(deep / "quenvol.ini"), "\r\n\r\n\r\n/X\r\n");
     struct stat info {};
     ASSERT_EQ(::stat(deep.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
@@ -314,16 +339,16 @@ TEST_F(HistoryTest, SaveCreatesTheMissingSettingsFolderPrivately) {
 
 TEST_F(HistoryTest, SaveLeavesNoTemporaryFileBehind) {
     writeFile(settingsFile(), kFourPaths);
-    createDialog("X");
+    createDialog("/X");
     click(IDC_BUTTON_CLOSE);
-    EXPECT_EQ(readFile(settingsFile()), "P2\r\nP3\r\nP4\r\nX\r\n");
+    EXPECT_EQ(readFile(settingsFile()), "P2\r\nP3\r\nP4\r\n/X\r\n");
     EXPECT_TRUE(strayFiles().empty());
 }
 
 TEST_F(HistoryTest, SettingsFolderThatIsAFileIsToldAndTheDialogStillCloses) {
     dialogtest::fs::remove_all(settingsDir());
     writeFile(settingsDir(), "not a folder");
-    createDialog("X");
+    createDialog("/X");
     click(IDC_BUTTON_CLOSE);
     EXPECT_TRUE(dialogDestroyed());
     EXPECT_EQ(readFile(settingsDir()), "not a folder");
@@ -339,7 +364,7 @@ TEST_F(HistoryTest, SettingsFolderThatIsAFileIsToldAndTheDialogStillCloses) {
 
 TEST_F(HistoryTest, SettingsFileThatIsAFolderIsLeftAloneWithoutLeftovers) {
     dialogtest::fs::create_directories(settingsFile());
-    createDialog("X");
+    createDialog("/X");
     click(IDC_BUTTON_CLOSE);
     EXPECT_TRUE(dialogDestroyed());
     EXPECT_TRUE(dialogtest::fs::is_directory(settingsFile()));
@@ -352,7 +377,7 @@ TEST_F(HistoryTest, ReadOnlySettingsFolderKeepsTheOldFile) {
     if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
     writeFile(settingsFile(), kFourPaths);
     ASSERT_EQ(::chmod(settingsDir().c_str(), 0500), 0);
-    createDialog("X");
+    createDialog("/X");
     click(IDC_BUTTON_CLOSE);
     ::chmod(settingsDir().c_str(), 0700);
     EXPECT_TRUE(dialogDestroyed());
@@ -368,8 +393,8 @@ TEST_F(HistoryTest, SettingsNameTooLongForItsBufferIsNeverUsed) {
     longDir += std::string(260 - longDir.size() - 12, 'd');  // "\quenvol.ini" ends at 260
     dialogtest::ScopedEnv config("XDG_CONFIG_HOME", longDir);
     writeFile(dialogtest::fs::path(longDir) / "quenvol.ini", kFourPaths);
-    createDialog("X");
-    EXPECT_EQ(slots(), (Strings{"", "", "", "X"}));
+    createDialog("/X");
+    EXPECT_EQ(slots(), (Strings{"", "", "", "/X"}));
     click(IDC_BUTTON_CLOSE);
     EXPECT_TRUE(dialogDestroyed());
     EXPECT_EQ(readFile(dialogtest::fs::path(longDir) / "quenvol.ini"), kFourPaths);
@@ -383,9 +408,9 @@ TEST_F(HistoryTest, SettingsNameThatJustFitsIsUsed) {
     longDir += std::string(259 - longDir.size() - 12, 'd');  // 259 with "\quenvol.ini"
     dialogtest::ScopedEnv config("XDG_CONFIG_HOME", longDir);
     writeFile(dialogtest::fs::path(longDir) / "quenvol.ini", kFourPaths);
-    createDialog("X");
+    createDialog("/X");
     click(IDC_BUTTON_CLOSE);
-    EXPECT_EQ(readFile(dialogtest::fs::path(longDir) / "quenvol.ini"), "P2\r\nP3\r\nP4\r\nX\r\n");
+    EXPECT_EQ(readFile(dialogtest::fs::path(longDir) / "quenvol.ini"), "P2\r\nP3\r\nP4\r\n/X\r\n");
     EXPECT_TRUE(backend().messages().empty());
 }
 
@@ -418,12 +443,12 @@ TEST_F(HistoryTest, SettingsFileThatIsALinkIsSavedThroughToItsTarget) {
             dialogtest::fs::create_symlink(shape.chainLink, dotfiles / "chain");
         dialogtest::fs::create_symlink(shape.linkText, settingsFile());
 
-        createDialog("X");
+        createDialog("/X");
         click(IDC_BUTTON_CLOSE);
         EXPECT_TRUE(backend().messages().empty());
         EXPECT_TRUE(dialogtest::fs::is_symlink(settingsFile()));
         EXPECT_EQ(readFile(target),
-                  shape.targetExists ? "P2\r\nP3\r\nP4\r\nX\r\n" : "\r\n\r\n\r\nX\r\n");
+                  shape.targetExists ? "P2\r\nP3\r\nP4\r\n/X\r\n" : "\r\n\r\n\r\n/X\r\n");
         struct stat info {};
         ASSERT_EQ(::lstat(target.c_str(), &info), 0);
         EXPECT_TRUE(S_ISREG(info.st_mode));
@@ -459,7 +484,7 @@ TEST_F(HistoryTest, SavedFileKeepsItsPermissionsAndANewOneHas0644LessTheUmask) {
             ASSERT_EQ(::chmod(settingsFile().c_str(), static_cast<mode_t>(c.existingMode)), 0);
         }
         ::umask(c.umask);
-        createDialog("X");
+        createDialog("/X");
         click(IDC_BUTTON_CLOSE);
         ::umask(022);
         struct stat info {};

@@ -17,6 +17,7 @@ neither mode nor folder keeps both, and a silent uninstall
 
 import argparse
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -130,7 +131,7 @@ def expected_files(args):
     with open(os.path.join(args.source_dir, "src", "res", "quenvol.HLP"), "rb") as f:
         help_text = f.read()
     files = {p + ".HLP": help_text for p in programs}
-    for name, source in [("README.md", "README.md"), ("LICENSE.txt", "LICENSE"),
+    for name, source in [("README.txt", "packaging/windows/README.txt"), ("LICENSE.txt", "LICENSE"),
                          ("examples/README.md", "examples/README.md")]:
         with open(os.path.join(args.source_dir, source), "rb") as f:
             files[name] = f.read().replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
@@ -192,14 +193,18 @@ class Prefix:
         self.server = shutil.which("wineserver") or os.path.join(os.path.dirname(wine),
                                                                    "wineserver")
         self.folder = folder
-        self.env = dict(os.environ, WINEPREFIX=folder, WINEDEBUG="-all",
+        # A home of its own: the prefix links the user's documents into the home folder, and
+        # the installer copies the samples there.
+        self.home = folder + "-home"
+        self.env = dict(os.environ, WINEPREFIX=folder, WINEDEBUG="-all", HOME=self.home,
                         WINEDLLOVERRIDES="winemenubuilder.exe=d")
         self.drive_c = os.path.join(folder, "drive_c")
 
-    def run(self, *command):
+    def run(self, *command, cwd=None):
         with tempfile.TemporaryFile() as out:
             status = subprocess.run([self.wine, *command], env=self.env, stdin=subprocess.DEVNULL,
-                                    stdout=out, stderr=subprocess.STDOUT, timeout=120).returncode
+                                    stdout=out, stderr=subprocess.STDOUT, timeout=120,
+                                    cwd=cwd).returncode
             out.seek(0)
             return status, out.read().decode("utf-8", "replace")
 
@@ -240,11 +245,35 @@ class Prefix:
                 for name in names if name.lower() == "quenvol.lnk"]
 
 
+def check_first_build(prefix, mode, cli, kit):
+    """Started in the kit copy the shortcut starts in, the installed console program builds a
+    diskette image from the sample project beside it; tools we did not write read it back."""
+    image = os.path.join(prefix.folder, "first-%s.img" % mode)
+    if os.path.exists(image):
+        os.remove(image)
+    status, output = prefix.run(cli, "--yes", "--create", "--drive", "Z:" + image.replace("/", "\\"),
+                                "..\\project", cwd=kit)
+    if not check(status == 0, "%s: the first build in the kit copy gave %d: %s" %
+                 (mode, status, output[-600:])):
+        return
+    fsck = subprocess.run(["fsck.fat", "-n", image], capture_output=True, text=True)
+    check(fsck.returncode == 0, "%s: fsck.fat finds the first diskette bad: %s" %
+          (mode, fsck.stdout + fsck.stderr))
+    listed = subprocess.run(["mdir", "-b", "-i", image, "::"], capture_output=True, text=True,
+                            env=dict(os.environ, MTOOLS_SKIP_CHECK="1"))
+    names = {line.rsplit("/", 1)[-1].upper() for line in listed.stdout.split()}
+    check({"MINIDOS.SYS", "ZYPLET.EXE", "BIOS.ROM"} <= names,
+          "%s: the first diskette holds %s" % (mode, sorted(names)))
+    os.remove(image)
+
+
 def check_installer(args, programs, released, icon):
     with open(args.installer, "rb") as f:
         check_icon(f.read(), icon, "the installer")
     prefix = Prefix(args.wine, args.prefix)
     shutil.rmtree(args.prefix, ignore_errors=True)
+    shutil.rmtree(prefix.home, ignore_errors=True)
+    os.makedirs(prefix.home)
     try:
         prefix.run("wineboot", "-i")
         prefix.settle()
@@ -254,8 +283,9 @@ def check_installer(args, programs, released, icon):
         # mode switch, hive file of its uninstall entry, where its Start-menu entry goes, and
         # the uninstall: the entry's silent command, or the uninstaller started in its folder
         # with no mode, as a user would
-        for mode, hive, menu, by_entry in [("AllUsers", "system.reg", "ProgramData", True),
-                                           ("CurrentUser", "user.reg", "users", False)]:
+        for mode, hive, menu, by_entry, documents in [
+                ("AllUsers", "system.reg", "ProgramData", True, r"C:\\users\\Public\\Documents"),
+                ("CurrentUser", "user.reg", "users", False, r"C:\\users\\[^\\]+\\Documents")]:
             target = "C:\\quenvol-test-%s\\Quenvol" % mode
             folder = prefix.linux_path(target)
             status, output = prefix.run(args.installer, "/S", "/" + mode, "/D=" + target)
@@ -286,6 +316,21 @@ def check_installer(args, programs, released, icon):
                 path = (target + "\\" + program).lower()
                 check(path.encode("utf-16-le") in data.lower() or path.encode() in data.lower(),
                       "%s: the shortcut does not open %s" % (mode, path))
+                # It starts in the copy of the sample kit in the mode's documents, which a
+                # build may write into.
+                text = "\n".join([data.decode("utf-16-le", "replace"),
+                                  data[1:].decode("utf-16-le", "replace"), data.decode("latin-1")])
+                found = re.search(documents + r"\\quenvol\\kit", text, re.IGNORECASE)
+                if check(found is not None, "%s: the shortcut starts in no kit copy in %s" %
+                         (mode, documents)):
+                    for sample in ("kit", "project"):
+                        copy = read_folder(prefix.linux_path(found.group(0)[:-3] + sample))
+                        check(copy == {name[len("examples/%s/" % sample):]: data
+                                       for name, data in released.items()
+                                       if name.startswith("examples/%s/" % sample)},
+                              "%s: the copy of the sample %s is %s" % (mode, sample,
+                                                                      sorted(copy)))
+                    check_first_build(prefix, mode, cli, prefix.linux_path(found.group(0)))
             # Installed again with neither mode nor folder: the same mode and folder.
             status, output = prefix.run(args.installer, "/S")
             prefix.settle()
@@ -320,6 +365,7 @@ def check_installer(args, programs, released, icon):
         subprocess.run([prefix.server, "-k"], env=prefix.env, check=False,
                        stderr=subprocess.DEVNULL)
         shutil.rmtree(args.prefix, ignore_errors=True)
+        shutil.rmtree(prefix.home, ignore_errors=True)
 
 
 def main():

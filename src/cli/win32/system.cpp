@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/win32/system_error.h"
@@ -225,13 +226,22 @@ base::Status NewFile::finish() {
 }
 
 std::string findProgram(const char* name) {
+    const auto isProgram = [](const std::string& path) {
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    };
     char buffer[MAX_PATH];
     // The search path's folders, with ".exe" when the name has no extension of its own.
     const DWORD n = SearchPathA(nullptr, name, ".exe", sizeof buffer, buffer, nullptr);
-    if (n == 0 || n >= sizeof buffer) return {};
-    const DWORD attributes = GetFileAttributesA(buffer);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
-    return buffer;
+    if (n > 0 && n < sizeof buffer && isProgram(buffer)) return buffer;
+    // QEMU's installer puts its programs in a folder of its own and leaves PATH as it was.
+    for (const char* variable : {"ProgramW6432", "ProgramFiles"}) {
+        const char* folder = std::getenv(variable);
+        if (!folder || !*folder) continue;
+        const std::string path = std::string(folder) + "\\qemu\\" + name + ".exe";
+        if (isProgram(path)) return path;
+    }
+    return {};
 }
 
 WorkFolder::WorkFolder(std::vector<std::string> names) : m_names(std::move(names)) {

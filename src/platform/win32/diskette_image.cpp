@@ -67,7 +67,7 @@ Result<DisketteImage> takeDisketteImage(const std::string& path) {
 
 std::string describeBlockDevice(const std::string& path) {
     const auto found = floppyDriveAt(findFloppyDrives(), path);
-    return found ? found->description() : "raw volume";
+    return found ? found->description() : "diskette drive";
 }
 
 }  // namespace platform

@@ -20,7 +20,7 @@ QString fromStd(const std::string& text) {
 }  // namespace
 
 DriveMenu::DriveMenu(QMenu& menu, bool usable) {
-    QMenu* submenu = menu.addMenu(QString::fromLatin1(drivemenu::kMenuText));
+    QMenu* submenu = menu.addMenu(fromStd(drivemenu::menuTitle()));
     submenu->setObjectName(QStringLiteral("driveMenu"));
     const drivemenu::Submenu now = drivemenu::submenuNow(usable);
     if (!now.enabled) {

@@ -5,71 +5,81 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QStringList>
 
 #include "ui/qt/dialog_window.h"
 
 namespace qtui {
 namespace {
 
-StartDirectory& access() {
-    static StartDirectory start;
-    return start;
-}
-
 QString fromStd(const std::string& text) {
     return QString::fromLocal8Bit(text.c_str());
 }
 
-// "minidos.sys and a flash utility (zyplet.exe or zyplet16.exe) are missing", or empty for a
-// folder that holds a kit.
-QString whatIsMissing(const std::string& folder) {
-    const auto [minidos, flashUtility] = access().missing(folder);
-    QStringList names;
-    if (minidos) names << QStringLiteral("minidos.sys");
-    if (flashUtility) names << QStringLiteral("a flash utility (zyplet.exe or zyplet16.exe)");
-    if (names.isEmpty()) return {};
-    return names.join(QStringLiteral(" and ")) +
-           (names.size() > 1 ? QStringLiteral(" are missing") : QStringLiteral(" is missing"));
-}
-
-void refuse(QWidget* owner, const QString& text) {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Kit Folder"), text, QMessageBox::Ok,
-                    owner);
+void refuse(QWidget* owner, const std::string& text) {
+    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kitfolder::kTitle), fromStd(text),
+                    QMessageBox::Ok, owner);
     box.setObjectName(QStringLiteral("kitRefused"));
     box.setTextFormat(Qt::PlainText);  // a path is never markup
-    box.setInformativeText(QStringLiteral("The start directory stays as it was."));
+    box.setInformativeText(QString::fromLatin1(kitfolder::kStaysAsItWas));
     box.exec();
+}
+
+// A folder chosen in the program's own folder chooser, opened at `start`; empty when none.
+QString chooseFolder(QWidget* owner, const char* title, const QString& start, const QString& name) {
+    QFileDialog chooser(owner, QString::fromLatin1(title), start);
+    chooser.setObjectName(name);
+    chooser.setFileMode(QFileDialog::Directory);
+    chooser.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    const bool accepted = chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty();
+    const QString chosen = accepted ? QDir::cleanPath(chooser.selectedFiles().front()) : QString();
+    chooser.hide();
+    return chosen;
+}
+
+// The kit in `folder` cannot be written: copied, on the user's word, to a folder of theirs.
+bool offerCopy(QWidget* owner, const std::string& folder, const std::string& question) {
+    QMessageBox ask(QMessageBox::Question, QString::fromLatin1(kitfolder::kTitle),
+                    fromStd(question), QMessageBox::Yes | QMessageBox::No, owner);
+    ask.setObjectName(QStringLiteral("kitReadOnly"));
+    ask.setTextFormat(Qt::PlainText);
+    if (ask.exec() != QMessageBox::Yes) return false;
+    ask.hide();
+    const QString into =
+        chooseFolder(owner, kitfolder::kCopyChooserTitle, fromStd(kitfolder::copyChooserFolder()),
+                     QStringLiteral("kitCopyChooser"));
+    if (into.isEmpty()) return false;
+    std::string copied;
+    const base::Status made =
+        kitfolder::copyAndUse(folder, QFile::encodeName(into).toStdString(), copied);
+    if (!made) {
+        refuse(owner, made.message());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
 
 void setStartDirectory(StartDirectory start) {
-    access() = std::move(start);
+    kitfolder::setAccess(std::move(start));
 }
 
 bool canChooseStartDirectory() {
-    const StartDirectory& start = access();
-    return start.current && start.missing && start.use;
+    return kitfolder::available();
 }
 
 void tellWhenNoKit(QWidget* owner) {
     if (!canChooseStartDirectory()) return;
-    const std::string folder = access().current();
-    const QString missing = whatIsMissing(folder);
-    if (missing.isEmpty()) return;
-    QMessageBox box(
-        QMessageBox::Information, QStringLiteral("Kit Folder"),
-        QStringLiteral("The start directory %1 holds no kit: %2.").arg(fromStd(folder), missing),
-        QMessageBox::NoButton, owner);
+    const std::string notice = kitfolder::noKitNotice(kitfolder::access().current());
+    if (notice.empty()) return;
+    QMessageBox box(QMessageBox::Information, QString::fromLatin1(kitfolder::kTitle),
+                    fromStd(notice), QMessageBox::NoButton, owner);
     box.setObjectName(QStringLiteral("noKit"));
     box.setTextFormat(Qt::PlainText);
-    box.setInformativeText(QStringLiteral(
-        "A diskette is built from the kit folder the program starts in. Choose the kit "
-        "folder for this run now, or later with \"Kit folder...\" in the window menu."));
+    box.setInformativeText(fromStd(kitfolder::noKitAdvice("window menu")));
     QPushButton* choose =
-        box.addButton(QStringLiteral("&Choose Kit Folder..."), QMessageBox::AcceptRole);
-    box.addButton(QStringLiteral("&Not Now"), QMessageBox::RejectRole);
+        box.addButton(QString::fromLatin1(kitfolder::kChooseButton), QMessageBox::AcceptRole);
+    box.addButton(QString::fromLatin1(kitfolder::kNotNowButton), QMessageBox::RejectRole);
     box.setDefaultButton(choose);
     box.exec();
     const bool chosen = box.clickedButton() == choose;
@@ -83,29 +93,20 @@ void tellWhenNoKit(QWidget* owner) {
 
 bool chooseKitFolder(QWidget* owner) {
     if (!canChooseStartDirectory()) return false;
-    QFileDialog chooser(owner, QStringLiteral("Kit folder (start directory) for this run"),
-                        fromStd(access().current()));
-    chooser.setObjectName(QStringLiteral("kitChooser"));
-    chooser.setFileMode(QFileDialog::Directory);
-    chooser.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
-    const bool accepted = chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty();
-    const QString chosen = accepted ? QDir::cleanPath(chooser.selectedFiles().front()) : QString();
-    chooser.hide();
-    if (!accepted) {
+    const QString chosen =
+        chooseFolder(owner, kitfolder::kChooserTitle, fromStd(kitfolder::chooserFolder()),
+                     QStringLiteral("kitChooser"));
+    if (chosen.isEmpty()) {
         reactivateOwner(owner);
         return false;
     }
     const std::string folder = QFile::encodeName(chosen).toStdString();
-    bool changed = false;
-    if (const QString missing = whatIsMissing(folder); !missing.isEmpty()) {
-        refuse(owner, QStringLiteral("The folder %1 holds no kit: %2.").arg(chosen, missing));
-    } else if (!access().use(folder)) {
-        refuse(owner, QStringLiteral("The folder %1 cannot be the start directory: its path must "
-                                     "be shorter than 128 characters, and it must be open to you.")
-                          .arg(chosen));
-    } else {
-        changed = true;
-    }
+    const kitfolder::Choice choice = kitfolder::choose(folder);
+    bool changed = choice.verdict == kitfolder::Verdict::Taken;
+    if (choice.verdict == kitfolder::Verdict::ReadOnly)
+        changed = offerCopy(owner, folder, choice.refusal);
+    else if (!changed)
+        refuse(owner, choice.refusal);
     reactivateOwner(owner);
     return changed;
 }

@@ -3,8 +3,7 @@
 // run, and the window menu offers the same choice beside Drive A:.
 #pragma once
 
-#include <functional>
-#include <string>
+#include "framework/kit_folder.h"
 
 class QWidget;
 
@@ -12,13 +11,7 @@ namespace qtui {
 
 // How the program lets the window see and change its start directory. Without it (the
 // default) the window offers neither the notice nor the menu entry.
-struct StartDirectory {
-    std::function<std::string()> current;
-    // What a folder lacks of a kit: whether minidos.sys and a flash utility are missing.
-    std::function<std::pair<bool, bool>(const std::string& folder)> missing;
-    // Makes the folder the start directory; false when it cannot be (nothing changed).
-    std::function<bool(const std::string& folder)> use;
-};
+using StartDirectory = kitfolder::Access;
 void setStartDirectory(StartDirectory access);
 bool canChooseStartDirectory();
 
@@ -26,8 +19,9 @@ bool canChooseStartDirectory();
 // to choose the kit folder.
 void tellWhenNoKit(QWidget* owner);
 // Asks for the kit folder and makes it the start directory; a folder without a kit, or one
-// that cannot be the start directory, is refused with a message and nothing changes. True
-// when the start directory changed.
+// that cannot be the start directory, is refused with a message and nothing changes; a kit
+// that cannot be written is offered to be copied to a folder of the user's first. True when
+// the start directory changed.
 bool chooseKitFolder(QWidget* owner);
 
 }  // namespace qtui

@@ -5,6 +5,7 @@
 // after windows.h, which it builds on
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -278,7 +279,12 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     if (!data) return FALSE;
     switch (message) {
         case WM_COMMAND:
-            onCommand(dialog, *data, wParam, lParam);
+            // An entry of a submenu of the system menu comes as a menu's command: the system
+            // tells only its own top-level entries as system commands.
+            if (lParam == 0 && HIWORD(wParam) == 0 && hasCommand(data->menu, LOWORD(wParam)))
+                data->events->sysCommand(LOWORD(wParam));
+            else
+                onCommand(dialog, *data, wParam, lParam);
             return TRUE;
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == SC_CONTEXTHELP)
@@ -305,6 +311,10 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         }
         case WM_CONTEXTMENU: {
             const POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+            // A right click on the caption opens the system menu, as in every window.
+            if (reinterpret_cast<HWND>(wParam) == dialog && !(at.x == -1 && at.y == -1) &&
+                DefWindowProcA(dialog, WM_NCHITTEST, 0, lParam) != HTCLIENT)
+                return FALSE;
             if (at.x == -1 && at.y == -1)
                 data->events->contextMenu(indexOf(*data, GetFocus()), -1, -1);
             else
@@ -412,6 +422,21 @@ HICON iconHandle(const res::Icon& icon, int size) {
     return handle;
 }
 
+// The control that had the focus before a help topic showed: it has it again when the topic
+// closes, rather than the dialog itself.
+HWND g_focusBeforeHelp = nullptr;
+
+void closeHelpText(HWND window, bool restoreFocus) {
+    static bool closing = false;  // the window hears of its own deactivation as it goes
+    if (closing) return;
+    const HWND focus = g_focusBeforeHelp;
+    g_focusBeforeHelp = nullptr;
+    closing = true;
+    DestroyWindow(window);
+    closing = false;
+    if (restoreFocus && focus && IsWindow(focus) && IsWindowEnabled(focus)) SetFocus(focus);
+}
+
 LRESULT CALLBACK helpTextProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_PAINT: {
@@ -433,10 +458,14 @@ LRESULT CALLBACK helpTextProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         case WM_RBUTTONDOWN:
         case WM_KEYDOWN:
         case WM_SYSKEYDOWN:
-            DestroyWindow(window);
+            closeHelpText(window, true);
             return 0;
         case WM_ACTIVATE:
-            if (LOWORD(wParam) == WA_INACTIVE) DestroyWindow(window);
+            // Another window taken up: the focus stays where the user put it, unless that is
+            // the dialog the topic was shown for.
+            if (LOWORD(wParam) == WA_INACTIVE)
+                closeHelpText(window, reinterpret_cast<HWND>(lParam) ==
+                                          GetAncestor(g_focusBeforeHelp, GA_ROOT));
             return 0;
         default:
             return DefWindowProcA(window, message, wParam, lParam);
@@ -516,6 +545,47 @@ bool runOpenDialog(const OpenDialogRequest& request, std::string& chosen) {
     return true;
 }
 
+namespace {
+
+int CALLBACK folderDialogCallback(HWND dialog, UINT message, LPARAM, LPARAM data) {
+    if (message == BFFM_INITIALIZED && data) SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, data);
+    return 0;
+}
+
+}  // namespace
+
+bool runFolderDialog(Window owner, const std::string& title, const std::string& initialFolder,
+                     std::string& chosen) {
+    char name[MAX_PATH] = {};
+    BROWSEINFOA info{};
+    info.hwndOwner = hwndOf(owner);
+    info.pszDisplayName = name;
+    info.lpszTitle = title.c_str();
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    info.lpfn = folderDialogCallback;
+    info.lParam = initialFolder.empty() ? 0 : reinterpret_cast<LPARAM>(initialFolder.c_str());
+    LPITEMIDLIST item = SHBrowseForFolderA(&info);
+    if (!item) return false;
+    char path[MAX_PATH] = {};
+    const bool named = SHGetPathFromIDListA(item, path) != FALSE;
+    CoTaskMemFree(item);
+    if (!named || !path[0]) return false;
+    chosen = path;
+    return true;
+}
+
+std::string documentsFolder() {
+    char path[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, path)))
+        return {};
+    return path;
+}
+
+std::string commandLineAsTyped() {
+    const char* line = GetCommandLineA();
+    return line ? line : "";
+}
+
 Window createDialog(const res::DialogTemplate& dialogTemplate, Window owner, DialogEvents& events) {
     static const bool initialised = [] {
         INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
@@ -561,6 +631,7 @@ void runDialog(Window window, Window owner, DialogEvents& events) {
     ShowWindow(dialog, SW_SHOW);
     SetForegroundWindow(dialog);
     data->lastFocus = GetFocus();
+    events.shown();
     MSG msg;
     while (!events.ended()) {
         const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
@@ -788,7 +859,10 @@ void showHelpText(Window anchor, const std::string& text) {
     RECT need{0, 0, 320, 0};
     DrawTextA(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
     ReleaseDC(nullptr, dc);
-    const int w = need.right + 12, h = need.bottom + 8;
+    // The text's room and its margins inside the border, which the window's size includes.
+    RECT frame{0, 0, need.right + 12, need.bottom + 8};
+    AdjustWindowRectEx(&frame, WS_POPUP | WS_BORDER, FALSE, WS_EX_TOOLWINDOW | WS_EX_TOPMOST);
+    const int w = frame.right - frame.left, h = frame.bottom - frame.top;
     RECT at{0, 0, 0, 0};
     if (anchor) GetWindowRect(hwndOf(anchor), &at);
     HWND owner = anchor ? GetAncestor(hwndOf(anchor), GA_ROOT) : nullptr;
@@ -797,6 +871,7 @@ void showHelpText(Window anchor, const std::string& text) {
                                  (at.top + at.bottom) / 2, w, h, owner, nullptr,
                                  GetModuleHandleA(nullptr), nullptr);
     if (!popup) return;
+    g_focusBeforeHelp = GetFocus();
     ShowWindow(popup, SW_SHOW);
     SetFocus(popup);
 }

@@ -38,6 +38,8 @@ class DialogEvents {
     virtual bool arrow(bool forward) = 0;
     virtual void paint() = 0;
     virtual bool ended() const = 0;
+    // The dialog shows for the first time, before its loop runs.
+    virtual void shown() {}
 };
 
 struct MenuEntry {
@@ -139,6 +141,14 @@ struct OpenDialogRequest {
     std::vector<std::pair<std::string, std::string>> filters;
 };
 bool runOpenDialog(const OpenDialogRequest& request, std::string& chosen);
+
+// The system's folder chooser, opened at `initialFolder`; true with the chosen folder.
+bool runFolderDialog(Window owner, const std::string& title, const std::string& initialFolder,
+                     std::string& chosen);
+// The user's documents folder; empty when the system names none.
+std::string documentsFolder();
+// The process's command line as it was typed, the program's name first.
+std::string commandLineAsTyped();
 
 int messageBox(Window owner, const std::string& text, const std::string& caption, unsigned type);
 void setWaitCursor(bool on);

@@ -6,6 +6,7 @@
 #include "framework/drive_menu.h"
 #include "framework/format_dialog.h"
 #include "framework/input.h"
+#include "framework/kit_folder.h"
 #include "ui/win32/system_windows.h"
 
 namespace win32ui {
@@ -15,6 +16,53 @@ namespace {
 // keeps its low four bits clear: the drives' entries are numbered in sixteens from here.
 constexpr unsigned kFirstDriveEntry = 0x1000;
 constexpr unsigned kImageEntry = 0x1FF0;
+constexpr unsigned kKitEntry = 0x0FE0;
+constexpr const char* kMenuName = "system menu";
+
+// Asks for the kit folder and makes it the start directory; a folder without a kit, or one
+// that cannot be the start directory, is refused in words and nothing changes. A kit that
+// cannot be written is offered to be copied to a folder of the user's first.
+void chooseKitFolder(Window owner) {
+    std::string folder;
+    if (!runFolderDialog(owner, kitfolder::kChooserTitle, kitfolder::chooserFolder(), folder))
+        return;
+    const kitfolder::Choice choice = kitfolder::choose(folder);
+    switch (choice.verdict) {
+        case kitfolder::Verdict::Taken:
+            return;
+        case kitfolder::Verdict::NoKit:
+        case kitfolder::Verdict::Unusable:
+            messageBox(owner, choice.refusal + "\n\n" + kitfolder::kStaysAsItWas, kitfolder::kTitle,
+                       MB_OK | MB_ICONEXCLAMATION);
+            return;
+        case kitfolder::Verdict::ReadOnly:
+            break;
+    }
+    if (messageBox(owner, choice.refusal, kitfolder::kTitle, MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    std::string into;
+    if (!runFolderDialog(owner, kitfolder::kCopyChooserTitle, kitfolder::copyChooserFolder(), into))
+        return;
+    std::string copied;
+    const base::Status made = kitfolder::copyAndUse(folder, into, copied);
+    if (!made) {
+        messageBox(owner, made.message() + "\n\n" + kitfolder::kStaysAsItWas, kitfolder::kTitle,
+                   MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    messageBox(owner, "The kit was copied to " + copied + ", the start directory for this run.",
+               kitfolder::kTitle, MB_OK | MB_ICONASTERISK);
+}
+
+// Started where no kit is, the program says so at once and offers to choose the kit folder.
+void tellWhenNoKit(Window owner) {
+    const std::string notice = kitfolder::noKitNotice(kitfolder::access().current());
+    if (notice.empty()) return;
+    const std::string text = notice + "\n\n" + kitfolder::noKitAdvice(kMenuName) +
+                             "\n\nChoose the kit folder for this run now?";
+    if (messageBox(owner, text, kitfolder::kTitle, MB_YESNO | MB_ICONASTERISK) == IDYES)
+        chooseKitFolder(owner);
+}
 
 void chooseImage(Window owner) {
     OpenDialogRequest request{
@@ -67,7 +115,9 @@ class DialogBridge : public DialogEvents {
         afx::userContextMenu(m_dialog, hwnd, POINT{x, y});
     }
     void sysCommand(unsigned command) override {
-        if (command == kImageEntry) {
+        if (command == kKitEntry) {
+            chooseKitFolder(window);
+        } else if (command == kImageEntry) {
             chooseImage(window);
         } else if (command >= kFirstDriveEntry && command < kImageEntry) {
             const std::size_t entry = (command - kFirstDriveEntry) / 16;
@@ -82,6 +132,10 @@ class DialogBridge : public DialogEvents {
         return afx::arrowInRadioGroup(m_root->focus, forward);
     }
     void paint() override { SendMessageA(m_root, WM_PAINT, 0, 0); }
+    void shown() override {
+        const CWnd* main = AfxGetMainWnd();
+        if (main && main->m_hWnd == m_root && kitfolder::available()) tellWhenNoKit(window);
+    }
     bool ended() const override { return m_dialog.HasEnded(); }
 
   private:
@@ -159,6 +213,9 @@ std::vector<MenuEntry> systemMenuOf(HWND root, bool look) {
     const CWnd* main = AfxGetMainWnd();
     if (!bridge || !main || main->m_hWnd != root) return entries;
     entries.push_back(MenuEntry::line());
+    if (kitfolder::available())
+        entries.push_back(
+            MenuEntry::command(kKitEntry, kitfolder::kMenuEntry, !look || !afx::isAtWork(root)));
     if (!look) {
         entries.push_back(MenuEntry::submenuOf(drivemenu::kMenuText, true, {}));
         return entries;
@@ -177,7 +234,7 @@ std::vector<MenuEntry> systemMenuOf(HWND root, bool look) {
         drives.push_back(MenuEntry::line());
         drives.push_back(MenuEntry::command(kImageEntry, drivemenu::kImageEntry));
     }
-    entries.push_back(MenuEntry::submenuOf(drivemenu::kMenuText, now.enabled, std::move(drives)));
+    entries.push_back(MenuEntry::submenuOf(drivemenu::menuTitle(), now.enabled, std::move(drives)));
     return entries;
 }
 
@@ -284,6 +341,13 @@ int Win32Backend::messageBox(HWND owner, const std::string& text, const std::str
     constexpr UINT kIconMask = 0xF0;
     return win32ui::messageBox(ownerOf(owner), text, caption,
                                (type & ~kIconMask) | afx::messageBoxIcon(type));
+}
+
+int Win32Backend::messageBoxWithDetails(HWND owner, const std::string& text,
+                                        const std::string& caption, UINT type,
+                                        const std::string& details) {
+    // The system's message box has no details area: they are its second paragraph.
+    return messageBox(owner, text + "\n\n" + details, caption, type);
 }
 
 void Win32Backend::setWaitCursor(bool on) {

@@ -20,6 +20,8 @@ class Win32Backend : public Backend {
     void stateChanged(HWND hwnd, StateChange what) override;
     int messageBox(HWND owner, const std::string& text, const std::string& caption,
                    UINT type) override;
+    int messageBoxWithDetails(HWND owner, const std::string& text, const std::string& caption,
+                              UINT type, const std::string& details) override;
     void setWaitCursor(bool on) override;
     void showHelp(HWND control, const std::string& topic, UINT command) override;
     void formatDrive(HWND owner, UINT drive) override;
