@@ -6,7 +6,7 @@ PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-d
 qt6-base-dev qt6-qpa-plugins fonts-dejavu-core mtools dosfstools nasm qemu-system-x86 procps
 coreutils strace librsvg2-bin dpkg-dev lintian desktop-file-utils appstream man-db udev
 util-linux nettle-dev pkgconf python3 clang-format g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-wine64 wine nsis xvfb x11-apps x11-utils imagemagick libsystemd-dev udisks2 polkitd dbus-daemon python3-dbusmock e2fsprogs passwd
+wine64 wine nsis xvfb x11-apps x11-utils xdotool imagemagick libsystemd-dev udisks2 polkitd dbus-daemon python3-dbusmock e2fsprogs passwd
 seabios ovmf ipxe-qemu"
 
 missing=""

@@ -214,6 +214,18 @@ else
 fi
 pid=
 
+# A new user's first diskette: the desktop entry started from a fresh home folder, driven to a
+# built diskette through the dialog by input events alone (screenshots of each step kept). It
+# runs as an ordinary user, who passes through this check's folder to a home in it.
+chmod 711 "$tmp"
+python3 "$(dirname "$0")/first_run.py" linux --shots "$build/first-run/linux" \
+    --work "$tmp/first-run" 9>&-
+case $? in
+0) ;;
+"$skip") fail "the first run through the dialog could not be tried (see above)" ;;
+*) fail "the first run through the dialog did not reach a built diskette" ;;
+esac
+
 run_dpkg -r quenvol quenvol-cli || fail "dpkg -r quenvol quenvol-cli failed"
 # Every file the packages brought is gone, and so is every folder that was their own.
 while IFS= read -r path; do
