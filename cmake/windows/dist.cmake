@@ -95,7 +95,7 @@ function(quenvol_windows_dist)
     endif()
     if(dist_setup AND CMAKE_CROSSCOMPILING_EMULATOR)
       list(APPEND dist_check_args --installer ${dist_setup} --wine ${CMAKE_CROSSCOMPILING_EMULATOR}
-           --prefix ${CMAKE_BINARY_DIR}/dist-test-wine)
+           --prefix ${CMAKE_BINARY_DIR}/dist-test-wine --shots ${CMAKE_BINARY_DIR}/first-run)
     endif()
     add_test(NAME packaging.windows_dist
       COMMAND ${QUENVOL_PYTHON3} ${QUENVOL_ROOT}/tests/packaging/windows_dist.py

@@ -65,10 +65,22 @@ class Desk:
         while time.monotonic() < end:
             for window, shown in sorted(self.windows().items(), key=lambda w: -int(w[0])):
                 if re.fullmatch(title, shown) and (again or window not in self.handled):
-                    time.sleep(0.5)  # it may still be drawing
+                    self.await_focus(window)
                     return window
             time.sleep(0.25)
         return None
+
+    def await_focus(self, window, seconds=10):
+        """Keys typed before a new window has the keyboard would go to the window that had it.
+        (Where no window holds the focus, wine's case, keys go to the window under the
+        pointer, which a new window is above.)"""
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            focus = self.xdotool("getwindowfocus", "-f").strip()
+            if focus == window or focus not in self.windows():
+                break
+            time.sleep(0.2)
+        time.sleep(0.5)  # it may still be drawing
 
     def shot(self, name):
         self.count += 1
@@ -81,6 +93,15 @@ class Desk:
         while window in self.windows() and time.monotonic() < end:
             time.sleep(0.25)
 
+    def none_titled(self, title, seconds=30):
+        """True once no window whose whole title matches `title` is shown."""
+        end = time.monotonic() + seconds
+        while any(re.fullmatch(title, shown) for shown in self.windows().values()):
+            if time.monotonic() > end:
+                return False
+            time.sleep(0.25)
+        return True
+
     def act(self, window, actions):
         for action in actions:
             kind, value = action.split(":", 1)
@@ -88,6 +109,8 @@ class Desk:
                 self.xdotool("key", "--delay", "120", *value.split())
             elif kind == "type":
                 self.xdotool("type", "--delay", "30", value)
+                time.sleep(0.3)
+                self.shot("typed")
             elif kind == "click":  # x,y from the window's top left corner
                 x, y = value.split(",")
                 self.xdotool("mousemove", "--window", window, x, y, "click", "1")
@@ -96,7 +119,8 @@ class Desk:
 
 
 def drive(desk, program, steps, failures):
-    """Acts out `steps`, each (name, title, actions[, how]) while `program` runs: the window
+    """Acts out `steps`, each (name, title, actions[, how]) while `program` runs (None when
+    its process is not ours to watch, as when the shell started it): the window
     is waited for, acted on, and waited for to go, unless `how` is "stays" (the main window,
     which may also have been acted on before); "again" for a window acted on before that
     goes now. A step whose window does not come is a failure, named with the windows shown."""
@@ -105,10 +129,10 @@ def drive(desk, program, steps, failures):
         how = step[3] if len(step) > 3 else "goes"
         stays = how == "stays"
         window = desk.await_window(title, again=how != "goes")
-        if window is None or program.poll() is not None:
+        if window is None or (program and program.poll() is not None):
             failures.append("step %s: no window '%s' came (shown: %s; the program %s)" %
                             (name, title, sorted(desk.windows().values()),
-                             "runs" if program.poll() is None else
+                             "runs" if not program or program.poll() is None else
                              "ended with %s" % program.returncode))
             desk.shot(name + "-missing")
             return False
@@ -152,6 +176,40 @@ def build_steps(main, box, chooser, image, project, combo, format_title):
         ("success", box, ["key:Return"]),
         ("another", box, ["key:alt+n"]),
     ]
+
+
+def windows(wine, env, link, image, shots):
+    """The dialog started by the Start-menu shortcut `link` (a Windows path) of a silent
+    install in the wine prefix of `env`, driven to a diskette in the image file `image` (a
+    Linux path); the failures, empty when it was built."""
+    failures = []
+    if not all(shutil.which(tool) for tool in ("Xvfb", "xdotool", "import")):
+        return ["the first run needs Xvfb, xdotool and ImageMagick's import"]
+    # A new user: no project folders used before (the settings file holds them).
+    for old in (image, os.path.join(env["WINEPREFIX"], "drive_c", "windows", "quenvol.ini")):
+        if os.path.exists(old):
+            os.remove(old)
+    main = "Korvane Crisis Disk Build"
+    desk = Desk(shots)  # makes the folder of the screenshots (and of the image)
+    # The shell opens the shortcut (its target, folder and arguments) and returns: the dialog's
+    # windows are all there is to watch.
+    shell = subprocess.run([wine, "start", link], env=dict(env, DISPLAY=desk.display),
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=120)
+    if shell.returncode != 0:
+        failures.append("the shell could not open the shortcut (status %d)" % shell.returncode)
+    try:
+        # Started in the kit copy, the dialog gives no kit notice: drive A: comes first.
+        steps = build_steps(main, "quenvol",
+                            re.escape("Diskette image file for drive A:"),
+                            "Z:" + image.replace("/", "\\"), "..\\project", "190,63",
+                            "Format - A:")
+        if drive(desk, None, steps, failures) and not desk.none_titled(main):
+            failures.append("the dialog did not end after No to another diskette")
+        check_diskette(image, failures, "windows")
+    finally:
+        desk.close()
+    return failures
 
 
 def linux(args):

@@ -10,10 +10,12 @@ with the same icon), quenvol-cli.exe runs from it, the dialog program
 Start-menu shortcut and the uninstall entry are in that mode's places, installing again with
 neither mode nor folder keeps both, and a silent uninstall
 (by the entry's own command, or by the uninstaller with no mode) leaves none of them.
+Before the uninstall, the shortcut is started as the Start menu starts it and the dialog driven
+to a built diskette by input events alone (first_run.py; screenshots in --shots/<mode>).
 
   windows_dist.py --version V --machine 0x8664|0x14c --zip ZIP --source-dir ROOT
                   --samples BUILD/examples --icon BUILD/quenvol.ico [--dialog]
-                  [--installer SETUP --wine WINE64 --prefix FOLDER]"""
+                  [--installer SETUP --wine WINE64 --prefix FOLDER --shots FOLDER]"""
 
 import argparse
 import os
@@ -24,6 +26,8 @@ import subprocess
 import sys
 import tempfile
 import zipfile
+
+import first_run
 
 failures = []
 
@@ -331,6 +335,17 @@ def check_installer(args, programs, released, icon):
                               "%s: the copy of the sample %s is %s" % (mode, sample,
                                                                       sorted(copy)))
                     check_first_build(prefix, mode, cli, prefix.linux_path(found.group(0)))
+                    # The same as a new user makes it: the shortcut started as the Start menu
+                    # starts it, the dialog driven by input events alone. The image is kept
+                    # with the screenshots, outside the prefix (which wine keeps from its
+                    # programs).
+                    shots = os.path.join(args.shots or args.prefix + "-shots", mode)
+                    for failure in [] if not args.dialog else first_run.windows(
+                            args.wine, prefix.env,
+                            "C:\\" + os.path.relpath(link, prefix.drive_c).replace("/", "\\"),
+                            os.path.join(shots, "diskette.img"), shots):
+                        check(False, "%s: the first run from the shortcut: %s" % (mode, failure))
+                    prefix.settle()
             # Installed again with neither mode nor folder: the same mode and folder.
             status, output = prefix.run(args.installer, "/S")
             prefix.settle()
@@ -374,7 +389,7 @@ def main():
         parser.add_argument(option, required=True)
     parser.add_argument("--machine", required=True, type=lambda text: int(text, 16))
     parser.add_argument("--dialog", action="store_true")
-    for option in ("--installer", "--wine", "--prefix"):
+    for option in ("--installer", "--wine", "--prefix", "--shots"):
         parser.add_argument(option)
     args = parser.parse_args()
 
