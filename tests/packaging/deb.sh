@@ -80,6 +80,13 @@ build)
     need readelf binutils
     hardened "$out/unpacked/usr/bin/quenvol-cli"
     hardened "$out/unpacked/usr/bin/quenvol"
+    # The disk service's bus client is loaded when a build asks the service, not at each start.
+    for program in quenvol-cli quenvol; do
+        readelf -d "$out/unpacked/usr/bin/$program" | grep -q 'NEEDED.*libsystemd' &&
+            fail "$program loads libsystemd at start"
+    done
+    printf '%s\n' "$(dpkg-deb -f "$cli_deb" Recommends)" | grep -q 'libsystemd0' ||
+        fail "quenvol-cli does not recommend libsystemd0, which it loads to reach the disk service"
     finish "package $mode"
     ;;
 lintian)
