@@ -125,8 +125,8 @@ Bus connect() {
     CallError error;
     sd_bus_message* reply = nullptr;
     if (sd().call_method(raw, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                           "org.freedesktop.DBus", "NameHasOwner", &error.error, &reply, "s",
-                           kService) < 0) {
+                         "org.freedesktop.DBus", "NameHasOwner", &error.error, &reply, "s",
+                         kService) < 0) {
         return nullptr;
     }
     const Message answer(reply);
@@ -164,8 +164,8 @@ base::Error refusal(const sd_bus_error& error, int result) {
 // `device`: a name that now leads elsewhere is not followed.
 std::optional<std::string> blockObject(sd_bus* bus, const std::string& path, std::uint64_t device) {
     sd_bus_message* raw = nullptr;
-    if (sd().message_new_method_call(bus, &raw, kService, kManagerPath, kManager,
-                                       "ResolveDevice") < 0) {
+    if (sd().message_new_method_call(bus, &raw, kService, kManagerPath, kManager, "ResolveDevice") <
+        0) {
         return std::nullopt;
     }
     const Message call(raw);
@@ -183,7 +183,7 @@ std::optional<std::string> blockObject(sd_bus* bus, const std::string& path, std
         CallError propertyError;
         std::uint64_t number = 0;
         if (sd().get_property_trivial(bus, kService, object, kBlock, "DeviceNumber",
-                                        &propertyError.error, 't', &number) >= 0 &&
+                                      &propertyError.error, 't', &number) >= 0 &&
             number == device) {
             return std::string(object);
         }
@@ -196,7 +196,7 @@ std::optional<std::string> driveObject(sd_bus* bus, const std::string& block) {
     CallError error;
     sd_bus_message* reply = nullptr;
     if (sd().get_property(bus, kService, block.c_str(), kBlock, "Drive", &error.error, &reply,
-                            "o") < 0) {
+                          "o") < 0) {
         return std::nullopt;
     }
     const Message answer(reply);
@@ -209,8 +209,8 @@ std::optional<std::string> driveObject(sd_bus* bus, const std::string& block) {
 bool flag(sd_bus* bus, const std::string& object, const char* name) {
     CallError error;
     int value = 0;
-    return sd().get_property_trivial(bus, kService, object.c_str(), kDrive, name, &error.error,
-                                       'b', &value) >= 0 &&
+    return sd().get_property_trivial(bus, kService, object.c_str(), kDrive, name, &error.error, 'b',
+                                     &value) >= 0 &&
            value != 0;
 }
 
@@ -262,7 +262,7 @@ std::optional<base::Result<int>> openDevice(const std::string& path, std::uint64
     if (!block) return std::nullopt;
     sd_bus_message* raw = nullptr;
     int result = sd().message_new_method_call(bus.get(), &raw, kService, block->c_str(), kBlock,
-                                                "OpenDevice");
+                                              "OpenDevice");
     if (result < 0) return base::Result<int>(Status::failure(std::strerror(-result)));
     const Message call(raw);
     result = sd().message_append(raw, "s", "rw");
