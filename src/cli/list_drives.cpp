@@ -133,7 +133,11 @@ void listDrivesJson(const std::optional<std::string>& drive, std::FILE* out) {
             json.value(*d.mediumBytes);
         else
             json.null();
-        json.key("vendor").value(d.vendor).key("model").value(d.model);
+        json.key("vendor").value(d.vendor).key("model").value(d.model).key("usbPort");
+        if (d.usbPort.empty())
+            json.null();
+        else
+            json.value(d.usbPort);
         json.key("description").value(d.description()).key("access").value(accessText(d));
         json.key("readOnly").value(d.readOnly).key("mayWrite").value(d.mayWrite);
         json.key("driveA").value(marked && marked->name == d.name).endObject();

@@ -14,6 +14,9 @@ struct FloppyDrive {
     std::string path;  // the device node: "/dev/" + name; on Windows the volume: "\\.\A:"
     std::string vendor;
     std::string model;
+    // A USB drive's port path as the kernel names it ("2-1.3": bus 2, hub port 1, its port 3),
+    // which stays with the socket a drive is plugged into; empty for other drives.
+    std::string usbPort;
     // 0: no diskette in the drive; none: the drive cannot tell (the floppy controller's
     // drives report the size of their default format whether a diskette is in or not).
     std::optional<std::uint64_t> mediumBytes;
@@ -21,7 +24,8 @@ struct FloppyDrive {
     bool mayWrite = false;  // this user may open the device node for writing
 
     bool holdsDiskette() const { return mediumBytes && *mediumBytes > 0; }
-    // "TEAC FD-05PUB"; "floppy controller drive" for fd* drives, which name no maker.
+    // "TEAC FD-05PUB"; "floppy controller drive" for fd* drives, which name no maker; a USB
+    // drive's port follows: "TEAC FD-05PUB, USB port 2-1.3".
     std::string description() const;
 };
 

@@ -558,10 +558,10 @@ TEST(CliRun, ListDrivesShowsTheFloppyDrivesAndMarksDriveA) {
                                            "pci0000:00/usb1/1-5:1.0", "08 04"});
     const std::string lines =
         "/dev/fd0\tunknown\tfloppy controller drive\t*\n"
-        "/dev/sdb\t1474560\tTEAC FD-05PUB\t*\tA:\n"
-        "/dev/sdc\t0\tY-E DATA USB FDU\t*\n"
-        "/dev/sd\\nz\t1474560\tA\\u2028B\\\\ C\\u0085D\t*\n"
-        "/dev/sdab\t737280\tunnamed drive\t*\n";
+        "/dev/sdb\t1474560\tTEAC FD-05PUB, USB port 2-1.3\t*\tA:\n"
+        "/dev/sdc\t0\tY-E DATA USB FDU, USB port 1-2\t*\n"
+        "/dev/sd\\nz\t1474560\tA\\u2028B\\\\ C\\u0085D, USB port 1-5\t*\n"
+        "/dev/sdab\t737280\tunnamed drive, USB port 1-4\t*\n";
     std::string unmarked = lines;
     unmarked.erase(unmarked.find("\tA:"), 3);
     struct Case {
@@ -592,8 +592,9 @@ TEST(CliRun, ListDrivesShowsTheFloppyDrivesAndMarksDriveA) {
     EXPECT_EQ(json.exitCode, 0);
     for (const char* fact :
          {R"({"drives":[{"path":"/dev/fd0","name":"fd0","bytes":null,)",
-          R"({"path":"/dev/sdb","name":"sdb","bytes":1474560,"vendor":"TEAC","model":"FD-05PUB",)",
-          R"("description":"TEAC FD-05PUB",)", R"("driveA":true})",
+          R"({"path":"/dev/sdb","name":"sdb","bytes":1474560,"vendor":"TEAC","model":"FD-05PUB",)"
+          R"("usbPort":"2-1.3","description":"TEAC FD-05PUB, USB port 2-1.3",)",
+          R"("usbPort":null,)", R"("driveA":true})",
           R"("driveA":{"path":"/dev/sdb","source":"first-with-diskette","listed":true}})"})
         EXPECT_TRUE(contains(json.output, fact)) << fact << json.output;
     EXPECT_EQ(count(json.output, "\n"), 1u);

@@ -145,7 +145,7 @@ TEST_F(DriveFormatTest, ProbeNamesAFloppyDeviceByItsModel) {
     pointDriveAt(device);
     auto medium = platform::probeDriveA();
     ASSERT_TRUE(medium) << medium.message();
-    EXPECT_EQ(medium->name, device + ", TEAC FD-05PUB, 1,474,560 bytes");
+    EXPECT_EQ(medium->name, device + ", TEAC FD-05PUB, USB port 1-1, 1,474,560 bytes");
 }
 
 TEST_F(DriveFormatTest, MediumNamesAndGroupedNumbers) {

@@ -16,6 +16,7 @@ import argparse
 import hashlib
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -231,6 +232,12 @@ def case_list_drives(r):
             raise AssertionError("%s listed as %r" % (drive.device, d))
     if sum(1 for d in listing["drives"] if d["driveA"]) != 1:
         raise AssertionError("not one drive A:: " + out)
+    # The USB drive is named by the port it is plugged into, as the kernel numbers it.
+    usb = found[r.usb.device]
+    if not re.fullmatch(r"\d+-\d+(\.\d+)*", usb["usbPort"] or "") or \
+            not usb["description"].endswith(", USB port " + usb["usbPort"]) or \
+            found[r.floppy.device]["usbPort"] is not None:
+        raise AssertionError("the drives' ports: %r" % listing["drives"])
     rc, out = r.g.sh("quenvol-cli --list-drives")
     lines = [l.split("\t") for l in out.splitlines() if l.startswith("/dev/")]
     if rc != 0 or sorted(l[0] for l in lines) != ["/dev/fd0", "/dev/sda"] or \

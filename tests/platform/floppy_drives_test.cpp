@@ -51,10 +51,10 @@ TEST_F(FloppyDrivesTest, OnlyFloppyDrivesAreListedWithTheirFields) {
     const auto drives = platform::findFloppyDrives((m_dir / "sys").string(), dev.string());
     std::vector<std::string> found;
     for (const auto& d : drives) found.push_back(summary(d));
-    EXPECT_EQ(found,
-              (std::vector<std::string>{
-                  "fd0, floppy controller drive, unknown, w", "sdb, TEAC FD-05PUB, 1474560, ro, w",
-                  "sdc, Y-E DATA USB FDU, 0", "sdab, unnamed drive, 737280"}));
+    EXPECT_EQ(found, (std::vector<std::string>{"fd0, floppy controller drive, unknown, w",
+                                               "sdb, TEAC FD-05PUB, USB port 2-1.3, 1474560, ro, w",
+                                               "sdc, Y-E DATA USB FDU, USB port 1-2, 0",
+                                               "sdab, unnamed drive, USB port 1-4, 737280"}));
     ASSERT_EQ(drives.size(), 4u);
     EXPECT_EQ(drives[3].path, (dev / "sdab").string());
     EXPECT_TRUE(platform::findFloppyDrives((m_dir / "none").string(), dev.string()).empty());
@@ -169,7 +169,7 @@ TEST_F(FloppyDrivesTest, ImageFilesForDriveAAreTakenMadeOrRefused) {
 #ifndef _WIN32
     // What a block device is called before it is erased.
     platformtest::ScopedEnv sysfs("QUENVOL_SYSFS", (m_dir / "sys").string());
-    EXPECT_EQ(platform::describeBlockDevice("/dev/sdb"), "TEAC FD-05PUB");
+    EXPECT_EQ(platform::describeBlockDevice("/dev/sdb"), "TEAC FD-05PUB, USB port 2-1.3");
     EXPECT_EQ(platform::describeBlockDevice("/dev/sda"), "block device");
 #endif
 }

@@ -50,7 +50,9 @@ inline void addMachine(const fs::path& root) {
     for (const Disk& disk : std::initializer_list<Disk>{
              {"fd0", "2880", "1", "0", "", "", "platform/floppy.0"},
              {"sda", "1000215216", "0", "0", "ATA", "Samsung SSD 870", "pci0000:00/ata1/0:0"},
-             {"sdb", "2880", "1", "1", "TEAC    ", "FD-05PUB   ", usb + "1-1:1.0", "08 04"},
+             // behind a hub: port 3 of the hub on port 1 of bus 2
+             {"sdb", "2880", "1", "1", "TEAC    ", "FD-05PUB   ",
+              "pci0000:00/usb2/2-1/2-1.3/2-1.3:1.0", "08 04"},
              {"sdc", "0", "1", "0", "Y-E DATA", "USB\tFDU", usb + "1-2:1.0", "08 04"},
              {"sdd", "31250000", "1", "0", "SanDisk", "Cruzer Blade", usb + "1-3:1.0", "08 06"},
              {"sdab", "1440", "1", "0", "", "", usb + "1-4:1.0", "08 06"},

@@ -74,6 +74,32 @@ bool isUsbFloppyInterface(const fs::path& device, const fs::path& sysfs) {
     return false;
 }
 
+// A USB device's folder is named by its port path ("2-1.3") and its interfaces' by that and
+// the configuration and interface numbers ("2-1.3:1.0"); the root hubs are "usb2".
+std::string portPathOf(const std::string& folder) {
+    const auto dash = folder.find('-');
+    if (dash == 0 || dash == std::string::npos) return {};
+    const std::string port = folder.substr(0, folder.find(':'));
+    const bool wellFormed =
+        std::all_of(port.begin(), port.end(),
+                    [](char c) { return (c >= '0' && c <= '9') || c == '-' || c == '.'; }) &&
+        port.back() != '.' && port.back() != '-' && port.find('-', dash + 1) == std::string::npos;
+    return wellFormed ? port : std::string();
+}
+
+// The port of the nearest USB device above the block device; empty when there is none.
+std::string usbPortOf(const fs::path& device, const fs::path& sysfs) {
+    std::error_code ec;
+    fs::path dir = fs::canonical(device, ec);
+    if (ec) return {};
+    const fs::path top = fs::canonical(sysfs, ec);
+    if (ec) return {};
+    for (; dir != top && dir != dir.parent_path(); dir = dir.parent_path()) {
+        if (std::string port = portPathOf(dir.filename().string()); !port.empty()) return port;
+    }
+    return {};
+}
+
 std::optional<std::uint64_t> mediumBytes(const fs::path& block) {
     const auto sectors = parseNumber(readAttribute(block / "size"), 10);
     if (!sectors || *sectors > std::numeric_limits<std::uint64_t>::max() / kSysfsSectorBytes) {
@@ -103,6 +129,7 @@ std::optional<FloppyDrive> examine(const fs::path& sysfs, const std::string& nam
     drive.path = devRoot + "/" + name;
     drive.vendor = readAttribute(block / "device" / "vendor").value_or("");
     drive.model = readAttribute(block / "device" / "model").value_or("");
+    if (!isControllerDrive(name)) drive.usbPort = usbPortOf(block / "device", sysfs);
     drive.readOnly = readAttribute(block / "ro") == "1";
     drive.mayWrite = ::access(drive.path.c_str(), W_OK) == 0;
     return drive;
@@ -129,8 +156,9 @@ std::string FloppyDrive::description() const {
     std::string text = vendor;
     if (!text.empty() && !model.empty()) text += ' ';
     text += model;
-    if (!text.empty()) return text;
-    return isControllerDrive(name) ? "floppy controller drive" : "unnamed drive";
+    if (text.empty()) text = isControllerDrive(name) ? "floppy controller drive" : "unnamed drive";
+    if (!usbPort.empty()) text += ", USB port " + usbPort;
+    return text;
 }
 
 std::string sysfsRoot() {
