@@ -60,8 +60,10 @@ TEST_F(DriveMenuTest, ImageChosenThereIsWhereTheFormatGoes) {
         dlg.EnableControls(TRUE);
         const QStringList entries = openDriveMenu(w);
         ASSERT_EQ(entries.size(), 7) << entries.join(QLatin1Char('|')).toStdString();
-        EXPECT_TRUE(entries[1].startsWith(QStringLiteral("/dev/sdb, TEAC FD-05PUB, USB port 2-1.3 (write-prot")));
-        EXPECT_TRUE(entries[2].startsWith(QStringLiteral("/dev/sdc, Y-E DATA USB FDU, USB port 1-2 (no disk")));
+        EXPECT_TRUE(entries[1].startsWith(
+            QStringLiteral("/dev/sdb, TEAC FD-05PUB, USB port 2-1.3 (write-prot")));
+        EXPECT_TRUE(entries[2].startsWith(
+            QStringLiteral("/dev/sdc, Y-E DATA USB FDU, USB port 1-2 (no disk")));
         EXPECT_EQ(entries[4], QStringLiteral("* %1 (QUENVOL_DRIVE_A)").arg(fromEnv));
 
         // A new name in the chooser: a blank 1.44 MB image is made there and is drive A:.
