@@ -56,7 +56,10 @@ std::string shellQuoted(const std::string& word) {
 
 }  // namespace
 
-ToolRun runTool(const std::vector<std::string>& argv, int seconds) {
+// One start of the tool through wine's start program; `started` is false when it never ran
+// (the start program failed, or no exit status came within the limit).
+static ToolRun runToolOnce(const std::vector<std::string>& argv, int seconds, bool& started) {
+    started = false;
     ToolRun run;
     const UnixNameOf unixName = unixNameFunction();
     if (argv.empty() || !unixName) {
@@ -96,6 +99,7 @@ ToolRun runTool(const std::vector<std::string>& argv, int seconds) {
     if (said) run.output.assign(said->begin(), said->end());
     const auto code = readBytes(dir.file("status.txt"));
     if (!code) return run;
+    started = true;
     const int exitCode = std::atoi(std::string(code->begin(), code->end()).c_str());
     // timeout's status for a tool it had to kill.
     if (exitCode == 137) {
@@ -103,6 +107,16 @@ ToolRun runTool(const std::vector<std::string>& argv, int seconds) {
     } else {
         run.exitCode = exitCode;
     }
+    return run;
+}
+
+ToolRun runTool(const std::vector<std::string>& argv, int seconds) {
+    // Under load, wine's start program now and then starts nothing: the tool is started
+    // again then (a tool that ran and failed is not).
+    bool started = false;
+    ToolRun run;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt)
+        run = runToolOnce(argv, seconds, started);
     return run;
 }
 #else
