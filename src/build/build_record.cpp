@@ -144,6 +144,7 @@ std::string recordJson(const Record& r) {
     w.key("payload_question").optional(r.payloadQuestion);
     w.key("sector0_sha256").optional(r.sector0Sha256);
     w.key("disk_sha256").optional(r.diskSha256);
+    if (r.copyOf) w.key("copy_of").value(*r.copyOf);
     w.key("read_back");
     if (r.readBackPassed)
         w.value(*r.readBackPassed ? "passed" : "failed");

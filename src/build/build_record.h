@@ -78,7 +78,10 @@ struct Record {
     std::optional<std::string> sector0Sha256;
     std::optional<std::string> diskSha256;
     std::optional<bool> readBackPassed;  // none: no read-back ran
-    std::string outcome;                 // "built", "formatted", "refused", "declined", "failed"
+    // A diskette written from a finished image (several drives at once): the image's SHA-256,
+    // which the build that made it logged as its disk_sha256. Written only when set.
+    std::optional<std::string> copyOf;
+    std::string outcome;  // "built", "formatted", "refused", "declined", "failed"
     std::optional<std::string> failureKind;
     std::optional<std::string> message;
     std::optional<RecordBackup> backup;

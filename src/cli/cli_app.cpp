@@ -15,9 +15,11 @@
 #include "cli/build_plan.h"
 #include "cli/cli_options.h"
 #include "cli/cli_policy.h"
+#include "cli/copy_worker.h"
 #include "cli/disk_image.h"
 #include "cli/drive_target.h"
 #include "cli/list_drives.h"
+#include "cli/several_drives.h"
 #include "cli/system.h"
 #include "cli/system_words.h"
 #include "cli/verify.h"
@@ -31,6 +33,7 @@ namespace cli {
 namespace {
 
 bool g_quiet = false;
+build::Record g_finished;  // the last record a run finished
 
 void say(const std::string& line) {
     std::fprintf(stderr, "quenvol-cli: %s\n", line.c_str());
@@ -68,8 +71,9 @@ int checkVerification(const CliPolicy& policy, build::Record& record) {
     return kExitSuccess;
 }
 
-// The exit status a failure of this kind calls for, where the kind decides.
-int statusOfKind(std::optional<base::Failure> failure, int otherwise) {
+}  // namespace
+
+int exitStatusOfFailure(std::optional<base::Failure> failure, int otherwise) {
     if (!failure) return otherwise;
     switch (*failure) {
         case base::Failure::NoMedium:
@@ -90,6 +94,8 @@ int statusOfKind(std::optional<base::Failure> failure, int otherwise) {
     return otherwise;
 }
 
+namespace {
+
 int statusOfBuild(const build::Outcome& outcome, bool refusedInUse) {
     using Kind = build::Outcome::Kind;
     switch (outcome.kind) {
@@ -104,7 +110,7 @@ int statusOfBuild(const build::Outcome& outcome, bool refusedInUse) {
         case Kind::None:
             return refusedInUse ? kExitInUse : kExitStopped;
         default:
-            return statusOfKind(outcome.failure, kExitStopped);
+            return exitStatusOfFailure(outcome.failure, kExitStopped);
     }
 }
 
@@ -137,6 +143,7 @@ int finish(build::Record& record, const Options& options, int status, bool log) 
         if (!record.message)
             record.message = "the run ended with exit status " + std::to_string(status);
     }
+    g_finished = record;
     const std::string json = build::recordJson(record);
     if (log) {
         if (auto logged = build::appendBuildLog(json); !logged) {
@@ -191,7 +198,7 @@ int saveDriveA(build::Record& record, const Options& options) {
         fail(record, copy.interrupted ? "interrupted" : build::failureKindName(copy.failure),
              copy.message);
         if (copy.failure == base::Failure::Busy) record.outcome = "refused";
-        return finish(record, options, statusOfKind(copy.failure, kExitStopped), true);
+        return finish(record, options, exitStatusOfFailure(copy.failure, kExitStopped), true);
     }
     note("drive A: saved to " + *options.saveImage + " (" + platform::groupThousands(copy.bytes) +
          " bytes, SHA-256 " + copy.sha256 + ")");
@@ -215,7 +222,7 @@ std::optional<int> backUpDriveA(build::Record& record, const Options& options) {
                               : build::failureKindName(copy.failure, "backup-failed"),
              copy.message);
         if (copy.failure == base::Failure::Busy) record.outcome = "refused";
-        return finish(record, options, statusOfKind(copy.failure, kExitStopped), true);
+        return finish(record, options, exitStatusOfFailure(copy.failure, kExitStopped), true);
     }
     backup.sha256 = copy.sha256;
     record.backup = backup;
@@ -259,7 +266,7 @@ int bootCheck(build::Record& record, const Options& options) {
         say("boot check: could not run: " + check.message);
         return check.state == BootCheck::State::NoEmulator
                    ? kExitNoBootCheck
-                   : statusOfKind(check.failure, kExitNoBootCheck);
+                   : exitStatusOfFailure(check.failure, kExitNoBootCheck);
     }
     const build::RecordBootCheck& r = check.record;
     const bool started = check.notStarted.empty() && r.biosIntact != false;
@@ -357,7 +364,7 @@ int finishFormatOnly(build::Record& record, const Options& options, const CliPol
         record.failureKind = "in-use";
         record.message = "drive A: is in use by another build or program";
     } else if (format.formatted == 0 || format.failed) {
-        status = statusOfKind(format.errorKind, kExitStopped);
+        status = exitStatusOfFailure(format.errorKind, kExitStopped);
         fail(record, build::failureKindName(format.errorKind, "format-failed"),
              format.failed ? format.error : "the diskette was not formatted");
     } else {
@@ -406,25 +413,10 @@ int finishBuild(const build::Record& before, const Options& options, const CliPo
 
 namespace {
 
-int runProgram(int argc, char** argv) {
-    const std::string started = build::utcNow();
-    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    const ParsedArguments parsed = parseArguments(args);
-    if (!parsed.ok()) {
-        say(parsed.error);
-        std::fputs("Try 'quenvol-cli --help' for more information.\n", stderr);
-        return kExitUsage;
-    }
-    const Options& options = parsed.options;
-    g_quiet = options.quiet;
-    if (auto answered = answerInformation(options)) return *answered;
-    if (options.plan) {
-        // Before drive A: is looked at: the plan needs no diskette and opens no device.
-        const BuildPlan plan = planBuild(options);
-        std::fputs((options.json ? planJson(plan) + "\n" : planText(plan)).c_str(), stdout);
-        return plan.stops.empty() ? kExitSuccess : kExitStopped;
-    }
-
+// One build on one drive, as the dialog does it; `eraseAnswered`: the question before drive A:
+// is erased was asked already (a run on several drives builds into a private image).
+int runBuild(const Options& options, const std::string& started, const char* programName,
+             bool eraseAnswered) {
     build::Record record = runRecord(options, started);
     if (auto refused = refuseBootScreen(options)) return *refused;
     const DriveTarget target = prepareDrive(options.drive, options.create);
@@ -460,6 +452,7 @@ int runProgram(int argc, char** argv) {
     RunHooks hooks;
     // Asked again for every diskette of a row: each is another diskette to erase.
     hooks.mayErase = [&] {
+        if (eraseAnswered) return true;
         const auto name = nameDriveANow(target.path);
         return !name || running->askToErase(*name);
     };
@@ -492,7 +485,7 @@ int runProgram(int argc, char** argv) {
     CliPolicy policy(options, terminal, hooks);
     running = &policy;
     policy.setRecordBase(record);
-    runDialog(policy, options, argc > 0 ? argv[0] : nullptr);
+    runDialog(policy, options, programName);
 
     int status;
     if (policy.eraseDeclined()) {
@@ -510,6 +503,36 @@ int runProgram(int argc, char** argv) {
         status = finishBuild(record, options, policy);
     }
     return status;
+}
+
+int runProgram(int argc, char** argv) {
+    const std::string started = build::utcNow();
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const ParsedArguments parsed = parseArguments(args);
+    if (!parsed.ok()) {
+        say(parsed.error);
+        std::fputs("Try 'quenvol-cli --help' for more information.\n", stderr);
+        return kExitUsage;
+    }
+    const Options& options = parsed.options;
+    g_quiet = options.quiet;
+    if (auto answered = answerInformation(options)) return *answered;
+    if (options.plan) {
+        // Before drive A: is looked at: the plan needs no diskette and opens no device.
+        const BuildPlan plan = planBuild(options);
+        std::fputs((options.json ? planJson(plan) + "\n" : planText(plan)).c_str(), stdout);
+        return plan.stops.empty() ? kExitSuccess : kExitStopped;
+    }
+    if (options.copyImage) return runCopyWorker(options);
+    const char* programName = argc > 0 ? argv[0] : nullptr;
+    if (onSeveralDrives(options)) {
+        return runOnSeveralDrives(options, [&](const Options& once, build::Record& built) {
+            const int status = runBuild(once, started, programName, true);
+            built = g_finished;
+            return status;
+        });
+    }
+    return runBuild(options, started, programName, false);
 }
 
 }  // namespace

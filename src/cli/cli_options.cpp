@@ -85,6 +85,7 @@ std::string takeKind(Options& o, const std::string& value, const char*) {
 std::string takeDrive(Options& o, const std::string& value, const char* name) {
     if (value.empty()) return std::string("the option --") + name + " needs a path";
     o.drive = value;
+    o.drives.push_back(value);
     return {};
 }
 
@@ -157,6 +158,15 @@ constexpr OptionSpec kOptions[] = {
     {"kind", 'k', "KIND", "minidos (default), fulldos, or format (only format the diskette)",
      takeKind},
     {"drive", 'd', "PATH", words::kDriveHelp, takeDrive},
+    {"all-drives", 0, nullptr,
+     "build the same diskette in every floppy drive found that holds a\n"
+     "diskette, all at once (as --drive given once for each)",
+     nullptr, &Options::allDrives},
+    {"retry-failed", 0, nullptr,
+     "build again in the drives that failed in the last run on several\n"
+     "drives, and in no other",
+     nullptr, &Options::retryFailed},
+    {"copy-image", 0, "FILE", nullptr, takeFile<&Options::copyImage>},
     {"list-drives", 0, nullptr,
      "list the floppy drives, one a line: device, size in bytes,\n"
      "vendor and model, access, and A: on drive A:'s line",
@@ -382,6 +392,18 @@ std::string conflictOf(const Options& o) {
                     !o.projectWords.empty()))
         return "--save-image only reads drive A: into a file; it builds nothing";
     if (o.bootScreen && !o.bootCheck) return "--boot-screen goes with --boot-check";
+    if (o.copyImage &&
+        (o.drives.size() != 1 || o.allDrives || o.retryFailed || reading || o.backup ||
+         o.bootCheck || o.plan || o.listDrives || o.noFormat || o.json || !o.projectWords.empty()))
+        return "--copy-image is the worker of a run on several drives: it takes one --drive";
+    if (o.allDrives + o.retryFailed + (o.drives.size() > 1) > 1)
+        return "--drive given twice or more, --all-drives and --retry-failed each name the "
+               "drives of a run on several drives: give one of them";
+    if (onSeveralDrives(o) && (reading || o.backup || o.bootCheck || o.plan || o.listDrives ||
+                               o.noFormat || o.eject || o.unmount))
+        return "a run on several drives writes one finished diskette to each; it goes with none "
+               "of --save-image, --backup, --boot-check, --plan, --list-drives, --no-format, "
+               "--eject and --unmount";
     if (o.bootCheck && (o.listDrives || reading))
         return "--boot-check starts a diskette; --list-drives and --save-image do not make one";
     if (o.bootCheck && o.projectWords.empty() &&
@@ -448,7 +470,8 @@ std::string usageText() {
         "joined by single blanks, are the project path; none means the most recent one.\n"
         "Long options may be shortened to any unambiguous beginning.\n"
         "\n";
-    for (const OptionSpec& spec : kOptions) text += optionHelp(spec);
+    for (const OptionSpec& spec : kOptions)
+        if (spec.help) text += optionHelp(spec);
     text +=
         "      --              end of options: the words after it are the project path\n"
         "\n"
@@ -474,6 +497,9 @@ std::string usageText() {
         std::string(words::kNoEmulator) +
         ", an\n"
         "    emulator that failed or did not answer, or drive A: could not be read\n"
+        " 9  on several drives: some drives built their diskettes and others failed (each\n"
+        "    drive's result is listed at the end; --retry-failed builds only those again);\n"
+        "    when every drive failed, the status is theirs if they failed alike, else 1\n"
         "\n" +
         documentationText();
     return text;

@@ -18,6 +18,13 @@ enum class ProgressMode { Auto, Plain, Json };
 struct Options {
     DiskKind kind = DiskKind::Minidos;
     std::optional<std::string> drive;  // none: drive A: as the dialog finds it
+    // Every --drive in the order given: two or more build the same diskette in each at once.
+    std::vector<std::string> drives;
+    bool allDrives = false;    // every floppy drive found that holds a diskette
+    bool retryFailed = false;  // the drives that failed in the last run on several drives
+    // The worker of a run on several drives: writes this finished image to --drive, reads it
+    // back and reports each step as a line on standard output (not for people; not in --help).
+    std::optional<std::string> copyImage;
     bool create = false;
     bool yes = false;
     // Yes to the question the payload checks' doubts ask, which --yes leaves to the user.
@@ -57,6 +64,7 @@ struct ParsedArguments {
 // anywhere; "--" ends them, so that a project path may begin with a dash; a long option may be
 // shortened to any unambiguous beginning; a value is given as the next word or after "=" (and
 // right after a short option's letter). The last of a repeated option counts.
+// --drive given more than once names several drives (Options::drives).
 ParsedArguments parseArguments(const std::vector<std::string>& args);
 
 inline constexpr char kVersion[] = "1.0";
@@ -66,5 +74,10 @@ std::string usageText();
 std::string versionText();
 
 const char* kindName(DiskKind kind);
+
+// A run that builds the same diskette in several drives at once.
+inline bool onSeveralDrives(const Options& o) {
+    return o.drives.size() > 1 || o.allDrives || o.retryFailed;
+}
 
 }  // namespace cli

@@ -9,7 +9,8 @@ namespace cli::words {
 inline constexpr char kDriveHelp[] =
     "drive A:: a 1.44 MB image file or a drive letter (A:)\n"
     "(default: %QUENVOL_DRIVE_A%, else the floppy drive found, the\n"
-    "first with a diskette in when there are several, else A:)";
+    "first with a diskette in when there are several, else A:);\n"
+    "given more than once, the same diskette is built in each at once";
 inline constexpr char kBuildLog[] =
     "recorded as one JSON line in %LOCALAPPDATA%\\quenvol\\builds.jsonl.\n";
 inline constexpr char kNoEmulator[] =
@@ -30,7 +31,8 @@ inline constexpr char kNoEjector[] =
 inline constexpr char kDriveHelp[] =
     "drive A:: a 1.44 MB image file or a floppy block device\n"
     "(default: $QUENVOL_DRIVE_A, else the floppy drive found, the\n"
-    "first with a diskette in when there are several, else /dev/fd0)";
+    "first with a diskette in when there are several, else /dev/fd0);\n"
+    "given more than once, the same diskette is built in each at once";
 inline constexpr char kBuildLog[] =
     "recorded as one JSON line in $XDG_STATE_HOME/quenvol/builds.jsonl\n"
     "(default ~/.local/state/quenvol/builds.jsonl).\n";

@@ -222,7 +222,7 @@ ChildProcess::~ChildProcess() {
 std::string ChildProcess::start(const std::vector<std::string>& args,
                                 const std::string& outputFile) {
     int input[2];
-    if (::pipe2(input, O_CLOEXEC) != 0) return "no pipe for the emulator: " + errnoText();
+    if (::pipe2(input, O_CLOEXEC) != 0) return "no pipe for " + args.front() + ": " + errnoText();
     std::vector<std::string> words = args;
     std::vector<char*> argv;
     for (auto& arg : words) argv.push_back(arg.data());
@@ -233,7 +233,7 @@ std::string ChildProcess::start(const std::vector<std::string>& args,
     if (s.pid < 0) {
         ::close(input[0]);
         ::close(input[1]);
-        return "the emulator could not be started: " + errnoText();
+        return args.front() + " could not be started: " + errnoText();
     }
     if (s.pid == 0) {
         // The child ends with this program, whatever way it ends.

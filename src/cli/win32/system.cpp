@@ -296,13 +296,13 @@ std::string ChildProcess::start(const std::vector<std::string>& args,
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
-        return "no pipe for the emulator: " + lastErrorText();
+        return "no pipe for " + args.front() + ": " + lastErrorText();
     Handle childInput(readEnd);
     Handle ourInput(writeEnd);
     SetHandleInformation(ourInput.get(), HANDLE_FLAG_INHERIT, 0);
     Handle output(CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!output) return "the emulator could not be started: " + lastErrorText();
+    if (!output) return args.front() + " could not be started: " + lastErrorText();
 
     // The child ends with this program, whatever way it ends: a job that kills what it holds
     // when its last handle, ours, is closed.
@@ -311,7 +311,7 @@ std::string ChildProcess::start(const std::vector<std::string>& args,
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     if (!job || !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
                                          sizeof limits))
-        return "the emulator could not be started: " + lastErrorText();
+        return args.front() + " could not be started: " + lastErrorText();
 
     std::string commandLine;
     for (const auto& arg : args) commandLine += (commandLine.empty() ? "" : " ") + quoted(arg);
@@ -326,13 +326,13 @@ std::string ChildProcess::start(const std::vector<std::string>& args,
     if (!CreateProcessA(args.front().c_str(), commandLine.data(), nullptr, nullptr, TRUE,
                         CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED, nullptr, nullptr, &startup,
                         &info))
-        return "the emulator could not be started: " + lastErrorText();
+        return args.front() + " could not be started: " + lastErrorText();
     Handle process(info.hProcess);
     Handle thread(info.hThread);
     if (!AssignProcessToJobObject(job.get(), process.get())) {
         const std::string why = lastErrorText();
         TerminateProcess(process.get(), 127);
-        return "the emulator could not be started: " + why;
+        return args.front() + " could not be started: " + why;
     }
     ResumeThread(thread.get());
     s.process = std::move(process);
