@@ -271,6 +271,7 @@ void workerEnded(const Options& options, const build::Record& built, Drive& driv
 // listed as failed, and --retry-failed builds it again).
 void followWorkers(const Options& options, const build::Record& built, std::vector<Drive>& drives) {
     platform::InterruptCatch interrupts;
+    platform::pausePoint("writing the drives");
     for (bool anyRunning = true; anyRunning;) {
         anyRunning = false;
         const bool stop = platform::interrupted();

@@ -52,12 +52,18 @@ TEST(CliOptions, ProjectWordsKeepTheirOrderAroundOptions) {
     EXPECT_FALSE(parsed.options.verify);
 }
 
+// --drive is the exception: given twice or more it names the drives of a run on several.
 TEST(CliOptions, TheLastOfARepeatedOptionCounts) {
     const auto parsed =
         parseArguments({"--kind", "format", "--kind", "minidos", "--drive", "a", "--drive", "b"});
     ASSERT_TRUE(parsed.ok()) << parsed.error;
     EXPECT_EQ(parsed.options.kind, DiskKind::Minidos);
     EXPECT_EQ(parsed.options.drive, "b");
+    EXPECT_EQ(parsed.options.drives, (std::vector<std::string>{"a", "b"}));
+    EXPECT_TRUE(cli::onSeveralDrives(parsed.options));
+    EXPECT_FALSE(cli::onSeveralDrives(parseArguments({"--drive", "a"}).options));
+    for (const char* alone : {"--all-drives", "--retry-failed"})
+        EXPECT_TRUE(cli::onSeveralDrives(parseArguments({alone, "--count", "3"}).options));
 }
 
 TEST(CliOptions, BadArgumentsAreNamedInTheMessage) {
@@ -104,6 +110,13 @@ TEST(CliOptions, BadArgumentsAreNamedInTheMessage) {
         {{"--boot-check", "--create"}, "without a project path only starts drive A:"},
         {{"--boot-check", "--kind", "fulldos"}, "without a project path only starts drive A:"},
         {{"--boot-check", "--save-image", "f"}, "do not make one"},
+        {{"-d", "a", "-d", "b", "--backup", "f", "/p"}, "writes one finished diskette to each"},
+        {{"--all-drives", "--no-format", "/p"}, "writes one finished diskette to each"},
+        {{"--retry-failed", "--eject"}, "writes one finished diskette to each"},
+        {{"--all-drives", "--retry-failed"}, "give one of them"},
+        {{"-d", "a", "-d", "b", "--all-drives"}, "give one of them"},
+        {{"--copy-image", "f", "-d", "a", "-d", "b"}, "it takes one --drive"},
+        {{"--copy-image", "f", "/p"}, "it takes one --drive"},
     };
     for (const auto& c : cases) {
         const auto parsed = parseArguments(c.args);
@@ -184,9 +197,13 @@ TEST(CliOptions, UsageNamesEveryOption) {
                                " 6  the project folder",
                                "--boot-check[=SECONDS]",
                                "--boot-screen FILE",
-                               " 8  --boot-check could not run"}) {
+                               " 8  --boot-check could not run",
+                               "--all-drives",
+                               "--retry-failed",
+                               " 9  on several drives"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
+    EXPECT_EQ(usage.find("copy-image"), std::string::npos);  // the workers' own, not for people
 }
 
 // The help names this system's things and no other's: a Windows technician reads drive
@@ -238,5 +255,5 @@ TEST(CliOptions, EveryOptionInTheHelpParsesInBothFormsAndSetsSomething) {
         }
         ++seen;
     }
-    EXPECT_EQ(seen, 24);
+    EXPECT_EQ(seen, 26);
 }

@@ -1278,3 +1278,155 @@ TEST(CliRun, AFileReplacedByADeviceWhileStagingStopsTheBuild) {
         EXPECT_EQ(snapshot(s.kit()), before);
     }
 }
+
+namespace several {
+
+const std::vector<std::string> kFiveNames = {"MINIDOS.SYS", "ZYPLET.EXE", "PLATFORM.BIN",
+                                             "VGABIOS.EXE", "BIOS.ROM"};
+
+std::string blankImage(const Scratch& s, const std::string& name, std::size_t bytes = 1474560) {
+    const std::string path = s.root() + "/" + name;
+    fattools::writeBytes(path, std::vector<std::uint8_t>(bytes, 0));
+    return path;
+}
+
+// Each drive's entry in the --json report: how many diskettes it built and how many failed.
+bool reportSays(const std::string& report, const std::string& path, int built, int failed) {
+    const std::regex entry("\\{\"path\":\"" + std::regex_replace(path, std::regex("\\."), "\\.") +
+                           "\",\"name\":\"[^\"]*\",\"built\":" + std::to_string(built) +
+                           ",\"failed\":" + std::to_string(failed) + ",");
+    return std::regex_search(report, entry);
+}
+
+std::vector<std::string> failedDrives(const Scratch& s) {
+    std::vector<std::string> lines;
+    std::ifstream in(s.stateHome() + "/quenvol/failed-drives");
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// Checked through the file behind it, for a loop device (mtools warns on a device's geometry).
+void expectBuilt(const std::string& drive, const std::map<std::string, std::string>& files = {}) {
+    const std::string file = files.contains(drive) ? files.at(drive) : drive;
+    EXPECT_TRUE(fattools::runFsck(file).clean) << drive;
+    EXPECT_EQ(fattools::mdirNames(file), kFiveNames) << drive;
+}
+
+}  // namespace several
+
+// One command, six drives at once (two of them loop devices where this machine can make
+// them): a drive with nothing in it, one write-protected and one that is no diskette each
+// fail alone with their own message; the others are built and read back. A retry builds only
+// in those that failed, and then nothing is left to retry.
+TEST(CliRun, SeveralDrivesAtOnceEachFailAloneAndARetryTouchesOnlyTheFailed) {
+    using namespace several;
+    Scratch s;
+    std::vector<std::string> good = {blankImage(s, "d1.img"), blankImage(s, "d2.img")};
+    const std::string absent = s.root() + "/absent.img", small = blankImage(s, "small.img", 1000);
+    std::vector<std::string> failing = {absent, small};
+    fattools::LoopDevice loop(blankImage(s, "l1.img")), readOnly(blankImage(s, "l2.img"));
+    const std::map<std::string, std::string> files = {{loop.path(), s.root() + "/l1.img"},
+                                                      {readOnly.path(), s.root() + "/l2.img"}};
+    if (!loop.path().empty() && !readOnly.path().empty() &&
+        fattools::runTool({"blockdev", "--setro", readOnly.path()}).exitCode == 0) {
+        good.push_back(loop.path());
+        failing.push_back(readOnly.path());
+    } else {
+        std::cout << "only image files: " << loop.why() << "\n";
+    }
+    std::vector<std::string> args = {"--yes", "--json"};
+    for (const auto& drive : good) args.insert(args.end(), {"--drive", drive});
+    for (const auto& drive : failing) args.insert(args.end(), {"--drive", drive});
+    args.push_back(s.project());
+
+    const auto r = s.run(args);
+    EXPECT_EQ(r.exitCode, 9) << r.output;
+    for (const auto& drive : good) {
+        EXPECT_TRUE(reportSays(r.output, drive, 1, 0)) << drive << "\n" << r.output;
+        expectBuilt(drive, files);
+    }
+    for (const auto& drive : failing) EXPECT_TRUE(reportSays(r.output, drive, 0, 1)) << drive;
+    EXPECT_TRUE(contains(r.output, "no diskette in drive A: (" + absent)) << r.output;
+    EXPECT_TRUE(contains(r.output, "not a diskette: " + small)) << r.output;
+    if (failing.size() > 2) {
+        EXPECT_TRUE(
+            contains(r.output, "write-protected: the diskette in drive A: (" + readOnly.path()))
+            << r.output;
+    }
+    EXPECT_TRUE(contains(r.output, std::to_string(good.size()) + " of " +
+                                       std::to_string(good.size() + failing.size()) +
+                                       " drives built their diskettes"))
+        << r.output;
+    EXPECT_EQ(failedDrives(s), failing);
+    // One line a diskette in the build log, each naming the image it was written from.
+    std::ifstream log(s.buildLog());
+    std::size_t copies = 0;
+    for (std::string line; std::getline(log, line);) copies += contains(line, "\"copy_of\":\"");
+    EXPECT_EQ(copies, good.size() + failing.size());
+
+    // Put right, the failed drives are built again, and no other is touched.
+    if (failing.size() > 2) fattools::runTool({"blockdev", "--setrw", readOnly.path()});
+    std::filesystem::resize_file(small, 1474560);
+    // Bytes and modification time: a rewrite with the same bytes would still be a write.
+    std::map<std::string, std::pair<std::vector<std::uint8_t>, std::filesystem::file_time_type>>
+        before;
+    auto look = [&](const std::string& drive) {
+        const std::string file = files.contains(drive) ? files.at(drive) : drive;
+        return std::pair(bytesOf(file), std::filesystem::last_write_time(file));
+    };
+    for (const auto& drive : good) before[drive] = look(drive);
+    const auto retry = s.run({"--yes", "--retry-failed", "--create", s.project()});
+    EXPECT_EQ(retry.exitCode, 0) << retry.output;
+    for (const auto& drive : failing) expectBuilt(drive, files);
+    for (const auto& drive : good) EXPECT_TRUE(look(drive) == before[drive]) << drive;
+    EXPECT_TRUE(failedDrives(s).empty());
+    const auto nothing = s.run({"--yes", "--retry-failed", s.project()});
+    EXPECT_EQ(nothing.exitCode, 0) << nothing.output;
+    EXPECT_TRUE(contains(nothing.output, "nothing to build again")) << nothing.output;
+    // The same drive twice, by two names, would be written twice at once: refused.
+    const auto twice =
+        s.run({"--yes", "--drive", good[0], "--drive", s.root() + "/./d1.img", s.project()});
+    EXPECT_EQ(twice.exitCode, 2) << twice.output;
+    EXPECT_TRUE(contains(twice.output, "are the same drive")) << twice.output;
+}
+
+// Killed or interrupted while building once or while writing the drives, a run leaves each
+// drive untouched or listed for --retry-failed, and the kit as the user had it; the retry
+// then builds them all.
+TEST(CliRun, ARunOnSeveralDrivesCutShortLeavesEveryDriveToTheRetry) {
+    using namespace several;
+    const struct {
+        const char* point;
+        int signal;
+    } cuts[] = {{"copying bios.rom", SIGKILL},
+                {"writing the drives", SIGKILL},
+                {"writing the drives", SIGINT}};
+    for (const auto& cut : cuts) {
+        SCOPED_TRACE(std::string(cut.point) + ", signal " + std::to_string(cut.signal));
+        Scratch s;
+        const std::vector<std::string> drives = {blankImage(s, "a.img"), blankImage(s, "b.img")};
+        const auto kit = snapshot(s.kit());
+        const auto r =
+            s.runInterrupted({"--yes", "--drive", drives[0], "--drive", drives[1], s.project()},
+                             cut.point, cut.signal);
+        ASSERT_TRUE(r.paused) << r.output;
+        EXPECT_EQ(r.signal, cut.signal) << r.output;
+        // A build killed outright leaves its journal for the next one to put right.
+        if (cut.signal != SIGKILL) {
+            EXPECT_EQ(snapshot(s.kit()), kit);
+        }
+        const auto listed = failedDrives(s);
+        for (const auto& drive : drives) {
+            const bool retried = std::find(listed.begin(), listed.end(), drive) != listed.end();
+            if (!retried) expectBuilt(drive);  // finished before the cut, and so not listed
+            if (std::string(cut.point) == "copying bios.rom") {
+                EXPECT_TRUE(retried);
+                EXPECT_TRUE(allZero(bytesOf(drive))) << drive << " was written to";
+            }
+        }
+        const auto retry = s.run({"--yes", "--retry-failed", s.project()});
+        EXPECT_EQ(retry.exitCode, 0) << retry.output;
+        for (const auto& drive : drives) expectBuilt(drive);
+        EXPECT_EQ(snapshot(s.kit()), kit);
+    }
+}
