@@ -154,14 +154,24 @@ void clickAt(QWidget* window, const QPoint& pos, Qt::MouseButton button) {
 }
 
 bool chooseMenuEntry(QWidget* menu, const QString& text) {
-    auto* qmenu = qobject_cast<QMenu*>(menu);
-    if (!qmenu) return false;
-    for (QAction* action : qmenu->actions())
-        if (action->text() == text) {
-            QTest::mouseClick(qmenu, Qt::LeftButton, Qt::NoModifier,
-                              qmenu->actionGeometry(action).center());
-            return true;
+    QPointer<QMenu> open = qobject_cast<QMenu*>(menu);
+    if (!open) return false;
+    for (QAction* action : open->actions()) {
+        if (action->text() != text) continue;
+        // A menu that has just popped up takes a click once it is on the screen; on a loaded
+        // machine a click can come first and be lost, and a menu left open would hold its own
+        // loop for ever. So the click is given again until the menu has closed.
+        for (int tries = 0; tries < 3 && open && open->isVisible(); ++tries) {
+            static_cast<void>(QTest::qWaitForWindowExposed(open, kLimitMs));
+            QTest::mouseClick(open, Qt::LeftButton, Qt::NoModifier,
+                              open->actionGeometry(action).center());
+            static_cast<void>(
+                QTest::qWaitFor([&open] { return !open || !open->isVisible(); }, kLimitMs / 2));
         }
+        if (!open || !open->isVisible()) return true;
+        open->close();
+        return false;
+    }
     return false;
 }
 
