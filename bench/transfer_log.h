@@ -42,4 +42,23 @@ RecordedRun recordRun(const std::vector<std::string>& args, const std::string& w
                       const std::vector<std::pair<std::string, std::string>>& env,
                       const std::string& outputFile);
 
+// What strace needs to trace a run whose transfers are read by transfersInTrace: every process
+// to a file of its own (`prefix`.PID), each line stamped with its time, each descriptor
+// followed by its path, no data.
+std::vector<std::string> straceTransferOptions(const std::string& prefix);
+
+struct TracedDrives {
+    std::string how;  // why the trace could not be read, when it could not
+    std::vector<std::vector<Transfer>> transfers;  // one list for each drive, in order
+};
+
+// The transfers on each of `drives` (paths as the trace names them: absolute, links resolved)
+// in the trace of a run by every process of it, in the order they were made. A read is past
+// the cache when its descriptor was opened with O_DIRECT, or when the cache was dropped with
+// nothing written since; a flush is fsync or fdatasync, a drop of the cache posix_fadvise's
+// POSIX_FADV_DONTNEED. A call on a drive that moves data some other way is refused, never left
+// out.
+TracedDrives transfersInTrace(const std::vector<std::string>& traceFiles,
+                              const std::vector<std::string>& drives);
+
 }  // namespace bench
