@@ -1,8 +1,9 @@
 // Builds the sample MINIDOS diskette with quenvol-cli and with the mtools pipeline a user would
-// otherwise write, alternately, and prints the median times; what one build writes to drive
-// A: against the least a build could write; the time a real 1.44 MB drive would take for the
-// transfers of a build, a build near capacity and the two formats, against the least time for
-// the same sectors; and the peak memory of a build.
+// otherwise write, alternately, and prints the median times, and the time of the same build on
+// four drives at once against one; what one build writes to drive A: against the least a build
+// could write; the time a real 1.44 MB drive would take for the transfers of a build, a build
+// near capacity and the two formats, against the least time for the same sectors, and of a
+// build on four drives against one; and the peak memory of a build.
 //
 //   quenvol-bench [--runs N] [--scratch DIR]... [--keep] [--model-only] [--json] [--cli PATH]
 //                 [--kit DIR] [--project DIR]
@@ -13,7 +14,8 @@
 // are on disk ($TMPDIR, else /tmp) in both. Each run starts from a fresh blank image made
 // untimed; the pipeline ends with one fdatasync of the image, so that both leave a durable
 // diskette. The runs the drive model replays are recorded on a loop device where one can be
-// made (as the superuser), so that drive A: is a block device as a floppy drive is.
+// made (as the superuser), so that drive A: is a block device as a floppy drive is; a run on
+// several drives is recorded with strace -f, since its workers are processes of their own.
 
 #include <fcntl.h>
 #include <linux/loop.h>
@@ -59,6 +61,10 @@ constexpr double kPeakMemoryTargetMiB = 10;     // resident set of one build, un
 constexpr double kBuildDriveRatioTarget = 1.3;  // modelled drive time per least, at most
 constexpr double kFullFormatRatioTarget = 1.1;  // likewise for a full format
 constexpr double kHostFlushTarget = 6;          // flushes of host files in one build, at most
+// A run on several drives at once, against one drive alone.
+constexpr int kSeveralDrives = 4;
+constexpr double kSeveralDrivesTimeTarget = 1.3;    // build time per one drive's, at most
+constexpr double kSeveralDrivesModelTarget = 1.05;  // modelled drive time per one drive's, at most
 
 // A FULLDOS diskette near capacity: the sample project with a BIOS image of this size.
 constexpr std::size_t kNearCapacityImageBytes = 1'400'000;
@@ -245,9 +251,11 @@ Options parseOptions(int argc, char** argv) {
                 "                     [--json] [--cli PATH] [--kit DIR] [--project DIR]\n"
                 "Builds the sample MINIDOS diskette N times (default 25) with quenvol-cli and\n"
                 "with mformat, mcopy, dd and sync -d, alternately, each on a fresh blank image,\n"
-                "and prints the median times, the writes of one build against the least\n"
-                "needed, the time a 1.44 MB drive would take for a build, a build near\n"
-                "capacity and the two formats against the least, and the peak memory.\n"
+                "and prints the median times, and those of the build on four drives at once\n"
+                "against one (image files, and loop devices as root); the writes of one build\n"
+                "against the least needed, the time a 1.44 MB drive would take for a build, a\n"
+                "build near capacity and the two formats against the least, and for a build\n"
+                "on four drives against one (strace needed); and the peak memory.\n"
                 "The images go to a fresh folder under each DIR, timed in each (default:\n"
                 "/dev/shm and $TMPDIR or /tmp), the start directory, settings and state\n"
                 "folders under $TMPDIR or /tmp; all removed at the end unless --keep is given.\n"
@@ -641,6 +649,150 @@ std::optional<Traced> straceBuild(const Options& options, const Scratch& s, cons
     return traced;
 }
 
+// A loop device over an image, held open: it detaches itself when the last holder closes
+// it, so that no loop device is left behind when the bench is stopped, however.
+struct Loop {
+    std::string path;
+    int fd = -1;
+};
+
+void release(Loop& loop) {
+    if (loop.fd >= 0) ::close(loop.fd);
+    loop.fd = -1;
+    if (std::find(g_loops.begin(), g_loops.end(), loop.path) != g_loops.end()) {
+        detachLoop(loop.path);
+    }
+}
+
+// A loop device over `image`, or none where none can be made (not the superuser, no loop
+// driver, no losetup).
+std::optional<Loop> attachLoop(const Scratch& s, const fs::path& image) {
+    if (!bench::findOnPath("losetup")) return std::nullopt;
+    bench::RunSpec spec;
+    spec.argv = {"losetup", "--find", "--show", image.string()};
+    spec.outputFile = (s.logs / "losetup.log").string();
+    if (bench::runProcess(spec).exitStatus != 0) return std::nullopt;
+    std::ifstream in(spec.outputFile);
+    Loop loop;
+    std::getline(in, loop.path);
+    if (loop.path.rfind("/dev/", 0) != 0) return std::nullopt;
+    g_loops.push_back(loop.path);
+    loop.fd = ::open(loop.path.c_str(), O_RDONLY | O_CLOEXEC);
+    loop_info64 info{};
+    if (loop.fd >= 0 && ::ioctl(loop.fd, LOOP_GET_STATUS64, &info) == 0) {
+        info.lo_flags |= LO_FLAGS_AUTOCLEAR;
+        if (::ioctl(loop.fd, LOOP_SET_STATUS64, &info) == 0) std::erase(g_loops, loop.path);
+    }
+    return loop;
+}
+
+// Why no loop device can be made here (not the superuser, no loop driver, no losetup), or empty
+// where one can.
+std::string g_noLoopDevice;
+
+std::string whyNoLoopDevice(const Scratch& s) {
+    if (!bench::findOnPath("losetup")) return "losetup is not installed";
+    const fs::path image = s.root / "loop-probe.img";
+    makeBlankImage(image);
+    std::optional<Loop> loop = attachLoop(s, image);
+    if (loop) release(*loop);
+    removeImage(image);
+    if (loop) return {};
+    if (::geteuid() != 0) return "the bench does not run as the superuser";
+    return "losetup could not attach one: " + logText((s.logs / "losetup.log").string());
+}
+
+// Loop devices over `images`, one each, or the bench stops.
+std::vector<Loop> attachLoops(const Scratch& s, const std::vector<fs::path>& images) {
+    std::vector<Loop> loops;
+    for (const fs::path& image : images) {
+        std::optional<Loop> loop = attachLoop(s, image);
+        if (!loop) {
+            for (Loop& made : loops) release(made);
+            die("no loop device could be attached to " + image.string() + ": " +
+                logText((s.logs / "losetup.log").string()));
+        }
+        loops.push_back(*loop);
+    }
+    return loops;
+}
+
+// Fresh blank images for a run on `count` drives: `tag`-1.img, `tag`-2.img and so on in `folder`.
+std::vector<fs::path> blankImages(const fs::path& folder, const std::string& tag, int count) {
+    std::vector<fs::path> images;
+    for (int i = 1; i <= count; ++i) {
+        images.push_back(folder / (tag + "-" + std::to_string(i) + ".img"));
+        makeBlankImage(images.back());
+    }
+    return images;
+}
+
+// quenvol-cli --yes with a --drive for each of `drives`: on one drive it builds there directly;
+// on two or more it builds once into a private image and copies that to every drive at once.
+bench::RunSpec onDrivesRun(const Options& options, const Scratch& s, const Sample& sample,
+                           const std::vector<std::string>& drives, const std::string& log) {
+    bench::RunSpec spec;
+    spec.argv = {options.cli, "--yes"};
+    for (const std::string& drive : drives) spec.argv.insert(spec.argv.end(), {"--drive", drive});
+    spec.argv.push_back(sample.project.string());
+    spec.workingDir = s.kit.string();
+    spec.env = cliEnv(s);
+    spec.outputFile = (s.logs / log).string();
+    return spec;
+}
+
+// Every diskette a run made must be the sample's, or the bench stops.
+void checkDiskettes(const std::vector<fs::path>& images, const Sample& sample,
+                    const std::string& who) {
+    for (const fs::path& image : images) {
+        if (std::string wrong = checkImage(image, sample); !wrong.empty()) {
+            die(who + ": the diskette in " + image.string() + " is wrong: " + wrong);
+        }
+    }
+}
+
+// One run of quenvol-cli on `count` fresh blank drives: image files in the timing's image
+// folder, or loop devices over them; each diskette checked afterwards.
+Timed timeOnDrives(const Options& options, const Scratch& s, const Sample& sample,
+                   const std::string& tag, int count, bool loopDevices) {
+    const std::vector<fs::path> images = blankImages(s.images, tag, count);
+    std::vector<Loop> loops;
+    if (loopDevices) loops = attachLoops(s, images);
+    std::vector<std::string> drives;
+    for (std::size_t i = 0; i < images.size(); ++i)
+        drives.push_back(loopDevices ? loops[i].path : images[i].string());
+    const bench::RunSpec spec = onDrivesRun(options, s, sample, drives, tag + ".log");
+    const bench::RunOutcome outcome = bench::runProcess(spec);
+    for (Loop& loop : loops) release(loop);
+    if (outcome.exitStatus != 0) {
+        die("quenvol-cli on " + std::to_string(count) + " drives (" + tag + ") stopped (" +
+            outcome.how + "):\n" + logText(spec.outputFile));
+    }
+    checkDiskettes(images, sample, "quenvol-cli on " + std::to_string(count) + " drives");
+    return {outcome.elapsed, outcome.cpu, outcome.maxRssKiB};
+}
+
+// What one worker of a run on several drives does, alone: quenvol-cli --copy-image from the
+// image of a built diskette to a fresh blank image, written, read back past the cache and
+// compared.
+Timed timeCopyWorker(const Options& options, const Scratch& s, const Sample& sample,
+                     const fs::path& built) {
+    const fs::path image = s.images / "copy.img";
+    makeBlankImage(image);
+    bench::RunSpec spec;
+    spec.argv = {options.cli, "--copy-image", built.string(), "--drive", image.string(), "--count",
+                 "1"};
+    spec.workingDir = s.kit.string();
+    spec.env = cliEnv(s);
+    spec.outputFile = (s.logs / "copy.log").string();
+    const bench::RunOutcome outcome = bench::runProcess(spec);
+    if (outcome.exitStatus != 0) {
+        die("quenvol-cli --copy-image stopped (" + outcome.how + "):\n" + logText(spec.outputFile));
+    }
+    checkDiskettes({image}, sample, "quenvol-cli --copy-image");
+    return {outcome.elapsed, outcome.cpu, outcome.maxRssKiB};
+}
+
 struct Timings {
     std::vector<double> cliMs;
     std::vector<double> startMs;  // quenvol-cli --version: starting the program, no build
@@ -649,6 +801,10 @@ struct Timings {
     std::vector<double> pipeCpuMs;
     std::vector<double> cliRssKiB;
     long pipelineRssKiB = 0;
+    std::vector<double> severalMs;      // quenvol-cli on four image files at once
+    std::vector<double> copyMs;         // one worker's copy alone
+    std::vector<double> loopOneMs;      // quenvol-cli on one loop device
+    std::vector<double> loopSeveralMs;  // on four at once
 };
 
 // One alternating run: each round builds once each way in each image folder, each on a fresh
@@ -663,6 +819,18 @@ std::vector<Timings> timeAll(const Options& options, const std::vector<Scratch>&
             const Timed cli = timeCli(options, s, sample, s.images / "cli.img");
             const Timed pipe = timePipeline(s, sample, s.images / "pipeline.img");
             const Timed start = timeStart(options, s);
+            const Timed several =
+                timeOnDrives(options, s, sample, "several", kSeveralDrives, false);
+            // The diskette just built stands for the private image a run on several drives copies.
+            fs::copy_file(s.images / "cli.img", s.images / "built.img",
+                          fs::copy_options::overwrite_existing);
+            const Timed copy = timeCopyWorker(options, s, sample, s.images / "built.img");
+            std::optional<Timed> loopOne, loopSeveral;
+            if (g_noLoopDevice.empty()) {
+                loopOne = timeOnDrives(options, s, sample, "loop-one", 1, true);
+                loopSeveral =
+                    timeOnDrives(options, s, sample, "loop-several", kSeveralDrives, true);
+            }
             if (run < 0) continue;
             Timings& t = all[i];
             t.startMs.push_back(milliseconds(start.elapsed));
@@ -672,11 +840,20 @@ std::vector<Timings> timeAll(const Options& options, const std::vector<Scratch>&
             t.pipeCpuMs.push_back(milliseconds(pipe.cpu));
             t.cliRssKiB.push_back(static_cast<double>(cli.maxRssKiB));
             t.pipelineRssKiB = std::max(t.pipelineRssKiB, pipe.maxRssKiB);
+            t.severalMs.push_back(milliseconds(several.elapsed));
+            t.copyMs.push_back(milliseconds(copy.elapsed));
+            if (loopOne) t.loopOneMs.push_back(milliseconds(loopOne->elapsed));
+            if (loopSeveral) t.loopSeveralMs.push_back(milliseconds(loopSeveral->elapsed));
         }
     }
     for (const Scratch& s : scratches) {
         removeImage(s.images / "cli.img");
         removeImage(s.images / "pipeline.img");
+        removeImage(s.images / "built.img");
+        removeImage(s.images / "copy.img");
+        for (const char* tag : {"several", "loop-one", "loop-several"})
+            for (int i = 1; i <= kSeveralDrives; ++i)
+                removeImage(s.images / (std::string(tag) + "-" + std::to_string(i) + ".img"));
     }
     return all;
 }
@@ -722,43 +899,39 @@ void printTimings(const Timings& t, const Scratch& s) {
     figure("build_cpu_" + where + "_quenvol_cli", median(t.cliCpuMs), "ms");
     figure("build_cpu_" + where + "_mtools_pipeline", median(t.pipeCpuMs), "ms");
     figure("start_time_" + where + "_quenvol_cli", median(t.startMs), "ms");
-}
 
-// A loop device over an image, held open: it detaches itself when the last holder closes
-// it, so that no loop device is left behind when the bench is stopped, however.
-struct Loop {
-    std::string path;
-    int fd = -1;
-};
-
-void release(Loop& loop) {
-    if (loop.fd >= 0) ::close(loop.fd);
-    loop.fd = -1;
-    if (std::find(g_loops.begin(), g_loops.end(), loop.path) != g_loops.end()) {
-        detachLoop(loop.path);
+    say("quenvol-cli on %d drives at once (--drive given %d times) against one drive alone, in\n"
+        "the same alternating run, the images %s\n",
+        kSeveralDrives, kSeveralDrives, memory ? "in memory" : "on disk");
+    printTimes("1 image file", t.cliMs);
+    printTimes("4 image files", t.severalMs);
+    const double ratio = median(t.severalMs) / median(t.cliMs);
+    say("  %d drives take %.2f times as long as one   (target: at most %.1f)  %s\n", kSeveralDrives,
+        ratio, kSeveralDrivesTimeTarget, verdict(ratio <= kSeveralDrivesTimeTarget));
+    printTimes("one copy alone", t.copyMs);
+    say("  %-17s (quenvol-cli --copy-image of the built diskette: what each worker does)\n", "");
+    figure("several_drives_time_" + where + "_four_images", median(t.severalMs), "ms");
+    figure("several_drives_ratio_" + where, ratio, "ratio", Figure::Bound::AtMost,
+           kSeveralDrivesTimeTarget);
+    figure("copy_worker_time_" + where, median(t.copyMs), "ms");
+    if (t.loopOneMs.empty()) {
+        say("  on loop devices: not timed, no loop device can be made (%s)\n\n",
+            g_noLoopDevice.c_str());
+        figure("several_drives_loop_ratio_" + where, std::nan(""), "ratio");
+    } else {
+        printTimes("1 loop device", t.loopOneMs);
+        printTimes("4 loop devices", t.loopSeveralMs);
+        const double loopRatio = median(t.loopSeveralMs) / median(t.loopOneMs);
+        say("  %d loop devices take %.2f times as long as one   (target: at most %.1f)  %s\n\n",
+            kSeveralDrives, loopRatio, kSeveralDrivesTimeTarget,
+            verdict(loopRatio <= kSeveralDrivesTimeTarget));
+        figure("several_drives_time_" + where + "_one_loop_device", median(t.loopOneMs), "ms");
+        figure("several_drives_time_" + where + "_four_loop_devices", median(t.loopSeveralMs),
+               "ms");
+        figure("several_drives_loop_ratio_" + where, loopRatio, "ratio", Figure::Bound::AtMost,
+               kSeveralDrivesTimeTarget);
     }
-}
-
-// A loop device over `image`, or none where none can be made (not the superuser, no loop
-// driver, no losetup).
-std::optional<Loop> attachLoop(const Scratch& s, const fs::path& image) {
-    if (!bench::findOnPath("losetup")) return std::nullopt;
-    bench::RunSpec spec;
-    spec.argv = {"losetup", "--find", "--show", image.string()};
-    spec.outputFile = (s.logs / "losetup.log").string();
-    if (bench::runProcess(spec).exitStatus != 0) return std::nullopt;
-    std::ifstream in(spec.outputFile);
-    Loop loop;
-    std::getline(in, loop.path);
-    if (loop.path.rfind("/dev/", 0) != 0) return std::nullopt;
-    g_loops.push_back(loop.path);
-    loop.fd = ::open(loop.path.c_str(), O_RDONLY | O_CLOEXEC);
-    loop_info64 info{};
-    if (loop.fd >= 0 && ::ioctl(loop.fd, LOOP_GET_STATUS64, &info) == 0) {
-        info.lo_flags |= LO_FLAGS_AUTOCLEAR;
-        if (::ioctl(loop.fd, LOOP_SET_STATUS64, &info) == 0) std::erase(g_loops, loop.path);
-    }
-    return loop;
+    std::fflush(g_text);
 }
 
 enum class Target { ImageFile, Device };
@@ -899,9 +1072,9 @@ std::uint32_t flushesIn(const std::vector<bench::Transfer>& transfers) {
 }
 
 // The transfers of a device run through the drive model, against the least time for its
-// sectors; and apart, what the same run costs more on an image file.
-void modelRun(const char* title, const std::string& name, const bench::RecordedRun& device,
-              const bench::RecordedRun& imageFile, Figure::Bound bound, double target) {
+// sectors; and apart, what the same run costs more on an image file. Returns the modelled time.
+double modelRun(const char* title, const std::string& name, const bench::RecordedRun& device,
+                const bench::RecordedRun& imageFile, Figure::Bound bound, double target) {
     const bench::Modelled modelled = bench::replay(device.transfers);
     // The least time reads back what the run reads back past the cache, and nothing more.
     const std::set<std::uint32_t> readBack = bench::readBackOf(device.transfers);
@@ -939,6 +1112,137 @@ void modelRun(const char* title, const std::string& name, const bench::RecordedR
     figure("drive_" + name + "_least", least / 1000, "s");
     figure("drive_" + name + "_ratio", ratio, "ratio", bound, target);
     figure("drive_" + name + "_image_file_modelled", onImage.ms / 1000, "s");
+    return modelled.ms;
+}
+
+// The drives of a traced run, each one's transfers through the drive model.
+struct TracedRun {
+    std::vector<bench::Modelled> modelled;
+    std::vector<std::set<std::uint32_t>> readBack;
+    std::vector<std::uint32_t> flushes;
+};
+
+// One run of quenvol-cli on `count` fresh blank drives under strace -f, each drive's transfers
+// recorded whichever process made them (the run itself or a worker), and each diskette checked.
+// With `retry` the drives are not named on the command line but listed as those that failed in
+// the last run on several drives, for --retry-failed: so that one drive alone goes the way of a
+// run on several.
+TracedRun traceOnDrives(const Options& options, const Scratch& s, const Sample& sample,
+                        const std::string& strace, const std::string& tag, int count,
+                        bool loopDevices, bool retry) {
+    const std::vector<fs::path> images = blankImages(s.root, tag, count);
+    std::vector<Loop> loops;
+    if (loopDevices) loops = attachLoops(s, images);
+    // As the trace names them: absolute, links resolved.
+    std::vector<std::string> drives;
+    for (std::size_t i = 0; i < images.size(); ++i)
+        drives.push_back(loopDevices ? loops[i].path : fs::canonical(images[i]).string());
+    bench::RunSpec spec =
+        onDrivesRun(options, s, sample, retry ? std::vector<std::string>() : drives, tag + ".log");
+    if (retry) {
+        const fs::path folder = s.state / "quenvol";
+        fs::create_directories(folder);
+        std::ofstream list(folder / "failed-drives", std::ios::trunc);
+        for (const std::string& drive : drives) list << drive << '\n';
+        if (!list.flush()) die("cannot write " + (folder / "failed-drives").string());
+        spec.argv.insert(spec.argv.begin() + 2, "--retry-failed");
+    }
+    const fs::path traces = s.logs / (tag + "-trace");
+    fs::remove_all(traces);
+    fs::create_directories(traces);
+    std::vector<std::string> how = bench::straceTransferOptions((traces / "run").string());
+    how.insert(how.begin(), strace);
+    spec.argv.insert(spec.argv.begin(), how.begin(), how.end());
+    const bench::RunOutcome outcome = bench::runProcess(spec);
+    for (Loop& loop : loops) release(loop);
+    if (outcome.exitStatus != 0) {
+        die("quenvol-cli on " + std::to_string(count) + " drives under strace (" + tag +
+            ") stopped (" + outcome.how + "):\n" + logText(spec.outputFile));
+    }
+    checkDiskettes(images, sample, "quenvol-cli on " + tag + " under strace");
+
+    std::vector<std::string> files;
+    for (const fs::directory_entry& entry : fs::directory_iterator(traces))
+        files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    const bench::TracedDrives traced = bench::transfersInTrace(files, drives);
+    if (!traced.how.empty()) die(traced.how);
+    TracedRun run;
+    for (std::size_t i = 0; i < drives.size(); ++i) {
+        const std::vector<bench::Transfer>& transfers = traced.transfers[i];
+        if (transfers.empty()) die("strace saw no transfer on " + drives[i] + " (" + tag + ")");
+        const bench::Modelled modelled = bench::replay(transfers);
+        // A sector of the finished diskette that is not blank was written in the run: a record
+        // that left out a process's writes, or a drive's, shows here.
+        const std::vector<std::uint8_t> bytes = readBytes(images[i]);
+        for (std::size_t at = 0; at < bytes.size(); at += fat::kSectorSize) {
+            const auto sector = static_cast<std::uint32_t>(at / fat::kSectorSize);
+            const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(at);
+            const bool blank =
+                std::all_of(begin, begin + fat::kSectorSize, [](std::uint8_t b) { return b == 0; });
+            if (!blank && modelled.written.count(sector) == 0) {
+                die("sector " + std::to_string(sector) + " of " + drives[i] + " (" + tag +
+                    ") holds data that no recorded write put there: the trace missed transfers");
+            }
+        }
+        run.modelled.push_back(modelled);
+        run.readBack.push_back(bench::readBackOf(transfers));
+        run.flushes.push_back(flushesIn(transfers));
+    }
+    return run;
+}
+
+// A run on several drives in the drive model: the drives are independent, each serving its own
+// transfers, so the run takes as long as its slowest drive; against one drive alone going the
+// same way (built once into a private image, then copied), and, apart, against the one-drive
+// build (`buildMs`, modelled above).
+void modelSeveral(const Options& options, const Scratch& s, const Sample& sample, double buildMs) {
+    say("%d drives at once in the same model, each drive serving its own transfers (the drives\n"
+        "taken as independent): the slowest drive against one drive alone going the same way\n",
+        kSeveralDrives);
+    const auto strace = bench::findOnPath("strace");
+    if (!strace) {
+        say("  (strace is not installed: the workers' transfers cannot be recorded, so this is "
+            "not modelled)\n\n");
+        figure("drive_several_drives_ratio", std::nan(""), "ratio");
+        return;
+    }
+    const bool loops = g_noLoopDevice.empty();
+    say("  recorded with strace -f on the whole run (the run and its workers), on %s\n",
+        loops ? "loop devices over\n  fresh blank images"
+              : ("image files\n  (no loop device can be made: " + g_noLoopDevice +
+                 "; an image is not read to see that a diskette is in, as a device is)")
+                    .c_str());
+    const TracedRun several =
+        traceOnDrives(options, s, sample, *strace, "several", kSeveralDrives, loops, false);
+    const TracedRun alone = traceOnDrives(options, s, sample, *strace, "alone", 1, loops, true);
+    double slowest = 0;
+    for (std::size_t i = 0; i < several.modelled.size(); ++i) {
+        const bench::Modelled& m = several.modelled[i];
+        say("  drive %zu of %d %12.2f s   %zu sectors written, %llu read from the medium, %u "
+            "seeks, %u flushes\n",
+            i + 1, kSeveralDrives, m.ms / 1000, m.written.size(),
+            static_cast<unsigned long long>(m.sectorsRead), m.seeks, several.flushes[i]);
+        slowest = std::max(slowest, m.ms);
+    }
+    const bench::Modelled& one = alone.modelled.front();
+    const double least = bench::leastMs(one.written, alone.readBack.front());
+    say("  one drive alone %9.2f s   %zu sectors written, %llu read from the medium, %u seeks, "
+        "%u flushes\n"
+        "  %-15s             (--retry-failed naming one drive; least %.2f s)\n",
+        one.ms / 1000, one.written.size(), static_cast<unsigned long long>(one.sectorsRead),
+        one.seeks, alone.flushes.front(), "", least / 1000);
+    const double ratio = slowest / one.ms;
+    say("  %d drives %.2f s against one %.2f s: ratio %.3f   (target: at most %.2f)  %s\n",
+        kSeveralDrives, slowest / 1000, one.ms / 1000, ratio, kSeveralDrivesModelTarget,
+        verdict(ratio <= kSeveralDrivesModelTarget));
+    say("  against the one-drive build itself (sample MINIDOS build above, %.2f s): %.2f\n\n",
+        buildMs / 1000, slowest / buildMs);
+    figure("drive_several_drives_modelled", slowest / 1000, "s");
+    figure("drive_one_drive_copy_modelled", one.ms / 1000, "s");
+    figure("drive_several_drives_ratio", ratio, "ratio", Figure::Bound::AtMost,
+           kSeveralDrivesModelTarget);
+    figure("drive_several_drives_against_build_ratio", slowest / buildMs, "ratio");
 }
 
 }  // namespace
@@ -987,6 +1291,7 @@ int main(int argc, char** argv) {
         s.images = makeTemporaryFolder(under);
         scratches.push_back(s);
     }
+    g_noLoopDevice = whyNoLoopDevice(folders);
     std::vector<double> cliRss;
     long pipelineRss = 0;
     if (!options.modelOnly) {
@@ -1017,8 +1322,9 @@ int main(int argc, char** argv) {
         "15 ms to settle, 500 ms to spin up) doing what each run asked of drive A: as a floppy\n"
         "device (%s), in order\n",
         g_deviceRecording.c_str());
-    modelRun("sample MINIDOS build", "minidos", minidos, recordOn(s, "minidos", minidosArgs),
-             Figure::Bound::AtMost, kBuildDriveRatioTarget);
+    const double minidosMs =
+        modelRun("sample MINIDOS build", "minidos", minidos, recordOn(s, "minidos", minidosArgs),
+                 Figure::Bound::AtMost, kBuildDriveRatioTarget);
     modelRun("FULLDOS build near capacity", "fulldos_near_capacity",
              recordOn(s, "fulldos", fulldosArgs, Target::Device),
              recordOn(s, "fulldos", fulldosArgs), Figure::Bound::AtMost, kBuildDriveRatioTarget);
@@ -1027,6 +1333,7 @@ int main(int argc, char** argv) {
     modelRun("full format", "full_format", recordOn(s, "full", fullArgs, Target::Device),
              recordOn(s, "full", fullArgs), Figure::Bound::AtMost, kFullFormatRatioTarget);
     say("\n");
+    modelSeveral(options, s, sample, minidosMs);
 
     if (!options.modelOnly) {
         const double peakMiB = *std::max_element(cliRss.begin(), cliRss.end()) / 1024.0;
