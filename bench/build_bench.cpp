@@ -731,14 +731,15 @@ std::vector<fs::path> blankImages(const fs::path& folder, const std::string& tag
 // on two or more it builds once into a private image and copies that to every drive at once.
 bench::RunSpec onDrivesRun(const Options& options, const Scratch& s, const Sample& sample,
                            const std::vector<std::string>& drives, const std::string& log) {
-    bench::RunSpec spec;
-    spec.argv = {options.cli, "--yes"};
-    for (const std::string& drive : drives) spec.argv.insert(spec.argv.end(), {"--drive", drive});
-    spec.argv.push_back(sample.project.string());
-    spec.workingDir = s.kit.string();
-    spec.env = cliEnv(s);
-    spec.outputFile = (s.logs / log).string();
-    return spec;
+    bench::RunSpec command;
+    command.argv = {options.cli, "--yes"};
+    for (const std::string& drive : drives)
+        command.argv.insert(command.argv.end(), {"--drive", drive});
+    command.argv.push_back(sample.project.string());
+    command.workingDir = s.kit.string();
+    command.env = cliEnv(s);
+    command.outputFile = (s.logs / log).string();
+    return command;
 }
 
 // Every diskette a run made must be the sample's, or the bench stops.
@@ -761,12 +762,12 @@ Timed timeOnDrives(const Options& options, const Scratch& s, const Sample& sampl
     std::vector<std::string> drives;
     for (std::size_t i = 0; i < images.size(); ++i)
         drives.push_back(loopDevices ? loops[i].path : images[i].string());
-    const bench::RunSpec spec = onDrivesRun(options, s, sample, drives, tag + ".log");
-    const bench::RunOutcome outcome = bench::runProcess(spec);
+    const bench::RunSpec command = onDrivesRun(options, s, sample, drives, tag + ".log");
+    const bench::RunOutcome outcome = bench::runProcess(command);
     for (Loop& loop : loops) release(loop);
     if (outcome.exitStatus != 0) {
         die("quenvol-cli on " + std::to_string(count) + " drives (" + tag + ") stopped (" +
-            outcome.how + "):\n" + logText(spec.outputFile));
+            outcome.how + "):\n" + logText(command.outputFile));
     }
     checkDiskettes(images, sample, "quenvol-cli on " + std::to_string(count) + " drives");
     return {outcome.elapsed, outcome.cpu, outcome.maxRssKiB};
@@ -779,15 +780,16 @@ Timed timeCopyWorker(const Options& options, const Scratch& s, const Sample& sam
                      const fs::path& built) {
     const fs::path image = s.images / "copy.img";
     makeBlankImage(image);
-    bench::RunSpec spec;
-    spec.argv = {options.cli, "--copy-image", built.string(), "--drive", image.string(), "--count",
-                 "1"};
-    spec.workingDir = s.kit.string();
-    spec.env = cliEnv(s);
-    spec.outputFile = (s.logs / "copy.log").string();
-    const bench::RunOutcome outcome = bench::runProcess(spec);
+    bench::RunSpec command;
+    command.argv = {
+        options.cli, "--copy-image", built.string(), "--drive", image.string(), "--count", "1"};
+    command.workingDir = s.kit.string();
+    command.env = cliEnv(s);
+    command.outputFile = (s.logs / "copy.log").string();
+    const bench::RunOutcome outcome = bench::runProcess(command);
     if (outcome.exitStatus != 0) {
-        die("quenvol-cli --copy-image stopped (" + outcome.how + "):\n" + logText(spec.outputFile));
+        die("quenvol-cli --copy-image stopped (" + outcome.how + "):\n" +
+            logText(command.outputFile));
     }
     checkDiskettes({image}, sample, "quenvol-cli --copy-image");
     return {outcome.elapsed, outcome.cpu, outcome.maxRssKiB};
@@ -1137,7 +1139,7 @@ TracedRun traceOnDrives(const Options& options, const Scratch& s, const Sample& 
     std::vector<std::string> drives;
     for (std::size_t i = 0; i < images.size(); ++i)
         drives.push_back(loopDevices ? loops[i].path : fs::canonical(images[i]).string());
-    bench::RunSpec spec =
+    bench::RunSpec command =
         onDrivesRun(options, s, sample, retry ? std::vector<std::string>() : drives, tag + ".log");
     if (retry) {
         const fs::path folder = s.state / "quenvol";
@@ -1145,19 +1147,19 @@ TracedRun traceOnDrives(const Options& options, const Scratch& s, const Sample& 
         std::ofstream list(folder / "failed-drives", std::ios::trunc);
         for (const std::string& drive : drives) list << drive << '\n';
         if (!list.flush()) die("cannot write " + (folder / "failed-drives").string());
-        spec.argv.insert(spec.argv.begin() + 2, "--retry-failed");
+        command.argv.insert(command.argv.begin() + 2, "--retry-failed");
     }
     const fs::path traces = s.logs / (tag + "-trace");
     fs::remove_all(traces);
     fs::create_directories(traces);
     std::vector<std::string> how = bench::straceTransferOptions((traces / "run").string());
     how.insert(how.begin(), strace);
-    spec.argv.insert(spec.argv.begin(), how.begin(), how.end());
-    const bench::RunOutcome outcome = bench::runProcess(spec);
+    command.argv.insert(command.argv.begin(), how.begin(), how.end());
+    const bench::RunOutcome outcome = bench::runProcess(command);
     for (Loop& loop : loops) release(loop);
     if (outcome.exitStatus != 0) {
         die("quenvol-cli on " + std::to_string(count) + " drives under strace (" + tag +
-            ") stopped (" + outcome.how + "):\n" + logText(spec.outputFile));
+            ") stopped (" + outcome.how + "):\n" + logText(command.outputFile));
     }
     checkDiskettes(images, sample, "quenvol-cli on " + tag + " under strace");
 
