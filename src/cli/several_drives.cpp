@@ -36,6 +36,7 @@ struct Drive {
     std::string path;  // as given
     std::string name;  // "/dev/sdb, TEAC FD-05PUB, USB port 2-1.3, 1,474,560 bytes"
     bool device = false;
+    bool nothingThere = false;  // not even a link: --create may make an image there
     std::string vendor, model;
     std::optional<std::uint64_t> bytes;
     std::unique_ptr<sys::ChildProcess> worker;
@@ -50,7 +51,10 @@ struct Drive {
 };
 
 // What is at `path` now, named as the question before erasing and the results name it.
-void lookAt(Drive& drive, const std::vector<platform::FloppyDrive>& found) {
+void lookAt(Drive& drive, const std::vector<platform::FloppyDrive>& found, bool create) {
+    std::string why;
+    // A drive letter names a drive, empty or not, never a place for an image.
+    drive.nothingThere = !platform::driveLetterOf(drive.path) && sys::nothingAt(drive.path, why);
     const auto medium = platform::measureMediumAt(drive.path);
     const auto floppy = platform::floppyDriveAt(found, drive.path);
     drive.device = medium ? medium->blockDevice : floppy.has_value();
@@ -66,7 +70,9 @@ void lookAt(Drive& drive, const std::vector<platform::FloppyDrive>& found) {
     drive.name = medium && medium->bytes > 0
                      ? platform::nameDrive(drive.path, description, medium->bytes)
                      : drive.path + (description.empty() ? "" : ", " + description) +
-                           ", no diskette found there now";
+                           (create && drive.nothingThere
+                                ? ", nothing there yet: --create makes a blank image"
+                                : ", no diskette found there now");
 }
 
 std::vector<std::string> readLines(const std::string& path) {
@@ -395,7 +401,7 @@ int runOnSeveralDrives(const Options& options, const BuildOnce& buildOnce) {
     std::vector<Drive> drives(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i) {
         drives[i].path = paths[i];
-        lookAt(drives[i], found);
+        lookAt(drives[i], found, options.create);
     }
     if (const std::string twice = sameDriveTwice(drives); !twice.empty()) {
         say(twice + "; name each drive once");
@@ -435,12 +441,13 @@ int runOnSeveralDrives(const Options& options, const BuildOnce& buildOnce) {
     std::vector<std::string> common{platform::programFilePath(), "--copy-image",
                                     work / "diskette.img", "--count",
                                     std::to_string(options.count)};
-    if (options.create) common.push_back("--create");
     for (std::size_t i = 0; i < drives.size(); ++i) {
         Drive& drive = drives[i];
         drive.output = work / files[i + 1].c_str();
         std::vector<std::string> args = common;
         args.insert(args.end(), {"--drive", drive.path});
+        // --create makes an image where nothing is; a drive or a file there is used as it is.
+        if (options.create && drive.nothingThere) args.push_back("--create");
         drive.worker = std::make_unique<sys::ChildProcess>();
         if (const std::string failed = drive.worker->start(args, drive.output); !failed.empty()) {
             drive.worker.reset();

@@ -287,6 +287,46 @@ def one_medium_two_names(win_cli, scratch):
     print("two-names: the second build was refused")
 
 
+def several_drives(win_cli, scratch, lin):
+    """The same diskette in several drives at once, named by letter and by file: drive A:
+    (the prefix's diskette), two image files and B:, which holds none. B: fails alone, the
+    others are built; the retry goes to B: only and leaves the others as they were."""
+    image = os.environ.get("QUENVOL_WINE_DRIVE_A", "")
+    if os.path.exists(image):
+        os.remove(image)
+    if not image or tool(MKFS, "-C", "-F", "12", image, "1440").returncode != 0:
+        fail("several-drives", f"no diskette could be made at {image!r}")
+        return
+    root = os.path.join(scratch, "several-drives")
+    kit = os.path.join(root, "kit")
+    shutil.copytree(KIT, kit)
+    files = [os.path.join(root, name) for name in ("one.img", "two.img")]
+    failed_list = os.path.join(WINE_LOCAL, "quenvol", "failed-drives")
+    if os.path.exists(failed_list):
+        os.remove(failed_list)
+    words = ["--yes", "--create", "--drive", "A:"]
+    for path in files:
+        words += ["--drive", windows_path(path)]
+    words += ["--drive", "B:", windows_path(PROJECT)]
+    run = subprocess.run([WINE, win_cli] + words, cwd=kit, stdin=subprocess.DEVNULL,
+                         capture_output=True, timeout=300)
+    said = run.stderr.decode(errors="replace")
+    if run.returncode != 9 or "3 of 4 drives built their diskettes" not in said:
+        fail("several-drives", f"exit status {run.returncode}: {said}")
+    for built in [image] + files:
+        check_image("several-drives", {"image": built}, lin)
+    with open(failed_list, encoding="utf-8") as listed:
+        if listed.read().split() != ["B:"]:
+            fail("several-drives", "the failed drives' list does not name B: alone")
+    before = {path: os.stat(path).st_mtime_ns for path in [image] + files}
+    retry = subprocess.run([WINE, win_cli, "--yes", "--retry-failed", windows_path(PROJECT)],
+                           cwd=kit, stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
+    if retry.returncode != 3 or any(os.stat(p).st_mtime_ns != t for p, t in before.items()):
+        fail("several-drives", f"the retry gave {retry.returncode} or touched a built drive: "
+                               f"{retry.stderr.decode(errors='replace')}")
+    print(f"several-drives: exit status {run.returncode}, then {retry.returncode}")
+
+
 def main():
     global KIT, PROJECT
     if len(sys.argv) != 5:
@@ -323,6 +363,7 @@ def main():
         drive_letter_build(win_cli, scratch, minidos)
         empty_letter(win_cli, scratch)
         one_medium_two_names(win_cli, scratch)
+        several_drives(win_cli, scratch, minidos)
     for line in failures:
         print("FAILED " + line, file=sys.stderr)
     return 1 if failures else 0
