@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "build/build_record.h"
@@ -275,9 +274,15 @@ int runCopyWorker(const Options& options) {
               copy.sector0Sha256});
         return status;
     };
-    std::ifstream in(*options.copyImage, std::ios::binary);
-    const std::vector<std::uint8_t> image((std::istreambuf_iterator<char>(in)),
-                                          std::istreambuf_iterator<char>());
+    // Read whole at once: the image is no larger than the largest diskette.
+    std::ifstream in(*options.copyImage, std::ios::binary | std::ios::ate);
+    std::vector<std::uint8_t> image;
+    if (const std::streamoff size = in ? std::streamoff(in.tellg()) : -1;
+        size > 0 && std::uint64_t(size) <= platform::kLargestDisketteBytes) {
+        image.resize(static_cast<std::size_t>(size));
+        in.seekg(0);
+        in.read(reinterpret_cast<char*>(image.data()), size);
+    }
     const DriveTarget target = prepareDrive(options.drive, options.create);
     tell(WorkerLine::Kind::Drive, 0,
          target.state == DriveTarget::State::Ready

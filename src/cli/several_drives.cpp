@@ -125,8 +125,11 @@ std::string sameDriveTwice(const std::vector<Drive>& drives) {
 bool askToEraseAll(const Options& options, const std::vector<Drive>& drives) {
     const bool asking = !options.yes && sys::inputIsTerminal();
     if (!options.quiet || asking) {
-        std::fprintf(stderr, "Everything on the diskettes in these %zu drives will be erased:\n",
-                     drives.size());
+        std::fprintf(stderr, "Everything on the diskette%s in %s will be erased:\n",
+                     drives.size() == 1 ? "" : "s",
+                     drives.size() == 1
+                         ? "this drive"
+                         : ("these " + std::to_string(drives.size()) + " drives").c_str());
         for (const Drive& drive : drives) std::fprintf(stderr, "  %s\n", drive.name.c_str());
         std::fflush(stderr);
     }
@@ -300,7 +303,8 @@ void followWorkers(const Options& options, const build::Record& built, std::vect
                                            : std::string("killed")) +
                                    ")");
         }
-        if (anyRunning) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // A copy to an image takes milliseconds, to a drive seconds: a short look costs little.
+        if (anyRunning) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     interrupts.raiseCaught();  // kept for the end of the run: the report goes out first
 }
