@@ -416,7 +416,46 @@ def case_eject(r, drive):
         raise AssertionError("--eject neither ejected nor said why not:\n%s\n%s" % (out, info))
 
 
-CASES = [("list-drives", case_list_drives, None)]
+def case_both_drives_at_once(r):
+    """One command builds the same diskette in the floppy controller's drive and the USB drive
+    at once. With the USB diskette write-protected it fails alone while the other is built;
+    the retry, once it may be written, goes to it and leaves the other as it was."""
+    both = "cd /kit && quenvol-cli --yes --json %s /project"
+    drives = "--drive %s --drive %s" % (r.floppy.device, r.usb.device)
+    images = {r.floppy.device: r.fresh(r.floppy, "both"), r.usb.device: r.fresh(r.usb, "both")}
+    rc, out = r.g.sh(both % drives)
+    report = report_of(out)
+    if rc != 0 or report is None or report.get("outcome") != "built":
+        raise AssertionError("both drives gave %d:\n%s" % (rc, out))
+    for entry in report["drives"]:
+        r.verify(images[entry["path"]], entry["diskettes"][0], boot=False)
+        if (entry["path"] == r.usb.device) != (", USB port " in entry["name"]):
+            raise AssertionError("the drives are not named by their ports: %r" % entry["name"])
+
+    floppy = r.fresh(r.floppy, "both-again")
+    r.count += 1
+    protected = r.blank("usb-%d-both-protected" % r.count)
+    r.insert(r.usb, protected, read_only=True)
+    rc, out = r.g.sh(both % drives)
+    report = report_of(out)
+    if rc != 9 or "write-protected" not in out or report is None:
+        raise AssertionError("a protected USB diskette beside a good one gave %d:\n%s" % (rc, out))
+    built = [d for d in report["drives"] if d["built"] == 1]
+    if [d["path"] for d in built] != [r.floppy.device]:
+        raise AssertionError("not the floppy drive alone was built: %r" % report["drives"])
+    r.verify(floppy, built[0]["diskettes"][0], boot=False)
+    before = r.fingerprint(floppy)
+    r.insert(r.usb, protected)
+    rc, out = r.g.sh(both % "--retry-failed")
+    report = report_of(out)
+    if rc != 0 or report is None or [d["path"] for d in report["drives"]] != [r.usb.device]:
+        raise AssertionError("the retry gave %d:\n%s" % (rc, out))
+    r.verify(protected, report["drives"][0]["diskettes"][0], boot=False)
+    r.unchanged(floppy, before)
+
+
+CASES = [("list-drives", case_list_drives, None),
+         ("both-drives-at-once", case_both_drives_at_once, None)]
 for _d in ("floppy", "usb"):
     CASES += [
         ("%s-minidos" % _d, case_minidos, _d),
