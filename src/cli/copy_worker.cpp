@@ -9,6 +9,7 @@
 #include "cli/cli_app.h"
 #include "cli/drive_target.h"
 #include "fat/fat12.h"
+#include "platform/diskette_image.h"
 #include "platform/drive_a.h"
 #include "platform/exclusive_hold.h"
 #include "platform/interrupts.h"
@@ -286,7 +287,7 @@ int runCopyWorker(const Options& options) {
     const DriveTarget target = prepareDrive(options.drive, options.create);
     tell(WorkerLine::Kind::Drive, 0,
          target.state == DriveTarget::State::Ready
-             ? nameDriveANow(target.path).value_or(target.path)
+             ? platform::nameDrive(target.path, target.description, target.bytes)
              : target.path);
     if (!in || !platform::isDisketteSize(image.size())) {
         DisketteCopy copy;

@@ -1,7 +1,9 @@
 #include "cli/several_drives.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -31,10 +33,30 @@ void note(const std::string& line) {
     if (!g_quiet) say(line);
 }
 
+// On a terminal each drive has a line of its own, redrawn in place as its worker goes on;
+// elsewhere (a log, a pipe, --progress=plain) each step is a line of its own.
+struct Board {
+    bool live = false;
+    bool drawn = false;
+    std::vector<std::string> lines;
+
+    void show(std::size_t drive, const std::string& text) {
+        lines[drive] = text;
+        if (drawn) std::fprintf(stderr, "\033[%zuA", lines.size());
+        // Cut to a line's width: a line that wrapped would throw the redraw out.
+        for (const std::string& line : lines)
+            std::fprintf(stderr, "\r\033[K%s\n", line.substr(0, 79).c_str());
+        std::fflush(stderr);
+        drawn = true;
+    }
+};
+Board g_board;
+
 // One drive of the run and what its worker has said so far.
 struct Drive {
-    std::string path;  // as given
-    std::string name;  // "/dev/sdb, TEAC FD-05PUB, USB port 2-1.3, 1,474,560 bytes"
+    std::size_t index = 0;  // its line on the board
+    std::string path;       // as given
+    std::string name;       // "/dev/sdb, TEAC FD-05PUB, USB port 2-1.3, 1,474,560 bytes"
     bool device = false;
     bool nothingThere = false;  // not even a link: --create may make an image there
     std::string vendor, model;
@@ -175,6 +197,12 @@ void showStep(const Options& options, const Drive& drive, unsigned diskette,
         std::fflush(stdout);
         return;
     }
+    if (g_board.live) {
+        std::string head = "diskette " + std::to_string(diskette) + ": " + step;
+        head.resize(std::max<std::size_t>(head.size() + 1, 33), ' ');
+        g_board.show(drive.index, head + drive.name);
+        return;
+    }
     note(drive.name + ": diskette " + std::to_string(diskette) + ": " + step);
 }
 
@@ -225,7 +253,11 @@ void finishDiskette(const Options& options, const build::Record& built, Drive& d
         showStep(options, drive, done.diskette, "built and read back");
     } else {
         drive.lastMessage = done.text;
-        say(which + " failed: " + done.text);
+        if (g_board.live)  // in full in the list at the end
+            g_board.show(drive.index, "diskette " + std::to_string(done.diskette) +
+                                          " failed: " + drive.name + ": " + done.text);
+        else
+            say(which + " failed: " + done.text);
     }
 }
 
@@ -256,7 +288,11 @@ void readWorker(const Options& options, const build::Record& built, Drive& drive
                 finishDiskette(options, built, drive, line);
                 break;
             case WorkerLine::Kind::Other:
-                if (!text.empty()) say(drive.name + ": " + text);
+                if (text.empty()) break;
+                if (g_board.live)
+                    g_board.show(drive.index, drive.name + ": " + text);
+                else
+                    say(drive.name + ": " + text);
                 break;
         }
     }
@@ -280,6 +316,13 @@ void workerEnded(const Options& options, const build::Record& built, Drive& driv
 // listed as failed, and --retry-failed builds it again).
 void followWorkers(const Options& options, const build::Record& built, std::vector<Drive>& drives) {
     platform::InterruptCatch interrupts;
+    const char* term = std::getenv("TERM");
+    g_board.live = !options.quiet && options.progress == ProgressMode::Auto &&
+                   sys::errorIsTerminal() && !(term && std::string(term) == "dumb");
+    g_board.lines.assign(drives.size(), "");
+    for (const Drive& drive : drives)
+        if (g_board.live)
+            g_board.show(drive.index, "starting                         " + drive.name);
     platform::pausePoint("writing the drives");
     for (bool anyRunning = true; anyRunning;) {
         anyRunning = false;
@@ -404,6 +447,7 @@ int runOnSeveralDrives(const Options& options, const BuildOnce& buildOnce) {
     const auto found = platform::findFloppyDrives();
     std::vector<Drive> drives(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i) {
+        drives[i].index = i;
         drives[i].path = paths[i];
         lookAt(drives[i], found, options.create);
     }

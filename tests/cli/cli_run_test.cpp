@@ -1388,6 +1388,17 @@ TEST(CliRun, SeveralDrivesAtOnceEachFailAloneAndARetryTouchesOnlyTheFailed) {
         s.run({"--yes", "--drive", good[0], "--drive", s.root() + "/./d1.img", s.project()});
     EXPECT_EQ(twice.exitCode, 2) << twice.output;
     EXPECT_TRUE(contains(twice.output, "are the same drive")) << twice.output;
+    // On a terminal each drive keeps one line, redrawn in place as its copy goes on.
+    const auto shown = s.runOnTerminal({"--yes", "-d", good[0], "-d", good[1], s.project()},
+                                       "drives built their diskettes", "");
+    EXPECT_EQ(shown.exitCode, 0) << shown.output;
+    EXPECT_TRUE(contains(shown.output, "\033[2A\r\033[Kdiskette 1: ")) << shown.output;
+    EXPECT_FALSE(contains(shown.output, "quenvol-cli: " + good[0])) << shown.output;
+    // No floppy drive on this machine (the tests hide the host's): nothing to build in.
+    const auto none = s.run({"--yes", "--all-drives", s.project()});
+    EXPECT_EQ(none.exitCode, 3) << none.output;
+    EXPECT_TRUE(contains(none.output, "no floppy drive holding a diskette was found"))
+        << none.output;
 }
 
 // Killed or interrupted while building once or while writing the drives, a run leaves each
