@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <span>
 
 #include "build/build_record.h"
 #include "cli/cli_app.h"
@@ -25,8 +26,10 @@ constexpr std::uint32_t kSector = fat::kSectorSize;
 // A track of a 1.44 MB diskette: the most written or read at once, so that an interrupt or a
 // medium taken out is noticed within a revolution or two.
 constexpr std::uint32_t kSectorsAtOnce = 18;
+// The boot sector, FATs and root folder of every diskette format come within these sectors.
+constexpr std::uint32_t kSystemAreaAtMost = 64;
 
-unsigned le16(const std::vector<std::uint8_t>& b, std::size_t at) {
+unsigned le16(std::span<const std::uint8_t> b, std::size_t at) {
     return b[at] | (b[at + 1] << 8);
 }
 
@@ -73,7 +76,7 @@ base::Status interruptedNow() {
 }
 
 // Writes `runs` of the image, sector 0 left for last.
-base::Status writeRuns(platform::DriveA& drive, const std::vector<std::uint8_t>& image,
+base::Status writeRuns(platform::DriveA& drive, std::span<const std::uint8_t> image,
                        const Runs& runs) {
     for (auto [first, count] : runs) {
         if (first == 0) {  // sector 0 comes last
@@ -92,7 +95,7 @@ base::Status writeRuns(platform::DriveA& drive, const std::vector<std::uint8_t>&
 }
 
 // Sector 0 blanked and flushed, the rest written and flushed, sector 0 written and flushed.
-base::Status writeImage(platform::DriveA& drive, const std::vector<std::uint8_t>& image,
+base::Status writeImage(platform::DriveA& drive, std::span<const std::uint8_t> image,
                         const Runs& runs) {
     const std::vector<std::uint8_t> blank(kSector, 0);
     if (auto s = drive.write(0, 1, blank.data()); !s) return s;
@@ -106,7 +109,7 @@ base::Status writeImage(platform::DriveA& drive, const std::vector<std::uint8_t>
 
 // The runs read back past the cache and compared with the image: the first sector that
 // differs, or a read that fails.
-base::Status readBack(const std::vector<std::uint8_t>& image, const Runs& runs,
+base::Status readBack(std::span<const std::uint8_t> image, const Runs& runs,
                       std::string& sector0Sha256) {
     platform::DriveOpenOptions reading;
     reading.bypassCache = true;
@@ -167,7 +170,7 @@ void tell(WorkerLine::Kind kind, unsigned diskette, const std::string& text) {
 
 }  // namespace
 
-Runs sectorsInUse(const std::vector<std::uint8_t>& image) {
+Runs sectorsInUse(std::span<const std::uint8_t> image) {
     const auto total = static_cast<std::uint32_t>(image.size() / kSector);
     const Runs whole{{0, total}};
     if (image.size() < kSector || image.size() % kSector != 0) return whole;
@@ -176,8 +179,7 @@ Runs sectorsInUse(const std::vector<std::uint8_t>& image) {
     const unsigned rootSectors = (rootEntries * 32 + kSector - 1) / kSector;
     const std::uint32_t dataStart = reserved + fats * perFat + rootSectors;
     const bool plausible = perSector == kSector && perCluster != 0 && reserved != 0 && fats != 0 &&
-                           perFat != 0 && dataStart < total &&
-                           std::size_t{reserved + perFat} * kSector <= image.size();
+                           perFat != 0 && dataStart < total && dataStart <= kSystemAreaAtMost;
     if (!plausible) return whole;
     const std::uint32_t clusters = (total - dataStart) / perCluster;
     if (clusters >= 4085 || (clusters + 2) * 3 / 2 > perFat * kSector) return whole;  // no FAT12
@@ -193,7 +195,7 @@ Runs sectorsInUse(const std::vector<std::uint8_t>& image) {
     return runs;
 }
 
-DisketteCopy copyImageToDriveA(const std::vector<std::uint8_t>& image,
+DisketteCopy copyImageToDriveA(std::span<const std::uint8_t> image,
                                const std::function<void(const char*)>& step) {
     platform::InterruptCatch interrupts;
     platform::ExclusiveHold hold;
@@ -275,14 +277,26 @@ int runCopyWorker(const Options& options) {
               copy.sector0Sha256});
         return status;
     };
-    // Read whole at once: the image is no larger than the largest diskette.
+    // Only the sectors the copy writes are read (the system area first, which says which):
+    // the rest of the buffer is never touched, which spares the worker filling 1.44 MB.
     std::ifstream in(*options.copyImage, std::ios::binary | std::ios::ate);
-    std::vector<std::uint8_t> image;
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::span<std::uint8_t> image;
     if (const std::streamoff size = in ? std::streamoff(in.tellg()) : -1;
         size > 0 && std::uint64_t(size) <= platform::kLargestDisketteBytes) {
-        image.resize(static_cast<std::size_t>(size));
-        in.seekg(0);
-        in.read(reinterpret_cast<char*>(image.data()), size);
+        bytes = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(size));
+        image = {bytes.get(), static_cast<std::size_t>(size)};
+        auto load = [&](std::uint32_t first, std::uint32_t count) {
+            in.seekg(std::streamoff{first} * kSector);
+            in.read(reinterpret_cast<char*>(image.data()) + std::size_t{first} * kSector,
+                    std::streamsize{count} * kSector);
+        };
+        const auto total = static_cast<std::uint32_t>(image.size() / kSector);
+        load(0, std::min(total, kSystemAreaAtMost));
+        for (const auto& [first, count] : sectorsInUse(image))
+            if (first + count > kSystemAreaAtMost)
+                load(std::max(first, kSystemAreaAtMost),
+                     first + count - std::max(first, kSystemAreaAtMost));
     }
     const DriveTarget target = prepareDrive(options.drive, options.create);
     tell(WorkerLine::Kind::Drive, 0,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,7 +20,7 @@ namespace cli {
 // folder and every cluster in use, as runs of (first sector, count) in order. The whole image
 // when it holds no FAT12 file system this program could have made.
 std::vector<std::pair<std::uint32_t, std::uint32_t>> sectorsInUse(
-    const std::vector<std::uint8_t>& image);
+    std::span<const std::uint8_t> image);
 
 struct DisketteCopy {
     bool ok = false;
@@ -34,7 +35,7 @@ struct DisketteCopy {
 // flushed first and written last, so that a copy cut short leaves no diskette that starts or
 // passes for a whole one. Then every sector written is read back past the cache and compared.
 // `step` is told "writing" and "reading back".
-DisketteCopy copyImageToDriveA(const std::vector<std::uint8_t>& image,
+DisketteCopy copyImageToDriveA(std::span<const std::uint8_t> image,
                                const std::function<void(const char*)>& step);
 
 // The worker's lines, tab-separated, one a line: "drive <name>", "step <n> <name>",
