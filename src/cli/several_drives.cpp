@@ -160,7 +160,7 @@ bool askToEraseAll(const Options& options, const std::vector<Drive>& drives) {
         note("answered No, as standard input is not a terminal (--yes answers Yes)");
         return false;
     }
-    std::fputs("Erase them? [y/N] ", stderr);
+    std::fputs(drives.size() == 1 ? "Erase it? [y/N] " : "Erase them? [y/N] ", stderr);
     std::fflush(stderr);
     char answer[16] = {};
     if (!std::fgets(answer, sizeof answer, stdin)) return false;
@@ -174,8 +174,11 @@ void writeFailedDrives(const std::vector<std::string>& paths) {
         (void)platform::deleteHostFile(file);  // nothing there is as good
         return;
     }
+    // Absolute, so that a retry from another folder finds the same files; a drive letter
+    // stays as it is.
     std::string text, folder;
-    for (const auto& path : paths) text += path + "\n";
+    for (const auto& path : paths)
+        text += (platform::driveLetterOf(path) ? path : platform::absoluteHostPath(path)) + "\n";
     const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     auto written = platform::makeFolders(file.substr(0, file.find_last_of("/\\")), folder);
     if (written) written = platform::replaceFileAtomically(file, bytes);
@@ -352,18 +355,20 @@ void followWorkers(const Options& options, const build::Record& built, std::vect
     interrupts.raiseCaught();  // kept for the end of the run: the report goes out first
 }
 
-std::string reportJson(const std::string& outcome, const build::Record& built,
+// `built` is null when nothing was built (the question answered No).
+std::string reportJson(const std::string& outcome, const build::Record* built,
                        const std::vector<Drive>& drives) {
     std::string text = "{\"schema\":" + std::to_string(build::kRecordSchema) +
                        ",\"program\":\"quenvol-cli\",\"outcome\":" + build::jsonString(outcome) +
-                       ",\"build\":" + build::recordJson(built) + ",\"drives\":[";
+                       ",\"build\":" + (built ? build::recordJson(*built) : "null") +
+                       ",\"drives\":[";
     for (std::size_t i = 0; i < drives.size(); ++i) {
         const Drive& d = drives[i];
-        unsigned built = 0;
-        for (int s : d.statuses) built += s == kExitSuccess;
+        unsigned good = 0;
+        for (int s : d.statuses) good += s == kExitSuccess;
         text += (i ? "," : "") + std::string("{\"path\":") + build::jsonString(d.path) +
-                ",\"name\":" + build::jsonString(d.name) + ",\"built\":" + std::to_string(built) +
-                ",\"failed\":" + std::to_string(d.statuses.size() - built) + ",\"diskettes\":[";
+                ",\"name\":" + build::jsonString(d.name) + ",\"built\":" + std::to_string(good) +
+                ",\"failed\":" + std::to_string(d.statuses.size() - good) + ",\"diskettes\":[";
         for (std::size_t j = 0; j < d.diskettes.size(); ++j)
             text += (j ? "," : "") + build::recordJson(d.diskettes[j]);
         text += "]}";
@@ -409,7 +414,7 @@ int report(const Options& options, const build::Record& built, std::vector<Drive
         const char* outcome = status == kExitSuccess            ? "built"
                               : status == kExitSomeDrivesFailed ? "some-failed"
                                                                 : "failed";
-        const std::string json = reportJson(outcome, built, drives) + "\n";
+        const std::string json = reportJson(outcome, &built, drives) + "\n";
         if (std::fputs(json.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
             say("the report could not be written to standard output");
             if (status == kExitSuccess) status = kExitStopped;
@@ -455,7 +460,10 @@ int runOnSeveralDrives(const Options& options, const BuildOnce& buildOnce) {
         say(twice + "; name each drive once");
         return kExitUsage;
     }
-    if (!askToEraseAll(options, drives)) return kExitDeclined;
+    if (!askToEraseAll(options, drives)) {
+        if (options.json) std::printf("%s\n", reportJson("declined", nullptr, drives).c_str());
+        return kExitDeclined;
+    }
 
     std::vector<std::string> files{"diskette.img"};
     for (std::size_t i = 0; i < drives.size(); ++i)

@@ -1394,6 +1394,11 @@ TEST(CliRun, SeveralDrivesAtOnceEachFailAloneAndARetryTouchesOnlyTheFailed) {
     EXPECT_EQ(shown.exitCode, 0) << shown.output;
     EXPECT_TRUE(contains(shown.output, "\033[2A\r\033[Kdiskette 1: ")) << shown.output;
     EXPECT_FALSE(contains(shown.output, "quenvol-cli: " + good[0])) << shown.output;
+    // Without --yes and without a terminal the question is answered No: nothing is touched.
+    const auto declined = s.run({"--json", "-d", good[0], "-d", good[1], s.project()});
+    EXPECT_EQ(declined.exitCode, 6) << declined.output;
+    EXPECT_TRUE(contains(declined.output, "\"outcome\":\"declined\",\"build\":null"))
+        << declined.output;
     // No floppy drive on this machine (the tests hide the host's): nothing to build in.
     const auto none = s.run({"--yes", "--all-drives", s.project()});
     EXPECT_EQ(none.exitCode, 3) << none.output;
