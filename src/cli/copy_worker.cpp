@@ -123,7 +123,7 @@ base::Status readBack(std::span<const std::uint8_t> image, const Runs& runs,
             const std::uint32_t n = std::min(kSectorsAtOnce, first + count - at);
             if (auto read = drive.read(at, n, got.data()); !read) return read;
             const auto* want = image.data() + std::size_t{at} * kSector;
-            const auto end = got.begin() + std::ptrdiff_t{n} * kSector;
+            const auto end = got.begin() + static_cast<std::ptrdiff_t>(n * kSector);
             const auto differs = std::mismatch(got.begin(), end, want);
             if (differs.first != end) {
                 const auto sector =
@@ -287,9 +287,9 @@ int runCopyWorker(const Options& options) {
         bytes = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(size));
         image = {bytes.get(), static_cast<std::size_t>(size)};
         auto load = [&](std::uint32_t first, std::uint32_t count) {
-            in.seekg(std::streamoff{first} * kSector);
+            in.seekg(static_cast<std::streamoff>(first) * kSector);
             in.read(reinterpret_cast<char*>(image.data()) + std::size_t{first} * kSector,
-                    std::streamsize{count} * kSector);
+                    static_cast<std::streamsize>(count * kSector));
         };
         const auto total = static_cast<std::uint32_t>(image.size() / kSector);
         load(0, std::min(total, kSystemAreaAtMost));
